@@ -1,0 +1,90 @@
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace tqtest {
+
+std::string fixtureDir() {
+    const char *env = std::getenv("TQ_FIXTURES");
+    return env && *env ? env : TQ_FIXTURE_DIR;
+}
+
+std::string fixture(const std::string &name) { return fixtureDir() + "/" + name; }
+
+Bytes readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string readText(const std::string &path) {
+    Bytes b = readFile(path);
+    return std::string(b.begin(), b.end());
+}
+
+void writeFile(const std::string &path, const void *data, size_t length) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out.write(static_cast<const char *>(data), static_cast<std::streamsize>(length));
+}
+
+std::string run(const std::string &command, int *status) {
+    std::string output;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    int rc = pclose(pipe);
+    int exitStatus = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    if (status) *status = exitStatus;
+    return output;
+}
+
+Bytes randomBytes(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes b(n);
+    for (auto &c : b) c = static_cast<unsigned char>(gen());
+    return b;
+}
+
+std::string toHex(const Bytes &b) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (unsigned char c : b) {
+        s += digits[c >> 4];
+        s += digits[c & 15];
+    }
+    return s;
+}
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/tqtest.XXXXXX";
+    char *p = mkdtemp(pattern);
+    if (!p) throw std::runtime_error("mkdtemp failed");
+    path_ = p;
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) {
+        // nothing more to do in a destructor
+    }
+}
+
+TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
+    Bytes data = readFile(fixture(name));
+    TQXCRYPT_HANDLE *h = nullptr;
+    int rc = TQXCrypt_DecodeObject(&h, kind, data.data(), data.size(), flags, password);
+    EXPECT_EQ(rc, 0) << "decoding fixture " << name;
+    return h;
+}
+
+}  // namespace tqtest

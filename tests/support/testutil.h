@@ -1,0 +1,73 @@
+// Shared helpers of the test programs: fixtures made by the openssl tool,
+// files, and running peer commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tqxcrypt.h"
+
+namespace tqtest {
+
+using Bytes = std::vector<unsigned char>;
+
+// Directory of the fixtures made by tests/fixtures/make_fixtures.sh.
+std::string fixtureDir();
+std::string fixture(const std::string &name);
+
+Bytes readFile(const std::string &path);
+std::string readText(const std::string &path);
+void writeFile(const std::string &path, const void *data, size_t length);
+inline void writeFile(const std::string &path, const Bytes &b) { writeFile(path, b.data(), b.size()); }
+inline void writeFile(const std::string &path, const std::string &s) { writeFile(path, s.data(), s.size()); }
+
+// Runs a shell command; returns its standard output, stores its exit status.
+std::string run(const std::string &command, int *status = nullptr);
+
+Bytes randomBytes(size_t n, uint32_t seed);
+std::string toHex(const Bytes &b);
+
+// A directory that is removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Owners for what the library hands out.
+struct HandleOwner {
+    TQXCRYPT_HANDLE *h = nullptr;
+    HandleOwner() = default;
+    explicit HandleOwner(TQXCRYPT_HANDLE *handle) : h(handle) {}
+    ~HandleOwner() { TQXCryptFreeHandle(h); }
+    HandleOwner(const HandleOwner &) = delete;
+    HandleOwner &operator=(const HandleOwner &) = delete;
+    TQXCRYPT_HANDLE **out() { TQXCryptFreeHandle(h); h = nullptr; return &h; }
+    TQXCRYPT_HANDLE *get() const { return h; }
+    TQXCRYPT_HANDLE *release() { TQXCRYPT_HANDLE *r = h; h = nullptr; return r; }
+};
+
+struct BlobOwner {
+    TQXCRYPT_BLOB b{0, nullptr};
+    ~BlobOwner() { TQXCryptFreeBlob(&b); }
+    BlobOwner() = default;
+    BlobOwner(const BlobOwner &) = delete;
+    BlobOwner &operator=(const BlobOwner &) = delete;
+    TQXCRYPT_BLOB *operator&() { return &b; }
+    Bytes bytes() const { return b.data ? Bytes(b.data, b.data + b.length) : Bytes(); }
+    std::string text() const { return b.data ? std::string((const char *)b.data, b.length) : std::string(); }
+};
+
+// Decodes a fixture file into a handle; fails the current test on error.
+TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
+                               const char *password = nullptr);
+
+}  // namespace tqtest

@@ -32,6 +32,16 @@ namespace {
 std::mutex g_initLock;
 int tqcryptinit = 0;
 bool g_providersLoaded = false;
+OSSL_PROVIDER *g_defaultProvider = nullptr;
+OSSL_PROVIDER *g_legacyProvider = nullptr;
+
+// Our provider references go back when the process ends, before OpenSSL's
+// own clean-up (registered earlier, so it runs later).
+void unloadProviders() {
+    if (g_legacyProvider) OSSL_PROVIDER_unload(g_legacyProvider);
+    if (g_defaultProvider) OSSL_PROVIDER_unload(g_defaultProvider);
+    g_legacyProvider = g_defaultProvider = nullptr;
+}
 int chk_keyusage = 1;
 int g_bShowDebug = 0;
 
@@ -83,9 +93,10 @@ void TQXCryptInitialize(void) {
     if (!g_providersLoaded) {
         // Loading one provider switches the implicit default off: load both.
         // Single DES, RC4, RC2 and PBKDF1 live only in the legacy provider.
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
+        g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
         g_providersLoaded = true;
+        std::atexit(unloadProviders);
     }
     for (const ExtraObject &o : kExtraObjects) *o.nid = objectNid(o);
     seedRandom();

@@ -155,13 +155,6 @@ protected:
     }
     static std::string file(const char *name) { return dir_->file(name); }
 
-    static X509 *readCert(const char *name) {
-        std::string text = tqtest::readText(chainFile(name));
-        BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
-        X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-        return x;
-    }
     static EVP_PKEY *readKey(const char *name) {
         std::string text = tqtest::readText(chainFile(name));
         BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));

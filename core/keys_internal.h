@@ -1,0 +1,91 @@
+// Helpers shared by the key, digest and structure-signing sources.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <openssl/evp.h>
+
+#include "tqxcrypt.h"
+#include "tqxcrypt_keys.h"
+
+extern "C" {
+// OpenSSL-style counterpart of RSA_sign through a key handle: 1 or 0, reasons queued.
+int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int digestLength,
+                      unsigned char *signature, unsigned int *signatureLength,
+                      TQXCRYPT_HANDLE *key);
+// 0 when the handle's RSA public key equals publicKey, else 5060.
+int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKey);
+}
+
+namespace tqkeys {
+
+// One row of the hash selector.
+struct HashRow {
+    unsigned selector;
+    const char *name;  // name fetched from the providers
+    int nid;
+    unsigned size;
+};
+
+// The row of a selector (low four bits already taken), or null for 7..15.
+const HashRow *hashRow(unsigned selector);
+// The row of a digest by its object number, or null.
+const HashRow *hashRowByNid(int nid);
+
+struct MdFree {
+    void operator()(EVP_MD *md) const { EVP_MD_free(md); }
+};
+using MdPtr = std::unique_ptr<EVP_MD, MdFree>;
+// Fetches the digest of a row; null when no provider offers it.
+MdPtr fetchDigest(const HashRow &row);
+
+// The largest digest of the selector table.
+constexpr size_t kMaxDigest = 64;
+
+// A length that OpenSSL will take as an int.
+inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
+
+// Bytes that may hold key material: wiped before they are released.
+struct SecureBytes {
+    std::vector<unsigned char> bytes;
+    SecureBytes() = default;
+    explicit SecureBytes(size_t n) : bytes(n) {}
+    SecureBytes(const SecureBytes &) = delete;
+    SecureBytes &operator=(const SecureBytes &) = delete;
+    ~SecureBytes();
+    unsigned char *data() { return bytes.data(); }
+    const unsigned char *data() const { return bytes.data(); }
+    size_t size() const { return bytes.size(); }
+};
+
+// The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
+// of a digest; 0, 5001 when the identifier has no encoding, 5002.
+int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
+
+// Hands bytes out by the blob rule: a null data pointer gets a library
+// allocation, a caller buffer gets a copy or 5003 with the needed length.
+int giveBlob(TQXCRYPT_BLOB *out, const unsigned char *bytes, size_t length);
+
+// The key method table of a key handle (its extra pointer), or null.
+inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
+    return static_cast<const TQXCRYPT_KEY_METHOD *>(key->extra);
+}
+
+// The digest of data for the selector in flags, through a digest handle,
+// into out by the blob rule; the handle is freed exactly once on every exit.
+int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out);
+
+// A blob that the library allocated for us, released with its owner.
+struct OwnedBlob {
+    TQXCRYPT_BLOB blob{0, nullptr};
+    OwnedBlob() = default;
+    OwnedBlob(const OwnedBlob &) = delete;
+    OwnedBlob &operator=(const OwnedBlob &) = delete;
+    ~OwnedBlob();
+};
+
+}  // namespace tqkeys

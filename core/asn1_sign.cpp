@@ -119,7 +119,7 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     tqkeys::OwnedBlob out;
     if (method->sign(key, der.data, static_cast<uint64_t>(der.length),
                      static_cast<int>(selector | TQXCRYPT_PURE_HASH_DATA), &out.blob) != TQ_RTN_OK ||
-        !tqkeys::fitsInt(out.blob.length)) {
+        !tqFitsInt(out.blob.length)) {
         debugLine(__LINE__, "Sign Error");
         ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
         return 0;

@@ -6,19 +6,6 @@
 
 #include "keys_internal.h"
 
-namespace {
-
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-struct HandleFree {
-    void operator()(TQXCRYPT_HANDLE *h) const { TQXCryptFreeHandle(h); }
-};
-using HandlePtr = std::unique_ptr<TQXCRYPT_HANDLE, HandleFree>;
-
-}  // namespace
-
 namespace tqkeys {
 
 OwnedBlob::~OwnedBlob() { TQXCryptFreeBlob(&blob); }
@@ -27,7 +14,7 @@ int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *o
     TQXCRYPT_HANDLE *raw = nullptr;
     int rc = TQXCrypt_HashInit(&raw, flags);
     if (rc != TQ_RTN_OK) return rc;
-    HandlePtr handle(raw);
+    TqHandlePtr handle(raw);
     rc = TQXCrypt_HashUpdate(handle.get(), data, length, 0);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_HashFinal(handle.get(), 0, out);
@@ -46,9 +33,9 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
     TQXCryptInitialize();
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    MdPtr md = fetchDigest(*row);
+    EvpMdPtr md = fetchDigest(*row);
     if (!md) return TQ_RTN_NOT_SUPPORTED;
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) return TQ_RTN_FAILED;
     int rc = tqxCryptCreateHandle(digest, TQXCRYPT_KIND_DIGEST, ctx.get(), nullptr, nullptr);

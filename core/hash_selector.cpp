@@ -2,8 +2,6 @@
 #include <openssl/obj_mac.h>
 #include <openssl/crypto.h>
 
-#include <cstring>
-
 #include "keys_internal.h"
 
 namespace tqkeys {
@@ -36,30 +34,10 @@ const HashRow *hashRowByNid(int nid) {
     return nullptr;
 }
 
-MdPtr fetchDigest(const HashRow &row) { return MdPtr(EVP_MD_fetch(nullptr, row.name, nullptr)); }
+EvpMdPtr fetchDigest(const HashRow &row) { return EvpMdPtr(EVP_MD_fetch(nullptr, row.name, nullptr)); }
 
 SecureBytes::~SecureBytes() {
     if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-}
-
-int giveBlob(TQXCRYPT_BLOB *out, const unsigned char *bytes, size_t length) {
-    if (out->data == nullptr) {
-        // One byte more, so that an empty result still gets a valid block.
-        auto *block = static_cast<unsigned char *>(TQCryptMemAlloc(length + 1));
-        if (block == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        if (length) std::memcpy(block, bytes, length);
-        block[length] = 0;
-        out->data = block;
-        out->length = length;
-        return TQ_RTN_OK;
-    }
-    if (out->length < length) {
-        out->length = length;
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
-    if (length) std::memcpy(out->data, bytes, length);
-    out->length = length;
-    return TQ_RTN_OK;
 }
 
 }  // namespace tqkeys

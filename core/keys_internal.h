@@ -9,7 +9,7 @@
 
 #include <openssl/evp.h>
 
-#include "tqxcrypt.h"
+#include "internal.h"
 #include "tqxcrypt_keys.h"
 
 extern "C" {
@@ -36,18 +36,11 @@ const HashRow *hashRow(unsigned selector);
 // The row of a digest by its object number, or null.
 const HashRow *hashRowByNid(int nid);
 
-struct MdFree {
-    void operator()(EVP_MD *md) const { EVP_MD_free(md); }
-};
-using MdPtr = std::unique_ptr<EVP_MD, MdFree>;
 // Fetches the digest of a row; null when no provider offers it.
-MdPtr fetchDigest(const HashRow &row);
+EvpMdPtr fetchDigest(const HashRow &row);
 
 // The largest digest of the selector table.
 constexpr size_t kMaxDigest = 64;
-
-// A length that OpenSSL will take as an int.
-inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
 
 // Bytes that may hold key material: wiped before they are released.
 struct SecureBytes {
@@ -65,10 +58,6 @@ struct SecureBytes {
 // The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
 // of a digest; 0, 5001 when the identifier has no encoding, 5002.
 int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
-
-// Hands bytes out by the blob rule: a null data pointer gets a library
-// allocation, a caller buffer gets a copy or 5003 with the needed length.
-int giveBlob(TQXCRYPT_BLOB *out, const unsigned char *bytes, size_t length);
 
 // The key method table of a key handle (its extra pointer), or null.
 inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {

@@ -14,10 +14,6 @@
 
 namespace {
 
-struct SigFree {
-    void operator()(X509_SIG *sig) const { X509_SIG_free(sig); }
-};
-
 // The digest that is signed: the data itself or its hash, by the flags.
 int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char *data,
                  uint64_t dataLength, unsigned char *digest, size_t *digestLength) {
@@ -28,7 +24,7 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
         *digestLength = static_cast<size_t>(out.length);
         return rc;
     }
-    tqkeys::MdPtr md = tqkeys::fetchDigest(row);
+    EvpMdPtr md = tqkeys::fetchDigest(row);
     if (!md) return TQ_RTN_NOT_SUPPORTED;
     if (dataLength != static_cast<uint64_t>(EVP_MD_get_size(md.get()))) return TQ_RTN_BAD_ARGUMENT;
     std::memcpy(digest, data, static_cast<size_t>(dataLength));
@@ -58,7 +54,7 @@ int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes 
     if (length > static_cast<size_t>(INT_MAX)) return TQ_RTN_BAD_ARGUMENT;
     ASN1_OBJECT *object = OBJ_nid2obj(nid);
     if (object == nullptr || OBJ_length(object) == 0) return TQ_RTN_FAILED;
-    std::unique_ptr<X509_SIG, SigFree> sig(X509_SIG_new());
+    OsslPtr<X509_SIG, X509_SIG_free> sig(X509_SIG_new());
     if (!sig) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_ALGOR *algorithm = nullptr;
     ASN1_OCTET_STRING *octets = nullptr;

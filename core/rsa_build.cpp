@@ -14,27 +14,9 @@
 
 namespace {
 
-struct BnFree {
-    void operator()(BIGNUM *bn) const { BN_clear_free(bn); }
-};
-struct BnCtxFree {
-    void operator()(BN_CTX *ctx) const { BN_CTX_free(ctx); }
-};
-struct PkeyFree {
-    void operator()(EVP_PKEY *pkey) const { EVP_PKEY_free(pkey); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct ParamBldFree {
-    void operator()(OSSL_PARAM_BLD *bld) const { OSSL_PARAM_BLD_free(bld); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM *params) const { OSSL_PARAM_free(params); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
+using BnPtr = OsslPtr<BIGNUM, BN_clear_free>;
+using PkeyPtr = EvpPkeyPtr;
+using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 
 BnPtr secureNumber(const unsigned char *bytes, uint64_t length) {
     BnPtr n(BN_secure_new());
@@ -45,12 +27,12 @@ BnPtr secureNumber(const unsigned char *bytes, uint64_t length) {
 // An RSA key from named numbers; selection says public key or key pair.
 PkeyPtr keyFromNumbers(const std::pair<const char *, const BIGNUM *> *numbers, size_t count,
                        int selection) {
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    OsslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free> builder(OSSL_PARAM_BLD_new());
     if (!builder) return nullptr;
     for (size_t i = 0; i < count; ++i)
         if (OSSL_PARAM_BLD_push_BN(builder.get(), numbers[i].first, numbers[i].second) != 1)
             return nullptr;
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    OsslPtr<OSSL_PARAM, OSSL_PARAM_free> params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY *made = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
@@ -100,8 +82,6 @@ int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
 
 }  // namespace
 
-using tqkeys::fitsInt;
-
 extern "C" {
 
 TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
@@ -124,8 +104,8 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
                                        TQXCRYPT_HANDLE **key) {
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
-    if (modulus == nullptr || exponent == nullptr || !fitsInt(modulusLength) ||
-        !fitsInt(exponentLength))
+    if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) ||
+        !tqFitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     BnPtr n(BN_bin2bn(modulus, static_cast<int>(modulusLength), nullptr));
     BnPtr e(BN_bin2bn(exponent, static_cast<int>(exponentLength), nullptr));
@@ -156,12 +136,12 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
                                         const unsigned char *exponent, uint64_t exponentLength,
                                         int, EVP_PKEY **key) {
     TQXCryptInitialize();
-    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !fitsInt(prime1Length) ||
-        !fitsInt(prime2Length) || !fitsInt(exponentLength))
+    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tqFitsInt(prime1Length) ||
+        !tqFitsInt(prime2Length) || !tqFitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     // No exponent has no inverse.
     if (exponent == nullptr || exponentLength == 0) return TQ_RTN_KEY_BUILD_FAILED;
-    std::unique_ptr<BN_CTX, BnCtxFree> ctx(BN_CTX_secure_new());
+    OsslPtr<BN_CTX, BN_CTX_free> ctx(BN_CTX_secure_new());
     BnPtr p = secureNumber(prime1, prime1Length);
     BnPtr q = secureNumber(prime2, prime2Length);
     BnPtr e = secureNumber(exponent, exponentLength);

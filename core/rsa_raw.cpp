@@ -13,10 +13,6 @@
 
 namespace {
 
-struct RsaFree {
-    void operator()(RSA *rsa) const { RSA_free(rsa); }
-};
-
 // A result buffer from the library allocator, wiped when it is not handed out.
 struct ResultBuffer {
     unsigned char *data = nullptr;
@@ -45,10 +41,10 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (key->kind != kind) return TQ_RTN_WRONG_HANDLE;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqkeys::fitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tqFitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
     auto *pkey = static_cast<EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
-    std::unique_ptr<RSA, RsaFree> rsa(EVP_PKEY_get1_RSA(pkey));
+    OsslPtr<RSA, RSA_free> rsa(EVP_PKEY_get1_RSA(pkey));
     if (!rsa) return TQ_RTN_INVALID_KEY;
     int size = RSA_size(rsa.get());
     if (size <= 0) return TQ_RTN_INVALID_KEY;

@@ -96,64 +96,36 @@ int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) 
 
 extern "C" {
 
-TQ_API int TQXCrypt_PublicEncrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength,
-                                  int, TQXCRYPT_BLOB *out) {
-    return rawOperation(key, TQXCRYPT_KIND_PUBLICKEY, RSA_public_encrypt, TQ_RTN_ENCRYPT_FAILED, in,
-                        inLength, out);
-}
+// name, handle kind, OpenSSL primitive, code when the primitive fails
+#define TQ_RSA_RAW_LIST(X)                                                                 \
+    X(TQXCrypt_PublicEncrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_encrypt, TQ_RTN_ENCRYPT_FAILED)   \
+    X(TQXCrypt_PublicDecrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_decrypt, TQ_RTN_DECRYPT_FAILED)   \
+    X(TQXCrypt_PrivateEncrypt, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_encrypt, TQ_RTN_ENCRYPT_FAILED) \
+    X(TQXCrypt_PrivateDecrypt, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_decrypt, TQ_RTN_DECRYPT_FAILED)
 
-TQ_API int TQXCrypt_PublicDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength,
-                                  int, TQXCRYPT_BLOB *out) {
-    return rawOperation(key, TQXCRYPT_KIND_PUBLICKEY, RSA_public_decrypt, TQ_RTN_DECRYPT_FAILED, in,
-                        inLength, out);
-}
+#define TQ_RSA_RAW_DEFINE(name, kind, primitive, failure)                                   \
+    TQ_API int name(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength, int, \
+                    TQXCRYPT_BLOB *out) {                                                  \
+        return rawOperation(key, kind, primitive, failure, in, inLength, out);             \
+    }
+TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
+#undef TQ_RSA_RAW_DEFINE
 
-TQ_API int TQXCrypt_PrivateEncrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength,
-                                   int, TQXCRYPT_BLOB *out) {
-    return rawOperation(key, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_encrypt, TQ_RTN_ENCRYPT_FAILED,
-                        in, inLength, out);
-}
+// name, component (the modulus has a second exported name)
+#define TQ_RSA_COMPONENT_LIST(X)            \
+    X(TQXCrypt_KeyModulus, RSA_get0_n)      \
+    X(TQXCrypt_PublicKeyGetModulus, RSA_get0_n) \
+    X(TQXCrypt_KeyExponent, RSA_get0_e)     \
+    X(TQXCrypt_KeyD, RSA_get0_d)            \
+    X(TQXCrypt_KeyP, RSA_get0_p)            \
+    X(TQXCrypt_KeyQ, RSA_get0_q)            \
+    X(TQXCrypt_KeyDMP1, RSA_get0_dmp1)      \
+    X(TQXCrypt_KeyDMQ1, RSA_get0_dmq1)      \
+    X(TQXCrypt_KeyIQMP, RSA_get0_iqmp)
 
-TQ_API int TQXCrypt_PrivateDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength,
-                                   int, TQXCRYPT_BLOB *out) {
-    return rawOperation(key, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_decrypt, TQ_RTN_DECRYPT_FAILED,
-                        in, inLength, out);
-}
-
-TQ_API int TQXCrypt_KeyModulus(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_n);
-}
-
-TQ_API int TQXCrypt_PublicKeyGetModulus(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_n);
-}
-
-TQ_API int TQXCrypt_KeyExponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_e);
-}
-
-TQ_API int TQXCrypt_KeyD(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_d);
-}
-
-TQ_API int TQXCrypt_KeyP(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_p);
-}
-
-TQ_API int TQXCrypt_KeyQ(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_q);
-}
-
-TQ_API int TQXCrypt_KeyDMP1(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_dmp1);
-}
-
-TQ_API int TQXCrypt_KeyDMQ1(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_dmq1);
-}
-
-TQ_API int TQXCrypt_KeyIQMP(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) {
-    return getComponent(key, out, RSA_get0_iqmp);
-}
+#define TQ_RSA_COMPONENT_DEFINE(name, component) \
+    TQ_API int name(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) { return getComponent(key, out, component); }
+TQ_RSA_COMPONENT_LIST(TQ_RSA_COMPONENT_DEFINE)
+#undef TQ_RSA_COMPONENT_DEFINE
 
 }  // extern "C"

@@ -247,11 +247,7 @@ TEST(KeysBuild, PrivateKeyFromPrimesRefusals) {
     BN_bn2bin(prime.get(), bad.data());
 
     EVP_PKEY *pkey = nullptr;
-    struct Case {
-        const char *what;
-        int rc;
-        int expected;
-    } cases[] = {
+    const CodeCase cases[] = {
         {"65537 divides p - 1", tqxCrypt_CreateRSAPrivateKey(bad.data(), bad.size(), q.data(), q.size(), e.data(), 3, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
         {"null exponent with a length", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), nullptr, 3, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
         {"empty exponent", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), 0, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
@@ -260,7 +256,7 @@ TEST(KeysBuild, PrivateKeyFromPrimesRefusals) {
         {"prime length above INT_MAX", tqxCrypt_CreateRSAPrivateKey(p.data(), uint64_t(INT_MAX) + 1, q.data(), q.size(), e.data(), 3, 0, &pkey), TQ_RTN_BAD_ARGUMENT},
         {"exponent length 2^32 + 3", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), (1ull << 32) + 3, 0, &pkey), TQ_RTN_BAD_ARGUMENT},
     };
-    for (const Case &c : cases) EXPECT_EQ(c.rc, c.expected) << c.what;
+    expectCodes(cases);
     EXPECT_EQ(pkey, nullptr);
 }
 

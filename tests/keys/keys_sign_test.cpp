@@ -137,11 +137,7 @@ TEST_F(KeysSign, RefusedArguments) {
     const Bytes digest = tqtest::randomBytes(20, 5);
     const Bytes sig(256, 1);
     BlobOwner out;
-    struct Case {
-        const char *what;
-        int rc;
-        int expected;
-    } cases[] = {
+    const CodeCase cases[] = {
         {"sign, null key", TQXCrypt_PureSign(nullptr, digest.data(), 20, 0, &out), TQ_RTN_BAD_ARGUMENT},
         {"sign, public key", TQXCrypt_PureSign(pub.get(), digest.data(), 20, 0, &out), TQ_RTN_WRONG_HANDLE},
         {"sign, null output", TQXCrypt_PureSign(key.get(), digest.data(), 20, 0, nullptr), TQ_RTN_BAD_ARGUMENT},
@@ -155,7 +151,7 @@ TEST_F(KeysSign, RefusedArguments) {
         {"verify, 2^32 + key size", TQXCrypt_PureVerify(pub.get(), sig.data(), (1ull << 32) + 256, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
         {"verify, null signature", TQXCrypt_PureVerify(pub.get(), nullptr, 256, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
     };
-    for (const Case &c : cases) EXPECT_EQ(c.rc, c.expected) << c.what;
+    expectCodes(cases);
     EXPECT_EQ(out.b.data, nullptr);
 
     unsigned char *der = nullptr;
@@ -266,11 +262,7 @@ TEST_F(KeysSign, RawArgumentChecks) {
     HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
     const Bytes msg(16, 1);
     BlobOwner out;
-    struct Case {
-        const char *what;
-        int rc;
-        int expected;
-    } cases[] = {
+    const CodeCase cases[] = {
         {"null key", TQXCrypt_PrivateEncrypt(nullptr, msg.data(), 16, 0, &out), TQ_RTN_BAD_ARGUMENT},
         {"public key to a private operation", TQXCrypt_PrivateEncrypt(pub.get(), msg.data(), 16, 0, &out), TQ_RTN_WRONG_HANDLE},
         {"private key to a public operation", TQXCrypt_PublicEncrypt(key.get(), msg.data(), 16, 0, &out), TQ_RTN_WRONG_HANDLE},
@@ -283,6 +275,6 @@ TEST_F(KeysSign, RawArgumentChecks) {
         {"key that is not RSA", TQXCrypt_PrivateEncrypt(ec.get(), msg.data(), 16, 0, &out), TQ_RTN_INVALID_KEY},
         {"sign with a key that is not RSA", TQXCrypt_PureSign(ec.get(), msg.data(), 16, TQXCRYPT_PURE_HASH_DATA, &out), TQ_RTN_INVALID_KEY},
     };
-    for (const Case &c : cases) EXPECT_EQ(c.rc, c.expected) << c.what;
+    expectCodes(cases);
     EXPECT_EQ(out.b.data, nullptr);
 }

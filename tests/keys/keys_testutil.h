@@ -1,6 +1,8 @@
 // Helpers of the key tests: fixture keys as handles and the openssl tool.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "testutil.h"
@@ -33,6 +35,20 @@ TQXCRYPT_HANDLE *publicKey(const std::string &name);
 // as a number, without leading zero bytes.
 Bytes hexBytes(const std::string &text);
 Bytes hexNumber(const std::string &text);
+
+// One row of a table of calls and the result code each must give.
+struct CodeCase {
+    const char *what;
+    int rc;
+    int expected;
+};
+inline void expectCodes(const CodeCase *begin, const CodeCase *end) {
+    for (const CodeCase *c = begin; c != end; ++c) EXPECT_EQ(c->rc, c->expected) << c->what;
+}
+template <size_t N>
+void expectCodes(const CodeCase (&cases)[N]) {
+    expectCodes(cases, cases + N);
+}
 
 inline Bytes bytesOf(const TQXCRYPT_BLOB &b) {
     return b.data ? Bytes(b.data, b.data + b.length) : Bytes();

@@ -87,6 +87,9 @@ extern "C" {
 TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
+    // OpenSSL refuses every operation with a larger modulus; generating one
+    // would only cost the caller hours.
+    if (bits > OPENSSL_RSA_MAX_MODULUS_BITS) return TQ_RTN_KEY_BUILD_FAILED;
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *made = nullptr;

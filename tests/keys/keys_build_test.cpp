@@ -152,8 +152,10 @@ TEST(KeysBuild, GeneratedKeyPassesOpensslCheck) {
     EXPECT_TRUE(opensslVerifies(key.get(), dir.file("pub.pem"), dir));
 
     HandleOwner small;
-    EXPECT_EQ(TQXCrypt_GenerateKeyPair(256, 0, small.out()), TQ_RTN_KEY_BUILD_FAILED);
-    EXPECT_EQ(small.get(), nullptr);
+    for (int bits : {256, -1, 16385, INT_MAX}) {
+        EXPECT_EQ(TQXCrypt_GenerateKeyPair(bits, 0, small.out()), TQ_RTN_KEY_BUILD_FAILED) << bits;
+        EXPECT_EQ(small.get(), nullptr);
+    }
     EXPECT_EQ(TQXCrypt_GenerateKeyPair(2048, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
 }
 

@@ -28,7 +28,7 @@ struct HashRow {
     unsigned selector;
     const char *name;  // name fetched from the providers
     int nid;
-    unsigned size;
+    unsigned size;  // bytes
 };
 
 // The row of a selector (low four bits already taken), or null for 7..15.
@@ -46,7 +46,6 @@ constexpr size_t kMaxDigest = 64;
 struct SecureBytes {
     std::vector<unsigned char> bytes;
     SecureBytes() = default;
-    explicit SecureBytes(size_t n) : bytes(n) {}
     SecureBytes(const SecureBytes &) = delete;
     SecureBytes &operator=(const SecureBytes &) = delete;
     ~SecureBytes();

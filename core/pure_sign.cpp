@@ -24,9 +24,8 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
         *digestLength = static_cast<size_t>(out.length);
         return rc;
     }
-    EvpMdPtr md = tqkeys::fetchDigest(row);
-    if (!md) return TQ_RTN_NOT_SUPPORTED;
-    if (dataLength != static_cast<uint64_t>(EVP_MD_get_size(md.get()))) return TQ_RTN_BAD_ARGUMENT;
+    if (!tqkeys::fetchDigest(row)) return TQ_RTN_NOT_SUPPORTED;
+    if (dataLength != row.size) return TQ_RTN_BAD_ARGUMENT;
     std::memcpy(digest, data, static_cast<size_t>(dataLength));
     *digestLength = static_cast<size_t>(dataLength);
     return TQ_RTN_OK;

@@ -47,6 +47,8 @@ const ChainRow kRows[] = {
     {"intermediate missing", "good.leaf.pem", {"root.pem"}, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"issuer not in the store", "orphan.leaf.pem", kStore, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"root missing", "good.leaf.pem", {"inter.pem"}, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
+    {"issuers in a ring, none self-issued", "ring.leaf.pem", {"ring.x.pem", "ring.y.pem"}, {}, 0, 0,
+     TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"bad signature", "badsig.leaf.pem", kStore, {}, 0, 0, TQ_RTN_CERT_SIGNATURE, "", false, nullptr},
     {"lone self-signed", "lone.pem", kStore, {}, 0, 0, TQ_RTN_FAILED, "", false, nullptr},
     {"unknown critical extension", "crit.leaf.pem", kStore, {}, 0, 0, TQ_RTN_FAILED, "", false, nullptr},

@@ -119,6 +119,14 @@ TEST(StoreIssuerChain, IncompleteChain) {
     Chain none;
     buildChain(none, {}, "good.leaf.pem", 0);
     EXPECT_EQ(none.count, 1);
+    // Issuers in a ring: the walk stops at a bound.
+    Chain ring;
+    buildChain(ring, {"ring.x.pem", "ring.y.pem"}, "ring.leaf.pem", kWholeChain);
+    EXPECT_EQ(ring.rc, TQ_RTN_NO_ISSUER);
+    Chain ringPartial;
+    buildChain(ringPartial, {"ring.x.pem", "ring.y.pem"}, "ring.leaf.pem", 0);
+    EXPECT_EQ(ringPartial.rc, 0);
+    EXPECT_EQ(ringPartial.count, 100);
 
     HandleOwner store;
     ASSERT_EQ(loadStore(store, {"root.pem"}, {}), 0);

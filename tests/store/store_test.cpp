@@ -59,6 +59,12 @@ TEST(StoreLoad, ListsAndTheirFaults) {
     ASSERT_EQ(TQXCrypt_LoadStore(store.out(), list.c_str(), nullptr), 0);
     EXPECT_EQ(certCount(store), 2);
     EXPECT_EQ(verify(store, "good.leaf.pem", 0), 0);
+
+    // Lines ended by CR LF.
+    list = tqtest::readText(chainFile("root.pem")) + tqtest::readText(chainFile("inter.pem"));
+    for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 2)) list.insert(at, "\r");
+    ASSERT_EQ(TQXCrypt_LoadStore(store.out(), list.c_str(), nullptr), 0);
+    EXPECT_EQ(certCount(store), 2);
 }
 
 TEST(StoreLoad, CrlAdmission) {

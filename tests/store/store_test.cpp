@@ -107,6 +107,13 @@ TEST(StoreLoad, AddCertificate) {
     ASSERT_EQ(TQXCrypt_AddCertToStore(store.get(), again.get()), 0);
     EXPECT_EQ(again.get()->object, nullptr);
     EXPECT_EQ(certCount(store), 2);
+
+    // The helpers underneath: 1 taken, 0 an identical certificate is there.
+    X509 *leaf = readCert("good.leaf.pem");
+    EXPECT_EQ(tqxCrypt_X509_STORE_add_cert1(storeOf(store), leaf), 1);
+    EXPECT_EQ(tqxCrypt_X509_STORE_add_cert1(storeOf(store), leaf), 0);
+    X509_free(leaf);
+    EXPECT_EQ(certCount(store), 3);
 }
 
 TEST(StoreLoad, HandleChecks) {
@@ -146,6 +153,11 @@ TEST(StoreCrls, EquivalentCrlIsReplaced) {
     ASSERT_EQ(loadStore(store, kStore, {"crl.inter.pem", "crl.inter.early.pem"}), 0);
     EXPECT_EQ(crlCount(store), 1);
     EXPECT_EQ(verify(store, "rev-keyCompromise.leaf.pem"), 0);
+
+    // Neither of two CRLs of one issuer name carries an authority key id.
+    ASSERT_EQ(loadStore(store, kStore, {"crl.inter.noakid.pem", "crl.inter.v1.pem"}), 0);
+    EXPECT_EQ(crlCount(store), 1);
+    EXPECT_EQ(verify(store, "v1.leaf.pem"), TQ_RTN_REVOKED);
 }
 
 TEST(StoreCrls, DistinctCrlsOfOneIssuerNameAreKept) {

@@ -131,21 +131,34 @@ TEST(StoreMemory, LoadStore) {
     EXPECT_GT(failures, 0);
 }
 
+// A failure may show as another verification error, never as a pass: here
+// a revoked leaf, and a leaf under a revoked intermediate.
 TEST(StoreMemory, VerifyCertChain) {
-    HandleOwner store;
-    ASSERT_EQ(loadStore(store, kStore, {"crl.inter.pem"}), 0);
-    eachAllocationFails([&](long k, bool *reached) {
-        SCOPED_TRACE(k);
-        HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, "rev-keyCompromise.leaf.pem"));
-        int rc = withFailure(k, reached, [&] {
-            return TQXCrypt_VerifyCertChain(leaf.get(), store.get(), TQXCRYPT_VERIFY_CRL, 0);
+    struct Row {
+        const char *leaf;
+        Files certs, crls;
+        int expected;
+    } rows[] = {
+        {"rev-keyCompromise.leaf.pem", kStore, {"crl.inter.pem"}, TQ_RTN_REVOKED_KEY_COMPROMISE},
+        {"revinter.leaf.pem", {"root.pem", "revinter.pem"}, {"crl.root.pem", "crl.revinter.pem"},
+         TQ_RTN_REVOKED_CA_COMPROMISE},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.leaf);
+        HandleOwner store;
+        ASSERT_EQ(loadStore(store, row.certs, row.crls), 0);
+        eachAllocationFails([&](long k, bool *reached) {
+            SCOPED_TRACE(k);
+            HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, row.leaf));
+            int rc = withFailure(k, reached, [&] {
+                return TQXCrypt_VerifyCertChain(leaf.get(), store.get(), TQXCRYPT_VERIFY_CRL, 0);
+            });
+            EXPECT_NE(rc, 0);
+            if (!*reached) {
+                EXPECT_EQ(rc, row.expected);
+            }
         });
-        // A failure may show as another verification error, never as a pass.
-        EXPECT_NE(rc, 0);
-        if (!*reached) {
-            EXPECT_EQ(rc, TQ_RTN_REVOKED_KEY_COMPROMISE);
-        }
-    });
+    }
 }
 
 }  // namespace

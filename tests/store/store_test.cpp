@@ -254,3 +254,41 @@ TEST(StoreProcedure, FlagChoosesTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// The procedures also serve as the verification slot that OpenSSL's own
+// X509_verify_cert calls once it has built a chain; its policy checks, which
+// our verification leaves out, then come first.
+TEST(StoreProcedure, RunsUnderX509VerifyCert) {
+    constexpr int kCrl = TQXCRYPT_VERIFY_CRL;
+    struct Row {
+        const char *leaf;
+        Files certs, crls;
+        int flags;
+        int ours;
+        int x509VerifyCertError;
+    } rows[] = {
+        {"rev-keyCompromise.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_KEY_COMPROMISE,
+         TQ_V_ERR_REVOKED_KEY_COMPROMISE},
+        {"rev-removeFromCRL.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_REMOVE_FROM_CRL,
+         TQ_V_ERR_REVOKED_REMOVE_FROM_CRL},
+        {"good.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, 0, X509_V_OK},
+        {"plain.leaf.pem", {"root.pem", "plain.pem"}, {}, 0, 0, X509_V_ERR_INVALID_CA},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.leaf);
+        HandleOwner store;
+        ASSERT_EQ(loadStore(store, row.certs, row.crls), 0);
+        // Ours first: it also writes the store's verification slot.
+        EXPECT_EQ(verify(store, row.leaf, row.flags), row.ours);
+        HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, row.leaf));
+        X509_STORE_CTX *ctx = X509_STORE_CTX_new();
+        ASSERT_TRUE(X509_STORE_CTX_init(ctx, storeOf(store), certOf(leaf), nullptr));
+        EXPECT_EQ(X509_verify_cert(ctx) > 0, row.x509VerifyCertError == X509_V_OK);
+        EXPECT_EQ(X509_STORE_CTX_get_error(ctx), row.x509VerifyCertError);
+        X509_STORE_CTX_free(ctx);
+    }
+}
+
+}  // namespace

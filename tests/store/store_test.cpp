@@ -253,9 +253,6 @@ TEST(StoreProcedure, FlagChoosesTheWalk) {
     EXPECT_EQ(X509_STORE_get_verify(storeOf(store)), tqxCrypt_cert_crl_verify);
 }
 
-}  // namespace
-
-namespace {
 
 // The procedures also serve as the verification slot that OpenSSL's own
 // X509_verify_cert calls once it has built a chain; its policy checks, which

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ const char* const kT0Atr = "3B021450";  // T=0 by default
 const char* const kT1Atr = "3B800181";  // TD1 offers T=1 only
 
 std::string workDir(const char* suite) {
-  return std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite + "-" + std::to_string(getpid());
+  return std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite;
 }
 
 std::string repeat(const std::string& s, int n) {
@@ -265,6 +266,72 @@ TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
   EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
 }
 
+// Runs the test class in a JVM that loads the Linux build of the natives;
+// its printed lines, or the exit status when it failed.
+std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
+                                const std::vector<std::string>& calls) {
+  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-cp", classes,
+                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
+  argv.insert(argv.end(), calls.begin(), calls.end());
+  std::vector<std::string> env;
+  if (*CARDPROBE_JVM_PRELOAD) {
+    // The sanitizer runtime must come first; the JVM's own signal use and
+    // its never-freed allocations are no findings of ours.
+    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
+    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
+  }
+  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
+  unlink(out.c_str());
+  ChildProcess jvm;
+  if (!jvm.start(argv, out, env)) return {"java could not be started"};
+  const int status = jvm.wait();
+  std::vector<std::string> lines;
+  std::ifstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (status != 0) lines.push_back("exit status " + std::to_string(status));
+  return lines;
+}
+
+class CardprobeJvm : public CardprobeCards {};
+
+TEST_F(CardprobeJvm, TheFourNatives) {
+  const std::string t0 = kT0Reader, t1 = kT1Reader;
+  const std::vector<std::string> lines = runJvm(
+      stack_->dir(), CARDPROBE_JAVA_CLASSES,
+      {"version", "readers", "atr|" + t0, "atr|" + t1, "atr|No Such Reader", "atr|null",
+       "select|" + t0 + "|A0 00 00 00 03", "select|" + t0 + "|A0 00 00 00 04 01",
+       "select|" + t0 + "|A0 00 00 00 04 03", "select|" + t1 + "|A0 00 00 00 04 02",
+       "select|" + t1 + "|A0:00:00:01:6A:82", "select|" + t0 + "|A0G1", "select|" + t0 + "|null",
+       "select|" + t0 + "|" + kLongAid, "select|No Such Reader|A0 00 00 00 03"});
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "version \"1,1,11,516\" ErrorCode=-1",
+                       "readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
+                       "atr \"3B021450\" ErrorCode=0",
+                       "atr \"3B800181\" ErrorCode=0",
+                       "atr null ErrorCode=14",
+                       "atr null ErrorCode=14",
+                       "select 0 ErrorCode=0",
+                       "select 0 ErrorCode=0",
+                       "select 0 ErrorCode=0",
+                       "select 25023 ErrorCode=25023",
+                       "select 25022 ErrorCode=25022",
+                       "select 5005 ErrorCode=5005",
+                       "select 5005 ErrorCode=5005",
+                       "select 5003 ErrorCode=5003",
+                       "select 25014 ErrorCode=25014",
+                   }));
+  // SELECT with the AID text sends exactly 00 A4 04 00 05 A0 00 00 00 03 first.
+  stack_->clearCommands(kT0Port);
+  runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"select|" + t0 + "|A0 00 00 00 03"});
+  EXPECT_EQ(stack_->commands(kT0Port), (std::vector<std::string>{"00A4040005A000000003"}));
+}
+
+TEST_F(CardprobeJvm, WithoutErrorCodeField) {
+  const std::vector<std::string> lines =
+      runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES_NO_FIELD, {kT1Reader, "A0 00 00 00 04 02"});
+  EXPECT_EQ(lines, (std::vector<std::string>{"readers 2", "atr 3B800181", "select 25023"}));
+}
+
 TEST(CardprobeServiceStopped, ContextFailures) {
   if (pid_t other = RunningPcscd()) GTEST_SKIP() << "a pcscd is running (pid " << other << ")";
   std::vector<std::string> names;
@@ -274,6 +341,11 @@ TEST(CardprobeServiceStopped, ContextFailures) {
   // SELECT hands on the PC/SC status itself.
   EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"),
             static_cast<int>(SCARD_E_NO_SERVICE));
+  const std::string raw = std::to_string(static_cast<int>(SCARD_E_NO_SERVICE));
+  EXPECT_EQ(runJvm(CARDPROBE_TEST_WORK_DIR, CARDPROBE_JAVA_CLASSES,
+                   {"readers", "atr|Virtual PCD 00 00", "select|Virtual PCD 00 00|A0 00 00 00 03"}),
+            (std::vector<std::string>{"readers null ErrorCode=10", "atr null ErrorCode=10",
+                                      "select " + raw + " ErrorCode=" + raw}));
 }
 
 }  // namespace

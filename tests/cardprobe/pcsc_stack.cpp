@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -20,7 +21,13 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+  // extraEnv entries replace inherited ones of the same name.
+  auto nameOf = [](const std::string& e) { return e.substr(0, e.find('=')); };
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const auto& x : extraEnv) replaced = replaced || nameOf(x) == nameOf(*e);
+    if (!replaced) envStrings.emplace_back(*e);
+  }
   for (const auto& e : extraEnv) envStrings.push_back(e);
   std::vector<char*> env;
   for (auto& e : envStrings) env.push_back(&e[0]);
@@ -72,6 +79,8 @@ pid_t RunningPcscd() {
 std::string PcscStack::startDaemon(const std::vector<int>& vpcdPorts) {
   if (pid_t other = RunningPcscd()) return "a pcscd is running already (pid " + std::to_string(other) + ")";
   const std::string conf = dir_ + "/reader.conf.d";
+  // Logs of the last run stay until the next one.
+  std::filesystem::remove_all(dir_);
   mkdir(dir_.c_str(), 0755);
   mkdir(conf.c_str(), 0755);
   {

@@ -31,7 +31,18 @@ class ByteCursor {
     skipIf(stop);
     return n;
   }
-  const uint8_t* position() const { return pos_; }
+  // Takes exactly n bytes; false (and nothing taken) when fewer remain.
+  bool take(size_t n, const uint8_t** start) {
+    if (n > remaining()) return false;
+    *start = pos_;
+    pos_ += n;
+    return true;
+  }
+  bool readByte(uint8_t* b) {
+    if (atEnd()) return false;
+    *b = *pos_++;
+    return true;
+  }
 
  private:
   const uint8_t* pos_;

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <memory>
 
+#include "byte_cursor.h"
 #include "card_access.h"
 
 namespace {
@@ -12,8 +13,22 @@ struct HeapDeleter {
 // A T=0 answer of 61 00 or 6C 00 announces 256 bytes.
 size_t announcedLength(uint8_t sw2) { return sw2 == 0 ? 256 : sw2; }
 
-constexpr size_t kMaxShortAnswer = 256 + 2;
 constexpr size_t kMaxShortCommand = 5 + 255 + 1;
+
+// A card's answer: its data and the status word after them.
+struct Answer {
+  const uint8_t* data = nullptr;
+  size_t dataLength = 0;
+  uint8_t sw1 = 0, sw2 = 0;
+};
+
+bool splitAnswer(const uint8_t* bytes, size_t length, Answer* answer) {
+  if (length < 2) return false;
+  ByteCursor cursor(bytes, length);
+  answer->dataLength = length - 2;
+  return cursor.take(answer->dataLength, &answer->data) && cursor.readByte(&answer->sw1) &&
+         cursor.readByte(&answer->sw2);
+}
 
 }  // namespace
 
@@ -91,9 +106,9 @@ int TransmitApdu(TQSC_CARD_CHANNEL* channel, const uint8_t* command, size_t comm
     if (pcsc::transmit(channel->card, SCARD_PCI_T0, sent, static_cast<DWORD>(sentLength), answer,
                        &received) != SCARD_S_SUCCESS)
       return TQSC_RTN_TRANSMIT_FAILED;
-    if (received >= 2) {
-      const uint8_t sw1 = answer[received - 2];
-      const uint8_t sw2 = answer[received - 1];
+    Answer first;
+    if (received <= capacity && splitAnswer(answer, received, &first)) {
+      const uint8_t sw1 = first.sw1, sw2 = first.sw2;
       uint8_t followUp[kMaxShortCommand];
       size_t followUpLength = 0;
       if (sw1 == 0x61) {
@@ -125,15 +140,14 @@ int TransmitApdu(TQSC_CARD_CHANNEL* channel, const uint8_t* command, size_t comm
     return MapStatusWord(0x00, 0x00);
   }
 
-  if (received < 2 || received > capacity) return TQSC_RTN_TRANSMIT_FAILED;
-  const uint8_t sw1 = answer[received - 2];
-  const uint8_t sw2 = answer[received - 1];
-  const int result = MapStatusWord(sw1, sw2);
+  // An answer without a whole status word is a failed exchange.
+  Answer last;
+  if (received > capacity || !splitAnswer(answer, received, &last)) return TQSC_RTN_TRANSMIT_FAILED;
+  const int result = MapStatusWord(last.sw1, last.sw2);
   if (result != TQSC_RTN_SUCCESS) return result;
-  const size_t dataLength = received - 2;
-  if (dataLength > *responseLength) return TQ_RTN_BUFFER_TOO_SMALL;
-  std::memcpy(response, answer, dataLength);
-  *responseLength = dataLength;
+  if (last.dataLength > *responseLength) return TQ_RTN_BUFFER_TOO_SMALL;
+  std::memcpy(response, last.data, last.dataLength);
+  *responseLength = last.dataLength;
   return TQSC_RTN_SUCCESS;
 }
 

@@ -69,15 +69,38 @@ void ChildProcess::stop() {
   pid = -1;
 }
 
+namespace {
+std::string procText(pid_t pid, const char* what) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + what);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+}  // namespace
+
 pid_t RunningPcscd() {
   std::ifstream in("/run/pcscd/pcscd.pid");
   long pid = 0;
   if (!(in >> pid) || pid <= 0) return 0;
-  return kill(static_cast<pid_t>(pid), 0) == 0 ? static_cast<pid_t>(pid) : 0;
+  // A stale pid file may name a process that is no pcscd at all.
+  return procText(static_cast<pid_t>(pid), "comm") == "pcscd\n" ? static_cast<pid_t>(pid) : 0;
+}
+
+// A pcscd that a crashed or timed-out run of these tests left behind runs
+// with a reader configuration under our work folder; it is ended by its PID.
+std::string ClaimPcscd() {
+  const pid_t pid = RunningPcscd();
+  if (pid == 0) return std::string();
+  if (procText(pid, "cmdline").find(CARDPROBE_TEST_WORK_DIR) == std::string::npos)
+    return "a pcscd is running already (pid " + std::to_string(pid) + ")";
+  kill(pid, SIGTERM);
+  while (kill(pid, 0) == 0) usleep(50000);
+  return std::string();
 }
 
 std::string PcscStack::startDaemon(const std::vector<int>& vpcdPorts) {
-  if (pid_t other = RunningPcscd()) return "a pcscd is running already (pid " + std::to_string(other) + ")";
+  const std::string claim = ClaimPcscd();
+  if (!claim.empty()) return claim;
   const std::string conf = dir_ + "/reader.conf.d";
   // Logs of the last run stay until the next one.
   std::filesystem::remove_all(dir_);

@@ -27,6 +27,9 @@ struct ChildProcess {
 
 // The PID of a pcscd that is running already, or 0.
 pid_t RunningPcscd();
+// Makes sure that no pcscd runs, ending one that an earlier run of these
+// tests left behind (by its PID); otherwise why the tests cannot go on.
+std::string ClaimPcscd();
 
 class PcscStack {
  public:

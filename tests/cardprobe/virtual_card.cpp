@@ -10,6 +10,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,6 +82,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s PORT ATR-HEX RULES LOG\n", argv[0]);
     return 2;
   }
+  // Ends with the test that started it, even when that one is killed.
+  const pid_t parent = getppid();
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) return 0;
   const int port = std::atoi(argv[1]);
   Bytes atr;
   if (!fromHex(argv[2], &atr)) return 2;

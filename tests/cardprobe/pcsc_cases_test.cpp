@@ -178,7 +178,9 @@ TEST_F(CardprobeCards, SelectApplet) {
     SCOPED_TRACE(c.name);
     const int port = c.t0 ? kT0Port : kT1Port;
     stack_->clearCommands(port);
-    EXPECT_EQ(ProbeSelectApplet(c.t0 ? kT0Reader : kT1Reader, c.aidText), c.expected);
+    const int result = ProbeSelectApplet(c.t0 ? kT0Reader : kT1Reader, c.aidText);
+    const char* name = TQSCResultName(result);
+    EXPECT_EQ(result, c.expected) << (name ? name : "not a result code of ours");
     EXPECT_EQ(stack_->commands(port), c.sent);
   }
 }

@@ -1,4 +1,4 @@
-// AID text parsing and command building, without a card.
+// The parts of card access that need no PC/SC service.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -75,6 +75,25 @@ TEST(CardprobeApdu, BuildsCaseOneAndCaseThree) {
             (std::vector<uint8_t>{0x00, 0xA4, 0x04, 0x00, 0x05, 0xA0, 0x00, 0x00, 0x00, 0x03, 0x00}));
   // Lc, data and the unsent Le must all fit.
   EXPECT_EQ(BuildApdu(out, 10, 0x00, 0xA4, 0x04, 0x00, aid, sizeof aid, 0x00), 0u);
+}
+
+TEST(CardprobeCardRecord, ClosingAMissingRecordIsHarmless) {
+  // What the ATR path is left with when the record cannot be allocated.
+  CloseCardRecord(nullptr);
+  TQSC_CARD_RECORD record;
+  std::memset(&record, 0xEE, sizeof record);
+  InitCardRecord(&record);
+  EXPECT_EQ(record.atrLength, 60u);
+  EXPECT_EQ(record.readerNameLength, 256u);
+  EXPECT_EQ(record.context, 0);
+  EXPECT_EQ(record.card, 0);
+  EXPECT_EQ(record.pci, nullptr);
+}
+
+TEST(CardprobeResultCodes, NamesFollowNumbers) {
+  EXPECT_STREQ(TQSCResultName(25014), "TQSC_RTN_TRANSMIT_FAILED");
+  EXPECT_STREQ(TQSCResultName(25022), "TQSC_RTN_SW_NOT_FOUND");
+  EXPECT_EQ(TQSCResultName(static_cast<int>(0x8010001D)), nullptr);
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ extern "C" {
 
 #define TQ_API __attribute__((visibility("default")))
 
+/* OpenSSL types, named without OpenSSL's headers. */
+struct evp_md_st;
+struct evp_cipher_st;
+struct evp_cipher_ctx_st;
+struct stack_st_EVP_PKEY;
+struct stack_st_X509;
+
 /* Object kinds; 10 and 11 each name two objects, told apart by asn1Method. */
 enum {
     TQXCRYPT_KIND_CERTIFICATE = 1,

@@ -1,0 +1,123 @@
+// Handles and blobs: the records through which every object crosses the boundary.
+#include <openssl/err.h>
+#include <openssl/x509_vfy.h>
+
+#include "internal.h"
+
+extern "C" {
+
+int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
+                         const TQXCRYPT_ASN1_METHOD *asn1Method, void *extra) {
+    if (!out) return TQ_RTN_BAD_ARGUMENT;
+    auto *h = static_cast<TQXCRYPT_HANDLE *>(TQCryptMemAlloc(sizeof(TQXCRYPT_HANDLE)));
+    if (!h) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    h->kind = kind;
+    h->object = object;
+    h->asn1Method = asn1Method;
+    h->extra = extra;
+    *out = h;
+    return TQ_RTN_OK;
+}
+
+int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) {
+    if (!handle || !object || !handle->object) return TQ_RTN_BAD_ARGUMENT;
+    if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    *object = handle->object;
+    return TQ_RTN_OK;
+}
+
+int tqxCryptGetHandleEx(void **extra, TQXCRYPT_HANDLE *handle, int kind) {
+    if (!handle || !extra) return TQ_RTN_BAD_ARGUMENT;
+    if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    if (!handle->object || !handle->extra) return TQ_RTN_BAD_ARGUMENT;
+    *extra = handle->extra;
+    return TQ_RTN_OK;
+}
+
+void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
+    if (!handle) return;
+    if (handle->asn1Method) {
+        if (handle->asn1Method->free) {
+            handle->asn1Method->free(handle);
+            ERR_clear_error();
+        }
+        return;
+    }
+    switch (handle->kind) {
+    case TQXCRYPT_KIND_STORE:
+        X509_STORE_free(static_cast<X509_STORE *>(handle->object));
+        break;
+    case TQXCRYPT_KIND_DIGEST:
+        EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(handle->object));
+        break;
+    case TQXCRYPT_KIND_CIPHER:
+        if (auto *c = static_cast<TQXCRYPT_CIPHER_CONTEXT *>(handle->object)) {
+            // Freeing the context also runs a token cipher's clean-up.
+            EVP_CIPHER_CTX_free(c->ctx);
+            OPENSSL_cleanse(c, sizeof *c);
+            TQCryptMemFree(c);
+        }
+        break;
+    default:
+        break;
+    }
+    TQCryptMemFree(handle);
+}
+
+void TQXCryptFreeBlob(TQXCRYPT_BLOB *blob) {
+    if (!blob || !blob->data) return;
+    TQCryptMemFree(blob->data);
+    blob->data = nullptr;
+    blob->length = 0;
+}
+
+int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count) {
+    if (!blob || count < 0) return TQ_RTN_BAD_ARGUMENT;
+    if (!blob->data) {
+        auto *p = static_cast<unsigned char *>(TQCryptMemAlloc(static_cast<size_t>(count) + 1));
+        if (!p) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (count) std::memcpy(p, bytes, static_cast<size_t>(count));
+        p[count] = 0;
+        blob->data = p;
+    } else {
+        if (blob->length < static_cast<uint64_t>(count)) return TQ_RTN_BUFFER_TOO_SMALL;
+        if (count) std::memcpy(blob->data, bytes, static_cast<size_t>(count));
+    }
+    blob->length = static_cast<uint64_t>(count);
+    return TQ_RTN_OK;
+}
+
+uint32_t tqxhtonl(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+uint32_t tqxntohl(uint32_t v) { return tqxhtonl(v); }
+
+}  // extern "C"
+
+int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count) {
+    if (!out) return TQ_RTN_BAD_ARGUMENT;
+    if (!out->data) {
+        auto *p = static_cast<unsigned char *>(TQCryptMemAlloc(count + 1));
+        if (!p) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (count) std::memcpy(p, bytes, count);
+        p[count] = 0;
+        out->data = p;
+    } else {
+        if (out->length < count) {
+            out->length = count;
+            return TQ_RTN_BUFFER_TOO_SMALL;
+        }
+        if (count) std::memcpy(out->data, bytes, count);
+    }
+    out->length = count;
+    return TQ_RTN_OK;
+}
+
+int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind,
+                        const TQXCRYPT_ASN1_METHOD *method) {
+    int rc = tqxCryptGetHandle(object, handle, kind);
+    if (rc != TQ_RTN_OK) return rc;
+    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
+    return TQ_RTN_OK;
+}

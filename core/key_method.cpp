@@ -1,0 +1,50 @@
+// The key method tables every key handle carries; token keys use them too.
+#include "internal.h"
+#include "tqxcrypt_keys.h"
+
+namespace {
+
+const TQXCRYPT_KEY_METHOD tqRsaPriMethod = {
+    TQXCrypt_PrivateEncrypt,  // encrypt
+    TQXCrypt_PrivateDecrypt,  // decrypt
+    TQXCrypt_PureSign,        // sign
+    nullptr,                  // verify
+    TQXCrypt_KeySize,         //
+    TQXCrypt_KeyType,         //
+    TQXCrypt_KeyModulus,      // modulus
+    TQXCrypt_KeyExponent,     // exponent
+    TQXCrypt_KeyFlags,
+};
+
+const TQXCRYPT_KEY_METHOD tqRsaPubMethod = {
+    TQXCrypt_PublicEncrypt,  // encrypt
+    TQXCrypt_PublicDecrypt,  // decrypt
+    nullptr,                 // sign
+    TQXCrypt_PureVerify,     // verify
+    TQXCrypt_KeySize,        //
+    TQXCrypt_KeyType,        //
+    TQXCrypt_KeyModulus,     // modulus
+    TQXCrypt_KeyExponent,    // exponent
+    TQXCrypt_KeyFlags,
+};
+
+}  // namespace
+
+extern "C" {
+
+const TQXCRYPT_KEY_METHOD *tqxCryptRSAPriMethod(void) { return &tqRsaPriMethod; }
+const TQXCRYPT_KEY_METHOD *tqxCryptRSAPubMethod(void) { return &tqRsaPubMethod; }
+
+int TQXCrypt_KeySize(TQXCRYPT_HANDLE *key) {
+    if (!key || !key->object) return 0;
+    return EVP_PKEY_get_size(static_cast<EVP_PKEY *>(key->object));
+}
+
+int TQXCrypt_KeyType(TQXCRYPT_HANDLE *key) {
+    if (!key || !key->object) return 0;
+    return EVP_PKEY_get_base_id(static_cast<EVP_PKEY *>(key->object));
+}
+
+int TQXCrypt_KeyFlags(void) { return -1; }
+
+}  // extern "C"

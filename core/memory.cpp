@@ -1,0 +1,94 @@
+// The library allocator with the host's hooks, and self-describing blocks.
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.h"
+
+extern "C" {
+
+TQ_ALLOC_FN XMemAlloc = nullptr;
+TQ_REALLOC_FN XMemRealloc = nullptr;
+TQ_FREE_FN XMemFree = nullptr;
+
+void *TQCryptMemAlloc(size_t size) {
+    // A hook pointing back at us would recurse forever.
+    if (XMemAlloc && XMemAlloc != &TQCryptMemAlloc) return XMemAlloc(size);
+    return std::malloc(size);
+}
+
+void *TQCryptMemRealloc(void *block, size_t size) {
+    if (XMemRealloc && XMemRealloc != &TQCryptMemRealloc) return XMemRealloc(block, size);
+    return std::realloc(block, size);
+}
+
+void TQCryptMemFree(void *block) {
+    if (!block) return;
+    if (XMemFree && XMemFree != &TQCryptMemFree) {
+        XMemFree(block);
+        return;
+    }
+    std::free(block);
+}
+
+void TQCryptSetMemCallBack(TQ_ALLOC_FN alloc, TQ_REALLOC_FN reallocate, TQ_FREE_FN release) {
+    XMemAlloc = alloc;
+    XMemRealloc = reallocate;
+    XMemFree = release;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Header ahead of the caller's area: the routines the block was made with.
+struct SecureHeader {
+    void *(*alloc)(size_t);
+    void *(*reallocate)(void *, size_t);
+    void (*release)(void *);
+};
+// Keeps the caller's area aligned as malloc's own.
+constexpr size_t kHeaderSize = (sizeof(SecureHeader) + alignof(std::max_align_t) - 1) /
+                               alignof(std::max_align_t) * alignof(std::max_align_t);
+
+SecureHeader *headerOf(void *area) {
+    return reinterpret_cast<SecureHeader *>(static_cast<unsigned char *>(area) - kHeaderSize);
+}
+
+}  // namespace
+
+extern "C" {
+
+void *XTQSecureMemAlloc(size_t size) {
+    if (size > SIZE_MAX - kHeaderSize) return nullptr;
+    auto *block = static_cast<unsigned char *>(std::malloc(size + kHeaderSize));
+    if (!block) return nullptr;
+    auto *header = reinterpret_cast<SecureHeader *>(block);
+    header->alloc = std::malloc;
+    header->reallocate = std::realloc;
+    header->release = std::free;
+    return block + kHeaderSize;
+}
+
+void *XTQSecureMemRealloc(void *area, size_t size) {
+    if (!area) return XTQSecureMemAlloc(size);
+    if (size > SIZE_MAX - kHeaderSize) return nullptr;
+    SecureHeader *header = headerOf(area);
+    auto *block = static_cast<unsigned char *>(header->reallocate(header, size + kHeaderSize));
+    return block ? block + kHeaderSize : nullptr;
+}
+
+void XTQSecureMemFree(void *area) {
+    if (!area) return;
+    SecureHeader *header = headerOf(area);
+    header->release(header);
+}
+
+char *tqxstrdup(const char *text) {
+    if (!text) return nullptr;
+    size_t n = std::strlen(text) + 1;
+    auto *copy = static_cast<char *>(TQCryptMemAlloc(n));
+    if (copy) std::memcpy(copy, text, n);
+    return copy;
+}
+
+}  // extern "C"

@@ -1,0 +1,10 @@
+// The unpacked content of a PKCS#12 handle.
+#include "internal.h"
+
+extern "C" void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents) {
+    if (!contents) return;
+    sk_EVP_PKEY_pop_free(contents->keys, EVP_PKEY_free);
+    sk_X509_pop_free(contents->caCerts, X509_free);
+    sk_X509_pop_free(contents->userCerts, X509_free);
+    TQCryptMemFree(contents);
+}

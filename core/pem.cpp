@@ -1,0 +1,133 @@
+// Blob-level Base64 and PEM armour: bytes to text and back.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "internal.h"
+
+namespace {
+
+constexpr size_t kMaxLabel = 110;
+
+bool isSpace(int c) { return c >= 0 && std::isspace(c); }
+
+std::string beginLine(const std::string &label) { return "-----BEGIN " + label + "-----"; }
+std::string endLine(const std::string &label) { return "-----END " + label + "-----"; }
+
+// Decodes Base64 text into the caller's blob by the blob rule.
+int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
+    body.trimEnd(isSpace);
+    if (!tqFitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
+    const char *text = reinterpret_cast<const char *>(body.here());
+    int textLength = static_cast<int>(body.remaining());
+    if (!data->data) {
+        unsigned char *out = nullptr;
+        int outLength = 0;
+        int rc = tqbase64_decode(text, textLength, &out, &outLength);
+        if (rc != TQ_RTN_OK) return rc;
+        data->data = out;
+        data->length = static_cast<uint64_t>(outLength);
+        return TQ_RTN_OK;
+    }
+    unsigned char *out = data->data;
+    int capacity = data->length > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(data->length);
+    int rc = tqbase64_decode(text, textLength, &out, &capacity);
+    if (rc == TQ_RTN_OK || rc == TQ_RTN_BUFFER_TOO_SMALL) data->length = static_cast<uint64_t>(capacity);
+    return rc;
+}
+
+// Armoured text: the body between the BEGIN line of one of `labels` and the
+// matching END line. Returns 0 and sets `body`, or 5045, or -1 when no label's
+// BEGIN line is there.
+int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *body) {
+    std::string list(labels);
+    size_t start = 0;
+    for (;;) {
+        size_t end = list.find(';', start);
+        std::string label = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (label.size() > kMaxLabel) return TQ_RTN_BAD_FORMAT;
+        std::string begin = beginLine(label);
+        if (text.remaining() > 2 * label.size() + 30 && text.startsWith(begin.data(), begin.size())) {
+            ByteCursor c = text;
+            c.skip(begin.size());
+            while (isSpace(c.peek())) c.skip(1);
+            if (c.empty()) return TQ_RTN_BAD_FORMAT;
+            size_t dash = c.find('-');
+            if (dash == SIZE_MAX) return TQ_RTN_BAD_FORMAT;
+            *body = c.take(dash);
+            c.skip(dash);
+            std::string endText = endLine(label);
+            if (!c.startsWith(endText.data(), endText.size())) return TQ_RTN_BAD_FORMAT;
+            return TQ_RTN_OK;
+        }
+        if (end == std::string::npos) return -1;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) {
+    if (!text) return TQ_RTN_BAD_ARGUMENT;
+    if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    std::string begin, end;
+    if (label && *label) {
+        begin = beginLine(label) + "\n";
+        end = endLine(label) + "\n";
+    }
+    // Base64 first (allocated), then the armour around it.
+    char *body = nullptr;
+    int bodyLength = 0;
+    int rc = tqbase64_encode(data, static_cast<int>(length), &body, &bodyLength);
+    if (rc != TQ_RTN_OK) return rc;
+    TqMem owner(reinterpret_cast<unsigned char *>(body));
+    size_t needed = begin.size() + static_cast<size_t>(bodyLength) + end.size();
+
+    unsigned char *out = text->data;
+    if (out && text->length < needed) {
+        text->length = needed;
+        return TQ_RTN_BUFFER_TOO_SMALL;
+    }
+    TqMem allocated;
+    if (!out) {
+        allocated = tqAlloc(needed + 1);
+        if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        out = allocated.get();
+        out[needed] = 0;
+    }
+    std::memcpy(out, begin.data(), begin.size());
+    std::memcpy(out + begin.size(), body, static_cast<size_t>(bodyLength));
+    std::memcpy(out + begin.size() + bodyLength, end.data(), end.size());
+    if (allocated) text->data = allocated.release();
+    text->length = needed;
+    return TQ_RTN_OK;
+}
+
+int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) {
+    if (!text) return TQ_RTN_BAD_ARGUMENT;
+    char *out = reinterpret_cast<char *>(text->data);
+    int capacity = text->length > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(text->length);
+    int rc = tqbase64_encode_ex(data, length, &out, &capacity);
+    if (rc != TQ_RTN_OK && rc != TQ_RTN_BUFFER_TOO_SMALL) return rc;
+    text->data = reinterpret_cast<unsigned char *>(out);
+    text->length = static_cast<uint64_t>(capacity);
+    return rc;
+}
+
+int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) {
+    if (!data) return TQ_RTN_BAD_ARGUMENT;
+    if (!tqFitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
+    ByteCursor c(text, length);
+    while (c.remaining() > 1 && isSpace(c.peek())) c.skip(1);
+    if (labels && c.peek() == '-') {
+        ByteCursor body;
+        int rc = findArmouredBody(c, labels, &body);
+        if (rc == TQ_RTN_OK) return decodeBody(body, data);
+        if (rc != -1) return rc;
+    }
+    return decodeBody(c, data);
+}
+
+}  // extern "C"

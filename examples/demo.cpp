@@ -1,0 +1,94 @@
+// The main road as far as it is built: objects made by the openssl tool are
+// decoded, encoded again, and compared byte for byte with what openssl prints.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tqxcrypt.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+bool sh(const std::string &command) { return std::system(command.c_str()) == 0; }
+
+Bytes readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Kind {
+    const char *what;
+    int kind;
+    const char *file;
+    const char *pemCommand;  // openssl's own PEM of the same object
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string dir = argc > 1 ? argv[1] : "demo-work";
+    if (!sh("mkdir -p '" + dir + "'")) return 1;
+    std::string q = "cd '" + dir + "' && ";
+    std::printf("making objects with the openssl tool in %s\n", dir.c_str());
+    bool made =
+        sh(q + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -subj '/CN=Demo Root' -days 30 "
+               "-outform DER -out cert.der 2>/dev/null") &&
+        sh(q + "openssl req -new -key key.pem -subj '/CN=Demo Request' -outform DER -out req.der") &&
+        sh(q + "openssl rsa -in key.pem -traditional -outform DER -out key.der 2>/dev/null") &&
+        sh(q + "openssl rsa -in key.pem -pubout -outform DER -out pub.der 2>/dev/null") &&
+        sh(q + "openssl x509 -inform DER -in cert.der -out cert.pem") &&
+        sh(q + "openssl crl2pkcs7 -nocrl -certfile cert.pem -outform DER -out p7.der");
+    if (!made) {
+        std::printf("the openssl tool failed\n");
+        return 1;
+    }
+    const Kind kinds[] = {
+        {"certificate", TQXCRYPT_KIND_CERTIFICATE, "cert.der", "openssl x509 -inform DER -in cert.der"},
+        {"certificate request", TQXCRYPT_KIND_CERTREQUEST, "req.der", "openssl req -inform DER -in req.der"},
+        {"public key", TQXCRYPT_KIND_PUBLICKEY, "pub.der", "openssl pkey -pubin -inform DER -in pub.der"},
+        {"PKCS#7 (certificates only)", TQXCRYPT_KIND_PKCS7, "p7.der", "openssl pkcs7 -inform DER -in p7.der"},
+        {"RSA private key", TQXCRYPT_KIND_PRIVATEKEY, "key.der", nullptr},
+    };
+    int failures = 0;
+    for (const Kind &k : kinds) {
+        Bytes der = readFile(dir + "/" + k.file);
+        TQXCRYPT_HANDLE *h = nullptr;
+        int rc = TQXCrypt_DecodeObject(&h, k.kind, der.data(), der.size(), 0, nullptr);
+        if (rc != 0) {
+            std::printf("%-28s decode failed: %d\n", k.what, rc);
+            ++failures;
+            continue;
+        }
+        TQXCRYPT_BLOB out{0, nullptr};
+        rc = TQXCrypt_EncodeObject(h, k.kind, &out, 0, nullptr);
+        bool same = rc == 0 && out.length == der.size() && Bytes(out.data, out.data + out.length) == der;
+        TQXCryptFreeBlob(&out);
+        std::string pemVerdict = "";
+        if (k.pemCommand) {
+            int armour = 1;
+            TQXCRYPT_BLOB pem{0, nullptr};
+            rc = TQXCrypt_EncodeObject(h, k.kind, &pem, TQXCRYPT_ENCODE_TEXT, &armour);
+            std::string ours = rc == 0 ? std::string(reinterpret_cast<char *>(pem.data), pem.length) : "";
+            TQXCryptFreeBlob(&pem);
+            std::string theirs;
+            if (FILE *p = popen((q + k.pemCommand).c_str(), "r")) {
+                char buf[4096];
+                size_t n;
+                while ((n = fread(buf, 1, sizeof buf, p)) > 0) theirs.append(buf, n);
+                pclose(p);
+            }
+            pemVerdict = ours == theirs && !ours.empty() ? ", PEM identical to openssl's" : ", PEM DIFFERS";
+            if (ours != theirs) ++failures;
+        }
+        std::printf("%-28s %zu bytes: DER %s%s\n", k.what, der.size(), same ? "identical" : "DIFFERS",
+                    pemVerdict.c_str());
+        if (!same) ++failures;
+        TQXCryptFreeHandle(h);
+    }
+    std::printf(failures ? "demo: %d differences\n" : "demo: every object round-trips\n", failures);
+    return failures ? 1 : 0;
+}

@@ -7,6 +7,13 @@ objects="$fixtures/objects"
 case "$target" in
   base64) seeds=("$objects"/*.pem) ;;
   pem) seeds=("$objects"/*.pem) ;;
+  load_store)
+    seeds=()
+    { cat "$objects/ca.pem" "$fixtures/chains/"*.pem 2>/dev/null; printf '\0'; cat "$objects/crl.pem"; } \
+      > "$corpus/seed-store" ;;
+  cert_rules)
+    seeds=()
+    printf 'C=TW\nO=Orvane Test\nCN=User One\0CN=Test Root' > "$corpus/seed-rules" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   decode_object)
     seeds=()

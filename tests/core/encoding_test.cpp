@@ -205,6 +205,7 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
         Bytes data;
         int flags;
         int rc;
+        const char *password = nullptr;
     };
     Bytes cert = readFile(fixture("objects/ca.der"));
     Bytes crlPem = readFile(fixture("objects/crl.pem"));
@@ -230,6 +231,9 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
         {"garbage base64", 1, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5008},
         {"zero-length DER", 1, Bytes(), 0, 5040},
         {"zero-length text", 1, Bytes(), TQXCRYPT_DECODE_TEXT, 5040},
+        // With a password the text goes to OpenSSL's PEM reader: no key, not a memory failure.
+        {"zero-length key text with a password", 6, Bytes(), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
+        {"garbage key text with a password", 6, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
         {"store kind", 8, cert, 0, 5005},
         {"digest kind", 9, cert, 0, 5005},
         {"kind 10", 10, cert, 0, 5005},
@@ -238,7 +242,7 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
     for (const Case &c : cases) {
         TQXCRYPT_HANDLE *h = reinterpret_cast<TQXCRYPT_HANDLE *>(0x1);  // must come back null
         std::vector<unsigned char> exact(c.data);  // exact size: reads past it are caught
-        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, nullptr), c.rc) << c.what;
+        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, c.password), c.rc) << c.what;
         EXPECT_EQ(h, nullptr) << c.what;
     }
     EXPECT_EQ(TQXCrypt_DecodeObject(nullptr, 1, cert.data(), cert.size(), 0, nullptr), 5005);

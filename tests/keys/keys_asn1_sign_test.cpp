@@ -253,6 +253,14 @@ TEST_F(KeysAsn1Sign, Refusals) {
     EXPECT_NE(printed.find("\nNO Sign method"), std::string::npos);
     EXPECT_EQ(Bytes(parts.signature->data, parts.signature->data + parts.signature->length), before);
 
+    // Handles that hold no key have no key method, whatever their extra pointer holds.
+    HandleOwner p12(unpackedPkcs12());
+    for (TQXCRYPT_HANDLE *notKey : {cert.get(), p12.get()}) {
+        EXPECT_EQ(tqxCrypt_ASN1_sign(parts.tbs, parts.inner, parts.outer, parts.signature, x, notKey, 4), 0);
+        EXPECT_EQ(tqxCrypt_ASN1_verify(parts.tbs, parts.outer, parts.signature, x, notKey), -1);
+    }
+    EXPECT_EQ(Bytes(parts.signature->data, parts.signature->data + parts.signature->length), before);
+
     // An algorithm that names no digest.
     HandleOwner cert2(decode(TQXCRYPT_KIND_CERTIFICATE, "cert.sha256.der"));
     Signed p2 = certificateParts(cert2.get());

@@ -1,5 +1,6 @@
 // The library allocator and its hooks, start-up and the identifiers it
 // creates, the switches and the debug channel, handle release.
+#define OPENSSL_SUPPRESS_DEPRECATED  // the method digest of the alias test
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -160,6 +161,20 @@ TEST(Startup, ConcurrentAndRepeatedInitialisationNamesTheIdentifiers) {
     EVP_CIPHER *des = EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr);
     EXPECT_NE(des, nullptr);
     EVP_CIPHER_free(des);
+}
+
+// OpenSSL itself names MD5, SHA-1, RIPEMD-160 and the ciphers by these
+// aliases already; only the DSA-with-SHA-1 digest needs ours.
+TEST(Startup, AddedDigestGetsItsAliases) {
+    TQXCryptInitialize();
+    // Registered names outlive the test: the digest stays for the process.
+    static EVP_MD *dss = EVP_MD_meth_new(NID_dsa, NID_dsaWithSHA1);
+    ASSERT_NE(dss, nullptr);
+    TQXCryptAddDigest(dss);
+    for (const char *alias : {"DSA-SHA1-old", "DSS1", "dss1"})
+        EXPECT_EQ(OBJ_NAME_get(alias, OBJ_NAME_TYPE_MD_METH), reinterpret_cast<const char *>(dss)) << alias;
+    TQXCryptAddDigest(nullptr);
+    TQXCryptAddCipher(nullptr);
 }
 
 TEST(Switches, KeyUsageAndDebugOutput) {

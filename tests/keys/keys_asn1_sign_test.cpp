@@ -194,6 +194,13 @@ TEST_F(KeysAsn1Sign, OutsideSigner) {
     EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, csig.data(), static_cast<int>(csig.size())), 256);
     EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
 
+    // The signature set again from its own bytes stays what it was.
+    const Bytes own(cparts.signature->data, cparts.signature->data + cparts.signature->length);
+    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, cparts.signature->data, cparts.signature->length),
+              256);
+    EXPECT_EQ(Bytes(cparts.signature->data, cparts.signature->data + cparts.signature->length), own);
+    EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
+
     // Too small a buffer for the digest: failure, with the needed length.
     unsigned char small[20];
     TQXCRYPT_BLOB caller{sizeof small, small};

@@ -26,7 +26,7 @@ case "$target" in
       i=$((i + 1))
     done
     { printf '\x10'; cat "$objects/ca.pem"; } > "$corpus/seed-text-cert"
-    { printf '\x15'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
+    { printf '\x35'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
     ;;
 esac
 for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done

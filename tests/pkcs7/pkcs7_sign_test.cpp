@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
 
 #include "pkcs7_support.h"
 #include "tqxcrypt_keys.h"
@@ -166,36 +167,42 @@ TEST(Pkcs7Sign, SignsThroughTheKeyMethodTableAndClearsTheKeySlot) {
     HandleOwner signer(cert("signer")), k(key("signer"));
     TQXCRYPT_KEY_METHOD method = *tqxCryptRSAPriMethod();
     method.encrypt = countingEncrypt;
-    void *original = k.get()->extra;
-    k.get()->extra = &method;
+    // The key handle record sits in a larger zeroed block: were it left in
+    // a signer info's key slot, OpenSSL would take it for a key whose last
+    // reference goes and free the block, and our own free below would then
+    // free it a second time, which the allocator reports.
+    auto *token = static_cast<TQXCRYPT_HANDLE *>(TQCryptMemAlloc(512));
+    std::memset(static_cast<void *>(token), 0, 512);
+    *token = *k.get();
+    token->extra = &method;
     Bytes content = tqtest::readFile(fx("data.bin"));
     HandleOwner m;
     encryptCalls = 0;
-    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, content.data(), content.size(), 0, 4, m.out()), 0);
+    ASSERT_EQ(TQXCrypt_Sign(signer.get(), token, nullptr, content.data(), content.size(), 0, 4, m.out()), 0);
     EXPECT_EQ(encryptCalls.load(), 1);
     expectPeersAccept(dir, der(m.get()), content, 0, "through a method table of our own");
 
-    // A failing key: 5061, no handle, and the message is freed without
-    // OpenSSL taking the handle for one of its keys.
+    // A failing key: 5061, no handle, and the message under construction is
+    // freed with its key slot cleared.
     failEncrypt = true;
     HandleOwner failed;
-    EXPECT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, content.data(), content.size(), 0, 4,
+    EXPECT_EQ(TQXCrypt_Sign(signer.get(), token, nullptr, content.data(), content.size(), 0, 4,
                             failed.out()),
               5061);
     EXPECT_EQ(failed.get(), nullptr);
     X509 *x = static_cast<X509 *>(signer.get()->object);
-    PKCS7 *raw = tqxCrypt_PKCS7_sign(x, k.get(), nullptr, content.data(),
+    PKCS7 *raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(),
                                      static_cast<unsigned>(content.size()), PKCS7_BINARY, 4);
     EXPECT_EQ(raw, nullptr);
     failEncrypt = false;
     // The builder itself hands out a message with an empty key slot.
-    raw = tqxCrypt_PKCS7_sign(x, k.get(), nullptr, content.data(),
+    raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(),
                               static_cast<unsigned>(content.size()), PKCS7_BINARY, 4);
     ASSERT_NE(raw, nullptr);
     EXPECT_EQ(sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(raw), 0)->pkey, nullptr);
     PKCS7_free(raw);
     ERR_clear_error();
-    k.get()->extra = original;
+    TQCryptMemFree(token);
 }
 
 TEST(Pkcs7Sign, BuilderAttributesAreThoseOpenSslWrites) {

@@ -34,8 +34,11 @@ Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return nullptr;
     }
-    if (tqxCheckKeyPair(key, certKey) != TQ_RTN_OK) {
-        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE);
+    int rc = tqxCheckKeyPair(key, certKey);
+    if (rc != TQ_RTN_OK) {
+        ERR_raise(ERR_LIB_PKCS7, rc == TQ_RTN_KEY_MISMATCH
+                                     ? PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE
+                                     : PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
         return nullptr;
     }
     Pkcs7Building p7(PKCS7_new());

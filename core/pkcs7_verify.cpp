@@ -94,6 +94,8 @@ int verifyOne(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X
             ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
             return 0;
         }
+        // SMIME_text reads it to the end: an empty buffer must say so.
+        BIO_set_mem_eof_return(text.get(), 0);
         target = text.get();
     }
     std::vector<unsigned char> block(4096);

@@ -253,3 +253,22 @@ TEST(Pkcs7Envelope, SignedAndEnvelopedOpensWithOpenSslsOwnDecoder) {
     sk_X509_free(recipients);
     ERR_clear_error();
 }
+
+TEST(Pkcs7Envelope, TextModeDecryptsTheBodyWithoutItsHeader) {
+    TempDir dir;
+    tqtest::writeFile(dir.file("text"), std::string("first line\nsecond line\n"));
+    sh("openssl smime -encrypt -text -des3 -outform DER -in " + dir.file("text") + " -out " +
+       dir.file("env.der") + " " + fx("recipient.pem"));
+    Bytes der = tqtest::readFile(dir.file("env.der"));
+    const unsigned char *p = der.data();
+    PKCS7 *p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(p7, nullptr);
+    HandleOwner rcpt(cert("recipient")), k(key("recipient"));
+    BIO *out = BIO_new(BIO_s_mem());
+    EXPECT_EQ(tqxCrypt_PKCS7_decrypt(p7, k.get(), static_cast<X509 *>(rcpt.get()->object), out, PKCS7_TEXT), 1);
+    char *bytes = nullptr;
+    long n = BIO_get_mem_data(out, &bytes);
+    EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
+    BIO_free(out);
+    PKCS7_free(p7);
+}

@@ -1,6 +1,7 @@
 // Messages made by the openssl tool, verified and taken apart by the library.
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
 #include <climits>
@@ -277,4 +278,46 @@ TEST(Pkcs7Verify, CertificateListFailsWholeWhenOneHandleCannotBeMade) {
         EXPECT_EQ(others, nullptr) << okBefore;
         EXPECT_EQ(n, 0) << okBefore;
     }
+}
+
+TEST(Pkcs7Verify, OurDetachedMessagesNeedTheirDataBack) {
+    HandleOwner signer(cert("signer")), k(key("signer")), s(store(true)), m;
+    Bytes content = tqtest::readFile(fx("data.bin"));
+    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, content.data(), content.size(),
+                            TQXCRYPT_DETACHED, 4, m.out()),
+              0);
+    EXPECT_EQ(verify(s.get(), m.get(), &content, TQXCRYPT_DETACHED | TQXCRYPT_VERIFY_CRL), 0);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_DETACHED), 5051);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, 0), 5051);
+}
+
+TEST(Pkcs7Verify, AddedSignerCertificateLetsAMessageWithoutCertificatesVerify) {
+    TempDir dir;
+    HandleOwner m(message(toolSigned(dir, "-nodetach -nocerts"))), signer(cert("signer")), s(store());
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_VERIFY_CHAIN), 5052);
+    ASSERT_EQ(TQXCrypt_PKCS7AddSignerCertificate(m.get(), signer.get()), 0);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_VERIFY_CHAIN), 0);
+    CodeCase cases[] = {
+        {"null message", TQXCrypt_PKCS7AddSignerCertificate(nullptr, signer.get()), 5005},
+        {"certificate as message", TQXCrypt_PKCS7AddSignerCertificate(signer.get(), signer.get()), 5006},
+        {"message as certificate", TQXCrypt_PKCS7AddSignerCertificate(m.get(), m.get()), 5006},
+    };
+    expectCodes(cases);
+}
+
+TEST(Pkcs7Verify, TextModeReadsTheBodyWithoutItsHeader) {
+    // openssl smime -text wraps the content in a text/plain MIME part.
+    TempDir dir;
+    tqtest::writeFile(dir.file("text"), std::string("first line\nsecond line\n"));
+    sh("openssl smime -sign -text -nodetach -in " + dir.file("text") + " -signer " + fx("signer.pem") +
+       " -inkey " + fx("signer.key.pem") + " -outform DER -out " + dir.file("m.der"));
+    HandleOwner m(message(tqtest::readFile(dir.file("m.der"))));
+    BIO *out = BIO_new(BIO_s_mem());
+    ASSERT_EQ(tqxCrypt_VerifyPKCS7(static_cast<PKCS7 *>(m.get()->object), nullptr, nullptr, out, nullptr,
+                                   PKCS7_TEXT | PKCS7_NOVERIFY, nullptr, 0, 0),
+              1) << ERR_error_string(ERR_peek_last_error(), nullptr);
+    char *bytes = nullptr;
+    long n = BIO_get_mem_data(out, &bytes);
+    EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
+    BIO_free(out);
 }

@@ -50,8 +50,4 @@ void expectCodes(const CodeCase (&cases)[N]) {
     expectCodes(cases, cases + N);
 }
 
-inline Bytes bytesOf(const TQXCRYPT_BLOB &b) {
-    return b.data ? Bytes(b.data, b.data + b.length) : Bytes();
-}
-
 }  // namespace keystest

@@ -1,7 +1,6 @@
 // One certificate on its own: its subject and issuer names against rule
 // texts ("key=value" lines), its serial number against serial lists, and
 // its validity window at a given time.
-#include <cctype>
 #include <ctime>
 #include <string>
 
@@ -14,11 +13,9 @@ namespace {
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxSerialBytes = 1024;
 
-bool isSpace(int c) { return c >= 0 && std::isspace(c); }
-
 ByteCursor trimmed(ByteCursor c) {
-    while (isSpace(c.peek())) c.skip(1);
-    c.trimEnd(isSpace);
+    while (tqIsSpace(c.peek())) c.skip(1);
+    c.trimEnd(tqIsSpace);
     return c;
 }
 

@@ -45,7 +45,10 @@ bool selfIssued(X509 *x) { return tqxCryptIssued(x, x); }
 int checkRevocation(X509_STORE_CTX *ctx, VerifyCb cb, X509 *s, X509 *i, int n, bool haveCheckTime,
                     time_t checkTime) {
     X509_CRL *found = nullptr;
-    if (tqxCrypt_X509_STORE_CTX_get_crl(&found, ctx, i) != 1) {
+    int lookup = tqxCrypt_X509_STORE_CTX_get_crl(&found, ctx, i);
+    // A lookup that failed is no answer: it must not pass for "no CRL".
+    if (lookup < 0) return report(ctx, cb, X509_V_ERR_OUT_OF_MEM, s);
+    if (lookup == 0) {
         // Only the leaf needs its issuer's CRL.
         return n == 0 ? report(ctx, cb, X509_V_ERR_UNABLE_TO_GET_CRL, s) : 1;
     }
@@ -186,6 +189,7 @@ int checkTrust(X509_STORE_CTX *ctx, VerifyCb cb, STACK_OF(X509) *chain, int purp
     X(X509_V_ERR_CERT_UNTRUSTED, TQ_RTN_CERT_REJECTED)                \
     X(X509_V_ERR_CERT_REJECTED, TQ_RTN_CERT_REJECTED)                 \
     X(X509_V_ERR_KEYUSAGE_NO_CERTSIGN, TQ_RTN_KEY_USAGE)              \
+    X(X509_V_ERR_OUT_OF_MEM, TQ_RTN_MEMORY_ALLOCATE_FAIL)            \
     X(TQ_V_ERR_REVOKED_KEY_COMPROMISE, TQ_RTN_REVOKED_KEY_COMPROMISE) \
     X(TQ_V_ERR_REVOKED_CA_COMPROMISE, TQ_RTN_REVOKED_CA_COMPROMISE)   \
     X(TQ_V_ERR_REVOKED_AFFILIATION_CHANGED, TQ_RTN_REVOKED_AFFILIATION_CHANGED) \

@@ -1,7 +1,6 @@
 // The trust store: built from PEM lists, grown one certificate or CRL at a
 // time. A CRL is admitted only from an issuer in the store whose key verifies
 // it; an equivalent CRL already there is replaced by the newer arrival.
-#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -11,10 +10,8 @@
 
 namespace {
 
-bool isSpace(int c) { return c >= 0 && std::isspace(c); }
-
 void skipSpace(ByteCursor &c) {
-    while (isSpace(c.peek())) c.skip(1);
+    while (tqIsSpace(c.peek())) c.skip(1);
 }
 
 // One "-----BEGIN label-----" ... "-----END label-----" block at the cursor

@@ -2,10 +2,15 @@
 // them (PKCS#7 included); not exported.
 #pragma once
 
+#include <cctype>
+
 #include <openssl/x509_vfy.h>
 
 #include "internal.h"
 #include "tqxcrypt_store.h"
+
+// White space as isspace classifies it; -1 (the end of a cursor) is none.
+inline bool tqIsSpace(int c) { return c >= 0 && std::isspace(c); }
 
 using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
 using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;

@@ -34,12 +34,13 @@ struct ChainRow {
     const char *why;        // set where the answers differ on purpose
 };
 
+// The leaves' notAfter (2055) and the future leaf's notBefore (2051) are
+// GeneralizedTime; so is the lastUpdate of the future CRL.
 const ChainRow kRows[] = {
     {"good", "good.leaf.pem", kStore, {}, 0, 0, 0, "", true, nullptr},
     {"good, CRL checked", "good.leaf.pem", kStore, kCrls, kCrl, 0, 0, "-crl_check", true, nullptr},
     {"issued by the root", "root-leaf.leaf.pem", {"root.pem"}, {}, 0, 0, 0, "", true, nullptr},
     {"the root itself", "root.pem", kStore, {}, 0, 0, 0, "", true, nullptr},
-    {"notAfter after 2049", "good.leaf.pem", kStore, {}, 0, 0, 0, "", true, nullptr},
     {"expired", "expired.leaf.pem", kStore, {}, 0, 0, TQ_RTN_CERT_EXPIRED, "", false, nullptr},
     {"notBefore in 2051", "future.leaf.pem", kStore, {}, 0, 0, TQ_RTN_CERT_NOT_YET_VALID, "", false, nullptr},
     {"checked before notBefore", "good.leaf.pem", kStore, {}, 0, k2023, TQ_RTN_CERT_NOT_YET_VALID, "", false,
@@ -47,6 +48,8 @@ const ChainRow kRows[] = {
     {"intermediate missing", "good.leaf.pem", {"root.pem"}, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"issuer not in the store", "orphan.leaf.pem", kStore, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"root missing", "good.leaf.pem", {"inter.pem"}, {}, 0, 0, TQ_RTN_NO_ISSUER, "", false, nullptr},
+    {"issuers in a ring, none self-issued", "ring.leaf.pem", {"ring.x.pem", "ring.y.pem"}, {}, 0, 0,
+     TQ_RTN_NO_ISSUER, "", false, nullptr},
     {"bad signature", "badsig.leaf.pem", kStore, {}, 0, 0, TQ_RTN_CERT_SIGNATURE, "", false, nullptr},
     {"lone self-signed", "lone.pem", kStore, {}, 0, 0, TQ_RTN_FAILED, "", false, nullptr},
     {"unknown critical extension", "crit.leaf.pem", kStore, {}, 0, 0, TQ_RTN_FAILED, "", false, nullptr},
@@ -130,11 +133,21 @@ void verifyRows(const ChainRow *rows, size_t count) {
     }
 }
 
-TEST(StoreChain, AgreesWithOpensslVerify) { verifyRows(kRows, sizeof kRows / sizeof kRows[0]); }
+TEST(StoreChain, AgreesWithOpensslVerify) {
+    // The rows rely on dates after 2049, which only GeneralizedTime holds.
+    X509 *good = readCert("good.leaf.pem"), *future = readCert("future.leaf.pem");
+    ASSERT_TRUE(good && future);
+    EXPECT_EQ(ASN1_STRING_type(X509_get0_notAfter(good)), V_ASN1_GENERALIZEDTIME);
+    EXPECT_EQ(ASN1_STRING_type(X509_get0_notBefore(future)), V_ASN1_GENERALIZEDTIME);
+    X509_free(good);
+    X509_free(future);
+    verifyRows(kRows, sizeof kRows / sizeof kRows[0]);
+}
 
-// Certificates and CRLs with a date field that cannot be read, signed by the
-// intermediate so that only the date is wrong.
-class StoreMalformedDates : public ::testing::Test {
+// Objects the openssl tool will not make, signed by the intermediate so that
+// only the one field is odd: date fields that cannot be read, and CRL reason
+// codes outside the named ones.
+class StoreGeneratedObjects : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new tqtest::TempDir;
@@ -145,6 +158,10 @@ protected:
         writeCert("badbefore.pem", model, issuer, key, "20241301000000Z", nullptr);
         writeCrl("crl.badnext.pem", issuer, key, nullptr, "20991399000000Z");
         writeCrl("crl.badlast.pem", issuer, key, "20201399000000Z", nullptr);
+        X509 *unusedReason = readCert("rev-noreason.leaf.pem"), *aaCompromise = readCert("rev-unspecified.leaf.pem");
+        writeCrl("crl.oddreasons.pem", issuer, key, nullptr, nullptr, {{unusedReason, 7}, {aaCompromise, 10}});
+        X509_free(unusedReason);
+        X509_free(aaCompromise);
         X509_free(model);
         X509_free(issuer);
         EVP_PKEY_free(key);
@@ -155,13 +172,6 @@ protected:
     }
     static std::string file(const char *name) { return dir_->file(name); }
 
-    static X509 *readCert(const char *name) {
-        std::string text = tqtest::readText(chainFile(name));
-        BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
-        X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-        return x;
-    }
     static EVP_PKEY *readKey(const char *name) {
         std::string text = tqtest::readText(chainFile(name));
         BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
@@ -193,7 +203,7 @@ protected:
         X509_free(x);
     }
     static void writeCrl(const char *name, X509 *issuer, EVP_PKEY *key, const char *lastUpdate,
-                         const char *nextUpdate) {
+                         const char *nextUpdate, std::vector<std::pair<X509 *, int>> revoked = {}) {
         X509_CRL *crl = X509_CRL_new();
         X509_CRL_set_version(crl, 1);
         X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer));
@@ -208,6 +218,18 @@ protected:
         X509_EXTENSION *akid = X509V3_EXT_conf_nid(nullptr, &v3, NID_authority_key_identifier, "keyid:always");
         X509_CRL_add_ext(crl, akid, -1);
         X509_EXTENSION_free(akid);
+        for (auto [cert, reason] : revoked) {
+            X509_REVOKED *entry = X509_REVOKED_new();
+            X509_REVOKED_set_serialNumber(entry, const_cast<ASN1_INTEGER *>(X509_get0_serialNumber(cert)));
+            ASN1_TIME *when = ASN1_TIME_set(nullptr, time(nullptr) - 60);
+            X509_REVOKED_set_revocationDate(entry, when);
+            ASN1_TIME_free(when);
+            ASN1_ENUMERATED *code = ASN1_ENUMERATED_new();
+            ASN1_ENUMERATED_set(code, reason);
+            X509_REVOKED_add1_ext_i2d(entry, NID_crl_reason, code, 0, 0);
+            ASN1_ENUMERATED_free(code);
+            X509_CRL_add0_revoked(crl, entry);
+        }
         ASSERT_GT(X509_CRL_sign(crl, key, EVP_sha256()), 0);
         BIO *bio = BIO_new_file(file(name).c_str(), "w");
         PEM_write_bio_X509_CRL(bio, crl);
@@ -218,11 +240,12 @@ protected:
     static tqtest::TempDir *dir_;
 };
 
-tqtest::TempDir *StoreMalformedDates::dir_ = nullptr;
+tqtest::TempDir *StoreGeneratedObjects::dir_ = nullptr;
 
-TEST_F(StoreMalformedDates, FailLikeDatesOutsideTheWindow) {
+TEST_F(StoreGeneratedObjects, AgreeWithOpensslVerify) {
     const std::string afterFile = file("badafter.pem"), beforeFile = file("badbefore.pem");
     const std::string nextFile = file("crl.badnext.pem"), lastFile = file("crl.badlast.pem");
+    const std::string reasonsFile = file("crl.oddreasons.pem");
     const ChainRow rows[] = {
         {"notAfter unreadable", afterFile.c_str(), kStore, {}, 0, 0, TQ_RTN_CERT_EXPIRED, "", false, nullptr},
         {"notBefore unreadable", beforeFile.c_str(), kStore, {}, 0, 0, TQ_RTN_CERT_NOT_YET_VALID, "", false,
@@ -231,6 +254,11 @@ TEST_F(StoreMalformedDates, FailLikeDatesOutsideTheWindow) {
          "-crl_check", false, nullptr},
         {"CRL lastUpdate unreadable", "good.leaf.pem", kStore, {lastFile}, kCrl, 0, TQ_RTN_CRL_NOT_YET_VALID,
          "-crl_check", false, nullptr},
+        {"revoked, reason 7 (unused)", "rev-noreason.leaf.pem", kStore, {reasonsFile}, kCrl, 0, TQ_RTN_REVOKED,
+         "-crl_check", false, nullptr},
+        {"revoked, reason 10 (aACompromise)", "rev-unspecified.leaf.pem", kStore, {reasonsFile}, kCrl, 0,
+         TQ_RTN_REVOKED, "-crl_check", false, nullptr},
+        {"not on that CRL", "good.leaf.pem", kStore, {reasonsFile}, kCrl, 0, 0, "-crl_check", true, nullptr},
     };
     verifyRows(rows, sizeof rows / sizeof rows[0]);
 }

@@ -5,13 +5,18 @@
 
 namespace storetest {
 
-namespace {
-
-bool selfIssuedFile(const std::string &file) {
+X509 *readCert(const std::string &file) {
     std::string text = tqtest::readText(chainFile(file));
     BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
     X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
+    return x;
+}
+
+namespace {
+
+bool selfIssuedFile(const std::string &file) {
+    X509 *x = readCert(file);
     bool self = x && X509_check_issued(x, x) == X509_V_OK;
     X509_free(x);
     return self;

@@ -34,6 +34,9 @@ inline TQXCRYPT_HANDLE *decodePem(int kind, const std::string &file) {
     return h;
 }
 
+// A certificate of a PEM file as OpenSSL reads it (the caller frees it).
+X509 *readCert(const std::string &file);
+
 inline int loadStore(tqtest::HandleOwner &store, const Files &certs, const Files &crls) {
     std::string c = pemList(certs), r = pemList(crls);
     return TQXCrypt_LoadStore(store.out(), certs.empty() ? nullptr : c.c_str(), crls.empty() ? nullptr : r.c_str());

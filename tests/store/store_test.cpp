@@ -59,6 +59,12 @@ TEST(StoreLoad, ListsAndTheirFaults) {
     ASSERT_EQ(TQXCrypt_LoadStore(store.out(), list.c_str(), nullptr), 0);
     EXPECT_EQ(certCount(store), 2);
     EXPECT_EQ(verify(store, "good.leaf.pem", 0), 0);
+
+    // Lines ended by CR LF.
+    list = tqtest::readText(chainFile("root.pem")) + tqtest::readText(chainFile("inter.pem"));
+    for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 2)) list.insert(at, "\r");
+    ASSERT_EQ(TQXCrypt_LoadStore(store.out(), list.c_str(), nullptr), 0);
+    EXPECT_EQ(certCount(store), 2);
 }
 
 TEST(StoreLoad, CrlAdmission) {
@@ -101,6 +107,13 @@ TEST(StoreLoad, AddCertificate) {
     ASSERT_EQ(TQXCrypt_AddCertToStore(store.get(), again.get()), 0);
     EXPECT_EQ(again.get()->object, nullptr);
     EXPECT_EQ(certCount(store), 2);
+
+    // The helpers underneath: 1 taken, 0 an identical certificate is there.
+    X509 *leaf = readCert("good.leaf.pem");
+    EXPECT_EQ(tqxCrypt_X509_STORE_add_cert1(storeOf(store), leaf), 1);
+    EXPECT_EQ(tqxCrypt_X509_STORE_add_cert1(storeOf(store), leaf), 0);
+    X509_free(leaf);
+    EXPECT_EQ(certCount(store), 3);
 }
 
 TEST(StoreLoad, HandleChecks) {
@@ -140,6 +153,11 @@ TEST(StoreCrls, EquivalentCrlIsReplaced) {
     ASSERT_EQ(loadStore(store, kStore, {"crl.inter.pem", "crl.inter.early.pem"}), 0);
     EXPECT_EQ(crlCount(store), 1);
     EXPECT_EQ(verify(store, "rev-keyCompromise.leaf.pem"), 0);
+
+    // Neither of two CRLs of one issuer name carries an authority key id.
+    ASSERT_EQ(loadStore(store, kStore, {"crl.inter.noakid.pem", "crl.inter.v1.pem"}), 0);
+    EXPECT_EQ(crlCount(store), 1);
+    EXPECT_EQ(verify(store, "v1.leaf.pem"), TQ_RTN_REVOKED);
 }
 
 TEST(StoreCrls, DistinctCrlsOfOneIssuerNameAreKept) {
@@ -233,6 +251,41 @@ TEST(StoreProcedure, FlagChoosesTheWalk) {
     EXPECT_EQ(verify(store, "rev-superseded.leaf.pem", TQXCRYPT_VERIFY_CHAIN), 0);
     EXPECT_EQ(verify(store, "rev-superseded.leaf.pem", TQXCRYPT_VERIFY_CRL), TQ_RTN_REVOKED_SUPERSEDED);
     EXPECT_EQ(X509_STORE_get_verify(storeOf(store)), tqxCrypt_cert_crl_verify);
+}
+
+
+// The procedures also serve as the verification slot that OpenSSL's own
+// X509_verify_cert calls once it has built a chain; its policy checks, which
+// our verification leaves out, then come first.
+TEST(StoreProcedure, RunsUnderX509VerifyCert) {
+    constexpr int kCrl = TQXCRYPT_VERIFY_CRL;
+    struct Row {
+        const char *leaf;
+        Files certs, crls;
+        int flags;
+        int ours;
+        int x509VerifyCertError;
+    } rows[] = {
+        {"rev-keyCompromise.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_KEY_COMPROMISE,
+         TQ_V_ERR_REVOKED_KEY_COMPROMISE},
+        {"rev-removeFromCRL.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_REMOVE_FROM_CRL,
+         TQ_V_ERR_REVOKED_REMOVE_FROM_CRL},
+        {"good.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, 0, X509_V_OK},
+        {"plain.leaf.pem", {"root.pem", "plain.pem"}, {}, 0, 0, X509_V_ERR_INVALID_CA},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.leaf);
+        HandleOwner store;
+        ASSERT_EQ(loadStore(store, row.certs, row.crls), 0);
+        // Ours first: it also writes the store's verification slot.
+        EXPECT_EQ(verify(store, row.leaf, row.flags), row.ours);
+        HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, row.leaf));
+        X509_STORE_CTX *ctx = X509_STORE_CTX_new();
+        ASSERT_TRUE(X509_STORE_CTX_init(ctx, storeOf(store), certOf(leaf), nullptr));
+        EXPECT_EQ(X509_verify_cert(ctx) > 0, row.x509VerifyCertError == X509_V_OK);
+        EXPECT_EQ(X509_STORE_CTX_get_error(ctx), row.x509VerifyCertError);
+        X509_STORE_CTX_free(ctx);
+    }
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index,
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (tqPkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
-    X509StackPtr signers(PKCS7_get0_signers(p7, nullptr, 0), tqFreeCertList);
+    CertStackPtr signers(PKCS7_get0_signers(p7, nullptr, 0), tqFreeCertList);
     // A signer without its certificate leaves a reason queued.
     ERR_clear_error();
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;

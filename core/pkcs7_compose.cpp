@@ -8,7 +8,7 @@
 namespace {
 
 // The signer's issuers from a store, without the signer itself.
-int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, X509StackPtr &extra) {
+int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, CertStackPtr &extra) {
     void *object = nullptr;
     int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
     if (rc != TQ_RTN_OK) return rc;
@@ -110,7 +110,7 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
     *pkcs7 = nullptr;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     int builderFlags = tqPkcs7BuilderFlags(flags);
-    X509StackPtr extra(nullptr, tqFreeCertStack);
+    CertStackPtr extra(nullptr, tqFreeCertStack);
     if (!(flags & TQXCRYPT_SIGN_NOCERTS) && (flags & TQXCRYPT_SIGN_CHAIN)) {
         rc = chainFromStore(store, cert, extra);
         if (rc != TQ_RTN_OK) return rc;
@@ -212,7 +212,7 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
     BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
                               static_cast<int>(dataLength)));
     if (!in) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    X509StackPtr extra(nullptr, tqFreeCertStack);
+    CertStackPtr extra(nullptr, tqFreeCertStack);
     if ((rc = chainFromStore(store, cert, extra)) != TQ_RTN_OK) return rc;
     ERR_clear_error();
     PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description,

@@ -310,7 +310,7 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
         return TQ_RTN_NOT_SUPPORTED;
     }
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    X509StackPtr list(sk_X509_new_null(), tqFreeCertList);
+    CertStackPtr list(sk_X509_new_null(), tqFreeCertList);
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data,
                                        static_cast<unsigned int>(dataLength), PKCS7_BINARY));

@@ -39,7 +39,7 @@ struct SignerInfoDeleter {
 };
 using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoDeleter>;
 
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509) *)>;
+using CertStackPtr = std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509) *)>;
 inline void tqFreeCertStack(STACK_OF(X509) *s) { sk_X509_pop_free(s, X509_free); }
 inline void tqFreeCertList(STACK_OF(X509) *s) { sk_X509_free(s); }
 

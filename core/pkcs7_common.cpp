@@ -44,7 +44,7 @@ constexpr ReasonCode kVerifyReasons[] = {
     {TQ_V_ERR_REVOKED_SUPERSEDED, TQ_RTN_REVOKED_SUPERSEDED},
     {TQ_V_ERR_REVOKED_CESSATION, TQ_RTN_REVOKED_CESSATION},
     {TQ_V_ERR_REVOKED_CERTIFICATE_HOLD, TQ_RTN_REVOKED_CERTIFICATE_HOLD},
-    // Reason 8 stays under the unspecified code here.
+    // removeFromCRL answers with the plain revoked code here.
     {TQ_V_ERR_REVOKED_REMOVE_FROM_CRL, TQ_RTN_REVOKED},
 };
 

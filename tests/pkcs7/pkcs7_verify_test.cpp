@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <climits>
+#include <ctime>
 #include <cstdlib>
 #include <vector>
 
@@ -320,4 +321,46 @@ TEST(Pkcs7Verify, TextModeReadsTheBodyWithoutItsHeader) {
     long n = BIO_get_mem_data(out, &bytes);
     EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
     BIO_free(out);
+}
+
+TEST(Pkcs7Verify, CheckTimeDecidesTheSignersValidity) {
+    // The signer is valid from the fixtures' making for ten years. Each case
+    // reads a message of its own: a verified certificate keeps its mark.
+    TempDir dir;
+    Bytes der = toolSigned(dir, "-nodetach");
+    HandleOwner s(store());
+    const time_t now = time(nullptr);
+    struct {
+        const char *what;
+        time_t when;
+        int expected;
+    } cases[] = {
+        {"now", 0, 0},
+        {"a day from now", now + 86400, 0},
+        {"ten days ago", now - 10 * 86400, 5012},
+        {"in twenty years", now + 20 * 365 * 86400L, 5011},
+    };
+    for (const auto &c : cases) {
+        HandleOwner m(message(der));
+        EXPECT_EQ(TQXCrypt_Verify(s.get(), m.get(), nullptr, 0, nullptr, 0, TQXCRYPT_VERIFY_CHAIN, c.when,
+                                  nullptr, nullptr),
+                  c.expected)
+            << c.what;
+        // Without chain checks the time plays no part.
+        EXPECT_EQ(TQXCrypt_Verify(s.get(), m.get(), nullptr, 0, nullptr, 0, 0, c.when, nullptr, nullptr), 0)
+            << c.what;
+    }
+}
+
+TEST(Pkcs7Verify, EmptyContentSignsAndVerifies) {
+    TempDir dir;
+    HandleOwner signer(cert("signer")), k(key("signer")), m;
+    const unsigned char nothing = 0;
+    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, &nothing, 0, 0, 4, m.out()), 0);
+    tqtest::writeFile(dir.file("m.der"), der(m.get()));
+    sh("openssl cms -verify -binary -inform DER -in " + dir.file("m.der") + " -CAfile " + fx("chain.pem") +
+       " -out " + dir.file("out"));
+    EXPECT_TRUE(tqtest::readFile(dir.file("out")).empty());
+    EXPECT_EQ(TQXCrypt_Verify(nullptr, m.get(), &nothing, 0, nullptr, 0, 0, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(TQXCrypt_Verify(nullptr, m.get(), &nothing, 0, nullptr, 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr), 0);
 }

@@ -29,11 +29,6 @@ int handOut(PKCS7 *message, TQXCRYPT_HANDLE **out) {
     return rc;
 }
 
-bool setAlgorithm(X509_ALGOR *alg, int nid) {
-    ASN1_OBJECT *obj = OBJ_nid2obj(nid);
-    return obj && X509_ALGOR_set0(alg, obj, V_ASN1_NULL, nullptr) == 1;
-}
-
 // A signed-data around a signature computed elsewhere; the key slot stays
 // empty, so the final step only embeds the content.
 PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *cert,
@@ -43,7 +38,7 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return nullptr;
     }
-    Pkcs7Ptr p7(PKCS7_new());
+    Pkcs7Building p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) ||
         !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
@@ -55,44 +50,28 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         return nullptr;
     }
     SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
-    if (!si || !ASN1_INTEGER_set(si->version, 1) ||
-        !X509_NAME_set(&si->issuer_and_serial->issuer, X509_get_issuer_name(cert))) {
+    if (!si || !ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si.get(), cert)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
-    ASN1_INTEGER *serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
-    if (!serial) {
-        ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
-        return nullptr;
-    }
-    ASN1_INTEGER_free(si->issuer_and_serial->serial);
-    si->issuer_and_serial->serial = serial;
     if (!ASN1_OCTET_STRING_set(si->enc_digest, signature, signatureLength)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_ASN1_LIB);
         return nullptr;
     }
-    if (!setAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
-        !setAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
+    if (!tqPkcs7SetAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
+        !tqPkcs7SetAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
         !PKCS7_add_signer(p7.get(), si.get())) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
     si.release();
     if (!(flags & PKCS7_NOCERTS) && !PKCS7_add_certificate(p7.get(), cert)) return nullptr;
-    BioPtr chain(PKCS7_dataInit(p7.get(), nullptr));
-    if (!chain) {
-        ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
-        return nullptr;
-    }
-    if (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength)
+    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    if (!chain ||
+        (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
         return nullptr;
     (void)BIO_flush(chain.get());
-    if (flags & PKCS7_DETACHED) PKCS7_set_detached(p7.get(), 1);
-    if (!tqx_PKCS7_dataFinal(p7.get(), chain.get())) {
-        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_PKCS7_DATASIGN);
-        return nullptr;
-    }
-    return p7.release();
+    return tqPkcs7Finish(p7, chain.get(), flags);
 }
 
 }  // namespace
@@ -134,12 +113,10 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
     if (signatureLength > static_cast<unsigned int>(INT_MAX) || (!signature && signatureLength) ||
         !tqFitsInt(contentLength) || (!content && contentLength))
         return TQ_RTN_BAD_ARGUMENT;
-    int builderFlags = PKCS7_BINARY | PKCS7_NOATTR;
-    if (flags & TQXCRYPT_DETACHED) builderFlags |= PKCS7_DETACHED;
-    if (flags & TQXCRYPT_SIGN_NOCERTS) builderFlags |= PKCS7_NOCERTS;
     ERR_clear_error();
     PKCS7 *message = wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
-                                   static_cast<int>(contentLength), builderFlags, hashSelector);
+                                   static_cast<int>(contentLength), tqPkcs7BuilderFlags(flags),
+                                   hashSelector);
     return handOut(message, pkcs7);
 }
 

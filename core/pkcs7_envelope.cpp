@@ -3,6 +3,7 @@
 // handle's method table, so a token key decrypts as a software key does.
 #include "pkcs7_internal.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <openssl/rand.h>
@@ -30,10 +31,14 @@ const char *envelopeCipherName(int cipher) {
 }
 
 // The content key recovered from a recipient info, wiped when released.
+// The key method hands out a buffer of the RSA key's size, of which the key
+// is the front: all of it is wiped.
 struct KeyBlob {
     TQXCRYPT_BLOB blob{0, nullptr};
+    size_t capacity = 0;
     ~KeyBlob() {
-        if (blob.data) OPENSSL_cleanse(blob.data, static_cast<size_t>(blob.length));
+        if (blob.data)
+            OPENSSL_cleanse(blob.data, std::max(capacity, static_cast<size_t>(blob.length)));
         TQXCryptFreeBlob(&blob);
     }
 };
@@ -161,6 +166,10 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         }
         const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
         KeyBlob contentKey;
+        if (method && method->keySize) {
+            int size = method->keySize(key);
+            contentKey.capacity = size > 0 ? static_cast<size_t>(size) : 0;
+        }
         if (!method || !method->decrypt ||
             method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
                             static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0,

@@ -56,7 +56,7 @@ int tqPkcs7SignFailure();
 // The result code of a failed verification, from the newest queued reason.
 int tqPkcs7VerifyFailure();
 
-// Message type tests that tolerate a message without a type.
+// The type of a message; NID_undef for none or a message without a type.
 inline int tqPkcs7Type(const PKCS7 *p7) { return p7 && p7->type ? OBJ_obj2nid(p7->type) : NID_undef; }
 // The certificate list of a signed or signed-and-enveloped message; null
 // for other types (and sets *typed to false).
@@ -80,7 +80,11 @@ extern "C" {
 BIO *tqx_PKCS7_dataDecode(PKCS7 *message, TQXCRYPT_HANDLE *privateKey, BIO *in, X509 *recipient);
 }
 
-// Steps shared by the signed and the signed-and-enveloped builders.
+// Steps shared by the builders.
+// An algorithm identifier with an explicit NULL parameter.
+bool tqPkcs7SetAlgorithm(X509_ALGOR *alg, int nid);
+// The certificate's issuer and a copy of its serial number.
+bool tqPkcs7SetIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert);
 // A new message of `type` (signed data gets an empty data content) after
 // checking that the key handle belongs to the certificate; null with a
 // queued reason.

@@ -8,14 +8,24 @@ namespace {
 
 constexpr const char *kIndirectData = "1.3.6.1.4.1.311.2.1.4";
 
-// Both algorithm fields of a signer info take an explicit NULL parameter.
-bool setAlgorithm(X509_ALGOR *alg, int nid) {
+// The S/MIME capabilities a signer announces, in this order (RC2 with its
+// key bits; -1: no parameter).
+struct Capability {
+    int nid;
+    int bits;
+};
+constexpr Capability kCapabilities[] = {
+    {NID_des_ede3_cbc, -1}, {NID_rc2_cbc, 128}, {NID_rc2_cbc, 64}, {NID_des_cbc, -1}, {NID_rc2_cbc, 40},
+};
+
+}  // namespace
+
+bool tqPkcs7SetAlgorithm(X509_ALGOR *alg, int nid) {
     ASN1_OBJECT *obj = OBJ_nid2obj(nid);
     return obj && X509_ALGOR_set0(alg, obj, V_ASN1_NULL, nullptr) == 1;
 }
 
-// Issuer and a copy of the serial of the certificate.
-bool setIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
+bool tqPkcs7SetIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
     if (!X509_NAME_set(&si->issuer_and_serial->issuer, X509_get_issuer_name(cert))) return false;
     ASN1_INTEGER *serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
     if (!serial) return false;
@@ -23,10 +33,6 @@ bool setIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
     si->issuer_and_serial->serial = serial;
     return true;
 }
-
-// A new signed-data with an empty data content, after checking that the key
-// handle belongs to the certificate.
-}  // namespace
 
 Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
     EVP_PKEY *certKey = X509_get0_pubkey(signer);
@@ -69,11 +75,10 @@ bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
     using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), void (*)(STACK_OF(X509_ALGOR) *)>;
     AlgorStack caps(sk_X509_ALGOR_new_null(),
                     [](STACK_OF(X509_ALGOR) *s) { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); });
-    if (!caps || !PKCS7_simple_smimecap(caps.get(), NID_des_ede3_cbc, -1) ||
-        !PKCS7_simple_smimecap(caps.get(), NID_rc2_cbc, 128) ||
-        !PKCS7_simple_smimecap(caps.get(), NID_rc2_cbc, 64) ||
-        !PKCS7_simple_smimecap(caps.get(), NID_des_cbc, -1) ||
-        !PKCS7_simple_smimecap(caps.get(), NID_rc2_cbc, 40)) {
+    bool made = caps != nullptr;
+    for (const Capability &c : kCapabilities)
+        made = made && PKCS7_simple_smimecap(caps.get(), c.nid, c.bits);
+    if (!made) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
     }
@@ -133,14 +138,14 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
     }
     const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
     int keyType = method->keyType ? method->keyType(key) : EVP_PKEY_NONE;
-    if (!ASN1_INTEGER_set(si->version, 1) || !setIssuerAndSerial(si, signer)) return 0;
+    if (!ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si, signer)) return 0;
     tqParkKey(si, key);
     int digestNid = keyType == EVP_PKEY_DSA ? NID_sha1 : EVP_MD_get_type(digest);
-    if (!setAlgorithm(si->digest_alg, digestNid)) return 0;
+    if (!tqPkcs7SetAlgorithm(si->digest_alg, digestNid)) return 0;
     int baseType = EVP_PKEY_type(keyType);
     if (baseType == EVP_PKEY_DSA)
         return X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF, nullptr);
-    return setAlgorithm(si->digest_enc_alg, baseType) ? 1 : 0;
+    return tqPkcs7SetAlgorithm(si->digest_enc_alg, baseType) ? 1 : 0;
 }
 
 PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key,

@@ -10,8 +10,6 @@
 
 namespace {
 
-using X509ListPtr = std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509) *)>;
-
 // Frees the chain that PKCS7_dataInit made, leaving the caller's BIO at its
 // end to the caller.
 struct DataChain {
@@ -48,8 +46,11 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
     return false;
 }
 
-int verifyOne(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X509_STORE *store,
-              int flags, const char *subjectRule, int signerIndex, time_t checkTime) {
+}  // namespace
+
+extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out,
+                                    X509_STORE *store, int flags, const char *subjectRule,
+                                    int signerIndex, time_t checkTime) {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -68,7 +69,7 @@ int verifyOne(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_SIGNATURES_ON_DATA);
         return 0;
     }
-    X509ListPtr signers(PKCS7_get0_signers(p7, certificates, flags), tqFreeCertList);
+    CertStackPtr signers(PKCS7_get0_signers(p7, certificates, flags), tqFreeCertList);
     if (!signers || signerIndex >= sk_X509_num(signers.get())) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return 0;
@@ -119,6 +120,8 @@ int verifyOne(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X
     }
     return 1;
 }
+
+namespace {
 
 // The store of a call: the caller's, or an empty one owned here.
 int storeOf(TQXCRYPT_HANDLE *handle, X509StorePtr &own, X509_STORE **store) {
@@ -199,13 +202,6 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
 }  // namespace
 
 extern "C" {
-
-int tqxCrypt_VerifyPKCS7(PKCS7 *message, STACK_OF(X509) *certificates, BIO *content, BIO *out,
-                         X509_STORE *store, int flags, const char *subjectRule, int signerIndex,
-                         time_t checkTime) {
-    return verifyOne(message, certificates, content, out, store, flags, subjectRule, signerIndex,
-                     checkTime);
-}
 
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,

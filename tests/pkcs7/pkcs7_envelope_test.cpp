@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "pkcs7_support.h"
+#include "tqxcrypt_keys.h"
 
 using namespace p7test;
 using tqtest::BlobOwner;
@@ -271,4 +272,39 @@ TEST(Pkcs7Envelope, TextModeDecryptsTheBodyWithoutItsHeader) {
     EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
     BIO_free(out);
     PKCS7_free(p7);
+}
+
+namespace {
+int decryptCalls = 0;
+int countingDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t n, int flags, TQXCRYPT_BLOB *out) {
+    ++decryptCalls;
+    return TQXCrypt_PrivateDecrypt(key, in, n, flags, out);
+}
+int failingDecrypt(TQXCRYPT_HANDLE *, const unsigned char *, uint64_t, int, TQXCRYPT_BLOB *) {
+    ++decryptCalls;
+    return TQ_RTN_DECRYPT_FAILED;
+}
+}  // namespace
+
+TEST(Pkcs7Envelope, ContentKeyComesThroughTheKeyMethodTable) {
+    // As a token key would: the content key is recovered by the handle's own
+    // decrypt slot, and its failure is a decryption failure.
+    TempDir dir;
+    HandleOwner rcpt(cert("recipient")), k(key("recipient"));
+    Bytes theirs = toolEncrypt(dir, "-des3", fx("data.bin"), fx("recipient.pem"));
+    TQXCRYPT_KEY_METHOD method = *tqxCryptRSAPriMethod();
+    void *original = k.get()->extra;
+    k.get()->extra = &method;
+    method.decrypt = countingDecrypt;
+    decryptCalls = 0;
+    BlobOwner plain;
+    EXPECT_EQ(decrypt(rcpt.get(), k.get(), theirs, plain), 0);
+    EXPECT_EQ(decryptCalls, 1);
+    EXPECT_TRUE(plain.bytes() == tqtest::readFile(fx("data.bin")));
+    method.decrypt = failingDecrypt;
+    BlobOwner none;
+    EXPECT_EQ(decrypt(rcpt.get(), k.get(), theirs, none), 5064);
+    EXPECT_EQ(decryptCalls, 2);
+    EXPECT_EQ(none.b.data, nullptr);
+    k.get()->extra = original;
 }

@@ -14,6 +14,13 @@ case "$target" in
   cert_rules)
     seeds=()
     printf 'C=TW\nO=Orvane Test\nCN=User One\0CN=Test Root' > "$corpus/seed-rules" ;;
+  pkcs7)
+    seeds=()
+    { printf '\x01'; cat "$objects/signed.p7.der"; } > "$corpus/seed-signed"
+    openssl smime -encrypt -binary -des3 -outform DER -in "$objects/content.txt" -out "$corpus/envelope.der" \
+      "$objects/user.pem"
+    { printf '\x00'; cat "$corpus/envelope.der"; } > "$corpus/seed-envelope"
+    rm "$corpus/envelope.der" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   decode_object)
     seeds=()

@@ -1,0 +1,47 @@
+// Shared pieces of the token layer: slot and session helpers, the object
+// search and the readers and writers the exported operations build on.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "tqxp11obj.h"
+
+namespace tqp11 {
+
+// The module keeps raw results; the exported operations map them once.
+using Result = CK_RV;
+
+inline CK_ULONG textLength(const char *text) { return text ? std::strlen(text) : 0; }
+inline CK_UTF8CHAR_PTR utf8(const char *text) {
+    return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char *>(text));
+}
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T>
+using SystemPtr = std::unique_ptr<T, FreeDeleter>;
+
+// The slot that slot-level operations use; 9112 when the index is stale.
+Result currentSlot(const TQXP11_CONTEXT *context, CK_SLOT_ID *slot);
+
+bool userLoggedIn(const TQXP11_SESSION *session);
+// Reads the session information into the record.
+Result refreshSessionInfo(TQXP11_SESSION *session);
+
+constexpr CK_ULONG kSearchMax = 128;
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax],
+                   CK_ATTRIBUTE *search, CK_ULONG attributeCount, CK_ULONG *found);
+// Length of the record's label as given to the module.
+CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object);
+
+// Finds the one object that matches: 9100 for none, 9102 for several.
+Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
+               CK_OBJECT_HANDLE *handle);
+
+// Frees the byte strings a reader fills for the kind, then the record.
+void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record);
+
+}  // namespace tqp11

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <atomic>
 #include <mutex>
 
 #include <unistd.h>
@@ -30,8 +31,18 @@ int NID_szOID_SUBJECT_DIR_ATTRS_NA = 0;
 namespace {
 
 std::mutex g_initLock;
-int tqcryptinit = 0;
+std::atomic<int> tqcryptinit{0};
 bool g_providersLoaded = false;
+OSSL_PROVIDER *g_defaultProvider = nullptr;
+OSSL_PROVIDER *g_legacyProvider = nullptr;
+
+// Our provider references go back when the process ends, before OpenSSL's
+// own clean-up (registered earlier, so it runs later).
+void unloadProviders() {
+    if (g_legacyProvider) OSSL_PROVIDER_unload(g_legacyProvider);
+    if (g_defaultProvider) OSSL_PROVIDER_unload(g_defaultProvider);
+    g_legacyProvider = g_defaultProvider = nullptr;
+}
 int chk_keyusage = 1;
 int g_bShowDebug = 0;
 
@@ -78,27 +89,30 @@ void seedRandom() {
 extern "C" {
 
 void TQXCryptInitialize(void) {
+    // Every entry point calls this: the flag answers without the lock once set.
+    if (tqcryptinit.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> lock(g_initLock);
-    if (tqcryptinit) return;
+    if (tqcryptinit.load(std::memory_order_relaxed)) return;
     if (!g_providersLoaded) {
         // Loading one provider switches the implicit default off: load both.
         // Single DES, RC4, RC2 and PBKDF1 live only in the legacy provider.
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
+        g_defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        g_legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
         g_providersLoaded = true;
+        std::atexit(unloadProviders);
     }
     for (const ExtraObject &o : kExtraObjects) *o.nid = objectNid(o);
     seedRandom();
     ERR_clear_error();
-    tqcryptinit = 1;
+    tqcryptinit.store(1, std::memory_order_release);
 }
 
 void TQXCryptRelease(void) {
     std::lock_guard<std::mutex> lock(g_initLock);
-    if (!tqcryptinit) return;
+    if (!tqcryptinit.load(std::memory_order_relaxed)) return;
     // Providers stay loaded: unloading them under live handles would break them.
     ERR_clear_error();
-    tqcryptinit = 0;
+    tqcryptinit.store(0, std::memory_order_release);
 }
 
 void TQXCryptAddDigest(const EVP_MD *digest) {

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Seeds a corpus from the fixtures and runs one fuzz target for a bounded time.
+set -euo pipefail
+binary=$1 target=$2 fixtures=$3 corpus=$4 seconds=$5
+mkdir -p "$corpus"
+objects="$fixtures/objects"
+case "$target" in
+  base64) seeds=("$objects"/*.pem) ;;
+  pem) seeds=("$objects"/*.pem) ;;
+  hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
+  decode_object)
+    seeds=()
+    # The first byte selects the kind: keep each seed paired with its kind.
+    i=0
+    for pair in 0:ca.der 1:user.csr.der 2:crl.der 3:signed.p7.der 5:user.rsa.der 6:user.pub.der \
+                7:user.p12 8:user.p8.der 9:user.p8info.der 10:ocsp.req.der 11:ocsp.resp.der; do
+      sel=${pair%%:*} file=${pair#*:}
+      { printf "\\x$(printf %02x "$sel")"; cat "$objects/$file"; } > "$corpus/seed-$i"
+      i=$((i + 1))
+    done
+    { printf '\x10'; cat "$objects/ca.pem"; } > "$corpus/seed-text-cert"
+    { printf '\x15'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
+    ;;
+esac
+for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done
+exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"

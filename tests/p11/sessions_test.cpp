@@ -111,6 +111,25 @@ TEST_F(p11Token, SessionsOpenReadWriteOrReadOnlyAndClose) {
     EXPECT_EQ(session.appData, 0u);
 }
 
+TEST(p11Slots, SlotInformationReportsTheFirstFailure) {
+    shim::reset();
+    SoftToken token;
+    int status = -1;
+    std::string log = token.util("--init-token --free --label second --so-pin 1111 --pin 2222", &status);
+    ASSERT_EQ(status, 0) << log;
+    TQXP11_CONTEXT context{};
+    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), 0);
+    ASSERT_GE(context.slotCount, 2u);
+    shim::state().injections["C_GetSlotInfo"] = {CKR_DEVICE_ERROR, 0, 1};
+    CK_SLOT_INFO *infos = reinterpret_cast<CK_SLOT_INFO *>(&context);
+    EXPECT_EQ(TQXP11_GetSlotInfo(&context, &infos), TQP11_RTN_DEVICE_ERROR);
+    EXPECT_EQ(infos, nullptr);
+    EXPECT_EQ(shim::calls("C_GetSlotInfo"), static_cast<int>(context.slotCount));
+    ASSERT_EQ(TQXP11_GetSlotInfo(&context, &infos), 0);
+    std::free(infos);
+    EXPECT_EQ(TQXP11_Final(&context), 0);
+}
+
 TEST_F(p11ShimToken, SessionWhoseInformationFailsIsClosedAgain) {
     shim::state().injections["C_GetSessionInfo"] = {CKR_DEVICE_REMOVED, 0, 1};
     EXPECT_EQ(TQXP11_SessionOpen(&context, &session), TQP11_RTN_DEVICE_REMOVED);

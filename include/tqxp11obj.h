@@ -122,6 +122,24 @@ TQ_API int TQXP11_WriteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, in
 TQ_API int TQXP11_WriteSymmetricKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 TQ_API int TQXP11_WriteSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 
+/* Deletion and attribute changes */
+TQ_API int TQXP11_DeletePrivateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+TQ_API int TQXP11_DeletePubKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+TQ_API int TQXP11_DeleteCertObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+TQ_API int TQXP11_DeleteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+TQ_API int TQXP11_DeleteObjectByID(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle);
+TQ_API int TQXP11_ChangeObjLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel);
+TQ_API int TQXP11_ChangeObjLabelEx(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel,
+                                   const char *newId);
+TQ_API int TQXP11_SetObjWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value);
+TQ_API int TQXP11_SetObjUnWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value);
+TQ_API int TQXP11_SetObjExtractable(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value);
+
+/* Listing: an array of records owned by the caller until released. */
+TQ_API int TQXP11_GetObjectList(TQXP11_SESSION *session, TQXP11_OBJECT *filter, TQXP11_OBJECT **list,
+                                CK_ULONG *count);
+TQ_API int TQXP11_ReleaseObjectList(TQXP11_OBJECT *list, CK_ULONG count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -38,6 +38,32 @@ Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attribute
     return CKR_OK;
 }
 
+bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
+    switch (kind) {
+    case TQXP11_KIND_DATA:
+        *cls = CKO_DATA;
+        return true;
+    case TQXP11_KIND_CERTIFICATE:
+        *cls = CKO_CERTIFICATE;
+        return true;
+    case TQXP11_KIND_RSA_PUBLIC:
+        *cls = CKO_PUBLIC_KEY;
+        return true;
+    case TQXP11_KIND_RSA_PRIVATE:
+        *cls = CKO_PRIVATE_KEY;
+        return true;
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+    case TQXP11_KIND_RC4:
+        *cls = CKO_SECRET_KEY;
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 void freeBytes(TQXP11_BYTES &bytes) {
@@ -192,6 +218,15 @@ struct SearchTemplate {
     }
 };
 
+}  // namespace
+
+Result tqp11::findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
+    SearchTemplate search(session, object, cls);
+    return findOne(session, search.attributes, 4, &object->handle);
+}
+
+namespace {
+
 Result checkAccess(TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     if (object->isPrivate == CK_TRUE && !tqp11::userLoggedIn(session)) return CKR_USER_NOT_LOGGED_IN;
@@ -228,8 +263,7 @@ Result readByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLA
     Result rv = checkAccess(session, object);
     if (rv != CKR_OK) return rv;
     if (object->handle == 0) {
-        SearchTemplate search(session, object, cls);
-        rv = tqp11::findOne(session, search.attributes, 4, &object->handle);
+        rv = tqp11::findByLabel(session, object, cls);
         if (rv != CKR_OK) return rv;
     }
     return readFields(session, object, fields, n);

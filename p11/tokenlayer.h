@@ -41,6 +41,13 @@ CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object)
 Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
                CK_OBJECT_HANDLE *handle);
 
+// The object class of a token kind; false for a kind outside the table.
+bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls);
+
+// Finds the one object of the class with the record's token flag, private
+// flag and label, and stores its handle in the record.
+Result findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls);
+
 // Frees the byte strings a reader fills for the kind, then the record.
 void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record);
 

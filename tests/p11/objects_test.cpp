@@ -2,11 +2,6 @@
 // pkcs11-tool and softhsm2-util wrote read by our readers, the search bound,
 // sensitive values, long labels, and the vendor records through the shim.
 #include <gtest/gtest.h>
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,17 +15,10 @@
 namespace {
 
 using p11test::bytesOf;
+using p11test::describe;
 using p11test::SoftToken;
+using p11test::UserCredentials;
 using tqtest::Bytes;
-
-TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate, TQXP11_VALUE *value = nullptr) {
-    TQXP11_OBJECT object{};
-    std::snprintf(object.label, sizeof object.label, "%s", label.c_str());
-    object.kind = kind;
-    object.isPrivate = isPrivate ? CK_TRUE : CK_FALSE;
-    object.valueRecord = value;
-    return object;
-}
 
 TQXP11_BYTES bytes(Bytes &b) { return TQXP11_BYTES{b.empty() ? nullptr : b.data(), b.size()}; }
 
@@ -48,65 +36,8 @@ struct ReadObject {
     TQXP11_VALUE &value() { return *object.valueRecord; }
 };
 
-// The fixture user's certificate and key, as the openssl tool made them.
-struct UserCredentials {
-    Bytes certificate, subject, issuer, serial;
-    Bytes n, e, d, p, q, dp, dq, qinv;
-
-    UserCredentials() {
-        certificate = tqtest::readFile(tqtest::fixture("objects/user.der"));
-        const unsigned char *in = certificate.data();
-        std::unique_ptr<X509, decltype(&X509_free)> x509(d2i_X509(nullptr, &in, certificate.size()), X509_free);
-        subject = der(X509_get_subject_name(x509.get()), i2d_X509_NAME);
-        issuer = der(X509_get_issuer_name(x509.get()), i2d_X509_NAME);
-        serial = der(X509_get0_serialNumber(x509.get()), i2d_ASN1_INTEGER);
-
-        std::unique_ptr<FILE, decltype(&fclose)> file(fopen(tqtest::fixture("objects/user.key.pem").c_str(), "r"),
-                                                      fclose);
-        std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-            PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-        n = component(key.get(), OSSL_PKEY_PARAM_RSA_N);
-        e = component(key.get(), OSSL_PKEY_PARAM_RSA_E);
-        d = component(key.get(), OSSL_PKEY_PARAM_RSA_D);
-        p = component(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1);
-        q = component(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2);
-        dp = component(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1);
-        dq = component(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2);
-        qinv = component(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
-    }
-
-    template <typename T, typename Encoder>
-    static Bytes der(T *object, Encoder encode) {
-        unsigned char *out = nullptr;
-        int length = encode(object, &out);
-        Bytes b(out, out + (length > 0 ? length : 0));
-        OPENSSL_free(out);
-        return b;
-    }
-    static Bytes component(EVP_PKEY *key, const char *name) {
-        BIGNUM *bn = nullptr;
-        EVP_PKEY_get_bn_param(key, name, &bn);
-        Bytes b(BN_num_bytes(bn));
-        BN_bn2bin(bn, b.data());
-        BN_free(bn);
-        return b;
-    }
-};
-
-class p11Objects : public ::testing::Test {
+class p11Objects : public p11test::LoggedIn {
 protected:
-    void SetUp() override {
-        shim::reset();
-        ASSERT_EQ(p11test::loadOn(&context, module(), token.label()), 0);
-        ASSERT_EQ(TQXP11_SessionOpen(&context, &session), 0);
-        ASSERT_EQ(TQXP11_Login(&session, token.userPin().c_str()), 0);
-    }
-    void TearDown() override {
-        if (session.module) TQXP11_SessionClose(&session);
-        if (context.module) TQXP11_Final(&context);
-    }
-    virtual const char *module() const { return TQ_SOFTHSM_MODULE; }
-
     std::string peerRead(const std::string &type, const std::string &label) {
         std::string out = token.file("read.out");
         int status = -1;
@@ -133,9 +64,6 @@ protected:
         return v == CK_TRUE;
     }
 
-    SoftToken token;
-    TQXP11_CONTEXT context{};
-    TQXP11_SESSION session{};
     UserCredentials user;
 };
 

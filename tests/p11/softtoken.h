@@ -2,6 +2,8 @@
 // tools that reach it, and a context loaded on it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "testutil.h"
@@ -46,5 +48,29 @@ int loadOn(TQXP11_CONTEXT *context, const std::string &module, const std::string
 std::string trimmedLabel(const unsigned char (&label)[32]);
 
 tqtest::Bytes bytesOf(const TQXP11_BYTES &b);
+
+// The fixture user's certificate and key, as the openssl tool made them.
+struct UserCredentials {
+    tqtest::Bytes certificate, subject, issuer, serial;
+    tqtest::Bytes n, e, d, p, q, dp, dq, qinv;
+    UserCredentials();
+};
+
+// A described object record: label, kind, private flag and value record.
+TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate, TQXP11_VALUE *value = nullptr);
+
+// A read-write session on a fresh token with the user logged in.
+class LoggedIn : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    virtual const char *module() const { return TQ_SOFTHSM_MODULE; }
+    // Runs pkcs11-tool on the token and fails the test when it fails.
+    std::string peer(const std::string &arguments);
+
+    SoftToken token;
+    TQXP11_CONTEXT context{};
+    TQXP11_SESSION session{};
+};
 
 }  // namespace p11test

@@ -204,6 +204,10 @@ SHIM_FORWARD(SetPIN,
 SHIM_FORWARD(CreateObject,
              (CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object),
              (session, attributes, count, object))
+SHIM_FORWARD(DestroyObject, (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object), (session, object))
+SHIM_FORWARD(SetAttributeValue,
+             (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count),
+             (session, object, attributes, count))
 #undef SHIM_FORWARD
 
 #ifdef SHIM_VENDOR
@@ -262,6 +266,8 @@ CK_RV buildList(CK_FUNCTION_LIST_PTR_PTR list) {
     forwarding.C_InitPIN = shimInitPIN;
     forwarding.C_SetPIN = shimSetPIN;
     forwarding.C_CreateObject = shimCreateObject;
+    forwarding.C_DestroyObject = shimDestroyObject;
+    forwarding.C_SetAttributeValue = shimSetAttributeValue;
     forwarding.C_FindObjectsInit = shimFindObjectsInit;
     forwarding.C_FindObjects = shimFindObjects;
     forwarding.C_FindObjectsFinal = shimFindObjectsFinal;

@@ -64,6 +64,32 @@ bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
     }
 }
 
+bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType) {
+    switch (kind) {
+    case TQXP11_KIND_RSA_PUBLIC:
+    case TQXP11_KIND_RSA_PRIVATE:
+        *keyType = CKK_RSA;
+        return true;
+    case TQXP11_KIND_DES:
+        *keyType = CKK_DES;
+        return true;
+    case TQXP11_KIND_DES2:
+        *keyType = CKK_DES2;
+        return true;
+    case TQXP11_KIND_DES3:
+        *keyType = CKK_DES3;
+        return true;
+    case TQXP11_KIND_AES:
+        *keyType = CKK_AES;
+        return true;
+    case TQXP11_KIND_RC4:
+        *keyType = CKK_RC4;
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 void freeBytes(TQXP11_BYTES &bytes) {
@@ -225,6 +251,17 @@ Result tqp11::findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJ
     return findOne(session, search.attributes, 4, &object->handle);
 }
 
+Result tqp11::labelFree(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
+    SearchTemplate search(session, object, cls);
+    CK_OBJECT_HANDLE handles[kSearchMax];
+    CK_ULONG found = 0;
+    Result rv = findObjects(session, handles, search.attributes, 4, &found);
+    if (rv != CKR_OK) return rv;
+    if (found == 1) return TQP11_RTN_OBJECT_EXIST;
+    if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
+    return CKR_OK;
+}
+
 namespace {
 
 Result checkAccess(TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
@@ -381,7 +418,7 @@ Result readObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     case TQXP11_KIND_RSA_PUBLIC:
         return readByLabel(session, object, CKO_PUBLIC_KEY, kRsaPublicFields, fieldCount(kRsaPublicFields));
     case TQXP11_KIND_RSA_PRIVATE:
-        return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
+        return tqp11::readRsaPrivateKey(session, object);
     case TQXP11_KIND_DES:
     case TQXP11_KIND_DES2:
     case TQXP11_KIND_DES3:
@@ -393,6 +430,14 @@ Result readObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
         return CKR_FUNCTION_NOT_SUPPORTED;
     }
 }
+
+}  // namespace
+
+Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
+}
+
+namespace {
 
 constexpr size_t kRsaComponents = 7;
 

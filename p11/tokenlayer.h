@@ -44,9 +44,22 @@ Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attribute
 // The object class of a token kind; false for a kind outside the table.
 bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls);
 
+// The key type of a token kind; false for a kind without one.
+bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType);
+
 // Finds the one object of the class with the record's token flag, private
 // flag and label, and stores its handle in the record.
 Result findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls);
+
+// 9101 when an object of the class already carries the record's label,
+// 9102 when several do.
+Result labelFree(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls);
+
+// Reads ID, modulus and public exponent of the RSA private key of the label.
+Result readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
+// Writes the public key of the stored private key that carries the label.
+void writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *object);
 
 // Frees the byte strings a reader fills for the kind, then the record.
 void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record);

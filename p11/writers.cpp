@@ -73,7 +73,9 @@ Result writeCertificate(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     return create(session, object, t);
 }
 
-Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
+}  // namespace
+
+Result tqp11::writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
     const TQXP11_RSA_PUBLIC_VALUE &v = object->valueRecord->rsaPublic;
     Template t(session, object, CKO_PUBLIC_KEY, true);
     t.addUlong(CKA_KEY_TYPE, CKK_RSA);
@@ -86,6 +88,38 @@ Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fla
     t.add(CKA_PUBLIC_EXPONENT, v.publicExponent);
     return create(session, object, t);
 }
+
+void tqp11::writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *privateKey) {
+    TQXP11_OBJECT stored{};
+    std::memcpy(stored.label, privateKey->label, sizeof stored.label);
+    stored.kind = TQXP11_KIND_RSA_PRIVATE;
+    stored.isPrivate = CK_TRUE;
+    if (readRsaPrivateKey(session, &stored) != CKR_OK) return;
+    // The public key gets copies of its own; the private key's record goes.
+    const TQXP11_RSA_PRIVATE_VALUE &read = stored.valueRecord->rsaPrivate;
+    auto copy = [](const TQXP11_BYTES &bytes) {
+        SystemPtr<unsigned char> c(static_cast<unsigned char *>(std::malloc(bytes.length + 1)));
+        if (c && bytes.length) std::memcpy(c.get(), bytes.data, bytes.length);
+        return c;
+    };
+    SystemPtr<unsigned char> id = copy(read.id), modulus = copy(read.modulus), exponent = copy(read.publicExponent);
+    if (id && modulus && exponent) {
+        TQXP11_VALUE value{};
+        value.rsaPublic = {{id.get(), read.id.length},
+                           {modulus.get(), read.modulus.length},
+                           {exponent.get(), read.publicExponent.length},
+                           0};
+        TQXP11_OBJECT publicKey{};
+        std::memcpy(publicKey.label, privateKey->label, sizeof publicKey.label);
+        publicKey.kind = TQXP11_KIND_RSA_PUBLIC;
+        publicKey.isPrivate = CK_FALSE;
+        publicKey.valueRecord = &value;
+        writeRsaPublicKey(session, &publicKey, TQXP11_WRAP);
+    }
+    TQXP11_FreeObject(&stored);
+}
+
+namespace {
 
 Result writeRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
     const TQXP11_RSA_PRIVATE_VALUE &v = object->valueRecord->rsaPrivate;
@@ -111,16 +145,9 @@ Result writeRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fl
 }
 
 CK_KEY_TYPE secretKeyType(CK_ULONG kind) {
-    switch (kind) {
-    case TQXP11_KIND_DES:
-        return CKK_DES;
-    case TQXP11_KIND_DES2:
-        return CKK_DES2;
-    case TQXP11_KIND_DES3:
-        return CKK_DES3;
-    default:
-        return CKK_RC4;
-    }
+    CK_KEY_TYPE keyType = CKK_RC4;
+    tqp11::keyTypeOfKind(kind, &keyType);
+    return keyType;
 }
 
 Result writeTokenSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
@@ -195,7 +222,7 @@ Result writeObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags, bo
     case TQXP11_KIND_CERTIFICATE:
         return writeCertificate(session, object);
     case TQXP11_KIND_RSA_PUBLIC:
-        return writeRsaPublicKey(session, object, flags);
+        return tqp11::writeRsaPublicKey(session, object, flags);
     case TQXP11_KIND_RSA_PRIVATE:
         return writeRsaPrivateKey(session, object, flags);
     default:

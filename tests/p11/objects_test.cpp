@@ -100,7 +100,8 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
 
     std::string listing = token.tool("-O");
     for (const char *expected :
-         {"Data object", "label:          'notes'", "application:    'Orvane-P11'", "Certificate Object; type = X.509 cert",
+         {"Data object", "label:          'notes'", "application:    'Orvane-P11'",
+          "Certificate Object; type = X.509 cert",
           "label:      user cert", "serial:     1001", "ID:         0102", "Public Key Object; RSA 2048 bits",
           "Usage:      encrypt, verify, wrap", "Private Key Object; RSA", "Usage:      decrypt, sign, unwrap",
           "Access:     sensitive"})

@@ -14,6 +14,7 @@
 
 #include <openssl/crypto.h>
 
+#include "shim_emulation.h"
 #include "shim_state.h"
 
 namespace {
@@ -73,6 +74,7 @@ CK_RV shimInitialize(CK_VOID_PTR args) {
 CK_RV shimFinalize(CK_VOID_PTR reserved) {
     recordSearches.clear();
     pendingLogins.clear();
+    shim::resetEmulation();
     CK_RV rv = real->C_Finalize(reserved);
     if (CK_RV injected = shim::enter("C_Finalize")) return injected;
     return rv;
@@ -97,7 +99,8 @@ CK_RV shimGetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info) {
 CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK_ULONG count) {
     SHIM_ENTER(C_FindObjectsInit)
     shim::State &s = shim::state();
-    if (const CK_ATTRIBUTE *label = findAttribute(search, count, CKA_LABEL)) s.labelLengths.push_back(label->ulValueLen);
+    if (const CK_ATTRIBUTE *label = findAttribute(search, count, CKA_LABEL))
+        s.labelLengths.push_back(label->ulValueLen);
     if (const CK_ATTRIBUTE *id = findAttribute(search, count, CKA_ID)) s.idLengths.push_back(id->ulValueLen);
     if (const CK_ATTRIBUTE *keyType = findAttribute(search, count, CKA_KEY_TYPE))
         s.keyTypeLengths.push_back(keyType->ulValueLen);
@@ -272,6 +275,7 @@ CK_RV buildList(CK_FUNCTION_LIST_PTR_PTR list) {
     forwarding.C_FindObjects = shimFindObjects;
     forwarding.C_FindObjectsFinal = shimFindObjectsFinal;
     forwarding.C_GetAttributeValue = shimGetAttributeValue;
+    shim::installEmulation(forwarding);
 #ifdef SHIM_VENDOR
     extendedList.standard = forwarding;
     extendedList.getSpecificParam = getSpecificParam;

@@ -373,6 +373,54 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
               TQP11_RTN_OBJECT_NOT_EXIST);
 }
 
+TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
+    // The openssl tool wraps under a key of known value; the shim unwraps in
+    // the padded CBC mode, which SoftHSM2 offers only for encryption.
+    Bytes kekBytes = tqtest::randomBytes(32, 51), iv = tqtest::randomBytes(16, 52);
+    peer("--write-object '" + file("kek.bin", kekBytes) + "' --type secrkey --key-type AES:32 --label kek");
+    TQXP11_VALUE kekValue{};
+    kekValue.secret.iv = {iv.data(), iv.size()};
+    TQXP11_OBJECT kek = describe("kek", TQXP11_KIND_AES, false, &kekValue);
+    const std::string cipherOptions = "enc -aes-256-cbc -K " + tqtest::toHex(kekBytes) + " -iv " + tqtest::toHex(iv);
+    Bytes wrappedKey = openssl(cipherOptions + " -in '" + tqtest::fixture("objects/user.p8info.der") + "'");
+
+    Bytes id = {0x61};
+    TQXP11_VALUE newValue{};
+    newValue.first = {id.data(), id.size()};
+    TQXP11_OBJECT fresh = describe("unwrapped rsa", TQXP11_KIND_RSA_PRIVATE, true, &newValue);
+    ASSERT_EQ(TQXP11_Unwrap(&session, &kek, wrappedKey.data(), wrappedKey.size(), &fresh, TQXP11_SENSITIVE,
+                            TQXP11_MODE_AES_CBC_PAD),
+              0);
+    EXPECT_EQ(shim::calls("unwrap emulated"), 1);
+    EXPECT_TRUE(flag(fresh.handle, CKA_SENSITIVE));
+    p11test::UserCredentials user;
+    TQXP11_OBJECT pub = describe("unwrapped rsa", TQXP11_KIND_RSA_PUBLIC, false);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &pub), 0);
+    EXPECT_EQ(bytesOf(pub.valueRecord->rsaPublic.modulus), user.n);
+    EXPECT_EQ(bytesOf(pub.valueRecord->rsaPublic.id), id);
+    EXPECT_TRUE(flag(pub.handle, CKA_WRAP));
+    TQXP11_FreeObject(&pub);
+    std::string listing = peer("-O");
+    EXPECT_NE(listing.find("Private Key Object; RSA \n  label:      unwrapped rsa"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Public Key Object; RSA 2048 bits\n  label:      unwrapped rsa"), std::string::npos)
+        << listing;
+    TQXP11_OBJECT taken = describe("unwrapped rsa", TQXP11_KIND_RSA_PRIVATE, true, &newValue);
+    EXPECT_EQ(TQXP11_Unwrap(&session, &kek, wrappedKey.data(), wrappedKey.size(), &taken, 0,
+                            TQXP11_MODE_AES_CBC_PAD),
+              TQP11_RTN_OBJECT_EXIST);
+
+    // A secret key unwraps the same way, its length taken from the data.
+    Bytes desKey = tqtest::randomBytes(24, 53);
+    Bytes wrappedDes = openssl(cipherOptions + " -in '" + file("des.bin", desKey) + "'");
+    TQXP11_OBJECT des = describe("unwrapped des3", TQXP11_KIND_DES3, false);
+    ASSERT_EQ(TQXP11_Unwrap(&session, &kek, wrappedDes.data(), wrappedDes.size(), &des, 0, TQXP11_MODE_AES_CBC_PAD),
+              0);
+    TQXP11_OBJECT back = describe("unwrapped des3", TQXP11_KIND_DES3, false);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &back), 0);
+    EXPECT_EQ(bytesOf(back.valueRecord->secret.value), desKey);
+    TQXP11_FreeObject(&back);
+}
+
 TEST_F(p11Crypto, RandomBytesInTheAskedLength) {
     Bytes buffer(40, 0xEE);
     ASSERT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), 32), 0);

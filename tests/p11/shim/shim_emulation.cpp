@@ -6,6 +6,7 @@
 #include <openssl/param_build.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <map>
 #include <memory>
@@ -228,6 +229,59 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_
                                   publicKey, privateKey);
 }
 
+// The components of a PKCS#8 RSA key as PKCS#11 attributes' bytes.
+bool rsaComponents(const std::vector<unsigned char> &der, std::vector<std::vector<unsigned char>> &parts) {
+    const unsigned char *p = der.data();
+    std::unique_ptr<PKCS8_PRIV_KEY_INFO, decltype(&PKCS8_PRIV_KEY_INFO_free)> info(
+        d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size())), PKCS8_PRIV_KEY_INFO_free);
+    if (!info) return false;
+    std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKCS82PKEY(info.get()));
+    if (!key) return false;
+    for (const char *name : {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E, OSSL_PKEY_PARAM_RSA_D,
+                             OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2, OSSL_PKEY_PARAM_RSA_EXPONENT1,
+                             OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}) {
+        BIGNUM *bn = nullptr;
+        if (!EVP_PKEY_get_bn_param(key.get(), name, &bn)) return false;
+        std::vector<unsigned char> bytes(BN_num_bytes(bn));
+        BN_bn2bin(bn, bytes.data());
+        BN_free(bn);
+        parts.push_back(std::move(bytes));
+    }
+    return true;
+}
+
+CK_RV unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE unwrappingKey,
+                CK_BYTE_PTR wrapped, CK_ULONG wrappedLength, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                CK_OBJECT_HANDLE_PTR key) {
+    if (CK_RV injected = enter("C_UnwrapKey")) return injected;
+    CK_RV rv = next.C_UnwrapKey(session, mechanism, unwrappingKey, wrapped, wrappedLength, attributes, count, key);
+    if (rv != CKR_MECHANISM_INVALID ||
+        (mechanism->mechanism != CKM_AES_CBC_PAD && mechanism->mechanism != CKM_DES3_CBC_PAD))
+        return rv;
+    ++state().calls["unwrap emulated"];
+    std::vector<unsigned char> plain(wrappedLength);
+    CK_ULONG plainLength = plain.size();
+    if ((rv = next.C_DecryptInit(session, mechanism, unwrappingKey)) != CKR_OK ||
+        (rv = next.C_Decrypt(session, wrapped, wrappedLength, plain.data(), &plainLength)) != CKR_OK)
+        return rv;
+    plain.resize(plainLength);
+    std::vector<CK_ATTRIBUTE> t(attributes, attributes + count);
+    const CK_ATTRIBUTE *cls = find(attributes, count, CKA_CLASS);
+    std::vector<std::vector<unsigned char>> parts;
+    if (cls && *static_cast<CK_OBJECT_CLASS *>(cls->pValue) == CKO_PRIVATE_KEY) {
+        if (!rsaComponents(plain, parts)) return CKR_WRAPPED_KEY_INVALID;
+        const CK_ATTRIBUTE_TYPE types[] = {CKA_MODULUS,  CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                                           CKA_PRIME_1,  CKA_PRIME_2,         CKA_EXPONENT_1,
+                                           CKA_EXPONENT_2, CKA_COEFFICIENT};
+        for (size_t i = 0; i < parts.size(); ++i) t.push_back({types[i], parts[i].data(), parts[i].size()});
+    } else {
+        t.push_back({CKA_VALUE, plain.data(), plain.size()});
+    }
+    rv = next.C_CreateObject(session, t.data(), t.size(), key);
+    OPENSSL_cleanse(plain.data(), plain.size());
+    return rv;
+}
+
 }  // namespace
 
 void installEmulation(CK_FUNCTION_LIST &list) {
@@ -245,6 +299,7 @@ void installEmulation(CK_FUNCTION_LIST &list) {
     list.C_DecryptFinal = cipherFinal<false>;
     list.C_VerifyRecoverInit = verifyRecoverInit;
     list.C_VerifyRecover = verifyRecover;
+    list.C_UnwrapKey = unwrapKey;
 }
 
 void resetEmulation() {

@@ -1,5 +1,6 @@
 // What the shim adds over SoftHSM2 because SoftHSM2 lacks it: RC4 keys with
-// CKM_RC4, and recovering data with an RSA public key.
+// CKM_RC4, recovering data with an RSA public key, and unwrapping in the
+// padded CBC modes (secret keys, and RSA private keys as PKCS#8).
 #pragma once
 
 #include <p11-kit/pkcs11.h>

@@ -1,29 +1,30 @@
 // The key method tables every key handle carries; token keys use them too.
 #include "internal.h"
+#include "tqxcrypt_keys.h"
 
 namespace {
 
 const TQXCRYPT_KEY_METHOD tqRsaPriMethod = {
-    nullptr,           // encrypt
-    nullptr,           // decrypt
-    nullptr,           // sign
-    nullptr,           // verify
-    TQXCrypt_KeySize,  //
-    TQXCrypt_KeyType,  //
-    nullptr,           // modulus
-    nullptr,           // exponent
+    TQXCrypt_PrivateEncrypt,  // encrypt
+    TQXCrypt_PrivateDecrypt,  // decrypt
+    TQXCrypt_PureSign,        // sign
+    nullptr,                  // verify
+    TQXCrypt_KeySize,         //
+    TQXCrypt_KeyType,         //
+    TQXCrypt_KeyModulus,      // modulus
+    TQXCrypt_KeyExponent,     // exponent
     TQXCrypt_KeyFlags,
 };
 
 const TQXCRYPT_KEY_METHOD tqRsaPubMethod = {
-    nullptr,           // encrypt
-    nullptr,           // decrypt
-    nullptr,           // sign
-    nullptr,           // verify
-    TQXCrypt_KeySize,  //
-    TQXCrypt_KeyType,  //
-    nullptr,           // modulus
-    nullptr,           // exponent
+    TQXCrypt_PublicEncrypt,  // encrypt
+    TQXCrypt_PublicDecrypt,  // decrypt
+    nullptr,                 // sign
+    TQXCrypt_PureVerify,     // verify
+    TQXCrypt_KeySize,        //
+    TQXCrypt_KeyType,        //
+    TQXCrypt_KeyModulus,     // modulus
+    TQXCrypt_KeyExponent,    // exponent
     TQXCrypt_KeyFlags,
 };
 

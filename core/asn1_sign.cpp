@@ -1,0 +1,176 @@
+// Signatures over the DER of a structure's to-be-signed part, made and
+// checked through a key handle, so that a token key signs like a software key.
+#include <openssl/asn1.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/x509.h>
+
+#include "keys_internal.h"
+
+namespace {
+
+constexpr const char *kSource = "openssl_tqx.c";
+
+void debugLine(int line, const char *message) {
+    TQXCryptDebugMessage("%s:%d\n%s", kSource, line, message);
+}
+
+// The DER of the to-be-signed part, wiped when released.
+struct Der {
+    unsigned char *data = nullptr;
+    int length = 0;
+    Der() = default;
+    Der(const Der &) = delete;
+    Der &operator=(const Der &) = delete;
+    ~Der() { OPENSSL_clear_free(data, static_cast<size_t>(length > 0 ? length : 0)); }
+};
+
+bool encodeTbs(TQXCRYPT_I2D *i2d, const void *data, Der &der) {
+    if (i2d == nullptr || data == nullptr) return false;
+    int n = i2d(data, nullptr);
+    if (n <= 0) return false;
+    der.data = static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(n)));
+    if (der.data == nullptr) return false;
+    der.length = n;
+    unsigned char *p = der.data;
+    return i2d(data, &p) == n;
+}
+
+// Writes RSA with the selector's digest into both algorithm fields (either
+// may be null); the digest's row on success.
+const tqkeys::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
+                                     unsigned selector) {
+    const tqkeys::HashRow *row = tqkeys::hashRow(selector);
+    if (row == nullptr) {
+        debugLine(__LINE__, "Invalid Hash Algorithm parameters");
+        return nullptr;
+    }
+    if (!tqkeys::fetchDigest(*row)) return nullptr;
+    int signatureNid = NID_undef;
+    if (OBJ_find_sigid_by_algs(&signatureNid, row->nid, NID_rsaEncryption) != 1) {
+        ERR_raise(ERR_LIB_ASN1, ASN1_R_UNKNOWN_OBJECT_TYPE);
+        debugLine(__LINE__, "ASN1_R_UNKNOWN_OBJECT_TYPE");
+        return nullptr;
+    }
+    ASN1_OBJECT *object = OBJ_nid2obj(signatureNid);
+    if (object == nullptr || OBJ_length(object) == 0) {
+        ERR_raise(ERR_LIB_ASN1, ASN1_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD);
+        debugLine(__LINE__, "ASN1_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD");
+        return nullptr;
+    }
+    for (X509_ALGOR *algorithm : {algorithm1, algorithm2}) {
+        if (algorithm == nullptr) continue;
+        // Built-in objects are static: handing one to the field costs nothing.
+        if (X509_ALGOR_set0(algorithm, object, V_ASN1_NULL, nullptr) != 1) {
+            ERR_raise(ERR_LIB_ASN1, ERR_R_MALLOC_FAILURE);
+            return nullptr;
+        }
+    }
+    return row;
+}
+
+// Marks the bit string as a whole number of octets (no unused bits).
+void markWholeOctets(ASN1_BIT_STRING *signature) {
+    signature->flags &= ~(ASN1_STRING_FLAG_BITS_LEFT | 0x07);
+    signature->flags |= ASN1_STRING_FLAG_BITS_LEFT;
+}
+
+int storeSignature(ASN1_BIT_STRING *signature, const unsigned char *bytes, int length) {
+    if (ASN1_STRING_set(signature, bytes, length) != 1) {
+        debugLine(__LINE__, "ERR_R_MALLOC_FAILURE");
+        ERR_raise(ERR_LIB_ASN1, ERR_R_MALLOC_FAILURE);
+        return 0;
+    }
+    markWholeOctets(signature);
+    return length;
+}
+
+bool prepare(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, const void *data,
+             unsigned selector, Der &der) {
+    if (setAlgorithms(algorithm1, algorithm2, selector) == nullptr) return false;
+    if (!encodeTbs(i2d, data, der)) {
+        debugLine(__LINE__, "ERR_R_MALLOC_FAILURE");
+        ERR_raise(ERR_LIB_ASN1, ERR_R_MALLOC_FAILURE);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
+                              ASN1_BIT_STRING *signature, void *data, TQXCRYPT_HANDLE *key,
+                              unsigned int selector) {
+    if (signature == nullptr) {
+        ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
+        return 0;
+    }
+    Der der;
+    if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
+    const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+    if (method == nullptr || method->sign == nullptr) {
+        debugLine(__LINE__, "NO Sign method");
+        ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
+        return 0;
+    }
+    tqkeys::OwnedBlob out;
+    if (method->sign(key, der.data, static_cast<uint64_t>(der.length),
+                     static_cast<int>(selector | TQXCRYPT_PURE_HASH_DATA), &out.blob) != TQ_RTN_OK ||
+        !tqFitsInt(out.blob.length)) {
+        debugLine(__LINE__, "Sign Error");
+        ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
+        return 0;
+    }
+    return storeSignature(signature, out.blob.data, static_cast<int>(out.blob.length));
+}
+
+TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
+                                      X509_ALGOR *algorithm2, ASN1_BIT_STRING *, void *data,
+                                      unsigned int selector, TQXCRYPT_BLOB *digest) {
+    if (digest == nullptr) {
+        ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
+        return 0;
+    }
+    Der der;
+    if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
+    if (tqkeys::hashInto(selector, der.data, static_cast<uint64_t>(der.length), digest) !=
+        TQ_RTN_OK)
+        return 0;
+    return static_cast<int>(digest->length);
+}
+
+TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm,
+                                ASN1_BIT_STRING *signature, void *data, TQXCRYPT_HANDLE *key) {
+    if (algorithm == nullptr || signature == nullptr || key == nullptr) return -1;
+    // Only RSA signature algorithms whose digest has a selector.
+    int digestNid = NID_undef, keyNid = NID_undef;
+    if (OBJ_find_sigid_algs(OBJ_obj2nid(algorithm->algorithm), &digestNid, &keyNid) != 1 ||
+        keyNid != NID_rsaEncryption)
+        return -1;
+    const tqkeys::HashRow *row = tqkeys::hashRowByNid(digestNid);
+    if (row == nullptr) return -1;
+    // A signature is a whole number of octets.
+    if ((signature->flags & ASN1_STRING_FLAG_BITS_LEFT) && (signature->flags & 0x07)) return -1;
+    Der der;
+    if (!encodeTbs(i2d, data, der)) return -1;
+    const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
+    if (method == nullptr || method->verify == nullptr || signature->length < 0) return -1;
+    int rc = method->verify(key, signature->data, static_cast<uint64_t>(signature->length), der.data,
+                            static_cast<uint64_t>(der.length),
+                            static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));
+    return rc == TQ_RTN_OK ? 1 : -1;
+}
+
+TQ_API int tqxCrypt_ASN1_setSignatureValue(ASN1_BIT_STRING *signature, const unsigned char *bytes,
+                                           int length) {
+    if (signature == nullptr || length < 0 || (bytes == nullptr && length != 0)) {
+        ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_INVALID_ARGUMENT);
+        return 0;
+    }
+    return storeSignature(signature, bytes, length);
+}
+
+}  // extern "C"

@@ -1,0 +1,79 @@
+// Helpers shared by the key, digest and structure-signing sources.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <openssl/evp.h>
+
+#include "internal.h"
+#include "tqxcrypt_keys.h"
+
+extern "C" {
+// OpenSSL-style counterpart of RSA_sign through a key handle: 1 or 0, reasons queued.
+int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int digestLength,
+                      unsigned char *signature, unsigned int *signatureLength,
+                      TQXCRYPT_HANDLE *key);
+// 0 when the handle's RSA public key equals publicKey, else 5060.
+int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKey);
+}
+
+namespace tqkeys {
+
+// One row of the hash selector.
+struct HashRow {
+    unsigned selector;
+    const char *name;  // name fetched from the providers
+    int nid;
+    unsigned size;  // bytes
+};
+
+// The row of a selector (low four bits already taken), or null for 7..15.
+const HashRow *hashRow(unsigned selector);
+// The row of a digest by its object number, or null.
+const HashRow *hashRowByNid(int nid);
+
+// Fetches the digest of a row; null when no provider offers it.
+EvpMdPtr fetchDigest(const HashRow &row);
+
+// The largest digest of the selector table.
+constexpr size_t kMaxDigest = 64;
+
+// Bytes that may hold key material: wiped before they are released.
+struct SecureBytes {
+    std::vector<unsigned char> bytes;
+    SecureBytes() = default;
+    SecureBytes(const SecureBytes &) = delete;
+    SecureBytes &operator=(const SecureBytes &) = delete;
+    ~SecureBytes();
+    unsigned char *data() { return bytes.data(); }
+    const unsigned char *data() const { return bytes.data(); }
+    size_t size() const { return bytes.size(); }
+};
+
+// The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
+// of a digest; 0, 5001 when the identifier has no encoding, 5002.
+int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
+
+// The key method table of a key handle (its extra pointer), or null.
+inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
+    return static_cast<const TQXCRYPT_KEY_METHOD *>(key->extra);
+}
+
+// The digest of data for the selector in flags, through a digest handle,
+// into out by the blob rule; the handle is freed exactly once on every exit.
+int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out);
+
+// A blob that the library allocated for us, released with its owner.
+struct OwnedBlob {
+    TQXCRYPT_BLOB blob{0, nullptr};
+    OwnedBlob() = default;
+    OwnedBlob(const OwnedBlob &) = delete;
+    OwnedBlob &operator=(const OwnedBlob &) = delete;
+    ~OwnedBlob();
+};
+
+}  // namespace tqkeys

@@ -1,0 +1,52 @@
+#include "keys_testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+namespace keystest {
+
+const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
+                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
+
+std::string sh(const std::string &command) {
+    int status = -1;
+    std::string out = tqtest::run(command, &status);
+    EXPECT_EQ(status, 0) << command;
+    return out;
+}
+
+Bytes shBytes(const std::string &command) {
+    std::string out = sh(command);
+    return Bytes(out.begin(), out.end());
+}
+
+std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
+
+TQXCRYPT_HANDLE *privateKey(const std::string &name) {
+    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
+}
+
+TQXCRYPT_HANDLE *publicKey(const std::string &name) {
+    return tqtest::decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
+}
+
+Bytes hexBytes(const std::string &text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    if (digits.size() % 2) digits.insert(digits.begin(), '0');
+    Bytes out;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+Bytes hexNumber(const std::string &text) {
+    Bytes out = hexBytes(text);
+    size_t lead = 0;
+    while (lead + 1 < out.size() && out[lead] == 0) ++lead;
+    return Bytes(out.begin() + static_cast<long>(lead), out.end());
+}
+
+}  // namespace keystest

@@ -38,10 +38,12 @@ Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG c
 Result deleteByKind(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     if (!session || !object) return CKR_ARGUMENTS_BAD;
     CK_OBJECT_CLASS cls = 0;
-    if (!tqp11::classOfKind(object->kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
+    bool known = tqp11::classOfKind(object->kind, &cls);
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    // A missing login outranks an unknown kind.
     if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
+    if (!known) return CKR_FUNCTION_NOT_SUPPORTED;
     if (object->handle != 0) return module->C_DestroyObject(session->sessionHandle, object->handle);
 
     // The label may hold bytes that are not text: its stored length counts,

@@ -71,9 +71,10 @@ Result rsa(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *dat
     if (!session || !key) return CKR_ARGUMENTS_BAD;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    if (key->kind != TQXP11_KIND_RSA_PUBLIC && key->kind != TQXP11_KIND_RSA_PRIVATE)
-        return CKR_FUNCTION_NOT_SUPPORTED;
+    bool rsaKind = key->kind == TQXP11_KIND_RSA_PUBLIC || key->kind == TQXP11_KIND_RSA_PRIVATE;
+    // A missing login outranks a wrong kind.
     if (key->isPrivate == CK_TRUE && !tqp11::userLoggedIn(session)) return CKR_USER_NOT_LOGGED_IN;
+    if (!rsaKind) return CKR_FUNCTION_NOT_SUPPORTED;
     bool privateKey = key->kind == TQXP11_KIND_RSA_PRIVATE;
     Result rv = found(session, key, privateKey ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY);
     if (rv != CKR_OK) return rv;

@@ -282,6 +282,9 @@ TEST_F(p11Crypto, RsaRoundTripsWithTheOpensslTool) {
     TQXP11_OBJECT data = describe("user", TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_Encrypt(&session, &data, message.data(), message.size(), out.data(), &length),
               TQP11_RTN_FUNCTION_NOT_SUPPORTED);
+    TQXP11_OBJECT privateData = describe("user", TQXP11_KIND_DATA, true);
+    EXPECT_EQ(TQXP11_Encrypt(&session, &privateData, message.data(), message.size(), out.data(), &length),
+              TQP11_RTN_USER_NOT_LOGGED_IN);
 }
 
 TEST_F(p11ShimCrypto, PublicKeyRecoversWhatTheOpensslToolSigned) {

@@ -145,6 +145,8 @@ TEST_F(p11Maintenance, ReadOnlySessionsAndLoginStates) {
     TQXP11_OBJECT key = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &value);
     EXPECT_EQ(TQXP11_DeletePrivateKeyObject(&readOnly, &key), TQP11_RTN_USER_NOT_LOGGED_IN);
     EXPECT_EQ(TQXP11_DeleteObject(&readOnly, &key), TQP11_RTN_USER_NOT_LOGGED_IN);
+    TQXP11_OBJECT oddKind = describe("ro key", 5, true);
+    EXPECT_EQ(TQXP11_DeleteObject(&readOnly, &oddKind), TQP11_RTN_USER_NOT_LOGGED_IN);
     // A public object: the read-only session is refused by the module.
     TQXP11_OBJECT cert = describe("ro cert", TQXP11_KIND_CERTIFICATE, false);
     cert.labelLength = 7;

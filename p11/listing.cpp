@@ -43,37 +43,6 @@ CK_ULONG kindOf(CK_OBJECT_CLASS cls, CK_KEY_TYPE keyType) {
 
 bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_INFORMATION_SENSITIVE; }
 
-using Member = TQXP11_BYTES *(*)(TQXP11_VALUE *);
-
-// Reads the attributes into a new value record of the entry, as the readers do.
-Result readValues(TQXP11_SESSION *session, TQXP11_OBJECT *entry, const CK_ATTRIBUTE_TYPE *types,
-                  const Member *members, size_t n) {
-    CK_ATTRIBUTE query[5];
-    for (size_t i = 0; i < n; ++i) query[i] = {types[i], nullptr, 0};
-    TQXP11_MODULE *module = session->module;
-    Result rv = module->C_GetAttributeValue(session->sessionHandle, entry->handle, query, n);
-    if (rv != CKR_OK) return rv;
-    tqp11::SystemPtr<TQXP11_VALUE> record(static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE))));
-    if (!record) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
-    rv = CKR_OK;
-    for (size_t i = 0; i < n && rv == CKR_OK; ++i) {
-        TQXP11_BYTES *bytes = members[i](record.get());
-        bytes->length = query[i].ulValueLen;
-        if (bytes->length == 0) continue;
-        bytes->data = static_cast<unsigned char *>(std::calloc(1, bytes->length));
-        if (!bytes->data) rv = TQP11_RTN_MEMORY_ALLOCATE_FAIL;
-        query[i].pValue = bytes->data;
-    }
-    if (rv == CKR_OK) rv = module->C_GetAttributeValue(session->sessionHandle, entry->handle, query, n);
-    if (rv != CKR_OK) {
-        for (size_t i = 0; i < n; ++i) std::free(members[i](record.get())->data);
-        return rv;
-    }
-    for (size_t i = 0; i < n; ++i) members[i](record.get())->length = query[i].ulValueLen;
-    entry->valueRecord = record.release();
-    return CKR_OK;
-}
-
 Result readKeyType(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, CK_KEY_TYPE *keyType) {
     CK_ATTRIBUTE a = {CKA_KEY_TYPE, keyType, sizeof *keyType};
     return session->module->C_GetAttributeValue(session->sessionHandle, handle, &a, 1);
@@ -110,39 +79,8 @@ Result readEntry(TQXP11_SESSION *session, TQXP11_OBJECT *entry) {
     }
     entry->kind = kindOf(cls, keyType);
 
-    static const CK_ATTRIBUTE_TYPE dataTypes[] = {CKA_VALUE};
-    static const Member dataMembers[] = {[](TQXP11_VALUE *v) { return &v->data.value; }};
-    static const CK_ATTRIBUTE_TYPE certTypes[] = {CKA_SUBJECT, CKA_ID, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_VALUE};
-    static const Member certMembers[] = {[](TQXP11_VALUE *v) { return &v->certificate.subject; },
-                                         [](TQXP11_VALUE *v) { return &v->certificate.id; },
-                                         [](TQXP11_VALUE *v) { return &v->certificate.issuer; },
-                                         [](TQXP11_VALUE *v) { return &v->certificate.serialNumber; },
-                                         [](TQXP11_VALUE *v) { return &v->certificate.value; }};
-    static const CK_ATTRIBUTE_TYPE rsaTypes[] = {CKA_ID, CKA_MODULUS, CKA_PUBLIC_EXPONENT};
-    // The RSA public and private records begin with the same three members.
-    static const Member rsaMembers[] = {[](TQXP11_VALUE *v) { return &v->rsaPublic.id; },
-                                        [](TQXP11_VALUE *v) { return &v->rsaPublic.modulus; },
-                                        [](TQXP11_VALUE *v) { return &v->rsaPublic.publicExponent; }};
-    static const CK_ATTRIBUTE_TYPE secretTypes[] = {CKA_ID, CKA_VALUE};
-    static const Member secretMembers[] = {[](TQXP11_VALUE *v) { return &v->secret.id; },
-                                           [](TQXP11_VALUE *v) { return &v->secret.value; }};
-    switch (entry->kind) {
-    case TQXP11_KIND_DATA:
-        rv = readValues(session, entry, dataTypes, dataMembers, 1);
-        break;
-    case TQXP11_KIND_CERTIFICATE:
-        rv = readValues(session, entry, certTypes, certMembers, 5);
-        break;
-    case TQXP11_KIND_RSA_PUBLIC:
-    case TQXP11_KIND_RSA_PRIVATE:
-        rv = readValues(session, entry, rsaTypes, rsaMembers, 3);
-        break;
-    case 0:
-        return CKR_OK;
-    default:
-        rv = readValues(session, entry, secretTypes, secretMembers, 2);
-        break;
-    }
+    if (entry->kind == 0) return CKR_OK;
+    rv = tqp11::readKindValues(session, entry);
     return sensitive(rv) ? CKR_OK : rv;
 }
 

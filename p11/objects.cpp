@@ -283,15 +283,18 @@ Result completeRead(TQXP11_SESSION *session, TQXP11_OBJECT *object, RecordBuilde
     return CKR_OK;
 }
 
-// Reads the fields of the found object into a new value record.
-Result readFields(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *fields, size_t n) {
+// Learns the lengths of the fields, then reads them into a new value record.
+// With `forget`, a read that fails after its lengths were learned clears the
+// handle, so the next read searches again.
+Result readValues(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *fields, size_t n,
+                  bool forget = false) {
     object->valueRecord = nullptr;
     RecordBuilder record(fields, n);
     Result rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
                                                      record.size());
     if (rv != CKR_OK) return rv;
     rv = completeRead(session, object, record);
-    if (rv != CKR_OK) object->handle = 0;
+    if (rv != CKR_OK && forget) object->handle = 0;
     return rv;
 }
 
@@ -303,7 +306,7 @@ Result readByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLA
         rv = tqp11::findByLabel(session, object, cls);
         if (rv != CKR_OK) return rv;
     }
-    return readFields(session, object, fields, n);
+    return readValues(session, object, fields, n, true);
 }
 
 bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_INFORMATION_SENSITIVE; }
@@ -365,7 +368,7 @@ Result readCertificateById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     IdSearch search(session, object, CKO_CERTIFICATE, false);
     rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
     if (rv != CKR_OK) return rv;
-    return readFields(session, object, kCertificateFields, fieldCount(kCertificateFields));
+    return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields), true);
 }
 
 bool allZero(const TQXP11_BYTES &bytes) {
@@ -391,7 +394,7 @@ Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     IdSearch search(session, object, CKO_PRIVATE_KEY, true);
     rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
     if (rv != CKR_OK) return rv;
-    rv = readFields(session, object, kRsaPublicPartFields, fieldCount(kRsaPublicPartFields));
+    rv = readValues(session, object, kRsaPublicPartFields, fieldCount(kRsaPublicPartFields), true);
     if (rv != CKR_OK) return rv;
     // Some tokens answer a zero modulus right after a key was stored: give
     // them a second and read once more into the same buffers.
@@ -432,6 +435,21 @@ Result readObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
 }
 
 }  // namespace
+
+Result tqp11::readKindValues(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    switch (object->kind) {
+    case TQXP11_KIND_DATA:
+        return readValues(session, object, kDataFields, fieldCount(kDataFields));
+    case TQXP11_KIND_CERTIFICATE:
+        return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields));
+    case TQXP11_KIND_RSA_PUBLIC:
+        return readValues(session, object, kRsaPublicFields, fieldCount(kRsaPublicFields));
+    case TQXP11_KIND_RSA_PRIVATE:
+        return readValues(session, object, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
+    default:
+        return readValues(session, object, kSecretFields, fieldCount(kSecretFields));
+    }
+}
 
 Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));

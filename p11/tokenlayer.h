@@ -10,7 +10,8 @@
 
 namespace tqp11 {
 
-// The module keeps raw results; the exported operations map them once.
+// Steps hand raw results (PKCS#11 values or the layer's own codes) to each
+// other; each exported operation maps its result once.
 using Result = CK_RV;
 
 inline CK_ULONG textLength(const char *text) { return text ? std::strlen(text) : 0; }
@@ -60,6 +61,11 @@ Result readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 // Writes the public key of the stored private key that carries the label.
 void writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *object);
+
+// Reads what the readers read for the object's kind (data value; certificate
+// values; RSA ID, modulus and exponent; secret ID and value) into a new value
+// record of the object. Leaves the handle as it is.
+Result readKindValues(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 
 // Frees the byte strings a reader fills for the kind, then the record.
 void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record);

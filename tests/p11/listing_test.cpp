@@ -214,4 +214,19 @@ TEST_F(p11ShimListing, SensitiveLastEntryStillLists) {
     EXPECT_EQ(list.entries[0].valueRecord, nullptr);
 }
 
+TEST_F(p11ShimListing, Rc4KeysAreListedWithTheirKind) {
+    // SoftHSM2 has no RC4: the shim keeps the key for it.
+    Bytes value = tqtest::randomBytes(16, 61);
+    TQXP11_VALUE record{};
+    record.secret.value = {value.data(), value.size()};
+    TQXP11_OBJECT rc4 = describe("rc4", TQXP11_KIND_RC4, false, &record);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &rc4, TQXP11_EXTRACTABLE), 0);
+    TQXP11_OBJECT filter = describe("", TQXP11_KIND_RC4, false);
+    List list;
+    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list.entries, &list.count), 0);
+    ASSERT_EQ(list.count, 1u);
+    EXPECT_EQ(list.entries[0].kind, TQXP11_KIND_RC4);
+    EXPECT_EQ(bytesOf(list.entries[0].valueRecord->secret.value), value);
+}
+
 }  // namespace

@@ -237,7 +237,7 @@ TQ_API extern TQXP11_BANK_LOGIN_FN X_BankLogin;
 TQ_API int TQXP11_ErrorCode(CK_RV rv);
 TQ_API const char *TQXP11_ErrorMessage(int64_t code);
 
-/* Module lifecycle */
+/* Module lifecycle. Close every session of a context before its final. */
 TQ_API int TQXP11_InitEx(TQXP11_CONTEXT *context, const char *path,
                          const CK_C_INITIALIZE_ARGS *initArgs);
 TQ_API int TQXP11_Init(TQXP11_CONTEXT *context, const char *path);
@@ -255,6 +255,7 @@ TQ_API int TQXP11_SetCurrentSlot(TQXP11_CONTEXT *context, CK_ULONG index);
 TQ_API int TQXP11_SetFlag(TQXP11_CONTEXT *context, CK_ULONG flag);
 TQ_API int TQXP11_GetSlotList(TQXP11_CONTEXT *context, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR slots,
                               CK_ULONG_PTR number);
+/* One record per listed slot; the caller releases the array with free(). */
 TQ_API int TQXP11_GetSlotInfo(TQXP11_CONTEXT *context, CK_SLOT_INFO **infos);
 TQ_API int TQXP11_GetTokenInfo(TQXP11_CONTEXT *context, CK_TOKEN_INFO *info);
 TQ_API int TQXP11_TokenFormat(TQXP11_CONTEXT *context, const char *soPin, const char *userPin);

@@ -101,10 +101,12 @@ typedef struct TQXP11_OBJECT {
     TQXP11_VALUE *valueRecord;
 } TQXP11_OBJECT;
 
-/* Readers */
+/* Readers. A found object's handle stays in the record; the value record
+ * they fill is the object's until TQXP11_FreeObject. */
 TQ_API int TQXP11_ReadObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+/* The seven components go out in buffers the caller releases with free(). */
 TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object,
                                    unsigned char **modulus, int *modulusLength,
                                    unsigned char **publicExponent, int *publicExponentLength,
@@ -114,10 +116,13 @@ TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *objec
                                    unsigned char **exponent2, int *exponent2Length,
                                    unsigned char **coefficient, int *coefficientLength);
 TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object);
+/* The value of a vendor record object, released with free(); none found
+ * gives 0 and no buffer. */
 TQ_API int TQXP11_HCAGetRecord(TQXP11_SESSION *session, const char *name, int unused,
                                unsigned char **out, CK_ULONG *outLength);
 
-/* Writers */
+/* Writers: a label is used once per class and private flag (9101). DES key
+ * bytes are set to odd parity in the caller's buffer. */
 TQ_API int TQXP11_WriteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 TQ_API int TQXP11_WriteSymmetricKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 TQ_API int TQXP11_WriteSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);

@@ -130,6 +130,15 @@ TEST(p11Slots, SlotInformationReportsTheFirstFailure) {
     EXPECT_EQ(TQXP11_Final(&context), 0);
 }
 
+TEST_F(p11ShimToken, SlotListWithoutTokens) {
+    shim::state().emptyTokenList = true;
+    CK_ULONG count = 99;
+    EXPECT_EQ(TQXP11_GetSlotList(&context, CK_TRUE, nullptr, &count), TQP11_RTN_TOKEN_NOT_PRESENT);
+    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(TQXP11_GetSlotList(&context, CK_FALSE, nullptr, &count), 0);
+    EXPECT_GE(count, 1u);
+}
+
 TEST_F(p11ShimToken, SessionWhoseInformationFailsIsClosedAgain) {
     shim::state().injections["C_GetSessionInfo"] = {CKR_DEVICE_REMOVED, 0, 1};
     EXPECT_EQ(TQXP11_SessionOpen(&context, &session), TQP11_RTN_DEVICE_REMOVED);

@@ -201,6 +201,9 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     if (!(flags & TQXCRYPT_DECODE_TEXT) || !password || !*password)
         return decodeWith(kPrivateKey, out, data, length, flags, password);
     if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    // No text holds no key; a memory BIO over no buffer would fail as if
+    // memory had run out.
+    if (length == 0) return TQ_RTN_INVALID_KEY;
     BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *key = PEM_read_bio_PrivateKey(bio.get(), nullptr, tqcrypt_passwd_cb,

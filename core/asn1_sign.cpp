@@ -6,6 +6,8 @@
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
+#include <cstring>
+
 #include "keys_internal.h"
 
 namespace {
@@ -77,11 +79,16 @@ void markWholeOctets(ASN1_BIT_STRING *signature) {
 }
 
 int storeSignature(ASN1_BIT_STRING *signature, const unsigned char *bytes, int length) {
-    if (ASN1_STRING_set(signature, bytes, length) != 1) {
+    // Copied before the old bytes go: the caller may hand us those very bytes.
+    auto *copy = static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(length) + 1));
+    if (copy == nullptr) {
         debugLine(__LINE__, "ERR_R_MALLOC_FAILURE");
         ERR_raise(ERR_LIB_ASN1, ERR_R_MALLOC_FAILURE);
         return 0;
     }
+    if (length > 0) std::memcpy(copy, bytes, static_cast<size_t>(length));
+    copy[length] = 0;
+    ASN1_STRING_set0(signature, copy, length);
     markWholeOctets(signature);
     return length;
 }

@@ -14,8 +14,10 @@ int HexToInt(int character) {
 }
 
 int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *dataLength) {
-    if (!hex || length % 2 != 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (!hex) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    // A negative length is refused whatever its parity.
     if (length < 0 || !data || !dataLength) return TQ_RTN_BAD_ARGUMENT;
+    if (length % 2 != 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     size_t n = static_cast<size_t>(length) / 2;
     auto *out = static_cast<unsigned char *>(TQCryptMemAlloc(n + 1));
     if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;

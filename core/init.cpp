@@ -127,7 +127,7 @@ void TQXCryptAddDigest(const EVP_MD *digest) {
         OBJ_NAME_add("ssl3-sha1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "SHA1");
         OBJ_NAME_add("RSA-SHA1-2", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "RSA-SHA1");
         break;
-    case NID_dsaWithSHA1:
+    case NID_dsa:  // the DSA-with-SHA-1 digest carries the DSA key's number as its type
         OBJ_NAME_add("DSA-SHA1-old", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");
         OBJ_NAME_add("DSS1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");
         OBJ_NAME_add("dss1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");

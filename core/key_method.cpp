@@ -1,6 +1,5 @@
 // The key method tables every key handle carries; token keys use them too.
-#include "internal.h"
-#include "tqxcrypt_keys.h"
+#include "keys_internal.h"
 
 namespace {
 
@@ -35,13 +34,14 @@ extern "C" {
 const TQXCRYPT_KEY_METHOD *tqxCryptRSAPriMethod(void) { return &tqRsaPriMethod; }
 const TQXCRYPT_KEY_METHOD *tqxCryptRSAPubMethod(void) { return &tqRsaPubMethod; }
 
+// Any other handle's object is not a key: reading it as one would crash.
 int TQXCrypt_KeySize(TQXCRYPT_HANDLE *key) {
-    if (!key || !key->object) return 0;
+    if (!tqkeys::isKeyHandle(key)) return 0;
     return EVP_PKEY_get_size(static_cast<EVP_PKEY *>(key->object));
 }
 
 int TQXCrypt_KeyType(TQXCRYPT_HANDLE *key) {
-    if (!key || !key->object) return 0;
+    if (!tqkeys::isKeyHandle(key)) return 0;
     return EVP_PKEY_get_base_id(static_cast<EVP_PKEY *>(key->object));
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tqxcrypt.h"
+#include "tqxcrypt_pkcs7.h"
 
 namespace {
 
@@ -26,6 +27,59 @@ struct Kind {
     const char *file;
     const char *pemCommand;  // openssl's own PEM of the same object
 };
+
+
+// The signing road: a software key from the PKCS#7 fixture set signs a
+// message through its key handle, and the openssl tool verifies it.
+int signWithFixtureKey(const std::string &dir) {
+    std::string source = __FILE__;
+    std::string script = source.substr(0, source.rfind('/')) + "/../tests/fixtures/sets/pkcs7.sh";
+    std::string fx = dir + "/pkcs7-fixtures";
+    std::printf("\nmaking the PKCS#7 fixtures in %s\n", fx.c_str());
+    if (!sh("rm -rf '" + fx + "' && mkdir -p '" + fx + "' && cd '" + fx + "' && bash -euo pipefail '" +
+            script + "'"))
+        return 1;
+    Bytes certText = readFile(fx + "/signer.pem"), keyText = readFile(fx + "/signer.key.pem");
+    TQXCRYPT_HANDLE *cert = nullptr, *key = nullptr, *p7 = nullptr;
+    const std::string data = "Signed through a key handle by tokencrypt.\n";
+    int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, certText.data(), certText.size(),
+                                   TQXCRYPT_DECODE_TEXT, nullptr);
+    if (rc == 0)
+        rc = TQXCrypt_DecodeObject(&key, TQXCRYPT_KIND_PRIVATEKEY, keyText.data(), keyText.size(),
+                                   TQXCRYPT_DECODE_TEXT, nullptr);
+    if (rc == 0)
+        rc = TQXCrypt_Sign(cert, key, nullptr, reinterpret_cast<const unsigned char *>(data.data()),
+                           data.size(), 0, 4, &p7);
+    TQXCRYPT_BLOB der{0, nullptr};
+    if (rc == 0) rc = TQXCrypt_EncodeObject(p7, TQXCRYPT_KIND_PKCS7, &der, 0, nullptr);
+    if (rc == 0) {
+        std::FILE *f = std::fopen((dir + "/signed.p7.der").c_str(), "wb");
+        if (f) {
+            std::fwrite(der.data, 1, der.length, f);
+            std::fclose(f);
+        }
+    }
+    TQXCryptFreeBlob(&der);
+    TQXCryptFreeHandle(p7);
+    TQXCryptFreeHandle(key);
+    TQXCryptFreeHandle(cert);
+    if (rc != 0) {
+        std::printf("signing with signer.key.pem failed: %d\n", rc);
+        return 1;
+    }
+    std::printf("signed %zu bytes with signer.key.pem (SHA-256, certificate included) into signed.p7.der\n",
+                data.size());
+    std::string verify = "openssl cms -verify -binary -inform DER -in '" + dir + "/signed.p7.der' -CAfile '" + fx +
+                         "/chain.pem' -out '" + dir + "/verified.txt'";
+    std::printf("$ %s\n", verify.c_str());
+    std::fflush(stdout);
+    bool accepted = sh(verify + " 2>&1");
+    Bytes back = readFile(dir + "/verified.txt");
+    bool same = std::string(back.begin(), back.end()) == data;
+    std::printf(accepted && same ? "openssl cms accepts the signature and gives back the content\n"
+                                 : "openssl cms REFUSED the signature\n");
+    return accepted && same ? 0 : 1;
+}
 
 }  // namespace
 
@@ -90,5 +144,6 @@ int main(int argc, char **argv) {
         TQXCryptFreeHandle(h);
     }
     std::printf(failures ? "demo: %d differences\n" : "demo: every object round-trips\n", failures);
+    failures += signWithFixtureKey(dir);
     return failures ? 1 : 0;
 }

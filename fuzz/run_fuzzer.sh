@@ -7,6 +7,20 @@ objects="$fixtures/objects"
 case "$target" in
   base64) seeds=("$objects"/*.pem) ;;
   pem) seeds=("$objects"/*.pem) ;;
+  load_store)
+    seeds=()
+    { cat "$objects/ca.pem" "$fixtures/chains/"*.pem 2>/dev/null; printf '\0'; cat "$objects/crl.pem"; } \
+      > "$corpus/seed-store" ;;
+  cert_rules)
+    seeds=()
+    printf 'C=TW\nO=Orvane Test\nCN=User One\0CN=Test Root' > "$corpus/seed-rules" ;;
+  pkcs7)
+    seeds=()
+    { printf '\x01'; cat "$objects/signed.p7.der"; } > "$corpus/seed-signed"
+    openssl smime -encrypt -binary -des3 -outform DER -in "$objects/content.txt" -out "$corpus/envelope.der" \
+      "$objects/user.pem"
+    { printf '\x00'; cat "$corpus/envelope.der"; } > "$corpus/seed-envelope"
+    rm "$corpus/envelope.der" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   decode_object)
     seeds=()
@@ -19,7 +33,7 @@ case "$target" in
       i=$((i + 1))
     done
     { printf '\x10'; cat "$objects/ca.pem"; } > "$corpus/seed-text-cert"
-    { printf '\x15'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
+    { printf '\x35'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
     ;;
 esac
 for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done

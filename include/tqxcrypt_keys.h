@@ -45,7 +45,8 @@ TQ_API int TQXCrypt_PrivateDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in
 
 /* RSA components, big-endian without leading zeros. A too-small caller
  * buffer gives 5003 with its length unchanged; a component the key does not
- * hold (the private numbers of a public or token key) gives 5050. */
+ * hold (the private numbers of a public or token key) gives 5050; a handle
+ * that holds no key gives 5006. */
 TQ_API int TQXCrypt_KeyModulus(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out);
 TQ_API int TQXCrypt_PublicKeyGetModulus(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out);
 TQ_API int TQXCrypt_KeyExponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out);

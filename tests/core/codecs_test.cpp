@@ -228,7 +228,7 @@ TEST(Hex, Errors) {
         const char *hex;
         int length;
         int rc;
-    } cases[] = {{"0A0", 3, 5002}, {nullptr, 2, 5002}, {"0g", 2, 5009}, {"g0", 2, 5009}, {"-2", -2, 5005}};
+    } cases[] = {{"0A0", 3, 5002}, {nullptr, 2, 5002}, {"0g", 2, 5009}, {"g0", 2, 5009}, {"-2", -2, 5005}, {"-3", -3, 5005}};
     for (const Case &c : cases) {
         unsigned char *out = nullptr;
         int n = 0;

@@ -128,13 +128,23 @@ TEST(Encoding, PasswordProtectedPrivateKeysInteroperateWithOpenssl) {
     EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "pw-1234"), 0);
     EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "wrong"), 5043);
     EXPECT_EQ(back.get(), nullptr);
+    // Without one the armour's header lines end the body early: malformed armour of a key.
+    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr), 5043);
+    EXPECT_EQ(back.get(), nullptr);
 
-    // openssl rsa -traditional -des3 output, read by us.
-    Bytes theirs = readFile(fixture("objects/user.rsa.des3.pem"));
-    ASSERT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "secret"), 0);
-    BlobOwner der;
-    ASSERT_EQ(TQXCrypt_EncodeObject(back.get(), 6, &der.b, 0, nullptr), 0);
-    EXPECT_EQ(der.bytes(), readFile(fixture("objects/user.rsa.der")));
+    // What openssl writes with a password: its traditional form (rsa -traditional
+    // -des3) and encrypted PKCS#8; with a password any private-key PEM is read.
+    for (const char *file : {"objects/user.rsa.des3.pem", "objects/user.p8.pem"}) {
+        Bytes theirs = readFile(fixture(file));
+        ASSERT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "secret"), 0)
+            << file;
+        BlobOwner der;
+        ASSERT_EQ(TQXCrypt_EncodeObject(back.get(), 6, &der.b, 0, nullptr), 0);
+        EXPECT_EQ(der.bytes(), readFile(fixture("objects/user.rsa.der"))) << file;
+        EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "wrong"),
+                  5043)
+            << file;
+    }
 }
 
 TEST(Encoding, EncryptedPkcs8FromUsDecryptsWithOpenssl) {
@@ -205,6 +215,7 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
         Bytes data;
         int flags;
         int rc;
+        const char *password = nullptr;
     };
     Bytes cert = readFile(fixture("objects/ca.der"));
     Bytes crlPem = readFile(fixture("objects/crl.pem"));
@@ -230,6 +241,9 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
         {"garbage base64", 1, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5008},
         {"zero-length DER", 1, Bytes(), 0, 5040},
         {"zero-length text", 1, Bytes(), TQXCRYPT_DECODE_TEXT, 5040},
+        // With a password the text goes to OpenSSL's PEM reader: no key, not a memory failure.
+        {"zero-length key text with a password", 6, Bytes(), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
+        {"garbage key text with a password", 6, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
         {"store kind", 8, cert, 0, 5005},
         {"digest kind", 9, cert, 0, 5005},
         {"kind 10", 10, cert, 0, 5005},
@@ -238,7 +252,7 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
     for (const Case &c : cases) {
         TQXCRYPT_HANDLE *h = reinterpret_cast<TQXCRYPT_HANDLE *>(0x1);  // must come back null
         std::vector<unsigned char> exact(c.data);  // exact size: reads past it are caught
-        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, nullptr), c.rc) << c.what;
+        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, c.password), c.rc) << c.what;
         EXPECT_EQ(h, nullptr) << c.what;
     }
     EXPECT_EQ(TQXCrypt_DecodeObject(nullptr, 1, cert.data(), cert.size(), 0, nullptr), 5005);

@@ -1,13 +1,17 @@
 // The library allocator and its hooks, start-up and the identifiers it
 // creates, the switches and the debug channel, handle release.
+#define OPENSSL_SUPPRESS_DEPRECATED  // the method digest of the alias test
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/x509_vfy.h>
 
@@ -18,13 +22,44 @@ using namespace tqtest;
 namespace {
 
 std::atomic<int> g_allocs{0}, g_reallocs{0}, g_frees{0};
-void *countingAlloc(size_t n) { ++g_allocs; return std::malloc(n); }
-void *countingRealloc(void *p, size_t n) { ++g_reallocs; return std::realloc(p, n); }
-void countingFree(void *p) { ++g_frees; std::free(p); }
+// Blocks the hooks handed out and have not taken back.
+std::mutex g_liveLock;
+std::set<void *> g_live;
+void *countingAlloc(size_t n) {
+    ++g_allocs;
+    void *p = std::malloc(n);
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    if (p) g_live.insert(p);
+    return p;
+}
+void *countingRealloc(void *p, size_t n) {
+    ++g_reallocs;
+    void *q = std::realloc(p, n);
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    if (q) {
+        g_live.erase(p);
+        g_live.insert(q);
+    }
+    return q;
+}
+void countingFree(void *p) {
+    ++g_frees;
+    {
+        std::lock_guard<std::mutex> lock(g_liveLock);
+        // A block the hooks never made must not come back through them.
+        EXPECT_EQ(g_live.erase(p), 1u);
+    }
+    std::free(p);
+}
+bool fromHooks(const void *p) {
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    return g_live.count(const_cast<void *>(p)) == 1;
+}
 
 struct HooksInstalled {
     HooksInstalled() {
         g_allocs = g_reallocs = g_frees = 0;
+        g_live.clear();
         TQCryptSetMemCallBack(countingAlloc, countingRealloc, countingFree);
     }
     ~HooksInstalled() { TQCryptSetMemCallBack(nullptr, nullptr, nullptr); }
@@ -55,11 +90,16 @@ TEST(Allocator, EverythingHandedOutGoesThroughTheHooksAndComesBack) {
         int hexLength = 0;
         ASSERT_EQ(TQXCrypt_HexEncode(der.data(), 8, &hex, &hexLength), 0);
         EXPECT_GE(g_allocs.load(), 4);  // handle, PEM text, decoded bytes, hex text (and staging)
+        for (const void *p : {static_cast<const void *>(cert), static_cast<const void *>(pem.data),
+                              static_cast<const void *>(back.data), static_cast<const void *>(hex)})
+            EXPECT_TRUE(fromHooks(p));
         TQCryptMemFree(hex);
         TQXCryptFreeBlob(&pem);
         TQXCryptFreeBlob(&back);
         TQXCryptFreeHandle(cert);
         EXPECT_EQ(g_allocs.load(), g_frees.load());
+        std::lock_guard<std::mutex> lock(g_liveLock);
+        EXPECT_TRUE(g_live.empty());
     }
 }
 
@@ -123,6 +163,20 @@ TEST(Startup, ConcurrentAndRepeatedInitialisationNamesTheIdentifiers) {
     EVP_CIPHER_free(des);
 }
 
+// OpenSSL itself names MD5, SHA-1, RIPEMD-160 and the ciphers by these
+// aliases already; only the DSA-with-SHA-1 digest needs ours.
+TEST(Startup, AddedDigestGetsItsAliases) {
+    TQXCryptInitialize();
+    // Registered names outlive the test: the digest stays for the process.
+    static EVP_MD *dss = EVP_MD_meth_new(NID_dsa, NID_dsaWithSHA1);
+    ASSERT_NE(dss, nullptr);
+    TQXCryptAddDigest(dss);
+    for (const char *alias : {"DSA-SHA1-old", "DSS1", "dss1"})
+        EXPECT_EQ(OBJ_NAME_get(alias, OBJ_NAME_TYPE_MD_METH), reinterpret_cast<const char *>(dss)) << alias;
+    TQXCryptAddDigest(nullptr);
+    TQXCryptAddCipher(nullptr);
+}
+
 TEST(Switches, KeyUsageAndDebugOutput) {
     EXPECT_EQ(tqxCryptCheckKeyUsage(), 1);
     EXPECT_EQ(TQXCryptCheckKeyUsage(0), 0);
@@ -164,6 +218,12 @@ TEST(Handles, ChecksAndRelease) {
     TQXCRYPT_HANDLE *digest = nullptr;
     ASSERT_EQ(tqxCryptCreateHandle(&digest, 9, EVP_MD_CTX_new(), nullptr, nullptr), 0);
     TQXCryptFreeHandle(digest);
+
+    // Releasing through a method table clears the thread's error queue.
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_X509, X509_R_CERT_ALREADY_IN_HASH_TABLE);
+    TQXCryptFreeHandle(cert.release());
+    EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
 TEST(Keys, SizeTypeAndFlagsThroughTheMethodTables) {

@@ -194,6 +194,13 @@ TEST_F(KeysAsn1Sign, OutsideSigner) {
     EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, csig.data(), static_cast<int>(csig.size())), 256);
     EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
 
+    // The signature set again from its own bytes stays what it was.
+    const Bytes own(cparts.signature->data, cparts.signature->data + cparts.signature->length);
+    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, cparts.signature->data, cparts.signature->length),
+              256);
+    EXPECT_EQ(Bytes(cparts.signature->data, cparts.signature->data + cparts.signature->length), own);
+    EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
+
     // Too small a buffer for the digest: failure, with the needed length.
     unsigned char small[20];
     TQXCRYPT_BLOB caller{sizeof small, small};
@@ -251,6 +258,14 @@ TEST_F(KeysAsn1Sign, Refusals) {
     TQXCryptShowDebugMessage(0);
     EXPECT_NE(printed.find("openssl_tqx.c:"), std::string::npos);
     EXPECT_NE(printed.find("\nNO Sign method"), std::string::npos);
+    EXPECT_EQ(Bytes(parts.signature->data, parts.signature->data + parts.signature->length), before);
+
+    // Handles that hold no key have no key method, whatever their extra pointer holds.
+    HandleOwner p12(unpackedPkcs12());
+    for (TQXCRYPT_HANDLE *notKey : {cert.get(), p12.get()}) {
+        EXPECT_EQ(tqxCrypt_ASN1_sign(parts.tbs, parts.inner, parts.outer, parts.signature, x, notKey, 4), 0);
+        EXPECT_EQ(tqxCrypt_ASN1_verify(parts.tbs, parts.outer, parts.signature, x, notKey), -1);
+    }
     EXPECT_EQ(Bytes(parts.signature->data, parts.signature->data + parts.signature->length), before);
 
     // An algorithm that names no digest.

@@ -137,6 +137,25 @@ TEST(KeysBuild, ComponentEdgeCases) {
     EXPECT_EQ(caller.length, 256u);
 }
 
+// Handles whose object is no key: the accessors refuse them instead of
+// reading a certificate or a PKCS#12 as a key.
+TEST(KeysBuild, AccessorsRefuseHandlesThatHoldNoKey) {
+    HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
+    HandleOwner p12(unpackedPkcs12());
+    for (TQXCRYPT_HANDLE *h : {cert.get(), p12.get()}) {
+        SCOPED_TRACE(h->kind);
+        EXPECT_EQ(TQXCrypt_KeySize(h), 0);
+        EXPECT_EQ(TQXCrypt_KeyType(h), 0);
+        for (const Component &c : kComponents) {
+            BlobOwner out;
+            EXPECT_EQ(c.get(h, &out), TQ_RTN_WRONG_HANDLE) << c.name;
+            EXPECT_EQ(out.b.data, nullptr);
+        }
+        BlobOwner out;
+        EXPECT_EQ(TQXCrypt_PublicKeyGetModulus(h, &out), TQ_RTN_WRONG_HANDLE);
+    }
+}
+
 TEST(KeysBuild, GeneratedKeyPassesOpensslCheck) {
     tqtest::TempDir dir;
     HandleOwner key;

@@ -79,6 +79,20 @@ TEST_F(KeysInternal, RsaSignFailuresQueueTheirReason) {
     }
 }
 
+TEST_F(KeysInternal, RsaSignRefusesHandlesThatHoldNoKey) {
+    HandleOwner p12(unpackedPkcs12());
+    HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
+    const Bytes digest(32, 1);
+    for (TQXCRYPT_HANDLE *notKey : {p12.get(), cert.get()}) {
+        unsigned char signature[256];
+        unsigned int length = 0;
+        EXPECT_EQ(tqxCrypt_RSA_sign(NID_sha256, digest.data(), 32, signature, &length, notKey), 0);
+        EXPECT_EQ(length, 0u);
+        EXPECT_NE(ERR_peek_last_error(), 0u);
+        ERR_clear_error();
+    }
+}
+
 TEST_F(KeysInternal, KeyCheckAgainstAnOpensslKey) {
     HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
     HandleOwner other(privateKey("other.key.pem"));

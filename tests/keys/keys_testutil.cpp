@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include <openssl/safestack.h>
+
 namespace keystest {
 
 const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
@@ -22,6 +24,21 @@ Bytes shBytes(const std::string &command) {
 }
 
 std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
+
+TQXCRYPT_HANDLE *unpackedPkcs12() {
+    TQXCRYPT_HANDLE *h = tqtest::decodeFixture(TQXCRYPT_KIND_PKCS12, "objects/user.p12");
+    auto *contents = static_cast<TQXCRYPT_P12_CONTENTS *>(TQCryptMemAlloc(sizeof(TQXCRYPT_P12_CONTENTS)));
+    if (h == nullptr || contents == nullptr) {
+        ADD_FAILURE() << "no PKCS#12 handle";
+        TQCryptMemFree(contents);
+        return h;
+    }
+    contents->keys = reinterpret_cast<struct stack_st_EVP_PKEY *>(OPENSSL_sk_new_null());
+    contents->caCerts = reinterpret_cast<struct stack_st_X509 *>(OPENSSL_sk_new_null());
+    contents->userCerts = reinterpret_cast<struct stack_st_X509 *>(OPENSSL_sk_new_null());
+    h->extra = contents;  // released with the handle
+    return h;
+}
 
 TQXCRYPT_HANDLE *privateKey(const std::string &name) {
     return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);

@@ -31,6 +31,10 @@ std::string fx(const std::string &name);
 TQXCRYPT_HANDLE *privateKey(const std::string &name);
 TQXCRYPT_HANDLE *publicKey(const std::string &name);
 
+// A PKCS#12 handle as it is once unpacked: its extra pointer holds the
+// contents record (three empty lists), not a key method table.
+TQXCRYPT_HANDLE *unpackedPkcs12();
+
 // Hexadecimal text (any case, colons and white space ignored) as bytes;
 // as a number, without leading zero bytes.
 Bytes hexBytes(const std::string &text);

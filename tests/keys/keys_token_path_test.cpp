@@ -20,14 +20,14 @@ namespace {
 RSA *g_tokenKey = nullptr;
 int g_tokenCalls = 0;
 
-int tokenPrivateEncrypt(int length, const unsigned char *from, unsigned char *to, RSA *, int padding) {
+// Every operation of the stand-in counts, the public ones too: a key that
+// shares the stand-in's RSA object (instead of copying its numbers) shows.
+using RsaOperation = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa,
+                             int padding);
+template <RsaOperation Operation>
+int onToken(int length, const unsigned char *from, unsigned char *to, RSA *, int padding) {
     ++g_tokenCalls;
-    return RSA_private_encrypt(length, from, to, g_tokenKey, padding);
-}
-
-int tokenPrivateDecrypt(int length, const unsigned char *from, unsigned char *to, RSA *, int padding) {
-    ++g_tokenCalls;
-    return RSA_private_decrypt(length, from, to, g_tokenKey, padding);
+    return Operation(length, from, to, g_tokenKey, padding);
 }
 
 class KeysTokenPath : public ::testing::Test {
@@ -38,8 +38,10 @@ protected:
         g_tokenKey = EVP_PKEY_get1_RSA(static_cast<EVP_PKEY *>(software.get()->object));
         method = RSA_meth_dup(RSA_PKCS1_OpenSSL());
         RSA_meth_set1_name(method, "stand-in token");
-        RSA_meth_set_priv_enc(method, tokenPrivateEncrypt);
-        RSA_meth_set_priv_dec(method, tokenPrivateDecrypt);
+        RSA_meth_set_priv_enc(method, onToken<RSA_private_encrypt>);
+        RSA_meth_set_priv_dec(method, onToken<RSA_private_decrypt>);
+        RSA_meth_set_pub_enc(method, onToken<RSA_public_encrypt>);
+        RSA_meth_set_pub_dec(method, onToken<RSA_public_decrypt>);
         RSA *rsa = RSA_new();
         RSA_set_method(rsa, method);
         const BIGNUM *n = nullptr, *e = nullptr;
@@ -129,6 +131,14 @@ TEST_F(KeysTokenPath, ComponentsAndDerivedPublicKey) {
     const Bytes msg(20, 9);
     BlobOwner enc;
     ASSERT_EQ(TQXCrypt_PublicEncrypt(derived.get(), msg.data(), msg.size(), 0, &enc), 0);
+    BlobOwner opened;
+    const Bytes signedBlock = [&] {
+        BlobOwner sig;
+        EXPECT_EQ(TQXCrypt_PrivateEncrypt(software.get(), msg.data(), msg.size(), 0, &sig), 0);
+        return sig.bytes();
+    }();
+    ASSERT_EQ(TQXCrypt_PublicDecrypt(derived.get(), signedBlock.data(), signedBlock.size(), 0, &opened), 0);
+    EXPECT_EQ(opened.bytes(), msg);
     EXPECT_EQ(g_tokenCalls, 0);
     BlobOwner back;
     ASSERT_EQ(TQXCrypt_PrivateDecrypt(token.get(), enc.b.data, enc.b.length, 0, &back), 0);

@@ -1,0 +1,53 @@
+// Shared between the trust store, the chain walks and the verifiers that run
+// them (PKCS#7 included); not exported.
+#pragma once
+
+#include <cctype>
+
+#include <openssl/x509_vfy.h>
+
+#include "internal.h"
+#include "tqxcrypt_store.h"
+
+// White space as isspace classifies it; -1 (the end of a cursor) is none.
+inline bool tqIsSpace(int c) { return c >= 0 && std::isspace(c); }
+
+using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
+using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
+using X509ObjectPtr = OsslPtr<X509_OBJECT, X509_OBJECT_free>;
+
+// Runs a verification on a context initialised on a store: builds the chain
+// from the context's certificate, its untrusted certificates and the store,
+// applies the checks that belong to chain building (critical extensions and
+// CA flags of untrusted certificates; with a purpose id > 0 also their
+// purpose and the trust of the top) and then the context's verification
+// procedure. OpenSSL's own policy of X509_verify_cert is not applied.
+// 1 passed, 0 failed (error, depth and current certificate in the context),
+// -1 internal failure.
+int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose);
+
+// The result code of a chain-verification error number.
+int tqxCryptVerifyErrorCode(int error);
+
+// issuer issued subject: names, authority key identifier and key usage.
+bool tqxCryptIssued(X509 *issuer, X509 *subject);
+
+// The first certificate of the store that issued `subject` (a new reference),
+// or null.
+X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject);
+
+// Our mark of a certificate whose signature was verified, bound to the
+// issuer certificate that verified it.
+bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer);
+void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer);
+
+extern "C" {
+// Issuer test of a CRL against a certificate, with or without the name test.
+int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest);
+// Revocation lookup: a verification error number (0 not revoked); *date is
+// the entry's revocation date, borrowed from the CRL.
+int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date);
+// 0 when the two CRLs are equivalent (one replaces the other in a store).
+int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b);
+X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJECT *object);
+}

@@ -1,0 +1,148 @@
+// Helpers the library keeps to itself: the error-queue pop, the blob
+// writers, the handle check that tells the two objects of kinds 10 and 11
+// apart, and the byte-order helpers. Their sources are built into the test.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "internal.h"
+#include "testutil.h"
+
+using namespace tqtest;
+
+TEST(ErrorQueue, NewestFirstAndTheRestKeepTheirOrder) {
+    ERR_clear_error();
+    EXPECT_EQ(ERR_get_last_error(), 0u);
+    ERR_raise_data(ERR_LIB_EVP, EVP_R_BAD_DECRYPT, "oldest %d", 1);
+    ERR_raise(ERR_LIB_X509, X509_R_CERT_ALREADY_IN_HASH_TABLE);
+    ERR_raise(ERR_LIB_ASN1, ERR_R_MALLOC_FAILURE);
+
+    unsigned long newest = ERR_get_last_error();
+    EXPECT_EQ(ERR_GET_LIB(newest), ERR_LIB_ASN1);
+    EXPECT_EQ(ERR_GET_REASON(newest), ERR_R_MALLOC_FAILURE);
+    unsigned long middle = ERR_get_last_error();
+    EXPECT_EQ(ERR_GET_LIB(middle), ERR_LIB_X509);
+    EXPECT_EQ(ERR_GET_REASON(middle), X509_R_CERT_ALREADY_IN_HASH_TABLE);
+    // The entry left behind still carries its text.
+    const char *data = nullptr;
+    int flags = 0;
+    unsigned long oldest = ERR_peek_error_data(&data, &flags);
+    EXPECT_EQ(ERR_GET_REASON(oldest), EVP_R_BAD_DECRYPT);
+    ASSERT_NE(data, nullptr);
+    EXPECT_STREQ(data, "oldest 1");
+    EXPECT_EQ(ERR_get_last_error(), oldest);
+    EXPECT_EQ(ERR_get_last_error(), 0u);
+
+    // The queue stays usable for what OpenSSL records next.
+    ERR_raise(ERR_LIB_PEM, PEM_R_NO_START_LINE);
+    EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), PEM_R_NO_START_LINE);
+    EXPECT_EQ(ERR_get_error(), 0u);
+}
+
+TEST(ErrorQueue, AFullRingIsPoppedFromItsNewestEnd) {
+    ERR_clear_error();
+    // More entries than the ring holds: only the newest ones stay.
+    for (int reason = 1; reason <= 40; ++reason) ERR_raise(ERR_LIB_USER, reason);
+    EXPECT_EQ(ERR_GET_REASON(ERR_get_last_error()), 40);
+    EXPECT_EQ(ERR_GET_REASON(ERR_get_last_error()), 39);
+    unsigned long first = ERR_get_error();
+    ASSERT_NE(first, 0u);
+    int reason = ERR_GET_REASON(first);
+    // The rest come out oldest first, without a gap, up to 38.
+    for (unsigned long e; (e = ERR_get_error()) != 0;) EXPECT_EQ(ERR_GET_REASON(e), ++reason);
+    EXPECT_EQ(reason, 38);
+}
+
+TEST(Blobs, AssignFollowsItsOwnRule) {
+    const unsigned char ten[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    TQXCRYPT_BLOB allocated{0, nullptr};
+    ASSERT_EQ(tqxCryptAssignBlob(&allocated, ten, 10), 0);
+    EXPECT_EQ(allocated.length, 10u);
+    EXPECT_EQ(Bytes(allocated.data, allocated.data + 10), Bytes(ten, ten + 10));
+    EXPECT_EQ(allocated.data[10], 0);
+    TQXCryptFreeBlob(&allocated);
+
+    unsigned char buffer[12];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    TQXCRYPT_BLOB small{9, buffer};
+    EXPECT_EQ(tqxCryptAssignBlob(&small, ten, 10), TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(small.length, 9u);  // left as it was
+    EXPECT_EQ(buffer[0], 0xEE);
+    TQXCRYPT_BLOB fits{sizeof buffer, buffer};
+    ASSERT_EQ(tqxCryptAssignBlob(&fits, ten, 10), 0);
+    EXPECT_EQ(fits.length, 10u);
+    EXPECT_EQ(Bytes(buffer, buffer + 10), Bytes(ten, ten + 10));
+    EXPECT_EQ(buffer[10], 0xEE);  // no terminator in a caller's buffer
+    EXPECT_EQ(tqxCryptAssignBlob(&fits, ten, -1), TQ_RTN_BAD_ARGUMENT);
+}
+
+TEST(Blobs, PutWritesBackTheNeededLength) {
+    const unsigned char five[5] = {5, 4, 3, 2, 1};
+    unsigned char buffer[5];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    TQXCRYPT_BLOB small{4, buffer};
+    EXPECT_EQ(tqxCryptPutBlob(&small, five, 5), TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(small.length, 5u);
+    EXPECT_EQ(buffer[0], 0xEE);
+    ASSERT_EQ(tqxCryptPutBlob(&small, five, 5), 0);
+    EXPECT_EQ(Bytes(buffer, buffer + 5), Bytes(five, five + 5));
+    TQXCRYPT_BLOB allocated{0, nullptr};
+    ASSERT_EQ(tqxCryptPutBlob(&allocated, five, 5), 0);
+    EXPECT_EQ(allocated.length, 5u);
+    EXPECT_EQ(allocated.data[5], 0);
+    TQXCryptFreeBlob(&allocated);
+}
+
+// Kinds 10 and 11 each name two objects: the method table tells them apart.
+TEST(Handles, SharedKindsAreToldApartByTheirTable) {
+    HandleOwner request, response, p12(decodeFixture(11, "objects/user.p12"));
+    Bytes reqDer = readFile(fixture("objects/ocsp.req.der"));
+    Bytes respDer = readFile(fixture("objects/ocsp.resp.der"));
+    ASSERT_EQ(tqxCryptASN1OCSPRequestMethod()->decode(request.out(), reqDer.data(), reqDer.size(), 0, nullptr), 0);
+    ASSERT_EQ(tqxCryptASN1OCSPResponseMethod()->decode(response.out(), respDer.data(), respDer.size(), 0, nullptr), 0);
+
+    auto *ctx = static_cast<TQXCRYPT_CIPHER_CONTEXT *>(TQCryptMemAlloc(sizeof(TQXCRYPT_CIPHER_CONTEXT)));
+    ASSERT_NE(ctx, nullptr);
+    std::memset(ctx, 0, sizeof *ctx);
+    ctx->ctx = EVP_CIPHER_CTX_new();
+    HandleOwner cipher;
+    ASSERT_EQ(tqxCryptCreateHandle(cipher.out(), 10, ctx, nullptr, nullptr), 0);
+
+    struct Case {
+        const char *what;
+        TQXCRYPT_HANDLE *handle;
+        int kind;
+        const TQXCRYPT_ASN1_METHOD *wanted;
+        int rc;
+    } cases[] = {
+        {"cipher as cipher", cipher.get(), 10, nullptr, 0},
+        {"OCSP request as cipher", request.get(), 10, nullptr, TQ_RTN_WRONG_HANDLE},
+        {"cipher as OCSP request", cipher.get(), 10, tqxCryptASN1OCSPRequestMethod(), TQ_RTN_WRONG_HANDLE},
+        {"OCSP request as OCSP request", request.get(), 10, tqxCryptASN1OCSPRequestMethod(), 0},
+        {"PKCS#12 as PKCS#12", p12.get(), 11, tqxCryptASN1PKCS12Method(), 0},
+        {"OCSP response as PKCS#12", response.get(), 11, tqxCryptASN1PKCS12Method(), TQ_RTN_WRONG_HANDLE},
+        {"PKCS#12 as OCSP response", p12.get(), 11, tqxCryptASN1OCSPResponseMethod(), TQ_RTN_WRONG_HANDLE},
+        {"OCSP response as OCSP response", response.get(), 11, tqxCryptASN1OCSPResponseMethod(), 0},
+        {"OCSP response as kind 10", response.get(), 10, tqxCryptASN1OCSPRequestMethod(), TQ_RTN_WRONG_HANDLE},
+        {"no handle", nullptr, 10, nullptr, TQ_RTN_BAD_ARGUMENT},
+    };
+    for (const Case &c : cases) {
+        void *object = nullptr;
+        EXPECT_EQ(tqxCryptGetHandleOf(&object, c.handle, c.kind, c.wanted), c.rc) << c.what;
+        if (c.rc == 0) {
+            EXPECT_EQ(object, c.handle->object) << c.what;
+        }
+    }
+}
+
+TEST(ByteOrder, FourBytesReversed) {
+    EXPECT_EQ(tqxhtonl(0x01020304u), 0x04030201u);
+    EXPECT_EQ(tqxntohl(0x04030201u), 0x01020304u);
+    EXPECT_EQ(tqxntohl(tqxhtonl(0xDEADBEEFu)), 0xDEADBEEFu);
+}

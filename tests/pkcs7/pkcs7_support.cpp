@@ -1,0 +1,53 @@
+#include "pkcs7_support.h"
+
+namespace p7test {
+
+const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
+                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
+
+std::string fx(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
+
+TQXCRYPT_HANDLE *cert(const std::string &name) {
+    return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/" + name + ".pem",
+                                 TQXCRYPT_DECODE_TEXT);
+}
+
+TQXCRYPT_HANDLE *key(const std::string &name) {
+    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/" + name + ".key.pem",
+                                 TQXCRYPT_DECODE_TEXT);
+}
+
+TQXCRYPT_HANDLE *store(bool withCrl) {
+    std::string certs = tqtest::readText(fx("chain.pem"));
+    std::string crl = withCrl ? tqtest::readText(fx("inter.crl.pem")) : std::string();
+    TQXCRYPT_HANDLE *s = nullptr;
+    EXPECT_EQ(TQXCrypt_LoadStore(&s, certs.c_str(), withCrl ? crl.c_str() : nullptr), 0);
+    return s;
+}
+
+Bytes der(TQXCRYPT_HANDLE *message) {
+    tqtest::BlobOwner out;
+    EXPECT_EQ(TQXCrypt_EncodeObject(message, TQXCRYPT_KIND_PKCS7, &out, 0, nullptr), 0);
+    return out.bytes();
+}
+
+TQXCRYPT_HANDLE *message(const Bytes &der) {
+    TQXCRYPT_HANDLE *h = nullptr;
+    EXPECT_EQ(TQXCrypt_DecodeObject(&h, TQXCRYPT_KIND_PKCS7, der.data(), der.size(), 0, nullptr), 0);
+    return h;
+}
+
+Bytes certDer(TQXCRYPT_HANDLE *cert) {
+    tqtest::BlobOwner out;
+    EXPECT_EQ(TQXCrypt_EncodeObject(cert, TQXCRYPT_KIND_CERTIFICATE, &out, 0, nullptr), 0);
+    return out.bytes();
+}
+
+std::string sh(const std::string &command, int expectedStatus) {
+    int status = -1;
+    std::string out = tqtest::run("(" + command + ") 2>&1", &status);
+    EXPECT_EQ(status, expectedStatus) << command << "\n" << out;
+    return out;
+}
+
+}  // namespace p7test

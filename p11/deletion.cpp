@@ -1,0 +1,162 @@
+// Removing token objects and changing their labels, IDs and key-use flags.
+#include <algorithm>
+
+#include "tokenlayer.h"
+
+namespace {
+
+using tqp11::Result;
+
+bool privateNeedsLogin(const TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
+    return object->isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS;
+}
+
+// Deletes the key or certificate with the record's label and one more
+// attribute: the ID for keys, the serial number for certificates.
+Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG classMask,
+                      CK_ATTRIBUTE_TYPE second) {
+    if (!session || !object) return CKR_ARGUMENTS_BAD;
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
+    if (object->handle == 0) {
+        if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
+        const TQXP11_BYTES &value = second == CKA_SERIAL_NUMBER ? object->valueRecord->certificate.serialNumber
+                                                                : object->valueRecord->first;
+        CK_OBJECT_CLASS cls = object->kind & classMask;
+        CK_BBOOL token = CK_TRUE;
+        CK_ATTRIBUTE search[5] = {{CKA_CLASS, &cls, sizeof cls},
+                                  {CKA_TOKEN, &token, sizeof token},
+                                  {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
+                                  {CKA_LABEL, object->label, tqp11::labelLength(session, object)},
+                                  {second, value.data, value.length}};
+        Result rv = tqp11::findOne(session, search, 5, &object->handle);
+        if (rv != CKR_OK) return rv;
+    }
+    return session->module->C_DestroyObject(session->sessionHandle, object->handle);
+}
+
+Result deleteByKind(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    if (!session || !object) return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS cls = 0;
+    bool known = tqp11::classOfKind(object->kind, &cls);
+    TQXP11_MODULE *module = session->module;
+    if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    // A missing login outranks an unknown kind.
+    if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
+    if (!known) return CKR_FUNCTION_NOT_SUPPORTED;
+    if (object->handle != 0) return module->C_DestroyObject(session->sessionHandle, object->handle);
+
+    // The label may hold bytes that are not text: its stored length counts,
+    // kept within the label field.
+    CK_ULONG length = object->labelLength + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+    length = std::min<CK_ULONG>(length, TQXP11_LABEL_SIZE);
+    CK_BBOOL token = CK_TRUE;
+    CK_ATTRIBUTE search[4] = {{CKA_CLASS, &cls, sizeof cls},
+                              {CKA_TOKEN, &token, sizeof token},
+                              {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
+                              {CKA_LABEL, object->label, length}};
+    CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
+    CK_ULONG found = 0;
+    Result rv = tqp11::findObjects(session, handles, search, 4, &found);
+    if (rv != CKR_OK) return rv;
+    if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
+    for (CK_ULONG i = 0; i < found; ++i) {
+        object->handle = handles[i];
+        if (rv == CKR_OK) rv = module->C_DestroyObject(session->sessionHandle, handles[i]);
+    }
+    return rv;
+}
+
+Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel, const char *newId,
+               bool withId) {
+    if (!session || !object) return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS cls = 0;
+    if (!tqp11::classOfKind(object->kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    if (!newLabel || (withId && !newId)) return CKR_ARGUMENTS_BAD;
+    Result rv = CKR_OK;
+    if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
+
+    CK_ULONG newLength = std::strlen(newLabel) + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+    CK_BBOOL token = CK_TRUE;
+    CK_ATTRIBUTE clash[4] = {{CKA_CLASS, &cls, sizeof cls},
+                             {CKA_TOKEN, &token, sizeof token},
+                             {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
+                             {CKA_LABEL, const_cast<char *>(newLabel), newLength}};
+    CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
+    CK_ULONG found = 0;
+    rv = tqp11::findObjects(session, handles, clash, 4, &found);
+    if (rv != CKR_OK) return rv;
+    if (found > 0) return TQP11_RTN_OBJECT_EXIST;
+
+    CK_ATTRIBUTE change[2] = {{CKA_LABEL, const_cast<char *>(newLabel), newLength},
+                              {CKA_ID, const_cast<char *>(newId), tqp11::textLength(newId)}};
+    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change, withId ? 2 : 1);
+}
+
+enum class Flag { wrap, unwrap, extractable };
+
+Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag flag) {
+    if (!session || !object) return CKR_ARGUMENTS_BAD;
+    CK_BBOOL byte = static_cast<CK_BBOOL>(value & 0xFF);
+    if (byte != CK_TRUE && byte != CK_FALSE) return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS cls = 0;
+    CK_ULONG keyKind = flag == Flag::wrap ? TQXP11_KIND_RSA_PUBLIC : TQXP11_KIND_RSA_PRIVATE;
+    if (!tqp11::classOfKind(object->kind, &cls) || (cls != CKO_SECRET_KEY && object->kind != keyKind))
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    Result rv = CKR_OK;
+    if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
+    CK_ATTRIBUTE_TYPE type = flag == Flag::wrap ? CKA_WRAP : flag == Flag::unwrap ? CKA_UNWRAP : CKA_EXTRACTABLE;
+    CK_ATTRIBUTE change = {type, &byte, sizeof byte};
+    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, &change, 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+TQ_API int TQXP11_DeletePrivateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return TQXP11_ErrorCode(deleteMatching(session, object, 3, CKA_ID));
+}
+
+TQ_API int TQXP11_DeletePubKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return TQXP11_ErrorCode(deleteMatching(session, object, 2, CKA_ID));
+}
+
+TQ_API int TQXP11_DeleteCertObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return TQXP11_ErrorCode(deleteMatching(session, object, 1, CKA_SERIAL_NUMBER));
+}
+
+TQ_API int TQXP11_DeleteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return TQXP11_ErrorCode(deleteByKind(session, object));
+}
+
+TQ_API int TQXP11_DeleteObjectByID(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle) {
+    if (!session) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
+    if (!session->module) return TQXP11_ErrorCode(TQP11_RTN_LIBRARY_NOT_LOAD);
+    return TQXP11_ErrorCode(session->module->C_DestroyObject(session->sessionHandle, handle));
+}
+
+TQ_API int TQXP11_ChangeObjLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel) {
+    return TQXP11_ErrorCode(relabel(session, object, newLabel, nullptr, false));
+}
+
+TQ_API int TQXP11_ChangeObjLabelEx(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel,
+                                   const char *newId) {
+    return TQXP11_ErrorCode(relabel(session, object, newLabel, newId, true));
+}
+
+TQ_API int TQXP11_SetObjWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::wrap));
+}
+
+TQ_API int TQXP11_SetObjUnWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::unwrap));
+}
+
+TQ_API int TQXP11_SetObjExtractable(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::extractable));
+}
+
+}  // extern "C"

@@ -1,0 +1,555 @@
+// Token objects: the search every object operation uses, the readers by
+// label and by CKA_ID, the RSA components of a key, and releasing a record.
+#include <cerrno>
+#include <ctime>
+
+#include "tokenlayer.h"
+
+// A host may offer its own pause (a Windows-style one); a JVM offers none.
+extern "C" void Sleep(unsigned int milliseconds) __attribute__((weak));
+
+namespace tqp11 {
+
+CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
+    CK_ULONG length = strnlen(object->label, TQXP11_LABEL_SIZE - 1);
+    return (session->options & TQXP11_OPTION_COUNT_NUL) ? length + 1 : length;
+}
+
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], CK_ATTRIBUTE *search,
+                   CK_ULONG attributeCount, CK_ULONG *found) {
+    *found = 0;
+    TQXP11_MODULE *module = session->module;
+    if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    Result rv = module->C_FindObjectsInit(session->sessionHandle, search, attributeCount);
+    if (rv != CKR_OK) return rv;
+    rv = module->C_FindObjects(session->sessionHandle, handles, kSearchMax, found);
+    module->C_FindObjectsFinal(session->sessionHandle);
+    return rv;
+}
+
+Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount, CK_OBJECT_HANDLE *handle) {
+    CK_OBJECT_HANDLE handles[kSearchMax];
+    CK_ULONG found = 0;
+    Result rv = findObjects(session, handles, search, attributeCount, &found);
+    if (rv != CKR_OK) return rv;
+    if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
+    if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
+    *handle = handles[0];
+    return CKR_OK;
+}
+
+bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
+    switch (kind) {
+    case TQXP11_KIND_DATA:
+        *cls = CKO_DATA;
+        return true;
+    case TQXP11_KIND_CERTIFICATE:
+        *cls = CKO_CERTIFICATE;
+        return true;
+    case TQXP11_KIND_RSA_PUBLIC:
+        *cls = CKO_PUBLIC_KEY;
+        return true;
+    case TQXP11_KIND_RSA_PRIVATE:
+        *cls = CKO_PRIVATE_KEY;
+        return true;
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+    case TQXP11_KIND_RC4:
+        *cls = CKO_SECRET_KEY;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType) {
+    switch (kind) {
+    case TQXP11_KIND_RSA_PUBLIC:
+    case TQXP11_KIND_RSA_PRIVATE:
+        *keyType = CKK_RSA;
+        return true;
+    case TQXP11_KIND_DES:
+        *keyType = CKK_DES;
+        return true;
+    case TQXP11_KIND_DES2:
+        *keyType = CKK_DES2;
+        return true;
+    case TQXP11_KIND_DES3:
+        *keyType = CKK_DES3;
+        return true;
+    case TQXP11_KIND_AES:
+        *keyType = CKK_AES;
+        return true;
+    case TQXP11_KIND_RC4:
+        *keyType = CKK_RC4;
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+void freeBytes(TQXP11_BYTES &bytes) {
+    std::free(bytes.data);
+    bytes = TQXP11_BYTES{nullptr, 0};
+}
+
+}  // namespace
+
+void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record) {
+    switch (kind) {
+    case TQXP11_KIND_DATA:
+        freeBytes(record->data.value);
+        break;
+    case TQXP11_KIND_CERTIFICATE:
+        freeBytes(record->certificate.subject);
+        freeBytes(record->certificate.id);
+        freeBytes(record->certificate.issuer);
+        freeBytes(record->certificate.serialNumber);
+        freeBytes(record->certificate.value);
+        break;
+    case TQXP11_KIND_RSA_PUBLIC:
+        freeBytes(record->rsaPublic.id);
+        freeBytes(record->rsaPublic.modulus);
+        freeBytes(record->rsaPublic.publicExponent);
+        break;
+    case TQXP11_KIND_RSA_PRIVATE:
+        freeBytes(record->rsaPrivate.id);
+        freeBytes(record->rsaPrivate.modulus);
+        freeBytes(record->rsaPrivate.publicExponent);
+        break;
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+    case TQXP11_KIND_RC4:
+        freeBytes(record->secret.id);
+        freeBytes(record->secret.iv);
+        freeBytes(record->secret.value);
+        break;
+    default:
+        return;
+    }
+    std::free(record);
+}
+
+}  // namespace tqp11
+
+namespace {
+
+using tqp11::Result;
+
+using Member = TQXP11_BYTES *(*)(TQXP11_VALUE *);
+struct Field {
+    CK_ATTRIBUTE_TYPE type;
+    Member member;
+};
+
+constexpr size_t kMaxFields = 5;
+
+const Field kDataFields[] = {{CKA_VALUE, [](TQXP11_VALUE *v) { return &v->data.value; }}};
+const Field kCertificateFields[] = {
+    {CKA_SUBJECT, [](TQXP11_VALUE *v) { return &v->certificate.subject; }},
+    {CKA_ID, [](TQXP11_VALUE *v) { return &v->certificate.id; }},
+    {CKA_ISSUER, [](TQXP11_VALUE *v) { return &v->certificate.issuer; }},
+    {CKA_SERIAL_NUMBER, [](TQXP11_VALUE *v) { return &v->certificate.serialNumber; }},
+    {CKA_VALUE, [](TQXP11_VALUE *v) { return &v->certificate.value; }}};
+const Field kRsaPublicFields[] = {
+    {CKA_ID, [](TQXP11_VALUE *v) { return &v->rsaPublic.id; }},
+    {CKA_MODULUS, [](TQXP11_VALUE *v) { return &v->rsaPublic.modulus; }},
+    {CKA_PUBLIC_EXPONENT, [](TQXP11_VALUE *v) { return &v->rsaPublic.publicExponent; }}};
+const Field kRsaPrivateFields[] = {
+    {CKA_ID, [](TQXP11_VALUE *v) { return &v->rsaPrivate.id; }},
+    {CKA_MODULUS, [](TQXP11_VALUE *v) { return &v->rsaPrivate.modulus; }},
+    {CKA_PUBLIC_EXPONENT, [](TQXP11_VALUE *v) { return &v->rsaPrivate.publicExponent; }}};
+const Field kRsaPublicPartFields[] = {
+    {CKA_MODULUS, [](TQXP11_VALUE *v) { return &v->rsaPrivate.modulus; }},
+    {CKA_PUBLIC_EXPONENT, [](TQXP11_VALUE *v) { return &v->rsaPrivate.publicExponent; }}};
+const Field kSecretFields[] = {{CKA_ID, [](TQXP11_VALUE *v) { return &v->secret.id; }},
+                               {CKA_VALUE, [](TQXP11_VALUE *v) { return &v->secret.value; }}};
+
+template <size_t N>
+constexpr size_t fieldCount(const Field (&)[N]) {
+    return N;
+}
+
+// A value record under construction: its buffers go if the read fails.
+class RecordBuilder {
+public:
+    RecordBuilder(const Field *fields, size_t n) : fields_(fields), n_(n) {
+        for (size_t i = 0; i < n_; ++i) query_[i] = CK_ATTRIBUTE{fields_[i].type, nullptr, 0};
+    }
+    ~RecordBuilder() {
+        if (!record_) return;
+        for (size_t i = 0; i < n_; ++i) std::free(fields_[i].member(record_)->data);
+        std::free(record_);
+    }
+    RecordBuilder(const RecordBuilder &) = delete;
+    RecordBuilder &operator=(const RecordBuilder &) = delete;
+
+    CK_ATTRIBUTE *query() { return query_; }
+    CK_ULONG size() const { return n_; }
+    CK_ULONG reportedLength(size_t i) const { return query_[i].ulValueLen; }
+
+    // Allocates one buffer of the reported length for each field.
+    Result allocate() {
+        record_ = static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE)));
+        if (!record_) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
+        for (size_t i = 0; i < n_; ++i) {
+            CK_ULONG length = query_[i].ulValueLen;
+            TQXP11_BYTES *bytes = fields_[i].member(record_);
+            if (length == CK_UNAVAILABLE_INFORMATION) length = 0;
+            if (length > 0) {
+                bytes->data = static_cast<unsigned char *>(std::calloc(1, length));
+                if (!bytes->data) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
+            }
+            bytes->length = length;
+            query_[i].pValue = bytes->data;
+            query_[i].ulValueLen = length;
+        }
+        return CKR_OK;
+    }
+    // Lengths the module wrote on the second read.
+    void settle() {
+        for (size_t i = 0; i < n_; ++i) fields_[i].member(record_)->length = query_[i].ulValueLen;
+    }
+    TQXP11_VALUE *release() {
+        TQXP11_VALUE *r = record_;
+        record_ = nullptr;
+        return r;
+    }
+
+private:
+    const Field *fields_;
+    size_t n_;
+    CK_ATTRIBUTE query_[kMaxFields];
+    TQXP11_VALUE *record_ = nullptr;
+};
+
+struct SearchTemplate {
+    CK_OBJECT_CLASS objectClass;
+    CK_BBOOL token = CK_TRUE;
+    CK_BBOOL isPrivate;
+    CK_ATTRIBUTE attributes[4];
+
+    SearchTemplate(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls)
+        : objectClass(cls), isPrivate(object->isPrivate) {
+        attributes[0] = {CKA_CLASS, &objectClass, sizeof objectClass};
+        attributes[1] = {CKA_TOKEN, &token, sizeof token};
+        attributes[2] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
+        attributes[3] = {CKA_LABEL, object->label, tqp11::labelLength(session, object)};
+    }
+};
+
+}  // namespace
+
+Result tqp11::findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
+    SearchTemplate search(session, object, cls);
+    return findOne(session, search.attributes, 4, &object->handle);
+}
+
+Result tqp11::labelFree(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
+    SearchTemplate search(session, object, cls);
+    CK_OBJECT_HANDLE handles[kSearchMax];
+    CK_ULONG found = 0;
+    Result rv = findObjects(session, handles, search.attributes, 4, &found);
+    if (rv != CKR_OK) return rv;
+    if (found == 1) return TQP11_RTN_OBJECT_EXIST;
+    if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
+    return CKR_OK;
+}
+
+namespace {
+
+Result checkAccess(TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    if (object->isPrivate == CK_TRUE && !tqp11::userLoggedIn(session)) return CKR_USER_NOT_LOGGED_IN;
+    return CKR_OK;
+}
+
+// Allocates the record's buffers, reads into them and hands the record to
+// the object.
+Result completeRead(TQXP11_SESSION *session, TQXP11_OBJECT *object, RecordBuilder &record) {
+    Result rv = record.allocate();
+    if (rv == CKR_OK)
+        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
+                                                  record.size());
+    if (rv != CKR_OK) return rv;
+    record.settle();
+    object->valueRecord = record.release();
+    return CKR_OK;
+}
+
+// Learns the lengths of the fields, then reads them into a new value record.
+// With `forget`, a read that fails after its lengths were learned clears the
+// handle, so the next read searches again.
+Result readValues(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *fields, size_t n,
+                  bool forget = false) {
+    object->valueRecord = nullptr;
+    RecordBuilder record(fields, n);
+    Result rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
+                                                     record.size());
+    if (rv != CKR_OK) return rv;
+    rv = completeRead(session, object, record);
+    if (rv != CKR_OK && forget) object->handle = 0;
+    return rv;
+}
+
+Result readByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, const Field *fields,
+                   size_t n) {
+    Result rv = checkAccess(session, object);
+    if (rv != CKR_OK) return rv;
+    if (object->handle == 0) {
+        rv = tqp11::findByLabel(session, object, cls);
+        if (rv != CKR_OK) return rv;
+    }
+    return readValues(session, object, fields, n, true);
+}
+
+bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_INFORMATION_SENSITIVE; }
+
+// Secret keys: always searched, and a sensitive value leaves only the ID.
+Result readSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool withValueLength) {
+    Result rv = checkAccess(session, object);
+    if (rv != CKR_OK) return rv;
+    SearchTemplate search(session, object, CKO_SECRET_KEY);
+    CK_OBJECT_HANDLE found = 0;
+    rv = tqp11::findOne(session, search.attributes, 4, &found);
+    if (rv != CKR_OK) return rv;
+    object->handle = found;
+    object->valueRecord = nullptr;
+
+    TQXP11_MODULE *module = session->module;
+    CK_ATTRIBUTE lengths[3] = {{CKA_ID, nullptr, 0}, {CKA_VALUE, nullptr, 0}, {CKA_VALUE_LEN, nullptr, 0}};
+    rv = module->C_GetAttributeValue(session->sessionHandle, found, lengths, withValueLength ? 3 : 2);
+    if (rv == CKR_OK) {
+        RecordBuilder record(kSecretFields, fieldCount(kSecretFields));
+        record.query()[0].ulValueLen = lengths[0].ulValueLen;
+        record.query()[1].ulValueLen = lengths[1].ulValueLen;
+        rv = completeRead(session, object, record);
+        if (rv == CKR_OK) return rv;
+    }
+    if (sensitive(rv)) {
+        RecordBuilder idOnly(kSecretFields, 1);
+        idOnly.query()[0].ulValueLen = lengths[0].ulValueLen;
+        rv = completeRead(session, object, idOnly);
+    }
+    if (rv != CKR_OK) object->handle = 0;
+    return rv;
+}
+
+struct IdSearch {
+    CK_OBJECT_CLASS objectClass;
+    CK_BBOOL token = CK_TRUE;
+    CK_BBOOL isPrivate;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    CK_ATTRIBUTE attributes[5];
+    CK_ULONG count = 0;
+
+    IdSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool withKeyType)
+        : objectClass(cls), isPrivate(object->isPrivate) {
+        const TQXP11_BYTES &id = object->valueRecord->first;
+        CK_ULONG idLength = id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+        attributes[count++] = {CKA_CLASS, &objectClass, sizeof objectClass};
+        attributes[count++] = {CKA_TOKEN, &token, sizeof token};
+        attributes[count++] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
+        if (withKeyType) attributes[count++] = {CKA_KEY_TYPE, &keyType, sizeof keyType};
+        attributes[count++] = {CKA_ID, id.data, idLength};
+    }
+};
+
+Result readCertificateById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    Result rv = checkAccess(session, object);
+    if (rv != CKR_OK) return rv;
+    if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
+    IdSearch search(session, object, CKO_CERTIFICATE, false);
+    rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
+    if (rv != CKR_OK) return rv;
+    return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields), true);
+}
+
+bool allZero(const TQXP11_BYTES &bytes) {
+    for (CK_ULONG i = 0; i < bytes.length; ++i)
+        if (bytes.data[i] != 0) return false;
+    return true;
+}
+
+void pauseOneSecond() {
+    if (Sleep) {
+        Sleep(1000);
+        return;
+    }
+    timespec left{1, 0};
+    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+    }
+}
+
+Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    Result rv = checkAccess(session, object);
+    if (rv != CKR_OK) return rv;
+    if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
+    IdSearch search(session, object, CKO_PRIVATE_KEY, true);
+    rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
+    if (rv != CKR_OK) return rv;
+    rv = readValues(session, object, kRsaPublicPartFields, fieldCount(kRsaPublicPartFields), true);
+    if (rv != CKR_OK) return rv;
+    // Some tokens answer a zero modulus right after a key was stored: give
+    // them a second and read once more into the same buffers.
+    TQXP11_RSA_PRIVATE_VALUE &key = object->valueRecord->rsaPrivate;
+    if (allZero(key.modulus)) {
+        pauseOneSecond();
+        CK_ATTRIBUTE again[2] = {{CKA_MODULUS, key.modulus.data, key.modulus.length},
+                                 {CKA_PUBLIC_EXPONENT, key.publicExponent.data, key.publicExponent.length}};
+        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, again, 2);
+        if (rv == CKR_OK) {
+            key.modulus.length = again[0].ulValueLen;
+            key.publicExponent.length = again[1].ulValueLen;
+        }
+    }
+    return rv;
+}
+
+Result readObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    switch (object->kind) {
+    case TQXP11_KIND_DATA:
+        return readByLabel(session, object, CKO_DATA, kDataFields, fieldCount(kDataFields));
+    case TQXP11_KIND_CERTIFICATE:
+        return readByLabel(session, object, CKO_CERTIFICATE, kCertificateFields, fieldCount(kCertificateFields));
+    case TQXP11_KIND_RSA_PUBLIC:
+        return readByLabel(session, object, CKO_PUBLIC_KEY, kRsaPublicFields, fieldCount(kRsaPublicFields));
+    case TQXP11_KIND_RSA_PRIVATE:
+        return tqp11::readRsaPrivateKey(session, object);
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+        return readSecretKey(session, object, false);
+    case TQXP11_KIND_RC4:
+        return readSecretKey(session, object, true);
+    default:
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    }
+}
+
+}  // namespace
+
+Result tqp11::readKindValues(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    switch (object->kind) {
+    case TQXP11_KIND_DATA:
+        return readValues(session, object, kDataFields, fieldCount(kDataFields));
+    case TQXP11_KIND_CERTIFICATE:
+        return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields));
+    case TQXP11_KIND_RSA_PUBLIC:
+        return readValues(session, object, kRsaPublicFields, fieldCount(kRsaPublicFields));
+    case TQXP11_KIND_RSA_PRIVATE:
+        return readValues(session, object, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
+    default:
+        return readValues(session, object, kSecretFields, fieldCount(kSecretFields));
+    }
+}
+
+Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
+}
+
+namespace {
+
+constexpr size_t kRsaComponents = 7;
+
+Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned char **out[kRsaComponents],
+                     int *outLength[kRsaComponents]) {
+    if (!session || !object) return CKR_ARGUMENTS_BAD;
+    for (size_t i = 0; i < kRsaComponents; ++i)
+        if (!out[i] || !outLength[i]) return CKR_ARGUMENTS_BAD;
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    if (object->handle == 0) return CKR_KEY_HANDLE_INVALID;
+    // The components go out through the arguments; a value record the object
+    // holds stays its own (dropping it here would lose it).
+    for (size_t i = 0; i < kRsaComponents; ++i) {
+        *out[i] = nullptr;
+        *outLength[i] = 0;
+    }
+    CK_ATTRIBUTE components[kRsaComponents] = {
+        {CKA_MODULUS, nullptr, 0},  {CKA_PUBLIC_EXPONENT, nullptr, 0}, {CKA_PRIME_1, nullptr, 0},
+        {CKA_PRIME_2, nullptr, 0},  {CKA_EXPONENT_1, nullptr, 0},      {CKA_EXPONENT_2, nullptr, 0},
+        {CKA_COEFFICIENT, nullptr, 0}};
+    TQXP11_MODULE *module = session->module;
+    Result rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
+    if (rv != CKR_OK) return rv;
+    tqp11::SystemPtr<unsigned char> buffers[kRsaComponents];
+    for (size_t i = 0; i < kRsaComponents; ++i) {
+        int length = static_cast<int>(components[i].ulValueLen);
+        *outLength[i] = length;
+        if (length <= 0) {
+            components[i].ulValueLen = 0;
+            continue;
+        }
+        buffers[i].reset(static_cast<unsigned char *>(std::malloc(length)));
+        if (!buffers[i]) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
+        components[i].pValue = buffers[i].get();
+    }
+    rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
+    if (rv != CKR_OK) return rv;
+    for (size_t i = 0; i < kRsaComponents; ++i) *out[i] = buffers[i].release();
+    return CKR_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+TQ_API int TQXP11_ReadObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
+    return TQXP11_ErrorCode(readObject(session, object));
+}
+
+TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
+    return TQXP11_ErrorCode(readCertificateById(session, object));
+}
+
+TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
+    return TQXP11_ErrorCode(readRsaPrivateKeyById(session, object));
+}
+
+TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned char **modulus,
+                                   int *modulusLength, unsigned char **publicExponent, int *publicExponentLength,
+                                   unsigned char **prime1, int *prime1Length, unsigned char **prime2,
+                                   int *prime2Length, unsigned char **exponent1, int *exponent1Length,
+                                   unsigned char **exponent2, int *exponent2Length, unsigned char **coefficient,
+                                   int *coefficientLength) {
+    unsigned char **out[kRsaComponents] = {modulus, publicExponent, prime1, prime2, exponent1, exponent2, coefficient};
+    int *outLength[kRsaComponents] = {modulusLength, publicExponentLength, prime1Length, prime2Length,
+                                      exponent1Length, exponent2Length, coefficientLength};
+    return TQXP11_ErrorCode(rsaComponents(session, object, out, outLength));
+}
+
+TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object) {
+    if (!object) return TQP11_RTN_OK;
+    if (object->valueRecord) {
+        switch (object->kind) {
+        case TQXP11_KIND_DATA:
+        case TQXP11_KIND_CERTIFICATE:
+        case TQXP11_KIND_RSA_PUBLIC:
+        case TQXP11_KIND_RSA_PRIVATE:
+        case TQXP11_KIND_DES:
+        case TQXP11_KIND_DES2:
+        case TQXP11_KIND_DES3:
+        case TQXP11_KIND_AES:
+        case TQXP11_KIND_RC4:
+            tqp11::freeValueRecord(object->kind, object->valueRecord);
+            object->valueRecord = nullptr;
+            break;
+        default:
+            break;
+        }
+    }
+    object->handle = 0;
+    return TQP11_RTN_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,73 @@
+// Shared pieces of the token layer: slot and session helpers, the object
+// search and the readers and writers the exported operations build on.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "tqxp11obj.h"
+
+namespace tqp11 {
+
+// Steps hand raw results (PKCS#11 values or the layer's own codes) to each
+// other; each exported operation maps its result once.
+using Result = CK_RV;
+
+inline CK_ULONG textLength(const char *text) { return text ? std::strlen(text) : 0; }
+inline CK_UTF8CHAR_PTR utf8(const char *text) {
+    return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char *>(text));
+}
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T>
+using SystemPtr = std::unique_ptr<T, FreeDeleter>;
+
+// The slot that slot-level operations use; 9112 when the index is stale.
+Result currentSlot(const TQXP11_CONTEXT *context, CK_SLOT_ID *slot);
+
+bool userLoggedIn(const TQXP11_SESSION *session);
+// Reads the session information into the record.
+Result refreshSessionInfo(TQXP11_SESSION *session);
+
+constexpr CK_ULONG kSearchMax = 128;
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax],
+                   CK_ATTRIBUTE *search, CK_ULONG attributeCount, CK_ULONG *found);
+// Length of the record's label as given to the module.
+CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object);
+
+// Finds the one object that matches: 9100 for none, 9102 for several.
+Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
+               CK_OBJECT_HANDLE *handle);
+
+// The object class of a token kind; false for a kind outside the table.
+bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls);
+
+// The key type of a token kind; false for a kind without one.
+bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType);
+
+// Finds the one object of the class with the record's token flag, private
+// flag and label, and stores its handle in the record.
+Result findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls);
+
+// 9101 when an object of the class already carries the record's label,
+// 9102 when several do.
+Result labelFree(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls);
+
+// Reads ID, modulus and public exponent of the RSA private key of the label.
+Result readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
+// Writes the public key of the stored private key that carries the label.
+void writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *object);
+
+// Reads what the readers read for the object's kind (data value; certificate
+// values; RSA ID, modulus and exponent; secret ID and value) into a new value
+// record of the object. Leaves the handle as it is.
+Result readKindValues(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+
+// Frees the byte strings a reader fills for the kind, then the record.
+void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record);
+
+}  // namespace tqp11

@@ -1,0 +1,52 @@
+// What a test sets for the shim PKCS#11 module and what the shim saw. The
+// state lives in a small shared library that both the test program and the
+// shim load, so the test never holds the shim open itself.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <p11-kit/pkcs11.h>
+
+namespace shim {
+
+struct Injection {
+    CK_RV rv = CKR_OK;
+    int skip = 0;   // calls that still pass before the injected answer
+    int times = 1;  // answers injected after that
+};
+
+struct State {
+    // Set by the test.
+    bool failGetFunctionList = false;
+    bool emptyTokenList = false;
+    bool setDeviceError = false;
+    CK_ULONG deviceError = 0;
+    int zeroModulusReads = 0;
+    CK_ULONG loginParts = 2;
+    std::map<std::string, Injection> injections;
+    std::map<std::string, std::vector<unsigned char>> records;
+
+    // Seen by the shim.
+    std::map<std::string, int> calls;
+    bool initArgsGiven = false;
+    const CK_C_INITIALIZE_ARGS *initArgs = nullptr;
+    CK_C_INITIALIZE_ARGS initArgsCopy{};
+    CK_ULONG paramLengthOnEntry = 0;
+    std::map<CK_SLOT_ID, CK_BYTE> pinFlags;
+    bool recordSearchOpen = false;
+    std::vector<CK_ULONG> labelLengths;  // CKA_LABEL lengths of the searches
+    std::vector<CK_ULONG> idLengths;     // CKA_ID lengths of the searches
+    std::vector<CK_ULONG> keyTypeLengths;
+    std::vector<CK_ULONG> rc4KeyLengths;                           // asked of RC4 generation
+    std::vector<std::pair<CK_ULONG, CK_ULONG>> keyPairTemplateSizes;  // public, private
+};
+
+State &state();
+void reset();
+// Counts the call and answers an injected value for it, or CKR_OK.
+CK_RV enter(const char *function);
+int calls(const std::string &function);
+
+}  // namespace shim

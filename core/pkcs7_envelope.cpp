@@ -69,7 +69,7 @@ int decryptFailure() {
     unsigned long e = ERR_get_last_error();
     int reason = e ? ERR_GET_REASON(e) : 0;
     if (reason == PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE) return TQ_RTN_BAD_CERTIFICATE;
-    if (reason == PKCS7_R_WRONG_CONTENT_TYPE) return TQ_RTN_BAD_PKCS7;
+    if (reason == PKCS7_R_WRONG_CONTENT_TYPE || reason == PKCS7_R_NO_CONTENT) return TQ_RTN_BAD_PKCS7;
     return TQ_RTN_DECRYPT_FAILED;
 }
 
@@ -100,6 +100,11 @@ extern "C" {
 BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipient) {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
+        return nullptr;
+    }
+    // The content of a ContentInfo is optional: a message may carry only its type.
+    if (!p7->d.ptr) {
+        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);
         return nullptr;
     }
     p7->state = PKCS7_S_HEADER;
@@ -216,6 +221,10 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     }
     if (tqPkcs7Type(p7) != NID_pkcs7_enveloped) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_WRONG_CONTENT_TYPE);
+        return 0;
+    }
+    if (!p7->d.ptr) {
+        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);
         return 0;
     }
     BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));

@@ -126,6 +126,18 @@ TEST(Pkcs7Envelope, RefusalsGiveTheirCodes) {
     for (TQXCRYPT_BLOB *o : {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &o8, &o9, &o10}) EXPECT_EQ(o->data, nullptr);
 }
 
+TEST(Pkcs7Envelope, MessageThatNamesOnlyItsTypeIsRefused) {
+    // A ContentInfo whose optional content is absent: enveloped, then
+    // signed-and-enveloped data with nothing inside.
+    HandleOwner rcpt(cert("recipient")), k(key("recipient"));
+    for (unsigned char type : {0x03, 0x04}) {
+        const Bytes der = {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, type};
+        BlobOwner out;
+        EXPECT_EQ(decrypt(rcpt.get(), k.get(), der, out), 5042) << "type " << int(type);
+        EXPECT_EQ(out.b.data, nullptr);
+    }
+}
+
 TEST(Pkcs7Envelope, DamagedFinalBlockIsADecryptionFailure) {
     // Sixteen bytes of 'A' under triple-DES: two data blocks and one block of
     // padding (eight times 0x08). A truncated envelope ends on a data block,

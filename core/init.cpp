@@ -84,6 +84,42 @@ void seedRandom() {
     OPENSSL_cleanse(seed, sizeof seed);
 }
 
+// Alias names registered with a digest or cipher, by its type number.
+struct Aliases {
+    int type;
+    const char *name;
+    const char *aliases[5];
+};
+
+const Aliases kDigestAliases[] = {
+    {NID_md5, "MD5", {"ssl2-md5", "ssl3-md5"}},
+    {NID_sha1, "SHA1", {"ssl3-sha1"}},
+    {NID_sha1, "RSA-SHA1", {"RSA-SHA1-2"}},
+    // The DSA-with-SHA-1 digest carries the DSA key's number as its type.
+    {NID_dsa, "DSA-SHA1", {"DSA-SHA1-old", "DSS1", "dss1"}},
+    {NID_ripemd160, "RIPEMD160", {"ripemd", "rmd160"}},
+};
+
+const Aliases kCipherAliases[] = {
+    {NID_des_cbc, "DES-CBC", {"DES", "des"}},
+    {NID_des_ede3_cbc, "DES-EDE3-CBC", {"DES3", "des3"}},
+    {NID_desx_cbc, "DESX-CBC", {"DESX", "desx"}},
+    {NID_idea_cbc, "IDEA-CBC", {"IDEA", "idea"}},
+    {NID_rc2_cbc, "RC2-CBC", {"RC2", "rc2"}},
+    {NID_bf_cbc, "BF-CBC", {"BF", "bf", "blowfish"}},
+    {NID_cast5_cbc, "CAST5-CBC", {"CAST", "cast", "CAST-cbc", "cast-cbc"}},
+    {NID_rc5_cbc, "RC5-CBC", {"rc5", "RC5"}},
+};
+
+template <size_t N>
+void addAliases(const Aliases (&table)[N], int type, int nameType) {
+    for (const Aliases &a : table) {
+        if (a.type != type) continue;
+        for (const char *alias : a.aliases)
+            if (alias) OBJ_NAME_add(alias, OBJ_NAME_ALIAS | nameType, a.name);
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -118,53 +154,13 @@ void TQXCryptRelease(void) {
 void TQXCryptAddDigest(const EVP_MD *digest) {
     if (!digest) return;
     EVP_add_digest(digest);
-    switch (EVP_MD_get_type(digest)) {
-    case NID_md5:
-        OBJ_NAME_add("ssl2-md5", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "MD5");
-        OBJ_NAME_add("ssl3-md5", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "MD5");
-        break;
-    case NID_sha1:
-        OBJ_NAME_add("ssl3-sha1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "SHA1");
-        OBJ_NAME_add("RSA-SHA1-2", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "RSA-SHA1");
-        break;
-    case NID_dsa:  // the DSA-with-SHA-1 digest carries the DSA key's number as its type
-        OBJ_NAME_add("DSA-SHA1-old", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");
-        OBJ_NAME_add("DSS1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");
-        OBJ_NAME_add("dss1", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "DSA-SHA1");
-        break;
-    case NID_ripemd160:
-        OBJ_NAME_add("ripemd", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "RIPEMD160");
-        OBJ_NAME_add("rmd160", OBJ_NAME_ALIAS | OBJ_NAME_TYPE_MD_METH, "RIPEMD160");
-        break;
-    default:
-        break;
-    }
+    addAliases(kDigestAliases, EVP_MD_get_type(digest), OBJ_NAME_TYPE_MD_METH);
 }
 
 void TQXCryptAddCipher(const EVP_CIPHER *cipher) {
     if (!cipher) return;
     EVP_add_cipher(cipher);
-    struct Aliases {
-        int nid;
-        const char *name;
-        const char *aliases[5];
-    };
-    static const Aliases kAliases[] = {
-        {NID_des_cbc, "DES-CBC", {"DES", "des"}},
-        {NID_des_ede3_cbc, "DES-EDE3-CBC", {"DES3", "des3"}},
-        {NID_desx_cbc, "DESX-CBC", {"DESX", "desx"}},
-        {NID_idea_cbc, "IDEA-CBC", {"IDEA", "idea"}},
-        {NID_rc2_cbc, "RC2-CBC", {"RC2", "rc2"}},
-        {NID_bf_cbc, "BF-CBC", {"BF", "bf", "blowfish"}},
-        {NID_cast5_cbc, "CAST5-CBC", {"CAST", "cast", "CAST-cbc", "cast-cbc"}},
-        {NID_rc5_cbc, "RC5-CBC", {"rc5", "RC5"}},
-    };
-    int type = EVP_CIPHER_get_type(cipher);
-    for (const Aliases &a : kAliases) {
-        if (a.nid != type) continue;
-        for (const char *alias : a.aliases)
-            if (alias) OBJ_NAME_add(alias, OBJ_NAME_ALIAS | OBJ_NAME_TYPE_CIPHER_METH, a.name);
-    }
+    addAliases(kCipherAliases, EVP_CIPHER_get_type(cipher), OBJ_NAME_TYPE_CIPHER_METH);
 }
 
 int TQXCryptCheckKeyUsage(int on) {

@@ -2,6 +2,8 @@
 // direct OpenSSL calls that do the same work, with the throughput ratio.
 #include <benchmark/benchmark.h>
 
+#include "ratio.h"
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -131,47 +133,12 @@ void digestOpenssl(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * (1 << 20));
 }
 
-// Keeps each run's time per iteration for the ratio lines.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const std::string name = run.benchmark_name();
-                seconds[name.substr(0, name.find("/min_time"))] = run.GetAdjustedRealTime();
-            }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
-    const struct {
-        const char *name;
-        void (*ours)(benchmark::State &);
-        void (*theirs)(benchmark::State &);
-    } pairs[] = {{"PureSign_RSA2048_SHA256_1KB", signOurs, signOpenssl},
-                 {"PureVerify_RSA2048_SHA256_1KB", verifyOurs, verifyOpenssl},
-                 {"HashHandles_SHA256_1MB", digestOurs, digestOpenssl}};
-    for (const auto &p : pairs) {
-        benchmark::RegisterBenchmark((std::string(p.name) + "/ours").c_str(), p.ours)->MinTime(1.0);
-        benchmark::RegisterBenchmark((std::string(p.name) + "/openssl").c_str(), p.theirs)->MinTime(1.0);
-    }
-    benchmark::Initialize(&argc, argv);
-    keys();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nthroughput, ours / OpenSSL's (target >= 0.97):\n");
-    for (const auto &p : pairs) {
-        const std::string name = p.name;
-        auto ours = reporter.seconds.find(name + "/ours");
-        auto theirs = reporter.seconds.find(name + "/openssl");
-        if (ours == reporter.seconds.end() || theirs == reporter.seconds.end()) continue;
-        std::printf("  %-32s %.3f\n", p.name, theirs->second / ours->second);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return tqbench::runPairs(argc, argv,
+                             {{"PureSign_RSA2048_SHA256_1KB", signOurs, signOpenssl},
+                              {"PureVerify_RSA2048_SHA256_1KB", verifyOurs, verifyOpenssl},
+                              {"HashHandles_SHA256_1MB", digestOurs, digestOpenssl}},
+                             0.97, [] { keys(); });
 }

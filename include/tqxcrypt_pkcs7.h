@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "tqxcrypt.h"
+#include "tqxcrypt_store.h" /* TQXCRYPT_VERIFY_CHAIN, TQXCRYPT_VERIFY_CRL */
 
 #ifdef __cplusplus
 extern "C" {
@@ -27,13 +28,7 @@ struct evp_cipher_st;
 #define TQXCRYPT_SIGN_NOCERTS 0x100  /* no certificates in the message */
 #define TQXCRYPT_SIGN_CHAIN 0x200    /* add the signer's issuers from a trust store */
 
-/* Verification flags (TQXCRYPT_DETACHED too); the trust store reads the same bits. */
-#ifndef TQXCRYPT_VERIFY_CHAIN
-#define TQXCRYPT_VERIFY_CHAIN 0x1
-#endif
-#ifndef TQXCRYPT_VERIFY_CRL
-#define TQXCRYPT_VERIFY_CRL 0x2
-#endif
+/* Verification takes the trust store's flags and TQXCRYPT_DETACHED. */
 
 /* Signing */
 TQ_API int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey,

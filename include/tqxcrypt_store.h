@@ -12,12 +12,8 @@ extern "C" {
 #endif
 
 /* Verification flags; the PKCS#7 verifier reads the same bits. */
-#ifndef TQXCRYPT_VERIFY_CHAIN
 #define TQXCRYPT_VERIFY_CHAIN 0x1
-#endif
-#ifndef TQXCRYPT_VERIFY_CRL
 #define TQXCRYPT_VERIFY_CRL 0x2
-#endif
 
 /* Rule-text checks: a rule value matches the start of an entry's value;
  * also check the validity window now. */

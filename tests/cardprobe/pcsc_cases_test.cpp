@@ -100,6 +100,37 @@ std::vector<SelectCase> selectCases() {
   return cases;
 }
 
+// Commands handed to TransmitApdu as they stand, and what reaches the card.
+struct TransmitCase {
+  const char* name;
+  bool t0;
+  std::string command;
+  std::vector<std::pair<std::string, std::string>> rules;
+  int expected;
+  size_t dataLength;
+  std::vector<std::string> sent;
+};
+
+std::vector<TransmitCase> transmitCases() {
+  // Lc 10 with far more bytes than that: no command shape T=0 knows.
+  const std::string odd = "80CA0000" "10" + repeat("77", 256);
+  return {
+      {"t0 drops a trailing Le", true, "80CA000002AABB10", {{"80CA000002AABB", "01029000"}}, 0, 2,
+       {"80CA000002AABB"}},
+      {"t1 keeps a trailing Le", false, "80CA000002AABB10", {{"80CA000002AABB10", "0102039000"}}, 0,
+       3, {"80CA000002AABB10"}},
+      {"t0 6C after the longest command", true, odd, {{odd, "6C08"}, {odd + "08", "9000"}}, 0, 0,
+       {odd, odd + "08"}},
+  };
+}
+
+std::vector<uint8_t> bytesOf(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
 class CardprobeCards : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -107,6 +138,8 @@ class CardprobeCards : public ::testing::Test {
     problem_ = stack_->startDaemon({kT0Port});
     PcscStack::Card t0{kT0Port, kT0Atr, {}}, t1{kT1Port, kT1Atr, {}};
     for (const auto& c : selectCases())
+      for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
+    for (const auto& c : transmitCases())
       for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
     if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Reader);
     if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Reader);
@@ -214,6 +247,24 @@ TEST_F(CardprobeCards, TransmitKeepsItsResponseData) {
   EXPECT_EQ(TransmitApdu(&channel, more, sizeof more, small, &length), 5003);
   EXPECT_EQ(length, sizeof small);
   CloseChannel(&channel);
+}
+
+TEST_F(CardprobeCards, TransmitAsGiven) {
+  for (const auto& c : transmitCases()) {
+    SCOPED_TRACE(c.name);
+    const int port = c.t0 ? kT0Port : kT1Port;
+    TQSC_CARD_CHANNEL channel{};
+    ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
+    ASSERT_EQ(ConnectChannel(&channel, c.t0 ? kT0Reader : kT1Reader), 0);
+    stack_->clearCommands(port);
+    const std::vector<uint8_t> command = bytesOf(c.command);
+    uint8_t response[256];
+    size_t length = sizeof response;
+    EXPECT_EQ(TransmitApdu(&channel, command.data(), command.size(), response, &length), c.expected);
+    EXPECT_EQ(length, c.dataLength);
+    EXPECT_EQ(stack_->commands(port), c.sent);
+    CloseChannel(&channel);
+  }
 }
 
 // pcscd with the given vpcd entries and no card in any reader.

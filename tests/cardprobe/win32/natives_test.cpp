@@ -305,14 +305,14 @@ void selectCases() {
     int code;
     std::vector<std::string> sent;
     const char* pci;  // the export of winscard.dll that every command must name
-    DWORD followUpCapacity;  // receive length offered with the second command, if any
+    DWORD followUpReceive;  // receive length offered with the second command, if any
   } cases[] = {
       {"t1 90 00", SCARD_PROTOCOL_T1, 0, 0, "A0 00 00 00 03", {"6F009000"}, 0, {select},
        "g_rgSCardT1Pci", 0},
       {"t0 61 1C", SCARD_PROTOCOL_T0, 0, 0, "A0:00:00:00:03", {"611C", data28 + "9000"}, 0,
-       {select, "00C000001C"}, "g_rgSCardT0Pci", 30},
+       {select, "00C000001C"}, "g_rgSCardT0Pci", 0x1C + 4},
       {"t0 61 00", SCARD_PROTOCOL_T0, 0, 0, "A0 00 00 00 03", {"6100", data256 + "9000"}, 0,
-       {select, "00C0000000"}, "g_rgSCardT0Pci", 258},
+       {select, "00C0000000"}, "g_rgSCardT0Pci", 258},  // 256 + 4, held to the buffer
       {"t1 61 10", SCARD_PROTOCOL_T1, 0, 0, "A0 00 00 00 03", {"6110"}, 25023, {select},
        "g_rgSCardT1Pci", 0},
       {"t0 6C 08", SCARD_PROTOCOL_T0, 0, 0, "A0 00 00 00 03", {"6C08", "11223344556677889000"}, 0,
@@ -355,8 +355,8 @@ void selectCases() {
       check(c.pci && log->pcis[i] == procAs<const void*>(pcscModule, c.pci),
             "protocol control information");
     }
-    if (c.followUpCapacity && log->commandCount == 2)
-      check(log->receiveCapacities[1] >= c.followUpCapacity, "follow-up receive length");
+    if (c.followUpReceive && log->commandCount == 2)
+      checkEq(log->receiveCapacities[1], c.followUpReceive, "follow-up receive length");
     if (c.code == 0 || log->commandCount)
       checkEq(static_cast<int>(log->lastDisposition), static_cast<int>(SCARD_LEAVE_CARD), "disposition");
     expectBalanced();

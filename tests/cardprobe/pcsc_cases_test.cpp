@@ -267,6 +267,33 @@ TEST_F(CardprobeCards, TransmitAsGiven) {
   }
 }
 
+// Runs the test class in a JVM that loads the Linux build of the natives;
+// its printed lines, or the exit status when it failed.
+std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
+                                const std::vector<std::string>& calls) {
+  // -Xcheck:jni: the JVM reports every misuse of JNI by the natives.
+  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-Xcheck:jni", "-cp", classes,
+                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
+  argv.insert(argv.end(), calls.begin(), calls.end());
+  std::vector<std::string> env;
+  if (*CARDPROBE_JVM_PRELOAD) {
+    // The sanitizer runtime must come first; the JVM's own signal use and
+    // its never-freed allocations are no findings of ours.
+    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
+    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
+  }
+  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
+  unlink(out.c_str());
+  ChildProcess jvm;
+  if (!jvm.start(argv, out, env)) return {"java could not be started"};
+  const int status = jvm.wait();
+  std::vector<std::string> lines;
+  std::ifstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (status != 0) lines.push_back("exit status " + std::to_string(status));
+  return lines;
+}
+
 // pcscd with the given vpcd entries and no card in any reader.
 template <int... Ports>
 class EmptyStack : public ::testing::Test {
@@ -302,6 +329,11 @@ TEST_F(CardprobeEmptyReader, NoCard) {
   EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
   EXPECT_EQ(text, "");
   EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), 25014);
+  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
+                   {"readers", std::string("atr|") + kT0Reader,
+                    std::string("select|") + kT1Reader + "|A0 00 00 00 03"}),
+            (std::vector<std::string>{"readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
+                                      "atr null ErrorCode=14", "select 25014 ErrorCode=25014"}));
 }
 
 TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
@@ -317,32 +349,8 @@ TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
   std::string text;
   EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
   EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
-}
-
-// Runs the test class in a JVM that loads the Linux build of the natives;
-// its printed lines, or the exit status when it failed.
-std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
-                                const std::vector<std::string>& calls) {
-  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-cp", classes,
-                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
-  argv.insert(argv.end(), calls.begin(), calls.end());
-  std::vector<std::string> env;
-  if (*CARDPROBE_JVM_PRELOAD) {
-    // The sanitizer runtime must come first; the JVM's own signal use and
-    // its never-freed allocations are no findings of ours.
-    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
-    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
-  }
-  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
-  unlink(out.c_str());
-  ChildProcess jvm;
-  if (!jvm.start(argv, out, env)) return {"java could not be started"};
-  const int status = jvm.wait();
-  std::vector<std::string> lines;
-  std::ifstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  if (status != 0) lines.push_back("exit status " + std::to_string(status));
-  return lines;
+  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"readers"}),
+            (std::vector<std::string>{"readers [] ErrorCode=0"}));
 }
 
 class CardprobeJvm : public CardprobeCards {};

@@ -37,6 +37,15 @@ std::vector<std::unique_ptr<FakeString>> strings;
 std::vector<std::unique_ptr<FakeArray>> arrays;
 bool pendingException;
 int utfCharsOut;  // GetStringUTFChars not yet released
+// Local references that a native made and did not delete; a JVM guarantees
+// a native 16 of them.
+const int kLocalCapacity = 16;
+int localRefs, localRefsPeak;
+void newLocalRef() {
+  if (++localRefs > localRefsPeak) localRefsPeak = localRefs;
+}
+// Called right before a native: its arguments are no references of its own.
+void openFrame() { localRefs = localRefsPeak = 0; }
 
 std::u16string fromUtf8(const char* s) {
   std::u16string out;
@@ -44,9 +53,17 @@ std::u16string fromUtf8(const char* s) {
   return out;
 }
 
-jclass JNICALL GetObjectClass(JNIEnv*, jobject) { return reinterpret_cast<jclass>(&scutilsClass); }
+jclass JNICALL GetObjectClass(JNIEnv*, jobject) {
+  newLocalRef();
+  return reinterpret_cast<jclass>(&scutilsClass);
+}
 jclass JNICALL FindClass(JNIEnv*, const char* name) {
-  return std::strcmp(name, stringClass.name) == 0 ? reinterpret_cast<jclass>(&stringClass) : nullptr;
+  if (std::strcmp(name, stringClass.name) != 0) return nullptr;
+  newLocalRef();
+  return reinterpret_cast<jclass>(&stringClass);
+}
+void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
+  if (ref) --localRefs;
 }
 jfieldID currentFieldFor(jobject object, const char* name, const char* sig) {
   auto* o = reinterpret_cast<FakeObject*>(object);
@@ -67,11 +84,13 @@ void JNICALL SetIntField(JNIEnv*, jobject object, jfieldID field, jint value) {
 jboolean JNICALL ExceptionCheck(JNIEnv*) { return pendingException ? JNI_TRUE : JNI_FALSE; }
 void JNICALL ExceptionClear(JNIEnv*) { pendingException = false; }
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
+  newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{
       std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length))}));
   return reinterpret_cast<jstring>(strings.back().get());
 }
 jstring JNICALL NewStringUTF(JNIEnv*, const char* utf) {
+  newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{fromUtf8(utf)}));
   return reinterpret_cast<jstring>(strings.back().get());
 }
@@ -89,6 +108,7 @@ void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char* chars) {
   --utfCharsOut;
 }
 jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass cls, jobject init) {
+  newLocalRef();
   arrays.push_back(std::unique_ptr<FakeArray>(new FakeArray{
       reinterpret_cast<FakeClass*>(cls), std::vector<jobject>(static_cast<size_t>(length), init)}));
   return reinterpret_cast<jobjectArray>(arrays.back().get());
@@ -105,6 +125,7 @@ void buildTable() {
   std::memset(&table, 0, sizeof table);  // anything else the natives call crashes the test
   table.GetObjectClass = GetObjectClass;
   table.FindClass = FindClass;
+  table.DeleteLocalRef = DeleteLocalRef;
   table.GetFieldID = GetFieldID;
   table.SetIntField = SetIntField;
   table.ExceptionCheck = ExceptionCheck;
@@ -206,6 +227,8 @@ void expectBalanced() {
   checkEq(journal()->cardsOpen, 0, "cards left connected");
   checkEq(utfCharsOut, 0, "string characters not released");
   check(!pendingException, "an exception is left pending");
+  check(localRefsPeak <= kLocalCapacity, "more local references at once than JNI guarantees: " +
+                                             std::to_string(localRefsPeak));
 }
 
 void versionCase() {
@@ -217,26 +240,37 @@ void versionCase() {
 }
 
 void readerCases() {
+  std::vector<std::string> forty;
+  for (int i = 1; i <= 40; ++i) forty.push_back("Reader " + std::to_string(10 + i));
   struct Case {
     const char* name;
     LONG establish, list;
-    bool noReaders;
     int code;
     std::vector<std::string> names;  // empty with a null array when code != 0
+    bool listed;  // the names make the script's multi-string
   } cases[] = {
-      {"two readers", 0, 0, false, 0, {"Reader One", "Reader Two"}},
-      {"no reader", 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), true, 0, {}},
-      {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, false, 10, {}},
-      {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), false, 11, {}},
+      {"two readers", 0, 0, 0, {"Reader One", "Reader Two"}, false},
+      {"forty readers", 0, 0, 0, forty, true},
+      {"no reader", 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 0, {}, false},
+      {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, 10, {}, false},
+      {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), 11, {}, false},
   };
   for (const Case& c : cases) {
     currentCase = std::string("ListReaders: ") + c.name;
     FakeCardScript s = baseScript();
     s.establishResult = c.establish;
     s.listResult = c.list;
+    if (c.listed) {
+      std::string multi;
+      for (const std::string& n : c.names) multi += n + '\0';
+      multi += '\0';
+      std::memcpy(s.readers, multi.data(), multi.size());
+      s.readersLength = static_cast<DWORD>(multi.size());
+    }
     configure(&s);
     FakeObject self{true, -1};
     lastObject = reinterpret_cast<jobject>(&self);
+    openFrame();
     jobjectArray array = listReaders(&env, lastObject);
     checkEq(self.errorCode, c.code, "ErrorCode");
     if (c.code != 0) {
@@ -286,6 +320,7 @@ void atrCases() {
     FakeObject self{true, -1};
     lastObject = reinterpret_cast<jobject>(&self);
     jstring reader = c.nullReader ? nullptr : NewStringUTF(&env, "Reader One");
+    openFrame();
     checkEq(narrow(getAtr(&env, lastObject, reader)), std::string(c.text), "ATR");
     checkEq(self.errorCode, c.code, "ErrorCode");
     if (journal()->commandCount) check(false, "GetATR sent a command");
@@ -346,6 +381,7 @@ void selectCases() {
     lastObject = reinterpret_cast<jobject>(&self);
     jstring reader = NewStringUTF(&env, "Reader One");
     jstring aid = c.aid ? NewStringUTF(&env, c.aid) : nullptr;
+    openFrame();
     checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), c.code, "result");
     checkEq(static_cast<int>(self.errorCode), c.code, "ErrorCode");
     const FakeCardLog* log = journal();
@@ -372,9 +408,9 @@ void missingFieldCase() {
   configure(&s);
   FakeObject self{false, -1};
   lastObject = reinterpret_cast<jobject>(&self);
-  checkEq(static_cast<int>(selectApplet(&env, lastObject, NewStringUTF(&env, "Reader One"),
-                                        NewStringUTF(&env, "A0 00 00 00 03"))),
-          25022, "result");
+  jstring reader = NewStringUTF(&env, "Reader One"), aid = NewStringUTF(&env, "A0 00 00 00 03");
+  openFrame();
+  checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), 25022, "result");
   check(listReaders(&env, lastObject) != nullptr, "reader list");
   expectBalanced();
 }

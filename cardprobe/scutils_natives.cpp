@@ -23,6 +23,9 @@ namespace {
 
 // Stores `value` in the int field `name`; -1 when the object has no such field.
 int SetErrorCodeField(JNIEnv* env, jobject object, const char* name, jint value) {
+  // A JNI call that failed before (out of memory) left its exception; the
+  // code says what happened, and no further JNI call is allowed while it is pending.
+  if (env->ExceptionCheck()) env->ExceptionClear();
   jclass cls = env->GetObjectClass(object);
   jfieldID field = cls ? env->GetFieldID(cls, name, "I") : nullptr;
   if (cls) env->DeleteLocalRef(cls);

@@ -46,6 +46,14 @@ void newLocalRef() {
 }
 // Called right before a native: its arguments are no references of its own.
 void openFrame() { localRefs = localRefsPeak = 0; }
+// How many more strings the Java side can make; then it is out of memory.
+int stringBudget = -1;
+bool stringFails() {
+  if (stringBudget < 0) return false;
+  if (stringBudget-- > 0) return false;
+  pendingException = true;  // OutOfMemoryError
+  return true;
+}
 
 std::u16string fromUtf8(const char* s) {
   std::u16string out;
@@ -84,12 +92,14 @@ void JNICALL SetIntField(JNIEnv*, jobject object, jfieldID field, jint value) {
 jboolean JNICALL ExceptionCheck(JNIEnv*) { return pendingException ? JNI_TRUE : JNI_FALSE; }
 void JNICALL ExceptionClear(JNIEnv*) { pendingException = false; }
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
+  if (stringFails()) return nullptr;
   newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{
       std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length))}));
   return reinterpret_cast<jstring>(strings.back().get());
 }
 jstring JNICALL NewStringUTF(JNIEnv*, const char* utf) {
+  if (stringFails()) return nullptr;
   newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{fromUtf8(utf)}));
   return reinterpret_cast<jstring>(strings.back().get());
@@ -415,6 +425,31 @@ void missingFieldCase() {
   expectBalanced();
 }
 
+// The Java side runs out of memory while a native builds its answer: the
+// answer is null, ErrorCode says 5002, and no exception is left to the caller.
+void outOfMemoryCases() {
+  FakeCardScript s = baseScript();
+  configure(&s);
+  FakeObject self{true, -1};
+  lastObject = reinterpret_cast<jobject>(&self);
+  currentCase = "ListReaders: the second name cannot be made";
+  openFrame();
+  stringBudget = 1;
+  check(listReaders(&env, lastObject) == nullptr, "array after a failed name");
+  stringBudget = -1;
+  checkEq(self.errorCode, 5002, "ErrorCode");
+  expectBalanced();
+  currentCase = "GetATR: the text cannot be made";
+  self.errorCode = -1;
+  jstring reader = NewStringUTF(&env, "Reader One");
+  openFrame();
+  stringBudget = 0;
+  check(getAtr(&env, lastObject, reader) == nullptr, "ATR after a failed string");
+  stringBudget = -1;
+  checkEq(self.errorCode, 5002, "ErrorCode");
+  expectBalanced();
+}
+
 }  // namespace
 
 int main() {
@@ -444,6 +479,7 @@ int main() {
   atrCases();
   selectCases();
   missingFieldCase();
+  outOfMemoryCases();
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed ? 1 : 0;
 }

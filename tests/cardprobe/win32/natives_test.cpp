@@ -425,6 +425,94 @@ void missingFieldCase() {
   expectBalanced();
 }
 
+// ---- the process heap as cardprobe.dll sees it ----
+// cardprobe.dll's import of HeapAlloc is pointed at ours, which can fail one
+// chosen call (0 the next, 1 the one after, ...; -1 none).
+typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
+HeapAllocFn realHeapAlloc;
+int heapFailAt = -1;
+LPVOID WINAPI scriptedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+  if (heapFailAt >= 0 && heapFailAt-- == 0) return nullptr;
+  return realHeapAlloc(heap, flags, size);
+}
+
+// The import-address slot of `function` from `dll` in a loaded module, or null.
+void** importSlot(HMODULE module, const char* dll, const char* function) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return nullptr;
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+       ++imp) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+        base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+        return reinterpret_cast<void**>(&slots->u1.Function);
+    }
+  }
+  return nullptr;
+}
+
+bool scriptHeap(HMODULE dll) {
+  void** slot = importSlot(dll, "kernel32.dll", "HeapAlloc");
+  DWORD old = 0;
+  if (!slot || !VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return false;
+  realHeapAlloc = reinterpret_cast<HeapAllocFn>(*slot);
+  *slot = reinterpret_cast<void*>(&scriptedHeapAlloc);
+  VirtualProtect(slot, sizeof *slot, old, &old);
+  return true;
+}
+
+// cardprobe's own allocations fail: each native answers 5002 and leaves
+// nothing open; GetATR must not touch the record it could not get.
+void heapCases() {
+  struct Case {
+    const char* name;
+    int native;  // 0 ListReaders, 1 GetATR, 2 SelectApplet
+    int failAt;
+    LONG list;
+    int code;
+    int sent;  // commands that reach the card
+  } cases[] = {
+      {"ListReaders: the list", 0, 0, 0, 5002, 0},
+      {"ListReaders: the empty list", 0, 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 5002, 0},
+      {"GetATR: the card record", 1, 0, 0, 5002, 0},
+      {"SelectApplet: the receive buffer", 2, 0, 0, 5002, 0},
+  };
+  for (const Case& c : cases) {
+    currentCase = std::string("out of heap, ") + c.name;
+    FakeCardScript s = baseScript();
+    s.listResult = c.list;
+    s.protocol = SCARD_PROTOCOL_T1;
+    setBytes(s.answers[0].bytes, &s.answers[0].length, "9000");
+    s.answerCount = 1;
+    configure(&s);
+    FakeObject self{true, -1};
+    lastObject = reinterpret_cast<jobject>(&self);
+    jstring reader = NewStringUTF(&env, "Reader One"), aid = NewStringUTF(&env, "A0 00 00 00 03");
+    openFrame();
+    heapFailAt = c.failAt;
+    if (c.native == 0) {
+      check(listReaders(&env, lastObject) == nullptr, "array");
+    } else if (c.native == 1) {
+      check(getAtr(&env, lastObject, reader) == nullptr, "ATR");
+    } else {
+      checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), c.code, "result");
+    }
+    checkEq(heapFailAt, -1, "the failing allocation was made");
+    heapFailAt = -1;
+    checkEq(self.errorCode, c.code, "ErrorCode");
+    checkEq(journal()->commandCount, c.sent, "commands sent");
+    expectBalanced();
+  }
+}
+
 // The Java side runs out of memory while a native builds its answer: the
 // answer is null, ErrorCode says 5002, and no exception is left to the caller.
 void outOfMemoryCases() {
@@ -480,6 +568,10 @@ int main() {
   selectCases();
   missingFieldCase();
   outOfMemoryCases();
+  if (scriptHeap(dll))
+    heapCases();
+  else
+    check(false, "cardprobe.dll imports no HeapAlloc to script");
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed ? 1 : 0;
 }

@@ -109,12 +109,15 @@ int TransmitApdu(TQSC_CARD_CHANNEL* channel, const uint8_t* command, size_t comm
     Answer first;
     if (received <= capacity && splitAnswer(answer, received, &first)) {
       const uint8_t sw1 = first.sw1, sw2 = first.sw2;
-      uint8_t followUp[kMaxShortCommand];
+      // The command as sent, and room for the Le that a 6C answer adds to it.
+      uint8_t followUp[kMaxShortCommand + 1];
       size_t followUpLength = 0;
+      size_t followUpReceive = 0;
       if (sw1 == 0x61) {
         const uint8_t getResponse[5] = {0x00, 0xC0, 0x00, 0x00, sw2};
         std::memcpy(followUp, getResponse, sizeof getResponse);
         followUpLength = sizeof getResponse;
+        followUpReceive = announcedLength(sw2) + 4;
       } else if (sw1 == 0x6C) {
         // The same command again, asking for exactly the announced length.
         std::memcpy(followUp, sent, sentLength);
@@ -125,10 +128,11 @@ int TransmitApdu(TQSC_CARD_CHANNEL* channel, const uint8_t* command, size_t comm
           followUp[sentLength] = sw2;
           followUpLength = sentLength + 1;
         }
+        followUpReceive = announcedLength(sw2) + 2;
       }
       if (followUpLength) {
         std::memset(answer, 0, capacity);
-        received = static_cast<DWORD>(announcedLength(sw2) + 2);
+        received = static_cast<DWORD>(followUpReceive < capacity ? followUpReceive : capacity);
         if (pcsc::transmit(channel->card, SCARD_PCI_T0, followUp,
                            static_cast<DWORD>(followUpLength), answer,
                            &received) != SCARD_S_SUCCESS)

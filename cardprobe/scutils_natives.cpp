@@ -23,8 +23,12 @@ namespace {
 
 // Stores `value` in the int field `name`; -1 when the object has no such field.
 int SetErrorCodeField(JNIEnv* env, jobject object, const char* name, jint value) {
+  // A JNI call that failed before (out of memory) left its exception; the
+  // code says what happened, and no further JNI call is allowed while it is pending.
+  if (env->ExceptionCheck()) env->ExceptionClear();
   jclass cls = env->GetObjectClass(object);
   jfieldID field = cls ? env->GetFieldID(cls, name, "I") : nullptr;
+  if (cls) env->DeleteLocalRef(cls);
   if (!field) {
     // A missing field must not turn into an exception in the caller.
     if (env->ExceptionCheck()) env->ExceptionClear();
@@ -72,6 +76,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_quelmara_smartcard_SCUtils_ListReaders(J
     jclass stringClass = env->FindClass("java/lang/String");
     array = stringClass ? env->NewObjectArray(static_cast<jsize>(names.size()), stringClass, nullptr)
                         : nullptr;
+    if (stringClass) env->DeleteLocalRef(stringClass);
     if (!array) rc = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     for (size_t i = 0; array && i < names.size(); ++i) {
       const std::u16string wide = ReaderNameToUtf16(names[i]);
@@ -83,6 +88,8 @@ JNIEXPORT jobjectArray JNICALL Java_com_quelmara_smartcard_SCUtils_ListReaders(J
         break;
       }
       env->SetObjectArrayElement(array, static_cast<jsize>(i), name);
+      // The array holds it now; a JVM owes a native only 16 local references.
+      env->DeleteLocalRef(name);
     }
   }
   SetErrorCodeField(env, self, "ErrorCode", rc);

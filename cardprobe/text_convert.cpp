@@ -35,7 +35,10 @@ std::u16string ReaderNameToUtf16(const std::string& name) {
       cp = (cp << 6) | (next & 0x3F);
       cursor.skip(1);
     }
-    if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    // The shortest form only: an overlong C0 80 would smuggle a NUL into the name.
+    static const uint32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+    if (!valid || cp < kShortest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      cp = 0xFFFD;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "card_access.h"
+#include "text_convert.h"
 
 namespace {
 
@@ -88,6 +89,26 @@ TEST(CardprobeCardRecord, ClosingAMissingRecordIsHarmless) {
   EXPECT_EQ(record.context, 0);
   EXPECT_EQ(record.card, 0);
   EXPECT_EQ(record.pci, nullptr);
+}
+
+TEST(CardprobeReaderNames, Utf8ToUtf16) {
+  const struct {
+    const char* utf8;
+    std::u16string wide;
+  } cases[] = {
+      {"Virtual PCD 00 00", u"Virtual PCD 00 00"},
+      {"Lecteur \xC3\xA9", u"Lecteur \u00E9"},
+      {"\xE2\x82\xAC \xF0\x9F\x94\x91", u"\u20AC \U0001F511"},
+      {"A\xC0\x80" "B", u"A\uFFFD" "B"},          // overlong NUL
+      {"\xE0\x80\xAF", u"\uFFFD"},               // overlong '/'
+      {"\xED\xA0\x80", u"\uFFFD"},               // a surrogate
+      {"\xC3", u"\uFFFD"},                         // cut short
+      {"\xF4\x90\x80\x80", u"\uFFFD"},           // past U+10FFFF
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(ReaderNameToUtf16(c.utf8), c.wide);
+  }
 }
 
 TEST(CardprobeResultCodes, NamesFollowNumbers) {

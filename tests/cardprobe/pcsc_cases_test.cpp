@@ -100,6 +100,37 @@ std::vector<SelectCase> selectCases() {
   return cases;
 }
 
+// Commands handed to TransmitApdu as they stand, and what reaches the card.
+struct TransmitCase {
+  const char* name;
+  bool t0;
+  std::string command;
+  std::vector<std::pair<std::string, std::string>> rules;
+  int expected;
+  size_t dataLength;
+  std::vector<std::string> sent;
+};
+
+std::vector<TransmitCase> transmitCases() {
+  // Lc 10 with far more bytes than that: no command shape T=0 knows.
+  const std::string odd = "80CA0000" "10" + repeat("77", 256);
+  return {
+      {"t0 drops a trailing Le", true, "80CA000002AABB10", {{"80CA000002AABB", "01029000"}}, 0, 2,
+       {"80CA000002AABB"}},
+      {"t1 keeps a trailing Le", false, "80CA000002AABB10", {{"80CA000002AABB10", "0102039000"}}, 0,
+       3, {"80CA000002AABB10"}},
+      {"t0 6C after the longest command", true, odd, {{odd, "6C08"}, {odd + "08", "9000"}}, 0, 0,
+       {odd, odd + "08"}},
+  };
+}
+
+std::vector<uint8_t> bytesOf(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
 class CardprobeCards : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -107,6 +138,8 @@ class CardprobeCards : public ::testing::Test {
     problem_ = stack_->startDaemon({kT0Port});
     PcscStack::Card t0{kT0Port, kT0Atr, {}}, t1{kT1Port, kT1Atr, {}};
     for (const auto& c : selectCases())
+      for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
+    for (const auto& c : transmitCases())
       for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
     if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Reader);
     if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Reader);
@@ -216,6 +249,51 @@ TEST_F(CardprobeCards, TransmitKeepsItsResponseData) {
   CloseChannel(&channel);
 }
 
+TEST_F(CardprobeCards, TransmitAsGiven) {
+  for (const auto& c : transmitCases()) {
+    SCOPED_TRACE(c.name);
+    const int port = c.t0 ? kT0Port : kT1Port;
+    TQSC_CARD_CHANNEL channel{};
+    ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
+    ASSERT_EQ(ConnectChannel(&channel, c.t0 ? kT0Reader : kT1Reader), 0);
+    stack_->clearCommands(port);
+    const std::vector<uint8_t> command = bytesOf(c.command);
+    uint8_t response[256];
+    size_t length = sizeof response;
+    EXPECT_EQ(TransmitApdu(&channel, command.data(), command.size(), response, &length), c.expected);
+    EXPECT_EQ(length, c.dataLength);
+    EXPECT_EQ(stack_->commands(port), c.sent);
+    CloseChannel(&channel);
+  }
+}
+
+// Runs the test class in a JVM that loads the Linux build of the natives;
+// its printed lines, or the exit status when it failed.
+std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
+                                const std::vector<std::string>& calls) {
+  // -Xcheck:jni: the JVM reports every misuse of JNI by the natives.
+  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-Xcheck:jni", "-cp", classes,
+                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
+  argv.insert(argv.end(), calls.begin(), calls.end());
+  std::vector<std::string> env;
+  if (*CARDPROBE_JVM_PRELOAD) {
+    // The sanitizer runtime must come first; the JVM's own signal use and
+    // its never-freed allocations are no findings of ours.
+    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
+    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
+  }
+  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
+  unlink(out.c_str());
+  ChildProcess jvm;
+  if (!jvm.start(argv, out, env)) return {"java could not be started"};
+  const int status = jvm.wait();
+  std::vector<std::string> lines;
+  std::ifstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (status != 0) lines.push_back("exit status " + std::to_string(status));
+  return lines;
+}
+
 // pcscd with the given vpcd entries and no card in any reader.
 template <int... Ports>
 class EmptyStack : public ::testing::Test {
@@ -251,6 +329,11 @@ TEST_F(CardprobeEmptyReader, NoCard) {
   EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
   EXPECT_EQ(text, "");
   EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), 25014);
+  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
+                   {"readers", std::string("atr|") + kT0Reader,
+                    std::string("select|") + kT1Reader + "|A0 00 00 00 03"}),
+            (std::vector<std::string>{"readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
+                                      "atr null ErrorCode=14", "select 25014 ErrorCode=25014"}));
 }
 
 TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
@@ -266,32 +349,8 @@ TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
   std::string text;
   EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
   EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
-}
-
-// Runs the test class in a JVM that loads the Linux build of the natives;
-// its printed lines, or the exit status when it failed.
-std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
-                                const std::vector<std::string>& calls) {
-  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-cp", classes,
-                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
-  argv.insert(argv.end(), calls.begin(), calls.end());
-  std::vector<std::string> env;
-  if (*CARDPROBE_JVM_PRELOAD) {
-    // The sanitizer runtime must come first; the JVM's own signal use and
-    // its never-freed allocations are no findings of ours.
-    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
-    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
-  }
-  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
-  unlink(out.c_str());
-  ChildProcess jvm;
-  if (!jvm.start(argv, out, env)) return {"java could not be started"};
-  const int status = jvm.wait();
-  std::vector<std::string> lines;
-  std::ifstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  if (status != 0) lines.push_back("exit status " + std::to_string(status));
-  return lines;
+  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"readers"}),
+            (std::vector<std::string>{"readers [] ErrorCode=0"}));
 }
 
 class CardprobeJvm : public CardprobeCards {};

@@ -37,6 +37,23 @@ std::vector<std::unique_ptr<FakeString>> strings;
 std::vector<std::unique_ptr<FakeArray>> arrays;
 bool pendingException;
 int utfCharsOut;  // GetStringUTFChars not yet released
+// Local references that a native made and did not delete; a JVM guarantees
+// a native 16 of them.
+const int kLocalCapacity = 16;
+int localRefs, localRefsPeak;
+void newLocalRef() {
+  if (++localRefs > localRefsPeak) localRefsPeak = localRefs;
+}
+// Called right before a native: its arguments are no references of its own.
+void openFrame() { localRefs = localRefsPeak = 0; }
+// How many more strings the Java side can make; then it is out of memory.
+int stringBudget = -1;
+bool stringFails() {
+  if (stringBudget < 0) return false;
+  if (stringBudget-- > 0) return false;
+  pendingException = true;  // OutOfMemoryError
+  return true;
+}
 
 std::u16string fromUtf8(const char* s) {
   std::u16string out;
@@ -44,9 +61,17 @@ std::u16string fromUtf8(const char* s) {
   return out;
 }
 
-jclass JNICALL GetObjectClass(JNIEnv*, jobject) { return reinterpret_cast<jclass>(&scutilsClass); }
+jclass JNICALL GetObjectClass(JNIEnv*, jobject) {
+  newLocalRef();
+  return reinterpret_cast<jclass>(&scutilsClass);
+}
 jclass JNICALL FindClass(JNIEnv*, const char* name) {
-  return std::strcmp(name, stringClass.name) == 0 ? reinterpret_cast<jclass>(&stringClass) : nullptr;
+  if (std::strcmp(name, stringClass.name) != 0) return nullptr;
+  newLocalRef();
+  return reinterpret_cast<jclass>(&stringClass);
+}
+void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
+  if (ref) --localRefs;
 }
 jfieldID currentFieldFor(jobject object, const char* name, const char* sig) {
   auto* o = reinterpret_cast<FakeObject*>(object);
@@ -67,11 +92,15 @@ void JNICALL SetIntField(JNIEnv*, jobject object, jfieldID field, jint value) {
 jboolean JNICALL ExceptionCheck(JNIEnv*) { return pendingException ? JNI_TRUE : JNI_FALSE; }
 void JNICALL ExceptionClear(JNIEnv*) { pendingException = false; }
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
+  if (stringFails()) return nullptr;
+  newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{
       std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length))}));
   return reinterpret_cast<jstring>(strings.back().get());
 }
 jstring JNICALL NewStringUTF(JNIEnv*, const char* utf) {
+  if (stringFails()) return nullptr;
+  newLocalRef();
   strings.push_back(std::unique_ptr<FakeString>(new FakeString{fromUtf8(utf)}));
   return reinterpret_cast<jstring>(strings.back().get());
 }
@@ -89,6 +118,7 @@ void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char* chars) {
   --utfCharsOut;
 }
 jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass cls, jobject init) {
+  newLocalRef();
   arrays.push_back(std::unique_ptr<FakeArray>(new FakeArray{
       reinterpret_cast<FakeClass*>(cls), std::vector<jobject>(static_cast<size_t>(length), init)}));
   return reinterpret_cast<jobjectArray>(arrays.back().get());
@@ -105,6 +135,7 @@ void buildTable() {
   std::memset(&table, 0, sizeof table);  // anything else the natives call crashes the test
   table.GetObjectClass = GetObjectClass;
   table.FindClass = FindClass;
+  table.DeleteLocalRef = DeleteLocalRef;
   table.GetFieldID = GetFieldID;
   table.SetIntField = SetIntField;
   table.ExceptionCheck = ExceptionCheck;
@@ -206,6 +237,8 @@ void expectBalanced() {
   checkEq(journal()->cardsOpen, 0, "cards left connected");
   checkEq(utfCharsOut, 0, "string characters not released");
   check(!pendingException, "an exception is left pending");
+  check(localRefsPeak <= kLocalCapacity, "more local references at once than JNI guarantees: " +
+                                             std::to_string(localRefsPeak));
 }
 
 void versionCase() {
@@ -217,26 +250,37 @@ void versionCase() {
 }
 
 void readerCases() {
+  std::vector<std::string> forty;
+  for (int i = 1; i <= 40; ++i) forty.push_back("Reader " + std::to_string(10 + i));
   struct Case {
     const char* name;
     LONG establish, list;
-    bool noReaders;
     int code;
     std::vector<std::string> names;  // empty with a null array when code != 0
+    bool listed;  // the names make the script's multi-string
   } cases[] = {
-      {"two readers", 0, 0, false, 0, {"Reader One", "Reader Two"}},
-      {"no reader", 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), true, 0, {}},
-      {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, false, 10, {}},
-      {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), false, 11, {}},
+      {"two readers", 0, 0, 0, {"Reader One", "Reader Two"}, false},
+      {"forty readers", 0, 0, 0, forty, true},
+      {"no reader", 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 0, {}, false},
+      {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, 10, {}, false},
+      {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), 11, {}, false},
   };
   for (const Case& c : cases) {
     currentCase = std::string("ListReaders: ") + c.name;
     FakeCardScript s = baseScript();
     s.establishResult = c.establish;
     s.listResult = c.list;
+    if (c.listed) {
+      std::string multi;
+      for (const std::string& n : c.names) multi += n + '\0';
+      multi += '\0';
+      std::memcpy(s.readers, multi.data(), multi.size());
+      s.readersLength = static_cast<DWORD>(multi.size());
+    }
     configure(&s);
     FakeObject self{true, -1};
     lastObject = reinterpret_cast<jobject>(&self);
+    openFrame();
     jobjectArray array = listReaders(&env, lastObject);
     checkEq(self.errorCode, c.code, "ErrorCode");
     if (c.code != 0) {
@@ -286,6 +330,7 @@ void atrCases() {
     FakeObject self{true, -1};
     lastObject = reinterpret_cast<jobject>(&self);
     jstring reader = c.nullReader ? nullptr : NewStringUTF(&env, "Reader One");
+    openFrame();
     checkEq(narrow(getAtr(&env, lastObject, reader)), std::string(c.text), "ATR");
     checkEq(self.errorCode, c.code, "ErrorCode");
     if (journal()->commandCount) check(false, "GetATR sent a command");
@@ -305,14 +350,14 @@ void selectCases() {
     int code;
     std::vector<std::string> sent;
     const char* pci;  // the export of winscard.dll that every command must name
-    DWORD followUpCapacity;  // receive length offered with the second command, if any
+    DWORD followUpReceive;  // receive length offered with the second command, if any
   } cases[] = {
       {"t1 90 00", SCARD_PROTOCOL_T1, 0, 0, "A0 00 00 00 03", {"6F009000"}, 0, {select},
        "g_rgSCardT1Pci", 0},
       {"t0 61 1C", SCARD_PROTOCOL_T0, 0, 0, "A0:00:00:00:03", {"611C", data28 + "9000"}, 0,
-       {select, "00C000001C"}, "g_rgSCardT0Pci", 30},
+       {select, "00C000001C"}, "g_rgSCardT0Pci", 0x1C + 4},
       {"t0 61 00", SCARD_PROTOCOL_T0, 0, 0, "A0 00 00 00 03", {"6100", data256 + "9000"}, 0,
-       {select, "00C0000000"}, "g_rgSCardT0Pci", 258},
+       {select, "00C0000000"}, "g_rgSCardT0Pci", 258},  // 256 + 4, held to the buffer
       {"t1 61 10", SCARD_PROTOCOL_T1, 0, 0, "A0 00 00 00 03", {"6110"}, 25023, {select},
        "g_rgSCardT1Pci", 0},
       {"t0 6C 08", SCARD_PROTOCOL_T0, 0, 0, "A0 00 00 00 03", {"6C08", "11223344556677889000"}, 0,
@@ -346,6 +391,7 @@ void selectCases() {
     lastObject = reinterpret_cast<jobject>(&self);
     jstring reader = NewStringUTF(&env, "Reader One");
     jstring aid = c.aid ? NewStringUTF(&env, c.aid) : nullptr;
+    openFrame();
     checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), c.code, "result");
     checkEq(static_cast<int>(self.errorCode), c.code, "ErrorCode");
     const FakeCardLog* log = journal();
@@ -355,8 +401,8 @@ void selectCases() {
       check(c.pci && log->pcis[i] == procAs<const void*>(pcscModule, c.pci),
             "protocol control information");
     }
-    if (c.followUpCapacity && log->commandCount == 2)
-      check(log->receiveCapacities[1] >= c.followUpCapacity, "follow-up receive length");
+    if (c.followUpReceive && log->commandCount == 2)
+      checkEq(log->receiveCapacities[1], c.followUpReceive, "follow-up receive length");
     if (c.code == 0 || log->commandCount)
       checkEq(static_cast<int>(log->lastDisposition), static_cast<int>(SCARD_LEAVE_CARD), "disposition");
     expectBalanced();
@@ -372,10 +418,123 @@ void missingFieldCase() {
   configure(&s);
   FakeObject self{false, -1};
   lastObject = reinterpret_cast<jobject>(&self);
-  checkEq(static_cast<int>(selectApplet(&env, lastObject, NewStringUTF(&env, "Reader One"),
-                                        NewStringUTF(&env, "A0 00 00 00 03"))),
-          25022, "result");
+  jstring reader = NewStringUTF(&env, "Reader One"), aid = NewStringUTF(&env, "A0 00 00 00 03");
+  openFrame();
+  checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), 25022, "result");
   check(listReaders(&env, lastObject) != nullptr, "reader list");
+  expectBalanced();
+}
+
+// ---- the process heap as cardprobe.dll sees it ----
+// cardprobe.dll's import of HeapAlloc is pointed at ours, which can fail one
+// chosen call (0 the next, 1 the one after, ...; -1 none).
+typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
+HeapAllocFn realHeapAlloc;
+int heapFailAt = -1;
+LPVOID WINAPI scriptedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+  if (heapFailAt >= 0 && heapFailAt-- == 0) return nullptr;
+  return realHeapAlloc(heap, flags, size);
+}
+
+// The import-address slot of `function` from `dll` in a loaded module, or null.
+void** importSlot(HMODULE module, const char* dll, const char* function) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return nullptr;
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+       ++imp) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+        base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+        return reinterpret_cast<void**>(&slots->u1.Function);
+    }
+  }
+  return nullptr;
+}
+
+bool scriptHeap(HMODULE dll) {
+  void** slot = importSlot(dll, "kernel32.dll", "HeapAlloc");
+  DWORD old = 0;
+  if (!slot || !VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return false;
+  realHeapAlloc = reinterpret_cast<HeapAllocFn>(*slot);
+  *slot = reinterpret_cast<void*>(&scriptedHeapAlloc);
+  VirtualProtect(slot, sizeof *slot, old, &old);
+  return true;
+}
+
+// cardprobe's own allocations fail: each native answers 5002 and leaves
+// nothing open; GetATR must not touch the record it could not get.
+void heapCases() {
+  struct Case {
+    const char* name;
+    int native;  // 0 ListReaders, 1 GetATR, 2 SelectApplet
+    int failAt;
+    LONG list;
+    int code;
+    int sent;  // commands that reach the card
+  } cases[] = {
+      {"ListReaders: the list", 0, 0, 0, 5002, 0},
+      {"ListReaders: the empty list", 0, 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 5002, 0},
+      {"GetATR: the card record", 1, 0, 0, 5002, 0},
+      {"SelectApplet: the receive buffer", 2, 0, 0, 5002, 0},
+  };
+  for (const Case& c : cases) {
+    currentCase = std::string("out of heap, ") + c.name;
+    FakeCardScript s = baseScript();
+    s.listResult = c.list;
+    s.protocol = SCARD_PROTOCOL_T1;
+    setBytes(s.answers[0].bytes, &s.answers[0].length, "9000");
+    s.answerCount = 1;
+    configure(&s);
+    FakeObject self{true, -1};
+    lastObject = reinterpret_cast<jobject>(&self);
+    jstring reader = NewStringUTF(&env, "Reader One"), aid = NewStringUTF(&env, "A0 00 00 00 03");
+    openFrame();
+    heapFailAt = c.failAt;
+    if (c.native == 0) {
+      check(listReaders(&env, lastObject) == nullptr, "array");
+    } else if (c.native == 1) {
+      check(getAtr(&env, lastObject, reader) == nullptr, "ATR");
+    } else {
+      checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), c.code, "result");
+    }
+    checkEq(heapFailAt, -1, "the failing allocation was made");
+    heapFailAt = -1;
+    checkEq(self.errorCode, c.code, "ErrorCode");
+    checkEq(journal()->commandCount, c.sent, "commands sent");
+    expectBalanced();
+  }
+}
+
+// The Java side runs out of memory while a native builds its answer: the
+// answer is null, ErrorCode says 5002, and no exception is left to the caller.
+void outOfMemoryCases() {
+  FakeCardScript s = baseScript();
+  configure(&s);
+  FakeObject self{true, -1};
+  lastObject = reinterpret_cast<jobject>(&self);
+  currentCase = "ListReaders: the second name cannot be made";
+  openFrame();
+  stringBudget = 1;
+  check(listReaders(&env, lastObject) == nullptr, "array after a failed name");
+  stringBudget = -1;
+  checkEq(self.errorCode, 5002, "ErrorCode");
+  expectBalanced();
+  currentCase = "GetATR: the text cannot be made";
+  self.errorCode = -1;
+  jstring reader = NewStringUTF(&env, "Reader One");
+  openFrame();
+  stringBudget = 0;
+  check(getAtr(&env, lastObject, reader) == nullptr, "ATR after a failed string");
+  stringBudget = -1;
+  checkEq(self.errorCode, 5002, "ErrorCode");
   expectBalanced();
 }
 
@@ -408,6 +567,11 @@ int main() {
   atrCases();
   selectCases();
   missingFieldCase();
+  outOfMemoryCases();
+  if (scriptHeap(dll))
+    heapCases();
+  else
+    check(false, "cardprobe.dll imports no HeapAlloc to script");
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed ? 1 : 0;
 }

@@ -195,6 +195,7 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
 }
 
 int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
+    ErrQueueMark errMark;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
@@ -215,6 +216,7 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
 }
 
 int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
+    ErrQueueMark errMark;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
     int rc = storeOf(&store, storeHandle);
@@ -230,6 +232,7 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
 }
 
 int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
+    ErrQueueMark errMark;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
     int rc = storeOf(&store, storeHandle);

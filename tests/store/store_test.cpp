@@ -2,6 +2,10 @@
 // the replacement of equivalent CRLs and the two CRL lookups.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <openssl/err.h>
+
 #include "store_support.h"
 
 using namespace storetest;
@@ -286,6 +290,61 @@ TEST(StoreProcedure, RunsUnderX509VerifyCert) {
         EXPECT_EQ(X509_STORE_CTX_get_error(ctx), row.x509VerifyCertError);
         X509_STORE_CTX_free(ctx);
     }
+}
+
+// The reasons OpenSSL queues while we read a damaged block, check a signature
+// that fails or look up an unknown attribute are answered by our codes; they
+// must not stay behind for the host, whose own entries stay as they were.
+// (The handles are decoded beforehand: decoding starts on a clean queue.)
+TEST(StoreErrors, QueueLeftAsFound) {
+    const std::string certs = pemList(kStore);
+    // Base64 that decodes, but not to a certificate.
+    const std::string notACert = certs + "-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n-----END CERTIFICATE-----\n";
+    const std::string badCrl = pemList({"crl.inter.badsig.pem"});
+    HandleOwner store, crl(decodePem(TQXCRYPT_KIND_CRL, "crl.inter.badsig.pem"));
+    HandleOwner badsig(decodePem(TQXCRYPT_KIND_CERTIFICATE, "badsig.leaf.pem"));
+    HandleOwner good(decodePem(TQXCRYPT_KIND_CERTIFICATE, "good.leaf.pem"));
+    ASSERT_EQ(loadStore(store, kStore, {}), 0);
+    ASSERT_TRUE(crl.get() && badsig.get() && good.get());
+    struct Row {
+        const char *name;
+        int expected;
+        std::function<int()> op;
+    } rows[] = {
+        {"load, unreadable second block", 0,
+         [&] {
+             HandleOwner s;
+             int rc = TQXCrypt_LoadStore(s.out(), notACert.c_str(), nullptr);
+             return rc == 0 && certCount(s) == 2 ? 0 : -1;
+         }},
+        {"load, CRL signature", TQ_RTN_CRL_SIGNATURE,
+         [&] {
+             HandleOwner s;
+             return TQXCrypt_LoadStore(s.out(), certs.c_str(), badCrl.c_str());
+         }},
+        {"add CRL, signature", TQ_RTN_CRL_SIGNATURE, [&] { return TQXCrypt_AddCRLToStore(store.get(), crl.get()); }},
+        {"verify, bad signature", TQ_RTN_CERT_SIGNATURE,
+         [&] { return TQXCrypt_VerifyCertChain(badsig.get(), store.get(), 0, 0); }},
+        {"rule text, unknown attribute", TQ_RTN_CERT_REJECTED,
+         [&] { return TQXCrypt_ValidateCertificate(good.get(), "Nonsense=1", -1); }},
+        {"rule text, unknown attribute (Ex)", TQ_RTN_CERT_REJECTED,
+         [&] { return TQXCrypt_ValidateCertificateEx(good.get(), nullptr, "no such name=1", 0); }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        for (bool hostEntry : {false, true}) {
+            ERR_clear_error();
+            if (hostEntry) ERR_raise(ERR_LIB_USER, 42);
+            EXPECT_EQ(row.op(), row.expected);
+            if (hostEntry) {
+                unsigned long e = ERR_get_error();
+                EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_USER);
+                EXPECT_EQ(ERR_GET_REASON(e), 42);
+            }
+            EXPECT_EQ(ERR_peek_error(), 0UL) << ERR_error_string(ERR_peek_error(), nullptr);
+        }
+    }
+    ERR_clear_error();
 }
 
 }  // namespace

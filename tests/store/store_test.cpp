@@ -347,4 +347,52 @@ TEST(StoreErrors, QueueLeftAsFound) {
     ERR_clear_error();
 }
 
+// Hostile PEM lists: markers cut off, mislabelled or nested, and blocks that
+// decode to something else. Reading ends at the first block it cannot take.
+TEST(StoreLoad, HostileLists) {
+    const std::string root = tqtest::readText(chainFile("root.pem"));
+    const std::string crl = tqtest::readText(chainFile("crl.inter.pem"));
+    const std::string body = root.substr(root.find('\n') + 1, root.find("-----END") - root.find('\n') - 1);
+    const std::string begin = "-----BEGIN CERTIFICATE-----\n", end = "-----END CERTIFICATE-----\n";
+    struct Row {
+        const char *name;
+        std::string certs;
+        int expected, count;
+        int asCrlList;  // the same text as a CRL list, its labels turned into CRL labels
+    } rows[] = {
+        {"BEGIN without END", begin + body, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END of another label", begin + body + "-----END X509 CRL-----\n", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"empty body", begin + end, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END cut short", begin + body + "-----END CERTIFICATE----", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"label in lower case", "-----BEGIN certificate-----\n" + body + "-----END certificate-----\n",
+         TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"longer label", "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n",
+         TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"a CRL in the certificate list", crl, TQ_RTN_BAD_CERTIFICATE, 0, 0},
+        {"CRL body under a certificate label",
+         begin + crl.substr(crl.find('\n') + 1, crl.find("-----END") - crl.find('\n') - 1) + end,
+         TQ_RTN_BAD_CERTIFICATE, 0, 0},
+        {"nested BEGIN", begin + begin + body + end, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"dashes only", std::string(5000, '-'), TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"good block, then BEGIN without END", root + begin + body, 0, 1, TQ_RTN_BAD_CRL},
+        {"good block, then dashes", root + std::string(3000, '-'), 0, 1, TQ_RTN_BAD_CRL},
+        {"white space of every kind around blocks", " \t\r\n\v\f" + root + "\n\n\t " + root, 0, 1, TQ_RTN_BAD_CRL},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleOwner store;
+        EXPECT_EQ(TQXCrypt_LoadStore(store.out(), row.certs.c_str(), nullptr), row.expected);
+        EXPECT_EQ(store.get() != nullptr, row.expected == 0);
+        if (store.get()) {
+            EXPECT_EQ(certCount(store), row.count);
+        }
+        HandleOwner withCrls;
+        std::string certs = pemList(kStore);
+        std::string asCrls = row.certs;
+        for (size_t at; (at = asCrls.find("CERTIFICATE-----")) != std::string::npos;)
+            asCrls.replace(at, 16, "X509 CRL-----");
+        EXPECT_EQ(TQXCrypt_LoadStore(withCrls.out(), certs.c_str(), asCrls.c_str()), row.asCrlList);
+    }
+}
+
 }  // namespace

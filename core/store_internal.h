@@ -50,7 +50,7 @@ bool tqxCryptIssued(X509 *issuer, X509 *subject);
 X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject);
 
 // Our mark of a certificate whose signature was verified, bound to the
-// issuer certificate that verified it.
+// issuer certificate that verified it and to the certificate's encoding then.
 bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer);
 void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer);
 

@@ -234,6 +234,24 @@ TEST(StoreVerifiedMark, BoundToTheIssuer) {
     EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), genuine.get(), 0, 0), 0);
 }
 
+// Nor does it survive a change of the certificate object's own signature:
+// a certificate re-signed in place after it verified is checked again.
+TEST(StoreVerifiedMark, BoundToTheCertificate) {
+    HandleOwner store;
+    ASSERT_EQ(loadStore(store, kStore, {}), 0);
+    HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, "good.leaf.pem"));
+    ASSERT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), 0);
+    const ASN1_BIT_STRING *signature = nullptr;
+    X509_get0_signature(&signature, nullptr, certOf(leaf));
+    auto *bits = const_cast<ASN1_BIT_STRING *>(signature);
+    ASSERT_GT(ASN1_STRING_length(bits), 0);
+    auto *last = const_cast<unsigned char *>(ASN1_STRING_get0_data(bits)) + ASN1_STRING_length(bits) - 1;
+    *last ^= 1;
+    EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), TQ_RTN_CERT_SIGNATURE);
+    *last ^= 1;
+    EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), 0);
+}
+
 // The mark spares the signature only: every verification compares the dates
 // with its own check time.
 TEST(StoreVerifiedMark, DatesAreAlwaysChecked) {

@@ -149,6 +149,7 @@ int tqxCryptValidateCert(X509 *certificate, time_t when) {
 }
 
 int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRules, int time) {
+    ErrQueueMark errMark;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;
@@ -159,6 +160,7 @@ int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRul
 
 int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectRules, const char *issuerRules,
                                    int flags) {
+    ErrQueueMark errMark;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;

@@ -94,6 +94,26 @@ int storeOf(X509_STORE **store, TQXCRYPT_HANDLE *handle) {
     return tqxCryptGetHandleOf(reinterpret_cast<void **>(store), handle, TQXCRYPT_KIND_STORE, nullptr);
 }
 
+// 1 added, 0 an identical certificate is there, -1 no memory: the exported
+// helper answers 0 for both refusals, our own callers tell them apart.
+int addCertEntry(X509_STORE *store, X509 *certificate) {
+    X509ObjectPtr entry(X509_OBJECT_new());
+    if (!entry || !X509_OBJECT_set1_X509(entry.get(), certificate)) return -1;
+    if (!X509_STORE_lock(store)) return -1;
+    STACK_OF(X509_OBJECT) *list = X509_STORE_get0_objects(store);
+    int rc;
+    if (X509_OBJECT_retrieve_match1(list, entry.get())) {
+        rc = 0;
+    } else if (sk_X509_OBJECT_push(list, entry.get()) > 0) {
+        entry.release();
+        rc = 1;
+    } else {
+        rc = -1;
+    }
+    X509_STORE_unlock(store);
+    return rc;
+}
+
 int loadCertificates(X509_STORE *store, const char *text) {
     ByteCursor c(text, std::strlen(text));
     int rc = TQ_RTN_BAD_CERTIFICATE;
@@ -102,7 +122,7 @@ int loadCertificates(X509_STORE *store, const char *text) {
     while (getDERfromPEM(c, "CERTIFICATE", &der, &length)) {
         X509Ptr cert(decodeDer<X509, d2i_X509>(der, length));
         if (!cert) break;
-        if (tqxCrypt_X509_STORE_add_cert1(store, cert.get()) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (addCertEntry(store, cert.get()) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
     }
     return rc;
@@ -160,21 +180,7 @@ X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJEC
 }
 
 int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) {
-    X509ObjectPtr entry(X509_OBJECT_new());
-    if (!entry || !X509_OBJECT_set1_X509(entry.get(), certificate)) return -1;
-    if (!X509_STORE_lock(store)) return -1;
-    STACK_OF(X509_OBJECT) *list = X509_STORE_get0_objects(store);
-    int rc;
-    if (X509_OBJECT_retrieve_match1(list, entry.get())) {
-        rc = 0;
-    } else if (sk_X509_OBJECT_push(list, entry.get()) > 0) {
-        entry.release();
-        rc = 1;
-    } else {
-        rc = -1;
-    }
-    X509_STORE_unlock(store);
-    return rc;
+    return addCertEntry(store, certificate) > 0 ? 1 : 0;
 }
 
 int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
@@ -195,6 +201,7 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
 }
 
 int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
+    ErrQueueMark errMark;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
@@ -215,6 +222,7 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
 }
 
 int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
+    ErrQueueMark errMark;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
     int rc = storeOf(&store, storeHandle);
@@ -222,7 +230,7 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
     rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&cert), certHandle, TQXCRYPT_KIND_CERTIFICATE,
                              tqxCryptASN1CertificateMethod());
     if (rc != TQ_RTN_OK) return rc;
-    if (tqxCrypt_X509_STORE_add_cert1(store, cert) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (addCertEntry(store, cert) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // The store holds its own reference (or an identical certificate).
     X509_free(cert);
     certHandle->object = nullptr;
@@ -230,6 +238,7 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
 }
 
 int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
+    ErrQueueMark errMark;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
     int rc = storeOf(&store, storeHandle);

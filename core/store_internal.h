@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
 #include "internal.h"
@@ -11,6 +12,18 @@
 
 // White space as isspace classifies it; -1 (the end of a cursor) is none.
 inline bool tqIsSpace(int c) { return c >= 0 && std::isspace(c); }
+
+// The reasons OpenSSL queues under an exported store or rule operation
+// (unreadable blocks, failed signature checks, unknown names) are answered by
+// its result code; they are taken off again so that the host finds the queue
+// as it left it.
+class ErrQueueMark {
+public:
+    ErrQueueMark() { ERR_set_mark(); }
+    ~ErrQueueMark() { ERR_pop_to_mark(); }
+    ErrQueueMark(const ErrQueueMark &) = delete;
+    ErrQueueMark &operator=(const ErrQueueMark &) = delete;
+};
 
 using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
 using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
@@ -37,7 +50,7 @@ bool tqxCryptIssued(X509 *issuer, X509 *subject);
 X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject);
 
 // Our mark of a certificate whose signature was verified, bound to the
-// issuer certificate that verified it.
+// issuer certificate that verified it and to the certificate's encoding then.
 bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer);
 void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer);
 

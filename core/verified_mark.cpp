@@ -1,7 +1,9 @@
 // Our mark on a certificate object whose signature a chain walk has verified.
-// It lives in the certificate's ex_data and names the issuer certificate (by
-// its SHA-256 fingerprint) whose key verified it, so the signature check is
-// skipped only when the same issuer comes round again.
+// It lives in the certificate's ex_data and names, by SHA-256 fingerprints,
+// the issuer certificate whose key verified it and the certificate as it was
+// then, so the signature check is skipped only when the same issuer comes
+// round again and the certificate was not re-signed or changed meanwhile.
+#include <cstring>
 #include <mutex>
 
 #include <openssl/crypto.h>
@@ -13,6 +15,7 @@ namespace {
 
 struct VerifiedMark {
     unsigned char issuer[SHA256_DIGEST_LENGTH];
+    unsigned char subject[SHA256_DIGEST_LENGTH];
 };
 
 void freeMark(void *, void *mark, CRYPTO_EX_DATA *, int, long, void *) { OPENSSL_free(mark); }
@@ -36,18 +39,18 @@ bool fingerprint(X509 *cert, unsigned char out[SHA256_DIGEST_LENGTH]) {
 bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer) {
     int index = markIndex();
     if (index < 0) return false;
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    if (!fingerprint(issuer, digest)) return false;
+    VerifiedMark now;
+    if (!fingerprint(issuer, now.issuer) || !fingerprint(subject, now.subject)) return false;
     std::lock_guard<std::mutex> guard(g_markLock);
     auto *mark = static_cast<const VerifiedMark *>(X509_get_ex_data(subject, index));
-    return mark && CRYPTO_memcmp(mark->issuer, digest, sizeof digest) == 0;
+    return mark && CRYPTO_memcmp(mark, &now, sizeof now) == 0;
 }
 
 void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer) {
     int index = markIndex();
     if (index < 0) return;
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    if (!fingerprint(issuer, digest)) return;
+    VerifiedMark now;
+    if (!fingerprint(issuer, now.issuer) || !fingerprint(subject, now.subject)) return;
     std::lock_guard<std::mutex> guard(g_markLock);
     auto *mark = static_cast<VerifiedMark *>(X509_get_ex_data(subject, index));
     if (!mark) {
@@ -59,5 +62,5 @@ void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer) {
             return;
         }
     }
-    std::memcpy(mark->issuer, digest, sizeof digest);
+    *mark = now;
 }

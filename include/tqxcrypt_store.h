@@ -34,9 +34,9 @@ TQ_API int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDL
                                     int time);
 
 /* Helpers on OpenSSL objects. GetCertificateChain with flag 0x200 needs the
- * chain to reach a self-issued certificate. add_cert1: 1 added, 0 an identical certificate
- * is there, -1 no memory. add_crl1: 1 added (an equivalent CRL replaced),
- * 0 no memory. */
+ * chain to reach a self-issued certificate. add_cert1: 1 added, 0 refused (an
+ * identical certificate is there, or no memory). add_crl1: 1 added (an
+ * equivalent CRL replaced), 0 no memory. */
 TQ_API int tqxCryptGetCertificateChain(struct x509_store_st *store, struct x509_st *certificate,
                                        int flags, struct stack_st_X509 **chain, int *count);
 TQ_API struct x509_st *tqxCryptGetLeafCert(struct stack_st_X509 *certificates);

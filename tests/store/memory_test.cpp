@@ -83,6 +83,22 @@ TEST(StoreMemory, AddCertificate) {
     EXPECT_TRUE(sawFailure);
 }
 
+// The helper answers 1 or 0 only, as its callers test it: a refusal for want
+// of memory is a refusal.
+TEST(StoreMemory, AddCertHelper) {
+    bool sawRefusal = false;
+    eachAllocationFails([&](long k, bool *reached) {
+        SCOPED_TRACE(k);
+        HandleOwner store, cert(decodePem(TQXCRYPT_KIND_CERTIFICATE, "inter.pem"));
+        ASSERT_EQ(loadStore(store, {"root.pem"}, {}), 0);
+        int rc = withFailure(k, reached, [&] { return tqxCrypt_X509_STORE_add_cert1(storeOf(store), certOf(cert)); });
+        EXPECT_TRUE(rc == 0 || rc == 1) << rc;
+        if (rc == 0) sawRefusal = true;
+        EXPECT_EQ(countObjects(storeOf(store), X509_LU_X509), rc == 1 ? 2 : 1);
+    });
+    EXPECT_TRUE(sawRefusal);
+}
+
 TEST(StoreMemory, AddCrl) {
     bool sawMemoryCode = false;
     eachAllocationFails([&](long k, bool *reached) {

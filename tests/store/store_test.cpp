@@ -2,6 +2,10 @@
 // the replacement of equivalent CRLs and the two CRL lookups.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <openssl/err.h>
+
 #include "store_support.h"
 
 using namespace storetest;
@@ -230,6 +234,24 @@ TEST(StoreVerifiedMark, BoundToTheIssuer) {
     EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), genuine.get(), 0, 0), 0);
 }
 
+// Nor does it survive a change of the certificate object's own signature:
+// a certificate re-signed in place after it verified is checked again.
+TEST(StoreVerifiedMark, BoundToTheCertificate) {
+    HandleOwner store;
+    ASSERT_EQ(loadStore(store, kStore, {}), 0);
+    HandleOwner leaf(decodePem(TQXCRYPT_KIND_CERTIFICATE, "good.leaf.pem"));
+    ASSERT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), 0);
+    const ASN1_BIT_STRING *signature = nullptr;
+    X509_get0_signature(&signature, nullptr, certOf(leaf));
+    auto *bits = const_cast<ASN1_BIT_STRING *>(signature);
+    ASSERT_GT(ASN1_STRING_length(bits), 0);
+    auto *last = const_cast<unsigned char *>(ASN1_STRING_get0_data(bits)) + ASN1_STRING_length(bits) - 1;
+    *last ^= 1;
+    EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), TQ_RTN_CERT_SIGNATURE);
+    *last ^= 1;
+    EXPECT_EQ(TQXCrypt_VerifyCertChain(leaf.get(), store.get(), 0, 0), 0);
+}
+
 // The mark spares the signature only: every verification compares the dates
 // with its own check time.
 TEST(StoreVerifiedMark, DatesAreAlwaysChecked) {
@@ -285,6 +307,109 @@ TEST(StoreProcedure, RunsUnderX509VerifyCert) {
         EXPECT_EQ(X509_verify_cert(ctx) > 0, row.x509VerifyCertError == X509_V_OK);
         EXPECT_EQ(X509_STORE_CTX_get_error(ctx), row.x509VerifyCertError);
         X509_STORE_CTX_free(ctx);
+    }
+}
+
+// The reasons OpenSSL queues while we read a damaged block, check a signature
+// that fails or look up an unknown attribute are answered by our codes; they
+// must not stay behind for the host, whose own entries stay as they were.
+// (The handles are decoded beforehand: decoding starts on a clean queue.)
+TEST(StoreErrors, QueueLeftAsFound) {
+    const std::string certs = pemList(kStore);
+    // Base64 that decodes, but not to a certificate.
+    const std::string notACert = certs + "-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n-----END CERTIFICATE-----\n";
+    const std::string badCrl = pemList({"crl.inter.badsig.pem"});
+    HandleOwner store, crl(decodePem(TQXCRYPT_KIND_CRL, "crl.inter.badsig.pem"));
+    HandleOwner badsig(decodePem(TQXCRYPT_KIND_CERTIFICATE, "badsig.leaf.pem"));
+    HandleOwner good(decodePem(TQXCRYPT_KIND_CERTIFICATE, "good.leaf.pem"));
+    ASSERT_EQ(loadStore(store, kStore, {}), 0);
+    ASSERT_TRUE(crl.get() && badsig.get() && good.get());
+    struct Row {
+        const char *name;
+        int expected;
+        std::function<int()> op;
+    } rows[] = {
+        {"load, unreadable second block", 0,
+         [&] {
+             HandleOwner s;
+             int rc = TQXCrypt_LoadStore(s.out(), notACert.c_str(), nullptr);
+             return rc == 0 && certCount(s) == 2 ? 0 : -1;
+         }},
+        {"load, CRL signature", TQ_RTN_CRL_SIGNATURE,
+         [&] {
+             HandleOwner s;
+             return TQXCrypt_LoadStore(s.out(), certs.c_str(), badCrl.c_str());
+         }},
+        {"add CRL, signature", TQ_RTN_CRL_SIGNATURE, [&] { return TQXCrypt_AddCRLToStore(store.get(), crl.get()); }},
+        {"verify, bad signature", TQ_RTN_CERT_SIGNATURE,
+         [&] { return TQXCrypt_VerifyCertChain(badsig.get(), store.get(), 0, 0); }},
+        {"rule text, unknown attribute", TQ_RTN_CERT_REJECTED,
+         [&] { return TQXCrypt_ValidateCertificate(good.get(), "Nonsense=1", -1); }},
+        {"rule text, unknown attribute (Ex)", TQ_RTN_CERT_REJECTED,
+         [&] { return TQXCrypt_ValidateCertificateEx(good.get(), nullptr, "no such name=1", 0); }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        for (bool hostEntry : {false, true}) {
+            ERR_clear_error();
+            if (hostEntry) ERR_raise(ERR_LIB_USER, 42);
+            EXPECT_EQ(row.op(), row.expected);
+            if (hostEntry) {
+                unsigned long e = ERR_get_error();
+                EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_USER);
+                EXPECT_EQ(ERR_GET_REASON(e), 42);
+            }
+            EXPECT_EQ(ERR_peek_error(), 0UL) << ERR_error_string(ERR_peek_error(), nullptr);
+        }
+    }
+    ERR_clear_error();
+}
+
+// Hostile PEM lists: markers cut off, mislabelled or nested, and blocks that
+// decode to something else. Reading ends at the first block it cannot take.
+TEST(StoreLoad, HostileLists) {
+    const std::string root = tqtest::readText(chainFile("root.pem"));
+    const std::string crl = tqtest::readText(chainFile("crl.inter.pem"));
+    const std::string body = root.substr(root.find('\n') + 1, root.find("-----END") - root.find('\n') - 1);
+    const std::string begin = "-----BEGIN CERTIFICATE-----\n", end = "-----END CERTIFICATE-----\n";
+    struct Row {
+        const char *name;
+        std::string certs;
+        int expected, count;
+        int asCrlList;  // the same text as a CRL list, its labels turned into CRL labels
+    } rows[] = {
+        {"BEGIN without END", begin + body, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END of another label", begin + body + "-----END X509 CRL-----\n", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"empty body", begin + end, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END cut short", begin + body + "-----END CERTIFICATE----", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"label in lower case", "-----BEGIN certificate-----\n" + body + "-----END certificate-----\n",
+         TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"longer label", "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n",
+         TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"a CRL in the certificate list", crl, TQ_RTN_BAD_CERTIFICATE, 0, 0},
+        {"CRL body under a certificate label",
+         begin + crl.substr(crl.find('\n') + 1, crl.find("-----END") - crl.find('\n') - 1) + end,
+         TQ_RTN_BAD_CERTIFICATE, 0, 0},
+        {"nested BEGIN", begin + begin + body + end, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"dashes only", std::string(5000, '-'), TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"good block, then BEGIN without END", root + begin + body, 0, 1, TQ_RTN_BAD_CRL},
+        {"good block, then dashes", root + std::string(3000, '-'), 0, 1, TQ_RTN_BAD_CRL},
+        {"white space of every kind around blocks", " \t\r\n\v\f" + root + "\n\n\t " + root, 0, 1, TQ_RTN_BAD_CRL},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        HandleOwner store;
+        EXPECT_EQ(TQXCrypt_LoadStore(store.out(), row.certs.c_str(), nullptr), row.expected);
+        EXPECT_EQ(store.get() != nullptr, row.expected == 0);
+        if (store.get()) {
+            EXPECT_EQ(certCount(store), row.count);
+        }
+        HandleOwner withCrls;
+        std::string certs = pemList(kStore);
+        std::string asCrls = row.certs;
+        for (size_t at; (at = asCrls.find("CERTIFICATE-----")) != std::string::npos;)
+            asCrls.replace(at, 16, "X509 CRL-----");
+        EXPECT_EQ(TQXCrypt_LoadStore(withCrls.out(), certs.c_str(), asCrls.c_str()), row.asCrlList);
     }
 }
 

@@ -364,7 +364,8 @@ struct IdSearch {
     IdSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool withKeyType)
         : objectClass(cls), isPrivate(object->isPrivate) {
         const TQXP11_BYTES &id = object->valueRecord->first;
-        CK_ULONG idLength = id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+        // The counted NUL lies in the caller's buffer; no buffer has none.
+        CK_ULONG idLength = id.data ? id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0) : 0;
         attributes[count++] = {CKA_CLASS, &objectClass, sizeof objectClass};
         attributes[count++] = {CKA_TOKEN, &token, sizeof token};
         attributes[count++] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};

@@ -409,6 +409,14 @@ TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
     ASSERT_EQ(shim::state().idLengths.size(), 1u);
     EXPECT_EQ(shim::state().idLengths[0], 3u);
     EXPECT_EQ(shim::state().keyTypeLengths.at(0), 8u);
+    // An ID record without bytes is searched as an empty ID, never as one
+    // byte read from nowhere.
+    TQXP11_VALUE none{};
+    ReadObject byNoId("", TQXP11_KIND_CERTIFICATE, false);
+    byNoId.searchFor(&none);
+    EXPECT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &byNoId.object), TQP11_RTN_OBJECT_NOT_EXIST);
+    ASSERT_EQ(shim::state().idLengths.size(), 2u);
+    EXPECT_EQ(shim::state().idLengths[1], 0u);
     ReadObject byLabel(std::string(255, 'x'), TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_OBJECT_NOT_EXIST);
     EXPECT_EQ(shim::state().labelLengths.back(), 256u);

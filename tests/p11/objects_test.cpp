@@ -253,6 +253,15 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     TQXP11_OBJECT priObject = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     EXPECT_EQ(TQXP11_WriteObject(&readOnly, &priObject, 0), TQP11_RTN_USER_NOT_LOGGED_IN);
     EXPECT_EQ(TQXP11_SessionClose(&readOnly), 0);
+
+    // Key bytes counted but not given.
+    TQXP11_VALUE missing{};
+    missing.secret.value = {nullptr, 8};
+    for (CK_ULONG kind : {CK_ULONG(TQXP11_KIND_DES), CK_ULONG(TQXP11_KIND_RC4)}) {
+        TQXP11_OBJECT noBytes = describe("no bytes", kind, false, &missing);
+        EXPECT_EQ(TQXP11_WriteObject(&session, &noBytes, 0), TQP11_RTN_ARGUMENTS_BAD) << kind;
+        EXPECT_EQ(TQXP11_WriteSessionObject(&session, &noBytes, 0), TQP11_RTN_ARGUMENTS_BAD) << kind;
+    }
 }
 
 TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {

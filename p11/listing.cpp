@@ -52,7 +52,7 @@ Result readKeyType(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, CK_KEY_TYPE
 // value record; every other failure is the listing's failure.
 Result readEntry(TQXP11_SESSION *session, TQXP11_OBJECT *entry) {
     CK_OBJECT_CLASS cls = 0;
-    char label[TQXP11_LABEL_SIZE];
+    char label[TQXP11_LABEL_SIZE] = {};
     CK_ATTRIBUTE head[3] = {{CKA_CLASS, &cls, sizeof cls},
                             {CKA_LABEL, label, sizeof label},
                             {CKA_PRIVATE, &entry->isPrivate, sizeof entry->isPrivate}};

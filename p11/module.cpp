@@ -97,8 +97,11 @@ Result readSlots(TQXP11_CONTEXT *context, TQXP11_MODULE *module) {
     if (slotCount == 0) return CKR_TOKEN_NOT_PRESENT;
     tqp11::SystemPtr<CK_SLOT_ID> slots(static_cast<CK_SLOT_ID *>(std::calloc(slotCount, sizeof(CK_SLOT_ID))));
     if (!slots) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
+    const CK_ULONG capacity = slotCount;
     rv = module->C_GetSlotList(CK_TRUE, slots.get(), &slotCount);
     if (rv != CKR_OK) return rv;
+    // Only the IDs that fit were written, whatever count comes back.
+    if (slotCount > capacity) slotCount = capacity;
     if (slotCount == 0) return CKR_TOKEN_NOT_PRESENT;
     context->slotList = slots.release();
     context->slotCount = slotCount;

@@ -1,6 +1,8 @@
 // Token objects: the search every object operation uses, the readers by
 // label and by CKA_ID, the RSA components of a key, and releasing a record.
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <ctime>
 
 #include "tokenlayer.h"
@@ -22,8 +24,12 @@ Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchM
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     Result rv = module->C_FindObjectsInit(session->sessionHandle, search, attributeCount);
     if (rv != CKR_OK) return rv;
+    // Slots the module leaves unwritten hold no stale handle.
+    std::fill(std::begin(handles), std::end(handles), CK_OBJECT_HANDLE(0));
     rv = module->C_FindObjects(session->sessionHandle, handles, kSearchMax, found);
     module->C_FindObjectsFinal(session->sessionHandle);
+    // A module that claims more than it was asked for is not believed.
+    if (*found > kSearchMax) *found = kSearchMax;
     return rv;
 }
 
@@ -212,9 +218,15 @@ public:
         }
         return CKR_OK;
     }
-    // Lengths the module wrote on the second read.
-    void settle() {
-        for (size_t i = 0; i < n_; ++i) fields_[i].member(record_)->length = query_[i].ulValueLen;
+    // Lengths the module wrote on the second read; one beyond its buffer
+    // (or the unavailable mark) means the value did not fit.
+    Result settle() {
+        for (size_t i = 0; i < n_; ++i) {
+            TQXP11_BYTES *bytes = fields_[i].member(record_);
+            if (query_[i].ulValueLen > bytes->length) return CKR_BUFFER_TOO_SMALL;
+            bytes->length = query_[i].ulValueLen;
+        }
+        return CKR_OK;
     }
     TQXP11_VALUE *release() {
         TQXP11_VALUE *r = record_;
@@ -277,8 +289,8 @@ Result completeRead(TQXP11_SESSION *session, TQXP11_OBJECT *object, RecordBuilde
     if (rv == CKR_OK)
         rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
                                                   record.size());
+    if (rv == CKR_OK) rv = record.settle();
     if (rv != CKR_OK) return rv;
-    record.settle();
     object->valueRecord = record.release();
     return CKR_OK;
 }
@@ -352,7 +364,8 @@ struct IdSearch {
     IdSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool withKeyType)
         : objectClass(cls), isPrivate(object->isPrivate) {
         const TQXP11_BYTES &id = object->valueRecord->first;
-        CK_ULONG idLength = id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+        // The counted NUL lies in the caller's buffer; no buffer has none.
+        CK_ULONG idLength = id.data ? id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0) : 0;
         attributes[count++] = {CKA_CLASS, &objectClass, sizeof objectClass};
         attributes[count++] = {CKA_TOKEN, &token, sizeof token};
         attributes[count++] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
@@ -404,10 +417,11 @@ Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
         CK_ATTRIBUTE again[2] = {{CKA_MODULUS, key.modulus.data, key.modulus.length},
                                  {CKA_PUBLIC_EXPONENT, key.publicExponent.data, key.publicExponent.length}};
         rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, again, 2);
-        if (rv == CKR_OK) {
+        // An empty buffer only learns a length: what it holds stays as read.
+        if (rv == CKR_OK && key.modulus.data && again[0].ulValueLen <= key.modulus.length)
             key.modulus.length = again[0].ulValueLen;
+        if (rv == CKR_OK && key.publicExponent.data && again[1].ulValueLen <= key.publicExponent.length)
             key.publicExponent.length = again[1].ulValueLen;
-        }
     }
     return rv;
 }
@@ -490,10 +504,21 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         buffers[i].reset(static_cast<unsigned char *>(std::malloc(length)));
         if (!buffers[i]) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
         components[i].pValue = buffers[i].get();
+        // The module may fill only the buffer there is, not the length it
+        // reported before the cut.
+        components[i].ulValueLen = static_cast<CK_ULONG>(length);
     }
     rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
-    if (rv != CKR_OK) return rv;
-    for (size_t i = 0; i < kRsaComponents; ++i) *out[i] = buffers[i].release();
+    for (size_t i = 0; rv == CKR_OK && i < kRsaComponents; ++i)
+        if (buffers[i] && components[i].ulValueLen > static_cast<CK_ULONG>(*outLength[i])) rv = CKR_BUFFER_TOO_SMALL;
+    if (rv != CKR_OK) {
+        for (size_t i = 0; i < kRsaComponents; ++i) *outLength[i] = 0;
+        return rv;
+    }
+    for (size_t i = 0; i < kRsaComponents; ++i) {
+        if (buffers[i]) *outLength[i] = static_cast<int>(components[i].ulValueLen);
+        *out[i] = buffers[i].release();
+    }
     return CKR_OK;
 }
 

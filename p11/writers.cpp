@@ -213,6 +213,10 @@ Result writeObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags, bo
     bool other = kind == TQXP11_KIND_DATA || kind == TQXP11_KIND_CERTIFICATE || kind == TQXP11_KIND_RSA_PUBLIC ||
                  kind == TQXP11_KIND_RSA_PRIVATE;
     if (!secret && (secretOnly || !other)) return CKR_FUNCTION_NOT_SUPPORTED;
+    // Key bytes counted but not given cannot be adjusted nor written.
+    if (secret && object->valueRecord && !object->valueRecord->secret.value.data &&
+        object->valueRecord->secret.value.length)
+        return CKR_ARGUMENTS_BAD;
     if (isDes(kind) && object->valueRecord) setOddParity(object);
     Result rv = checkWritable(session, object);
     if (rv != CKR_OK) return rv;
@@ -237,6 +241,7 @@ Result writeSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fl
         return CKR_FUNCTION_NOT_SUPPORTED;
     Result rv = checkWritable(session, object);
     if (rv != CKR_OK) return rv;
+    if (!object->valueRecord->secret.value.data && object->valueRecord->secret.value.length) return CKR_ARGUMENTS_BAD;
     return writeSessionSecretKey(session, object, flags);
 }
 

@@ -229,4 +229,14 @@ TEST_F(p11ShimListing, Rc4KeysAreListedWithTheirKind) {
     EXPECT_EQ(bytesOf(list.entries[0].valueRecord->secret.value), value);
 }
 
+TEST_F(p11ShimListing, HandlesBeyondTheSearchBoundAreNotRead) {
+    fill();
+    // The module claims far more handles than the 128 it was asked for.
+    shim::state().extraFound = 1000;
+    List list;
+    EXPECT_NE(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count), 0);
+    EXPECT_EQ(list.entries, nullptr);
+    EXPECT_EQ(list.count, 0u);
+}
+
 }  // namespace

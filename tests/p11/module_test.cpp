@@ -208,6 +208,19 @@ TEST_F(p11Lifecycle, FailingSecondSlotListFailsTheInit) {
     EXPECT_FALSE(stillLoaded(TQ_SHIM_MODULE));
 }
 
+TEST_F(p11Lifecycle, SlotCountBeyondTheListIsNotBelieved) {
+    CK_ULONG real = 0;
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label()), 0);
+    real = context.slotCount;
+    ASSERT_EQ(TQXP11_Final(&context), 0);
+    shim::state().extraSlots = 5;
+    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), 0);
+    EXPECT_EQ(context.slotCount, real);
+    CK_SLOT_INFO *infos = nullptr;
+    EXPECT_EQ(TQXP11_GetSlotInfo(&context, &infos), 0);
+    std::free(infos);
+}
+
 TEST_F(p11Lifecycle, FailingFinalizeStillUnloads) {
     ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), 0);
     shim::state().injections["C_Finalize"] = {CKR_FUNCTION_FAILED, 0, 1};

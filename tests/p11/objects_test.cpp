@@ -64,12 +64,44 @@ protected:
         return v == CK_TRUE;
     }
 
+    // A private RSA key whose components may be read.
+    TQXP11_OBJECT createOpenKey() {
+        // Our writer leaves CKA_EXTRACTABLE to the module, which keeps primes in;
+        // another program stores this one extractable.
+        CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+        CK_KEY_TYPE type = CKK_RSA;
+        CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+        char label[] = "open key";
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},          {CKA_KEY_TYPE, &type, sizeof type},
+                            {CKA_TOKEN, &yes, 1},                    {CKA_PRIVATE, &yes, 1},
+                            {CKA_SENSITIVE, &no, 1},                 {CKA_EXTRACTABLE, &yes, 1},
+                            {CKA_LABEL, label, sizeof label - 1},    {CKA_MODULUS, user.n.data(), user.n.size()},
+                            {CKA_PUBLIC_EXPONENT, user.e.data(), user.e.size()},
+                            {CKA_PRIVATE_EXPONENT, user.d.data(), user.d.size()},
+                            {CKA_PRIME_1, user.p.data(), user.p.size()}, {CKA_PRIME_2, user.q.data(), user.q.size()},
+                            {CKA_EXPONENT_1, user.dp.data(), user.dp.size()},
+                            {CKA_EXPONENT_2, user.dq.data(), user.dq.size()},
+                            {CKA_COEFFICIENT, user.qinv.data(), user.qinv.size()}};
+        TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true);
+        EXPECT_EQ(context.module->C_CreateObject(session.sessionHandle, t, sizeof t / sizeof t[0], &object.handle),
+                  CKR_OK);
+        return object;
+    }
+
     UserCredentials user;
 };
 
 class p11ShimObjects : public p11Objects {
 protected:
     const char *module() const override { return TQ_SHIM_MODULE; }
+    // Stores the fixture user's key as a private RSA key with this ID.
+    void storeUserKey(const std::string &label, Bytes &keyId) {
+        TQXP11_VALUE pri{};
+        pri.rsaPrivate = {bytes(keyId), bytes(user.n), bytes(user.e), bytes(user.d), bytes(user.p),
+                          bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
+        TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true, &pri);
+        ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), 0);
+    }
 };
 
 TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
@@ -221,6 +253,15 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     TQXP11_OBJECT priObject = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     EXPECT_EQ(TQXP11_WriteObject(&readOnly, &priObject, 0), TQP11_RTN_USER_NOT_LOGGED_IN);
     EXPECT_EQ(TQXP11_SessionClose(&readOnly), 0);
+
+    // Key bytes counted but not given.
+    TQXP11_VALUE missing{};
+    missing.secret.value = {nullptr, 8};
+    for (CK_ULONG kind : {CK_ULONG(TQXP11_KIND_DES), CK_ULONG(TQXP11_KIND_RC4)}) {
+        TQXP11_OBJECT noBytes = describe("no bytes", kind, false, &missing);
+        EXPECT_EQ(TQXP11_WriteObject(&session, &noBytes, 0), TQP11_RTN_ARGUMENTS_BAD) << kind;
+        EXPECT_EQ(TQXP11_WriteSessionObject(&session, &noBytes, 0), TQP11_RTN_ARGUMENTS_BAD) << kind;
+    }
 }
 
 TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
@@ -306,25 +347,8 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
 }
 
 TEST_F(p11Objects, RsaComponentsOfAnExtractableKey) {
-    // Our writer leaves CKA_EXTRACTABLE to the module, which keeps primes in;
-    // another program stores this one extractable.
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    CK_KEY_TYPE type = CKK_RSA;
-    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
-    char label[] = "open key";
-    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},          {CKA_KEY_TYPE, &type, sizeof type},
-                        {CKA_TOKEN, &yes, 1},                    {CKA_PRIVATE, &yes, 1},
-                        {CKA_SENSITIVE, &no, 1},                 {CKA_EXTRACTABLE, &yes, 1},
-                        {CKA_LABEL, label, sizeof label - 1},    {CKA_MODULUS, user.n.data(), user.n.size()},
-                        {CKA_PUBLIC_EXPONENT, user.e.data(), user.e.size()},
-                        {CKA_PRIVATE_EXPONENT, user.d.data(), user.d.size()},
-                        {CKA_PRIME_1, user.p.data(), user.p.size()}, {CKA_PRIME_2, user.q.data(), user.q.size()},
-                        {CKA_EXPONENT_1, user.dp.data(), user.dp.size()},
-                        {CKA_EXPONENT_2, user.dq.data(), user.dq.size()},
-                        {CKA_COEFFICIENT, user.qinv.data(), user.qinv.size()}};
-    TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true);
-    ASSERT_EQ(context.module->C_CreateObject(session.sessionHandle, t, sizeof t / sizeof t[0], &object.handle),
-              CKR_OK);
+    TQXP11_OBJECT object = createOpenKey();
+    ASSERT_NE(object.handle, 0u);
     unsigned char *parts[7] = {};
     int lengths[7] = {};
     ASSERT_EQ(TQXP11_RSAKEY_AttrValue(&session, &object, &parts[0], &lengths[0], &parts[1], &lengths[1], &parts[2],
@@ -394,6 +418,14 @@ TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
     ASSERT_EQ(shim::state().idLengths.size(), 1u);
     EXPECT_EQ(shim::state().idLengths[0], 3u);
     EXPECT_EQ(shim::state().keyTypeLengths.at(0), 8u);
+    // An ID record without bytes is searched as an empty ID, never as one
+    // byte read from nowhere.
+    TQXP11_VALUE none{};
+    ReadObject byNoId("", TQXP11_KIND_CERTIFICATE, false);
+    byNoId.searchFor(&none);
+    EXPECT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &byNoId.object), TQP11_RTN_OBJECT_NOT_EXIST);
+    ASSERT_EQ(shim::state().idLengths.size(), 2u);
+    EXPECT_EQ(shim::state().idLengths[1], 0u);
     ReadObject byLabel(std::string(255, 'x'), TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_OBJECT_NOT_EXIST);
     EXPECT_EQ(shim::state().labelLengths.back(), 256u);
@@ -409,11 +441,7 @@ TEST_F(p11ShimObjects, PrivateObjectWithoutLoginAsksTheModuleNothing) {
 
 TEST_F(p11ShimObjects, ZeroModulusIsReadAgainAfterAPause) {
     Bytes keyId = {0x99};
-    TQXP11_VALUE pri{};
-    pri.rsaPrivate = {bytes(keyId), bytes(user.n), bytes(user.e), bytes(user.d), bytes(user.p),
-                      bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
-    TQXP11_OBJECT object = describe("fresh key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), 0);
+    storeUserKey("fresh key", keyId);
 
     for (int zeroReads : {1, 2}) {
         SCOPED_TRACE(zeroReads);
@@ -460,6 +488,63 @@ TEST_F(p11ShimObjects, VendorRecordsUpToTheirCap) {
         EXPECT_EQ(Bytes(out, out + length), s.records[c.name]);
         std::free(out);
     }
+}
+
+TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
+    // A value said to be longer than the buffer it was read into.
+    Bytes v = {1, 2, 3};
+    TQXP11_VALUE value{};
+    value.data.value = bytes(v);
+    TQXP11_OBJECT write = describe("told", TQXP11_KIND_DATA, false, &value);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &write, 0), 0);
+    shim::state().overstatedReads[CKA_VALUE] = 100;
+    ReadObject told("told", TQXP11_KIND_DATA, false);
+    EXPECT_EQ(TQXP11_ReadObject(&session, &told.object), TQP11_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(told.object.valueRecord, nullptr);
+    EXPECT_EQ(told.object.handle, 0u);
+    shim::state().overstatedReads.clear();
+
+    // RSA components: a length cut to 32 bits gets a buffer of the cut
+    // length, and the module is offered no more than that.
+    TQXP11_OBJECT key = createOpenKey();
+    ASSERT_NE(key.handle, 0u);
+    struct Case {
+        const char *name;
+        CK_ULONG queried, overstated;
+    } cases[] = {{"cut length", (CK_ULONG(1) << 32) + 16, 0}, {"overstated read", 0, 1000}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.queried) shim::state().queryAnswers[CKA_MODULUS] = {c.queried, 1};
+        if (c.overstated) shim::state().overstatedReads[CKA_PRIME_1] = c.overstated;
+        unsigned char *parts[7] = {};
+        int lengths[7] = {};
+        EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &key, &parts[0], &lengths[0], &parts[1], &lengths[1], &parts[2],
+                                          &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4], &parts[5],
+                                          &lengths[5], &parts[6], &lengths[6]),
+                  TQP11_RTN_BUFFER_TOO_SMALL);
+        for (int i = 0; i < 7; ++i) {
+            EXPECT_EQ(parts[i], nullptr) << i;
+            EXPECT_EQ(lengths[i], 0) << i;
+        }
+        shim::state().queryAnswers.clear();
+        shim::state().overstatedReads.clear();
+    }
+}
+
+TEST_F(p11ShimObjects, EmptyFirstModulusIsNotGivenALengthWithoutBytes) {
+    Bytes keyId = {0x98};
+    storeUserKey("empty modulus", keyId);
+    // Both reads before the pause report no modulus; the read after it,
+    // into no buffer, only learns its length.
+    shim::state().queryAnswers[CKA_MODULUS] = {0, 2};
+    TQXP11_VALUE wanted{};
+    wanted.first = bytes(keyId);
+    ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
+    byId.searchFor(&wanted);
+    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), 0);
+    EXPECT_EQ(byId.value().rsaPrivate.modulus.data, nullptr);
+    EXPECT_EQ(byId.value().rsaPrivate.modulus.length, 0u);
+    EXPECT_EQ(bytesOf(byId.value().rsaPrivate.publicExponent), user.e);
 }
 
 }  // namespace

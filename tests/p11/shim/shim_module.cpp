@@ -86,7 +86,9 @@ CK_RV shimGetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR slots, CK_ULONG_PTR 
         *count = 0;
         return CKR_OK;
     }
-    return real->C_GetSlotList(tokenPresent, slots, count);
+    CK_RV rv = real->C_GetSlotList(tokenPresent, slots, count);
+    if (rv == CKR_OK && slots) *count += shim::state().extraSlots;
+    return rv;
 }
 
 CK_RV shimGetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info) {
@@ -125,7 +127,11 @@ CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK
 CK_RV shimFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max, CK_ULONG_PTR found) {
     SHIM_ENTER(C_FindObjects)
     auto it = recordSearches.find(session);
-    if (it == recordSearches.end()) return real->C_FindObjects(session, handles, max, found);
+    if (it == recordSearches.end()) {
+        CK_RV rv = real->C_FindObjects(session, handles, max, found);
+        if (rv == CKR_OK) *found += shim::state().extraFound;
+        return rv;
+    }
     *found = 0;
     while (*found < max && !it->second.empty()) {
         handles[(*found)++] = it->second.front();
@@ -177,6 +183,16 @@ CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, 
                 --s.zeroModulusReads;
             }
         }
+    }
+    for (CK_ULONG i = 0; rv == CKR_OK && i < count; ++i) {
+        CK_ATTRIBUTE &a = attributes[i];
+        auto asked = s.queryAnswers.find(a.type);
+        if (!a.pValue && asked != s.queryAnswers.end()) {
+            a.ulValueLen = asked->second.length;
+            if (--asked->second.times <= 0) s.queryAnswers.erase(asked);
+        }
+        auto overstated = s.overstatedReads.find(a.type);
+        if (a.pValue && overstated != s.overstatedReads.end()) a.ulValueLen += overstated->second;
     }
     return rv;
 }

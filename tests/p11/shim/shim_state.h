@@ -27,6 +27,17 @@ struct State {
     CK_ULONG loginParts = 2;
     std::map<std::string, Injection> injections;
     std::map<std::string, std::vector<unsigned char>> records;
+    // Misreported lengths: slot IDs and handles beyond those written, the
+    // answer to a length query by attribute (for that many queries), and
+    // lengths added to a read's answer.
+    struct QueryAnswer {
+        CK_ULONG length = 0;
+        int times = 1;
+    };
+    CK_ULONG extraFound = 0;
+    CK_ULONG extraSlots = 0;
+    std::map<CK_ATTRIBUTE_TYPE, QueryAnswer> queryAnswers;
+    std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> overstatedReads;
 
     // Seen by the shim.
     std::map<std::string, int> calls;

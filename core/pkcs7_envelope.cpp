@@ -170,6 +170,8 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             return nullptr;
         }
         const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+        // An empty key would reach a cipher of variable key length (RC4)
+        // as a key of length zero.
         KeyBlob contentKey;
         if (method && method->keySize) {
             int size = method->keySize(key);
@@ -178,7 +180,8 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         if (!method || !method->decrypt ||
             method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
                             static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0,
-                            &contentKey.blob) != TQ_RTN_OK) {
+                            &contentKey.blob) != TQ_RTN_OK ||
+            contentKey.blob.length == 0) {
             ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
             return nullptr;
         }

@@ -100,6 +100,11 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
+    // A decoded message may carry only its type.
+    if (!p7->d.ptr) {
+        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);
+        return 0;
+    }
     p7->state = PKCS7_S_HEADER;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = nullptr;
     ASN1_OCTET_STRING *os = nullptr;

@@ -139,13 +139,18 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
     const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
     int keyType = method->keyType ? method->keyType(key) : EVP_PKEY_NONE;
     if (!ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si, signer)) return 0;
-    tqParkKey(si, key);
     int digestNid = keyType == EVP_PKEY_DSA ? NID_sha1 : EVP_MD_get_type(digest);
     if (!tqPkcs7SetAlgorithm(si->digest_alg, digestNid)) return 0;
     int baseType = EVP_PKEY_type(keyType);
-    if (baseType == EVP_PKEY_DSA)
-        return X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF, nullptr);
-    return tqPkcs7SetAlgorithm(si->digest_enc_alg, baseType) ? 1 : 0;
+    bool set = baseType == EVP_PKEY_DSA
+                   ? X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF,
+                                     nullptr) == 1
+                   : tqPkcs7SetAlgorithm(si->digest_enc_alg, baseType);
+    if (!set) return 0;
+    // Parked only once nothing can fail: a caller's signer info that this
+    // call refused must never reach OpenSSL with our handle in its key slot.
+    tqParkKey(si, key);
+    return 1;
 }
 
 PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key,

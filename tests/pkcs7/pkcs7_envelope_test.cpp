@@ -320,3 +320,31 @@ TEST(Pkcs7Envelope, ContentKeyComesThroughTheKeyMethodTable) {
     EXPECT_EQ(none.b.data, nullptr);
     k.get()->extra = original;
 }
+
+TEST(Pkcs7Envelope, EmptyContentKeyIsRefused) {
+    // Anyone holding the recipient's certificate can wrap an empty content
+    // key; RC4 takes keys of any length, so only the decoder can stop it.
+    TempDir dir;
+    HandleOwner rcpt(cert("recipient")), k(key("recipient"));
+    BlobOwner env;
+    ASSERT_EQ(TQXCrypt_Encrypt(rcpt.get(), reinterpret_cast<const unsigned char *>("abc"), 3, 4, &env),
+              0);
+    tqtest::writeFile(dir.file("empty"), Bytes{});
+    sh("openssl pkeyutl -encrypt -certin -inkey " + fx("recipient.pem") + " -in " +
+       dir.file("empty") + " -out " + dir.file("key.bin"));
+    const Bytes wrapped = tqtest::readFile(dir.file("key.bin"));
+    const unsigned char *p = env.b.data;
+    PKCS7 *p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(env.b.length));
+    ASSERT_NE(p7, nullptr);
+    PKCS7_RECIP_INFO *ri = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);
+    ASSERT_EQ(ASN1_STRING_length(ri->enc_key), static_cast<int>(wrapped.size()));
+    ASSERT_EQ(ASN1_OCTET_STRING_set(ri->enc_key, wrapped.data(), static_cast<int>(wrapped.size())), 1);
+    unsigned char *out = nullptr;
+    int n = i2d_PKCS7(p7, &out);
+    Bytes damaged(out, out + n);
+    OPENSSL_free(out);
+    PKCS7_free(p7);
+    BlobOwner plain;
+    EXPECT_EQ(decrypt(rcpt.get(), k.get(), damaged, plain), 5064);
+    EXPECT_EQ(plain.b.data, nullptr);
+}

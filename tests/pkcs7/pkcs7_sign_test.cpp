@@ -374,3 +374,21 @@ TEST(Pkcs7Sign, MessagesWithoutContentStillEncode) {
     tqtest::writeFile(dir.file("chain.der"), der(chain.get()));
     EXPECT_EQ(sh("openssl pkcs7 -inform DER -in " + dir.file("chain.der") + " -print_certs -noout"), certs);
 }
+
+TEST(Pkcs7Sign, FinalStepRefusesAMessageThatCarriesOnlyItsType) {
+    // signed, signed-and-enveloped and enveloped data whose optional content
+    // is absent, as a decoder hands them out.
+    for (unsigned char type : {0x02, 0x03, 0x04}) {
+        const unsigned char der[] = {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                                     0xF7, 0x0D, 0x01, 0x07, type};
+        const unsigned char *p = der;
+        PKCS7 *p7 = d2i_PKCS7(nullptr, &p, sizeof der);
+        ASSERT_NE(p7, nullptr) << "type " << int(type);
+        ASSERT_EQ(p7->d.ptr, nullptr);
+        BIO *chain = BIO_new(BIO_s_mem());
+        EXPECT_EQ(tqx_PKCS7_dataFinal(p7, chain), 0) << "type " << int(type);
+        ERR_clear_error();
+        BIO_free(chain);
+        PKCS7_free(p7);
+    }
+}

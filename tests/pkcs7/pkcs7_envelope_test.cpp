@@ -47,6 +47,24 @@ Bytes toolEncrypt(const TempDir &dir, const std::string &option, const std::stri
 
 std::string text(const Bytes &b) { return std::string(b.begin(), b.end()); }
 
+// The envelope decoded by OpenSSL, changed in place, and encoded again.
+template <class Change>
+Bytes reencoded(const TQXCRYPT_BLOB &envelope, Change change) {
+    const unsigned char *p = envelope.data;
+    PKCS7 *p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(envelope.length));
+    if (!p7) {
+        ADD_FAILURE() << "openssl cannot decode the envelope";
+        return Bytes();
+    }
+    change(p7);
+    unsigned char *out = nullptr;
+    int n = i2d_PKCS7(p7, &out);
+    Bytes b = n > 0 ? Bytes(out, out + n) : Bytes();
+    OPENSSL_free(out);
+    PKCS7_free(p7);
+    return b;
+}
+
 int decrypt(TQXCRYPT_HANDLE *cert, TQXCRYPT_HANDLE *key, const Bytes &der, BlobOwner &out) {
     return TQXCrypt_Decrypt(cert, key, der.data(), der.size(), 0, &out);
 }
@@ -150,22 +168,13 @@ TEST(Pkcs7Envelope, DamagedFinalBlockIsADecryptionFailure) {
     ASSERT_EQ(TQXCrypt_Encrypt(rcpt.get(), reinterpret_cast<const unsigned char *>(content.data()),
                                content.size(), 2, &env),
               0);
-    auto damaged = [&](void (*change)(ASN1_OCTET_STRING *)) {
-        const unsigned char *p = env.b.data;
-        PKCS7 *p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(env.b.length));
-        EXPECT_NE(p7, nullptr);
-        ASN1_OCTET_STRING *body = p7->d.enveloped->enc_data->enc_data;
-        EXPECT_EQ(body->length, 24);
-        change(body);
-        unsigned char *out = nullptr;
-        int n = i2d_PKCS7(p7, &out);
-        Bytes b(out, out + n);
-        OPENSSL_free(out);
-        PKCS7_free(p7);
+    auto body = [](PKCS7 *p7) {
+        ASN1_OCTET_STRING *b = p7->d.enveloped->enc_data->enc_data;
+        EXPECT_EQ(b->length, 24);
         return b;
     };
-    Bytes truncated = damaged([](ASN1_OCTET_STRING *body) { body->length = 16; });
-    Bytes flipped = damaged([](ASN1_OCTET_STRING *body) { body->data[15] ^= 0x07; });
+    Bytes truncated = reencoded(env.b, [&](PKCS7 *p7) { body(p7)->length = 16; });
+    Bytes flipped = reencoded(env.b, [&](PKCS7 *p7) { body(p7)->data[15] ^= 0x07; });
     for (const Bytes *b : {&truncated, &flipped}) {
         BlobOwner plain;
         EXPECT_EQ(decrypt(rcpt.get(), k.get(), *b, plain), 5064);
@@ -333,17 +342,11 @@ TEST(Pkcs7Envelope, EmptyContentKeyIsRefused) {
     sh("openssl pkeyutl -encrypt -certin -inkey " + fx("recipient.pem") + " -in " +
        dir.file("empty") + " -out " + dir.file("key.bin"));
     const Bytes wrapped = tqtest::readFile(dir.file("key.bin"));
-    const unsigned char *p = env.b.data;
-    PKCS7 *p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(env.b.length));
-    ASSERT_NE(p7, nullptr);
-    PKCS7_RECIP_INFO *ri = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);
-    ASSERT_EQ(ASN1_STRING_length(ri->enc_key), static_cast<int>(wrapped.size()));
-    ASSERT_EQ(ASN1_OCTET_STRING_set(ri->enc_key, wrapped.data(), static_cast<int>(wrapped.size())), 1);
-    unsigned char *out = nullptr;
-    int n = i2d_PKCS7(p7, &out);
-    Bytes damaged(out, out + n);
-    OPENSSL_free(out);
-    PKCS7_free(p7);
+    Bytes damaged = reencoded(env.b, [&](PKCS7 *p7) {
+        PKCS7_RECIP_INFO *ri = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);
+        EXPECT_EQ(ASN1_STRING_length(ri->enc_key), static_cast<int>(wrapped.size()));
+        EXPECT_EQ(ASN1_OCTET_STRING_set(ri->enc_key, wrapped.data(), static_cast<int>(wrapped.size())), 1);
+    });
     BlobOwner plain;
     EXPECT_EQ(decrypt(rcpt.get(), k.get(), damaged, plain), 5064);
     EXPECT_EQ(plain.b.data, nullptr);

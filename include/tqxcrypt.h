@@ -6,13 +6,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tq_api.h"
 #include "tq_codes.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-#define TQ_API __attribute__((visibility("default")))
 
 /* OpenSSL types, named without OpenSSL's headers. */
 struct evp_md_st;
@@ -157,18 +156,16 @@ TQ_API extern int NID_szEmail;
 TQ_API extern int NID_szOID_SUBJECT_DIR_ATTRS_NA;
 
 /* Text codecs */
-TQ_API int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text,
-                           const char *label);
+TQ_API int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label);
 TQ_API int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text);
-TQ_API int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data,
-                           const char *labels);
+TQ_API int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels);
 TQ_API int HexToInt(int character);
 TQ_API int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *dataLength);
 TQ_API int TQXCrypt_HexEncode(const unsigned char *data, int length, char **hex, int *hexLength);
 
 /* Object encoding by kind */
-TQ_API int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data,
-                                 size_t length, int flags, const char *password);
+TQ_API int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length,
+                                 int flags, const char *password);
 TQ_API int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags,
                                  void *armour);
 TQ_API const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CertificateMethod(void);

@@ -37,14 +37,13 @@ TQ_API int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDL
  * chain to reach a self-issued certificate. add_cert1: 1 added, 0 refused (an
  * identical certificate is there, or no memory). add_crl1: 1 added (an
  * equivalent CRL replaced), 0 no memory. */
-TQ_API int tqxCryptGetCertificateChain(struct x509_store_st *store, struct x509_st *certificate,
-                                       int flags, struct stack_st_X509 **chain, int *count);
+TQ_API int tqxCryptGetCertificateChain(struct x509_store_st *store, struct x509_st *certificate, int flags,
+                                       struct stack_st_X509 **chain, int *count);
 TQ_API struct x509_st *tqxCryptGetLeafCert(struct stack_st_X509 *certificates);
 TQ_API int tqxCryptGetCertificateKeyUsage(struct x509_st *certificate, int *bits);
 TQ_API int tqxCrypt_cert_crl_verify(struct x509_store_ctx_st *ctx);
 TQ_API int tqxCrypt_cert_verify(struct x509_store_ctx_st *ctx);
-TQ_API int tqxCrypt_X509_STORE_CTX_get_crl_issuer(struct x509_st **issuer,
-                                                  struct x509_store_ctx_st *ctx,
+TQ_API int tqxCrypt_X509_STORE_CTX_get_crl_issuer(struct x509_st **issuer, struct x509_store_ctx_st *ctx,
                                                   struct X509_crl_st *crl);
 TQ_API int tqxCrypt_X509_STORE_CTX_get_crl(struct X509_crl_st **crl, struct x509_store_ctx_st *ctx,
                                            struct x509_st *issuer);
@@ -52,8 +51,7 @@ TQ_API int tqxCrypt_X509_STORE_add_cert1(struct x509_store_st *store, struct x50
 TQ_API int tqxCrypt_X509_STORE_add_crl1(struct x509_store_st *store, struct X509_crl_st *crl);
 
 /* Rule texts and the validity window */
-TQ_API int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *certificate, const char *subjectRules,
-                                        int time);
+TQ_API int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *certificate, const char *subjectRules, int time);
 TQ_API int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *certificate, const char *subjectRules,
                                           const char *issuerRules, int flags);
 TQ_API int tqxCrypt_ValidateCertSubject(struct x509_st *certificate, const char *rules, int flags);

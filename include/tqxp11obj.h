@@ -107,19 +107,17 @@ TQ_API int TQXP11_ReadObject(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 /* The seven components go out in buffers the caller releases with free(). */
-TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object,
-                                   unsigned char **modulus, int *modulusLength,
-                                   unsigned char **publicExponent, int *publicExponentLength,
-                                   unsigned char **prime1, int *prime1Length,
-                                   unsigned char **prime2, int *prime2Length,
-                                   unsigned char **exponent1, int *exponent1Length,
-                                   unsigned char **exponent2, int *exponent2Length,
+TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned char **modulus,
+                                   int *modulusLength, unsigned char **publicExponent,
+                                   int *publicExponentLength, unsigned char **prime1, int *prime1Length,
+                                   unsigned char **prime2, int *prime2Length, unsigned char **exponent1,
+                                   int *exponent1Length, unsigned char **exponent2, int *exponent2Length,
                                    unsigned char **coefficient, int *coefficientLength);
 TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object);
 /* The value of a vendor record object, released with free(); none found
  * gives 0 and no buffer. */
-TQ_API int TQXP11_HCAGetRecord(TQXP11_SESSION *session, const char *name, int unused,
-                               unsigned char **out, CK_ULONG *outLength);
+TQ_API int TQXP11_HCAGetRecord(TQXP11_SESSION *session, const char *name, int unused, unsigned char **out,
+                               CK_ULONG *outLength);
 
 /* Writers: a label is used once per class and private flag (9101). DES key
  * bytes are set to odd parity in the caller's buffer. */

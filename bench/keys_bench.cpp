@@ -22,8 +22,8 @@ namespace {
 struct Keys {
     TQXCRYPT_HANDLE *priv = nullptr;
     TQXCRYPT_HANDLE *pub = nullptr;
-    EVP_PKEY *pkey = nullptr;     // the object inside priv
-    EVP_PKEY *pubkey = nullptr;   // the object inside pub
+    EVP_PKEY *pkey = nullptr;    // the object inside priv
+    EVP_PKEY *pubkey = nullptr;  // the object inside pub
     std::vector<unsigned char> kilobyte = std::vector<unsigned char>(1024, 0x5a);
     std::vector<unsigned char> megabyte = std::vector<unsigned char>(1 << 20, 0xa5);
     std::vector<unsigned char> signature;

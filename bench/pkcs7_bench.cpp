@@ -27,9 +27,9 @@ constexpr int kSha256 = 4;
 struct Signer {
     TQXCRYPT_HANDLE *cert = nullptr;
     TQXCRYPT_HANDLE *key = nullptr;
-    TQXCRYPT_HANDLE *store = nullptr;     // empty: only the signature is checked
+    TQXCRYPT_HANDLE *store = nullptr;  // empty: only the signature is checked
     TQXCRYPT_HANDLE *ourMessage = nullptr;
-    X509 *x509 = nullptr;                 // the objects inside the handles
+    X509 *x509 = nullptr;  // the objects inside the handles
     EVP_PKEY *pkey = nullptr;
     X509_STORE *x509Store = nullptr;
     PKCS7 *theirMessage = nullptr;
@@ -118,8 +118,8 @@ void verifyOpenssl(benchmark::State &state) {
     Signer &s = signer();
     for (auto _ : state) {
         BIO *in = BIO_new_mem_buf(s.kilobyte.data(), static_cast<int>(s.kilobyte.size()));
-        if (PKCS7_verify(s.theirMessage, nullptr, s.x509Store, in, nullptr,
-                         PKCS7_BINARY | PKCS7_NOVERIFY) != 1)
+        if (PKCS7_verify(s.theirMessage, nullptr, s.x509Store, in, nullptr, PKCS7_BINARY | PKCS7_NOVERIFY) !=
+            1)
             state.SkipWithError("PKCS7_verify failed");
         BIO_free(in);
     }

@@ -4,19 +4,19 @@
 #include <cstdlib>
 #endif
 
-void* TQSCMalloc(size_t size) {
+void *TQSCMalloc(size_t size) {
 #ifdef _WIN32
-  return HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    return HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
 #else
-  return std::malloc(size ? size : 1);
+    return std::malloc(size ? size : 1);
 #endif
 }
 
-void TQSCFree(void* pointer) {
-  if (!pointer) return;
+void TQSCFree(void *pointer) {
+    if (!pointer) return;
 #ifdef _WIN32
-  HeapFree(GetProcessHeap(), 0, pointer);
+    HeapFree(GetProcessHeap(), 0, pointer);
 #else
-  std::free(pointer);
+    std::free(pointer);
 #endif
 }

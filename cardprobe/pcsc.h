@@ -15,50 +15,50 @@
 
 namespace pcsc {
 
-inline LONG establishUserContext(SCARDCONTEXT* context) {
-  return SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, context);
+inline LONG establishUserContext(SCARDCONTEXT *context) {
+    return SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, context);
 }
 inline LONG releaseContext(SCARDCONTEXT context) { return SCardReleaseContext(context); }
 
-inline LONG listReaders(SCARDCONTEXT context, const char* groups, char* buffer, DWORD* length) {
+inline LONG listReaders(SCARDCONTEXT context, const char *groups, char *buffer, DWORD *length) {
 #ifdef _WIN32
-  return SCardListReadersA(context, groups, buffer, length);
+    return SCardListReadersA(context, groups, buffer, length);
 #else
-  return SCardListReaders(context, groups, buffer, length);
+    return SCardListReaders(context, groups, buffer, length);
 #endif
 }
 
-inline LONG connect(SCARDCONTEXT context, const char* reader, SCARDHANDLE* card, DWORD* protocol) {
+inline LONG connect(SCARDCONTEXT context, const char *reader, SCARDHANDLE *card, DWORD *protocol) {
 #ifdef _WIN32
-  return SCardConnectA(context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                       card, protocol);
+    return SCardConnectA(context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, card,
+                         protocol);
 #else
-  return SCardConnect(context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                      card, protocol);
+    return SCardConnect(context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, card,
+                        protocol);
 #endif
 }
 
-inline LONG status(SCARDHANDLE card, char* name, DWORD* nameLength, DWORD* state, DWORD* protocol,
-                   uint8_t* atr, DWORD* atrLength) {
+inline LONG status(SCARDHANDLE card, char *name, DWORD *nameLength, DWORD *state, DWORD *protocol,
+                   uint8_t *atr, DWORD *atrLength) {
 #ifdef _WIN32
-  return SCardStatusA(card, name, nameLength, state, protocol, atr, atrLength);
+    return SCardStatusA(card, name, nameLength, state, protocol, atr, atrLength);
 #else
-  return SCardStatus(card, name, nameLength, state, protocol, atr, atrLength);
+    return SCardStatus(card, name, nameLength, state, protocol, atr, atrLength);
 #endif
 }
 
-inline LONG transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* pci, const uint8_t* command,
-                     DWORD commandLength, uint8_t* answer, DWORD* answerLength) {
-  return SCardTransmit(card, pci, command, commandLength, nullptr, answer, answerLength);
+inline LONG transmit(SCARDHANDLE card, const SCARD_IO_REQUEST *pci, const uint8_t *command,
+                     DWORD commandLength, uint8_t *answer, DWORD *answerLength) {
+    return SCardTransmit(card, pci, command, commandLength, nullptr, answer, answerLength);
 }
 
 inline LONG disconnectLeaving(SCARDHANDLE card) { return SCardDisconnect(card, SCARD_LEAVE_CARD); }
 
 inline bool cardAbsent(DWORD state) {
 #ifdef _WIN32
-  return state == SCARD_ABSENT;
+    return state == SCARD_ABSENT;
 #else
-  return (state & SCARD_ABSENT) != 0;
+    return (state & SCARD_ABSENT) != 0;
 #endif
 }
 

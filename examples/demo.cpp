@@ -28,7 +28,6 @@ struct Kind {
     const char *pemCommand;  // openssl's own PEM of the same object
 };
 
-
 // The signing road: a software key from the PKCS#7 fixture set signs a
 // message through its key handle, and the openssl tool verifies it.
 int signWithFixtureKey(const std::string &dir) {
@@ -69,8 +68,8 @@ int signWithFixtureKey(const std::string &dir) {
     }
     std::printf("signed %zu bytes with signer.key.pem (SHA-256, certificate included) into signed.p7.der\n",
                 data.size());
-    std::string verify = "openssl cms -verify -binary -inform DER -in '" + dir + "/signed.p7.der' -CAfile '" + fx +
-                         "/chain.pem' -out '" + dir + "/verified.txt'";
+    std::string verify = "openssl cms -verify -binary -inform DER -in '" + dir + "/signed.p7.der' -CAfile '" +
+                         fx + "/chain.pem' -out '" + dir + "/verified.txt'";
     std::printf("$ %s\n", verify.c_str());
     std::fflush(stdout);
     bool accepted = sh(verify + " 2>&1");
@@ -88,14 +87,14 @@ int main(int argc, char **argv) {
     if (!sh("mkdir -p '" + dir + "'")) return 1;
     std::string q = "cd '" + dir + "' && ";
     std::printf("making objects with the openssl tool in %s\n", dir.c_str());
-    bool made =
-        sh(q + "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -subj '/CN=Demo Root' -days 30 "
-               "-outform DER -out cert.der 2>/dev/null") &&
-        sh(q + "openssl req -new -key key.pem -subj '/CN=Demo Request' -outform DER -out req.der") &&
-        sh(q + "openssl rsa -in key.pem -traditional -outform DER -out key.der 2>/dev/null") &&
-        sh(q + "openssl rsa -in key.pem -pubout -outform DER -out pub.der 2>/dev/null") &&
-        sh(q + "openssl x509 -inform DER -in cert.der -out cert.pem") &&
-        sh(q + "openssl crl2pkcs7 -nocrl -certfile cert.pem -outform DER -out p7.der");
+    bool made = sh(q +
+                   "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -subj '/CN=Demo Root' -days 30 "
+                   "-outform DER -out cert.der 2>/dev/null") &&
+                sh(q + "openssl req -new -key key.pem -subj '/CN=Demo Request' -outform DER -out req.der") &&
+                sh(q + "openssl rsa -in key.pem -traditional -outform DER -out key.der 2>/dev/null") &&
+                sh(q + "openssl rsa -in key.pem -pubout -outform DER -out pub.der 2>/dev/null") &&
+                sh(q + "openssl x509 -inform DER -in cert.der -out cert.pem") &&
+                sh(q + "openssl crl2pkcs7 -nocrl -certfile cert.pem -outform DER -out p7.der");
     if (!made) {
         std::printf("the openssl tool failed\n");
         return 1;

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
         // What decodes must encode and decode back to the same bytes.
         TQXCRYPT_BLOB again{0, nullptr}, back{0, nullptr};
         if (TQXCrypt_Encode(out.data, out.length, &again, nullptr) != TQ_RTN_OK) __builtin_trap();
-        if (TQXCrypt_Decode(reinterpret_cast<char *>(again.data), again.length, &back, nullptr) != TQ_RTN_OK ||
+        if (TQXCrypt_Decode(reinterpret_cast<char *>(again.data), again.length, &back, nullptr) !=
+                TQ_RTN_OK ||
             back.length != out.length || (out.length && std::memcmp(back.data, out.data, out.length) != 0))
             __builtin_trap();
         TQXCryptFreeBlob(&again);

@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     std::string subject = text.substr(0, split);
     std::string issuer = split == std::string::npos ? std::string() : text.substr(split + 1);
     for (int flags : {0, TQXCRYPT_MATCH_PREFIX | TQXCRYPT_VALIDATE_TIME})
-        TQXCrypt_ValidateCertificateEx(certificate(), subject.c_str(), issuer.empty() ? nullptr : issuer.c_str(),
-                                       flags);
+        TQXCrypt_ValidateCertificateEx(certificate(), subject.c_str(),
+                                       issuer.empty() ? nullptr : issuer.c_str(), flags);
     TQXCrypt_ValidateCertificate(certificate(), subject.c_str(), 0);
     return 0;
 }

@@ -12,9 +12,18 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {1, nullptr}, {2, nullptr}, {3, nullptr}, {4, nullptr}, {5, nullptr}, {6, nullptr},
-    {7, nullptr}, {11, nullptr}, {12, nullptr}, {13, nullptr},
-    {10, tqxCryptASN1OCSPRequestMethod}, {11, tqxCryptASN1OCSPResponseMethod},
+    {1, nullptr},
+    {2, nullptr},
+    {3, nullptr},
+    {4, nullptr},
+    {5, nullptr},
+    {6, nullptr},
+    {7, nullptr},
+    {11, nullptr},
+    {12, nullptr},
+    {13, nullptr},
+    {10, tqxCryptASN1OCSPRequestMethod},
+    {11, tqxCryptASN1OCSPResponseMethod},
 };
 
 }  // namespace

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     if (rc == TQ_RTN_OK) {
         char *hex = nullptr;
         int hexLength = 0;
-        if (TQXCrypt_HexEncode(bytes, n, &hex, &hexLength) != TQ_RTN_OK || hexLength != static_cast<int>(size) ||
-            strncasecmp(hex, text.data(), size) != 0)
+        if (TQXCrypt_HexEncode(bytes, n, &hex, &hexLength) != TQ_RTN_OK ||
+            hexLength != static_cast<int>(size) || strncasecmp(hex, text.data(), size) != 0)
             __builtin_trap();
         TQCryptMemFree(hex);
     }

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     TQXCryptFreeBlob(&plain);
 
     TQXCRYPT_HANDLE *message = nullptr;
-    if (TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, der.data(), der.size(), 0, nullptr) != 0) return 0;
+    if (TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, der.data(), der.size(), 0, nullptr) != 0)
+        return 0;
     int32_t count = 0;
     TQXCRYPT_HANDLE *h = nullptr;
     if (TQXCrypt_PKCS7GetSignerInfoCount(message, &count) == 0)

@@ -28,8 +28,7 @@ extern "C" unsigned long ERR_get_last_error(void) {
         int line = 0, flags = 0;
         unsigned long code = ERR_get_error_all(&file, &line, &func, &data, &flags);
         if (code == 0) break;
-        queue.push_back({code, file, func,
-                         (data && (flags & ERR_TXT_STRING)) ? data : "", line,
+        queue.push_back({code, file, func, (data && (flags & ERR_TXT_STRING)) ? data : "", line,
                          data && (flags & ERR_TXT_STRING)});
     }
     if (queue.empty()) return 0;

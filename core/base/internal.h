@@ -23,7 +23,9 @@ DEFINE_STACK_OF(EVP_PKEY)
 template <auto FreeFn>
 struct OsslDeleter {
     template <class T>
-    void operator()(T *p) const { FreeFn(p); }
+    void operator()(T *p) const {
+        FreeFn(p);
+    }
 };
 template <class T, auto FreeFn>
 using OsslPtr = std::unique_ptr<T, OsslDeleter<FreeFn>>;
@@ -122,14 +124,12 @@ int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count);
 // The object of a handle of `kind` whose method table is `method` (null: the
 // handle must have none). Kinds 10 and 11 each name two objects; this check
 // keeps one from being taken for the other.
-int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind,
-                        const TQXCRYPT_ASN1_METHOD *method);
+int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method);
 
 using tqI2d = int (*)(const void *object, unsigned char **out);
 using tqD2i = void *(*)(void **object, const unsigned char **in, long length);
 
 // Common DER/text encoder and decoder behind the method tables.
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label,
-                         TQXCRYPT_BLOB *out);
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i,
-                         int text, const char *labels);
+int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out);
+int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
+                         const char *labels);

@@ -5,8 +5,7 @@ namespace {
 constexpr int kStagingSize = 10240;
 }
 
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label,
-                         TQXCRYPT_BLOB *out) {
+int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out) {
     if (!object || !i2d || !out) return TQ_RTN_BAD_ARGUMENT;
     int n = i2d(object, nullptr);
     if (n < 0) return TQ_RTN_BAD_FORMAT;
@@ -45,8 +44,8 @@ int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *la
     return TQ_RTN_OK;
 }
 
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i,
-                         int text, const char *labels) {
+int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
+                         const char *labels) {
     if (!object || !d2i || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     if (!tqFitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_BLOB der{0, nullptr};

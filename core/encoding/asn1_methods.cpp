@@ -115,52 +115,121 @@ void *d2iPrivateKey(void **, const unsigned char **in, long length) {
 extern const KindInfo kCertificate, kCertRequest, kCrl, kPkcs7, kSignerInfo, kPrivateKey, kPublicKey,
     kOcspRequest, kOcspResponse, kPkcs12, kPkcs8, kPkcs8Info;
 
-constexpr KindInfo kCertificate{TQXCRYPT_KIND_CERTIFICATE, i2dOf<X509, i2d_X509>, d2iOf<X509, d2i_X509>,
-                                freeOf<X509, X509_free>, "CERTIFICATE", "CERTIFICATE;X509 CERTIFICATE",
-                                TQ_RTN_BAD_CERTIFICATE, Armour::IntFlag, tqxCryptASN1CertificateMethod,
+constexpr KindInfo kCertificate{TQXCRYPT_KIND_CERTIFICATE,
+                                i2dOf<X509, i2d_X509>,
+                                d2iOf<X509, d2i_X509>,
+                                freeOf<X509, X509_free>,
+                                "CERTIFICATE",
+                                "CERTIFICATE;X509 CERTIFICATE",
+                                TQ_RTN_BAD_CERTIFICATE,
+                                Armour::IntFlag,
+                                tqxCryptASN1CertificateMethod,
                                 nullptr};
-constexpr KindInfo kCertRequest{TQXCRYPT_KIND_CERTREQUEST, i2dOf<X509_REQ, i2d_X509_REQ>,
+constexpr KindInfo kCertRequest{TQXCRYPT_KIND_CERTREQUEST,     i2dOf<X509_REQ, i2d_X509_REQ>,
                                 d2iOf<X509_REQ, d2i_X509_REQ>, freeOf<X509_REQ, X509_REQ_free>,
-                                "CERTIFICATE REQUEST", "CERTIFICATE REQUEST;NEW CERTIFICATE REQUEST",
-                                TQ_RTN_BAD_CERTREQUEST, Armour::RequestFlag, tqxCryptASN1CertRequestMethod,
-                                nullptr};
-constexpr KindInfo kCrl{TQXCRYPT_KIND_CRL, i2dOf<X509_CRL, i2d_X509_CRL>, d2iOf<X509_CRL, d2i_X509_CRL>,
-                        freeOf<X509_CRL, X509_CRL_free>, "X509 CRL", "X509 CRL", TQ_RTN_BAD_CRL,
-                        Armour::IntFlag, tqxCryptASN1CRLMethod, nullptr};
-constexpr KindInfo kPkcs7{TQXCRYPT_KIND_PKCS7, i2dOf<PKCS7, i2d_PKCS7>, d2iOf<PKCS7, d2i_PKCS7>,
-                          freeOf<PKCS7, PKCS7_free>, "PKCS7", "PKCS7", TQ_RTN_BAD_PKCS7, Armour::IntFlag,
-                          tqxCryptASN1PKCS7Method, nullptr};
-constexpr KindInfo kSignerInfo{TQXCRYPT_KIND_SIGNERINFO, i2dOf<PKCS7_SIGNER_INFO, i2d_PKCS7_SIGNER_INFO>,
+                                "CERTIFICATE REQUEST",         "CERTIFICATE REQUEST;NEW CERTIFICATE REQUEST",
+                                TQ_RTN_BAD_CERTREQUEST,        Armour::RequestFlag,
+                                tqxCryptASN1CertRequestMethod, nullptr};
+constexpr KindInfo kCrl{TQXCRYPT_KIND_CRL,
+                        i2dOf<X509_CRL, i2d_X509_CRL>,
+                        d2iOf<X509_CRL, d2i_X509_CRL>,
+                        freeOf<X509_CRL, X509_CRL_free>,
+                        "X509 CRL",
+                        "X509 CRL",
+                        TQ_RTN_BAD_CRL,
+                        Armour::IntFlag,
+                        tqxCryptASN1CRLMethod,
+                        nullptr};
+constexpr KindInfo kPkcs7{TQXCRYPT_KIND_PKCS7,
+                          i2dOf<PKCS7, i2d_PKCS7>,
+                          d2iOf<PKCS7, d2i_PKCS7>,
+                          freeOf<PKCS7, PKCS7_free>,
+                          "PKCS7",
+                          "PKCS7",
+                          TQ_RTN_BAD_PKCS7,
+                          Armour::IntFlag,
+                          tqxCryptASN1PKCS7Method,
+                          nullptr};
+constexpr KindInfo kSignerInfo{TQXCRYPT_KIND_SIGNERINFO,
+                               i2dOf<PKCS7_SIGNER_INFO, i2d_PKCS7_SIGNER_INFO>,
                                d2iOf<PKCS7_SIGNER_INFO, d2i_PKCS7_SIGNER_INFO>,
-                               freeOf<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>, nullptr, nullptr,
-                               TQ_RTN_BAD_FORMAT, Armour::Never, tqxCryptASN1SignerInfoMethod, nullptr};
-constexpr KindInfo kPrivateKey{TQXCRYPT_KIND_PRIVATEKEY, i2dPrivateKey, d2iPrivateKey,
-                               freeOf<EVP_PKEY, EVP_PKEY_free>, "RSA PRIVATE KEY",
-                               "RSA PRIVATE KEY;DSA PRIVATE KEY", TQ_RTN_INVALID_KEY, Armour::IntFlag,
-                               tqxCryptASN1PrivateKeyMethod, tqxCryptRSAPriMethod};
-constexpr KindInfo kPublicKey{TQXCRYPT_KIND_PUBLICKEY, i2dOf<EVP_PKEY, i2d_PUBKEY>, d2iOf<EVP_PKEY, d2i_PUBKEY>,
-                              freeOf<EVP_PKEY, EVP_PKEY_free>, "PUBLIC KEY",
-                              "PUBLIC KEY;RSA PUBLIC KEY;DSA PUBLIC KEY", TQ_RTN_INVALID_KEY,
-                              Armour::IntFlag, tqxCryptASN1PublicKeyMethod, tqxCryptRSAPubMethod};
-constexpr KindInfo kOcspRequest{TQXCRYPT_KIND_OCSPREQUEST, i2dOf<OCSP_REQUEST, i2d_OCSP_REQUEST>,
-                                d2iOf<OCSP_REQUEST, d2i_OCSP_REQUEST>, freeOf<OCSP_REQUEST, OCSP_REQUEST_free>,
-                                "OCSP REQUEST", "OCSP REQUEST", TQ_RTN_BAD_FORMAT, Armour::IntFlag,
-                                tqxCryptASN1OCSPRequestMethod, nullptr};
-constexpr KindInfo kOcspResponse{TQXCRYPT_KIND_OCSPRESPONSE, i2dOf<OCSP_RESPONSE, i2d_OCSP_RESPONSE>,
+                               freeOf<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>,
+                               nullptr,
+                               nullptr,
+                               TQ_RTN_BAD_FORMAT,
+                               Armour::Never,
+                               tqxCryptASN1SignerInfoMethod,
+                               nullptr};
+constexpr KindInfo kPrivateKey{TQXCRYPT_KIND_PRIVATEKEY,
+                               i2dPrivateKey,
+                               d2iPrivateKey,
+                               freeOf<EVP_PKEY, EVP_PKEY_free>,
+                               "RSA PRIVATE KEY",
+                               "RSA PRIVATE KEY;DSA PRIVATE KEY",
+                               TQ_RTN_INVALID_KEY,
+                               Armour::IntFlag,
+                               tqxCryptASN1PrivateKeyMethod,
+                               tqxCryptRSAPriMethod};
+constexpr KindInfo kPublicKey{TQXCRYPT_KIND_PUBLICKEY,
+                              i2dOf<EVP_PKEY, i2d_PUBKEY>,
+                              d2iOf<EVP_PKEY, d2i_PUBKEY>,
+                              freeOf<EVP_PKEY, EVP_PKEY_free>,
+                              "PUBLIC KEY",
+                              "PUBLIC KEY;RSA PUBLIC KEY;DSA PUBLIC KEY",
+                              TQ_RTN_INVALID_KEY,
+                              Armour::IntFlag,
+                              tqxCryptASN1PublicKeyMethod,
+                              tqxCryptRSAPubMethod};
+constexpr KindInfo kOcspRequest{TQXCRYPT_KIND_OCSPREQUEST,
+                                i2dOf<OCSP_REQUEST, i2d_OCSP_REQUEST>,
+                                d2iOf<OCSP_REQUEST, d2i_OCSP_REQUEST>,
+                                freeOf<OCSP_REQUEST, OCSP_REQUEST_free>,
+                                "OCSP REQUEST",
+                                "OCSP REQUEST",
+                                TQ_RTN_BAD_FORMAT,
+                                Armour::IntFlag,
+                                tqxCryptASN1OCSPRequestMethod,
+                                nullptr};
+constexpr KindInfo kOcspResponse{TQXCRYPT_KIND_OCSPRESPONSE,
+                                 i2dOf<OCSP_RESPONSE, i2d_OCSP_RESPONSE>,
                                  d2iOf<OCSP_RESPONSE, d2i_OCSP_RESPONSE>,
-                                 freeOf<OCSP_RESPONSE, OCSP_RESPONSE_free>, "OCSP RESPONSE", "OCSP RESPONSE",
-                                 TQ_RTN_BAD_FORMAT, Armour::IntFlag, tqxCryptASN1OCSPResponseMethod, nullptr};
-constexpr KindInfo kPkcs12{TQXCRYPT_KIND_PKCS12, i2dOf<PKCS12, i2d_PKCS12>, d2iOf<PKCS12, d2i_PKCS12>,
-                           freeOf<PKCS12, PKCS12_free>, nullptr, nullptr, TQ_RTN_BAD_PKCS12, Armour::DerOnly,
-                           tqxCryptASN1PKCS12Method, nullptr};
-constexpr KindInfo kPkcs8{TQXCRYPT_KIND_PKCS8, i2dOf<X509_SIG, i2d_X509_SIG>, d2iOf<X509_SIG, d2i_X509_SIG>,
-                          freeOf<X509_SIG, X509_SIG_free>, "ENCRYPTED PRIVATE KEY", "ENCRYPTED PRIVATE KEY",
-                          TQ_RTN_INVALID_KEY, Armour::AnyPointer, tqxCryptASN1PKCS8Method, nullptr};
-constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO, i2dOf<PKCS8_PRIV_KEY_INFO, i2d_PKCS8_PRIV_KEY_INFO>,
+                                 freeOf<OCSP_RESPONSE, OCSP_RESPONSE_free>,
+                                 "OCSP RESPONSE",
+                                 "OCSP RESPONSE",
+                                 TQ_RTN_BAD_FORMAT,
+                                 Armour::IntFlag,
+                                 tqxCryptASN1OCSPResponseMethod,
+                                 nullptr};
+constexpr KindInfo kPkcs12{TQXCRYPT_KIND_PKCS12,
+                           i2dOf<PKCS12, i2d_PKCS12>,
+                           d2iOf<PKCS12, d2i_PKCS12>,
+                           freeOf<PKCS12, PKCS12_free>,
+                           nullptr,
+                           nullptr,
+                           TQ_RTN_BAD_PKCS12,
+                           Armour::DerOnly,
+                           tqxCryptASN1PKCS12Method,
+                           nullptr};
+constexpr KindInfo kPkcs8{TQXCRYPT_KIND_PKCS8,
+                          i2dOf<X509_SIG, i2d_X509_SIG>,
+                          d2iOf<X509_SIG, d2i_X509_SIG>,
+                          freeOf<X509_SIG, X509_SIG_free>,
+                          "ENCRYPTED PRIVATE KEY",
+                          "ENCRYPTED PRIVATE KEY",
+                          TQ_RTN_INVALID_KEY,
+                          Armour::AnyPointer,
+                          tqxCryptASN1PKCS8Method,
+                          nullptr};
+constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO,
+                              i2dOf<PKCS8_PRIV_KEY_INFO, i2d_PKCS8_PRIV_KEY_INFO>,
                               d2iOf<PKCS8_PRIV_KEY_INFO, d2i_PKCS8_PRIV_KEY_INFO>,
-                              freeOf<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>, "PRIVATE KEY",
-                              "PRIVATE KEY", TQ_RTN_INVALID_KEY, Armour::AnyPointer,
-                              tqxCryptASN1PKCS8InfoMethod, nullptr};
+                              freeOf<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>,
+                              "PRIVATE KEY",
+                              "PRIVATE KEY",
+                              TQ_RTN_INVALID_KEY,
+                              Armour::AnyPointer,
+                              tqxCryptASN1PKCS8InfoMethod,
+                              nullptr};
 
 // Private keys: `armour` is a password text; with one, OpenSSL's traditional
 // password-encrypted PEM.
@@ -183,10 +252,9 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
     if (!cipher) return TQ_RTN_NOT_SUPPORTED;
     BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!PEM_write_bio_PrivateKey_traditional(
-            bio.get(), static_cast<EVP_PKEY *>(handle->object), cipher.get(),
-            reinterpret_cast<const unsigned char *>(password), static_cast<int>(passwordLength), nullptr,
-            nullptr))
+    if (!PEM_write_bio_PrivateKey_traditional(bio.get(), static_cast<EVP_PKEY *>(handle->object),
+                                              cipher.get(), reinterpret_cast<const unsigned char *>(password),
+                                              static_cast<int>(passwordLength), nullptr, nullptr))
         return TQ_RTN_BAD_FORMAT;
     char *pem = nullptr;
     long n = BIO_get_mem_data(bio.get(), &pem);
@@ -206,8 +274,8 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     if (length == 0) return TQ_RTN_INVALID_KEY;
     BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    EVP_PKEY *key = PEM_read_bio_PrivateKey(bio.get(), nullptr, tqcrypt_passwd_cb,
-                                            const_cast<char *>(password));
+    EVP_PKEY *key =
+        PEM_read_bio_PrivateKey(bio.get(), nullptr, tqcrypt_passwd_cb, const_cast<char *>(password));
     if (!key) return TQ_RTN_INVALID_KEY;
     return wrap(kPrivateKey, key, out);
 }
@@ -228,7 +296,7 @@ TQ_TABLE(tqASN1PKCS8InfoMethod, kPkcs8Info)
 #undef TQ_TABLE
 
 const TQXCRYPT_ASN1_METHOD tqASN1PrivateKeyMethod = {encodePrivateKey, decodePrivateKey, nullptr, nullptr,
-                                                      freeOp<&kPrivateKey>};
+                                                     freeOp<&kPrivateKey>};
 
 void freePkcs12(TQXCRYPT_HANDLE *handle) {
     if (!handle) return;
@@ -236,7 +304,7 @@ void freePkcs12(TQXCRYPT_HANDLE *handle) {
     freeWith(kPkcs12, handle);
 }
 const TQXCRYPT_ASN1_METHOD tqASN1PKCS12Method = {encodeOp<&kPkcs12>, decodeOp<&kPkcs12>, nullptr, nullptr,
-                                                  freePkcs12};
+                                                 freePkcs12};
 
 }  // namespace
 
@@ -263,24 +331,45 @@ int tqcrypt_passwd_cb(char *buffer, int size, int, void *password) {
     return static_cast<int>(n);
 }
 
-int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length, int flags,
-                          const char *password) {
+int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length,
+                          int flags, const char *password) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
     const TQXCRYPT_ASN1_METHOD *table = nullptr;
     switch (kind) {
-    case TQXCRYPT_KIND_CERTIFICATE: table = &tqASN1CertificateMethod; break;
-    case TQXCRYPT_KIND_CERTREQUEST: table = &tqASN1CertRequestMethod; break;
-    case TQXCRYPT_KIND_CRL: table = &tqASN1CRLMethod; break;
-    case TQXCRYPT_KIND_PKCS7: table = &tqASN1PKCS7Method; break;
-    case TQXCRYPT_KIND_SIGNERINFO: table = &tqASN1SignerInfoMethod; break;
-    case TQXCRYPT_KIND_PRIVATEKEY: table = &tqASN1PrivateKeyMethod; break;
-    case TQXCRYPT_KIND_PUBLICKEY: table = &tqASN1PublicKeyMethod; break;
-    case TQXCRYPT_KIND_PKCS12: table = &tqASN1PKCS12Method; break;
-    case TQXCRYPT_KIND_PKCS8: table = &tqASN1PKCS8Method; break;
-    case TQXCRYPT_KIND_PKCS8INFO: table = &tqASN1PKCS8InfoMethod; break;
-    default: return TQ_RTN_BAD_ARGUMENT;
+    case TQXCRYPT_KIND_CERTIFICATE:
+        table = &tqASN1CertificateMethod;
+        break;
+    case TQXCRYPT_KIND_CERTREQUEST:
+        table = &tqASN1CertRequestMethod;
+        break;
+    case TQXCRYPT_KIND_CRL:
+        table = &tqASN1CRLMethod;
+        break;
+    case TQXCRYPT_KIND_PKCS7:
+        table = &tqASN1PKCS7Method;
+        break;
+    case TQXCRYPT_KIND_SIGNERINFO:
+        table = &tqASN1SignerInfoMethod;
+        break;
+    case TQXCRYPT_KIND_PRIVATEKEY:
+        table = &tqASN1PrivateKeyMethod;
+        break;
+    case TQXCRYPT_KIND_PUBLICKEY:
+        table = &tqASN1PublicKeyMethod;
+        break;
+    case TQXCRYPT_KIND_PKCS12:
+        table = &tqASN1PKCS12Method;
+        break;
+    case TQXCRYPT_KIND_PKCS8:
+        table = &tqASN1PKCS8Method;
+        break;
+    case TQXCRYPT_KIND_PKCS8INFO:
+        table = &tqASN1PKCS8InfoMethod;
+        break;
+    default:
+        return TQ_RTN_BAD_ARGUMENT;
     }
     return table->decode(out, data, length, flags, password);
 }

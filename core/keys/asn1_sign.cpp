@@ -14,9 +14,7 @@ namespace {
 
 constexpr const char *kSource = "openssl_tqx.c";
 
-void debugLine(int line, const char *message) {
-    TQXCryptDebugMessage("%s:%d\n%s", kSource, line, message);
-}
+void debugLine(int line, const char *message) { TQXCryptDebugMessage("%s:%d\n%s", kSource, line, message); }
 
 // The DER of the to-be-signed part, wiped when released.
 struct Der {
@@ -41,8 +39,7 @@ bool encodeTbs(TQXCRYPT_I2D *i2d, const void *data, Der &der) {
 
 // Writes RSA with the selector's digest into both algorithm fields (either
 // may be null); the digest's row on success.
-const tqkeys::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
-                                     unsigned selector) {
+const tqkeys::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, unsigned selector) {
     const tqkeys::HashRow *row = tqkeys::hashRow(selector);
     if (row == nullptr) {
         debugLine(__LINE__, "Invalid Hash Algorithm parameters");
@@ -134,23 +131,22 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     return storeSignature(signature, out.blob.data, static_cast<int>(out.blob.length));
 }
 
-TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
-                                      X509_ALGOR *algorithm2, ASN1_BIT_STRING *, void *data,
-                                      unsigned int selector, TQXCRYPT_BLOB *digest) {
+TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
+                                      ASN1_BIT_STRING *, void *data, unsigned int selector,
+                                      TQXCRYPT_BLOB *digest) {
     if (digest == nullptr) {
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
     }
     Der der;
     if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
-    if (tqkeys::hashInto(selector, der.data, static_cast<uint64_t>(der.length), digest) !=
-        TQ_RTN_OK)
+    if (tqkeys::hashInto(selector, der.data, static_cast<uint64_t>(der.length), digest) != TQ_RTN_OK)
         return 0;
     return static_cast<int>(digest->length);
 }
 
-TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm,
-                                ASN1_BIT_STRING *signature, void *data, TQXCRYPT_HANDLE *key) {
+TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_BIT_STRING *signature,
+                                void *data, TQXCRYPT_HANDLE *key) {
     if (algorithm == nullptr || signature == nullptr || key == nullptr) return -1;
     // Only RSA signature algorithms whose digest has a selector.
     int digestNid = NID_undef, keyNid = NID_undef;

@@ -89,8 +89,7 @@ TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) 
     return TQ_RTN_OK;
 }
 
-TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags,
-                                  TQXCRYPT_BLOB *out) {
+TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {
     void *object = nullptr;
     int rc = tqxCryptGetHandle(&object, certificate, TQXCRYPT_KIND_CERTIFICATE);
     if (rc != TQ_RTN_OK) return rc;

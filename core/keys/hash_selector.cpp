@@ -7,13 +7,13 @@
 namespace tqkeys {
 
 // selector, provider name, object number, digest size
-#define TQ_HASH_SELECTOR_LIST(X)      \
-    X(0, "SHA1", NID_sha1, 20)        \
-    X(1, "MD5", NID_md5, 16)          \
-    X(2, "SHA1", NID_sha1, 20)        \
-    X(3, "SHA224", NID_sha224, 28)    \
-    X(4, "SHA256", NID_sha256, 32)    \
-    X(5, "SHA384", NID_sha384, 48)    \
+#define TQ_HASH_SELECTOR_LIST(X)   \
+    X(0, "SHA1", NID_sha1, 20)     \
+    X(1, "MD5", NID_md5, 16)       \
+    X(2, "SHA1", NID_sha1, 20)     \
+    X(3, "SHA224", NID_sha224, 28) \
+    X(4, "SHA256", NID_sha256, 32) \
+    X(5, "SHA384", NID_sha384, 48) \
     X(6, "SHA512", NID_sha512, 64)
 
 namespace {
@@ -23,9 +23,7 @@ constexpr HashRow kRows[] = {TQ_HASH_SELECTOR_LIST(TQ_HASH_ROW)};
 constexpr unsigned kRowCount = sizeof kRows / sizeof kRows[0];
 }  // namespace
 
-const HashRow *hashRow(unsigned selector) {
-    return selector < kRowCount ? &kRows[selector] : nullptr;
-}
+const HashRow *hashRow(unsigned selector) { return selector < kRowCount ? &kRows[selector] : nullptr; }
 
 const HashRow *hashRowByNid(int nid) {
     // SHA-1 answers with its explicit selector 2, not the default 0.

@@ -15,8 +15,7 @@
 extern "C" {
 // OpenSSL-style counterpart of RSA_sign through a key handle: 1 or 0, reasons queued.
 int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int digestLength,
-                      unsigned char *signature, unsigned int *signatureLength,
-                      TQXCRYPT_HANDLE *key);
+                      unsigned char *signature, unsigned int *signatureLength, TQXCRYPT_HANDLE *key);
 // 0 when the handle's RSA public key equals publicKey, else 5060.
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKey);
 }

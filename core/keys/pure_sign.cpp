@@ -15,8 +15,8 @@
 namespace {
 
 // The digest that is signed: the data itself or its hash, by the flags.
-int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char *data,
-                 uint64_t dataLength, unsigned char *digest, size_t *digestLength) {
+int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char *data, uint64_t dataLength,
+                 unsigned char *digest, size_t *digestLength) {
     if (data == nullptr && dataLength != 0) return TQ_RTN_BAD_ARGUMENT;
     if (flags & TQXCRYPT_PURE_HASH_DATA) {
         TQXCRYPT_BLOB out{tqkeys::kMaxDigest, digest};
@@ -32,16 +32,15 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
 }
 
 // The block that the RSA operation signs or is expected to recover.
-int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *digest,
-               size_t digestLength, int keySize, tqkeys::SecureBytes &block) {
+int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
+               int keySize, tqkeys::SecureBytes &block) {
     if (flags & TQXCRYPT_PURE_RAW) {
         block.bytes.assign(digest, digest + digestLength);
         return TQ_RTN_OK;
     }
     int rc = tqkeys::digestInfo(row.nid, digest, digestLength, block);
     if (rc != TQ_RTN_OK) return rc;
-    if (block.size() - 1 > static_cast<size_t>(keySize < 0 ? 0 : keySize))
-        return TQ_RTN_BAD_ARGUMENT;
+    if (block.size() - 1 > static_cast<size_t>(keySize < 0 ? 0 : keySize)) return TQ_RTN_BAD_ARGUMENT;
     return TQ_RTN_OK;
 }
 
@@ -76,8 +75,8 @@ using namespace tqkeys;
 
 extern "C" {
 
-TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength,
-                             int flags, TQXCRYPT_BLOB *signature) {
+TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength, int flags,
+                             TQXCRYPT_BLOB *signature) {
     if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (key->kind != TQXCRYPT_KIND_PRIVATEKEY) return TQ_RTN_WRONG_HANDLE;
     if (signature == nullptr) return TQ_RTN_BAD_ARGUMENT;
@@ -98,9 +97,8 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
     return method->encrypt(key, block.data(), block.size(), 0, signature);
 }
 
-TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature,
-                               uint64_t signatureLength, const unsigned char *data,
-                               uint64_t dataLength, int flags) {
+TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature, uint64_t signatureLength,
+                               const unsigned char *data, uint64_t dataLength, int flags) {
     if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (key->kind != TQXCRYPT_KIND_PUBLICKEY) return TQ_RTN_WRONG_HANDLE;
     const unsigned bits = static_cast<unsigned>(flags);
@@ -132,8 +130,8 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
     return TQ_RTN_OK;
 }
 
-TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLength,
-                                    unsigned int flags, unsigned char **der, int *derLength) {
+TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLength, unsigned int flags,
+                                    unsigned char **der, int *derLength) {
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (digestLength < 0 || (digest == nullptr && digestLength != 0) || der == nullptr ||
@@ -151,11 +149,10 @@ TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLengt
 }
 
 int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int digestLength,
-                      unsigned char *signature, unsigned int *signatureLength,
-                      TQXCRYPT_HANDLE *key) {
+                      unsigned char *signature, unsigned int *signatureLength, TQXCRYPT_HANDLE *key) {
     const TQXCRYPT_KEY_METHOD *method = key ? keyMethod(key) : nullptr;
-    if (digest == nullptr || signature == nullptr || signatureLength == nullptr ||
-        method == nullptr || method->encrypt == nullptr || method->keySize == nullptr) {
+    if (digest == nullptr || signature == nullptr || signatureLength == nullptr || method == nullptr ||
+        method->encrypt == nullptr || method->keySize == nullptr) {
         ERR_raise(ERR_LIB_RSA, ERR_R_PASSED_INVALID_ARGUMENT);
         return 0;
     }

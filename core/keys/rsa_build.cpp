@@ -25,13 +25,11 @@ BnPtr secureNumber(const unsigned char *bytes, uint64_t length) {
 }
 
 // An RSA key from named numbers; selection says public key or key pair.
-PkeyPtr keyFromNumbers(const std::pair<const char *, const BIGNUM *> *numbers, size_t count,
-                       int selection) {
+PkeyPtr keyFromNumbers(const std::pair<const char *, const BIGNUM *> *numbers, size_t count, int selection) {
     OsslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free> builder(OSSL_PARAM_BLD_new());
     if (!builder) return nullptr;
     for (size_t i = 0; i < count; ++i)
-        if (OSSL_PARAM_BLD_push_BN(builder.get(), numbers[i].first, numbers[i].second) != 1)
-            return nullptr;
+        if (OSSL_PARAM_BLD_push_BN(builder.get(), numbers[i].first, numbers[i].second) != 1) return nullptr;
     OsslPtr<OSSL_PARAM, OSSL_PARAM_free> params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY *made = nullptr;
@@ -49,12 +47,10 @@ PkeyPtr publicKey(const BIGNUM *n, const BIGNUM *e) {
 
 int wrapKey(PkeyPtr &pkey, int kind, TQXCRYPT_HANDLE **out) {
     const bool priv = kind == TQXCRYPT_KIND_PRIVATEKEY;
-    const TQXCRYPT_ASN1_METHOD *asn1 =
-        priv ? tqxCryptASN1PrivateKeyMethod() : tqxCryptASN1PublicKeyMethod();
+    const TQXCRYPT_ASN1_METHOD *asn1 = priv ? tqxCryptASN1PrivateKeyMethod() : tqxCryptASN1PublicKeyMethod();
     const TQXCRYPT_KEY_METHOD *method = priv ? tqxCryptRSAPriMethod() : tqxCryptRSAPubMethod();
     TQXCRYPT_HANDLE *handle = nullptr;
-    int rc = tqxCryptCreateHandle(&handle, kind, pkey.get(), asn1,
-                                  const_cast<TQXCRYPT_KEY_METHOD *>(method));
+    int rc = tqxCryptCreateHandle(&handle, kind, pkey.get(), asn1, const_cast<TQXCRYPT_KEY_METHOD *>(method));
     if (rc != TQ_RTN_OK) return rc;
     pkey.release();
     *out = handle;
@@ -68,8 +64,7 @@ int samePublicKey(const EVP_PKEY *a, const EVP_PKEY *b) {
     if (ra == nullptr || rb == nullptr) return TQ_RTN_KEY_MISMATCH;
     const BIGNUM *na = RSA_get0_n(ra), *ea = RSA_get0_e(ra);
     const BIGNUM *nb = RSA_get0_n(rb), *eb = RSA_get0_e(rb);
-    if (!na || !ea || !nb || !eb || BN_cmp(na, nb) != 0 || BN_cmp(ea, eb) != 0)
-        return TQ_RTN_KEY_MISMATCH;
+    if (!na || !ea || !nb || !eb || BN_cmp(na, nb) != 0 || BN_cmp(ea, eb) != 0) return TQ_RTN_KEY_MISMATCH;
     return TQ_RTN_OK;
 }
 
@@ -94,8 +89,7 @@ TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *made = nullptr;
     // The providers' default public exponent is 65537.
-    if (EVP_PKEY_keygen_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
+    if (EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
         EVP_PKEY_generate(ctx.get(), &made) != 1)
         return TQ_RTN_KEY_BUILD_FAILED;
     PkeyPtr pkey(made);
@@ -107,8 +101,7 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
                                        TQXCRYPT_HANDLE **key) {
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
-    if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) ||
-        !tqFitsInt(exponentLength))
+    if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) || !tqFitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     BnPtr n(BN_bin2bn(modulus, static_cast<int>(modulusLength), nullptr));
     BnPtr e(BN_bin2bn(exponent, static_cast<int>(exponentLength), nullptr));
@@ -125,8 +118,7 @@ TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **
     auto *pkey = static_cast<EVP_PKEY *>(privateKey->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);
-    if (rsa == nullptr || RSA_get0_n(rsa) == nullptr || RSA_get0_e(rsa) == nullptr)
-        return TQ_RTN_INVALID_KEY;
+    if (rsa == nullptr || RSA_get0_n(rsa) == nullptr || RSA_get0_e(rsa) == nullptr) return TQ_RTN_INVALID_KEY;
     // A copy of the numbers only: the derived key always computes in
     // software, also when the private key runs on a token.
     PkeyPtr derived = publicKey(RSA_get0_n(rsa), RSA_get0_e(rsa));
@@ -136,8 +128,8 @@ TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **
 
 TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t prime1Length,
                                         const unsigned char *prime2, uint64_t prime2Length,
-                                        const unsigned char *exponent, uint64_t exponentLength,
-                                        int, EVP_PKEY **key) {
+                                        const unsigned char *exponent, uint64_t exponentLength, int,
+                                        EVP_PKEY **key) {
     TQXCryptInitialize();
     if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tqFitsInt(prime1Length) ||
         !tqFitsInt(prime2Length) || !tqFitsInt(exponentLength))
@@ -153,8 +145,7 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
     if (!ctx || !p || !q || !e || !n || !p1 || !q1 || !phi || !d || !dmp1 || !dmq1 || !iqmp)
         return TQ_RTN_KEY_BUILD_FAILED;
     if (BN_cmp(p.get(), q.get()) < 0) std::swap(p, q);
-    if (BN_mul(n.get(), p.get(), q.get(), ctx.get()) != 1 ||
-        BN_sub(p1.get(), p.get(), BN_value_one()) != 1 ||
+    if (BN_mul(n.get(), p.get(), q.get(), ctx.get()) != 1 || BN_sub(p1.get(), p.get(), BN_value_one()) != 1 ||
         BN_sub(q1.get(), q.get(), BN_value_one()) != 1 ||
         BN_mul(phi.get(), p1.get(), q1.get(), ctx.get()) != 1 ||
         BN_mod_inverse(d.get(), e.get(), phi.get(), ctx.get()) == nullptr ||
@@ -163,10 +154,14 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
         BN_mod_inverse(iqmp.get(), q.get(), p.get(), ctx.get()) == nullptr)
         return TQ_RTN_KEY_BUILD_FAILED;
     const std::pair<const char *, const BIGNUM *> numbers[] = {
-        {OSSL_PKEY_PARAM_RSA_N, n.get()},           {OSSL_PKEY_PARAM_RSA_E, e.get()},
-        {OSSL_PKEY_PARAM_RSA_D, d.get()},           {OSSL_PKEY_PARAM_RSA_FACTOR1, p.get()},
-        {OSSL_PKEY_PARAM_RSA_FACTOR2, q.get()},     {OSSL_PKEY_PARAM_RSA_EXPONENT1, dmp1.get()},
-        {OSSL_PKEY_PARAM_RSA_EXPONENT2, dmq1.get()}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, iqmp.get()}};
+        {OSSL_PKEY_PARAM_RSA_N, n.get()},
+        {OSSL_PKEY_PARAM_RSA_E, e.get()},
+        {OSSL_PKEY_PARAM_RSA_D, d.get()},
+        {OSSL_PKEY_PARAM_RSA_FACTOR1, p.get()},
+        {OSSL_PKEY_PARAM_RSA_FACTOR2, q.get()},
+        {OSSL_PKEY_PARAM_RSA_EXPONENT1, dmp1.get()},
+        {OSSL_PKEY_PARAM_RSA_EXPONENT2, dmq1.get()},
+        {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, iqmp.get()}};
     PkeyPtr pkey = keyFromNumbers(numbers, sizeof numbers / sizeof numbers[0], EVP_PKEY_KEYPAIR);
     if (!pkey) return TQ_RTN_KEY_BUILD_FAILED;
     *key = pkey.release();
@@ -185,11 +180,9 @@ TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) {
 }
 
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKeyToMatch) {
-    if (key == nullptr || key->object == nullptr || publicKeyToMatch == nullptr)
-        return TQ_RTN_BAD_ARGUMENT;
+    if (key == nullptr || key->object == nullptr || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
     auto *own = static_cast<const EVP_PKEY *>(key->object);
-    if (EVP_PKEY_get_base_id(own) != EVP_PKEY_get_base_id(publicKeyToMatch))
-        return TQ_RTN_KEY_MISMATCH;
+    if (EVP_PKEY_get_base_id(own) != EVP_PKEY_get_base_id(publicKeyToMatch)) return TQ_RTN_KEY_MISMATCH;
     return samePublicKey(own, publicKeyToMatch);
 }
 

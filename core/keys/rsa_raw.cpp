@@ -33,11 +33,10 @@ struct ResultBuffer {
     }
 };
 
-using RsaPrimitive = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa,
-                             int padding);
+using RsaPrimitive = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 
-int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int failure,
-                 const unsigned char *in, uint64_t inLength, TQXCRYPT_BLOB *out) {
+int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int failure, const unsigned char *in,
+                 uint64_t inLength, TQXCRYPT_BLOB *out) {
     if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (key->kind != kind) return TQ_RTN_WRONG_HANDLE;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
@@ -51,8 +50,8 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     ResultBuffer buffer(static_cast<size_t>(size));
     if (buffer.data == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     static const unsigned char nothing = 0;
-    int produced = primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data, rsa.get(),
-                             RSA_PKCS1_PADDING);
+    int produced =
+        primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data, rsa.get(), RSA_PKCS1_PADDING);
     if (produced < 0) return failure;
     if (out->data == nullptr) {
         out->data = buffer.release();
@@ -99,13 +98,13 @@ int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) 
 extern "C" {
 
 // name, handle kind, OpenSSL primitive, code when the primitive fails
-#define TQ_RSA_RAW_LIST(X)                                                                 \
-    X(TQXCrypt_PublicEncrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_encrypt, TQ_RTN_ENCRYPT_FAILED)   \
-    X(TQXCrypt_PublicDecrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_decrypt, TQ_RTN_DECRYPT_FAILED)   \
+#define TQ_RSA_RAW_LIST(X)                                                                           \
+    X(TQXCrypt_PublicEncrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_encrypt, TQ_RTN_ENCRYPT_FAILED)    \
+    X(TQXCrypt_PublicDecrypt, TQXCRYPT_KIND_PUBLICKEY, RSA_public_decrypt, TQ_RTN_DECRYPT_FAILED)    \
     X(TQXCrypt_PrivateEncrypt, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_encrypt, TQ_RTN_ENCRYPT_FAILED) \
     X(TQXCrypt_PrivateDecrypt, TQXCRYPT_KIND_PRIVATEKEY, RSA_private_decrypt, TQ_RTN_DECRYPT_FAILED)
 
-#define TQ_RSA_RAW_DEFINE(name, kind, primitive, failure)                                   \
+#define TQ_RSA_RAW_DEFINE(name, kind, primitive, failure)                                  \
     TQ_API int name(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength, int, \
                     TQXCRYPT_BLOB *out) {                                                  \
         return rawOperation(key, kind, primitive, failure, in, inLength, out);             \
@@ -114,15 +113,15 @@ TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
 #undef TQ_RSA_RAW_DEFINE
 
 // name, component (the modulus has a second exported name)
-#define TQ_RSA_COMPONENT_LIST(X)            \
-    X(TQXCrypt_KeyModulus, RSA_get0_n)      \
+#define TQ_RSA_COMPONENT_LIST(X)                \
+    X(TQXCrypt_KeyModulus, RSA_get0_n)          \
     X(TQXCrypt_PublicKeyGetModulus, RSA_get0_n) \
-    X(TQXCrypt_KeyExponent, RSA_get0_e)     \
-    X(TQXCrypt_KeyD, RSA_get0_d)            \
-    X(TQXCrypt_KeyP, RSA_get0_p)            \
-    X(TQXCrypt_KeyQ, RSA_get0_q)            \
-    X(TQXCrypt_KeyDMP1, RSA_get0_dmp1)      \
-    X(TQXCrypt_KeyDMQ1, RSA_get0_dmq1)      \
+    X(TQXCrypt_KeyExponent, RSA_get0_e)         \
+    X(TQXCrypt_KeyD, RSA_get0_d)                \
+    X(TQXCrypt_KeyP, RSA_get0_p)                \
+    X(TQXCrypt_KeyQ, RSA_get0_q)                \
+    X(TQXCrypt_KeyDMP1, RSA_get0_dmp1)          \
+    X(TQXCrypt_KeyDMQ1, RSA_get0_dmq1)          \
     X(TQXCrypt_KeyIQMP, RSA_get0_iqmp)
 
 #define TQ_RSA_COMPONENT_DEFINE(name, component) \

@@ -11,8 +11,7 @@ namespace {
 int emptySigned(Pkcs7Ptr &p7) {
     p7.reset(PKCS7_new());
     if (!p7) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) ||
-        !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
+    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
         ERR_clear_error();
         return TQ_RTN_FAILED;
     }
@@ -85,14 +84,12 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
     const unsigned char *r = der.get();
     PKCS7_SIGNER_INFO *copy = d2i_PKCS7_SIGNER_INFO(nullptr, &r, length);
     if (!copy) return TQ_RTN_BAD_FORMAT;
-    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy, tqxCryptASN1SignerInfoMethod(),
-                              nullptr);
+    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy, tqxCryptASN1SignerInfoMethod(), nullptr);
     if (rc != TQ_RTN_OK) PKCS7_SIGNER_INFO_free(copy);
     return rc;
 }
 
-int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index,
-                                       TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
     PKCS7 *p7 = nullptr;
     int rc = tqMessageOf(pkcs7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -130,8 +127,7 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
         content->length = 0;
         return TQ_RTN_OK;
     }
-    return tqxCryptPutBlob(content, ASN1_STRING_get0_data(os),
-                           static_cast<size_t>(ASN1_STRING_length(os)));
+    return tqxCryptPutBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
 }
 
 int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
@@ -208,8 +204,8 @@ int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT
     return tqCertHandle(sk_X509_value(*list, index), out);
 }
 
-int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf,
-                                  TQXCRYPT_HANDLE ***others, int32_t *count) {
+int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf, TQXCRYPT_HANDLE ***others,
+                                  int32_t *count) {
     if (!leaf || !others || !count) return TQ_RTN_BAD_ARGUMENT;
     *leaf = nullptr;
     *others = nullptr;

@@ -63,8 +63,7 @@ void tqClearParkedKeys(PKCS7 *message) {
         infos = message->d.sign ? message->d.sign->signer_info : nullptr;
         break;
     case NID_pkcs7_signedAndEnveloped:
-        infos = message->d.signed_and_enveloped ? message->d.signed_and_enveloped->signer_info
-                                                : nullptr;
+        infos = message->d.signed_and_enveloped ? message->d.signed_and_enveloped->signer_info : nullptr;
         break;
     default:
         return;
@@ -118,16 +117,15 @@ STACK_OF(X509) **tqPkcs7CertList(PKCS7 *p7, bool *typed) {
 }
 
 int tqPkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out) {
-    int rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_PKCS7, message, tqxCryptASN1PKCS7Method(),
-                                  nullptr);
+    int rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_PKCS7, message, tqxCryptASN1PKCS7Method(), nullptr);
     if (rc != TQ_RTN_OK) PKCS7_free(message);
     return rc;
 }
 
 int tqCertHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
     if (!X509_up_ref(cert)) return TQ_RTN_FAILED;
-    int rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_CERTIFICATE, cert,
-                                  tqxCryptASN1CertificateMethod(), nullptr);
+    int rc =
+        tqxCryptCreateHandle(out, TQXCRYPT_KIND_CERTIFICATE, cert, tqxCryptASN1CertificateMethod(), nullptr);
     if (rc != TQ_RTN_OK) X509_free(cert);
     return rc;
 }

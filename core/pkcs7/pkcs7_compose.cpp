@@ -13,8 +13,7 @@ int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, CertStackPtr &extra) {
     int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
     if (rc != TQ_RTN_OK) return rc;
     STACK_OF(X509) *chain = nullptr;
-    rc = tqxCryptGetCertificateChain(static_cast<X509_STORE *>(object), cert, 0x200, &chain,
-                                     nullptr);
+    rc = tqxCryptGetCertificateChain(static_cast<X509_STORE *>(object), cert, 0x200, &chain, nullptr);
     if (rc != TQ_RTN_OK) return rc;
     extra.reset(chain);
     X509_free(sk_X509_shift(chain));
@@ -39,8 +38,7 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         return nullptr;
     }
     Pkcs7Building p7(PKCS7_new());
-    if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) ||
-        !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
+    if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
@@ -67,8 +65,7 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
     si.release();
     if (!(flags & PKCS7_NOCERTS) && !PKCS7_add_certificate(p7.get(), cert)) return nullptr;
     BioPtr chain(tqPkcs7OpenChain(p7.get()));
-    if (!chain ||
-        (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
+    if (!chain || (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
         return nullptr;
     (void)BIO_flush(chain.get());
     return tqPkcs7Finish(p7, chain.get(), flags);
@@ -96,8 +93,7 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
     }
     ERR_clear_error();
     PKCS7 *message = tqxCrypt_PKCS7_sign(cert, privateKey, extra.get(), data,
-                                         static_cast<unsigned int>(dataLength), builderFlags,
-                                         hashSelector);
+                                         static_cast<unsigned int>(dataLength), builderFlags, hashSelector);
     return handOut(message, pkcs7);
 }
 
@@ -115,26 +111,22 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
         return TQ_RTN_BAD_ARGUMENT;
     ERR_clear_error();
     PKCS7 *message = wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
-                                   static_cast<int>(contentLength), tqPkcs7BuilderFlags(flags),
-                                   hashSelector);
+                                   static_cast<int>(contentLength), tqPkcs7BuilderFlags(flags), hashSelector);
     return handOut(message, pkcs7);
 }
 
-int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength,
-                           const char *certificateText, int certificateTextLength,
-                           const unsigned char *content, uint64_t contentLength, int flags,
-                           int hashSelector, TQXCRYPT_HANDLE **pkcs7) {
+int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, const char *certificateText,
+                           int certificateTextLength, const unsigned char *content, uint64_t contentLength,
+                           int flags, int hashSelector, TQXCRYPT_HANDLE **pkcs7) {
     if (signatureLength < 0 || certificateTextLength < 0) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *cert = nullptr;
     int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE,
                                    reinterpret_cast<const unsigned char *>(certificateText),
-                                   static_cast<size_t>(certificateTextLength),
-                                   TQXCRYPT_DECODE_TEXT, nullptr);
+                                   static_cast<size_t>(certificateTextLength), TQXCRYPT_DECODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
     TqHandlePtr owner(cert);
-    return tqxCrypt_GeneratePKCS7WithHandle(signature, static_cast<unsigned int>(signatureLength),
-                                            cert, content, contentLength, flags, hashSelector,
-                                            pkcs7);
+    return tqxCrypt_GeneratePKCS7WithHandle(signature, static_cast<unsigned int>(signatureLength), cert,
+                                            content, contentLength, flags, hashSelector, pkcs7);
 }
 
 int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *signerInfo, int,
@@ -143,8 +135,7 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     int rc = tqCertOf(certificate, &cert);
     if (rc != TQ_RTN_OK) return rc;
     void *object = nullptr;
-    if ((rc = tqxCryptGetHandle(&object, signerInfo, TQXCRYPT_KIND_SIGNERINFO)) != TQ_RTN_OK)
-        return rc;
+    if ((rc = tqxCryptGetHandle(&object, signerInfo, TQXCRYPT_KIND_SIGNERINFO)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     auto *given = static_cast<PKCS7_SIGNER_INFO *>(object);
@@ -159,8 +150,8 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     Pkcs7Ptr p7(PKCS7_new());
     // Without content it is still a data content info, or it could not be
     // encoded.
-    if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) ||
-        !PKCS7_content_new(p7.get(), NID_pkcs7_data) || !PKCS7_add_signer(p7.get(), copy.get())) {
+    if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data) ||
+        !PKCS7_add_signer(p7.get(), copy.get())) {
         ERR_clear_error();
         return TQ_RTN_FAILED;
     }
@@ -173,10 +164,9 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     return tqPkcs7Handle(p7.release(), pkcs7);
 }
 
-int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey,
-                          TQXCRYPT_HANDLE *store, const unsigned char *data, uint64_t dataLength,
-                          int, const char *description, const char *url, void *,
-                          TQXCRYPT_HANDLE **pkcs7) {
+int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
+                          const unsigned char *data, uint64_t dataLength, int, const char *description,
+                          const char *url, void *, TQXCRYPT_HANDLE **pkcs7) {
     void *object = nullptr;
     int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
     if (rc != TQ_RTN_OK) return rc;
@@ -192,9 +182,8 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
     CertStackPtr extra(nullptr, tqFreeCertStack);
     if ((rc = chainFromStore(store, cert, extra)) != TQ_RTN_OK) return rc;
     ERR_clear_error();
-    PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description,
-                                             url, nullptr,
-                                             PKCS7_BINARY | PKCS7_NOATTR | PKCS7_DETACHED);
+    PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description, url,
+                                             nullptr, PKCS7_BINARY | PKCS7_NOATTR | PKCS7_DETACHED);
     return handOut(message, pkcs7);
 }
 

@@ -37,8 +37,7 @@ struct KeyBlob {
     TQXCRYPT_BLOB blob{0, nullptr};
     size_t capacity = 0;
     ~KeyBlob() {
-        if (blob.data)
-            OPENSSL_cleanse(blob.data, std::max(capacity, static_cast<size_t>(blob.length)));
+        if (blob.data) OPENSSL_cleanse(blob.data, std::max(capacity, static_cast<size_t>(blob.length)));
         TQXCryptFreeBlob(&blob);
     }
 };
@@ -196,8 +195,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
             return nullptr;
         }
-        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.blob.data, nullptr, 0) <= 0)
-            return nullptr;
+        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.blob.data, nullptr, 0) <= 0) return nullptr;
         chain.append(cipherOwner.release());
     }
     BIO *input = nullptr;
@@ -268,8 +266,8 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     return 1;
 }
 
-PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *cipher,
-                              const unsigned char *data, unsigned int dataLength, int) {
+PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, const unsigned char *data,
+                              unsigned int dataLength, int) {
     if (!recipients || !cipher || (!data && dataLength) || dataLength > INT_MAX) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -296,8 +294,8 @@ PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *ciph
 }
 
 PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
-                                  STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, BIO *data,
-                                  int flags, int hashSelector) {
+                                  STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, BIO *data, int flags,
+                                  int hashSelector) {
     if (!signer || !key || !recipients || !cipher || !data) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -316,8 +314,8 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
     return tqPkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
 }
 
-int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength,
-                     int cipher, TQXCRYPT_BLOB *out) {
+int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
+                     TQXCRYPT_BLOB *out) {
     X509 *cert = nullptr;
     int rc = tqCertOf(recipient, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -333,8 +331,8 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     CertStackPtr list(sk_X509_new_null(), tqFreeCertList);
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data,
-                                       static_cast<unsigned int>(dataLength), PKCS7_BINARY));
+    Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
+                                       PKCS7_BINARY));
     ERR_clear_error();
     if (!p7) return TQ_RTN_ENCRYPT_FAILED;
     unsigned char *der = nullptr;
@@ -348,8 +346,8 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     return rc;
 }
 
-int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
-                     const unsigned char *der, uint64_t derLength, int, TQXCRYPT_BLOB *out) {
+int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
+                     uint64_t derLength, int, TQXCRYPT_BLOB *out) {
     X509 *cert = nullptr;
     int rc = tqCertOf(recipient, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -382,28 +380,24 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
     return tqxCryptPutBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey,
-                            TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *store,
-                            const unsigned char *data, uint64_t dataLength, int flags,
+int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *recipient,
+                            TQXCRYPT_HANDLE *store, const unsigned char *data, uint64_t dataLength, int flags,
                             int hashSelector, TQXCRYPT_BLOB *out) {
     TQXCRYPT_HANDLE *signedHandle = nullptr;
     int rc = TQXCrypt_Sign(signer, privateKey, store, data, dataLength,
-                           flags & ~(TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS), hashSelector,
-                           &signedHandle);
+                           flags & ~(TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS), hashSelector, &signedHandle);
     if (rc != TQ_RTN_OK) return rc;
     TqHandlePtr message(signedHandle);
     TQXCRYPT_BLOB encoded{0, nullptr};
     rc = TQXCrypt_EncodeObject(signedHandle, TQXCRYPT_KIND_PKCS7, &encoded, 0, nullptr);
-    if (rc == TQ_RTN_OK)
-        rc = TQXCrypt_Encrypt(recipient, encoded.data, encoded.length, flags, out);
+    if (rc == TQ_RTN_OK) rc = TQXCrypt_Encrypt(recipient, encoded.data, encoded.length, flags, out);
     TQXCryptFreeBlob(&encoded);
     return rc;
 }
 
-int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient,
-                              TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
-                              uint64_t derLength, int, int flags, TQXCRYPT_BLOB *content,
-                              TQXCRYPT_HANDLE **signerCertificate) {
+int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
+                              const unsigned char *der, uint64_t derLength, int, int flags,
+                              TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) {
     TQXCRYPT_BLOB decrypted{0, nullptr};
     int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, &decrypted);
     if (rc != TQ_RTN_OK) return rc;
@@ -413,8 +407,7 @@ int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient
     TQXCryptFreeBlob(&decrypted);
     if (rc != TQ_RTN_OK) return rc;
     TqHandlePtr owner(message);
-    rc = TQXCrypt_Verify(store, message, nullptr, 0, nullptr, 0, flags, 0, nullptr,
-                         signerCertificate);
+    rc = TQXCrypt_Verify(store, message, nullptr, 0, nullptr, 0, flags, 0, nullptr, signerCertificate);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_PKCS7GetContent(message, content);
     if (rc != TQ_RTN_OK && signerCertificate) {

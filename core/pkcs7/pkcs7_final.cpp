@@ -138,8 +138,8 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
     }
     // Only a signed-data can be detached (asking OpenSSL about any other type
     // would queue a spurious reason).
-    bool detached = tqPkcs7Type(p7) == NID_pkcs7_signed &&
-                    (!p7->d.sign->contents || !p7->d.sign->contents->d.ptr);
+    bool detached =
+        tqPkcs7Type(p7) == NID_pkcs7_signed && (!p7->d.sign->contents || !p7->d.sign->contents->d.ptr);
     if (!detached) {
         if (!os) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);

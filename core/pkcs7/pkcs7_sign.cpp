@@ -42,9 +42,8 @@ Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
     }
     int rc = tqxCheckKeyPair(key, certKey);
     if (rc != TQ_RTN_OK) {
-        ERR_raise(ERR_LIB_PKCS7, rc == TQ_RTN_KEY_MISMATCH
-                                     ? PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE
-                                     : PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
+        ERR_raise(ERR_LIB_PKCS7, rc == TQ_RTN_KEY_MISMATCH ? PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE
+                                                           : PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
         return nullptr;
     }
     Pkcs7Building p7(PKCS7_new());
@@ -68,16 +67,14 @@ bool tqPkcs7AddCertificates(PKCS7 *p7, X509 *signer, STACK_OF(X509) *extra, int 
 bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
     if (flags & PKCS7_NOATTR) return true;
     // Replaces a content type set before (code signing's indirect data).
-    if (!PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT,
-                                    OBJ_nid2obj(NID_pkcs7_data)))
+    if (!PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)))
         return false;
     if (flags & PKCS7_NOSMIMECAP) return true;
     using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), void (*)(STACK_OF(X509_ALGOR) *)>;
     AlgorStack caps(sk_X509_ALGOR_new_null(),
                     [](STACK_OF(X509_ALGOR) *s) { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); });
     bool made = caps != nullptr;
-    for (const Capability &c : kCapabilities)
-        made = made && PKCS7_simple_smimecap(caps.get(), c.nid, c.bits);
+    for (const Capability &c : kCapabilities) made = made && PKCS7_simple_smimecap(caps.get(), c.nid, c.bits);
     if (!made) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
@@ -143,8 +140,7 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
     if (!tqPkcs7SetAlgorithm(si->digest_alg, digestNid)) return 0;
     int baseType = EVP_PKEY_type(keyType);
     bool set = baseType == EVP_PKEY_DSA
-                   ? X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF,
-                                     nullptr) == 1
+                   ? X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF, nullptr) == 1
                    : tqPkcs7SetAlgorithm(si->digest_enc_alg, baseType);
     if (!set) return 0;
     // Parked only once nothing can fail: a caller's signer info that this
@@ -164,8 +160,7 @@ PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYP
 }
 
 PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
-                           const unsigned char *data, unsigned int dataLength, int flags,
-                           int hashSelector) {
+                           const unsigned char *data, unsigned int dataLength, int flags, int hashSelector) {
     if (!signer || !key || (!data && dataLength)) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -175,14 +170,13 @@ PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *c
     PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, hashSelector);
     if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
     BioPtr chain(tqPkcs7OpenChain(p7.get()));
-    if (!chain || !writeAll(chain.get(), data, dataLength) ||
-        !tqPkcs7AddStandardAttributes(si, flags))
+    if (!chain || !writeAll(chain.get(), data, dataLength) || !tqPkcs7AddStandardAttributes(si, flags))
         return nullptr;
     return tqPkcs7Finish(p7, chain.get(), flags);
 }
 
-PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
-                               BIO *data, const char *, const char *, void *, int flags) {
+PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates, BIO *data,
+                               const char *, const char *, void *, int flags) {
     if (!signer || !key || !data) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -192,8 +186,7 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
     PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, 1);
     if (!si) return nullptr;
     ASN1_OBJECT *indirect = OBJ_txt2obj(kIndirectData, 1);
-    if (!indirect ||
-        !PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, indirect)) {
+    if (!indirect || !PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, indirect)) {
         ASN1_OBJECT_free(indirect);
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;

@@ -49,8 +49,8 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
 }  // namespace
 
 extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out,
-                                    X509_STORE *store, int flags, const char *subjectRule,
-                                    int signerIndex, time_t checkTime) {
+                                    X509_STORE *store, int flags, const char *subjectRule, int signerIndex,
+                                    time_t checkTime) {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -79,8 +79,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         ERR_raise(ERR_LIB_PKCS7, X509_V_ERR_CERT_UNTRUSTED);
         return 0;
     }
-    if (!(flags & PKCS7_NOVERIFY) &&
-        !verifySignerChain(store, signer, p7->d.sign->cert, flags, checkTime))
+    if (!(flags & PKCS7_NOVERIFY) && !verifySignerChain(store, signer, p7->d.sign->cert, flags, checkTime))
         return 0;
 
     DataChain data;
@@ -113,8 +112,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         return 0;
     }
     if (!(flags & PKCS7_NOSIGS) &&
-        PKCS7_signatureVerify(data.chain, p7, sk_PKCS7_SIGNER_INFO_value(infos, signerIndex),
-                              signer) <= 0) {
+        PKCS7_signatureVerify(data.chain, p7, sk_PKCS7_SIGNER_INFO_value(infos, signerIndex), signer) <= 0) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_SIGNATURE_FAILURE);
         return 0;
     }
@@ -137,9 +135,8 @@ int storeOf(TQXCRYPT_HANDLE *handle, X509StorePtr &own, X509_STORE **store) {
 }
 
 int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
-                 uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,
-                 time_t checkTime, TQXCRYPT_HANDLE **signerInfo, bool wantCert,
-                 TqHandlePtr &signerCert) {
+                 uint64_t dataLength, const char *subjectRule, int signerIndex, int flags, time_t checkTime,
+                 TQXCRYPT_HANDLE **signerInfo, bool wantCert, TqHandlePtr &signerCert) {
     PKCS7 *p7 = nullptr;
     int rc = tqMessageOf(pkcs7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -166,18 +163,17 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
         if (!received) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
     if (!(flags & (TQXCRYPT_VERIFY_CHAIN | TQXCRYPT_VERIFY_CRL))) osslFlags |= PKCS7_NOVERIFY;
-    X509_STORE_set_verify(store, (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify
-                                                              : tqxCrypt_cert_verify);
+    X509_STORE_set_verify(store,
+                          (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
     if (subjectRule) {
         TQXCRYPT_HANDLE *cert = nullptr;
-        if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK)
-            return rc;
+        if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK) return rc;
         signerCert.reset(cert);
         if ((rc = TQXCrypt_ValidateCertificate(cert, subjectRule, -1)) != TQ_RTN_OK) return rc;
     }
     ERR_clear_error();
-    if (!tqxCrypt_VerifyPKCS7(p7, nullptr, content.get(), received.get(), store, osslFlags,
-                              subjectRule, signerIndex, checkTime))
+    if (!tqxCrypt_VerifyPKCS7(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule,
+                              signerIndex, checkTime))
         return tqPkcs7VerifyFailure();
     if (received) {
         char *bytes = nullptr;
@@ -187,13 +183,11 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
             (n > 0 && std::memcmp(bytes, data, static_cast<size_t>(n)) != 0))
             return TQ_RTN_CONTENT_MISMATCH;
     }
-    if (signerInfo &&
-        (rc = TQXCrypt_PKCS7GetSignerInfo(pkcs7, signerIndex, signerInfo)) != TQ_RTN_OK)
+    if (signerInfo && (rc = TQXCrypt_PKCS7GetSignerInfo(pkcs7, signerIndex, signerInfo)) != TQ_RTN_OK)
         return rc;
     if (wantCert && !signerCert) {
         TQXCRYPT_HANDLE *cert = nullptr;
-        if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK)
-            return rc;
+        if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK) return rc;
         signerCert.reset(cert);
     }
     return TQ_RTN_OK;
@@ -205,13 +199,12 @@ extern "C" {
 
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,
-                    time_t checkTime, TQXCRYPT_HANDLE **signerInfo,
-                    TQXCRYPT_HANDLE **signerCertificate) {
+                    time_t checkTime, TQXCRYPT_HANDLE **signerInfo, TQXCRYPT_HANDLE **signerCertificate) {
     if (signerInfo) *signerInfo = nullptr;
     if (signerCertificate) *signerCertificate = nullptr;
     TqHandlePtr cert;
-    int rc = verifyHandle(store, pkcs7, data, dataLength, subjectRule, signerIndex, flags,
-                          checkTime, signerInfo, signerCertificate != nullptr, cert);
+    int rc = verifyHandle(store, pkcs7, data, dataLength, subjectRule, signerIndex, flags, checkTime,
+                          signerInfo, signerCertificate != nullptr, cert);
     if (rc != TQ_RTN_OK) {
         if (signerInfo) {
             TQXCryptFreeHandle(*signerInfo);

@@ -164,8 +164,10 @@ int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectR
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;
-    if (subjectRules && tqxCrypt_ValidateCertSubject(cert, subjectRules, flags) != 0) return TQ_RTN_CERT_REJECTED;
-    if (issuerRules && tqxCrypt_ValidateCertIssuer(cert, issuerRules, flags) != 0) return TQ_RTN_CERT_REJECTED;
+    if (subjectRules && tqxCrypt_ValidateCertSubject(cert, subjectRules, flags) != 0)
+        return TQ_RTN_CERT_REJECTED;
+    if (issuerRules && tqxCrypt_ValidateCertIssuer(cert, issuerRules, flags) != 0)
+        return TQ_RTN_CERT_REJECTED;
     if (flags & TQXCRYPT_VALIDATE_TIME) return tqxCryptValidateCert(cert, 0);
     return TQ_RTN_OK;
 }

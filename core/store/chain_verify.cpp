@@ -167,35 +167,36 @@ int checkTrust(X509_STORE_CTX *ctx, VerifyCb cb, STACK_OF(X509) *chain, int purp
     X509 *x = sk_X509_value(chain, top);
     int answer = X509_check_trust(x, trust, 0);
     if (answer == X509_TRUST_TRUSTED) return 1;
-    return reportAt(ctx, cb, answer == X509_TRUST_REJECTED ? X509_V_ERR_CERT_REJECTED : X509_V_ERR_CERT_UNTRUSTED,
-                    x, top);
+    return reportAt(ctx, cb,
+                    answer == X509_TRUST_REJECTED ? X509_V_ERR_CERT_REJECTED : X509_V_ERR_CERT_UNTRUSTED, x,
+                    top);
 }
 
-#define TQ_VERIFY_ERROR_MAP(X)                                      \
-    X(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, TQ_RTN_NO_ISSUER)         \
-    X(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, TQ_RTN_NO_ISSUER) \
-    X(X509_V_ERR_UNABLE_TO_GET_CRL, TQ_RTN_NO_CRL)                    \
-    X(X509_V_ERR_CERT_SIGNATURE_FAILURE, TQ_RTN_CERT_SIGNATURE)       \
-    X(X509_V_ERR_CERT_NOT_YET_VALID, TQ_RTN_CERT_NOT_YET_VALID)       \
-    X(X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD, TQ_RTN_CERT_NOT_YET_VALID) \
-    X(X509_V_ERR_CERT_HAS_EXPIRED, TQ_RTN_CERT_EXPIRED)               \
-    X(X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD, TQ_RTN_CERT_EXPIRED)  \
-    X(X509_V_ERR_CRL_NOT_YET_VALID, TQ_RTN_CRL_NOT_YET_VALID)         \
-    X(X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD, TQ_RTN_CRL_NOT_YET_VALID) \
-    X(X509_V_ERR_CRL_HAS_EXPIRED, TQ_RTN_CRL_EXPIRED)                 \
-    X(X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD, TQ_RTN_CRL_EXPIRED)  \
-    X(X509_V_ERR_CERT_REVOKED, TQ_RTN_REVOKED)                        \
-    X(TQ_V_ERR_REVOKED_UNSPECIFIED, TQ_RTN_REVOKED)                   \
-    X(X509_V_ERR_CERT_UNTRUSTED, TQ_RTN_CERT_REJECTED)                \
-    X(X509_V_ERR_CERT_REJECTED, TQ_RTN_CERT_REJECTED)                 \
-    X(X509_V_ERR_KEYUSAGE_NO_CERTSIGN, TQ_RTN_KEY_USAGE)              \
-    X(X509_V_ERR_OUT_OF_MEM, TQ_RTN_MEMORY_ALLOCATE_FAIL)            \
-    X(TQ_V_ERR_REVOKED_KEY_COMPROMISE, TQ_RTN_REVOKED_KEY_COMPROMISE) \
-    X(TQ_V_ERR_REVOKED_CA_COMPROMISE, TQ_RTN_REVOKED_CA_COMPROMISE)   \
+#define TQ_VERIFY_ERROR_MAP(X)                                                  \
+    X(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, TQ_RTN_NO_ISSUER)                   \
+    X(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, TQ_RTN_NO_ISSUER)           \
+    X(X509_V_ERR_UNABLE_TO_GET_CRL, TQ_RTN_NO_CRL)                              \
+    X(X509_V_ERR_CERT_SIGNATURE_FAILURE, TQ_RTN_CERT_SIGNATURE)                 \
+    X(X509_V_ERR_CERT_NOT_YET_VALID, TQ_RTN_CERT_NOT_YET_VALID)                 \
+    X(X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD, TQ_RTN_CERT_NOT_YET_VALID)     \
+    X(X509_V_ERR_CERT_HAS_EXPIRED, TQ_RTN_CERT_EXPIRED)                         \
+    X(X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD, TQ_RTN_CERT_EXPIRED)            \
+    X(X509_V_ERR_CRL_NOT_YET_VALID, TQ_RTN_CRL_NOT_YET_VALID)                   \
+    X(X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD, TQ_RTN_CRL_NOT_YET_VALID)      \
+    X(X509_V_ERR_CRL_HAS_EXPIRED, TQ_RTN_CRL_EXPIRED)                           \
+    X(X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD, TQ_RTN_CRL_EXPIRED)            \
+    X(X509_V_ERR_CERT_REVOKED, TQ_RTN_REVOKED)                                  \
+    X(TQ_V_ERR_REVOKED_UNSPECIFIED, TQ_RTN_REVOKED)                             \
+    X(X509_V_ERR_CERT_UNTRUSTED, TQ_RTN_CERT_REJECTED)                          \
+    X(X509_V_ERR_CERT_REJECTED, TQ_RTN_CERT_REJECTED)                           \
+    X(X509_V_ERR_KEYUSAGE_NO_CERTSIGN, TQ_RTN_KEY_USAGE)                        \
+    X(X509_V_ERR_OUT_OF_MEM, TQ_RTN_MEMORY_ALLOCATE_FAIL)                       \
+    X(TQ_V_ERR_REVOKED_KEY_COMPROMISE, TQ_RTN_REVOKED_KEY_COMPROMISE)           \
+    X(TQ_V_ERR_REVOKED_CA_COMPROMISE, TQ_RTN_REVOKED_CA_COMPROMISE)             \
     X(TQ_V_ERR_REVOKED_AFFILIATION_CHANGED, TQ_RTN_REVOKED_AFFILIATION_CHANGED) \
-    X(TQ_V_ERR_REVOKED_SUPERSEDED, TQ_RTN_REVOKED_SUPERSEDED)         \
-    X(TQ_V_ERR_REVOKED_CESSATION, TQ_RTN_REVOKED_CESSATION)           \
-    X(TQ_V_ERR_REVOKED_CERTIFICATE_HOLD, TQ_RTN_REVOKED_CERTIFICATE_HOLD) \
+    X(TQ_V_ERR_REVOKED_SUPERSEDED, TQ_RTN_REVOKED_SUPERSEDED)                   \
+    X(TQ_V_ERR_REVOKED_CESSATION, TQ_RTN_REVOKED_CESSATION)                     \
+    X(TQ_V_ERR_REVOKED_CERTIFICATE_HOLD, TQ_RTN_REVOKED_CERTIFICATE_HOLD)       \
     X(TQ_V_ERR_REVOKED_REMOVE_FROM_CRL, TQ_RTN_REVOKED_REMOVE_FROM_CRL)
 
 struct ErrorCode {
@@ -344,7 +345,8 @@ int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *store
     if (rc != TQ_RTN_OK) return rc;
     rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&store), storeHandle, TQXCRYPT_KIND_STORE, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    X509_STORE_set_verify(store, (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
+    X509_STORE_set_verify(store,
+                          (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
     X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert, nullptr)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (time > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(time));

@@ -24,8 +24,10 @@ void *objectOf(X509_OBJECT *o, X509_LOOKUP_TYPE type) {
 
 // A new reference for the caller.
 void *takeRef(void *object, X509_LOOKUP_TYPE type) {
-    if (type == X509_LU_X509) X509_up_ref(static_cast<X509 *>(object));
-    else X509_CRL_up_ref(static_cast<X509_CRL *>(object));
+    if (type == X509_LU_X509)
+        X509_up_ref(static_cast<X509 *>(object));
+    else
+        X509_CRL_up_ref(static_cast<X509_CRL *>(object));
     return object;
 }
 
@@ -78,7 +80,8 @@ int lookUp(X509_STORE_CTX *ctx, X509_LOOKUP_TYPE type, const X509_NAME *name, Ac
 extern "C" {
 
 int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest) {
-    if (nameTest && X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(certificate)) != 0) return 0;
+    if (nameTest && X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(certificate)) != 0)
+        return 0;
     if (X509_CRL_get_version(crl) == 0) return 1;
     X509_check_purpose(certificate, -1, 0);
     const ASN1_OCTET_STRING *skid = X509_get0_subject_key_id(certificate);
@@ -101,7 +104,8 @@ int tqxCrypt_X509_STORE_CTX_get_crl_issuer(X509 **issuer, X509_STORE_CTX *ctx, X
         return X509_CRL_issuer_by(crl, static_cast<X509 *>(cert), nameTest) != 0;
     };
     // A store without any CRL takes the issuer by name alone.
-    int rc = lookUp(ctx, X509_LU_X509, X509_CRL_get_issuer(crl), accept, [] { return true; }, &found);
+    int rc = lookUp(
+        ctx, X509_LU_X509, X509_CRL_get_issuer(crl), accept, [] { return true; }, &found);
     if (rc == 1) *issuer = static_cast<X509 *>(found);
     return rc;
 }
@@ -111,7 +115,8 @@ int tqxCrypt_X509_STORE_CTX_get_crl(X509_CRL **crl, X509_STORE_CTX *ctx, X509 *i
     auto accept = [issuer](void *candidate, bool nameTest) {
         return X509_CRL_issuer_by(static_cast<X509_CRL *>(candidate), issuer, nameTest) != 0;
     };
-    int rc = lookUp(ctx, X509_LU_CRL, X509_get_subject_name(issuer), accept, [] { return false; }, &found);
+    int rc = lookUp(
+        ctx, X509_LU_CRL, X509_get_subject_name(issuer), accept, [] { return false; }, &found);
     if (rc == 1) *crl = static_cast<X509_CRL *>(found);
     return rc;
 }
@@ -124,11 +129,12 @@ int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date) {
         X509_REVOKED *entry = sk_X509_REVOKED_value(entries, i);
         if (ASN1_INTEGER_cmp(X509_REVOKED_get0_serialNumber(entry), serial) != 0) continue;
         if (date) *date = X509_REVOKED_get0_revocationDate(entry);
-        EnumeratedPtr reason(
-            static_cast<ASN1_ENUMERATED *>(X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
+        EnumeratedPtr reason(static_cast<ASN1_ENUMERATED *>(
+            X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
         if (!reason) return X509_V_ERR_CERT_REVOKED;
         long code = ASN1_ENUMERATED_get(reason.get());
-        if ((code >= 0 && code <= 6) || code == 8) return TQ_V_ERR_REVOKED_UNSPECIFIED + static_cast<int>(code);
+        if ((code >= 0 && code <= 6) || code == 8)
+            return TQ_V_ERR_REVOKED_UNSPECIFIED + static_cast<int>(code);
         return X509_V_ERR_CERT_REVOKED;
     }
     return 0;

@@ -20,8 +20,9 @@ Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG c
     if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
     if (object->handle == 0) {
         if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
-        const TQXP11_BYTES &value = second == CKA_SERIAL_NUMBER ? object->valueRecord->certificate.serialNumber
-                                                                : object->valueRecord->first;
+        const TQXP11_BYTES &value = second == CKA_SERIAL_NUMBER
+                                        ? object->valueRecord->certificate.serialNumber
+                                        : object->valueRecord->first;
         CK_OBJECT_CLASS cls = object->kind & classMask;
         CK_BBOOL token = CK_TRUE;
         CK_ATTRIBUTE search[5] = {{CKA_CLASS, &cls, sizeof cls},
@@ -91,7 +92,8 @@ Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLa
 
     CK_ATTRIBUTE change[2] = {{CKA_LABEL, const_cast<char *>(newLabel), newLength},
                               {CKA_ID, const_cast<char *>(newId), tqp11::textLength(newId)}};
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change, withId ? 2 : 1);
+    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change,
+                                                withId ? 2 : 1);
 }
 
 enum class Flag { wrap, unwrap, extractable };
@@ -107,7 +109,9 @@ Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag f
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     Result rv = CKR_OK;
     if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
-    CK_ATTRIBUTE_TYPE type = flag == Flag::wrap ? CKA_WRAP : flag == Flag::unwrap ? CKA_UNWRAP : CKA_EXTRACTABLE;
+    CK_ATTRIBUTE_TYPE type = flag == Flag::wrap     ? CKA_WRAP
+                             : flag == Flag::unwrap ? CKA_UNWRAP
+                                                    : CKA_EXTRACTABLE;
     CK_ATTRIBUTE change = {type, &byte, sizeof byte};
     return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, &change, 1);
 }

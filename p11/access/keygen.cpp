@@ -27,7 +27,8 @@ public:
     // Sets a boolean attribute where the template holds it.
     void set(CK_ATTRIBUTE_TYPE type, bool on) {
         for (CK_ULONG i = 0; i < count_; ++i)
-            if (attributes_[i].type == type) attributes_[i].pValue = const_cast<CK_BBOOL *>(on ? &kTrue : &kFalse);
+            if (attributes_[i].type == type)
+                attributes_[i].pValue = const_cast<CK_BBOOL *>(on ? &kTrue : &kFalse);
     }
     CK_ATTRIBUTE *attributes() { return attributes_; }
     CK_ULONG size() const { return count_; }
@@ -43,7 +44,8 @@ const TQXP11_BYTES &idOf(const TQXP11_OBJECT *object) {
     return object->valueRecord ? object->valueRecord->first : kNoBytes;
 }
 
-Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11_OBJECT *privateKey, int flags) {
+Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11_OBJECT *privateKey,
+                       int flags) {
     static const CK_BYTE kExponent[] = {0x01, 0x00, 0x01};
     CK_ULONG modulusBits = publicKey->valueRecord ? publicKey->valueRecord->rsaPublic.modulusBits : 0;
     Template pub;
@@ -79,7 +81,8 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     auto generate = [&] {
         return module->C_GenerateKeyPair(session->sessionHandle, &mechanism, pub.attributes(), pub.size(),
-                                         pri.attributes(), pri.size(), &publicKey->handle, &privateKey->handle);
+                                         pri.attributes(), pri.size(), &publicKey->handle,
+                                         &privateKey->handle);
     };
     Result rv = generate();
     if (rv != CKR_ATTRIBUTE_VALUE_INVALID) return rv;

@@ -36,7 +36,8 @@ const KindRow *rowOfKind(CK_ULONG kind) {
 // The kind an entry of this class and key type gets; 0 for none.
 CK_ULONG kindOf(CK_OBJECT_CLASS cls, CK_KEY_TYPE keyType) {
     for (const KindRow &row : kKinds)
-        if (row.listed && row.cls == cls && (row.keyType == CK_UNAVAILABLE_INFORMATION || row.keyType == keyType))
+        if (row.listed && row.cls == cls &&
+            (row.keyType == CK_UNAVAILABLE_INFORMATION || row.keyType == keyType))
             return row.kind;
     return 0;
 }
@@ -111,8 +112,7 @@ Result listObjects(TQXP11_SESSION *session, TQXP11_OBJECT *filter, TQXP11_OBJECT
             if (row->kind == TQXP11_KIND_RSA_PRIVATE) filter->isPrivate = CK_TRUE;
         }
         size_t labelLength = strnlen(filter->label, TQXP11_LABEL_SIZE - 1);
-        if (labelLength > 0)
-            search[n++] = {CKA_LABEL, filter->label, tqp11::labelLength(session, filter)};
+        if (labelLength > 0) search[n++] = {CKA_LABEL, filter->label, tqp11::labelLength(session, filter)};
         if (!row) return CKR_FUNCTION_NOT_SUPPORTED;
         if (filter->isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS)
             return CKR_USER_NOT_LOGGED_IN;

@@ -18,7 +18,8 @@ constexpr char kBankLoginEntry[] = "\"TQ_EraCOM_BankLogin\"";
 Result logIn(TQXP11_SESSION *session, CK_USER_TYPE user, const char *pin) {
     if (!session) return CKR_ARGUMENTS_BAD;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    Result rv = session->module->C_Login(session->sessionHandle, user, tqp11::utf8(pin), tqp11::textLength(pin));
+    Result rv =
+        session->module->C_Login(session->sessionHandle, user, tqp11::utf8(pin), tqp11::textLength(pin));
     if (rv == CKR_OK) return tqp11::refreshSessionInfo(session);
     // Another session logged the token in: the record must see that state,
     // or its private-object calls would be refused.

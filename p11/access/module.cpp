@@ -54,26 +54,32 @@ Result bindFunctionList(void *library, TQXP11_MODULE *module) {
     if (getFunctionList(&list) != CKR_OK || !list) return CKR_FUNCTION_FAILED;
 
 #define TQP11_BIND(name) module->name = list->name;
-    TQP11_BIND(C_Initialize) TQP11_BIND(C_GetSlotList) TQP11_BIND(C_Finalize)
-    TQP11_BIND(C_GetSlotInfo) TQP11_BIND(C_GetTokenInfo) TQP11_BIND(C_InitToken)
-    TQP11_BIND(C_OpenSession) TQP11_BIND(C_Login) TQP11_BIND(C_InitPIN) TQP11_BIND(C_Logout)
-    TQP11_BIND(C_CloseSession) TQP11_BIND(C_GetSessionInfo) TQP11_BIND(C_SetPIN)
-    TQP11_BIND(C_FindObjectsInit) TQP11_BIND(C_FindObjects) TQP11_BIND(C_FindObjectsFinal)
-    TQP11_BIND(C_CreateObject) TQP11_BIND(C_GetAttributeValue) TQP11_BIND(C_DestroyObject)
-    TQP11_BIND(C_DigestInit) TQP11_BIND(C_Digest) TQP11_BIND(C_DigestUpdate)
-    TQP11_BIND(C_DigestFinal) TQP11_BIND(C_GenerateKey) TQP11_BIND(C_GenerateKeyPair)
-    TQP11_BIND(C_EncryptInit) TQP11_BIND(C_Encrypt) TQP11_BIND(C_DecryptInit)
-    TQP11_BIND(C_Decrypt) TQP11_BIND(C_SignInit) TQP11_BIND(C_Sign) TQP11_BIND(C_VerifyInit)
-    TQP11_BIND(C_Verify) TQP11_BIND(C_EncryptUpdate) TQP11_BIND(C_EncryptFinal)
-    TQP11_BIND(C_DecryptUpdate) TQP11_BIND(C_DecryptFinal) TQP11_BIND(C_SignUpdate)
-    TQP11_BIND(C_SignFinal) TQP11_BIND(C_VerifyUpdate) TQP11_BIND(C_VerifyFinal)
-    TQP11_BIND(C_VerifyRecoverInit) TQP11_BIND(C_VerifyRecover) TQP11_BIND(C_SetAttributeValue)
-    TQP11_BIND(C_WrapKey) TQP11_BIND(C_UnwrapKey) TQP11_BIND(C_GenerateRandom)
+    TQP11_BIND(C_Initialize)
+    TQP11_BIND(C_GetSlotList) TQP11_BIND(C_Finalize) TQP11_BIND(C_GetSlotInfo) TQP11_BIND(C_GetTokenInfo)
+        TQP11_BIND(C_InitToken) TQP11_BIND(C_OpenSession) TQP11_BIND(C_Login) TQP11_BIND(C_InitPIN)
+            TQP11_BIND(C_Logout) TQP11_BIND(C_CloseSession) TQP11_BIND(C_GetSessionInfo) TQP11_BIND(C_SetPIN)
+                TQP11_BIND(C_FindObjectsInit) TQP11_BIND(C_FindObjects) TQP11_BIND(C_FindObjectsFinal)
+                    TQP11_BIND(C_CreateObject) TQP11_BIND(C_GetAttributeValue) TQP11_BIND(C_DestroyObject)
+                        TQP11_BIND(C_DigestInit) TQP11_BIND(C_Digest) TQP11_BIND(C_DigestUpdate)
+                            TQP11_BIND(C_DigestFinal) TQP11_BIND(C_GenerateKey) TQP11_BIND(C_GenerateKeyPair)
+                                TQP11_BIND(C_EncryptInit) TQP11_BIND(C_Encrypt) TQP11_BIND(C_DecryptInit)
+                                    TQP11_BIND(C_Decrypt) TQP11_BIND(C_SignInit) TQP11_BIND(C_Sign)
+                                        TQP11_BIND(C_VerifyInit) TQP11_BIND(C_Verify)
+                                            TQP11_BIND(C_EncryptUpdate) TQP11_BIND(C_EncryptFinal)
+                                                TQP11_BIND(C_DecryptUpdate) TQP11_BIND(C_DecryptFinal)
+                                                    TQP11_BIND(C_SignUpdate) TQP11_BIND(C_SignFinal)
+                                                        TQP11_BIND(C_VerifyUpdate) TQP11_BIND(C_VerifyFinal)
+                                                            TQP11_BIND(C_VerifyRecoverInit)
+                                                                TQP11_BIND(C_VerifyRecover)
+                                                                    TQP11_BIND(C_SetAttributeValue)
+                                                                        TQP11_BIND(C_WrapKey)
+                                                                            TQP11_BIND(C_UnwrapKey)
+                                                                                TQP11_BIND(C_GenerateRandom)
 #undef TQP11_BIND
 
-    // Only a module that exports the extension's names has the two entries
-    // after its list; reading them from any other would run past its end.
-    module->C_GEM_GetSpecificParam = unsupportedGetSpecificParam;
+        // Only a module that exports the extension's names has the two entries
+        // after its list; reading them from any other would run past its end.
+        module->C_GEM_GetSpecificParam = unsupportedGetSpecificParam;
     module->C_GEM_SetSpecificParam = unsupportedSetSpecificParam;
     if (dlsym(library, "C_GEM_GetSpecificParam") && dlsym(library, "C_GEM_SetSpecificParam")) {
         const auto *extended = reinterpret_cast<const ExtendedFunctionList *>(list);
@@ -114,7 +120,8 @@ Result initialise(TQXP11_CONTEXT *context, const char *path, const CK_C_INITIALI
     if (initArgs) argsCopy = *initArgs;
     *context = TQXP11_CONTEXT{};
 
-    tqp11::SystemPtr<TQXP11_MODULE> module(static_cast<TQXP11_MODULE *>(std::calloc(1, sizeof(TQXP11_MODULE))));
+    tqp11::SystemPtr<TQXP11_MODULE> module(
+        static_cast<TQXP11_MODULE *>(std::calloc(1, sizeof(TQXP11_MODULE))));
     if (!module) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
     if (!path) return TQP11_RTN_LOAD_LIBRARY_FAIL;
     LibraryPtr library(dlopen(path, RTLD_LAZY));
@@ -141,8 +148,8 @@ Result initialise(TQXP11_CONTEXT *context, const char *path, const CK_C_INITIALI
     return CKR_OK;
 }
 
-const CK_C_INITIALIZE_ARGS syncMutex = {TQXP11_CreateMutex, TQXP11_DestroyMutex, TQXP11_LockMutex,
-                                        TQXP11_UnlockMutex, 0, nullptr};
+const CK_C_INITIALIZE_ARGS syncMutex = {
+    TQXP11_CreateMutex, TQXP11_DestroyMutex, TQXP11_LockMutex, TQXP11_UnlockMutex, 0, nullptr};
 
 }  // namespace
 

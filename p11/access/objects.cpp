@@ -33,7 +33,8 @@ Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchM
     return rv;
 }
 
-Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount, CK_OBJECT_HANDLE *handle) {
+Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
+               CK_OBJECT_HANDLE *handle) {
     CK_OBJECT_HANDLE handles[kSearchMax];
     CK_ULONG found = 0;
     Result rv = findObjects(session, handles, search, attributeCount, &found);
@@ -396,8 +397,7 @@ void pauseOneSecond() {
         return;
     }
     timespec left{1, 0};
-    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) == -1 && errno == EINTR) {}
 }
 
 Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
@@ -431,7 +431,8 @@ Result readObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     case TQXP11_KIND_DATA:
         return readByLabel(session, object, CKO_DATA, kDataFields, fieldCount(kDataFields));
     case TQXP11_KIND_CERTIFICATE:
-        return readByLabel(session, object, CKO_CERTIFICATE, kCertificateFields, fieldCount(kCertificateFields));
+        return readByLabel(session, object, CKO_CERTIFICATE, kCertificateFields,
+                           fieldCount(kCertificateFields));
     case TQXP11_KIND_RSA_PUBLIC:
         return readByLabel(session, object, CKO_PUBLIC_KEY, kRsaPublicFields, fieldCount(kRsaPublicFields));
     case TQXP11_KIND_RSA_PRIVATE:
@@ -487,11 +488,12 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         *outLength[i] = 0;
     }
     CK_ATTRIBUTE components[kRsaComponents] = {
-        {CKA_MODULUS, nullptr, 0},  {CKA_PUBLIC_EXPONENT, nullptr, 0}, {CKA_PRIME_1, nullptr, 0},
-        {CKA_PRIME_2, nullptr, 0},  {CKA_EXPONENT_1, nullptr, 0},      {CKA_EXPONENT_2, nullptr, 0},
+        {CKA_MODULUS, nullptr, 0},    {CKA_PUBLIC_EXPONENT, nullptr, 0}, {CKA_PRIME_1, nullptr, 0},
+        {CKA_PRIME_2, nullptr, 0},    {CKA_EXPONENT_1, nullptr, 0},      {CKA_EXPONENT_2, nullptr, 0},
         {CKA_COEFFICIENT, nullptr, 0}};
     TQXP11_MODULE *module = session->module;
-    Result rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
+    Result rv =
+        module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
     if (rv != CKR_OK) return rv;
     tqp11::SystemPtr<unsigned char> buffers[kRsaComponents];
     for (size_t i = 0; i < kRsaComponents; ++i) {
@@ -510,7 +512,8 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
     }
     rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
     for (size_t i = 0; rv == CKR_OK && i < kRsaComponents; ++i)
-        if (buffers[i] && components[i].ulValueLen > static_cast<CK_ULONG>(*outLength[i])) rv = CKR_BUFFER_TOO_SMALL;
+        if (buffers[i] && components[i].ulValueLen > static_cast<CK_ULONG>(*outLength[i]))
+            rv = CKR_BUFFER_TOO_SMALL;
     if (rv != CKR_OK) {
         for (size_t i = 0; i < kRsaComponents; ++i) *outLength[i] = 0;
         return rv;
@@ -542,14 +545,15 @@ TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP
 }
 
 TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned char **modulus,
-                                   int *modulusLength, unsigned char **publicExponent, int *publicExponentLength,
-                                   unsigned char **prime1, int *prime1Length, unsigned char **prime2,
-                                   int *prime2Length, unsigned char **exponent1, int *exponent1Length,
-                                   unsigned char **exponent2, int *exponent2Length, unsigned char **coefficient,
-                                   int *coefficientLength) {
-    unsigned char **out[kRsaComponents] = {modulus, publicExponent, prime1, prime2, exponent1, exponent2, coefficient};
-    int *outLength[kRsaComponents] = {modulusLength, publicExponentLength, prime1Length, prime2Length,
-                                      exponent1Length, exponent2Length, coefficientLength};
+                                   int *modulusLength, unsigned char **publicExponent,
+                                   int *publicExponentLength, unsigned char **prime1, int *prime1Length,
+                                   unsigned char **prime2, int *prime2Length, unsigned char **exponent1,
+                                   int *exponent1Length, unsigned char **exponent2, int *exponent2Length,
+                                   unsigned char **coefficient, int *coefficientLength) {
+    unsigned char **out[kRsaComponents] = {modulus,   publicExponent, prime1,     prime2,
+                                           exponent1, exponent2,      coefficient};
+    int *outLength[kRsaComponents] = {modulusLength,   publicExponentLength, prime1Length,     prime2Length,
+                                      exponent1Length, exponent2Length,      coefficientLength};
     return TQXP11_ErrorCode(rsaComponents(session, object, out, outLength));
 }
 

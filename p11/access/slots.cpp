@@ -26,8 +26,8 @@ Result slotInfos(TQXP11_CONTEXT *context, CK_SLOT_INFO **infos) {
     if (!context || !infos) return CKR_ARGUMENTS_BAD;
     if (!context->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     *infos = nullptr;
-    tqp11::SystemPtr<CK_SLOT_INFO> array(
-        static_cast<CK_SLOT_INFO *>(std::calloc(context->slotCount ? context->slotCount : 1, sizeof(CK_SLOT_INFO))));
+    tqp11::SystemPtr<CK_SLOT_INFO> array(static_cast<CK_SLOT_INFO *>(
+        std::calloc(context->slotCount ? context->slotCount : 1, sizeof(CK_SLOT_INFO))));
     if (!array) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
     // Every slot is asked; the first failure is the one reported.
     Result first = CKR_OK;
@@ -65,7 +65,8 @@ extern "C" {
 
 TQ_API int TQXP11_SetCurrentSlot(TQXP11_CONTEXT *context, CK_ULONG index) {
     if (!context) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
-    if (context->slotCount == 0 || index >= context->slotCount) return TQXP11_ErrorCode(TQP11_RTN_SLOT_NOT_FOUND);
+    if (context->slotCount == 0 || index >= context->slotCount)
+        return TQXP11_ErrorCode(TQP11_RTN_SLOT_NOT_FOUND);
     context->currentSlot = index;
     return TQP11_RTN_OK;
 }

@@ -58,7 +58,8 @@ Result found(TQXP11_SESSION *session, TQXP11_OBJECT *key, CK_OBJECT_CLASS cls) {
 }
 
 Result digestInit(TQXP11_SESSION *session, CK_ULONG code) {
-    static const CK_MECHANISM_TYPE kDigests[] = {CKM_MD5, CKM_SHA_1, CKM_SHA224, CKM_SHA256, CKM_SHA384, CKM_SHA512};
+    static const CK_MECHANISM_TYPE kDigests[] = {CKM_MD5,    CKM_SHA_1,  CKM_SHA224,
+                                                 CKM_SHA256, CKM_SHA384, CKM_SHA512};
     if (!session) return CKR_ARGUMENTS_BAD;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     if (code < TQXP11_DIGEST_MD5 || code > TQXP11_DIGEST_SHA512) return CKR_FUNCTION_NOT_SUPPORTED;
@@ -108,12 +109,15 @@ Result wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *
     if (key->kind == TQXP11_KIND_RC4 || !tqp11::classOfKind(key->kind, &wrappedClass) ||
         (wrappedClass != CKO_PRIVATE_KEY && wrappedClass != CKO_SECRET_KEY))
         return CKR_FUNCTION_NOT_SUPPORTED;
-    if (needsReadWriteUser(session, wrappingKey) || needsReadWriteUser(session, key)) return CKR_USER_NOT_LOGGED_IN;
-    CK_OBJECT_CLASS wrappingClass = wrappingKey->kind == TQXP11_KIND_RSA_PUBLIC ? CKO_PUBLIC_KEY : CKO_SECRET_KEY;
+    if (needsReadWriteUser(session, wrappingKey) || needsReadWriteUser(session, key))
+        return CKR_USER_NOT_LOGGED_IN;
+    CK_OBJECT_CLASS wrappingClass =
+        wrappingKey->kind == TQXP11_KIND_RSA_PUBLIC ? CKO_PUBLIC_KEY : CKO_SECRET_KEY;
     Result rv = found(session, wrappingKey, wrappingClass);
     if (rv == CKR_OK) rv = found(session, key, wrappedClass);
     if (rv != CKR_OK) return rv;
-    return module->C_WrapKey(session->sessionHandle, &mechanism, wrappingKey->handle, key->handle, out, outLength);
+    return module->C_WrapKey(session->sessionHandle, &mechanism, wrappingKey->handle, key->handle, out,
+                             outLength);
 }
 
 // The private key that unwraps for an RSA record: a public key cannot.
@@ -217,27 +221,29 @@ TQ_API int TQXP11_DigestInit(TQXP11_SESSION *session, CK_ULONG digestCode) {
 }
 
 TQ_API int TQXP11_DigestUpdate(TQXP11_SESSION *session, const unsigned char *data, CK_ULONG length) {
-    return passOn(session,
-                  [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_DigestUpdate(h, in(data), length); });
+    return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
+        return m->C_DigestUpdate(h, in(data), length);
+    });
 }
 
 TQ_API int TQXP11_DigestFinal(TQXP11_SESSION *session, unsigned char *digest, CK_ULONG *digestLength) {
-    return passOn(session,
-                  [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_DigestFinal(h, digest, digestLength); });
+    return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
+        return m->C_DigestFinal(h, digest, digestLength);
+    });
 }
 
-TQ_API int TQXP11_Encrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data, CK_ULONG length,
-                          unsigned char *out, CK_ULONG *outLength) {
+TQ_API int TQXP11_Encrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data,
+                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) {
     return TQXP11_ErrorCode(rsa(session, key, data, length, out, outLength, true));
 }
 
-TQ_API int TQXP11_Decrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data, CK_ULONG length,
-                          unsigned char *out, CK_ULONG *outLength) {
+TQ_API int TQXP11_Decrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data,
+                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) {
     return TQXP11_ErrorCode(rsa(session, key, data, length, out, outLength, false));
 }
 
-TQ_API int TQXP11_Wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *key, unsigned char *out,
-                       CK_ULONG *outLength, CK_ULONG mode) {
+TQ_API int TQXP11_Wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *key,
+                       unsigned char *out, CK_ULONG *outLength, CK_ULONG mode) {
     return TQXP11_ErrorCode(wrap(session, wrappingKey, key, out, outLength, mode));
 }
 
@@ -258,7 +264,8 @@ TQ_API int TQXP11_EncryptUpdate(TQXP11_SESSION *session, const unsigned char *da
 }
 
 TQ_API int TQXP11_EncryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) {
-    return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_EncryptFinal(h, out, outLength); });
+    return passOn(
+        session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_EncryptFinal(h, out, outLength); });
 }
 
 TQ_API int TQXP11_DecryptInit(TQXP11_SESSION *session, CK_ULONG mode, TQXP11_OBJECT *key) {
@@ -273,7 +280,8 @@ TQ_API int TQXP11_DecryptUpdate(TQXP11_SESSION *session, const unsigned char *da
 }
 
 TQ_API int TQXP11_DecryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) {
-    return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_DecryptFinal(h, out, outLength); });
+    return passOn(
+        session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_DecryptFinal(h, out, outLength); });
 }
 
 TQ_API int TQXP11_GenRandomNumber(TQXP11_SESSION *session, unsigned char *buffer, int length) {

@@ -33,8 +33,8 @@ bool userLoggedIn(const TQXP11_SESSION *session);
 Result refreshSessionInfo(TQXP11_SESSION *session);
 
 constexpr CK_ULONG kSearchMax = 128;
-Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax],
-                   CK_ATTRIBUTE *search, CK_ULONG attributeCount, CK_ULONG *found);
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], CK_ATTRIBUTE *search,
+                   CK_ULONG attributeCount, CK_ULONG *found);
 // Length of the record's label as given to the module.
 CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object);
 

@@ -102,7 +102,8 @@ void tqp11::writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJ
         if (c && bytes.length) std::memcpy(c.get(), bytes.data, bytes.length);
         return c;
     };
-    SystemPtr<unsigned char> id = copy(read.id), modulus = copy(read.modulus), exponent = copy(read.publicExponent);
+    SystemPtr<unsigned char> id = copy(read.id), modulus = copy(read.modulus),
+                             exponent = copy(read.publicExponent);
     if (id && modulus && exponent) {
         TQXP11_VALUE value{};
         value.rsaPublic = {{id.get(), read.id.length},
@@ -210,8 +211,8 @@ Result writeObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags, bo
     if (!object) return CKR_ARGUMENTS_BAD;
     CK_ULONG kind = object->kind;
     bool secret = isDes(kind) || kind == TQXP11_KIND_RC4;
-    bool other = kind == TQXP11_KIND_DATA || kind == TQXP11_KIND_CERTIFICATE || kind == TQXP11_KIND_RSA_PUBLIC ||
-                 kind == TQXP11_KIND_RSA_PRIVATE;
+    bool other = kind == TQXP11_KIND_DATA || kind == TQXP11_KIND_CERTIFICATE ||
+                 kind == TQXP11_KIND_RSA_PUBLIC || kind == TQXP11_KIND_RSA_PRIVATE;
     if (!secret && (secretOnly || !other)) return CKR_FUNCTION_NOT_SUPPORTED;
     // Key bytes counted but not given cannot be adjusted nor written.
     if (secret && object->valueRecord && !object->valueRecord->secret.value.data &&
@@ -241,7 +242,8 @@ Result writeSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fl
         return CKR_FUNCTION_NOT_SUPPORTED;
     Result rv = checkWritable(session, object);
     if (rv != CKR_OK) return rv;
-    if (!object->valueRecord->secret.value.data && object->valueRecord->secret.value.length) return CKR_ARGUMENTS_BAD;
+    if (!object->valueRecord->secret.value.data && object->valueRecord->secret.value.length)
+        return CKR_ARGUMENTS_BAD;
     return writeSessionSecretKey(session, object, flags);
 }
 

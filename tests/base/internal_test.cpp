@@ -104,8 +104,11 @@ TEST(Handles, SharedKindsAreToldApartByTheirTable) {
     HandleOwner request, response, p12(decodeFixture(11, "objects/user.p12"));
     Bytes reqDer = readFile(fixture("objects/ocsp.req.der"));
     Bytes respDer = readFile(fixture("objects/ocsp.resp.der"));
-    ASSERT_EQ(tqxCryptASN1OCSPRequestMethod()->decode(request.out(), reqDer.data(), reqDer.size(), 0, nullptr), 0);
-    ASSERT_EQ(tqxCryptASN1OCSPResponseMethod()->decode(response.out(), respDer.data(), respDer.size(), 0, nullptr), 0);
+    ASSERT_EQ(
+        tqxCryptASN1OCSPRequestMethod()->decode(request.out(), reqDer.data(), reqDer.size(), 0, nullptr), 0);
+    ASSERT_EQ(
+        tqxCryptASN1OCSPResponseMethod()->decode(response.out(), respDer.data(), respDer.size(), 0, nullptr),
+        0);
 
     auto *ctx = static_cast<TQXCRYPT_CIPHER_CONTEXT *>(TQCryptMemAlloc(sizeof(TQXCRYPT_CIPHER_CONTEXT)));
     ASSERT_NE(ctx, nullptr);
@@ -129,7 +132,8 @@ TEST(Handles, SharedKindsAreToldApartByTheirTable) {
         {"OCSP response as PKCS#12", response.get(), 11, tqxCryptASN1PKCS12Method(), TQ_RTN_WRONG_HANDLE},
         {"PKCS#12 as OCSP response", p12.get(), 11, tqxCryptASN1OCSPResponseMethod(), TQ_RTN_WRONG_HANDLE},
         {"OCSP response as OCSP response", response.get(), 11, tqxCryptASN1OCSPResponseMethod(), 0},
-        {"OCSP response as kind 10", response.get(), 10, tqxCryptASN1OCSPRequestMethod(), TQ_RTN_WRONG_HANDLE},
+        {"OCSP response as kind 10", response.get(), 10, tqxCryptASN1OCSPRequestMethod(),
+         TQ_RTN_WRONG_HANDLE},
         {"no handle", nullptr, 10, nullptr, TQ_RTN_BAD_ARGUMENT},
     };
     for (const Case &c : cases) {

@@ -14,307 +14,350 @@
 
 namespace {
 
-const char* const kT0Reader = "Virtual PCD 00 00";
-const char* const kT1Reader = "Virtual PCD 00 01";
+const char *const kT0Reader = "Virtual PCD 00 00";
+const char *const kT1Reader = "Virtual PCD 00 01";
 // vpcd's entry on port 35963 serves two readers, the second on the next port.
 constexpr int kT0Port = 35963;
 constexpr int kT1Port = 35964;
-const char* const kT0Atr = "3B021450";  // T=0 by default
-const char* const kT1Atr = "3B800181";  // TD1 offers T=1 only
+const char *const kT0Atr = "3B021450";  // T=0 by default
+const char *const kT1Atr = "3B800181";  // TD1 offers T=1 only
 
-std::string workDir(const char* suite) {
-  return std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite;
+std::string workDir(const char *suite) { return std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite; }
+
+std::string repeat(const std::string &s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
 }
 
-std::string repeat(const std::string& s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += s;
-  return out;
-}
-
-std::string selectCommand(const std::string& aidHex) {
-  char lc[3];
-  snprintf(lc, sizeof lc, "%02X", static_cast<unsigned>(aidHex.size() / 2));
-  return "00A40400" + std::string(lc) + aidHex;
+std::string selectCommand(const std::string &aidHex) {
+    char lc[3];
+    snprintf(lc, sizeof lc, "%02X", static_cast<unsigned>(aidHex.size() / 2));
+    return "00A40400" + std::string(lc) + aidHex;
 }
 
 struct SelectCase {
-  const char* name;
-  bool t0;
-  const char* aidText;  // null: no AID string at all
-  std::vector<std::pair<std::string, std::string>> rules;
-  int expected;
-  std::vector<std::string> sent;
+    const char *name;
+    bool t0;
+    const char *aidText;  // null: no AID string at all
+    std::vector<std::pair<std::string, std::string>> rules;
+    int expected;
+    std::vector<std::string> sent;
 };
 
 const std::string kLongAid = repeat("A0", 129);
 
 std::vector<SelectCase> selectCases() {
-  const std::string plain = selectCommand("A000000003");
-  const std::string more = selectCommand("A00000000401");
-  const std::string moreT1 = selectCommand("A00000000402");
-  const std::string wrongLe = selectCommand("A00000000403");
-  const std::string wrongLeTwice = selectCommand("A00000000404");
-  const std::string wrongLe256 = selectCommand("A00000000405");
-  const std::string more256 = selectCommand("A00000000406");
-  const std::string dotted = selectCommand("A0000000F0");
-  const std::string data28 = repeat("5A", 28), data256 = repeat("C3", 256);
-  std::vector<SelectCase> cases = {
-      {"t0 90 00", true, "A0 00 00 00 03", {{plain, "6F0A9000"}}, 0, {plain}},
-      {"t1 90 00", false, "A0:00:00:00:03", {{plain, "6F0A9000"}}, 0, {plain}},
-      {"t0 61 1C then one GET RESPONSE", true, "A0 00 00 00 04 01",
-       {{more, "611C"}, {"00C000001C", data28 + "9000"}}, 0, {more, "00C000001C"}},
-      {"t0 61 00 is 256 bytes", true, "A0 00 00 00 04 06",
-       {{more256, "6100"}, {"00C0000000", data256 + "9000"}}, 0, {more256, "00C0000000"}},
-      {"t1 61 10 is final", false, "A0 00 00 00 04 02", {{moreT1, "6110"}}, 25023, {moreT1}},
-      {"t0 6C 08 resends the whole command", true, "A0 00 00 00 04 03",
-       {{wrongLe, "6C08"}, {wrongLe + "08", repeat("11", 8) + "9000"}}, 0, {wrongLe, wrongLe + "08"}},
-      {"t0 6C 08 twice", true, "A0 00 00 00 04 04",
-       {{wrongLeTwice, "6C08"}, {wrongLeTwice + "08", "6C08"}}, 25021,
-       {wrongLeTwice, wrongLeTwice + "08"}},
-      {"t0 6C 00 is 256 bytes", true, "A0 00 00 00 04 05",
-       {{wrongLe256, "6C00"}, {wrongLe256 + "00", data256 + "9000"}}, 0,
-       {wrongLe256, wrongLe256 + "00"}},
-      {"t1 90 01", false, "A0 00 00 01 90 01", {{selectCommand("A00000019001"), "9001"}}, 25021,
-       {selectCommand("A00000019001")}},
-      {"trailing dot", true, "A0 00 00 00 .", {{dotted, "9000"}}, 0, {dotted}},
-      {"bad character", true, "A0G1", {}, 5005, {}},
-      {"missing aid", true, nullptr, {}, 5005, {}},
-      {"aid of 129 bytes", true, kLongAid.c_str(), {}, 5003, {}},
-  };
-  // Every status word of the table, answered on T=1 so that nothing follows.
-  const std::vector<std::pair<const char*, int>> table = {
-      {"6300", 26002}, {"6982", 26003}, {"6985", 26005}, {"6A80", 26006}, {"6A81", 25025},
-      {"6A82", 25022}, {"6A86", 25005}, {"6A88", 25022}, {"6BA1", 25051}, {"6BB2", 25042},
-      {"6BB3", 25043}, {"6BB4", 25044}, {"6BB6", 25050}, {"6D00", 25024}, {"9C01", 25053},
-      {"9C03", 25054}, {"6F00", 25021}, {"6C08", 25021}};
-  // The AID texts live as long as the table: the strings are kept in it.
-  static std::vector<std::string> aids;
-  if (aids.empty())
-    for (const auto& entry : table) aids.push_back(std::string("A0000001") + entry.first);
-  for (size_t i = 0; i < table.size(); ++i) {
-    const std::string command = selectCommand(aids[i]);
-    cases.push_back({table[i].first, false, aids[i].c_str(), {{command, table[i].first}},
-                     table[i].second, {command}});
-  }
-  return cases;
+    const std::string plain = selectCommand("A000000003");
+    const std::string more = selectCommand("A00000000401");
+    const std::string moreT1 = selectCommand("A00000000402");
+    const std::string wrongLe = selectCommand("A00000000403");
+    const std::string wrongLeTwice = selectCommand("A00000000404");
+    const std::string wrongLe256 = selectCommand("A00000000405");
+    const std::string more256 = selectCommand("A00000000406");
+    const std::string dotted = selectCommand("A0000000F0");
+    const std::string data28 = repeat("5A", 28), data256 = repeat("C3", 256);
+    std::vector<SelectCase> cases = {
+        {"t0 90 00", true, "A0 00 00 00 03", {{plain, "6F0A9000"}}, 0, {plain}},
+        {"t1 90 00", false, "A0:00:00:00:03", {{plain, "6F0A9000"}}, 0, {plain}},
+        {"t0 61 1C then one GET RESPONSE",
+         true,
+         "A0 00 00 00 04 01",
+         {{more, "611C"}, {"00C000001C", data28 + "9000"}},
+         0,
+         {more, "00C000001C"}},
+        {"t0 61 00 is 256 bytes",
+         true,
+         "A0 00 00 00 04 06",
+         {{more256, "6100"}, {"00C0000000", data256 + "9000"}},
+         0,
+         {more256, "00C0000000"}},
+        {"t1 61 10 is final", false, "A0 00 00 00 04 02", {{moreT1, "6110"}}, 25023, {moreT1}},
+        {"t0 6C 08 resends the whole command",
+         true,
+         "A0 00 00 00 04 03",
+         {{wrongLe, "6C08"}, {wrongLe + "08", repeat("11", 8) + "9000"}},
+         0,
+         {wrongLe, wrongLe + "08"}},
+        {"t0 6C 08 twice",
+         true,
+         "A0 00 00 00 04 04",
+         {{wrongLeTwice, "6C08"}, {wrongLeTwice + "08", "6C08"}},
+         25021,
+         {wrongLeTwice, wrongLeTwice + "08"}},
+        {"t0 6C 00 is 256 bytes",
+         true,
+         "A0 00 00 00 04 05",
+         {{wrongLe256, "6C00"}, {wrongLe256 + "00", data256 + "9000"}},
+         0,
+         {wrongLe256, wrongLe256 + "00"}},
+        {"t1 90 01",
+         false,
+         "A0 00 00 01 90 01",
+         {{selectCommand("A00000019001"), "9001"}},
+         25021,
+         {selectCommand("A00000019001")}},
+        {"trailing dot", true, "A0 00 00 00 .", {{dotted, "9000"}}, 0, {dotted}},
+        {"bad character", true, "A0G1", {}, 5005, {}},
+        {"missing aid", true, nullptr, {}, 5005, {}},
+        {"aid of 129 bytes", true, kLongAid.c_str(), {}, 5003, {}},
+    };
+    // Every status word of the table, answered on T=1 so that nothing follows.
+    const std::vector<std::pair<const char *, int>> table = {
+        {"6300", 26002}, {"6982", 26003}, {"6985", 26005}, {"6A80", 26006}, {"6A81", 25025}, {"6A82", 25022},
+        {"6A86", 25005}, {"6A88", 25022}, {"6BA1", 25051}, {"6BB2", 25042}, {"6BB3", 25043}, {"6BB4", 25044},
+        {"6BB6", 25050}, {"6D00", 25024}, {"9C01", 25053}, {"9C03", 25054}, {"6F00", 25021}, {"6C08", 25021}};
+    // The AID texts live as long as the table: the strings are kept in it.
+    static std::vector<std::string> aids;
+    if (aids.empty())
+        for (const auto &entry : table) aids.push_back(std::string("A0000001") + entry.first);
+    for (size_t i = 0; i < table.size(); ++i) {
+        const std::string command = selectCommand(aids[i]);
+        cases.push_back({table[i].first,
+                         false,
+                         aids[i].c_str(),
+                         {{command, table[i].first}},
+                         table[i].second,
+                         {command}});
+    }
+    return cases;
 }
 
 // Commands handed to TransmitApdu as they stand, and what reaches the card.
 struct TransmitCase {
-  const char* name;
-  bool t0;
-  std::string command;
-  std::vector<std::pair<std::string, std::string>> rules;
-  int expected;
-  size_t dataLength;
-  std::vector<std::string> sent;
+    const char *name;
+    bool t0;
+    std::string command;
+    std::vector<std::pair<std::string, std::string>> rules;
+    int expected;
+    size_t dataLength;
+    std::vector<std::string> sent;
 };
 
 std::vector<TransmitCase> transmitCases() {
-  // Lc 10 with far more bytes than that: no command shape T=0 knows.
-  const std::string odd = "80CA0000" "10" + repeat("77", 256);
-  return {
-      {"t0 drops a trailing Le", true, "80CA000002AABB10", {{"80CA000002AABB", "01029000"}}, 0, 2,
-       {"80CA000002AABB"}},
-      {"t1 keeps a trailing Le", false, "80CA000002AABB10", {{"80CA000002AABB10", "0102039000"}}, 0,
-       3, {"80CA000002AABB10"}},
-      {"t0 6C after the longest command", true, odd, {{odd, "6C08"}, {odd + "08", "9000"}}, 0, 0,
-       {odd, odd + "08"}},
-  };
+    // Lc 10 with far more bytes than that: no command shape T=0 knows.
+    const std::string odd =
+        "80CA0000"
+        "10" +
+        repeat("77", 256);
+    return {
+        {"t0 drops a trailing Le",
+         true,
+         "80CA000002AABB10",
+         {{"80CA000002AABB", "01029000"}},
+         0,
+         2,
+         {"80CA000002AABB"}},
+        {"t1 keeps a trailing Le",
+         false,
+         "80CA000002AABB10",
+         {{"80CA000002AABB10", "0102039000"}},
+         0,
+         3,
+         {"80CA000002AABB10"}},
+        {"t0 6C after the longest command",
+         true,
+         odd,
+         {{odd, "6C08"}, {odd + "08", "9000"}},
+         0,
+         0,
+         {odd, odd + "08"}},
+    };
 }
 
-std::vector<uint8_t> bytesOf(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
+std::vector<uint8_t> bytesOf(const std::string &hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
 class CardprobeCards : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    stack_ = new PcscStack(workDir("cards"));
-    problem_ = stack_->startDaemon({kT0Port});
-    PcscStack::Card t0{kT0Port, kT0Atr, {}}, t1{kT1Port, kT1Atr, {}};
-    for (const auto& c : selectCases())
-      for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
-    for (const auto& c : transmitCases())
-      for (const auto& rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
-    if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Reader);
-    if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Reader);
-  }
-  static void TearDownTestSuite() {
-    delete stack_;
-    stack_ = nullptr;
-  }
-  void SetUp() override {
-    if (RunningPcscdIsForeign()) GTEST_SKIP() << problem_;
-    ASSERT_EQ(problem_, "");
-  }
-  static bool RunningPcscdIsForeign() { return problem_.rfind("a pcscd is running", 0) == 0; }
-  static PcscStack* stack_;
-  static std::string problem_;
+protected:
+    static void SetUpTestSuite() {
+        stack_ = new PcscStack(workDir("cards"));
+        problem_ = stack_->startDaemon({kT0Port});
+        PcscStack::Card t0{kT0Port, kT0Atr, {}}, t1{kT1Port, kT1Atr, {}};
+        for (const auto &c : selectCases())
+            for (const auto &rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
+        for (const auto &c : transmitCases())
+            for (const auto &rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
+        if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Reader);
+        if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Reader);
+    }
+    static void TearDownTestSuite() {
+        delete stack_;
+        stack_ = nullptr;
+    }
+    void SetUp() override {
+        if (RunningPcscdIsForeign()) GTEST_SKIP() << problem_;
+        ASSERT_EQ(problem_, "");
+    }
+    static bool RunningPcscdIsForeign() { return problem_.rfind("a pcscd is running", 0) == 0; }
+    static PcscStack *stack_;
+    static std::string problem_;
 };
-PcscStack* CardprobeCards::stack_ = nullptr;
+PcscStack *CardprobeCards::stack_ = nullptr;
 std::string CardprobeCards::problem_;
 
 TEST_F(CardprobeCards, ListsEveryReaderWithoutTrailingNul) {
-  std::vector<std::string> names;
-  ASSERT_EQ(ProbeReaderNames(&names), 0);
-  EXPECT_EQ(names, (std::vector<std::string>{kT0Reader, kT1Reader}));
-  char* list = nullptr;
-  uint32_t length = 0;
-  ASSERT_EQ(TQSCListReaders(nullptr, &list, &length), 0);
-  std::unique_ptr<char, void (*)(void*)> owner(list, TQSCFree);
-  ASSERT_GT(length, 1u);
-  EXPECT_EQ(list[length - 1], '\0');
-  EXPECT_EQ(list[length - 2], '\0');
-  EXPECT_EQ(TQSCListReaders(nullptr, nullptr, &length), 5005);
+    std::vector<std::string> names;
+    ASSERT_EQ(ProbeReaderNames(&names), 0);
+    EXPECT_EQ(names, (std::vector<std::string>{kT0Reader, kT1Reader}));
+    char *list = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(TQSCListReaders(nullptr, &list, &length), 0);
+    std::unique_ptr<char, void (*)(void *)> owner(list, TQSCFree);
+    ASSERT_GT(length, 1u);
+    EXPECT_EQ(list[length - 1], '\0');
+    EXPECT_EQ(list[length - 2], '\0');
+    EXPECT_EQ(TQSCListReaders(nullptr, nullptr, &length), 5005);
 }
 
 TEST_F(CardprobeCards, AtrText) {
-  const struct {
-    const char* reader;
-    int code;
-    const char* text;
-  } cases[] = {{kT0Reader, 0, kT0Atr},
-               {kT1Reader, 0, kT1Atr},
-               {"No Such Reader", 14, ""},
-               {nullptr, 14, ""}};
-  for (const auto& c : cases) {
-    std::string text = "unchanged";
-    EXPECT_EQ(ProbeAtrText(c.reader, &text), c.code) << (c.reader ? c.reader : "(null)");
-    EXPECT_EQ(text, c.text);
-  }
+    const struct {
+        const char *reader;
+        int code;
+        const char *text;
+    } cases[] = {
+        {kT0Reader, 0, kT0Atr}, {kT1Reader, 0, kT1Atr}, {"No Such Reader", 14, ""}, {nullptr, 14, ""}};
+    for (const auto &c : cases) {
+        std::string text = "unchanged";
+        EXPECT_EQ(ProbeAtrText(c.reader, &text), c.code) << (c.reader ? c.reader : "(null)");
+        EXPECT_EQ(text, c.text);
+    }
 }
 
 TEST_F(CardprobeCards, CardRecordHoldsTheStatus) {
-  TQSC_CARD_RECORD* record = nullptr;
-  ASSERT_EQ(OpenCardRecord(kT1Reader, &record), 0);
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->protocol, static_cast<uint32_t>(SCARD_PROTOCOL_T1));
-  EXPECT_EQ(record->pci, SCARD_PCI_T1);
-  EXPECT_EQ(record->atrLength, 4u);
-  EXPECT_STREQ(record->readerName, kT1Reader);
-  EXPECT_EQ(record->readerNameLength, strlen(kT1Reader) + 1);
-  EXPECT_NE(record->state & SCARD_PRESENT, 0u);
-  CloseCardRecord(record);
-  EXPECT_EQ(record->card, 0);
-  EXPECT_EQ(record->context, 0);
-  TQSCFree(record);
-  EXPECT_EQ(OpenCardRecord(kT0Reader, nullptr), 5005);
+    TQSC_CARD_RECORD *record = nullptr;
+    ASSERT_EQ(OpenCardRecord(kT1Reader, &record), 0);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->protocol, static_cast<uint32_t>(SCARD_PROTOCOL_T1));
+    EXPECT_EQ(record->pci, SCARD_PCI_T1);
+    EXPECT_EQ(record->atrLength, 4u);
+    EXPECT_STREQ(record->readerName, kT1Reader);
+    EXPECT_EQ(record->readerNameLength, strlen(kT1Reader) + 1);
+    EXPECT_NE(record->state & SCARD_PRESENT, 0u);
+    CloseCardRecord(record);
+    EXPECT_EQ(record->card, 0);
+    EXPECT_EQ(record->context, 0);
+    TQSCFree(record);
+    EXPECT_EQ(OpenCardRecord(kT0Reader, nullptr), 5005);
 }
 
 TEST_F(CardprobeCards, SelectApplet) {
-  for (const auto& c : selectCases()) {
-    SCOPED_TRACE(c.name);
-    const int port = c.t0 ? kT0Port : kT1Port;
-    stack_->clearCommands(port);
-    const int result = ProbeSelectApplet(c.t0 ? kT0Reader : kT1Reader, c.aidText);
-    const char* name = TQSCResultName(result);
-    EXPECT_EQ(result, c.expected) << (name ? name : "not a result code of ours");
-    EXPECT_EQ(stack_->commands(port), c.sent);
-  }
+    for (const auto &c : selectCases()) {
+        SCOPED_TRACE(c.name);
+        const int port = c.t0 ? kT0Port : kT1Port;
+        stack_->clearCommands(port);
+        const int result = ProbeSelectApplet(c.t0 ? kT0Reader : kT1Reader, c.aidText);
+        const char *name = TQSCResultName(result);
+        EXPECT_EQ(result, c.expected) << (name ? name : "not a result code of ours");
+        EXPECT_EQ(stack_->commands(port), c.sent);
+    }
 }
 
 TEST_F(CardprobeCards, SelectWithoutCardOrReader) {
-  const struct {
-    const char* reader;
-    int code;
-  } cases[] = {{"No Such Reader", 25014}, {nullptr, 25014}};
-  for (const auto& c : cases)
-    EXPECT_EQ(ProbeSelectApplet(c.reader, "A0 00 00 00 03"), c.code)
-        << (c.reader ? c.reader : "(null)");
+    const struct {
+        const char *reader;
+        int code;
+    } cases[] = {{"No Such Reader", 25014}, {nullptr, 25014}};
+    for (const auto &c : cases)
+        EXPECT_EQ(ProbeSelectApplet(c.reader, "A0 00 00 00 03"), c.code) << (c.reader ? c.reader : "(null)");
 }
 
 TEST_F(CardprobeCards, TransmitKeepsItsResponseData) {
-  TQSC_CARD_CHANNEL channel{};
-  ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
-  ASSERT_EQ(ConnectChannel(&channel, kT0Reader), 0);
-  EXPECT_EQ(channel.protocol, static_cast<uint32_t>(SCARD_PROTOCOL_T0));
-  EXPECT_EQ(channel.atrLength, 4u);
-  const uint8_t more[] = {0x00, 0xA4, 0x04, 0x00, 0x06, 0xA0, 0x00, 0x00, 0x00, 0x04, 0x01};
-  uint8_t response[256];
-  size_t length = sizeof response;
-  ASSERT_EQ(TransmitApdu(&channel, more, sizeof more, response, &length), 0);
-  ASSERT_EQ(length, 28u);
-  EXPECT_EQ(response[0], 0x5A);
-  EXPECT_EQ(response[27], 0x5A);
-  // A buffer too small for the answer's data is refused, not overrun.
-  uint8_t small[8];
-  length = sizeof small;
-  EXPECT_EQ(TransmitApdu(&channel, more, sizeof more, small, &length), 5003);
-  EXPECT_EQ(length, sizeof small);
-  CloseChannel(&channel);
+    TQSC_CARD_CHANNEL channel{};
+    ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
+    ASSERT_EQ(ConnectChannel(&channel, kT0Reader), 0);
+    EXPECT_EQ(channel.protocol, static_cast<uint32_t>(SCARD_PROTOCOL_T0));
+    EXPECT_EQ(channel.atrLength, 4u);
+    const uint8_t more[] = {0x00, 0xA4, 0x04, 0x00, 0x06, 0xA0, 0x00, 0x00, 0x00, 0x04, 0x01};
+    uint8_t response[256];
+    size_t length = sizeof response;
+    ASSERT_EQ(TransmitApdu(&channel, more, sizeof more, response, &length), 0);
+    ASSERT_EQ(length, 28u);
+    EXPECT_EQ(response[0], 0x5A);
+    EXPECT_EQ(response[27], 0x5A);
+    // A buffer too small for the answer's data is refused, not overrun.
+    uint8_t small[8];
+    length = sizeof small;
+    EXPECT_EQ(TransmitApdu(&channel, more, sizeof more, small, &length), 5003);
+    EXPECT_EQ(length, sizeof small);
+    CloseChannel(&channel);
 }
 
 TEST_F(CardprobeCards, TransmitAsGiven) {
-  for (const auto& c : transmitCases()) {
-    SCOPED_TRACE(c.name);
-    const int port = c.t0 ? kT0Port : kT1Port;
-    TQSC_CARD_CHANNEL channel{};
-    ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
-    ASSERT_EQ(ConnectChannel(&channel, c.t0 ? kT0Reader : kT1Reader), 0);
-    stack_->clearCommands(port);
-    const std::vector<uint8_t> command = bytesOf(c.command);
-    uint8_t response[256];
-    size_t length = sizeof response;
-    EXPECT_EQ(TransmitApdu(&channel, command.data(), command.size(), response, &length), c.expected);
-    EXPECT_EQ(length, c.dataLength);
-    EXPECT_EQ(stack_->commands(port), c.sent);
-    CloseChannel(&channel);
-  }
+    for (const auto &c : transmitCases()) {
+        SCOPED_TRACE(c.name);
+        const int port = c.t0 ? kT0Port : kT1Port;
+        TQSC_CARD_CHANNEL channel{};
+        ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
+        ASSERT_EQ(ConnectChannel(&channel, c.t0 ? kT0Reader : kT1Reader), 0);
+        stack_->clearCommands(port);
+        const std::vector<uint8_t> command = bytesOf(c.command);
+        uint8_t response[256];
+        size_t length = sizeof response;
+        EXPECT_EQ(TransmitApdu(&channel, command.data(), command.size(), response, &length), c.expected);
+        EXPECT_EQ(length, c.dataLength);
+        EXPECT_EQ(stack_->commands(port), c.sent);
+        CloseChannel(&channel);
+    }
 }
 
 // Runs the test class in a JVM that loads the Linux build of the natives;
 // its printed lines, or the exit status when it failed.
-std::vector<std::string> runJvm(const std::string& workDir, const char* classes,
-                                const std::vector<std::string>& calls) {
-  // -Xcheck:jni: the JVM reports every misuse of JNI by the natives.
-  std::vector<std::string> argv = {CARDPROBE_JAVA, "-Xshare:off", "-Xcheck:jni", "-cp", classes,
-                                   "com.quelmara.smartcard.SCUtils", CARDPROBE_NATIVE_LIBRARY};
-  argv.insert(argv.end(), calls.begin(), calls.end());
-  std::vector<std::string> env;
-  if (*CARDPROBE_JVM_PRELOAD) {
-    // The sanitizer runtime must come first; the JVM's own signal use and
-    // its never-freed allocations are no findings of ours.
-    env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
-    env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
-  }
-  const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
-  unlink(out.c_str());
-  ChildProcess jvm;
-  if (!jvm.start(argv, out, env)) return {"java could not be started"};
-  const int status = jvm.wait();
-  std::vector<std::string> lines;
-  std::ifstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  if (status != 0) lines.push_back("exit status " + std::to_string(status));
-  return lines;
+std::vector<std::string> runJvm(const std::string &workDir, const char *classes,
+                                const std::vector<std::string> &calls) {
+    // -Xcheck:jni: the JVM reports every misuse of JNI by the natives.
+    std::vector<std::string> argv = {CARDPROBE_JAVA,
+                                     "-Xshare:off",
+                                     "-Xcheck:jni",
+                                     "-cp",
+                                     classes,
+                                     "com.quelmara.smartcard.SCUtils",
+                                     CARDPROBE_NATIVE_LIBRARY};
+    argv.insert(argv.end(), calls.begin(), calls.end());
+    std::vector<std::string> env;
+    if (*CARDPROBE_JVM_PRELOAD) {
+        // The sanitizer runtime must come first; the JVM's own signal use and
+        // its never-freed allocations are no findings of ours.
+        env.push_back(std::string("LD_PRELOAD=") + CARDPROBE_JVM_PRELOAD);
+        env.push_back("ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=0:handle_segv=0");
+    }
+    const std::string out = workDir + "/jvm-" + std::to_string(getpid()) + ".out";
+    unlink(out.c_str());
+    ChildProcess jvm;
+    if (!jvm.start(argv, out, env)) return {"java could not be started"};
+    const int status = jvm.wait();
+    std::vector<std::string> lines;
+    std::ifstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (status != 0) lines.push_back("exit status " + std::to_string(status));
+    return lines;
 }
 
 // pcscd with the given vpcd entries and no card in any reader.
 template <int... Ports>
 class EmptyStack : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    stack_ = new PcscStack(workDir(sizeof...(Ports) ? "emptyreader" : "noreader"));
-    problem_ = stack_->startDaemon({Ports...});
-  }
-  static void TearDownTestSuite() {
-    delete stack_;
-    stack_ = nullptr;
-  }
-  void SetUp() override {
-    if (problem_.rfind("a pcscd is running", 0) == 0) GTEST_SKIP() << problem_;
-    ASSERT_EQ(problem_, "");
-  }
-  static PcscStack* stack_;
-  static std::string problem_;
+protected:
+    static void SetUpTestSuite() {
+        stack_ = new PcscStack(workDir(sizeof...(Ports) ? "emptyreader" : "noreader"));
+        problem_ = stack_->startDaemon({Ports...});
+    }
+    static void TearDownTestSuite() {
+        delete stack_;
+        stack_ = nullptr;
+    }
+    void SetUp() override {
+        if (problem_.rfind("a pcscd is running", 0) == 0) GTEST_SKIP() << problem_;
+        ASSERT_EQ(problem_, "");
+    }
+    static PcscStack *stack_;
+    static std::string problem_;
 };
 template <int... Ports>
-PcscStack* EmptyStack<Ports...>::stack_ = nullptr;
+PcscStack *EmptyStack<Ports...>::stack_ = nullptr;
 template <int... Ports>
 std::string EmptyStack<Ports...>::problem_;
 
@@ -322,92 +365,91 @@ using CardprobeNoReader = EmptyStack<>;
 using CardprobeEmptyReader = EmptyStack<kT0Port>;
 
 TEST_F(CardprobeEmptyReader, NoCard) {
-  std::vector<std::string> names;
-  EXPECT_EQ(ProbeReaderNames(&names), 0);
-  EXPECT_EQ(names, (std::vector<std::string>{kT0Reader, kT1Reader}));
-  std::string text = "unchanged";
-  EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), 25014);
-  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
-                   {"readers", std::string("atr|") + kT0Reader,
-                    std::string("select|") + kT1Reader + "|A0 00 00 00 03"}),
-            (std::vector<std::string>{"readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
-                                      "atr null ErrorCode=14", "select 25014 ErrorCode=25014"}));
+    std::vector<std::string> names;
+    EXPECT_EQ(ProbeReaderNames(&names), 0);
+    EXPECT_EQ(names, (std::vector<std::string>{kT0Reader, kT1Reader}));
+    std::string text = "unchanged";
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), 25014);
+    EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
+                     {"readers", std::string("atr|") + kT0Reader,
+                      std::string("select|") + kT1Reader + "|A0 00 00 00 03"}),
+              (std::vector<std::string>{"readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
+                                        "atr null ErrorCode=14", "select 25014 ErrorCode=25014"}));
 }
 
 TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
-  char* list = nullptr;
-  uint32_t length = 0;
-  ASSERT_EQ(TQSCListReaders(nullptr, &list, &length), 0);
-  std::unique_ptr<char, void (*)(void*)> owner(list, TQSCFree);
-  ASSERT_EQ(length, 1u);
-  EXPECT_EQ(list[0], '\0');
-  std::vector<std::string> names{"stale"};
-  EXPECT_EQ(ProbeReaderNames(&names), 0);
-  EXPECT_TRUE(names.empty());
-  std::string text;
-  EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
-  EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
-  EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"readers"}),
-            (std::vector<std::string>{"readers [] ErrorCode=0"}));
+    char *list = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(TQSCListReaders(nullptr, &list, &length), 0);
+    std::unique_ptr<char, void (*)(void *)> owner(list, TQSCFree);
+    ASSERT_EQ(length, 1u);
+    EXPECT_EQ(list[0], '\0');
+    std::vector<std::string> names{"stale"};
+    EXPECT_EQ(ProbeReaderNames(&names), 0);
+    EXPECT_TRUE(names.empty());
+    std::string text;
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
+    EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
+    EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"readers"}),
+              (std::vector<std::string>{"readers [] ErrorCode=0"}));
 }
 
 class CardprobeJvm : public CardprobeCards {};
 
 TEST_F(CardprobeJvm, TheFourNatives) {
-  const std::string t0 = kT0Reader, t1 = kT1Reader;
-  const std::vector<std::string> lines = runJvm(
-      stack_->dir(), CARDPROBE_JAVA_CLASSES,
-      {"version", "readers", "atr|" + t0, "atr|" + t1, "atr|No Such Reader", "atr|null",
-       "select|" + t0 + "|A0 00 00 00 03", "select|" + t0 + "|A0 00 00 00 04 01",
-       "select|" + t0 + "|A0 00 00 00 04 03", "select|" + t1 + "|A0 00 00 00 04 02",
-       "select|" + t1 + "|A0:00:00:01:6A:82", "select|" + t0 + "|A0G1", "select|" + t0 + "|null",
-       "select|" + t0 + "|" + kLongAid, "select|No Such Reader|A0 00 00 00 03"});
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "version \"1,1,11,516\" ErrorCode=-1",
-                       "readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
-                       "atr \"3B021450\" ErrorCode=0",
-                       "atr \"3B800181\" ErrorCode=0",
-                       "atr null ErrorCode=14",
-                       "atr null ErrorCode=14",
-                       "select 0 ErrorCode=0",
-                       "select 0 ErrorCode=0",
-                       "select 0 ErrorCode=0",
-                       "select 25023 ErrorCode=25023",
-                       "select 25022 ErrorCode=25022",
-                       "select 5005 ErrorCode=5005",
-                       "select 5005 ErrorCode=5005",
-                       "select 5003 ErrorCode=5003",
-                       "select 25014 ErrorCode=25014",
-                   }));
-  // SELECT with the AID text sends exactly 00 A4 04 00 05 A0 00 00 00 03 first.
-  stack_->clearCommands(kT0Port);
-  runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"select|" + t0 + "|A0 00 00 00 03"});
-  EXPECT_EQ(stack_->commands(kT0Port), (std::vector<std::string>{"00A4040005A000000003"}));
+    const std::string t0 = kT0Reader, t1 = kT1Reader;
+    const std::vector<std::string> lines =
+        runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
+               {"version", "readers", "atr|" + t0, "atr|" + t1, "atr|No Such Reader", "atr|null",
+                "select|" + t0 + "|A0 00 00 00 03", "select|" + t0 + "|A0 00 00 00 04 01",
+                "select|" + t0 + "|A0 00 00 00 04 03", "select|" + t1 + "|A0 00 00 00 04 02",
+                "select|" + t1 + "|A0:00:00:01:6A:82", "select|" + t0 + "|A0G1", "select|" + t0 + "|null",
+                "select|" + t0 + "|" + kLongAid, "select|No Such Reader|A0 00 00 00 03"});
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "version \"1,1,11,516\" ErrorCode=-1",
+                         "readers [\"Virtual PCD 00 00\",\"Virtual PCD 00 01\"] ErrorCode=0",
+                         "atr \"3B021450\" ErrorCode=0",
+                         "atr \"3B800181\" ErrorCode=0",
+                         "atr null ErrorCode=14",
+                         "atr null ErrorCode=14",
+                         "select 0 ErrorCode=0",
+                         "select 0 ErrorCode=0",
+                         "select 0 ErrorCode=0",
+                         "select 25023 ErrorCode=25023",
+                         "select 25022 ErrorCode=25022",
+                         "select 5005 ErrorCode=5005",
+                         "select 5005 ErrorCode=5005",
+                         "select 5003 ErrorCode=5003",
+                         "select 25014 ErrorCode=25014",
+                     }));
+    // SELECT with the AID text sends exactly 00 A4 04 00 05 A0 00 00 00 03 first.
+    stack_->clearCommands(kT0Port);
+    runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"select|" + t0 + "|A0 00 00 00 03"});
+    EXPECT_EQ(stack_->commands(kT0Port), (std::vector<std::string>{"00A4040005A000000003"}));
 }
 
 TEST_F(CardprobeJvm, WithoutErrorCodeField) {
-  const std::vector<std::string> lines =
-      runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES_NO_FIELD, {kT1Reader, "A0 00 00 00 04 02"});
-  EXPECT_EQ(lines, (std::vector<std::string>{"readers 2", "atr 3B800181", "select 25023"}));
+    const std::vector<std::string> lines =
+        runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES_NO_FIELD, {kT1Reader, "A0 00 00 00 04 02"});
+    EXPECT_EQ(lines, (std::vector<std::string>{"readers 2", "atr 3B800181", "select 25023"}));
 }
 
 TEST(CardprobeServiceStopped, ContextFailures) {
-  const std::string claim = ClaimPcscd();
-  if (!claim.empty()) GTEST_SKIP() << claim;
-  std::vector<std::string> names;
-  EXPECT_EQ(ProbeReaderNames(&names), 10);
-  std::string text;
-  EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 10);
-  // SELECT hands on the PC/SC status itself.
-  EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"),
-            static_cast<int>(SCARD_E_NO_SERVICE));
-  const std::string raw = std::to_string(static_cast<int>(SCARD_E_NO_SERVICE));
-  EXPECT_EQ(runJvm(CARDPROBE_TEST_WORK_DIR, CARDPROBE_JAVA_CLASSES,
-                   {"readers", "atr|Virtual PCD 00 00", "select|Virtual PCD 00 00|A0 00 00 00 03"}),
-            (std::vector<std::string>{"readers null ErrorCode=10", "atr null ErrorCode=10",
-                                      "select " + raw + " ErrorCode=" + raw}));
+    const std::string claim = ClaimPcscd();
+    if (!claim.empty()) GTEST_SKIP() << claim;
+    std::vector<std::string> names;
+    EXPECT_EQ(ProbeReaderNames(&names), 10);
+    std::string text;
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 10);
+    // SELECT hands on the PC/SC status itself.
+    EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), static_cast<int>(SCARD_E_NO_SERVICE));
+    const std::string raw = std::to_string(static_cast<int>(SCARD_E_NO_SERVICE));
+    EXPECT_EQ(runJvm(CARDPROBE_TEST_WORK_DIR, CARDPROBE_JAVA_CLASSES,
+                     {"readers", "atr|Virtual PCD 00 00", "select|Virtual PCD 00 00|A0 00 00 00 03"}),
+              (std::vector<std::string>{"readers null ErrorCode=10", "atr null ErrorCode=10",
+                                        "select " + raw + " ErrorCode=" + raw}));
 }
 
 }  // namespace

@@ -39,8 +39,10 @@ TEST(Base64, AgreesWithOpensslForEveryLengthUpTo200) {
         writeFile(dir.file(std::to_string(n) + ".bin"), inputs.back());
     }
     int status = -1;
-    run("cd '" + dir.path() + "' && for f in *.bin; do openssl base64 -in $f -out $f.lines && "
-        "openssl base64 -A -in $f -out $f.single || exit 1; done", &status);
+    run("cd '" + dir.path() +
+            "' && for f in *.bin; do openssl base64 -in $f -out $f.lines && "
+            "openssl base64 -A -in $f -out $f.single || exit 1; done",
+        &status);
     ASSERT_EQ(status, 0);
     for (size_t n = 0; n <= 200; ++n) {
         std::string base = dir.file(std::to_string(n) + ".bin");
@@ -74,17 +76,19 @@ TEST(Base64, DecodesWhatTheDecoderShouldAndRefusesTheRest) {
         {"QQ==", 0, "A"},
         {"QUI=", 0, "AB"},
         {"QUJD", 0, "ABC"},
-        {"QU\r\nJD\n", 0, "ABC"},        // CR and LF anywhere are ignored
-        {"QQ==QUJD", 0, "A"},            // decoding stops at the first '='
+        {"QU\r\nJD\n", 0, "ABC"},  // CR and LF anywhere are ignored
+        {"QQ==QUJD", 0, "A"},      // decoding stops at the first '='
         {"+/+/", 0, "\xfb\xff\xbf"},
-        {"+/ /", 0, "\xfb\xff\xbf"},     // a space inside the text reads as '+'
+        {"+/ /", 0, "\xfb\xff\xbf"},              // a space inside the text reads as '+'
         {"AAAAAAAAAAAA========", 5008, nullptr},  // more than two '=' at the end
         {"Q===", 5008, nullptr},
-        {"Q=AA", 5008, nullptr},         // one character and '=' make no byte
-        {"QQ=", 5008, nullptr},          // length not a multiple of four
+        {"Q=AA", 5008, nullptr},  // one character and '=' make no byte
+        {"QQ=", 5008, nullptr},   // length not a multiple of four
         {"QU\tD", 5008, nullptr},
         {"QU-D", 5008, nullptr},
-        {"QU\x80" "D", 5008, nullptr},
+        {"QU\x80"
+         "D",
+         5008, nullptr},
         {"-----BEGIN X-----", 5008, nullptr},
     };
     for (const Case &c : cases) {
@@ -138,16 +142,16 @@ TEST(Pem, ArmourIsReadWithinTheGivenLengthOnly) {
          }(),
          "CERTIFICATE;X509 CERTIFICATE", 0},
         {readText(fixture("objects/crl.pem")), "CERTIFICATE;X509 CERTIFICATE", 5008},
-        {pem.substr(0, pem.find("-----END")), "CERTIFICATE", 5045},        // no END line
-        {pem.substr(0, pem.find("-----END") + 9), "CERTIFICATE", 5045},    // END line cut short
+        {pem.substr(0, pem.find("-----END")), "CERTIFICATE", 5045},      // no END line
+        {pem.substr(0, pem.find("-----END") + 9), "CERTIFICATE", 5045},  // END line cut short
         {[&] {
              std::string t = pem;
              t.replace(t.find("END CERTIFICATE"), 15, "END X509 CRL");
              return t;
          }(),
          "CERTIFICATE", 5045},
-        {"-----BEGIN CERTIFICATE-----\n", "CERTIFICATE", 5008},             // too short for armour
-        {pem, (std::string(111, 'L') + ";CERTIFICATE").c_str(), 5045},     // label over 110 characters
+        {"-----BEGIN CERTIFICATE-----\n", "CERTIFICATE", 5008},         // too short for armour
+        {pem, (std::string(111, 'L') + ";CERTIFICATE").c_str(), 5045},  // label over 110 characters
     };
     std::string longLabels = std::string(111, 'L') + ";CERTIFICATE";
     cases[8].labels = longLabels.c_str();
@@ -206,7 +210,8 @@ TEST(Hex, AgreesWithOdAndRoundTrips) {
     Bytes data = randomBytes(300, 11);
     writeFile(dir.file("data.bin"), data);
     int status = -1;
-    std::string od = run("od -An -v -tx1 '" + dir.file("data.bin") + "' | tr -d ' \\n' | tr a-f A-F", &status);
+    std::string od =
+        run("od -An -v -tx1 '" + dir.file("data.bin") + "' | tr -d ' \\n' | tr a-f A-F", &status);
     ASSERT_EQ(status, 0);
     char *hex = nullptr;
     int hexLength = 0;
@@ -228,7 +233,8 @@ TEST(Hex, Errors) {
         const char *hex;
         int length;
         int rc;
-    } cases[] = {{"0A0", 3, 5002}, {nullptr, 2, 5002}, {"0g", 2, 5009}, {"g0", 2, 5009}, {"-2", -2, 5005}, {"-3", -3, 5005}};
+    } cases[] = {{"0A0", 3, 5002}, {nullptr, 2, 5002}, {"0g", 2, 5009},
+                 {"g0", 2, 5009},  {"-2", -2, 5005},   {"-3", -3, 5005}};
     for (const Case &c : cases) {
         unsigned char *out = nullptr;
         int n = 0;

@@ -16,9 +16,9 @@ namespace {
 struct KindCase {
     const char *name;
     int kind;
-    const char *der;             // fixture
-    const char *opensslPem;      // openssl command printing the same object as PEM, run in the fixture dir
-    int armour;                  // armour value that asks for PEM
+    const char *der;         // fixture
+    const char *opensslPem;  // openssl command printing the same object as PEM, run in the fixture dir
+    int armour;              // armour value that asks for PEM
 };
 
 const KindCase kKinds[] = {
@@ -27,8 +27,10 @@ const KindCase kKinds[] = {
     {"crl", 3, "objects/crl.der", "openssl crl -inform DER -in crl.der", 1},
     {"pkcs7", 4, "objects/signed.p7.der", "openssl pkcs7 -inform DER -in signed.p7.der", 1},
     {"public key", 7, "objects/user.pub.der", "openssl pkey -pubin -inform DER -in user.pub.der", 1},
-    {"private key", 6, "objects/user.rsa.der", "openssl rsa -traditional -inform DER -in user.rsa.der 2>/dev/null", 0},
-    {"pkcs8 info", 13, "objects/user.p8info.der", "openssl pkcs8 -topk8 -nocrypt -inform DER -in user.p8info.der", 1},
+    {"private key", 6, "objects/user.rsa.der",
+     "openssl rsa -traditional -inform DER -in user.rsa.der 2>/dev/null", 0},
+    {"pkcs8 info", 13, "objects/user.p8info.der",
+     "openssl pkcs8 -topk8 -nocrypt -inform DER -in user.p8info.der", 1},
     {"pkcs8", 12, "objects/user.p8.der", nullptr, 1},
     {"pkcs12", 11, "objects/user.p12", nullptr, 1},
 };
@@ -72,14 +74,16 @@ TEST(Encoding, PemIsWhatOpensslPrintsAndDecodesAgain) {
         ASSERT_EQ(encode(h.get(), k.kind, pem, TQXCRYPT_ENCODE_TEXT, arg), 0) << k.name;
         EXPECT_EQ(pem.text(), inFixtures(k.opensslPem)) << k.name;
 
-        for (const std::string &text : {pem.text(), [&] {
-                 BlobOwner bare;
-                 EXPECT_EQ(encode(h.get(), k.kind, bare, TQXCRYPT_ENCODE_TEXT, nullptr), 0);
-                 return bare.text();
-             }()}) {
+        for (const std::string &text :
+             {pem.text(), [&] {
+                  BlobOwner bare;
+                  EXPECT_EQ(encode(h.get(), k.kind, bare, TQXCRYPT_ENCODE_TEXT, nullptr), 0);
+                  return bare.text();
+              }()}) {
             HandleOwner again;
-            ASSERT_EQ(TQXCrypt_DecodeObject(again.out(), k.kind, reinterpret_cast<const unsigned char *>(text.data()),
-                                            text.size(), TQXCRYPT_DECODE_TEXT, nullptr),
+            ASSERT_EQ(TQXCrypt_DecodeObject(again.out(), k.kind,
+                                            reinterpret_cast<const unsigned char *>(text.data()), text.size(),
+                                            TQXCRYPT_DECODE_TEXT, nullptr),
                       0)
                 << k.name << ": " << text.substr(0, 40);
             BlobOwner back;
@@ -98,7 +102,9 @@ TEST(Encoding, RequestArmourNamesAndPkcs12StaysDer) {
                                        : "-----BEGIN CERTIFICATE REQUEST-----\n";
         EXPECT_EQ(pem.text().substr(0, want.size()), want);
         HandleOwner again;
-        EXPECT_EQ(TQXCrypt_DecodeObject(again.out(), 2, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr), 0);
+        EXPECT_EQ(
+            TQXCrypt_DecodeObject(again.out(), 2, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr),
+            0);
     }
     // PKCS#12 ignores the text flags both ways.
     Bytes p12 = readFile(fixture("objects/user.p12"));
@@ -114,35 +120,43 @@ TEST(Encoding, PasswordProtectedPrivateKeysInteroperateWithOpenssl) {
     TempDir dir;
     HandleOwner key(decodeFixture(6, "objects/user.rsa.der"));
     BlobOwner pem;
-    ASSERT_EQ(TQXCrypt_EncodeObject(key.get(), 6, &pem.b, TQXCRYPT_ENCODE_TEXT, const_cast<char *>("pw-1234")), 0);
+    ASSERT_EQ(
+        TQXCrypt_EncodeObject(key.get(), 6, &pem.b, TQXCRYPT_ENCODE_TEXT, const_cast<char *>("pw-1234")), 0);
     EXPECT_NE(pem.text().find("Proc-Type: 4,ENCRYPTED"), std::string::npos);
     EXPECT_NE(pem.text().find("DEK-Info: DES-EDE3-CBC"), std::string::npos);
     writeFile(dir.file("ours.pem"), pem.text());
     int status = -1;
-    std::string modulus = run("openssl rsa -in '" + dir.file("ours.pem") + "' -passin pass:pw-1234 -noout -modulus", &status);
+    std::string modulus =
+        run("openssl rsa -in '" + dir.file("ours.pem") + "' -passin pass:pw-1234 -noout -modulus", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(modulus, inFixtures("openssl rsa -in user.key.pem -noout -modulus"));
 
     // Ours with the right, a wrong and no password.
     HandleOwner back;
-    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "pw-1234"), 0);
-    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "wrong"), 5043);
+    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "pw-1234"),
+              0);
+    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "wrong"),
+              5043);
     EXPECT_EQ(back.get(), nullptr);
     // Without one the armour's header lines end the body early: malformed armour of a key.
-    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr), 5043);
+    EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr),
+              5043);
     EXPECT_EQ(back.get(), nullptr);
 
     // What openssl writes with a password: its traditional form (rsa -traditional
     // -des3) and encrypted PKCS#8; with a password any private-key PEM is read.
     for (const char *file : {"objects/user.rsa.des3.pem", "objects/user.p8.pem"}) {
         Bytes theirs = readFile(fixture(file));
-        ASSERT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "secret"), 0)
+        ASSERT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT,
+                                        "secret"),
+                  0)
             << file;
         BlobOwner der;
         ASSERT_EQ(TQXCrypt_EncodeObject(back.get(), 6, &der.b, 0, nullptr), 0);
         EXPECT_EQ(der.bytes(), readFile(fixture("objects/user.rsa.der"))) << file;
-        EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "wrong"),
-                  5043)
+        EXPECT_EQ(
+            TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "wrong"),
+            5043)
             << file;
     }
 }
@@ -157,7 +171,8 @@ TEST(Encoding, EncryptedPkcs8FromUsDecryptsWithOpenssl) {
     writeFile(dir.file("ours.p8.der"), der.bytes());
     int status = -1;
     std::string modulus = run("openssl pkey -inform DER -in '" + dir.file("ours.p8.der") +
-                                  "' -passin pass:secret | openssl rsa -noout -modulus", &status);
+                                  "' -passin pass:secret | openssl rsa -noout -modulus",
+                              &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(modulus, inFixtures("openssl rsa -in user.key.pem -noout -modulus"));
 }
@@ -183,7 +198,8 @@ TEST(Encoding, SignerInfoAndOcspRoundTrip) {
     ASSERT_EQ(TQXCrypt_EncodeObject(h.get(), 5, &text.b, TQXCRYPT_ENCODE_TEXT, &armour), 0);
     EXPECT_EQ(text.text().find("-----"), std::string::npos);  // signer infos are never armoured
     HandleOwner again;
-    ASSERT_EQ(TQXCrypt_DecodeObject(again.out(), 5, text.b.data, text.b.length, TQXCRYPT_DECODE_TEXT, nullptr), 0);
+    ASSERT_EQ(
+        TQXCrypt_DecodeObject(again.out(), 5, text.b.data, text.b.length, TQXCRYPT_DECODE_TEXT, nullptr), 0);
     BlobOwner back;
     ASSERT_EQ(TQXCrypt_EncodeObject(again.get(), 5, &back.b, 0, nullptr), 0);
     EXPECT_EQ(back.bytes(), expected);
@@ -252,7 +268,8 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
     for (const Case &c : cases) {
         TQXCRYPT_HANDLE *h = reinterpret_cast<TQXCRYPT_HANDLE *>(0x1);  // must come back null
         std::vector<unsigned char> exact(c.data);  // exact size: reads past it are caught
-        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, c.password), c.rc) << c.what;
+        EXPECT_EQ(TQXCrypt_DecodeObject(&h, c.kind, exact.data(), exact.size(), c.flags, c.password), c.rc)
+            << c.what;
         EXPECT_EQ(h, nullptr) << c.what;
     }
     EXPECT_EQ(TQXCrypt_DecodeObject(nullptr, 1, cert.data(), cert.size(), 0, nullptr), 5005);

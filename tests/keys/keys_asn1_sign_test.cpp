@@ -39,8 +39,8 @@ Signed requestParts(TQXCRYPT_HANDLE *h) {
     const ASN1_BIT_STRING *sig = nullptr;
     const X509_ALGOR *alg = nullptr;
     X509_REQ_get0_signature(static_cast<X509_REQ *>(h->object), &sig, &alg);
-    return {[](const void *o, unsigned char **p) { return i2d_re_X509_REQ_tbs((X509_REQ *)o, p); },
-            nullptr, const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig)};
+    return {[](const void *o, unsigned char **p) { return i2d_re_X509_REQ_tbs((X509_REQ *)o, p); }, nullptr,
+            const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig)};
 }
 
 // 3.0 offers no accessor to a CRL's inner algorithm: callers here sign
@@ -49,8 +49,8 @@ Signed crlParts(TQXCRYPT_HANDLE *h) {
     const ASN1_BIT_STRING *sig = nullptr;
     const X509_ALGOR *alg = nullptr;
     X509_CRL_get0_signature(static_cast<X509_CRL *>(h->object), &sig, &alg);
-    return {[](const void *o, unsigned char **p) { return i2d_re_X509_CRL_tbs((X509_CRL *)o, p); },
-            nullptr, const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig)};
+    return {[](const void *o, unsigned char **p) { return i2d_re_X509_CRL_tbs((X509_CRL *)o, p); }, nullptr,
+            const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig)};
 }
 
 int algorithmNid(const X509_ALGOR *alg) { return OBJ_obj2nid(alg->algorithm); }
@@ -65,9 +65,9 @@ std::string writeDer(TQXCRYPT_HANDLE *h, int kind, const tqtest::TempDir &dir, c
 
 bool certificateVerifies(const std::string &derFile) {
     int status = -1;
-    std::string out = tqtest::run("openssl x509 -inform DER -in " + derFile + " | openssl verify -CAfile " +
-                                      fx("ca.pem") + " 2>&1",
-                                  &status);
+    std::string out = tqtest::run(
+        "openssl x509 -inform DER -in " + derFile + " | openssl verify -CAfile " + fx("ca.pem") + " 2>&1",
+        &status);
     return status == 0 && out.find("stdin: OK") != std::string::npos;
 }
 
@@ -116,8 +116,8 @@ TEST_F(KeysAsn1Sign, CertificateResignedWithEachHash) {
         auto *x = static_cast<X509 *>(cert.get()->object);
         ASSERT_EQ(ASN1_INTEGER_set(X509_get_serialNumber(x), 4242), 1);  // the body changes
         Signed parts = certificateParts(cert.get());
-        EXPECT_EQ(tqxCrypt_ASN1_sign(parts.tbs, parts.inner, parts.outer, parts.signature, x,
-                                     caKey.get(), row.selector),
+        EXPECT_EQ(tqxCrypt_ASN1_sign(parts.tbs, parts.inner, parts.outer, parts.signature, x, caKey.get(),
+                                     row.selector),
                   256);
         EXPECT_EQ(algorithmNid(parts.inner), row.nid);
         EXPECT_EQ(algorithmNid(parts.outer), row.nid);
@@ -134,7 +134,8 @@ TEST_F(KeysAsn1Sign, RequestSignedWithItsOnlyAlgorithm) {
     HandleOwner req(decode(TQXCRYPT_KIND_CERTREQUEST, "req.sha256.der"));
     auto *r = static_cast<X509_REQ *>(req.get()->object);
     X509_NAME *name = X509_NAME_new();
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("Changed"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("Changed"),
+                               -1, -1, 0);
     ASSERT_EQ(X509_REQ_set_subject_name(r, name), 1);
     X509_NAME_free(name);
     Signed parts = requestParts(req.get());
@@ -166,7 +167,8 @@ TEST_F(KeysAsn1Sign, OutsideSigner) {
     auto *r = static_cast<X509_REQ *>(req.get()->object);
     Signed parts = requestParts(req.get());
     BlobOwner digest;
-    ASSERT_EQ(tqxCrypt_ASN1_getHashValue(parts.tbs, nullptr, parts.outer, parts.signature, r, 4, &digest), 32);
+    ASSERT_EQ(tqxCrypt_ASN1_getHashValue(parts.tbs, nullptr, parts.outer, parts.signature, r, 4, &digest),
+              32);
     EXPECT_EQ(algorithmNid(parts.outer), NID_sha256WithRSAEncryption);
     // It is the digest of the re-encoded request info.
     unsigned char *tbs = nullptr;
@@ -179,7 +181,8 @@ TEST_F(KeysAsn1Sign, OutsideSigner) {
     tqtest::writeFile(dir.file("digest"), digest.bytes());
     const Bytes sig = shBytes("openssl pkeyutl -sign -inkey " + fx("user.key.pem") +
                               " -pkeyopt digest:sha256 -in " + dir.file("digest"));
-    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(parts.signature, sig.data(), static_cast<int>(sig.size())), 256);
+    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(parts.signature, sig.data(), static_cast<int>(sig.size())),
+              256);
     EXPECT_TRUE(requestVerifies(writeDer(req.get(), TQXCRYPT_KIND_CERTREQUEST, dir, "req.der")));
 
     // A certificate, both algorithms, through the CA key.
@@ -187,17 +190,21 @@ TEST_F(KeysAsn1Sign, OutsideSigner) {
     auto *x = static_cast<X509 *>(cert.get()->object);
     Signed cparts = certificateParts(cert.get());
     BlobOwner cdigest;
-    ASSERT_EQ(tqxCrypt_ASN1_getHashValue(cparts.tbs, cparts.inner, cparts.outer, cparts.signature, x, 5, &cdigest), 48);
+    ASSERT_EQ(
+        tqxCrypt_ASN1_getHashValue(cparts.tbs, cparts.inner, cparts.outer, cparts.signature, x, 5, &cdigest),
+        48);
     tqtest::writeFile(dir.file("cdigest"), cdigest.bytes());
     const Bytes csig = shBytes("openssl pkeyutl -sign -inkey " + fx("ca.key.pem") +
                                " -pkeyopt digest:sha384 -in " + dir.file("cdigest"));
-    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, csig.data(), static_cast<int>(csig.size())), 256);
+    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, csig.data(), static_cast<int>(csig.size())),
+              256);
     EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
 
     // The signature set again from its own bytes stays what it was.
     const Bytes own(cparts.signature->data, cparts.signature->data + cparts.signature->length);
-    EXPECT_EQ(tqxCrypt_ASN1_setSignatureValue(cparts.signature, cparts.signature->data, cparts.signature->length),
-              256);
+    EXPECT_EQ(
+        tqxCrypt_ASN1_setSignatureValue(cparts.signature, cparts.signature->data, cparts.signature->length),
+        256);
     EXPECT_EQ(Bytes(cparts.signature->data, cparts.signature->data + cparts.signature->length), own);
     EXPECT_TRUE(certificateVerifies(writeDer(cert.get(), TQXCRYPT_KIND_CERTIFICATE, dir, "cert.der")));
 
@@ -245,7 +252,8 @@ TEST_F(KeysAsn1Sign, Refusals) {
     // Selector 7 changes nothing.
     EXPECT_EQ(tqxCrypt_ASN1_sign(parts.tbs, parts.inner, parts.outer, parts.signature, x, caKey.get(), 7), 0);
     BlobOwner digest;
-    EXPECT_EQ(tqxCrypt_ASN1_getHashValue(parts.tbs, parts.inner, parts.outer, parts.signature, x, 7, &digest), 0);
+    EXPECT_EQ(tqxCrypt_ASN1_getHashValue(parts.tbs, parts.inner, parts.outer, parts.signature, x, 7, &digest),
+              0);
     EXPECT_EQ(algorithmNid(parts.inner), NID_sha256WithRSAEncryption);
     EXPECT_EQ(algorithmNid(parts.outer), NID_sha256WithRSAEncryption);
 

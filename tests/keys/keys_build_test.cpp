@@ -47,10 +47,10 @@ struct Component {
     Getter get;
 };
 const Component kComponents[] = {
-    {"modulus", TQXCrypt_KeyModulus},     {"publicExponent", TQXCrypt_KeyExponent},
-    {"privateExponent", TQXCrypt_KeyD},   {"prime1", TQXCrypt_KeyP},
-    {"prime2", TQXCrypt_KeyQ},            {"exponent1", TQXCrypt_KeyDMP1},
-    {"exponent2", TQXCrypt_KeyDMQ1},      {"coefficient", TQXCrypt_KeyIQMP},
+    {"modulus", TQXCrypt_KeyModulus},   {"publicExponent", TQXCrypt_KeyExponent},
+    {"privateExponent", TQXCrypt_KeyD}, {"prime1", TQXCrypt_KeyP},
+    {"prime2", TQXCrypt_KeyQ},          {"exponent1", TQXCrypt_KeyDMP1},
+    {"exponent2", TQXCrypt_KeyDMQ1},    {"coefficient", TQXCrypt_KeyIQMP},
 };
 
 Bytes component(Getter get, TQXCRYPT_HANDLE *key) {
@@ -60,9 +60,7 @@ Bytes component(Getter get, TQXCRYPT_HANDLE *key) {
 }
 
 using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
-BnPtr bn(const Bytes &b) {
-    return BnPtr(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr), BN_free);
-}
+BnPtr bn(const Bytes &b) { return BnPtr(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr), BN_free); }
 
 // A handle over an OpenSSL key made outside the handle constructors.
 TQXCRYPT_HANDLE *privateHandle(EVP_PKEY *pkey) {
@@ -82,8 +80,8 @@ Bytes encoded(TQXCRYPT_HANDLE *h, int kind) {
 bool opensslVerifies(TQXCRYPT_HANDLE *key, const std::string &pubFile, tqtest::TempDir &dir) {
     const Bytes data = tqtest::randomBytes(300, 4);
     BlobOwner sig;
-    EXPECT_EQ(TQXCrypt_PureSign(key, data.data(), data.size(),
-                                TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &sig),
+    EXPECT_EQ(TQXCrypt_PureSign(key, data.data(), data.size(), TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA,
+                                &sig),
               0);
     tqtest::writeFile(dir.file("data"), data);
     tqtest::writeFile(dir.file("sig"), sig.bytes());
@@ -205,11 +203,14 @@ TEST(KeysBuild, PublicKeyFromNumbersAndFromPrivateKey) {
     EXPECT_EQ(TQXCrypt_GetPublicKey(derived.get(), none.out()), TQ_RTN_WRONG_HANDLE);
     EXPECT_EQ(TQXCrypt_GetPublicKey(nullptr, none.out()), TQ_RTN_BAD_ARGUMENT);
     EXPECT_EQ(TQXCrypt_GetPublicKey(key.get(), nullptr), TQ_RTN_BAD_ARGUMENT);
-    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(nullptr, 10, e.data(), e.size(), 0, none.out()), TQ_RTN_BAD_ARGUMENT);
-    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(n.data(), n.size(), nullptr, 3, 0, none.out()), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(nullptr, 10, e.data(), e.size(), 0, none.out()),
+              TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(n.data(), n.size(), nullptr, 3, 0, none.out()),
+              TQ_RTN_BAD_ARGUMENT);
     EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(n.data(), uint64_t(INT_MAX) + 1, e.data(), e.size(), 0, none.out()),
               TQ_RTN_BAD_ARGUMENT);
-    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(n.data(), n.size(), e.data(), e.size(), 0, nullptr), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_CreateRSAPublicKey(n.data(), n.size(), e.data(), e.size(), 0, nullptr),
+              TQ_RTN_BAD_ARGUMENT);
     EXPECT_EQ(none.get(), nullptr);
 }
 
@@ -227,8 +228,8 @@ TEST(KeysBuild, PrivateKeyFromPrimes) {
         const Bytes &a = swapped ? q : p;
         const Bytes &b = swapped ? p : q;
         EVP_PKEY *pkey = nullptr;
-        ASSERT_EQ(tqxCrypt_CreateRSAPrivateKey(a.data(), a.size(), b.data(), b.size(), e.data(),
-                                               e.size(), 0, &pkey),
+        ASSERT_EQ(tqxCrypt_CreateRSAPrivateKey(a.data(), a.size(), b.data(), b.size(), e.data(), e.size(), 0,
+                                               &pkey),
                   0);
         HandleOwner key(privateHandle(pkey));
         EXPECT_EQ(TQXCrypt_CheckKeyPair(key.get(), original.get()), 0);
@@ -269,13 +270,28 @@ TEST(KeysBuild, PrivateKeyFromPrimesRefusals) {
 
     EVP_PKEY *pkey = nullptr;
     const CodeCase cases[] = {
-        {"65537 divides p - 1", tqxCrypt_CreateRSAPrivateKey(bad.data(), bad.size(), q.data(), q.size(), e.data(), 3, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
-        {"null exponent with a length", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), nullptr, 3, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
-        {"empty exponent", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), 0, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
-        {"p equal to q", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), p.data(), p.size(), e.data(), 3, 0, &pkey), TQ_RTN_KEY_BUILD_FAILED},
-        {"null prime", tqxCrypt_CreateRSAPrivateKey(nullptr, 10, q.data(), q.size(), e.data(), 3, 0, &pkey), TQ_RTN_BAD_ARGUMENT},
-        {"prime length above INT_MAX", tqxCrypt_CreateRSAPrivateKey(p.data(), uint64_t(INT_MAX) + 1, q.data(), q.size(), e.data(), 3, 0, &pkey), TQ_RTN_BAD_ARGUMENT},
-        {"exponent length 2^32 + 3", tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), (1ull << 32) + 3, 0, &pkey), TQ_RTN_BAD_ARGUMENT},
+        {"65537 divides p - 1",
+         tqxCrypt_CreateRSAPrivateKey(bad.data(), bad.size(), q.data(), q.size(), e.data(), 3, 0, &pkey),
+         TQ_RTN_KEY_BUILD_FAILED},
+        {"null exponent with a length",
+         tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), nullptr, 3, 0, &pkey),
+         TQ_RTN_KEY_BUILD_FAILED},
+        {"empty exponent",
+         tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), 0, 0, &pkey),
+         TQ_RTN_KEY_BUILD_FAILED},
+        {"p equal to q",
+         tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), p.data(), p.size(), e.data(), 3, 0, &pkey),
+         TQ_RTN_KEY_BUILD_FAILED},
+        {"null prime", tqxCrypt_CreateRSAPrivateKey(nullptr, 10, q.data(), q.size(), e.data(), 3, 0, &pkey),
+         TQ_RTN_BAD_ARGUMENT},
+        {"prime length above INT_MAX",
+         tqxCrypt_CreateRSAPrivateKey(p.data(), uint64_t(INT_MAX) + 1, q.data(), q.size(), e.data(), 3, 0,
+                                      &pkey),
+         TQ_RTN_BAD_ARGUMENT},
+        {"exponent length 2^32 + 3",
+         tqxCrypt_CreateRSAPrivateKey(p.data(), p.size(), q.data(), q.size(), e.data(), (1ull << 32) + 3, 0,
+                                      &pkey),
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
     EXPECT_EQ(pkey, nullptr);

@@ -82,8 +82,8 @@ TEST(KeysDigest, CertificateFingerprintAgreesWithOpenssl) {
     ASSERT_NE(cert.get(), nullptr);
     for (const Selector &s : kSelectors) {
         SCOPED_TRACE(s.md);
-        std::string text = sh("openssl x509 -inform DER -in " + fx("cert.sha256.der") +
-                              " -noout -fingerprint -" + s.md);
+        std::string text =
+            sh("openssl x509 -inform DER -in " + fx("cert.sha256.der") + " -noout -fingerprint -" + s.md);
         text = text.substr(text.find('=') + 1);
         BlobOwner out;
         ASSERT_EQ(TQXCrypt_CertGetDigest(cert.get(), s.selector, &out), 0);

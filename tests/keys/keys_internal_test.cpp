@@ -25,8 +25,8 @@ protected:
     int sign(int nid, const Bytes &digest, Bytes &signature) {
         signature.assign(256, 0);
         unsigned int length = 0;
-        int ok = tqxCrypt_RSA_sign(nid, digest.data(), static_cast<unsigned>(digest.size()),
-                                   signature.data(), &length, key.get());
+        int ok = tqxCrypt_RSA_sign(nid, digest.data(), static_cast<unsigned>(digest.size()), signature.data(),
+                                   &length, key.get());
         signature.resize(length);
         return ok;
     }
@@ -44,8 +44,8 @@ TEST_F(KeysInternal, RsaSignAgreesWithPkeyutl) {
         tqtest::writeFile(dir.file("digest"), digest);
         Bytes ours;
         ASSERT_EQ(sign(EVP_MD_get_type(EVP_get_digestbyname(s.md)), digest, ours), 1);
-        EXPECT_EQ(ours, shBytes("openssl pkeyutl -sign -inkey " + fx("user.key.pem") + " -pkeyopt digest:" +
-                                s.md + " -in " + dir.file("digest")));
+        EXPECT_EQ(ours, shBytes("openssl pkeyutl -sign -inkey " + fx("user.key.pem") +
+                                " -pkeyopt digest:" + s.md + " -in " + dir.file("digest")));
     }
     // The 36 bytes of MD5 and SHA-1 together are signed bare.
     const Bytes both = tqtest::randomBytes(36, 4);
@@ -65,7 +65,8 @@ TEST_F(KeysInternal, RsaSignFailuresQueueTheirReason) {
     } rows[] = {
         {"35 bytes for MD5 and SHA-1", NID_md5_sha1, 35, RSA_R_INVALID_MESSAGE_LENGTH},
         {"no such object", 99999, 32, RSA_R_UNKNOWN_ALGORITHM_TYPE},
-        {"an object without an identifier", NID_undef, 32, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD},
+        {"an object without an identifier", NID_undef, 32,
+         RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD},
         {"a digest larger than the key", NID_sha256, 300, RSA_R_DIGEST_TOO_BIG_FOR_RSA_KEY},
     };
     for (const auto &row : rows) {

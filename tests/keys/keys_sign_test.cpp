@@ -56,8 +56,8 @@ TEST_F(KeysSign, EverySelectorAgreesWithOpenssl) {
         EXPECT_EQ(hashed.bytes(), theirs);
 
         BlobOwner overDigest;
-        ASSERT_EQ(TQXCrypt_PureSign(key.get(), digest.data(), digest.size(),
-                                    static_cast<int>(s.selector), &overDigest),
+        ASSERT_EQ(TQXCrypt_PureSign(key.get(), digest.data(), digest.size(), static_cast<int>(s.selector),
+                                    &overDigest),
                   0);
         EXPECT_EQ(overDigest.bytes(), theirs);
 
@@ -71,33 +71,33 @@ TEST_F(KeysSign, EverySelectorAgreesWithOpenssl) {
         // What their signature opens to is our DigestInfo.
         const std::string theirsFile = dir.file("sig." + md);
         tqtest::writeFile(theirsFile, theirs);
-        const Bytes opened = shBytes("openssl pkeyutl -verifyrecover -pubin -inkey " + pubFile +
-                                     " -in " + theirsFile);
+        const Bytes opened =
+            shBytes("openssl pkeyutl -verifyrecover -pubin -inkey " + pubFile + " -in " + theirsFile);
         unsigned char *der = nullptr;
         int derLength = 0;
-        ASSERT_EQ(tqxCrypt_Encode_X509_SIG(digest.data(), static_cast<int>(digest.size()),
-                                           s.selector, &der, &derLength),
+        ASSERT_EQ(tqxCrypt_Encode_X509_SIG(digest.data(), static_cast<int>(digest.size()), s.selector, &der,
+                                           &derLength),
                   0);
         EXPECT_EQ(Bytes(der, der + derLength), opened);
         OPENSSL_free(der);
 
-        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), data.data(),
-                                      data.size(), static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
+        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), data.data(), data.size(),
+                                      static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
                   0);
-        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), digest.data(),
-                                      digest.size(), static_cast<int>(s.selector)),
+        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), digest.data(), digest.size(),
+                                      static_cast<int>(s.selector)),
                   0);
-        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), raw.b.data, raw.b.length, digest.data(),
-                                      digest.size(), static_cast<int>(s.selector) | TQXCRYPT_PURE_RAW),
+        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), raw.b.data, raw.b.length, digest.data(), digest.size(),
+                                      static_cast<int>(s.selector) | TQXCRYPT_PURE_RAW),
                   0);
         // A flipped bit of the signature breaks its padding; of the data, the digest.
         const Bytes badSig = flipped(theirs, 100);
-        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), badSig.data(), badSig.size(), data.data(),
-                                      data.size(), static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
+        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), badSig.data(), badSig.size(), data.data(), data.size(),
+                                      static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
                   TQ_RTN_BAD_SIGNATURE_BLOCK);
         const Bytes badData = flipped(data, 10);
-        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), badData.data(),
-                                      badData.size(), static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
+        EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), theirs.data(), theirs.size(), badData.data(), badData.size(),
+                                      static_cast<int>(s.selector) | TQXCRYPT_PURE_HASH_DATA),
                   TQ_RTN_VERIFY_FAILED);
     }
 }
@@ -112,10 +112,10 @@ TEST_F(KeysSign, OurSignatureVerifiesWithOpenssl) {
               0);
     EXPECT_EQ(sig.b.length, 256u);
     tqtest::writeFile(dir.file("sig"), sig.bytes());
-    EXPECT_NE(sh("openssl dgst -sha256 -verify " + pubFile + " -signature " + dir.file("sig") + " " +
-                 dataFile)
-                  .find("Verified OK"),
-              std::string::npos);
+    EXPECT_NE(
+        sh("openssl dgst -sha256 -verify " + pubFile + " -signature " + dir.file("sig") + " " + dataFile)
+            .find("Verified OK"),
+        std::string::npos);
 }
 
 TEST_F(KeysSign, DigestLengthMustMatchTheSelector) {
@@ -140,16 +140,24 @@ TEST_F(KeysSign, RefusedArguments) {
     const CodeCase cases[] = {
         {"sign, null key", TQXCrypt_PureSign(nullptr, digest.data(), 20, 0, &out), TQ_RTN_BAD_ARGUMENT},
         {"sign, public key", TQXCrypt_PureSign(pub.get(), digest.data(), 20, 0, &out), TQ_RTN_WRONG_HANDLE},
-        {"sign, null output", TQXCrypt_PureSign(key.get(), digest.data(), 20, 0, nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"sign, null output", TQXCrypt_PureSign(key.get(), digest.data(), 20, 0, nullptr),
+         TQ_RTN_BAD_ARGUMENT},
         {"sign, selector 7", TQXCrypt_PureSign(key.get(), digest.data(), 20, 7, &out), TQ_RTN_BAD_ARGUMENT},
         {"sign, selector 15", TQXCrypt_PureSign(key.get(), digest.data(), 20, 15, &out), TQ_RTN_BAD_ARGUMENT},
         {"sign, null data", TQXCrypt_PureSign(key.get(), nullptr, 20, 0, &out), TQ_RTN_BAD_ARGUMENT},
-        {"verify, private key", TQXCrypt_PureVerify(key.get(), sig.data(), 256, digest.data(), 20, 0), TQ_RTN_WRONG_HANDLE},
-        {"verify, null key", TQXCrypt_PureVerify(nullptr, sig.data(), 256, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
-        {"verify, selector 7", TQXCrypt_PureVerify(pub.get(), sig.data(), 256, digest.data(), 20, 7), TQ_RTN_BAD_ARGUMENT},
-        {"verify, key size + 1", TQXCrypt_PureVerify(pub.get(), sig.data(), 257, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
-        {"verify, 2^32 + key size", TQXCrypt_PureVerify(pub.get(), sig.data(), (1ull << 32) + 256, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
-        {"verify, null signature", TQXCrypt_PureVerify(pub.get(), nullptr, 256, digest.data(), 20, 0), TQ_RTN_BAD_ARGUMENT},
+        {"verify, private key", TQXCrypt_PureVerify(key.get(), sig.data(), 256, digest.data(), 20, 0),
+         TQ_RTN_WRONG_HANDLE},
+        {"verify, null key", TQXCrypt_PureVerify(nullptr, sig.data(), 256, digest.data(), 20, 0),
+         TQ_RTN_BAD_ARGUMENT},
+        {"verify, selector 7", TQXCrypt_PureVerify(pub.get(), sig.data(), 256, digest.data(), 20, 7),
+         TQ_RTN_BAD_ARGUMENT},
+        {"verify, key size + 1", TQXCrypt_PureVerify(pub.get(), sig.data(), 257, digest.data(), 20, 0),
+         TQ_RTN_BAD_ARGUMENT},
+        {"verify, 2^32 + key size",
+         TQXCrypt_PureVerify(pub.get(), sig.data(), (1ull << 32) + 256, digest.data(), 20, 0),
+         TQ_RTN_BAD_ARGUMENT},
+        {"verify, null signature", TQXCrypt_PureVerify(pub.get(), nullptr, 256, digest.data(), 20, 0),
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
     EXPECT_EQ(out.b.data, nullptr);
@@ -186,8 +194,8 @@ TEST_F(KeysSign, SignatureOfAnotherKeyOrMessage) {
     ASSERT_EQ(TQXCrypt_PureSign(other.get(), data.data(), data.size(),
                                 TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &foreign),
               0);
-    EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), foreign.b.data, foreign.b.length, data.data(),
-                                  data.size(), TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA),
+    EXPECT_EQ(TQXCrypt_PureVerify(pub.get(), foreign.b.data, foreign.b.length, data.data(), data.size(),
+                                  TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA),
               TQ_RTN_BAD_SIGNATURE_BLOCK);
     ASSERT_EQ(TQXCrypt_PureSign(key.get(), data.data(), data.size() - 1,
                                 TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &otherMessage),
@@ -212,8 +220,7 @@ TEST_F(KeysSign, RawOperationsAgreeWithPkeyutl) {
                                               : "openssl rsautl -sign -pkcs";
         EXPECT_EQ(signedBlock.bytes(), shBytes(peer + " -inkey " + keyFile + " -in " + msgFile));
         BlobOwner recovered;
-        ASSERT_EQ(TQXCrypt_PublicDecrypt(pub.get(), signedBlock.b.data, signedBlock.b.length, 0,
-                                         &recovered),
+        ASSERT_EQ(TQXCrypt_PublicDecrypt(pub.get(), signedBlock.b.data, signedBlock.b.length, 0, &recovered),
                   0);
         EXPECT_EQ(recovered.bytes(), msg);
 
@@ -264,16 +271,24 @@ TEST_F(KeysSign, RawArgumentChecks) {
     BlobOwner out;
     const CodeCase cases[] = {
         {"null key", TQXCrypt_PrivateEncrypt(nullptr, msg.data(), 16, 0, &out), TQ_RTN_BAD_ARGUMENT},
-        {"public key to a private operation", TQXCrypt_PrivateEncrypt(pub.get(), msg.data(), 16, 0, &out), TQ_RTN_WRONG_HANDLE},
-        {"private key to a public operation", TQXCrypt_PublicEncrypt(key.get(), msg.data(), 16, 0, &out), TQ_RTN_WRONG_HANDLE},
-        {"certificate handle", TQXCrypt_PublicDecrypt(cert.get(), msg.data(), 16, 0, &out), TQ_RTN_WRONG_HANDLE},
+        {"public key to a private operation", TQXCrypt_PrivateEncrypt(pub.get(), msg.data(), 16, 0, &out),
+         TQ_RTN_WRONG_HANDLE},
+        {"private key to a public operation", TQXCrypt_PublicEncrypt(key.get(), msg.data(), 16, 0, &out),
+         TQ_RTN_WRONG_HANDLE},
+        {"certificate handle", TQXCrypt_PublicDecrypt(cert.get(), msg.data(), 16, 0, &out),
+         TQ_RTN_WRONG_HANDLE},
         {"null output", TQXCrypt_PrivateDecrypt(key.get(), msg.data(), 16, 0, nullptr), TQ_RTN_BAD_ARGUMENT},
-        {"length above INT_MAX", TQXCrypt_PrivateEncrypt(key.get(), msg.data(), uint64_t(INT_MAX) + 1, 0, &out), TQ_RTN_BAD_ARGUMENT},
-        {"length that is -1 as an int", TQXCrypt_PublicEncrypt(pub.get(), msg.data(), 0xFFFFFFFFu, 0, &out), TQ_RTN_BAD_ARGUMENT},
-        {"2^32 + 16 bytes", TQXCrypt_PrivateEncrypt(key.get(), msg.data(), (1ull << 32) + 16, 0, &out), TQ_RTN_BAD_ARGUMENT},
+        {"length above INT_MAX",
+         TQXCrypt_PrivateEncrypt(key.get(), msg.data(), uint64_t(INT_MAX) + 1, 0, &out), TQ_RTN_BAD_ARGUMENT},
+        {"length that is -1 as an int", TQXCrypt_PublicEncrypt(pub.get(), msg.data(), 0xFFFFFFFFu, 0, &out),
+         TQ_RTN_BAD_ARGUMENT},
+        {"2^32 + 16 bytes", TQXCrypt_PrivateEncrypt(key.get(), msg.data(), (1ull << 32) + 16, 0, &out),
+         TQ_RTN_BAD_ARGUMENT},
         {"null input", TQXCrypt_PrivateEncrypt(key.get(), nullptr, 16, 0, &out), TQ_RTN_BAD_ARGUMENT},
-        {"key that is not RSA", TQXCrypt_PrivateEncrypt(ec.get(), msg.data(), 16, 0, &out), TQ_RTN_INVALID_KEY},
-        {"sign with a key that is not RSA", TQXCrypt_PureSign(ec.get(), msg.data(), 16, TQXCRYPT_PURE_HASH_DATA, &out), TQ_RTN_INVALID_KEY},
+        {"key that is not RSA", TQXCrypt_PrivateEncrypt(ec.get(), msg.data(), 16, 0, &out),
+         TQ_RTN_INVALID_KEY},
+        {"sign with a key that is not RSA",
+         TQXCrypt_PureSign(ec.get(), msg.data(), 16, TQXCRYPT_PURE_HASH_DATA, &out), TQ_RTN_INVALID_KEY},
     };
     expectCodes(cases);
     EXPECT_EQ(out.b.data, nullptr);

@@ -22,8 +22,7 @@ int g_tokenCalls = 0;
 
 // Every operation of the stand-in counts, the public ones too: a key that
 // shares the stand-in's RSA object (instead of copying its numbers) shows.
-using RsaOperation = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa,
-                             int padding);
+using RsaOperation = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 template <RsaOperation Operation>
 int onToken(int length, const unsigned char *from, unsigned char *to, RSA *, int padding) {
     ++g_tokenCalls;
@@ -49,10 +48,10 @@ protected:
         RSA_set0_key(rsa, BN_dup(n), BN_dup(e), nullptr);
         EVP_PKEY *pkey = EVP_PKEY_new();
         EVP_PKEY_assign_RSA(pkey, rsa);
-        ASSERT_EQ(tqxCryptCreateHandle(&token.h, TQXCRYPT_KIND_PRIVATEKEY, pkey,
-                                       tqxCryptASN1PrivateKeyMethod(),
-                                       const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPriMethod())),
-                  0);
+        ASSERT_EQ(
+            tqxCryptCreateHandle(&token.h, TQXCRYPT_KIND_PRIVATEKEY, pkey, tqxCryptASN1PrivateKeyMethod(),
+                                 const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPriMethod())),
+            0);
         g_tokenCalls = 0;
     }
     void TearDown() override {
@@ -90,8 +89,8 @@ TEST_F(KeysTokenPath, DecryptsAndSignsStructures) {
     tqtest::TempDir dir;
     const Bytes msg = tqtest::randomBytes(48, 6);
     tqtest::writeFile(dir.file("msg"), msg);
-    const Bytes theirs = shBytes("openssl pkeyutl -encrypt -pubin -inkey " + fx("user.pub.pem") + " -in " +
-                                 dir.file("msg"));
+    const Bytes theirs =
+        shBytes("openssl pkeyutl -encrypt -pubin -inkey " + fx("user.pub.pem") + " -in " + dir.file("msg"));
     BlobOwner plain;
     ASSERT_EQ(TQXCrypt_PrivateDecrypt(token.get(), theirs.data(), theirs.size(), 0, &plain), 0);
     EXPECT_EQ(plain.bytes(), msg);
@@ -102,16 +101,18 @@ TEST_F(KeysTokenPath, DecryptsAndSignsStructures) {
     const ASN1_BIT_STRING *sig = nullptr;
     const X509_ALGOR *alg = nullptr;
     X509_REQ_get0_signature(static_cast<X509_REQ *>(req.get()->object), &sig, &alg);
-    EXPECT_EQ(tqxCrypt_ASN1_sign([](const void *o, unsigned char **p) { return i2d_re_X509_REQ_tbs((X509_REQ *)o, p); },
-                                 nullptr, const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig),
-                                 req.get()->object, token.get(), 5),
+    EXPECT_EQ(tqxCrypt_ASN1_sign(
+                  [](const void *o, unsigned char **p) { return i2d_re_X509_REQ_tbs((X509_REQ *)o, p); },
+                  nullptr, const_cast<X509_ALGOR *>(alg), const_cast<ASN1_BIT_STRING *>(sig),
+                  req.get()->object, token.get(), 5),
               256);
     EXPECT_EQ(g_tokenCalls, 2);
     BlobOwner der;
     ASSERT_EQ(TQXCrypt_EncodeObject(req.get(), TQXCRYPT_KIND_CERTREQUEST, &der, 0, nullptr), 0);
     tqtest::writeFile(dir.file("req.der"), der.bytes());
-    EXPECT_NE(sh("openssl req -inform DER -in " + dir.file("req.der") + " -verify -noout 2>&1").find("verify OK"),
-              std::string::npos);
+    EXPECT_NE(
+        sh("openssl req -inform DER -in " + dir.file("req.der") + " -verify -noout 2>&1").find("verify OK"),
+        std::string::npos);
 }
 
 // The numbers a token key holds, and those it does not.

@@ -36,21 +36,23 @@ SoftToken::SoftToken(const std::string &label, const std::string &soPin, const s
     : label_(label), soPin_(soPin), userPin_(userPin), config_(dir_.file("softhsm2.conf")) {
     loadProviders();
     tqtest::run("mkdir -p '" + dir_.file("tokens") + "'");
-    tqtest::writeFile(config_, "directories.tokendir = " + dir_.file("tokens") +
-                                   "\nobjectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n");
+    tqtest::writeFile(config_,
+                      "directories.tokendir = " + dir_.file("tokens") +
+                          "\nobjectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n");
     setenv("SOFTHSM2_CONF", config_.c_str(), 1);
     int status = -1;
-    std::string out = util("--init-token --free --label '" + label_ + "' --so-pin '" + soPin_ + "' --pin '" +
-                               userPin_ + "'",
-                           &status);
+    std::string out = util(
+        "--init-token --free --label '" + label_ + "' --so-pin '" + soPin_ + "' --pin '" + userPin_ + "'",
+        &status);
     EXPECT_EQ(status, 0) << out;
 }
 
 SoftToken::~SoftToken() { unsetenv("SOFTHSM2_CONF"); }
 
 std::string SoftToken::tool(const std::string &arguments, int *status) const {
-    return tqtest::run("SOFTHSM2_CONF='" + config_ + "' " TQ_PKCS11_TOOL " --module " TQ_SOFTHSM_MODULE
-                       " --token-label '" + label_ + "' --login --pin '" + userPin_ + "' " + arguments + " 2>&1",
+    return tqtest::run("SOFTHSM2_CONF='" + config_ +
+                           "' " TQ_PKCS11_TOOL " --module " TQ_SOFTHSM_MODULE " --token-label '" + label_ +
+                           "' --login --pin '" + userPin_ + "' " + arguments + " 2>&1",
                        status);
 }
 
@@ -72,7 +74,8 @@ std::string trimmedLabel(const unsigned char (&label)[32]) {
 
 int loadOn(TQXP11_CONTEXT *context, const std::string &module, const std::string &tokenLabel,
            const CK_C_INITIALIZE_ARGS *initArgs) {
-    int rc = initArgs ? TQXP11_InitEx(context, module.c_str(), initArgs) : TQXP11_Init(context, module.c_str());
+    int rc =
+        initArgs ? TQXP11_InitEx(context, module.c_str(), initArgs) : TQXP11_Init(context, module.c_str());
     if (rc != 0) return rc;
     for (CK_ULONG i = 0; i < context->slotCount; ++i) {
         if ((rc = TQXP11_SetCurrentSlot(context, i)) != 0) return rc;
@@ -87,20 +90,20 @@ namespace {
 
 template <typename T, typename Encoder>
 tqtest::Bytes der(T *object, Encoder encode) {
-unsigned char *out = nullptr;
-int length = encode(object, &out);
-tqtest::Bytes b(out, out + (length > 0 ? length : 0));
-OPENSSL_free(out);
-return b;
+    unsigned char *out = nullptr;
+    int length = encode(object, &out);
+    tqtest::Bytes b(out, out + (length > 0 ? length : 0));
+    OPENSSL_free(out);
+    return b;
 }
 
 tqtest::Bytes component(EVP_PKEY *key, const char *name) {
-BIGNUM *bn = nullptr;
-EVP_PKEY_get_bn_param(key, name, &bn);
-tqtest::Bytes b(BN_num_bytes(bn));
-BN_bn2bin(bn, b.data());
-BN_free(bn);
-return b;
+    BIGNUM *bn = nullptr;
+    EVP_PKEY_get_bn_param(key, name, &bn);
+    tqtest::Bytes b(BN_num_bytes(bn));
+    BN_bn2bin(bn, b.data());
+    BN_free(bn);
+    return b;
 }
 
 }  // namespace

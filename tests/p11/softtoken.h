@@ -57,7 +57,8 @@ struct UserCredentials {
 };
 
 // A described object record: label, kind, private flag and value record.
-TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate, TQXP11_VALUE *value = nullptr);
+TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate,
+                       TQXP11_VALUE *value = nullptr);
 
 // A read-write session on a fresh token with the user logged in.
 class LoggedIn : public ::testing::Test {

@@ -24,11 +24,8 @@ struct Cipher {
     const char *name;  // as asn1parse prints the content-encryption algorithm
 };
 const Cipher kCiphers[] = {
-    {0, "-des", "des-cbc"},
-    {1, "-des", "des-cbc"},
-    {2, "-des3", "des-ede3-cbc"},
-    {0x102, "-des3", "des-ede3-cbc"},
-    {4, "-rc4", "rc4"},
+    {0, "-des", "des-cbc"},           {1, "-des", "des-cbc"}, {2, "-des3", "des-ede3-cbc"},
+    {0x102, "-des3", "des-ede3-cbc"}, {4, "-rc4", "rc4"},
 };
 
 std::string toolDecrypt(const TempDir &dir, const Bytes &der, const std::string &who) {
@@ -40,8 +37,8 @@ std::string toolDecrypt(const TempDir &dir, const Bytes &der, const std::string 
 
 Bytes toolEncrypt(const TempDir &dir, const std::string &option, const std::string &in,
                   const std::string &recipients) {
-    sh("openssl smime -encrypt" + kProviders + " -binary " + option + " -outform DER -in " + in +
-       " -out " + dir.file("tool.der") + " " + recipients);
+    sh("openssl smime -encrypt" + kProviders + " -binary " + option + " -outform DER -in " + in + " -out " +
+       dir.file("tool.der") + " " + recipients);
     return tqtest::readFile(dir.file("tool.der"));
 }
 
@@ -115,7 +112,8 @@ TEST(Pkcs7Envelope, EitherOfTwoRecipientsDecrypts) {
 
 TEST(Pkcs7Envelope, RefusalsGiveTheirCodes) {
     TempDir dir;
-    HandleOwner rcpt(cert("recipient")), k(key("recipient")), otherKey(key("other")), signerCert(cert("signer"));
+    HandleOwner rcpt(cert("recipient")), k(key("recipient")), otherKey(key("other")),
+        signerCert(cert("signer"));
     Bytes content = tqtest::readFile(fx("data.bin"));
     Bytes theirs = toolEncrypt(dir, "-des3", fx("data.bin"), fx("recipient.pem"));
     sh("openssl smime -sign -binary -nodetach -in " + fx("data.bin") + " -signer " + fx("signer.pem") +
@@ -138,7 +136,8 @@ TEST(Pkcs7Envelope, RefusalsGiveTheirCodes) {
         {"not a recipient", decrypt(signerCert.get(), signerKey.get(), theirs, o7), 5064},
         {"certificate as key", decrypt(rcpt.get(), rcpt.get(), theirs, o8), 5006},
         {"key as certificate", decrypt(k.get(), k.get(), theirs, o9), 5006},
-        {"message over INT_MAX", TQXCrypt_Decrypt(rcpt.get(), k.get(), theirs.data(), tooLong, 0, &o10), 5005},
+        {"message over INT_MAX", TQXCrypt_Decrypt(rcpt.get(), k.get(), theirs.data(), tooLong, 0, &o10),
+         5005},
     };
     expectCodes(cases);
     for (TQXCRYPT_BLOB *o : {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &o8, &o9, &o10}) EXPECT_EQ(o->data, nullptr);
@@ -263,7 +262,8 @@ TEST(Pkcs7Envelope, SignedAndEnvelopedOpensWithOpenSslsOwnDecoder) {
     ASSERT_NE(chain, nullptr);
     Bytes plain(content.size() + 64);
     int total = 0, got;
-    while ((got = BIO_read(chain, plain.data() + total, static_cast<int>(plain.size()) - total)) > 0) total += got;
+    while ((got = BIO_read(chain, plain.data() + total, static_cast<int>(plain.size()) - total)) > 0)
+        total += got;
     plain.resize(static_cast<size_t>(total));
     EXPECT_TRUE(plain == content);
     PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
@@ -287,7 +287,8 @@ TEST(Pkcs7Envelope, TextModeDecryptsTheBodyWithoutItsHeader) {
     ASSERT_NE(p7, nullptr);
     HandleOwner rcpt(cert("recipient")), k(key("recipient"));
     BIO *out = BIO_new(BIO_s_mem());
-    EXPECT_EQ(tqxCrypt_PKCS7_decrypt(p7, k.get(), static_cast<X509 *>(rcpt.get()->object), out, PKCS7_TEXT), 1);
+    EXPECT_EQ(tqxCrypt_PKCS7_decrypt(p7, k.get(), static_cast<X509 *>(rcpt.get()->object), out, PKCS7_TEXT),
+              1);
     char *bytes = nullptr;
     long n = BIO_get_mem_data(out, &bytes);
     EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
@@ -297,7 +298,8 @@ TEST(Pkcs7Envelope, TextModeDecryptsTheBodyWithoutItsHeader) {
 
 namespace {
 int decryptCalls = 0;
-int countingDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t n, int flags, TQXCRYPT_BLOB *out) {
+int countingDecrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t n, int flags,
+                    TQXCRYPT_BLOB *out) {
     ++decryptCalls;
     return TQXCrypt_PrivateDecrypt(key, in, n, flags, out);
 }
@@ -336,11 +338,10 @@ TEST(Pkcs7Envelope, EmptyContentKeyIsRefused) {
     TempDir dir;
     HandleOwner rcpt(cert("recipient")), k(key("recipient"));
     BlobOwner env;
-    ASSERT_EQ(TQXCrypt_Encrypt(rcpt.get(), reinterpret_cast<const unsigned char *>("abc"), 3, 4, &env),
-              0);
+    ASSERT_EQ(TQXCrypt_Encrypt(rcpt.get(), reinterpret_cast<const unsigned char *>("abc"), 3, 4, &env), 0);
     tqtest::writeFile(dir.file("empty"), Bytes{});
-    sh("openssl pkeyutl -encrypt -certin -inkey " + fx("recipient.pem") + " -in " +
-       dir.file("empty") + " -out " + dir.file("key.bin"));
+    sh("openssl pkeyutl -encrypt -certin -inkey " + fx("recipient.pem") + " -in " + dir.file("empty") +
+       " -out " + dir.file("key.bin"));
     const Bytes wrapped = tqtest::readFile(dir.file("key.bin"));
     Bytes damaged = reencoded(env.b, [&](PKCS7 *p7) {
         PKCS7_RECIP_INFO *ri = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);

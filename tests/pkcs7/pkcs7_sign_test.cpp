@@ -94,8 +94,7 @@ TEST(Pkcs7Sign, EveryShapeAndSelectorVerifiesWithBothTools) {
             // The embedded content is the data byte for byte.
             BlobOwner embedded;
             ASSERT_EQ(TQXCrypt_PKCS7GetContent(m.get(), &embedded), 0);
-            EXPECT_EQ(embedded.bytes(), (shape.flags & TQXCRYPT_DETACHED) ? Bytes() : content)
-                << label;
+            EXPECT_EQ(embedded.bytes(), (shape.flags & TQXCRYPT_DETACHED) ? Bytes() : content) << label;
             // The key slot of the signer info is empty in what is handed out.
             PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(objectOf(m.get())), 0);
             EXPECT_EQ(si->pkey, nullptr) << label;
@@ -107,10 +106,10 @@ TEST(Pkcs7Sign, SignatureOpensToTheDigestInfoOfTheContent) {
     TempDir dir;
     HandleOwner signer(cert("signer")), k(key("signer")), m;
     const std::string content = "abc";
-    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr,
-                            reinterpret_cast<const unsigned char *>(content.data()), content.size(),
-                            TQXCRYPT_DETACHED, 4, m.out()),
-              0);
+    ASSERT_EQ(
+        TQXCrypt_Sign(signer.get(), k.get(), nullptr, reinterpret_cast<const unsigned char *>(content.data()),
+                      content.size(), TQXCRYPT_DETACHED, 4, m.out()),
+        0);
     PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(objectOf(m.get())), 0);
     tqtest::writeFile(dir.file("sig"), si->enc_digest->data, static_cast<size_t>(si->enc_digest->length));
     tqtest::writeFile(dir.file("data"), content);
@@ -132,12 +131,16 @@ TEST(Pkcs7Sign, ArgumentsKeysAndStoresGiveTheirCodes) {
         {"null key", TQXCrypt_Sign(signer.get(), nullptr, nullptr, data, 4, 0, 4, &m2), 5005},
         {"certificate as key", TQXCrypt_Sign(signer.get(), signer.get(), nullptr, data, 4, 0, 4, &m2), 5006},
         {"null output", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 4, nullptr), 5005},
-        {"key of another certificate", TQXCrypt_Sign(signer.get(), otherKey.get(), nullptr, data, 4, 0, 4, &m2), 5060},
+        {"key of another certificate",
+         TQXCrypt_Sign(signer.get(), otherKey.get(), nullptr, data, 4, 0, 4, &m2), 5060},
         {"selector 9", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 9, &m2), 5061},
         {"data over INT_MAX", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, tooLong, 0, 4, &m2), 5005},
-        {"chain without a store", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5005},
-        {"chain from a certificate handle", TQXCrypt_Sign(signer.get(), k.get(), signer.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5006},
-        {"chain from an empty store", TQXCrypt_Sign(signer.get(), k.get(), empty.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5015},
+        {"chain without a store",
+         TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5005},
+        {"chain from a certificate handle",
+         TQXCrypt_Sign(signer.get(), k.get(), signer.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5006},
+        {"chain from an empty store",
+         TQXCrypt_Sign(signer.get(), k.get(), empty.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5015},
     };
     expectCodes(cases);
     EXPECT_EQ(m2, nullptr);
@@ -186,18 +189,17 @@ TEST(Pkcs7Sign, SignsThroughTheKeyMethodTableAndClearsTheKeySlot) {
     // freed with its key slot cleared.
     failEncrypt = true;
     HandleOwner failed;
-    EXPECT_EQ(TQXCrypt_Sign(signer.get(), token, nullptr, content.data(), content.size(), 0, 4,
-                            failed.out()),
+    EXPECT_EQ(TQXCrypt_Sign(signer.get(), token, nullptr, content.data(), content.size(), 0, 4, failed.out()),
               5061);
     EXPECT_EQ(failed.get(), nullptr);
     X509 *x = static_cast<X509 *>(signer.get()->object);
-    PKCS7 *raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(),
-                                     static_cast<unsigned>(content.size()), PKCS7_BINARY, 4);
+    PKCS7 *raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(), static_cast<unsigned>(content.size()),
+                                     PKCS7_BINARY, 4);
     EXPECT_EQ(raw, nullptr);
     failEncrypt = false;
     // The builder itself hands out a message with an empty key slot.
-    raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(),
-                              static_cast<unsigned>(content.size()), PKCS7_BINARY, 4);
+    raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(), static_cast<unsigned>(content.size()),
+                              PKCS7_BINARY, 4);
     ASSERT_NE(raw, nullptr);
     EXPECT_EQ(sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(raw), 0)->pkey, nullptr);
     PKCS7_free(raw);
@@ -213,8 +215,7 @@ TEST(Pkcs7Sign, BuilderAttributesAreThoseOpenSslWrites) {
     Bytes content = tqtest::readFile(fx("data.bin"));
     X509 *x = static_cast<X509 *>(signer.get()->object);
     PKCS7 *raw = tqxCrypt_PKCS7_sign(x, k.get(), nullptr, content.data(),
-                                     static_cast<unsigned>(content.size()),
-                                     PKCS7_BINARY | PKCS7_DETACHED, 4);
+                                     static_cast<unsigned>(content.size()), PKCS7_BINARY | PKCS7_DETACHED, 4);
     ASSERT_NE(raw, nullptr);
     HandleOwner m;
     ASSERT_EQ(tqxCryptCreateHandle(m.out(), TQXCRYPT_KIND_PKCS7, raw, tqxCryptASN1PKCS7Method(), nullptr), 0);
@@ -254,45 +255,66 @@ TEST(Pkcs7Sign, ForeignSignaturesWrapIntoVerifiableMessages) {
             // The signature comes from the openssl tool over the digest.
             sh(std::string("openssl dgst -") + md + " -binary -out " + dir.file("digest") + " " +
                dir.file("content"));
-            sh("openssl pkeyutl -sign -inkey " + fx("signer.key.pem") + " -pkeyopt digest:" + md +
-               " -in " + dir.file("digest") + " -out " + dir.file("sig"));
+            sh("openssl pkeyutl -sign -inkey " + fx("signer.key.pem") + " -pkeyopt digest:" + md + " -in " +
+               dir.file("digest") + " -out " + dir.file("sig"));
             Bytes sig = tqtest::readFile(dir.file("sig"));
             HandleOwner m;
-            ASSERT_EQ(tqxCrypt_GeneratePKCS7WithHandle(sig.data(), static_cast<unsigned>(sig.size()),
-                                                       signer.get(), content.data(), content.size(),
-                                                       flags, selector, m.out()),
-                      0)
+            ASSERT_EQ(
+                tqxCrypt_GeneratePKCS7WithHandle(sig.data(), static_cast<unsigned>(sig.size()), signer.get(),
+                                                 content.data(), content.size(), flags, selector, m.out()),
+                0)
                 << label;
             expectPeersAccept(dir, der(m.get()), content, flags, label);
             // The same from certificate text.
             HandleOwner fromText;
             ASSERT_EQ(tqxCrypt_GeneratePKCS7(sig.data(), static_cast<int>(sig.size()), pem.c_str(),
-                                             static_cast<int>(pem.size()), content.data(),
-                                             content.size(), flags, selector, fromText.out()),
+                                             static_cast<int>(pem.size()), content.data(), content.size(),
+                                             flags, selector, fromText.out()),
                       0);
             EXPECT_EQ(der(fromText.get()), der(m.get())) << label;
         }
     }
     // A signature of our own key method, checked by our own verifier.
     BlobOwner sig;
-    ASSERT_EQ(TQXCrypt_PureSign(k.get(), content.data(), content.size(), 4 | TQXCRYPT_PURE_HASH_DATA, &sig), 0);
+    ASSERT_EQ(TQXCrypt_PureSign(k.get(), content.data(), content.size(), 4 | TQXCRYPT_PURE_HASH_DATA, &sig),
+              0);
     HandleOwner m;
     ASSERT_EQ(tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, static_cast<unsigned>(sig.b.length), signer.get(),
                                                content.data(), content.size(), 0, 4, m.out()),
               0);
-    EXPECT_EQ(TQXCrypt_Verify(nullptr, m.get(), content.data(), content.size(), nullptr, 0, 0, 0,
-                              nullptr, nullptr),
-              0);
+    EXPECT_EQ(
+        TQXCrypt_Verify(nullptr, m.get(), content.data(), content.size(), nullptr, 0, 0, 0, nullptr, nullptr),
+        0);
 
     TQXCRYPT_HANDLE *none = nullptr;
     CodeCase cases[] = {
-        {"selector 9", tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 9, &none), 5061},
-        {"signature length over INT_MAX", tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 0x80000000u, signer.get(), content.data(), content.size(), 0, 4, &none), 5005},
-        {"content over INT_MAX", tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), static_cast<uint64_t>(INT_MAX) + 1, 0, 4, &none), 5005},
-        {"negative signature length", tqxCrypt_GeneratePKCS7(sig.b.data, -1, pem.c_str(), static_cast<int>(pem.size()), content.data(), content.size(), 0, 4, &none), 5005},
-        {"certificate text that is no certificate", tqxCrypt_GeneratePKCS7(sig.b.data, 256, "nonsense", 8, content.data(), content.size(), 0, 4, &none), 5040},
-        {"key as certificate", tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, k.get(), content.data(), content.size(), 0, 4, &none), 5006},
-        {"null output", tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 4, nullptr), 5005},
+        {"selector 9",
+         tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 9,
+                                          &none),
+         5061},
+        {"signature length over INT_MAX",
+         tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 0x80000000u, signer.get(), content.data(),
+                                          content.size(), 0, 4, &none),
+         5005},
+        {"content over INT_MAX",
+         tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(),
+                                          static_cast<uint64_t>(INT_MAX) + 1, 0, 4, &none),
+         5005},
+        {"negative signature length",
+         tqxCrypt_GeneratePKCS7(sig.b.data, -1, pem.c_str(), static_cast<int>(pem.size()), content.data(),
+                                content.size(), 0, 4, &none),
+         5005},
+        {"certificate text that is no certificate",
+         tqxCrypt_GeneratePKCS7(sig.b.data, 256, "nonsense", 8, content.data(), content.size(), 0, 4, &none),
+         5040},
+        {"key as certificate",
+         tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, k.get(), content.data(), content.size(), 0, 4,
+                                          &none),
+         5006},
+        {"null output",
+         tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 4,
+                                          nullptr),
+         5005},
     };
     expectCodes(cases);
     EXPECT_EQ(none, nullptr);
@@ -347,9 +369,18 @@ TEST(Pkcs7Sign, CodeSigningFormVerifiesWithBothTools) {
     EXPECT_EQ(count, 3);
     TQXCRYPT_HANDLE *none = nullptr;
     CodeCase cases[] = {
-        {"null store", TQXCrypt_CodeSignHash(signer.get(), k.get(), nullptr, content.data(), content.size(), 0, nullptr, nullptr, nullptr, &none), 5005},
-        {"certificate as store", TQXCrypt_CodeSignHash(signer.get(), k.get(), signer.get(), content.data(), content.size(), 0, nullptr, nullptr, nullptr, &none), 5006},
-        {"other key", TQXCrypt_CodeSignHash(signer.get(), s.get(), s.get(), content.data(), content.size(), 0, nullptr, nullptr, nullptr, &none), 5006},
+        {"null store",
+         TQXCrypt_CodeSignHash(signer.get(), k.get(), nullptr, content.data(), content.size(), 0, nullptr,
+                               nullptr, nullptr, &none),
+         5005},
+        {"certificate as store",
+         TQXCrypt_CodeSignHash(signer.get(), k.get(), signer.get(), content.data(), content.size(), 0,
+                               nullptr, nullptr, nullptr, &none),
+         5006},
+        {"other key",
+         TQXCrypt_CodeSignHash(signer.get(), s.get(), s.get(), content.data(), content.size(), 0, nullptr,
+                               nullptr, nullptr, &none),
+         5006},
     };
     expectCodes(cases);
 }
@@ -379,8 +410,8 @@ TEST(Pkcs7Sign, FinalStepRefusesAMessageThatCarriesOnlyItsType) {
     // signed, signed-and-enveloped and enveloped data whose optional content
     // is absent, as a decoder hands them out.
     for (unsigned char type : {0x02, 0x03, 0x04}) {
-        const unsigned char der[] = {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
-                                     0xF7, 0x0D, 0x01, 0x07, type};
+        const unsigned char der[] = {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48,
+                                     0x86, 0xF7, 0x0D, 0x01, 0x07, type};
         const unsigned char *p = der;
         PKCS7 *p7 = d2i_PKCS7(nullptr, &p, sizeof der);
         ASSERT_NE(p7, nullptr) << "type " << int(type);

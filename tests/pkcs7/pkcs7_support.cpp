@@ -8,8 +8,7 @@ const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, 
 std::string fx(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
 
 TQXCRYPT_HANDLE *cert(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/" + name + ".pem",
-                                 TQXCRYPT_DECODE_TEXT);
+    return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/" + name + ".pem", TQXCRYPT_DECODE_TEXT);
 }
 
 TQXCRYPT_HANDLE *key(const std::string &name) {

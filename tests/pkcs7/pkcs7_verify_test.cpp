@@ -46,8 +46,8 @@ void freeCerts(std::vector<X509 *> &certs) {
 int verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *m, const Bytes *data, int flags,
            const char *rule = nullptr, int index = 0, TQXCRYPT_HANDLE **si = nullptr,
            TQXCRYPT_HANDLE **cert = nullptr) {
-    return TQXCrypt_Verify(store, m, data ? data->data() : nullptr, data ? data->size() : 0, rule,
-                           index, flags, 0, si, cert);
+    return TQXCrypt_Verify(store, m, data ? data->data() : nullptr, data ? data->size() : 0, rule, index,
+                           flags, 0, si, cert);
 }
 
 }  // namespace
@@ -60,8 +60,8 @@ TEST(Pkcs7Verify, ToolMessagesVerifyWithEveryCheckOnAndOff) {
     for (const char *md : mds) {
         for (bool attached : {false, true}) {
             for (bool attrs : {false, true}) {
-                std::string options = std::string("-md ") + md + (attached ? " -nodetach" : "") +
-                                      (attrs ? "" : " -noattr");
+                std::string options =
+                    std::string("-md ") + md + (attached ? " -nodetach" : "") + (attrs ? "" : " -noattr");
                 HandleOwner m(message(toolSigned(dir, options)));
                 // What the tool itself reads out of the message.
                 sh("openssl cms -verify -binary -inform DER -in " + dir.file("tool.der") +
@@ -69,8 +69,8 @@ TEST(Pkcs7Verify, ToolMessagesVerifyWithEveryCheckOnAndOff) {
                    " -out " + dir.file("tool.out"));
                 for (int checks : {0, TQXCRYPT_VERIFY_CHAIN, TQXCRYPT_VERIFY_CRL}) {
                     for (const char *rule : {static_cast<const char *>(nullptr), "CN=Signer One"}) {
-                        std::string label = options + " checks " + std::to_string(checks) +
-                                            (rule ? " with rule" : "");
+                        std::string label =
+                            options + " checks " + std::to_string(checks) + (rule ? " with rule" : "");
                         int flags = checks | (attached ? 0 : TQXCRYPT_DETACHED);
                         HandleOwner si, who;
                         EXPECT_EQ(verify(s.get(), m.get(), &content, flags, rule, 0, si.out(), who.out()), 0)
@@ -111,7 +111,8 @@ TEST(Pkcs7Verify, EachFailureGivesItsCode) {
     Bytes broken = toolSigned(dir, "-nodetach -noattr");
     broken.back() ^= 0x01;
     HandleOwner badSignature(message(broken));
-    sh("openssl crl2pkcs7 -nocrl -certfile " + fx("signer.pem") + " -outform DER -out " + dir.file("certs.der"));
+    sh("openssl crl2pkcs7 -nocrl -certfile " + fx("signer.pem") + " -outform DER -out " +
+       dir.file("certs.der"));
     HandleOwner certsOnly(message(tqtest::readFile(dir.file("certs.der"))));
     HandleOwner signer(cert("signer"));
 
@@ -156,10 +157,13 @@ TEST(Pkcs7Verify, EachFailureGivesItsCode) {
 
 TEST(Pkcs7Verify, AccessorsShowWhatTheToolShows) {
     TempDir dir;
-    sh("cat " + fx("signer.pem") + " " + fx("inter.pem") + " " + fx("root.pem") + " > " + dir.file("all.pem"));
+    sh("cat " + fx("signer.pem") + " " + fx("inter.pem") + " " + fx("root.pem") + " > " +
+       dir.file("all.pem"));
     // The leaf last: the accessors must find it, not take the first.
-    sh("cat " + fx("root.pem") + " " + fx("inter.pem") + " " + fx("signer.pem") + " > " + dir.file("rev.pem"));
-    sh("openssl crl2pkcs7 -nocrl -certfile " + dir.file("rev.pem") + " -outform DER -out " + dir.file("certs.der"));
+    sh("cat " + fx("root.pem") + " " + fx("inter.pem") + " " + fx("signer.pem") + " > " +
+       dir.file("rev.pem"));
+    sh("openssl crl2pkcs7 -nocrl -certfile " + dir.file("rev.pem") + " -outform DER -out " +
+       dir.file("certs.der"));
     HandleOwner m(message(tqtest::readFile(dir.file("certs.der"))));
     std::vector<X509 *> printed = printedCerts(dir.file("certs.der"));
     ASSERT_EQ(printed.size(), 3u);
@@ -219,7 +223,8 @@ TEST(Pkcs7Verify, AccessorsShowWhatTheToolShows) {
     EXPECT_EQ(certDer(who.get()), certDer(signer.get()));
     CodeCase signedCases[] = {
         {"signer info at the count", TQXCrypt_PKCS7GetSignerInfo(sm.get(), 1, none.out()), 5035},
-        {"signer certificate at the count", TQXCrypt_PKCS7GetSignerCertificate(sm.get(), 1, none.out()), 5042},
+        {"signer certificate at the count", TQXCrypt_PKCS7GetSignerCertificate(sm.get(), 1, none.out()),
+         5042},
     };
     expectCodes(signedCases);
     leaf = nullptr;
@@ -261,8 +266,10 @@ void plainFree(void *p) { std::free(p); }
 
 TEST(Pkcs7Verify, CertificateListFailsWholeWhenOneHandleCannotBeMade) {
     TempDir dir;
-    sh("cat " + fx("signer.pem") + " " + fx("inter.pem") + " " + fx("root.pem") + " > " + dir.file("all.pem"));
-    sh("openssl crl2pkcs7 -nocrl -certfile " + dir.file("all.pem") + " -outform DER -out " + dir.file("certs.der"));
+    sh("cat " + fx("signer.pem") + " " + fx("inter.pem") + " " + fx("root.pem") + " > " +
+       dir.file("all.pem"));
+    sh("openssl crl2pkcs7 -nocrl -certfile " + dir.file("all.pem") + " -outform DER -out " +
+       dir.file("certs.der"));
     HandleOwner m(message(tqtest::readFile(dir.file("certs.der"))));
     // The array, the first handle, then the failing one in the middle.
     for (int okBefore : {0, 1, 2, 3}) {
@@ -284,8 +291,8 @@ TEST(Pkcs7Verify, CertificateListFailsWholeWhenOneHandleCannotBeMade) {
 TEST(Pkcs7Verify, OurDetachedMessagesNeedTheirDataBack) {
     HandleOwner signer(cert("signer")), k(key("signer")), s(store(true)), m;
     Bytes content = tqtest::readFile(fx("data.bin"));
-    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, content.data(), content.size(),
-                            TQXCRYPT_DETACHED, 4, m.out()),
+    ASSERT_EQ(TQXCrypt_Sign(signer.get(), k.get(), nullptr, content.data(), content.size(), TQXCRYPT_DETACHED,
+                            4, m.out()),
               0);
     EXPECT_EQ(verify(s.get(), m.get(), &content, TQXCRYPT_DETACHED | TQXCRYPT_VERIFY_CRL), 0);
     EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_DETACHED), 5051);
@@ -316,7 +323,8 @@ TEST(Pkcs7Verify, TextModeReadsTheBodyWithoutItsHeader) {
     BIO *out = BIO_new(BIO_s_mem());
     ASSERT_EQ(tqxCrypt_VerifyPKCS7(static_cast<PKCS7 *>(m.get()->object), nullptr, nullptr, out, nullptr,
                                    PKCS7_TEXT | PKCS7_NOVERIFY, nullptr, 0, 0),
-              1) << ERR_error_string(ERR_peek_last_error(), nullptr);
+              1)
+        << ERR_error_string(ERR_peek_last_error(), nullptr);
     char *bytes = nullptr;
     long n = BIO_get_mem_data(out, &bytes);
     EXPECT_EQ(std::string(bytes, static_cast<size_t>(n)), "first line\r\nsecond line\r\n");
@@ -362,5 +370,7 @@ TEST(Pkcs7Verify, EmptyContentSignsAndVerifies) {
        " -out " + dir.file("out"));
     EXPECT_TRUE(tqtest::readFile(dir.file("out")).empty());
     EXPECT_EQ(TQXCrypt_Verify(nullptr, m.get(), &nothing, 0, nullptr, 0, 0, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(TQXCrypt_Verify(nullptr, m.get(), &nothing, 0, nullptr, 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(
+        TQXCrypt_Verify(nullptr, m.get(), &nothing, 0, nullptr, 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr),
+        0);
 }

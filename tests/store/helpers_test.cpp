@@ -73,7 +73,10 @@ TEST(StoreIssuerChain, MatchesOpensslChain) {
         Files opensslTrusted, opensslUntrusted;
     } rows[] = {
         {"good.leaf.pem", {"root.pem", "inter.pem"}, {"root.pem"}, {"inter.pem"}},
-        {"inter2.leaf.pem", {"root.pem", "inter.pem", "inter2.pem"}, {"root.pem"}, {"inter.pem", "inter2.pem"}},
+        {"inter2.leaf.pem",
+         {"root.pem", "inter.pem", "inter2.pem"},
+         {"root.pem"},
+         {"inter.pem", "inter2.pem"}},
         {"root-leaf.leaf.pem", {"root.pem"}, {"root.pem"}, {}},
         {"inter.pem", {"root.pem"}, {"root.pem"}, {}},
     };

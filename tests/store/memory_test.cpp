@@ -31,7 +31,9 @@ bool failNow() {
 }
 
 void *failingMalloc(size_t n, const char *, int) { return failNow() ? nullptr : std::malloc(n); }
-void *failingRealloc(void *p, size_t n, const char *, int) { return failNow() ? nullptr : std::realloc(p, n); }
+void *failingRealloc(void *p, size_t n, const char *, int) {
+    return failNow() ? nullptr : std::realloc(p, n);
+}
 void plainFree(void *p, const char *, int) { std::free(p); }
 void *failingAlloc(size_t n) { return failNow() ? nullptr : std::malloc(n); }
 void *failingRealloc2(void *p, size_t n) { return failNow() ? nullptr : std::realloc(p, n); }
@@ -91,7 +93,8 @@ TEST(StoreMemory, AddCertHelper) {
         SCOPED_TRACE(k);
         HandleOwner store, cert(decodePem(TQXCRYPT_KIND_CERTIFICATE, "inter.pem"));
         ASSERT_EQ(loadStore(store, {"root.pem"}, {}), 0);
-        int rc = withFailure(k, reached, [&] { return tqxCrypt_X509_STORE_add_cert1(storeOf(store), certOf(cert)); });
+        int rc = withFailure(k, reached,
+                             [&] { return tqxCrypt_X509_STORE_add_cert1(storeOf(store), certOf(cert)); });
         EXPECT_TRUE(rc == 0 || rc == 1) << rc;
         if (rc == 0) sawRefusal = true;
         EXPECT_EQ(countObjects(storeOf(store), X509_LU_X509), rc == 1 ? 2 : 1);
@@ -129,7 +132,8 @@ TEST(StoreMemory, LoadStore) {
     eachAllocationFails([&](long k, bool *reached) {
         SCOPED_TRACE(k);
         TQXCRYPT_HANDLE *out = nullptr;
-        int rc = withFailure(k, reached, [&] { return TQXCrypt_LoadStore(&out, certs.c_str(), crls.c_str()); });
+        int rc =
+            withFailure(k, reached, [&] { return TQXCrypt_LoadStore(&out, certs.c_str(), crls.c_str()); });
         HandleOwner store(out);
         if (!*reached) {
             EXPECT_EQ(rc, 0);
@@ -156,7 +160,9 @@ TEST(StoreMemory, VerifyCertChain) {
         int expected;
     } rows[] = {
         {"rev-keyCompromise.leaf.pem", kStore, {"crl.inter.pem"}, TQ_RTN_REVOKED_KEY_COMPROMISE},
-        {"revinter.leaf.pem", {"root.pem", "revinter.pem"}, {"crl.root.pem", "crl.revinter.pem"},
+        {"revinter.leaf.pem",
+         {"root.pem", "revinter.pem"},
+         {"crl.root.pem", "crl.revinter.pem"},
          TQ_RTN_REVOKED_CA_COMPROMISE},
     };
     for (const Row &row : rows) {

@@ -39,10 +39,13 @@ X509 *readCert(const std::string &file);
 
 inline int loadStore(tqtest::HandleOwner &store, const Files &certs, const Files &crls) {
     std::string c = pemList(certs), r = pemList(crls);
-    return TQXCrypt_LoadStore(store.out(), certs.empty() ? nullptr : c.c_str(), crls.empty() ? nullptr : r.c_str());
+    return TQXCrypt_LoadStore(store.out(), certs.empty() ? nullptr : c.c_str(),
+                              crls.empty() ? nullptr : r.c_str());
 }
 
-inline X509_STORE *storeOf(const tqtest::HandleOwner &h) { return static_cast<X509_STORE *>(h.get()->object); }
+inline X509_STORE *storeOf(const tqtest::HandleOwner &h) {
+    return static_cast<X509_STORE *>(h.get()->object);
+}
 inline X509 *certOf(const tqtest::HandleOwner &h) { return static_cast<X509 *>(h.get()->object); }
 
 // Objects of one type in a store.

@@ -66,7 +66,8 @@ TEST(StoreLoad, ListsAndTheirFaults) {
 
     // Lines ended by CR LF.
     list = tqtest::readText(chainFile("root.pem")) + tqtest::readText(chainFile("inter.pem"));
-    for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 2)) list.insert(at, "\r");
+    for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 2))
+        list.insert(at, "\r");
     ASSERT_EQ(TQXCrypt_LoadStore(store.out(), list.c_str(), nullptr), 0);
     EXPECT_EQ(certCount(store), 2);
 }
@@ -170,7 +171,8 @@ TEST(StoreCrls, DistinctCrlsOfOneIssuerNameAreKept) {
     ASSERT_EQ(loadStore(store, kStore, {"crl.inter.v1.pem", "crl.inter.pem"}), 0);
     EXPECT_EQ(crlCount(store), 2);
     // Two keys of one issuer name, each with its own CRL.
-    ASSERT_EQ(loadStore(store, {"root.pem", "inter.pem", "inter2.pem"}, {"crl.inter.pem", "crl.inter2.pem"}), 0);
+    ASSERT_EQ(loadStore(store, {"root.pem", "inter.pem", "inter2.pem"}, {"crl.inter.pem", "crl.inter2.pem"}),
+              0);
     EXPECT_EQ(crlCount(store), 2);
     EXPECT_EQ(verify(store, "inter2.leaf.pem"), TQ_RTN_REVOKED_KEY_COMPROMISE);
     EXPECT_EQ(verify(store, "good.leaf.pem"), 0);
@@ -190,7 +192,8 @@ TEST(StoreCrls, CrlWithoutKeyIdentifier) {
 // Both lookups tell two issuers of one name apart by key identifier.
 TEST(StoreCrls, LookupsFindTheRightObject) {
     HandleOwner store;
-    ASSERT_EQ(loadStore(store, {"root.pem", "inter.pem", "inter2.pem"}, {"crl.inter.pem", "crl.inter2.pem"}), 0);
+    ASSERT_EQ(loadStore(store, {"root.pem", "inter.pem", "inter2.pem"}, {"crl.inter.pem", "crl.inter2.pem"}),
+              0);
     X509_STORE_CTX *ctx = X509_STORE_CTX_new();
     ASSERT_TRUE(X509_STORE_CTX_init(ctx, storeOf(store), nullptr, nullptr));
     const char *pairs[][2] = {{"inter.pem", "crl.inter.pem"}, {"inter2.pem", "crl.inter2.pem"}};
@@ -204,7 +207,8 @@ TEST(StoreCrls, LookupsFindTheRightObject) {
         EXPECT_EQ(X509_CRL_match(foundCrl, static_cast<X509_CRL *>(crl.get()->object)), 0);
         X509_CRL_free(foundCrl);
         X509 *foundIssuer = nullptr;
-        ASSERT_EQ(tqxCrypt_X509_STORE_CTX_get_crl_issuer(&foundIssuer, ctx, static_cast<X509_CRL *>(crl.get()->object)),
+        ASSERT_EQ(tqxCrypt_X509_STORE_CTX_get_crl_issuer(&foundIssuer, ctx,
+                                                         static_cast<X509_CRL *>(crl.get()->object)),
                   1);
         EXPECT_EQ(X509_cmp(foundIssuer, certOf(issuer)), 0);
         X509_free(foundIssuer);
@@ -215,7 +219,8 @@ TEST(StoreCrls, LookupsFindTheRightObject) {
     EXPECT_EQ(tqxCrypt_X509_STORE_CTX_get_crl(&none, ctx, certOf(root)), 0);
     HandleOwner foreign(decodePem(TQXCRYPT_KIND_CRL, "crl.foreign.pem"));
     X509 *noIssuer = nullptr;
-    EXPECT_EQ(tqxCrypt_X509_STORE_CTX_get_crl_issuer(&noIssuer, ctx, static_cast<X509_CRL *>(foreign.get()->object)),
+    EXPECT_EQ(tqxCrypt_X509_STORE_CTX_get_crl_issuer(&noIssuer, ctx,
+                                                     static_cast<X509_CRL *>(foreign.get()->object)),
               0);
     X509_STORE_CTX_free(ctx);
 }
@@ -275,7 +280,6 @@ TEST(StoreProcedure, FlagChoosesTheWalk) {
     EXPECT_EQ(X509_STORE_get_verify(storeOf(store)), tqxCrypt_cert_crl_verify);
 }
 
-
 // The procedures also serve as the verification slot that OpenSSL's own
 // X509_verify_cert calls once it has built a chain; its policy checks, which
 // our verification leaves out, then come first.
@@ -288,9 +292,17 @@ TEST(StoreProcedure, RunsUnderX509VerifyCert) {
         int ours;
         int x509VerifyCertError;
     } rows[] = {
-        {"rev-keyCompromise.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_KEY_COMPROMISE,
+        {"rev-keyCompromise.leaf.pem",
+         kStore,
+         {"crl.inter.pem"},
+         kCrl,
+         TQ_RTN_REVOKED_KEY_COMPROMISE,
          TQ_V_ERR_REVOKED_KEY_COMPROMISE},
-        {"rev-removeFromCRL.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, TQ_RTN_REVOKED_REMOVE_FROM_CRL,
+        {"rev-removeFromCRL.leaf.pem",
+         kStore,
+         {"crl.inter.pem"},
+         kCrl,
+         TQ_RTN_REVOKED_REMOVE_FROM_CRL,
          TQ_V_ERR_REVOKED_REMOVE_FROM_CRL},
         {"good.leaf.pem", kStore, {"crl.inter.pem"}, kCrl, 0, X509_V_OK},
         {"plain.leaf.pem", {"root.pem", "plain.pem"}, {}, 0, 0, X509_V_ERR_INVALID_CA},
@@ -317,7 +329,8 @@ TEST(StoreProcedure, RunsUnderX509VerifyCert) {
 TEST(StoreErrors, QueueLeftAsFound) {
     const std::string certs = pemList(kStore);
     // Base64 that decodes, but not to a certificate.
-    const std::string notACert = certs + "-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n-----END CERTIFICATE-----\n";
+    const std::string notACert =
+        certs + "-----BEGIN CERTIFICATE-----\naGVsbG8gd29ybGQ=\n-----END CERTIFICATE-----\n";
     const std::string badCrl = pemList({"crl.inter.badsig.pem"});
     HandleOwner store, crl(decodePem(TQXCRYPT_KIND_CRL, "crl.inter.badsig.pem"));
     HandleOwner badsig(decodePem(TQXCRYPT_KIND_CERTIFICATE, "badsig.leaf.pem"));
@@ -340,7 +353,8 @@ TEST(StoreErrors, QueueLeftAsFound) {
              HandleOwner s;
              return TQXCrypt_LoadStore(s.out(), certs.c_str(), badCrl.c_str());
          }},
-        {"add CRL, signature", TQ_RTN_CRL_SIGNATURE, [&] { return TQXCrypt_AddCRLToStore(store.get(), crl.get()); }},
+        {"add CRL, signature", TQ_RTN_CRL_SIGNATURE,
+         [&] { return TQXCrypt_AddCRLToStore(store.get(), crl.get()); }},
         {"verify, bad signature", TQ_RTN_CERT_SIGNATURE,
          [&] { return TQXCrypt_VerifyCertChain(badsig.get(), store.get(), 0, 0); }},
         {"rule text, unknown attribute", TQ_RTN_CERT_REJECTED,
@@ -379,12 +393,15 @@ TEST(StoreLoad, HostileLists) {
         int asCrlList;  // the same text as a CRL list, its labels turned into CRL labels
     } rows[] = {
         {"BEGIN without END", begin + body, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
-        {"END of another label", begin + body + "-----END X509 CRL-----\n", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END of another label", begin + body + "-----END X509 CRL-----\n", TQ_RTN_BAD_CERTIFICATE, 0,
+         TQ_RTN_BAD_CRL},
         {"empty body", begin + end, TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
-        {"END cut short", begin + body + "-----END CERTIFICATE----", TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
+        {"END cut short", begin + body + "-----END CERTIFICATE----", TQ_RTN_BAD_CERTIFICATE, 0,
+         TQ_RTN_BAD_CRL},
         {"label in lower case", "-----BEGIN certificate-----\n" + body + "-----END certificate-----\n",
          TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
-        {"longer label", "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n",
+        {"longer label",
+         "-----BEGIN CERTIFICATE REQUEST-----\n" + body + "-----END CERTIFICATE REQUEST-----\n",
          TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
         {"a CRL in the certificate list", crl, TQ_RTN_BAD_CERTIFICATE, 0, 0},
         {"CRL body under a certificate label",
@@ -394,7 +411,8 @@ TEST(StoreLoad, HostileLists) {
         {"dashes only", std::string(5000, '-'), TQ_RTN_BAD_CERTIFICATE, 0, TQ_RTN_BAD_CRL},
         {"good block, then BEGIN without END", root + begin + body, 0, 1, TQ_RTN_BAD_CRL},
         {"good block, then dashes", root + std::string(3000, '-'), 0, 1, TQ_RTN_BAD_CRL},
-        {"white space of every kind around blocks", " \t\r\n\v\f" + root + "\n\n\t " + root, 0, 1, TQ_RTN_BAD_CRL},
+        {"white space of every kind around blocks", " \t\r\n\v\f" + root + "\n\n\t " + root, 0, 1,
+         TQ_RTN_BAD_CRL},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

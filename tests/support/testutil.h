@@ -50,9 +50,17 @@ struct HandleOwner {
     ~HandleOwner() { TQXCryptFreeHandle(h); }
     HandleOwner(const HandleOwner &) = delete;
     HandleOwner &operator=(const HandleOwner &) = delete;
-    TQXCRYPT_HANDLE **out() { TQXCryptFreeHandle(h); h = nullptr; return &h; }
+    TQXCRYPT_HANDLE **out() {
+        TQXCryptFreeHandle(h);
+        h = nullptr;
+        return &h;
+    }
     TQXCRYPT_HANDLE *get() const { return h; }
-    TQXCRYPT_HANDLE *release() { TQXCRYPT_HANDLE *r = h; h = nullptr; return r; }
+    TQXCRYPT_HANDLE *release() {
+        TQXCRYPT_HANDLE *r = h;
+        h = nullptr;
+        return r;
+    }
 };
 
 struct BlobOwner {

@@ -35,10 +35,10 @@ protected:
     }
     void importUserKey(const std::string &label) {
         int status = -1;
-        std::string log = token.util("--import '" + tqtest::fixture("objects/user.key.pem") + "' --token '" +
-                                         token.label() + "' --label '" + label + "' --id 01 --pin " +
-                                         token.userPin(),
-                                     &status);
+        std::string log =
+            token.util("--import '" + tqtest::fixture("objects/user.key.pem") + "' --token '" +
+                           token.label() + "' --label '" + label + "' --id 01 --pin " + token.userPin(),
+                       &status);
         ASSERT_EQ(status, 0) << log;
     }
     Bytes rsa(bool encrypt, TQXP11_OBJECT *key, const Bytes &in) {
@@ -63,7 +63,8 @@ protected:
         if (rc != 0) return {};
         Bytes out(in.size() + 32);
         size_t half = in.size() / 2, used = 0;
-        for (auto part : {std::make_pair(in.data(), half), std::make_pair(in.data() + half, in.size() - half)}) {
+        for (auto part :
+             {std::make_pair(in.data(), half), std::make_pair(in.data() + half, in.size() - half)}) {
             CK_ULONG n = out.size() - used;
             rc = encrypt ? TQXP11_EncryptUpdate(&session, part.first, part.second, out.data() + used, &n)
                          : TQXP11_DecryptUpdate(&session, part.first, part.second, out.data() + used, &n);
@@ -92,12 +93,15 @@ TEST_F(p11Crypto, GeneratedKeyPairSignsForTheOpensslTool) {
     priValue.rsaPrivate.id = {id.data(), id.size()};
     TQXP11_OBJECT pub = describe("pair", TQXP11_KIND_RSA_PUBLIC, false, &pubValue);
     TQXP11_OBJECT pri = describe("pair", TQXP11_KIND_RSA_PRIVATE, true, &priValue);
-    ASSERT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_SENSITIVE), 0);
+    ASSERT_EQ(
+        TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_SENSITIVE),
+        0);
     EXPECT_NE(pub.handle, 0u);
     EXPECT_NE(pri.handle, 0u);
     std::string listing = peer("-O");
-    for (const char *expected : {"Public Key Object; RSA 2048 bits", "Usage:      encrypt, verify, wrap",
-                                 "Usage:      decrypt, sign, unwrap", "Access:     sensitive", "ID:         4b"})
+    for (const char *expected :
+         {"Public Key Object; RSA 2048 bits", "Usage:      encrypt, verify, wrap",
+          "Usage:      decrypt, sign, unwrap", "Access:     sensitive", "ID:         4b"})
         EXPECT_NE(listing.find(expected), std::string::npos) << expected << "\n" << listing;
     Bytes exponent(3);
     CK_ATTRIBUTE e = {CKA_PUBLIC_EXPONENT, exponent.data(), exponent.size()};
@@ -132,7 +136,9 @@ TEST_F(p11ShimCrypto, KeyPairIsAskedOnceMoreAsANeverLeavingKey) {
     TQXP11_OBJECT pub = describe("retry", TQXP11_KIND_RSA_PUBLIC, false, &pubValue);
     TQXP11_OBJECT pri = describe("retry", TQXP11_KIND_RSA_PRIVATE, true);
     shim::state().injections["C_GenerateKeyPair"] = {CKR_ATTRIBUTE_VALUE_INVALID, 0, 1};
-    ASSERT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(
+        TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_EXTRACTABLE),
+        0);
     EXPECT_EQ(shim::calls("C_GenerateKeyPair"), 2);
     EXPECT_FALSE(flag(pub.handle, CKA_WRAP));
     EXPECT_FALSE(flag(pri.handle, CKA_UNWRAP));
@@ -142,7 +148,8 @@ TEST_F(p11ShimCrypto, KeyPairIsAskedOnceMoreAsANeverLeavingKey) {
     TQXP11_OBJECT pub2 = describe("twice", TQXP11_KIND_RSA_PUBLIC, false, &pubValue);
     TQXP11_OBJECT pri2 = describe("twice", TQXP11_KIND_RSA_PRIVATE, true);
     shim::state().injections["C_GenerateKeyPair"] = {CKR_ATTRIBUTE_VALUE_INVALID, 0, 2};
-    EXPECT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub2, &pri2, 0xF0000), TQP11_RTN_ATTRIBUTE_VALUE_INVALID);
+    EXPECT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub2, &pri2, 0xF0000),
+              TQP11_RTN_ATTRIBUTE_VALUE_INVALID);
     ASSERT_EQ(shim::state().keyPairTemplateSizes.size(), 4u);
     EXPECT_EQ(shim::state().keyPairTemplateSizes[0], std::make_pair(CK_ULONG(10), CK_ULONG(10)));
     EXPECT_EQ(shim::state().keyPairTemplateSizes[3], std::make_pair(CK_ULONG(9), CK_ULONG(7)));
@@ -174,7 +181,8 @@ TEST_F(p11Crypto, SecretKeysAreGeneratedAndRunEveryMode) {
         ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &key, TQXP11_EXTRACTABLE | TQXP11_WRAP), 0);
         EXPECT_EQ(TQXP11_GenerateKeyObject(&session, &key, 0), TQP11_RTN_OBJECT_EXIST);
         std::string listing = peer("-O");
-        EXPECT_NE(listing.find("Secret Key Object; " + std::string(c.listed) + "\n"), std::string::npos) << listing;
+        EXPECT_NE(listing.find("Secret Key Object; " + std::string(c.listed) + "\n"), std::string::npos)
+            << listing;
 
         TQXP11_OBJECT read = describe(label, c.kind, false);
         ASSERT_EQ(TQXP11_ReadObject(&session, &read), 0);
@@ -189,9 +197,10 @@ TEST_F(p11Crypto, SecretKeysAreGeneratedAndRunEveryMode) {
         struct Mode {
             CK_ULONG mode;
             std::string options;
-        } modes[] = {{c.ecb, "-" + std::string(c.cipher) + "-ecb -nopad" + k},
-                     {c.ecb + 1, "-" + std::string(c.cipher) + "-cbc -nopad" + k + " -iv " + tqtest::toHex(iv)},
-                     {c.ecb + 2, "-" + std::string(c.cipher) + "-cbc" + k + " -iv " + tqtest::toHex(iv)}};
+        } modes[] = {
+            {c.ecb, "-" + std::string(c.cipher) + "-ecb -nopad" + k},
+            {c.ecb + 1, "-" + std::string(c.cipher) + "-cbc -nopad" + k + " -iv " + tqtest::toHex(iv)},
+            {c.ecb + 2, "-" + std::string(c.cipher) + "-cbc" + k + " -iv " + tqtest::toHex(iv)}};
         for (const Mode &m : modes) {
             SCOPED_TRACE(m.mode);
             Bytes expected = openssl("enc " + legacy + m.options + " -in '" + in + "'");
@@ -266,9 +275,10 @@ TEST_F(p11Crypto, RsaRoundTripsWithTheOpensslTool) {
     Bytes message = bytes("a secret for the token");
     std::string key = tqtest::fixture("objects/user.key.pem");
     Bytes encrypted = rsa(true, &pub, message);
-    EXPECT_EQ(openssl("pkeyutl -decrypt -inkey '" + key + "' -in '" + file("enc.bin", encrypted) + "'"), message);
-    Bytes byTool = openssl("pkeyutl -encrypt -pubin -inkey '" + tqtest::fixture("objects/user.pub.pem") + "' -in '" +
-                           file("msg.bin", message) + "'");
+    EXPECT_EQ(openssl("pkeyutl -decrypt -inkey '" + key + "' -in '" + file("enc.bin", encrypted) + "'"),
+              message);
+    Bytes byTool = openssl("pkeyutl -encrypt -pubin -inkey '" + tqtest::fixture("objects/user.pub.pem") +
+                           "' -in '" + file("msg.bin", message) + "'");
     EXPECT_EQ(rsa(false, &pri, byTool), message);
 
     // A private record needs a user logged in; nothing is searched before.
@@ -319,9 +329,9 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
     struct Case {
         TQXP11_OBJECT *wrapper;
         CK_ULONG mode;
-    } cases[] = {{&aesWrapper, TQXP11_MODE_AES_ECB},   {&aesWrapper, TQXP11_MODE_AES_CBC},
+    } cases[] = {{&aesWrapper, TQXP11_MODE_AES_ECB},     {&aesWrapper, TQXP11_MODE_AES_CBC},
                  {&aesWrapper, TQXP11_MODE_AES_CBC_PAD}, {&desWrapper, TQXP11_MODE_DES3_ECB},
-                 {&desWrapper, TQXP11_MODE_DES3_CBC},  {&desWrapper, TQXP11_MODE_DES3_CBC_PAD}};
+                 {&desWrapper, TQXP11_MODE_DES3_CBC},    {&desWrapper, TQXP11_MODE_DES3_CBC_PAD}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.mode);
         Bytes wrapped(256);
@@ -384,7 +394,8 @@ TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     TQXP11_VALUE kekValue{};
     kekValue.secret.iv = {iv.data(), iv.size()};
     TQXP11_OBJECT kek = describe("kek", TQXP11_KIND_AES, false, &kekValue);
-    const std::string cipherOptions = "enc -aes-256-cbc -K " + tqtest::toHex(kekBytes) + " -iv " + tqtest::toHex(iv);
+    const std::string cipherOptions =
+        "enc -aes-256-cbc -K " + tqtest::toHex(kekBytes) + " -iv " + tqtest::toHex(iv);
     Bytes wrappedKey = openssl(cipherOptions + " -in '" + tqtest::fixture("objects/user.p8info.der") + "'");
 
     Bytes id = {0x61};
@@ -404,8 +415,10 @@ TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     EXPECT_TRUE(flag(pub.handle, CKA_WRAP));
     TQXP11_FreeObject(&pub);
     std::string listing = peer("-O");
-    EXPECT_NE(listing.find("Private Key Object; RSA \n  label:      unwrapped rsa"), std::string::npos) << listing;
-    EXPECT_NE(listing.find("Public Key Object; RSA 2048 bits\n  label:      unwrapped rsa"), std::string::npos)
+    EXPECT_NE(listing.find("Private Key Object; RSA \n  label:      unwrapped rsa"), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("Public Key Object; RSA 2048 bits\n  label:      unwrapped rsa"),
+              std::string::npos)
         << listing;
     TQXP11_OBJECT taken = describe("unwrapped rsa", TQXP11_KIND_RSA_PRIVATE, true, &newValue);
     EXPECT_EQ(TQXP11_Unwrap(&session, &kek, wrappedKey.data(), wrappedKey.size(), &taken, 0,
@@ -416,8 +429,9 @@ TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     Bytes desKey = tqtest::randomBytes(24, 53);
     Bytes wrappedDes = openssl(cipherOptions + " -in '" + file("des.bin", desKey) + "'");
     TQXP11_OBJECT des = describe("unwrapped des3", TQXP11_KIND_DES3, false);
-    ASSERT_EQ(TQXP11_Unwrap(&session, &kek, wrappedDes.data(), wrappedDes.size(), &des, 0, TQXP11_MODE_AES_CBC_PAD),
-              0);
+    ASSERT_EQ(
+        TQXP11_Unwrap(&session, &kek, wrappedDes.data(), wrappedDes.size(), &des, 0, TQXP11_MODE_AES_CBC_PAD),
+        0);
     TQXP11_OBJECT back = describe("unwrapped des3", TQXP11_KIND_DES3, false);
     ASSERT_EQ(TQXP11_ReadObject(&session, &back), 0);
     EXPECT_EQ(bytesOf(back.valueRecord->secret.value), desKey);

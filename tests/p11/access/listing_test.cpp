@@ -89,8 +89,8 @@ TEST_F(p11Listing, EveryObjectWithItsKindAndValues) {
         const char *label;
         CK_ULONG kind;
         bool values;
-    } expected[] = {{"cert", TQXP11_KIND_CERTIFICATE, true}, {"data", TQXP11_KIND_DATA, true},
-                    {"des", TQXP11_KIND_DES, true},          {"des2", TQXP11_KIND_DES2, true},
+    } expected[] = {{"cert", TQXP11_KIND_CERTIFICATE, true},  {"data", TQXP11_KIND_DATA, true},
+                    {"des", TQXP11_KIND_DES, true},           {"des2", TQXP11_KIND_DES2, true},
                     {"secret des3", TQXP11_KIND_DES3, false}, {"aes", 0, false}};
     for (const Expected &e : expected) {
         SCOPED_TRACE(e.label);
@@ -187,7 +187,8 @@ TEST_F(p11Listing, BoundsAndLongLabels) {
     EXPECT_EQ(wide.entries[0].labelLength, 255u);
 
     t[3].ulValueLen = 4;
-    for (int i = 0; i < 130; ++i) ASSERT_EQ(context.module->C_CreateObject(session.sessionHandle, t, 4, &h), CKR_OK);
+    for (int i = 0; i < 130; ++i)
+        ASSERT_EQ(context.module->C_CreateObject(session.sessionHandle, t, 4, &h), CKR_OK);
     List many;
     ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &many.entries, &many.count), 0);
     EXPECT_EQ(many.count, 128u);

@@ -21,7 +21,8 @@ size_t occurrences(const std::string &text, const std::string &what) {
 class p11Maintenance : public p11test::LoggedIn {
 protected:
     void writeCert(const std::string &fixture, const std::string &label, const std::string &id = "01") {
-        peer("--write-object '" + tqtest::fixture(fixture) + "' --type cert --label '" + label + "' --id " + id);
+        peer("--write-object '" + tqtest::fixture(fixture) + "' --type cert --label '" + label + "' --id " +
+             id);
     }
     void importKey(const std::string &label, const std::string &id) {
         int status = -1;
@@ -34,10 +35,13 @@ protected:
     void writeSecret(const std::string &label, const std::string &keyType, size_t length) {
         std::string file = token.file("secret.bin");
         tqtest::writeFile(file, tqtest::randomBytes(length, 5));
-        peer("--write-object '" + file + "' --type secrkey --key-type " + keyType + " --label '" + label + "'");
+        peer("--write-object '" + file + "' --type secrkey --key-type " + keyType + " --label '" + label +
+             "'");
     }
     std::string listing() { return peer("-O"); }
-    size_t labelled(const std::string &label) { return occurrences(listing(), "label:      " + label + "\n"); }
+    size_t labelled(const std::string &label) {
+        return occurrences(listing(), "label:      " + label + "\n");
+    }
 };
 
 class p11ShimMaintenance : public p11Maintenance {
@@ -167,7 +171,8 @@ TEST_F(p11Maintenance, RelabelAfterTheClashCheck) {
     EXPECT_EQ(labelled("renamed"), 1u);
     ASSERT_EQ(TQXP11_ChangeObjLabelEx(&session, &cert, "again", "AB"), 0);
     std::string after = listing();
-    EXPECT_NE(after.find("label:      again\n  subject:    DN: C=TW, O=Orvane Test, CN=User One"), std::string::npos)
+    EXPECT_NE(after.find("label:      again\n  subject:    DN: C=TW, O=Orvane Test, CN=User One"),
+              std::string::npos)
         << after;
     EXPECT_NE(after.find("ID:         4142"), std::string::npos) << after;
     TQXP11_OBJECT missing = describe("nobody", TQXP11_KIND_CERTIFICATE, false);

@@ -27,7 +27,8 @@ TQXP11_BYTES bytes(Bytes &b) { return TQXP11_BYTES{b.empty() ? nullptr : b.data(
 struct ReadObject {
     TQXP11_OBJECT object;
     TQXP11_VALUE *wanted = nullptr;
-    ReadObject(const std::string &label, CK_ULONG kind, bool isPrivate) : object(describe(label, kind, isPrivate)) {}
+    ReadObject(const std::string &label, CK_ULONG kind, bool isPrivate)
+        : object(describe(label, kind, isPrivate)) {}
     ~ReadObject() {
         if (object.valueRecord == wanted) object.valueRecord = nullptr;
         TQXP11_FreeObject(&object);
@@ -41,8 +42,8 @@ protected:
     std::string peerRead(const std::string &type, const std::string &label) {
         std::string out = token.file("read.out");
         int status = -1;
-        std::string log = token.tool("--read-object --type " + type + " --label '" + label + "' -o '" + out + "'",
-                                     &status);
+        std::string log =
+            token.tool("--read-object --type " + type + " --label '" + label + "' -o '" + out + "'", &status);
         EXPECT_EQ(status, 0) << log;
         return status == 0 ? tqtest::readText(out) : std::string();
     }
@@ -72,19 +73,25 @@ protected:
         CK_KEY_TYPE type = CKK_RSA;
         CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
         char label[] = "open key";
-        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},          {CKA_KEY_TYPE, &type, sizeof type},
-                            {CKA_TOKEN, &yes, 1},                    {CKA_PRIVATE, &yes, 1},
-                            {CKA_SENSITIVE, &no, 1},                 {CKA_EXTRACTABLE, &yes, 1},
-                            {CKA_LABEL, label, sizeof label - 1},    {CKA_MODULUS, user.n.data(), user.n.size()},
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                            {CKA_KEY_TYPE, &type, sizeof type},
+                            {CKA_TOKEN, &yes, 1},
+                            {CKA_PRIVATE, &yes, 1},
+                            {CKA_SENSITIVE, &no, 1},
+                            {CKA_EXTRACTABLE, &yes, 1},
+                            {CKA_LABEL, label, sizeof label - 1},
+                            {CKA_MODULUS, user.n.data(), user.n.size()},
                             {CKA_PUBLIC_EXPONENT, user.e.data(), user.e.size()},
                             {CKA_PRIVATE_EXPONENT, user.d.data(), user.d.size()},
-                            {CKA_PRIME_1, user.p.data(), user.p.size()}, {CKA_PRIME_2, user.q.data(), user.q.size()},
+                            {CKA_PRIME_1, user.p.data(), user.p.size()},
+                            {CKA_PRIME_2, user.q.data(), user.q.size()},
                             {CKA_EXPONENT_1, user.dp.data(), user.dp.size()},
                             {CKA_EXPONENT_2, user.dq.data(), user.dq.size()},
                             {CKA_COEFFICIENT, user.qinv.data(), user.qinv.size()}};
         TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true);
-        EXPECT_EQ(context.module->C_CreateObject(session.sessionHandle, t, sizeof t / sizeof t[0], &object.handle),
-                  CKR_OK);
+        EXPECT_EQ(
+            context.module->C_CreateObject(session.sessionHandle, t, sizeof t / sizeof t[0], &object.handle),
+            CKR_OK);
         return object;
     }
 
@@ -97,7 +104,7 @@ protected:
     // Stores the fixture user's key as a private RSA key with this ID.
     void storeUserKey(const std::string &label, Bytes &keyId) {
         TQXP11_VALUE pri{};
-        pri.rsaPrivate = {bytes(keyId), bytes(user.n), bytes(user.e), bytes(user.d), bytes(user.p),
+        pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                           bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
         TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true, &pri);
         ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), 0);
@@ -125,7 +132,7 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     ASSERT_EQ(TQXP11_WriteObject(&session, &pubObject, TQXP11_WRAP), 0);
 
     TQXP11_VALUE pri{};
-    pri.rsaPrivate = {bytes(id), bytes(user.n), bytes(user.e), bytes(user.d), bytes(user.p),
+    pri.rsaPrivate = {bytes(id),     bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("user key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     ASSERT_EQ(TQXP11_WriteObject(&session, &priObject, TQXP11_SENSITIVE | TQXP11_UNWRAP), 0);
@@ -133,10 +140,9 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     std::string listing = token.tool("-O");
     for (const char *expected :
          {"Data object", "label:          'notes'", "application:    'Orvane-P11'",
-          "Certificate Object; type = X.509 cert",
-          "label:      user cert", "serial:     1001", "ID:         0102", "Public Key Object; RSA 2048 bits",
-          "Usage:      encrypt, verify, wrap", "Private Key Object; RSA", "Usage:      decrypt, sign, unwrap",
-          "Access:     sensitive"})
+          "Certificate Object; type = X.509 cert", "label:      user cert", "serial:     1001",
+          "ID:         0102", "Public Key Object; RSA 2048 bits", "Usage:      encrypt, verify, wrap",
+          "Private Key Object; RSA", "Usage:      decrypt, sign, unwrap", "Access:     sensitive"})
         EXPECT_NE(listing.find(expected), std::string::npos) << expected << "\n" << listing;
 
     EXPECT_EQ(peerRead("data", "notes"), "one note");
@@ -145,7 +151,8 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     EXPECT_EQ(peerRead("pubkey", "user key"), std::string(spki.begin(), spki.end()));
     CK_ULONG applicationLength = 0;
     CK_ATTRIBUTE application = {CKA_APPLICATION, nullptr, 0};
-    ASSERT_EQ(context.module->C_GetAttributeValue(session.sessionHandle, dataObject.handle, &application, 1), CKR_OK);
+    ASSERT_EQ(context.module->C_GetAttributeValue(session.sessionHandle, dataObject.handle, &application, 1),
+              CKR_OK);
     applicationLength = application.ulValueLen;
     EXPECT_EQ(applicationLength, 11u);
 
@@ -189,7 +196,8 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
         EXPECT_EQ(boolAttribute(read.object.handle, CKA_UNWRAP), (c.flags & TQXP11_UNWRAP) != 0);
         EXPECT_FALSE(boolAttribute(read.object.handle, CKA_SENSITIVE));
         std::string listing = token.tool("-O");
-        EXPECT_NE(listing.find("Secret Key Object; " + std::string(c.listed) + "\n"), std::string::npos) << listing;
+        EXPECT_NE(listing.find("Secret Key Object; " + std::string(c.listed) + "\n"), std::string::npos)
+            << listing;
         EXPECT_NE(listing.find("label:      " + label + "\n"), std::string::npos) << listing;
     }
 
@@ -248,7 +256,7 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), 0);
     EXPECT_EQ(readOnly.sessionInfo.state, CKS_RO_USER_FUNCTIONS);
     TQXP11_VALUE pri{};
-    pri.rsaPrivate = {bytes(keyId), bytes(user.n), bytes(user.e), bytes(user.d), bytes(user.p),
+    pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     EXPECT_EQ(TQXP11_WriteObject(&readOnly, &priObject, 0), TQP11_RTN_USER_NOT_LOGGED_IN);
@@ -281,17 +289,18 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     std::string aes = token.file("aes.bin");
     Bytes aesKey = tqtest::randomBytes(32, 7);
     tqtest::writeFile(aes, aesKey);
-    log = token.tool("--write-object '" + aes + "' --type secrkey --key-type AES:32 --label 'peer aes' --id E5",
-                     &status);
+    log = token.tool(
+        "--write-object '" + aes + "' --type secrkey --key-type AES:32 --label 'peer aes' --id E5", &status);
     ASSERT_EQ(status, 0) << log;
 
     ReadObject dataRead("peer data", TQXP11_KIND_DATA, false);
     ASSERT_EQ(TQXP11_ReadObject(&session, &dataRead.object), 0);
-    EXPECT_EQ(bytesOf(dataRead.value().data.value), Bytes({'p', 'e', 'e', 'r', ' ', 'd', 'a', 't', 'a', ' ', 'b',
-                                                            'y', 't', 'e', 's'}));
+    EXPECT_EQ(bytesOf(dataRead.value().data.value),
+              Bytes({'p', 'e', 'e', 'r', ' ', 'd', 'a', 't', 'a', ' ', 'b', 'y', 't', 'e', 's'}));
 
     // The certificate reads back to the DER the openssl tool prints.
-    std::string der = tqtest::run("openssl x509 -in '" + tqtest::fixture("objects/user.pem") + "' -outform DER");
+    std::string der =
+        tqtest::run("openssl x509 -in '" + tqtest::fixture("objects/user.pem") + "' -outform DER");
     ReadObject certRead("peer cert", TQXP11_KIND_CERTIFICATE, false);
     ASSERT_EQ(TQXP11_ReadObject(&session, &certRead.object), 0);
     EXPECT_EQ(bytesOf(certRead.value().certificate.value), Bytes(der.begin(), der.end()));
@@ -330,9 +339,9 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     // softhsm2-util stores the key sensitive: its primes stay on the token.
     unsigned char *parts[7] = {};
     int lengths[7] = {};
-    EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &keyRead.object, &parts[0], &lengths[0], &parts[1], &lengths[1],
-                                      &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4],
-                                      &parts[5], &lengths[5], &parts[6], &lengths[6]),
+    EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &keyRead.object, &parts[0], &lengths[0], &parts[1],
+                                      &lengths[1], &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4],
+                                      &lengths[4], &parts[5], &lengths[5], &parts[6], &lengths[6]),
               TQP11_RTN_ATTRIBUTE_SENSITIVE);
     for (unsigned char *p : parts) EXPECT_EQ(p, nullptr);
 
@@ -351,9 +360,9 @@ TEST_F(p11Objects, RsaComponentsOfAnExtractableKey) {
     ASSERT_NE(object.handle, 0u);
     unsigned char *parts[7] = {};
     int lengths[7] = {};
-    ASSERT_EQ(TQXP11_RSAKEY_AttrValue(&session, &object, &parts[0], &lengths[0], &parts[1], &lengths[1], &parts[2],
-                                      &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4], &parts[5],
-                                      &lengths[5], &parts[6], &lengths[6]),
+    ASSERT_EQ(TQXP11_RSAKEY_AttrValue(&session, &object, &parts[0], &lengths[0], &parts[1], &lengths[1],
+                                      &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4],
+                                      &parts[5], &lengths[5], &parts[6], &lengths[6]),
               0);
     const Bytes *expected[7] = {&user.n, &user.e, &user.p, &user.q, &user.dp, &user.dq, &user.qinv};
     for (int i = 0; i < 7; ++i) {
@@ -361,9 +370,9 @@ TEST_F(p11Objects, RsaComponentsOfAnExtractableKey) {
         std::free(parts[i]);
     }
     TQXP11_OBJECT unfound = describe("open key", TQXP11_KIND_RSA_PRIVATE, true);
-    EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &unfound, &parts[0], &lengths[0], &parts[1], &lengths[1], &parts[2],
-                                      &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4], &parts[5],
-                                      &lengths[5], &parts[6], &lengths[6]),
+    EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &unfound, &parts[0], &lengths[0], &parts[1], &lengths[1],
+                                      &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4],
+                                      &parts[5], &lengths[5], &parts[6], &lengths[6]),
               TQP11_RTN_KEY_HANDLE_INVALID);
 }
 
@@ -471,8 +480,12 @@ TEST_F(p11ShimObjects, VendorRecordsUpToTheirCap) {
         const char *name;
         int code;
         size_t length;
-    } cases[] = {{"HCA_BASIC", 0, 1024}, {"short", 0, 1},    {"HCA_HOP_BASIC1", TQP11_RTN_BUFFER_TOO_SMALL, 0},
-                 {"big", TQP11_RTN_BUFFER_TOO_SMALL, 0}, {"empty", 0, 0}, {"missing", 0, 0}};
+    } cases[] = {{"HCA_BASIC", 0, 1024},
+                 {"short", 0, 1},
+                 {"HCA_HOP_BASIC1", TQP11_RTN_BUFFER_TOO_SMALL, 0},
+                 {"big", TQP11_RTN_BUFFER_TOO_SMALL, 0},
+                 {"empty", 0, 0},
+                 {"missing", 0, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         unsigned char *out = reinterpret_cast<unsigned char *>(&s);
@@ -518,9 +531,9 @@ TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
         if (c.overstated) shim::state().overstatedReads[CKA_PRIME_1] = c.overstated;
         unsigned char *parts[7] = {};
         int lengths[7] = {};
-        EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &key, &parts[0], &lengths[0], &parts[1], &lengths[1], &parts[2],
-                                          &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4], &parts[5],
-                                          &lengths[5], &parts[6], &lengths[6]),
+        EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &key, &parts[0], &lengths[0], &parts[1], &lengths[1],
+                                          &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4],
+                                          &lengths[4], &parts[5], &lengths[5], &parts[6], &lengths[6]),
                   TQP11_RTN_BUFFER_TOO_SMALL);
         for (int i = 0; i < 7; ++i) {
             EXPECT_EQ(parts[i], nullptr) << i;

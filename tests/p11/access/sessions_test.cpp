@@ -25,7 +25,9 @@ protected:
         if (context.module) TQXP11_Final(&context);
     }
     virtual const char *module() const { return TQ_SOFTHSM_MODULE; }
-    void open(TQXP11_SESSION *s, int readWrite = 1) { ASSERT_EQ(TQXP11_SessionOpenEx(&context, s, readWrite), 0); }
+    void open(TQXP11_SESSION *s, int readWrite = 1) {
+        ASSERT_EQ(TQXP11_SessionOpenEx(&context, s, readWrite), 0);
+    }
 
     SoftToken token;
     TQXP11_CONTEXT context{};
@@ -233,7 +235,8 @@ TEST_F(p11Token, ChangePins) {
     EXPECT_EQ(session.sessionInfo.state, CKS_RW_PUBLIC_SESSION);
     ASSERT_EQ(TQXP11_InitPIN(&session, "11223344", "99887766"), 0);
     int status = -1;
-    std::string out = token.moduleTool("--token-label '" + token.label() + "' --login --pin 99887766 -O", &status);
+    std::string out =
+        token.moduleTool("--token-label '" + token.label() + "' --login --pin 99887766 -O", &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(TQXP11_SOLogin(&session, token.soPin().c_str()), TQP11_RTN_PIN_INCORRECT);
     EXPECT_EQ(TQXP11_SOLogin(&session, "11223344"), 0);
@@ -266,10 +269,12 @@ TEST_F(p11Token, FormattingWritesTheBlankPaddedLabel) {
         std::string listed = token.moduleTool("-L");
         EXPECT_NE(listed.find("token label        : " + c.shown + "\n"), std::string::npos) << listed;
         int status = -1;
-        std::string out = token.moduleTool("--token-label '" + c.shown + "' --login --pin 55555555 -O", &status);
+        std::string out =
+            token.moduleTool("--token-label '" + c.shown + "' --login --pin 55555555 -O", &status);
         EXPECT_EQ(status, 0) << out;
     }
-    EXPECT_EQ(TQXP11_TokenFormatEx(&context, token.soPin().c_str(), "55555555", nullptr), TQP11_RTN_ARGUMENTS_BAD);
+    EXPECT_EQ(TQXP11_TokenFormatEx(&context, token.soPin().c_str(), "55555555", nullptr),
+              TQP11_RTN_ARGUMENTS_BAD);
     EXPECT_EQ(TQXP11_TokenFormatEx(&context, nullptr, "55555555", "HR"), TQP11_RTN_ARGUMENTS_BAD);
     EXPECT_EQ(TQXP11_TokenFormat(&context, token.soPin().c_str(), nullptr), TQP11_RTN_ARGUMENTS_BAD);
     EXPECT_EQ(TQXP11_TokenFormat(&context, "00000000", "55555555"), TQP11_RTN_PIN_INCORRECT);
@@ -313,13 +318,15 @@ TEST_F(p11Token, BankLogin) {
     EXPECT_EQ(TQXP11_BankLogin(&session, TQ_BANK_LIBRARY, pin.substr(0, 3).c_str(), "000"),
               TQP11_RTN_PIN_INCORRECT);
     EXPECT_EQ(X_BankLogin, nullptr);
-    ASSERT_EQ(TQXP11_BankLogin(&session, TQ_BANK_LIBRARY, pin.substr(0, 3).c_str(), pin.substr(3).c_str()), 0);
+    ASSERT_EQ(TQXP11_BankLogin(&session, TQ_BANK_LIBRARY, pin.substr(0, 3).c_str(), pin.substr(3).c_str()),
+              0);
     CK_BBOOL loggedIn = 0;
     ASSERT_EQ(TQXP11_GetSessionInfo(&session, &loggedIn), 0);
     EXPECT_EQ(loggedIn, 1);
 
     EXPECT_EQ(TQXP11_BankLogin(&session, nullptr, "1", "2"), TQP11_RTN_LOAD_LIBRARY_FAIL);
-    EXPECT_EQ(TQXP11_BankLogin(&session, token.file("none.so").c_str(), "1", "2"), TQP11_RTN_LOAD_LIBRARY_FAIL);
+    EXPECT_EQ(TQXP11_BankLogin(&session, token.file("none.so").c_str(), "1", "2"),
+              TQP11_RTN_LOAD_LIBRARY_FAIL);
     EXPECT_EQ(TQXP11_BankLogin(&session, TQ_SHIM_NOLIST_MODULE, "1", "2"), TQP11_RTN_LOAD_LIBRARY_FAIL);
 }
 

@@ -9,7 +9,7 @@
 #include <p11-kit/pkcs11.h>
 
 extern "C" __attribute__((visibility("default"), used)) int bankLogin(const char *first, const char *second,
-                                                                int session) {
+                                                                      int session) {
     if (!first || !second) return static_cast<int>(CKR_ARGUMENTS_BAD);
     void *module = dlopen(TQ_SOFTHSM_MODULE, RTLD_NOW | RTLD_NOLOAD);
     if (!module) return static_cast<int>(CKR_CRYPTOKI_NOT_INITIALIZED);
@@ -27,6 +27,7 @@ extern "C" __attribute__((visibility("default"), used)) int bankLogin(const char
 }
 
 // Bank-login libraries export the entry under a name that carries quotes.
-__asm__(".globl \"\\\"TQ_EraCOM_BankLogin\\\"\"\n"
-        ".type \"\\\"TQ_EraCOM_BankLogin\\\"\", @function\n"
-        ".set \"\\\"TQ_EraCOM_BankLogin\\\"\", bankLogin\n");
+__asm__(
+    ".globl \"\\\"TQ_EraCOM_BankLogin\\\"\"\n"
+    ".type \"\\\"TQ_EraCOM_BankLogin\\\"\", @function\n"
+    ".set \"\\\"TQ_EraCOM_BankLogin\\\"\", bankLogin\n");

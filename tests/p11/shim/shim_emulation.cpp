@@ -28,7 +28,8 @@ struct CipherDeleter {
 struct KeyDeleter {
     void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
 };
-std::map<CK_SESSION_HANDLE, std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>> rc4Operations[2];  // decrypt, encrypt
+std::map<CK_SESSION_HANDLE, std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>>
+    rc4Operations[2];  // decrypt, encrypt
 std::map<CK_SESSION_HANDLE, std::unique_ptr<EVP_PKEY, KeyDeleter>> recoverKeys;
 
 const CK_ATTRIBUTE *find(const CK_ATTRIBUTE *attributes, CK_ULONG count, CK_ATTRIBUTE_TYPE type) {
@@ -39,7 +40,8 @@ const CK_ATTRIBUTE *find(const CK_ATTRIBUTE *attributes, CK_ULONG count, CK_ATTR
 
 bool isRc4Template(const CK_ATTRIBUTE *attributes, CK_ULONG count) {
     const CK_ATTRIBUTE *type = find(attributes, count, CKA_KEY_TYPE);
-    return type && type->ulValueLen == sizeof(CK_KEY_TYPE) && *static_cast<CK_KEY_TYPE *>(type->pValue) == CKK_RC4;
+    return type && type->ulValueLen == sizeof(CK_KEY_TYPE) &&
+           *static_cast<CK_KEY_TYPE *>(type->pValue) == CKK_RC4;
 }
 
 const CK_OBJECT_CLASS kSecret = CKO_SECRET_KEY;
@@ -71,7 +73,8 @@ CK_RV createRc4(CK_SESSION_HANDLE session, const CK_ATTRIBUTE *attributes, CK_UL
 CK_RV generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR attributes,
                   CK_ULONG count, CK_OBJECT_HANDLE_PTR key) {
     if (CK_RV injected = enter("C_GenerateKey")) return injected;
-    if (mechanism->mechanism != CKM_RC4_KEY_GEN) return next.C_GenerateKey(session, mechanism, attributes, count, key);
+    if (mechanism->mechanism != CKM_RC4_KEY_GEN)
+        return next.C_GenerateKey(session, mechanism, attributes, count, key);
     const CK_ATTRIBUTE *length = find(attributes, count, CKA_VALUE_LEN);
     if (!length || length->ulValueLen != sizeof(CK_ULONG)) return CKR_TEMPLATE_INCOMPLETE;
     CK_ULONG bytes = *static_cast<CK_ULONG *>(length->pValue);
@@ -88,7 +91,8 @@ CK_RV createObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_UL
     const CK_ATTRIBUTE *value = find(attributes, count, CKA_VALUE);
     if (!value) return CKR_TEMPLATE_INCOMPLETE;
     const auto *bytes = static_cast<const unsigned char *>(value->pValue);
-    return createRc4(session, attributes, count, std::vector<unsigned char>(bytes, bytes + value->ulValueLen), object);
+    return createRc4(session, attributes, count, std::vector<unsigned char>(bytes, bytes + value->ulValueLen),
+                     object);
 }
 
 CK_RV getAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
@@ -121,7 +125,8 @@ CK_RV rc4Init(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_H
     if (!rc4 || !ctx || !EVP_CipherInit_ex2(ctx.get(), rc4.get(), nullptr, nullptr, encrypt ? 1 : 0, nullptr))
         return CKR_FUNCTION_FAILED;
     int length = static_cast<int>(it->second.size());
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_int(OSSL_CIPHER_PARAM_KEYLEN, &length), OSSL_PARAM_construct_end()};
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_int(OSSL_CIPHER_PARAM_KEYLEN, &length),
+                           OSSL_PARAM_construct_end()};
     if (!EVP_CIPHER_CTX_set_params(ctx.get(), params) ||
         !EVP_CipherInit_ex2(ctx.get(), nullptr, it->second.data(), nullptr, -1, nullptr))
         return CKR_FUNCTION_FAILED;
@@ -141,7 +146,8 @@ CK_RV rc4Update(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK
         return CKR_BUFFER_TOO_SMALL;
     }
     int written = 0;
-    if (!EVP_CipherUpdate(it->second.get(), out, &written, in, static_cast<int>(inLength))) return CKR_FUNCTION_FAILED;
+    if (!EVP_CipherUpdate(it->second.get(), out, &written, in, static_cast<int>(inLength)))
+        return CKR_FUNCTION_FAILED;
     *outLength = static_cast<CK_ULONG>(written);
     return CKR_OK;
 }
@@ -149,13 +155,15 @@ CK_RV rc4Update(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK
 template <bool Encrypt>
 CK_RV cipherInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
     if (mechanism->mechanism == CKM_RC4) return rc4Init(session, mechanism, key, Encrypt);
-    return Encrypt ? next.C_EncryptInit(session, mechanism, key) : next.C_DecryptInit(session, mechanism, key);
+    return Encrypt ? next.C_EncryptInit(session, mechanism, key)
+                   : next.C_DecryptInit(session, mechanism, key);
 }
 
 template <bool Encrypt>
 CK_RV cipherUpdate(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
                    CK_ULONG_PTR outLength) {
-    if (rc4Operations[Encrypt].count(session)) return rc4Update(session, in, inLength, out, outLength, Encrypt);
+    if (rc4Operations[Encrypt].count(session))
+        return rc4Update(session, in, inLength, out, outLength, Encrypt);
     return Encrypt ? next.C_EncryptUpdate(session, in, inLength, out, outLength)
                    : next.C_DecryptUpdate(session, in, inLength, out, outLength);
 }
@@ -164,7 +172,8 @@ template <bool Encrypt>
 CK_RV cipherFinal(CK_SESSION_HANDLE session, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
     auto it = rc4Operations[Encrypt].find(session);
     if (it == rc4Operations[Encrypt].end())
-        return Encrypt ? next.C_EncryptFinal(session, out, outLength) : next.C_DecryptFinal(session, out, outLength);
+        return Encrypt ? next.C_EncryptFinal(session, out, outLength)
+                       : next.C_DecryptFinal(session, out, outLength);
     *outLength = 0;
     if (out) rc4Operations[Encrypt].erase(it);
     return CKR_OK;
@@ -183,8 +192,10 @@ CK_RV verifyRecoverInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, C
     // OpenSSL parameters take native-endian integers; build them from the bytes.
     Number bn(BN_bin2bn(n, static_cast<int>(parts[0].ulValueLen), nullptr), BN_free);
     Number be(BN_bin2bn(e, static_cast<int>(parts[1].ulValueLen), nullptr), BN_free);
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> build(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
-    if (!make || !bn || !be || !build || !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, bn.get()) ||
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> build(OSSL_PARAM_BLD_new(),
+                                                                          OSSL_PARAM_BLD_free);
+    if (!make || !bn || !be || !build ||
+        !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, bn.get()) ||
         !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, be.get()))
         return CKR_FUNCTION_FAILED;
     std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(build.get()),
@@ -197,8 +208,8 @@ CK_RV verifyRecoverInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, C
     return CKR_OK;
 }
 
-CK_RV verifyRecover(CK_SESSION_HANDLE session, CK_BYTE_PTR signature, CK_ULONG signatureLength, CK_BYTE_PTR out,
-                    CK_ULONG_PTR outLength) {
+CK_RV verifyRecover(CK_SESSION_HANDLE session, CK_BYTE_PTR signature, CK_ULONG signatureLength,
+                    CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
     if (CK_RV injected = enter("C_VerifyRecover")) return injected;
     auto it = recoverKeys.find(session);
     if (it == recoverKeys.end()) return CKR_OPERATION_NOT_INITIALIZED;
@@ -206,8 +217,8 @@ CK_RV verifyRecover(CK_SESSION_HANDLE session, CK_BYTE_PTR signature, CK_ULONG s
         *outLength = static_cast<CK_ULONG>(EVP_PKEY_get_size(it->second.get()));
         return CKR_OK;
     }
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(it->second.get(), nullptr),
-                                                                    EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new(it->second.get(), nullptr), EVP_PKEY_CTX_free);
     size_t length = *outLength;
     CK_RV rv = CKR_OK;
     if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) <= 0 ||
@@ -225,8 +236,8 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_
                       CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey) {
     state().keyPairTemplateSizes.push_back({publicCount, privateCount});
     if (CK_RV injected = enter("C_GenerateKeyPair")) return injected;
-    return next.C_GenerateKeyPair(session, mechanism, publicTemplate, publicCount, privateTemplate, privateCount,
-                                  publicKey, privateKey);
+    return next.C_GenerateKeyPair(session, mechanism, publicTemplate, publicCount, privateTemplate,
+                                  privateCount, publicKey, privateKey);
 }
 
 // The components of a PKCS#8 RSA key as PKCS#11 attributes' bytes.
@@ -237,9 +248,10 @@ bool rsaComponents(const std::vector<unsigned char> &der, std::vector<std::vecto
     if (!info) return false;
     std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKCS82PKEY(info.get()));
     if (!key) return false;
-    for (const char *name : {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E, OSSL_PKEY_PARAM_RSA_D,
-                             OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2, OSSL_PKEY_PARAM_RSA_EXPONENT1,
-                             OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}) {
+    for (const char *name :
+         {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E, OSSL_PKEY_PARAM_RSA_D, OSSL_PKEY_PARAM_RSA_FACTOR1,
+          OSSL_PKEY_PARAM_RSA_FACTOR2, OSSL_PKEY_PARAM_RSA_EXPONENT1, OSSL_PKEY_PARAM_RSA_EXPONENT2,
+          OSSL_PKEY_PARAM_RSA_COEFFICIENT1}) {
         BIGNUM *bn = nullptr;
         if (!EVP_PKEY_get_bn_param(key.get(), name, &bn)) return false;
         std::vector<unsigned char> bytes(BN_num_bytes(bn));
@@ -254,7 +266,8 @@ CK_RV unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT
                 CK_BYTE_PTR wrapped, CK_ULONG wrappedLength, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
                 CK_OBJECT_HANDLE_PTR key) {
     if (CK_RV injected = enter("C_UnwrapKey")) return injected;
-    CK_RV rv = next.C_UnwrapKey(session, mechanism, unwrappingKey, wrapped, wrappedLength, attributes, count, key);
+    CK_RV rv =
+        next.C_UnwrapKey(session, mechanism, unwrappingKey, wrapped, wrappedLength, attributes, count, key);
     if (rv != CKR_MECHANISM_INVALID ||
         (mechanism->mechanism != CKM_AES_CBC_PAD && mechanism->mechanism != CKM_DES3_CBC_PAD))
         return rv;
@@ -270,8 +283,8 @@ CK_RV unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT
     std::vector<std::vector<unsigned char>> parts;
     if (cls && *static_cast<CK_OBJECT_CLASS *>(cls->pValue) == CKO_PRIVATE_KEY) {
         if (!rsaComponents(plain, parts)) return CKR_WRAPPED_KEY_INVALID;
-        const CK_ATTRIBUTE_TYPE types[] = {CKA_MODULUS,  CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
-                                           CKA_PRIME_1,  CKA_PRIME_2,         CKA_EXPONENT_1,
+        const CK_ATTRIBUTE_TYPE types[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                                           CKA_PRIME_1,    CKA_PRIME_2,         CKA_EXPONENT_1,
                                            CKA_EXPONENT_2, CKA_COEFFICIENT};
         for (size_t i = 0; i < parts.size(); ++i) t.push_back({types[i], parts[i].data(), parts[i].size()});
     } else {

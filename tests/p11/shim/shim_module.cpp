@@ -57,9 +57,8 @@ bool isRecordHandle(CK_OBJECT_HANDLE handle) {
     return handle >= kRecordHandleBase && handle < kRecordHandleBase + shim::state().records.size();
 }
 
-#define SHIM_ENTER(name)                        \
-    if (CK_RV injected = shim::enter(#name)) \
-        return injected;
+#define SHIM_ENTER(name) \
+    if (CK_RV injected = shim::enter(#name)) return injected;
 
 CK_RV shimInitialize(CK_VOID_PTR args) {
     SHIM_ENTER(C_Initialize)
@@ -113,7 +112,8 @@ CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK
         std::vector<CK_OBJECT_HANDLE> found;
         CK_OBJECT_HANDLE handle = kRecordHandleBase;
         for (const auto &record : s.records) {
-            if (!label || std::string(static_cast<const char *>(label->pValue), label->ulValueLen) == record.first)
+            if (!label ||
+                std::string(static_cast<const char *>(label->pValue), label->ulValueLen) == record.first)
                 found.push_back(handle);
             ++handle;
         }
@@ -124,7 +124,8 @@ CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK
     return real->C_FindObjectsInit(session, search, count);
 }
 
-CK_RV shimFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max, CK_ULONG_PTR found) {
+CK_RV shimFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max,
+                      CK_ULONG_PTR found) {
     SHIM_ENTER(C_FindObjects)
     auto it = recordSearches.find(session);
     if (it == recordSearches.end()) {
@@ -215,17 +216,20 @@ SHIM_FORWARD(CloseSession, (CK_SESSION_HANDLE session), (session))
 SHIM_FORWARD(Login, (CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG length),
              (session, user, pin, length))
 SHIM_FORWARD(Logout, (CK_SESSION_HANDLE session), (session))
-SHIM_FORWARD(InitPIN, (CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR pin, CK_ULONG length), (session, pin, length))
+SHIM_FORWARD(InitPIN, (CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR pin, CK_ULONG length),
+             (session, pin, length))
 SHIM_FORWARD(SetPIN,
              (CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
               CK_ULONG newLength),
              (session, oldPin, oldLength, newPin, newLength))
 SHIM_FORWARD(CreateObject,
-             (CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object),
+             (CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+              CK_OBJECT_HANDLE_PTR object),
              (session, attributes, count, object))
 SHIM_FORWARD(DestroyObject, (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object), (session, object))
 SHIM_FORWARD(SetAttributeValue,
-             (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count),
+             (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+              CK_ULONG count),
              (session, object, attributes, count))
 #undef SHIM_FORWARD
 

@@ -50,7 +50,7 @@ struct State {
     std::vector<CK_ULONG> labelLengths;  // CKA_LABEL lengths of the searches
     std::vector<CK_ULONG> idLengths;     // CKA_ID lengths of the searches
     std::vector<CK_ULONG> keyTypeLengths;
-    std::vector<CK_ULONG> rc4KeyLengths;                           // asked of RC4 generation
+    std::vector<CK_ULONG> rc4KeyLengths;                              // asked of RC4 generation
     std::vector<std::pair<CK_ULONG, CK_ULONG>> keyPairTemplateSizes;  // public, private
 };
 

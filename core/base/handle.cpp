@@ -121,3 +121,24 @@ int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind,
     if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
     return TQ_RTN_OK;
 }
+
+namespace tq {
+
+int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe) {
+    int rc = tqxCryptPutBlob(out, bytes, count);
+    if (wipe == Wipe::Source && bytes && count) OPENSSL_cleanse(const_cast<void *>(bytes), count);
+    return rc;
+}
+
+int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object) {
+    return tqxCryptGetHandle(object, handle, kind);
+}
+
+int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object) {
+    return tqxCryptGetHandleOf(object, handle, kind, method);
+}
+
+ErrorQueueScope::ErrorQueueScope() { ERR_set_mark(); }
+ErrorQueueScope::~ErrorQueueScope() { ERR_pop_to_mark(); }
+
+}  // namespace tq

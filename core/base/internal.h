@@ -16,42 +16,22 @@
 
 #include "tqxcrypt.h"
 
-// OpenSSL declares no stack of keys; PKCS#12 contents keep one.
-DEFINE_STACK_OF(EVP_PKEY)
+#include "owners.h"
 
-// One RAII owner per OpenSSL object: unique_ptr with the object's free routine.
-template <auto FreeFn>
-struct OsslDeleter {
-    template <class T>
-    void operator()(T *p) const {
-        FreeFn(p);
-    }
-};
-template <class T, auto FreeFn>
-using OsslPtr = std::unique_ptr<T, OsslDeleter<FreeFn>>;
-
-using BioPtr = OsslPtr<BIO, BIO_free_all>;
-using X509Ptr = OsslPtr<X509, X509_free>;
-using X509ReqPtr = OsslPtr<X509_REQ, X509_REQ_free>;
-using X509CrlPtr = OsslPtr<X509_CRL, X509_CRL_free>;
-using EvpPkeyPtr = OsslPtr<EVP_PKEY, EVP_PKEY_free>;
-using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
-using EvpCipherPtr = OsslPtr<EVP_CIPHER, EVP_CIPHER_free>;
-using EvpMdPtr = OsslPtr<EVP_MD, EVP_MD_free>;
-using EvpMdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
-
-// A buffer from the library allocator.
-struct TqMemDeleter {
-    void operator()(void *p) const { TQCryptMemFree(p); }
-};
-using TqMem = std::unique_ptr<unsigned char[], TqMemDeleter>;
-inline TqMem tqAlloc(size_t n) { return TqMem(static_cast<unsigned char *>(TQCryptMemAlloc(n))); }
-
-// A handle owned until it is handed to the caller.
-struct TqHandleDeleter {
-    void operator()(TQXCRYPT_HANDLE *h) const { TQXCryptFreeHandle(h); }
-};
-using TqHandlePtr = std::unique_ptr<TQXCRYPT_HANDLE, TqHandleDeleter>;
+// Owners kept under their earlier names until every caller uses tq::.
+using tq::BioPtr;
+using tq::EvpCipherPtr;
+using tq::EvpMdCtxPtr;
+using tq::EvpMdPtr;
+using tq::EvpPkeyPtr;
+using tq::OsslPtr;
+using tq::Pkcs7Ptr;
+using tq::tqAlloc;
+using tq::TqMem;
+using tq::X509CrlPtr;
+using tq::X509Ptr;
+using tq::X509ReqPtr;
+using TqHandlePtr = tq::HandlePtr;
 
 // Reads bytes in order and cannot step past its end: every hand-written
 // parser of the core goes through it.
@@ -115,6 +95,56 @@ int tqbase64_decode(const char *text, int length, unsigned char **data, int *dat
 int tqcrypt_passwd_cb(char *buffer, int size, int rwflag, void *password);
 void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents);
 }
+
+namespace tq {
+
+// What the blob writer does with the bytes it was given once it has copied
+// them (or refused to): a secret's source is wiped.
+enum class Wipe { Keep, Source };
+
+// The one blob writer: hands a finished result out by the blob rule. A blob
+// without a buffer gets one from the library allocator, with a NUL after the
+// bytes; a buffer that holds them gets a copy; a smaller one 5003 with the
+// needed length. With Wipe::Source the (writable) source is cleansed after.
+int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep);
+
+// Typed handle access, in the order every operation answers: a null handle or
+// a handle without an object 5005, a handle of another kind 5006. Kinds 10
+// and 11 each name two objects: the form with a method table also requires
+// that table (null: none), so one object is never taken for the other.
+int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object);
+int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object);
+template <class T>
+int objectOf(TQXCRYPT_HANDLE *handle, int kind, T **object) {
+    void *raw = nullptr;
+    int rc = handleObject(handle, kind, &raw);
+    if (rc == TQ_RTN_OK) *object = static_cast<T *>(raw);
+    return rc;
+}
+template <class T>
+int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, T **object) {
+    void *raw = nullptr;
+    int rc = handleObject(handle, kind, method, &raw);
+    if (rc == TQ_RTN_OK) *object = static_cast<T *>(raw);
+    return rc;
+}
+
+// Opened at the top of an exported operation that answers with a result
+// code: whatever OpenSSL queues beneath it (reasons the operation has turned
+// into its code) is taken off again when it ends, so the calling thread finds
+// its error queue as it left it. Read the reason before the scope ends.
+class ErrorQueueScope {
+public:
+    ErrorQueueScope();
+    ~ErrorQueueScope();
+    ErrorQueueScope(const ErrorQueueScope &) = delete;
+    ErrorQueueScope &operator=(const ErrorQueueScope &) = delete;
+};
+
+// OpenSSL takes int lengths: anything else is refused, never truncated.
+inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
+
+}  // namespace tq
 
 // Hands a finished result out by the blob rule: allocated (with a NUL after
 // it) when the blob has no buffer, else copied when it fits; 5003 with the

@@ -1,5 +1,7 @@
 #include "bridge_token.h"
 
+#include <cstdlib>
+
 namespace bridgetest {
 
 const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
@@ -22,6 +24,17 @@ Bytes shBytes(const std::string &command) {
 
 namespace {
 
+int g_allocationsLeft = -1;
+int g_allocations = 0;
+void *countedAlloc(size_t n) {
+    ++g_allocations;
+    if (g_allocationsLeft == 0) return nullptr;
+    if (g_allocationsLeft > 0) --g_allocationsLeft;
+    return std::malloc(n);
+}
+void *plainRealloc(void *p, size_t n) { return std::realloc(p, n); }
+int g_allowed = 0;
+
 TQXCRYPT_HANDLE *decodePem(int kind, const std::string &path) {
     Bytes pem = tqtest::readFile(path);
     TQXCRYPT_HANDLE *h = nullptr;
@@ -36,6 +49,14 @@ TQXCRYPT_HANDLE *softwarePrivateKey(const std::string &path) {
     return decodePem(TQXCRYPT_KIND_PRIVATEKEY, path);
 }
 TQXCRYPT_HANDLE *certificate(const std::string &path) { return decodePem(TQXCRYPT_KIND_CERTIFICATE, path); }
+
+FailingAllocator::FailingAllocator(int succeeding) {
+    g_allocationsLeft = g_allowed = succeeding;
+    g_allocations = 0;
+    TQCryptSetMemCallBack(countedAlloc, plainRealloc, std::free);
+}
+FailingAllocator::~FailingAllocator() { TQCryptSetMemCallBack(nullptr, nullptr, nullptr); }
+bool FailingAllocator::failed() const { return g_allocations > g_allowed; }
 
 void TokenKeys::importPair(const std::string &pem, const std::string &label, const std::string &idHex) {
     const std::string pkcs8 = token.file("import" + std::to_string(++files_) + ".p8.pem");

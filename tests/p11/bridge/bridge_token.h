@@ -37,6 +37,18 @@ struct Selector {
 };
 extern const Selector kSelectors[7];
 
+// Library allocations that fail once `succeeding` of them were made, while
+// the object lives; counts what was asked for.
+class FailingAllocator {
+public:
+    explicit FailingAllocator(int succeeding);
+    ~FailingAllocator();
+    FailingAllocator(const FailingAllocator &) = delete;
+    FailingAllocator &operator=(const FailingAllocator &) = delete;
+    // Whether the operation asked for more than was allowed.
+    bool failed() const;
+};
+
 class TokenKeys : public p11test::LoggedIn {
 protected:
     const char *module() const override { return TQ_SHIM_MODULE; }

@@ -22,6 +22,7 @@ case "$target" in
     { printf '\x00'; cat "$corpus/envelope.der"; } > "$corpus/seed-envelope"
     rm "$corpus/envelope.der" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
+  cka_id_hex) seeds=() ; printf '0a1B' > "$corpus/seed-id" ; printf 'zz7' > "$corpus/seed-odd" ;;
   decode_object)
     seeds=()
     # The first byte selects the kind: keep each seed paired with its kind.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -517,30 +518,75 @@ TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
     EXPECT_EQ(told.object.handle, 0u);
     shim::state().overstatedReads.clear();
 
-    // RSA components: a length cut to 32 bits gets a buffer of the cut
-    // length, and the module is offered no more than that.
+    // RSA components: a length the module cannot give, or one no int holds
+    // (also one that a cut to 32 bits would make small), fails the read
+    // before any buffer is offered; a read said to be longer than its buffer
+    // fails after it.
     TQXP11_OBJECT key = createOpenKey();
     ASSERT_NE(key.handle, 0u);
+    const CK_ULONG aboveInt = static_cast<CK_ULONG>(INT_MAX) + 1;
     struct Case {
         const char *name;
         CK_ULONG queried, overstated;
-    } cases[] = {{"cut length", (CK_ULONG(1) << 32) + 16, 0}, {"overstated read", 0, 1000}};
+        int reads;
+    } cases[] = {{"unavailable", CK_UNAVAILABLE_INFORMATION, 0, 1},
+                 {"above INT_MAX", aboveInt, 0, 1},
+                 {"cut to 32 bits", (CK_ULONG(1) << 32) + 16, 0, 1},
+                 {"overstated read", 0, 1000, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.queried) shim::state().queryAnswers[CKA_MODULUS] = {c.queried, 1};
+        if (c.queried) shim::state().queryAnswers[CKA_PRIME_2] = {c.queried, 1};
         if (c.overstated) shim::state().overstatedReads[CKA_PRIME_1] = c.overstated;
+        shim::state().calls.clear();
         unsigned char *parts[7] = {};
         int lengths[7] = {};
         EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &key, &parts[0], &lengths[0], &parts[1], &lengths[1],
                                           &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4],
                                           &lengths[4], &parts[5], &lengths[5], &parts[6], &lengths[6]),
                   TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(shim::calls("C_GetAttributeValue"), c.reads);
         for (int i = 0; i < 7; ++i) {
             EXPECT_EQ(parts[i], nullptr) << i;
             EXPECT_EQ(lengths[i], 0) << i;
         }
         shim::state().queryAnswers.clear();
         shim::state().overstatedReads.clear();
+    }
+
+    // The readers: the same lengths fail the read of the record, which
+    // then holds no value record and searches again next time.
+    Bytes keyId = {0x97};
+    storeUserKey("misreported key", keyId);
+    for (CK_ULONG queried : {CK_UNAVAILABLE_INFORMATION, aboveInt}) {
+        SCOPED_TRACE(queried);
+        shim::state().queryAnswers[CKA_VALUE] = {queried, 1};
+        ReadObject data("told", TQXP11_KIND_DATA, false);
+        EXPECT_EQ(TQXP11_ReadObject(&session, &data.object), TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(data.object.valueRecord, nullptr);
+        EXPECT_EQ(data.object.handle, 0u);
+
+        shim::state().queryAnswers[CKA_MODULUS] = {queried, 1};
+        ReadObject byLabel("misreported key", TQXP11_KIND_RSA_PRIVATE, true);
+        EXPECT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(byLabel.object.valueRecord, nullptr);
+        EXPECT_EQ(byLabel.object.handle, 0u);
+
+        shim::state().queryAnswers[CKA_PUBLIC_EXPONENT] = {queried, 1};
+        TQXP11_VALUE wanted{};
+        wanted.first = bytes(keyId);
+        ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
+        byId.searchFor(&wanted);
+        EXPECT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object),
+                  TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(byId.object.valueRecord, nullptr);
+        EXPECT_EQ(byId.object.handle, 0u);
+        shim::state().queryAnswers.clear();
+
+        // Told right, the same reads succeed.
+        ASSERT_EQ(TQXP11_ReadObject(&session, &data.object), TQP11_RTN_OK);
+        EXPECT_EQ(bytesOf(data.value().data.value), v);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_OK);
+        EXPECT_EQ(bytesOf(byLabel.value().rsaPrivate.modulus), user.n);
     }
 }
 

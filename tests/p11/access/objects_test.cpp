@@ -108,7 +108,7 @@ protected:
         pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                           bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
         TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true, &pri);
-        ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), 0);
+        ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), TQP11_RTN_OK);
     }
 };
 
@@ -117,7 +117,7 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     TQXP11_VALUE data{};
     data.data.value = bytes(note);
     TQXP11_OBJECT dataObject = describe("notes", TQXP11_KIND_DATA, false, &data);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &dataObject, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &dataObject, 0), TQP11_RTN_OK);
     EXPECT_NE(dataObject.handle, 0u);
 
     Bytes id = {0x01, 0x02};
@@ -125,18 +125,18 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     cert.certificate = {bytes(user.subject), bytes(id), bytes(user.issuer), bytes(user.serial),
                         bytes(user.certificate)};
     TQXP11_OBJECT certObject = describe("user cert", TQXP11_KIND_CERTIFICATE, false, &cert);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &certObject, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &certObject, 0), TQP11_RTN_OK);
 
     TQXP11_VALUE pub{};
     pub.rsaPublic = {bytes(id), bytes(user.n), bytes(user.e), 0};
     TQXP11_OBJECT pubObject = describe("user key", TQXP11_KIND_RSA_PUBLIC, false, &pub);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &pubObject, TQXP11_WRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &pubObject, TQXP11_WRAP), TQP11_RTN_OK);
 
     TQXP11_VALUE pri{};
     pri.rsaPrivate = {bytes(id),     bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("user key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &priObject, TQXP11_SENSITIVE | TQXP11_UNWRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &priObject, TQXP11_SENSITIVE | TQXP11_UNWRAP), TQP11_RTN_OK);
 
     std::string listing = token.tool("-O");
     for (const char *expected :
@@ -161,7 +161,7 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     TQXP11_OBJECT again = describe("notes", TQXP11_KIND_DATA, false, &data);
     EXPECT_EQ(TQXP11_WriteObject(&session, &again, 0), TQP11_RTN_OBJECT_EXIST);
     TQXP11_OBJECT sameLabelCert = describe("notes", TQXP11_KIND_CERTIFICATE, false, &cert);
-    EXPECT_EQ(TQXP11_WriteObject(&session, &sameLabelCert, 0), 0);
+    EXPECT_EQ(TQXP11_WriteObject(&session, &sameLabelCert, 0), TQP11_RTN_OK);
 }
 
 TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
@@ -183,14 +183,14 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
         value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
         std::string label = std::string("key ") + c.listed;
         TQXP11_OBJECT object = describe(label, c.kind, true, &value);
-        ASSERT_EQ(TQXP11_WriteSymmetricKeyObject(&session, &object, c.flags), 0);
+        ASSERT_EQ(TQXP11_WriteSymmetricKeyObject(&session, &object, c.flags), TQP11_RTN_OK);
         Bytes odd(c.length, 0x01);
         odd[1] = 0x01;
         odd[2] = 0xFE;
         EXPECT_EQ(key, odd);  // the caller's buffer holds the stored bytes
 
         ReadObject read(label, c.kind, true);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), TQP11_RTN_OK);
         EXPECT_EQ(bytesOf(read.value().secret.id), keyId);
         EXPECT_EQ(bytesOf(read.value().secret.value), odd);
         EXPECT_EQ(boolAttribute(read.object.handle, CKA_WRAP), (c.flags & TQXP11_WRAP) != 0);
@@ -207,13 +207,13 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
     TQXP11_VALUE value{};
     value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
     TQXP11_OBJECT object = describe("sensitive des", TQXP11_KIND_DES, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE | TQXP11_WRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE | TQXP11_WRAP), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(object.handle, CKA_SENSITIVE));
     EXPECT_FALSE(boolAttribute(object.handle, CKA_EXTRACTABLE));
     EXPECT_TRUE(boolAttribute(object.handle, CKA_WRAP));
     EXPECT_FALSE(boolAttribute(object.handle, CKA_UNWRAP));
     ReadObject read("sensitive des", TQXP11_KIND_DES, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(read.value().secret.id), keyId);
     EXPECT_EQ(read.value().secret.value.data, nullptr);
     EXPECT_EQ(read.value().secret.value.length, 0u);
@@ -221,7 +221,7 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
     // Left-out attributes take the module's defaults (SoftHSM2: wrap and
     // unwrap allowed), where a clear flag would have written false.
     TQXP11_OBJECT defaults = describe("default des", TQXP11_KIND_DES, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &defaults, 0xF0000), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &defaults, 0xF0000), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(defaults.handle, CKA_WRAP));
     EXPECT_TRUE(boolAttribute(defaults.handle, CKA_UNWRAP));
 }
@@ -231,13 +231,13 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     TQXP11_VALUE value{};
     value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
     TQXP11_OBJECT object = describe("session des3", TQXP11_KIND_DES3, false, &value);
-    ASSERT_EQ(TQXP11_WriteSessionObject(&session, &object, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_WriteSessionObject(&session, &object, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     EXPECT_FALSE(boolAttribute(object.handle, CKA_TOKEN));
     EXPECT_EQ(key, Bytes(24, 0x23));  // no parity for session keys
     TQXP11_OBJECT again = describe("session des3", TQXP11_KIND_DES3, false, &value);
     EXPECT_EQ(TQXP11_WriteSessionObject(&session, &again, 0), TQP11_RTN_OBJECT_EXIST);
     // Token and session objects do not share labels.
-    EXPECT_EQ(TQXP11_WriteObject(&session, &again, TQXP11_EXTRACTABLE), 0);
+    EXPECT_EQ(TQXP11_WriteObject(&session, &again, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(again.handle, CKA_TOKEN));
 
     TQXP11_OBJECT aes = describe("aes", TQXP11_KIND_AES, false, &value);
@@ -249,19 +249,19 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     // SoftHSM2 has no RC4: the module's refusal comes back.
     TQXP11_OBJECT rc4 = describe("rc4", TQXP11_KIND_RC4, false, &value);
     int rc = TQXP11_WriteObject(&session, &rc4, 0);
-    EXPECT_NE(rc, 0);
+    EXPECT_NE(rc, TQP11_RTN_OK);
     EXPECT_NE(rc, TQP11_RTN_UNKNOW_ERROR);
 
     // A private RSA key needs the read-write user state.
     TQXP11_SESSION readOnly{};
-    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), 0);
+    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), TQP11_RTN_OK);
     EXPECT_EQ(readOnly.sessionInfo.state, CKS_RO_USER_FUNCTIONS);
     TQXP11_VALUE pri{};
     pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     EXPECT_EQ(TQXP11_WriteObject(&readOnly, &priObject, 0), TQP11_RTN_USER_NOT_LOGGED_IN);
-    EXPECT_EQ(TQXP11_SessionClose(&readOnly), 0);
+    EXPECT_EQ(TQXP11_SessionClose(&readOnly), TQP11_RTN_OK);
 
     // Key bytes counted but not given.
     TQXP11_VALUE missing{};
@@ -295,7 +295,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     ASSERT_EQ(status, 0) << log;
 
     ReadObject dataRead("peer data", TQXP11_KIND_DATA, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &dataRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &dataRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(dataRead.value().data.value),
               Bytes({'p', 'e', 'e', 'r', ' ', 'd', 'a', 't', 'a', ' ', 'b', 'y', 't', 'e', 's'}));
 
@@ -303,7 +303,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     std::string der =
         tqtest::run("openssl x509 -in '" + tqtest::fixture("objects/user.pem") + "' -outform DER");
     ReadObject certRead("peer cert", TQXP11_KIND_CERTIFICATE, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &certRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &certRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(certRead.value().certificate.value), Bytes(der.begin(), der.end()));
     EXPECT_EQ(bytesOf(certRead.value().certificate.subject), user.subject);
     EXPECT_EQ(bytesOf(certRead.value().certificate.id), Bytes({0xA1, 0xB2}));
@@ -313,26 +313,26 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     wanted.first = bytes(certId);
     ReadObject certById("", TQXP11_KIND_CERTIFICATE, false);
     certById.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &certById.object), 0);
+    ASSERT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &certById.object), TQP11_RTN_OK);
     EXPECT_NE(certById.object.valueRecord, &wanted);
     EXPECT_EQ(bytesOf(certById.value().certificate.value), Bytes(der.begin(), der.end()));
     EXPECT_EQ(bytesOf(certById.value().certificate.issuer), user.issuer);
     EXPECT_EQ(bytesOf(certById.value().certificate.serialNumber), user.serial);
 
     ReadObject keyRead("peer key", TQXP11_KIND_RSA_PRIVATE, true);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &keyRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &keyRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.modulus), user.n);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.publicExponent), user.e);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.id), Bytes({0xC3, 0xD4}));
     ReadObject pubRead("peer key", TQXP11_KIND_RSA_PUBLIC, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &pubRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &pubRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(pubRead.value().rsaPublic.modulus), user.n);
 
     Bytes keyId = {0xC3, 0xD4};
     wanted.first = bytes(keyId);
     ReadObject keyById("", TQXP11_KIND_RSA_PRIVATE, true);
     keyById.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &keyById.object), 0);
+    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &keyById.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(keyById.value().rsaPrivate.modulus), user.n);
     EXPECT_EQ(bytesOf(keyById.value().rsaPrivate.publicExponent), user.e);
     EXPECT_EQ(keyById.value().rsaPrivate.id.data, nullptr);
@@ -350,7 +350,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     // also through the RC4 reader, which finds any secret key of the label.
     for (CK_ULONG kind : {CK_ULONG(TQXP11_KIND_AES), CK_ULONG(TQXP11_KIND_RC4)}) {
         ReadObject aesRead("peer aes", kind, false);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &aesRead.object), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &aesRead.object), TQP11_RTN_OK);
         EXPECT_EQ(bytesOf(aesRead.value().secret.id), Bytes({0xE5}));
         EXPECT_EQ(aesRead.value().secret.value.length, 0u);
     }
@@ -364,7 +364,7 @@ TEST_F(p11Objects, RsaComponentsOfAnExtractableKey) {
     ASSERT_EQ(TQXP11_RSAKEY_AttrValue(&session, &object, &parts[0], &lengths[0], &parts[1], &lengths[1],
                                       &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4],
                                       &parts[5], &lengths[5], &parts[6], &lengths[6]),
-              0);
+              TQP11_RTN_OK);
     const Bytes *expected[7] = {&user.n, &user.e, &user.p, &user.q, &user.dp, &user.dq, &user.qinv};
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(Bytes(parts[i], parts[i] + lengths[i]), *expected[i]) << i;
@@ -394,7 +394,7 @@ TEST_F(p11Objects, SearchBoundDuplicatesAndKinds) {
     TQXP11_OBJECT odd = describe("many", 37, false);
     odd.handle = 5;
     EXPECT_EQ(TQXP11_ReadObject(&session, &odd), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(TQXP11_FreeObject(&odd), 0);
+    EXPECT_EQ(TQXP11_FreeObject(&odd), TQP11_RTN_OK);
     EXPECT_EQ(odd.handle, 0u);
 }
 
@@ -402,7 +402,7 @@ TEST_F(p11Objects, LongLabels) {
     const std::string longest(255, 'L');
     createData(longest);
     ReadObject exact(longest, TQXP11_KIND_DATA, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &exact.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &exact.object), TQP11_RTN_OK);
     TQXP11_FreeObject(&exact.object);
 
     // Counting the NUL makes the label one byte longer than the token's.
@@ -414,7 +414,7 @@ TEST_F(p11Objects, LongLabels) {
     ReadObject full(longest, TQXP11_KIND_DATA, false);
     full.object.label[255] = 'L';
     full.object.labelLength = 0x4C4C;
-    ASSERT_EQ(TQXP11_ReadObject(&session, &full.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &full.object), TQP11_RTN_OK);
 }
 
 TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
@@ -442,7 +442,7 @@ TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
 }
 
 TEST_F(p11ShimObjects, PrivateObjectWithoutLoginAsksTheModuleNothing) {
-    ASSERT_EQ(TQXP11_Logout(&session), 0);
+    ASSERT_EQ(TQXP11_Logout(&session), TQP11_RTN_OK);
     shim::state().calls.clear();
     ReadObject cert("any", TQXP11_KIND_CERTIFICATE, true);
     EXPECT_EQ(TQXP11_ReadObject(&session, &cert.object), TQP11_RTN_USER_NOT_LOGGED_IN);
@@ -461,7 +461,7 @@ TEST_F(p11ShimObjects, ZeroModulusIsReadAgainAfterAPause) {
         ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
         byId.searchFor(&wanted);
         auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), 0);
+        ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), TQP11_RTN_OK);
         // This host has no Sleep of its own: the pause is the layer's.
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
         Bytes modulus = bytesOf(byId.value().rsaPrivate.modulus);
@@ -510,7 +510,7 @@ TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
     TQXP11_VALUE value{};
     value.data.value = bytes(v);
     TQXP11_OBJECT write = describe("told", TQXP11_KIND_DATA, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &write, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &write, 0), TQP11_RTN_OK);
     shim::state().overstatedReads[CKA_VALUE] = 100;
     ReadObject told("told", TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_ReadObject(&session, &told.object), TQP11_RTN_BUFFER_TOO_SMALL);
@@ -600,7 +600,7 @@ TEST_F(p11ShimObjects, EmptyFirstModulusIsNotGivenALengthWithoutBytes) {
     wanted.first = bytes(keyId);
     ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
     byId.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), 0);
+    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), TQP11_RTN_OK);
     EXPECT_EQ(byId.value().rsaPrivate.modulus.data, nullptr);
     EXPECT_EQ(byId.value().rsaPrivate.modulus.length, 0u);
     EXPECT_EQ(bytesOf(byId.value().rsaPrivate.publicExponent), user.e);

@@ -160,6 +160,71 @@ TEST_F(p11ShimCrypto, KeyPairIsAskedOnceMoreAsANeverLeavingKey) {
     EXPECT_EQ(shim::calls("C_GenerateKeyPair"), 0);
 }
 
+TEST_F(p11ShimCrypto, GenerationAndUnwrapTemplatesInTheirOrder) {
+    using Types = std::vector<CK_ATTRIBUTE_TYPE>;
+    Bytes id = {0x61};
+    TQXP11_VALUE withId{};
+    withId.first = {id.data(), id.size()};
+    TQXP11_VALUE pubValue{};
+    pubValue.rsaPublic.modulusBits = 1024;
+    TQXP11_OBJECT pub = describe("pair order", TQXP11_KIND_RSA_PUBLIC, false, &pubValue);
+    TQXP11_OBJECT pri = describe("pair order", TQXP11_KIND_RSA_PRIVATE, true, &withId);
+    ASSERT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_SENSITIVE),
+              TQP11_RTN_OK);
+    const shim::State::Template &pubT = shim::lastTemplate("C_GenerateKeyPair", 1);
+    const shim::State::Template &priT = shim::lastTemplate("C_GenerateKeyPair");
+    EXPECT_EQ(pubT.types, (Types{CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_ENCRYPT, CKA_VERIFY,
+                                 CKA_VERIFY_RECOVER, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT, CKA_WRAP}));
+    EXPECT_EQ(priT.types, (Types{CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_DECRYPT, CKA_SIGN,
+                                 CKA_SIGN_RECOVER, CKA_UNWRAP, CKA_SENSITIVE, CKA_EXTRACTABLE}));
+    EXPECT_EQ(pubT.value(CKA_PUBLIC_EXPONENT), Bytes({1, 0, 1}));
+    EXPECT_EQ(priT.value(CKA_ID), id);
+    EXPECT_EQ(priT.value(CKA_SENSITIVE), Bytes({CK_TRUE}));
+    EXPECT_EQ(priT.value(CKA_UNWRAP), Bytes({CK_FALSE}));
+
+    const Types des = {CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID,     CKA_ENCRYPT,   CKA_DECRYPT,
+                       CKA_WRAP,  CKA_UNWRAP,  CKA_SIGN,  CKA_VERIFY, CKA_SENSITIVE, CKA_EXTRACTABLE};
+    Types rc4 = des;
+    rc4.insert(rc4.begin() + 10, CKA_VALUE_LEN);
+    const Types aes = {CKA_CLASS,    CKA_TOKEN,     CKA_PRIVATE, CKA_LABEL,       CKA_ID,
+                       CKA_KEY_TYPE, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT,     CKA_SIGN,
+                       CKA_VERIFY,   CKA_WRAP,      CKA_UNWRAP,  CKA_EXTRACTABLE, CKA_VALUE_LEN};
+    const struct {
+        const char *label;
+        CK_ULONG kind;
+        Types expected;
+    } generated[] = {{"gen des", TQXP11_KIND_DES, des},
+                     {"gen rc4", TQXP11_KIND_RC4, rc4},
+                     {"gen aes", TQXP11_KIND_AES, aes}};
+    for (const auto &g : generated) {
+        SCOPED_TRACE(g.label);
+        TQXP11_OBJECT key = describe(g.label, g.kind, false);
+        ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &key, TQXP11_WRAP | TQXP11_UNWRAP), TQP11_RTN_OK);
+        EXPECT_EQ(shim::lastTemplate("C_GenerateKey").types, g.expected);
+    }
+
+    // The unwrap templates reach the module whatever it then makes of the data.
+    TQXP11_OBJECT wrapper = describe("gen aes", TQXP11_KIND_AES, false);
+    Bytes junk(32, 0x5A);
+    TQXP11_OBJECT secret = describe("unwrapped secret", TQXP11_KIND_DES3, false, &withId);
+    TQXP11_Unwrap(&session, &wrapper, junk.data(), junk.size(), &secret, TQXP11_SENSITIVE,
+                  TQXP11_MODE_AES_ECB);
+    const shim::State::Template &secretT = shim::lastTemplate("C_UnwrapKey");
+    EXPECT_EQ(secretT.types,
+              (Types{CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_KEY_TYPE, CKA_ID, CKA_ENCRYPT,
+                     CKA_DECRYPT, CKA_SENSITIVE, CKA_EXTRACTABLE, CKA_UNWRAP, CKA_WRAP}));
+    EXPECT_EQ(secretT.value(CKA_ID), id);
+    EXPECT_EQ(secretT.value(CKA_EXTRACTABLE), Bytes({CK_TRUE}));
+    TQXP11_OBJECT privateKey = describe("unwrapped private", TQXP11_KIND_RSA_PRIVATE, true, &withId);
+    TQXP11_Unwrap(&session, &wrapper, junk.data(), junk.size(), &privateKey, 0, TQXP11_MODE_AES_ECB);
+    const shim::State::Template &privateT = shim::lastTemplate("C_UnwrapKey");
+    EXPECT_EQ(privateT.types,
+              (Types{CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_KEY_TYPE, CKA_ID, CKA_SENSITIVE,
+                     CKA_EXTRACTABLE, CKA_DECRYPT, CKA_SIGN, CKA_UNWRAP, CKA_SIGN_RECOVER}));
+    EXPECT_EQ(privateT.value(CKA_PRIVATE), Bytes({CK_TRUE}));
+    EXPECT_EQ(privateT.value(CKA_EXTRACTABLE), Bytes({CK_FALSE}));
+}
+
 TEST_F(p11Crypto, SecretKeysAreGeneratedAndRunEveryMode) {
     struct Case {
         CK_ULONG kind;

@@ -3,9 +3,11 @@
 // sensitive values, long labels, and the vendor records through the shim.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -439,6 +441,115 @@ TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
     ReadObject byLabel(std::string(255, 'x'), TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_OBJECT_NOT_EXIST);
     EXPECT_EQ(shim::state().labelLengths.back(), 256u);
+}
+
+Bytes ulongBytes(CK_ULONG v) {
+    const auto *p = reinterpret_cast<const unsigned char *>(&v);
+    return Bytes(p, p + sizeof v);
+}
+
+TEST_F(p11ShimObjects, WriterTemplatesInTheirOrder) {
+    using Types = std::vector<CK_ATTRIBUTE_TYPE>;
+    const Types head = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL};
+    auto with = [&](Types tail) {
+        Types t = head;
+        t.insert(t.end(), tail.begin(), tail.end());
+        return t;
+    };
+    const Types secretTail = {CKA_KEY_TYPE, CKA_ID,     CKA_ENCRYPT, CKA_DECRYPT,
+                              CKA_SIGN,     CKA_VERIFY, CKA_VALUE};
+    const Types flagTail = {CKA_WRAP, CKA_UNWRAP, CKA_SENSITIVE, CKA_EXTRACTABLE};
+    auto secret = [&](bool rc4, bool flags) {
+        Types t = with(secretTail);
+        if (rc4) t.push_back(CKA_VALUE_LEN);
+        if (flags) t.insert(t.end(), flagTail.begin(), flagTail.end());
+        return t;
+    };
+    const Types sessionTail = {CKA_KEY_TYPE,  CKA_ID,          CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_UNWRAP,
+                               CKA_SENSITIVE, CKA_EXTRACTABLE, CKA_SIGN,    CKA_VERIFY,  CKA_VALUE};
+
+    Bytes id = {0x7E}, note = {'n'}, des(8, 0x10), rc4(5, 0x33), none;
+    TQXP11_VALUE data{}, bareCert{}, fullCert{}, pub{}, pri{}, desKey{}, rc4Key{};
+    data.data.value = bytes(note);
+    bareCert.certificate = {bytes(user.subject), bytes(none), bytes(none), bytes(none),
+                            bytes(user.certificate)};
+    fullCert.certificate = {bytes(user.subject), bytes(id), bytes(user.issuer), bytes(user.serial),
+                            bytes(user.certificate)};
+    pub.rsaPublic = {bytes(id), bytes(user.n), bytes(user.e), 0};
+    pri.rsaPrivate = {bytes(id),     bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
+                      bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
+    desKey.secret = {bytes(id), bytes(des), {nullptr, 0}};
+    rc4Key.secret = {bytes(id), bytes(rc4), {nullptr, 0}};
+    enum class Writer { token, session };
+    struct Case {
+        const char *label;
+        CK_ULONG kind;
+        TQXP11_VALUE *value;
+        bool isPrivate;
+        Writer writer;
+        int flags;
+        Types expected;
+    } cases[] = {
+        {"data", TQXP11_KIND_DATA, &data, false, Writer::token, 0, with({CKA_APPLICATION, CKA_VALUE})},
+        {"bare cert", TQXP11_KIND_CERTIFICATE, &bareCert, false, Writer::token, 0,
+         with({CKA_SUBJECT, CKA_VALUE, CKA_CERTIFICATE_TYPE})},
+        {"full cert", TQXP11_KIND_CERTIFICATE, &fullCert, false, Writer::token, 0,
+         with({CKA_SUBJECT, CKA_VALUE, CKA_CERTIFICATE_TYPE, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_ID})},
+        {"public", TQXP11_KIND_RSA_PUBLIC, &pub, false, Writer::token, 0,
+         with({CKA_KEY_TYPE, CKA_ID, CKA_ENCRYPT, CKA_VERIFY, CKA_WRAP, CKA_VERIFY_RECOVER, CKA_MODULUS,
+               CKA_PUBLIC_EXPONENT})},
+        {"private", TQXP11_KIND_RSA_PRIVATE, &pri, true, Writer::token, 0xFF000,
+         with({CKA_KEY_TYPE, CKA_ID, CKA_SENSITIVE, CKA_DECRYPT, CKA_SIGN, CKA_SIGN_RECOVER, CKA_UNWRAP,
+               CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2,
+               CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT})},
+        {"des", TQXP11_KIND_DES, &desKey, false, Writer::token, TQXP11_WRAP | TQXP11_SENSITIVE,
+         secret(false, true)},
+        {"des omitting", TQXP11_KIND_DES, &desKey, false, Writer::token, 0xF0000, secret(false, false)},
+        {"rc4", TQXP11_KIND_RC4, &rc4Key, false, Writer::token, TQXP11_WRAP | TQXP11_SENSITIVE,
+         secret(true, true)},
+        {"session des", TQXP11_KIND_DES, &desKey, false, Writer::session, TQXP11_WRAP | TQXP11_SENSITIVE,
+         with(sessionTail)},
+        {"session rc4", TQXP11_KIND_RC4, &rc4Key, false, Writer::session, 0xF0000 | TQXP11_WRAP,
+         [&] {
+             Types t = with(sessionTail);
+             t.push_back(CKA_VALUE_LEN);
+             return t;
+         }()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        TQXP11_OBJECT object = describe(c.label, c.kind, c.isPrivate, c.value);
+        int rc = c.writer == Writer::token ? TQXP11_WriteObject(&session, &object, c.flags)
+                                           : TQXP11_WriteSessionObject(&session, &object, c.flags);
+        ASSERT_EQ(rc, TQP11_RTN_OK);
+        const shim::State::Template &t = shim::lastTemplate("C_CreateObject");
+        EXPECT_EQ(t.types, c.expected);
+        EXPECT_EQ(t.value(CKA_LABEL), Bytes(c.label, c.label + std::strlen(c.label)));
+        EXPECT_EQ(t.value(CKA_PRIVATE), Bytes({static_cast<unsigned char>(c.isPrivate)}));
+        EXPECT_EQ(t.value(CKA_TOKEN), Bytes({static_cast<unsigned char>(c.writer == Writer::token)}));
+        // Flags: only those the kind reads, each true or false.
+        const struct {
+            CK_ATTRIBUTE_TYPE type;
+            int bit;
+        } flags[] = {{CKA_WRAP, TQXP11_WRAP},
+                     {CKA_UNWRAP, TQXP11_UNWRAP},
+                     {CKA_SENSITIVE, TQXP11_SENSITIVE},
+                     {CKA_EXTRACTABLE, TQXP11_EXTRACTABLE}};
+        for (const auto &f : flags) {
+            if (std::find(t.types.begin(), t.types.end(), f.type) == t.types.end()) continue;
+            EXPECT_EQ(t.value(f.type), Bytes({static_cast<unsigned char>((c.flags & f.bit) != 0)})) << f.type;
+        }
+    }
+    const char application[] = "Orvane-P11";
+    TQXP11_OBJECT dataAgain = describe("data two", TQXP11_KIND_DATA, false, &data);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &dataAgain, 0), TQP11_RTN_OK);
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_APPLICATION),
+              Bytes(application, application + sizeof application));
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_CLASS), ulongBytes(CKO_DATA));
+    TQXP11_OBJECT rc4Again = describe("rc4 two", TQXP11_KIND_RC4, false, &rc4Key);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &rc4Again, 0), TQP11_RTN_OK);
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_VALUE_LEN), ulongBytes(rc4.size()));
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_KEY_TYPE), ulongBytes(CKK_RC4));
 }
 
 TEST_F(p11ShimObjects, PrivateObjectWithoutLoginAsksTheModuleNothing) {

@@ -18,21 +18,6 @@
 
 #include "owners.h"
 
-// Owners kept under their earlier names until every caller uses tq::.
-using tq::BioPtr;
-using tq::EvpCipherPtr;
-using tq::EvpMdCtxPtr;
-using tq::EvpMdPtr;
-using tq::EvpPkeyPtr;
-using tq::OsslPtr;
-using tq::Pkcs7Ptr;
-using tq::tqAlloc;
-using tq::TqMem;
-using tq::X509CrlPtr;
-using tq::X509Ptr;
-using tq::X509ReqPtr;
-using TqHandlePtr = tq::HandlePtr;
-
 // Reads bytes in order and cannot step past its end: every hand-written
 // parser of the core goes through it.
 class ByteCursor {

@@ -12,10 +12,10 @@ int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *la
     if (text) {
         // Small objects are staged on the stack; only larger ones take the heap.
         unsigned char fixed[kStagingSize];
-        TqMem heap;
+        tq::TqMem heap;
         unsigned char *staging = fixed;
         if (n >= kStagingSize) {
-            heap = tqAlloc(static_cast<size_t>(n) + 1);
+            heap = tq::tqAlloc(static_cast<size_t>(n) + 1);
             if (!heap) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
             staging = heap.get();
         }
@@ -29,10 +29,10 @@ int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *la
         out->length = static_cast<uint64_t>(n);
         return TQ_RTN_BUFFER_TOO_SMALL;
     }
-    TqMem allocated;
+    tq::TqMem allocated;
     unsigned char *target = out->data;
     if (!target) {
-        allocated = tqAlloc(static_cast<size_t>(n) + 1);
+        allocated = tq::tqAlloc(static_cast<size_t>(n) + 1);
         if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         target = allocated.get();
         target[n] = 0;

@@ -247,10 +247,10 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
     }
     size_t passwordLength = std::strlen(password);
     if (!tqFitsInt(passwordLength)) return TQ_RTN_BAD_ARGUMENT;
-    EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr));
+    tq::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr));
     if (!cipher) cipher.reset(EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr));
     if (!cipher) return TQ_RTN_NOT_SUPPORTED;
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    tq::BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!PEM_write_bio_PrivateKey_traditional(bio.get(), static_cast<EVP_PKEY *>(handle->object),
                                               cipher.get(), reinterpret_cast<const unsigned char *>(password),
@@ -272,7 +272,7 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     // No text holds no key; a memory BIO over no buffer would fail as if
     // memory had run out.
     if (length == 0) return TQ_RTN_INVALID_KEY;
-    BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
+    tq::BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *key =
         PEM_read_bio_PrivateKey(bio.get(), nullptr, tqcrypt_passwd_cb, const_cast<char *>(password));

@@ -82,7 +82,7 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
     int bodyLength = 0;
     int rc = tqbase64_encode(data, static_cast<int>(length), &body, &bodyLength);
     if (rc != TQ_RTN_OK) return rc;
-    TqMem owner(reinterpret_cast<unsigned char *>(body));
+    tq::TqMem owner(reinterpret_cast<unsigned char *>(body));
     size_t needed = begin.size() + static_cast<size_t>(bodyLength) + end.size();
 
     unsigned char *out = text->data;
@@ -90,9 +90,9 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
         text->length = needed;
         return TQ_RTN_BUFFER_TOO_SMALL;
     }
-    TqMem allocated;
+    tq::TqMem allocated;
     if (!out) {
-        allocated = tqAlloc(needed + 1);
+        allocated = tq::tqAlloc(needed + 1);
         if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         out = allocated.get();
         out[needed] = 0;

@@ -8,13 +8,11 @@
 
 namespace tqkeys {
 
-OwnedBlob::~OwnedBlob() { TQXCryptFreeBlob(&blob); }
-
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out) {
     TQXCRYPT_HANDLE *raw = nullptr;
     int rc = TQXCrypt_HashInit(&raw, flags);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr handle(raw);
+    tq::HandlePtr handle(raw);
     rc = TQXCrypt_HashUpdate(handle.get(), data, length, 0);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_HashFinal(handle.get(), 0, out);
@@ -33,9 +31,9 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
     TQXCryptInitialize();
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    EvpMdPtr md = fetchDigest(*row);
+    tq::EvpMdPtr md = fetchDigest(*row);
     if (!md) return TQ_RTN_NOT_SUPPORTED;
-    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    tq::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) return TQ_RTN_FAILED;
     int rc = tqxCryptCreateHandle(digest, TQXCRYPT_KIND_DIGEST, ctx.get(), nullptr, nullptr);
@@ -94,10 +92,10 @@ TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int fla
     int rc = tqxCryptGetHandle(&object, certificate, TQXCRYPT_KIND_CERTIFICATE);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    OwnedBlob der;
-    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, &der.blob, 0, nullptr);
+    tq::OwnedBlob der;
+    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, der.get(), 0, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return hashInto(flags, der.blob.data, der.blob.length, out);
+    return hashInto(flags, der.data(), der.size(), out);
 }
 
 }  // extern "C"

@@ -36,26 +36,14 @@ const HashRow *hashRow(unsigned selector);
 const HashRow *hashRowByNid(int nid);
 
 // Fetches the digest of a row; null when no provider offers it.
-EvpMdPtr fetchDigest(const HashRow &row);
+tq::EvpMdPtr fetchDigest(const HashRow &row);
 
 // The largest digest of the selector table.
 constexpr size_t kMaxDigest = 64;
 
-// Bytes that may hold key material: wiped before they are released.
-struct SecureBytes {
-    std::vector<unsigned char> bytes;
-    SecureBytes() = default;
-    SecureBytes(const SecureBytes &) = delete;
-    SecureBytes &operator=(const SecureBytes &) = delete;
-    ~SecureBytes();
-    unsigned char *data() { return bytes.data(); }
-    const unsigned char *data() const { return bytes.data(); }
-    size_t size() const { return bytes.size(); }
-};
-
 // The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
 // of a digest; 0, 5001 when the identifier has no encoding, 5002.
-int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
+int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBytes &der);
 
 // Kinds 6 and 7: the only handles whose object is a key.
 inline bool isKeyHandle(const TQXCRYPT_HANDLE *key) {
@@ -72,14 +60,5 @@ inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
 // The digest of data for the selector in flags, through a digest handle,
 // into out by the blob rule; the handle is freed exactly once on every exit.
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out);
-
-// A blob that the library allocated for us, released with its owner.
-struct OwnedBlob {
-    TQXCRYPT_BLOB blob{0, nullptr};
-    OwnedBlob() = default;
-    OwnedBlob(const OwnedBlob &) = delete;
-    OwnedBlob &operator=(const OwnedBlob &) = delete;
-    ~OwnedBlob();
-};
 
 }  // namespace tqkeys

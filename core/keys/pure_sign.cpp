@@ -33,9 +33,9 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
 
 // The block that the RSA operation signs or is expected to recover.
 int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
-               int keySize, tqkeys::SecureBytes &block) {
+               int keySize, tq::SecureBytes &block) {
     if (flags & TQXCRYPT_PURE_RAW) {
-        block.bytes.assign(digest, digest + digestLength);
+        block.assign(digest, digestLength);
         return TQ_RTN_OK;
     }
     int rc = tqkeys::digestInfo(row.nid, digest, digestLength, block);
@@ -48,11 +48,11 @@ int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *
 
 namespace tqkeys {
 
-int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der) {
+int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBytes &der) {
     if (length > static_cast<size_t>(INT_MAX)) return TQ_RTN_BAD_ARGUMENT;
     ASN1_OBJECT *object = OBJ_nid2obj(nid);
     if (object == nullptr || OBJ_length(object) == 0) return TQ_RTN_FAILED;
-    OsslPtr<X509_SIG, X509_SIG_free> sig(X509_SIG_new());
+    tq::X509SigPtr sig(X509_SIG_new());
     if (!sig) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_ALGOR *algorithm = nullptr;
     ASN1_OCTET_STRING *octets = nullptr;
@@ -63,7 +63,7 @@ int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes 
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     int n = i2d_X509_SIG(sig.get(), nullptr);
     if (n <= 0) return TQ_RTN_FAILED;
-    der.bytes.resize(static_cast<size_t>(n));
+    der.resize(static_cast<size_t>(n));
     unsigned char *p = der.data();
     if (i2d_X509_SIG(sig.get(), &p) != n) return TQ_RTN_FAILED;
     return TQ_RTN_OK;
@@ -91,7 +91,7 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
     size_t digestLength = 0;
     int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
-    SecureBytes block;
+    tq::SecureBytes block;
     rc = buildBlock(*row, bits, digest, digestLength, method->keySize(key), block);
     if (rc != TQ_RTN_OK) return rc;
     return method->encrypt(key, block.data(), block.size(), 0, signature);
@@ -117,15 +117,15 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
     size_t digestLength = 0;
     int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
-    SecureBytes expected;
+    tq::SecureBytes expected;
     rc = buildBlock(*row, bits, digest, digestLength, keySize, expected);
     if (rc != TQ_RTN_OK) return rc;
-    OwnedBlob recovered;
-    rc = method->decrypt(key, signature, signatureLength, 0, &recovered.blob);
+    tq::OwnedBlob recovered;
+    rc = method->decrypt(key, signature, signatureLength, 0, recovered.get());
     if (rc == TQ_RTN_DECRYPT_FAILED) return TQ_RTN_BAD_SIGNATURE_BLOCK;
     if (rc != TQ_RTN_OK) return rc;
-    if (recovered.blob.length != expected.size() ||
-        CRYPTO_memcmp(recovered.blob.data, expected.data(), expected.size()) != 0)
+    if (recovered.size() != expected.size() ||
+        CRYPTO_memcmp(recovered.data(), expected.data(), expected.size()) != 0)
         return TQ_RTN_VERIFY_FAILED;
     return TQ_RTN_OK;
 }
@@ -137,7 +137,7 @@ TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLengt
     if (digestLength < 0 || (digest == nullptr && digestLength != 0) || der == nullptr ||
         derLength == nullptr)
         return TQ_RTN_BAD_ARGUMENT;
-    SecureBytes encoded;
+    tq::SecureBytes encoded;
     int rc = digestInfo(row->nid, digest, static_cast<size_t>(digestLength), encoded);
     if (rc != TQ_RTN_OK) return rc;
     auto *buffer = static_cast<unsigned char *>(OPENSSL_malloc(encoded.size() + 1));
@@ -156,14 +156,14 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
         ERR_raise(ERR_LIB_RSA, ERR_R_PASSED_INVALID_ARGUMENT);
         return 0;
     }
-    SecureBytes block;
+    tq::SecureBytes block;
     if (digestNid == NID_md5_sha1) {
         // The concatenated MD5 and SHA-1 digests are signed as they are.
         if (digestLength != 36) {
             ERR_raise(ERR_LIB_RSA, RSA_R_INVALID_MESSAGE_LENGTH);
             return 0;
         }
-        block.bytes.assign(digest, digest + digestLength);
+        block.assign(digest, digestLength);
     } else {
         ASN1_OBJECT *object = OBJ_nid2obj(digestNid);
         if (object == nullptr) {
@@ -184,10 +184,10 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
         ERR_raise(ERR_LIB_RSA, RSA_R_DIGEST_TOO_BIG_FOR_RSA_KEY);
         return 0;
     }
-    OwnedBlob out;
-    if (method->encrypt(key, block.data(), block.size(), 0, &out.blob) != TQ_RTN_OK) return 0;
-    std::memcpy(signature, out.blob.data, static_cast<size_t>(out.blob.length));
-    *signatureLength = static_cast<unsigned int>(out.blob.length);
+    tq::OwnedBlob out;
+    if (method->encrypt(key, block.data(), block.size(), 0, out.get()) != TQ_RTN_OK) return 0;
+    std::memcpy(signature, out.data(), static_cast<size_t>(out.size()));
+    *signatureLength = static_cast<unsigned int>(out.size());
     return 1;
 }
 

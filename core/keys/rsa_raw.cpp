@@ -43,7 +43,7 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     if (!tqFitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
     auto *pkey = static_cast<EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
-    OsslPtr<RSA, RSA_free> rsa(EVP_PKEY_get1_RSA(pkey));
+    tq::RsaPtr rsa(EVP_PKEY_get1_RSA(pkey));
     if (!rsa) return TQ_RTN_INVALID_KEY;
     int size = RSA_size(rsa.get());
     if (size <= 0) return TQ_RTN_INVALID_KEY;

@@ -8,7 +8,7 @@ namespace {
 
 // A new signed-data without signers or content. Its content info is still
 // of type data: a content info without a type cannot be encoded.
-int emptySigned(Pkcs7Ptr &p7) {
+int emptySigned(tq::Pkcs7Ptr &p7) {
     p7.reset(PKCS7_new());
     if (!p7) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
@@ -77,7 +77,7 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
     PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(infos, index);
     int length = i2d_PKCS7_SIGNER_INFO(si, nullptr);
     if (length <= 0) return TQ_RTN_BAD_FORMAT;
-    TqMem der = tqAlloc(static_cast<size_t>(length) + 1);
+    tq::TqMem der = tq::tqAlloc(static_cast<size_t>(length) + 1);
     if (!der) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     unsigned char *w = der.get();
     if (i2d_PKCS7_SIGNER_INFO(si, &w) != length) return TQ_RTN_BAD_FORMAT;
@@ -96,7 +96,7 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQ
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (tqPkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
-    CertStackPtr signers(PKCS7_get0_signers(p7, nullptr, 0), tqFreeCertList);
+    tq::CertList signers(PKCS7_get0_signers(p7, nullptr, 0));
     // A signer without its certificate leaves a reason queued.
     ERR_clear_error();
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;
@@ -150,7 +150,7 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (sk_X509_num(*list) <= 0) return TQ_RTN_BAD_PKCS7;
-    Pkcs7Ptr chain;
+    tq::Pkcs7Ptr chain;
     if ((rc = emptySigned(chain)) != TQ_RTN_OK) return rc;
     STACK_OF(X509) *copy = X509_chain_up_ref(*list);
     if (!copy) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
@@ -161,7 +161,7 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
 int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    Pkcs7Ptr p7;
+    tq::Pkcs7Ptr p7;
     int rc = emptySigned(p7);
     if (rc != TQ_RTN_OK) return rc;
     return tqPkcs7Handle(p7.release(), out);
@@ -237,7 +237,7 @@ int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf
         if ((rc = tqCertHandle(cert, &array.items[array.count])) != TQ_RTN_OK) return rc;
         ++array.count;
     }
-    TqHandlePtr leafHandle;
+    tq::HandlePtr leafHandle;
     {
         TQXCRYPT_HANDLE *h = nullptr;
         if ((rc = tqCertHandle(leafCert, &h)) != TQ_RTN_OK) return rc;

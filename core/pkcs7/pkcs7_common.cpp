@@ -79,7 +79,7 @@ int tqPkcs7BuilderFlags(int apiFlags) {
     return flags;
 }
 
-EvpMdPtr tqPkcs7Digest(int selector) {
+tq::EvpMdPtr tqPkcs7Digest(int selector) {
     if (selector < 0) return nullptr;
     const tqkeys::HashRow *row = tqkeys::hashRow(static_cast<unsigned>(selector));
     if (!row) return nullptr;

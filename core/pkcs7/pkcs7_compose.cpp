@@ -8,7 +8,7 @@
 namespace {
 
 // The signer's issuers from a store, without the signer itself.
-int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, CertStackPtr &extra) {
+int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, tq::CertStack &extra) {
     void *object = nullptr;
     int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
     if (rc != TQ_RTN_OK) return rc;
@@ -42,7 +42,7 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
-    EvpMdPtr md = tqPkcs7Digest(selector);
+    tq::EvpMdPtr md = tqPkcs7Digest(selector);
     if (!md) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
         return nullptr;
@@ -64,7 +64,7 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
     }
     si.release();
     if (!(flags & PKCS7_NOCERTS) && !PKCS7_add_certificate(p7.get(), cert)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
     if (!chain || (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
         return nullptr;
     (void)BIO_flush(chain.get());
@@ -86,7 +86,7 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
     *pkcs7 = nullptr;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     int builderFlags = tqPkcs7BuilderFlags(flags);
-    CertStackPtr extra(nullptr, tqFreeCertStack);
+    tq::CertStack extra;
     if (!(flags & TQXCRYPT_SIGN_NOCERTS) && (flags & TQXCRYPT_SIGN_CHAIN)) {
         rc = chainFromStore(store, cert, extra);
         if (rc != TQ_RTN_OK) return rc;
@@ -124,7 +124,7 @@ int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, 
                                    reinterpret_cast<const unsigned char *>(certificateText),
                                    static_cast<size_t>(certificateTextLength), TQXCRYPT_DECODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr owner(cert);
+    tq::HandlePtr owner(cert);
     return tqxCrypt_GeneratePKCS7WithHandle(signature, static_cast<unsigned int>(signatureLength), cert,
                                             content, contentLength, flags, hashSelector, pkcs7);
 }
@@ -142,12 +142,12 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     // A copy through the DER: the message must not share the caller's object.
     unsigned char *der = nullptr;
     int derLength = i2d_PKCS7_SIGNER_INFO(given, &der);
+    tq::OsslBytes derOwner(der);
     if (derLength <= 0) return TQ_RTN_BAD_FORMAT;
     const unsigned char *p = der;
     SignerInfoPtr copy(d2i_PKCS7_SIGNER_INFO(nullptr, &p, derLength));
-    OPENSSL_free(der);
     if (!copy) return TQ_RTN_BAD_FORMAT;
-    Pkcs7Ptr p7(PKCS7_new());
+    tq::Pkcs7Ptr p7(PKCS7_new());
     // Without content it is still a data content info, or it could not be
     // encoded.
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data) ||
@@ -176,10 +176,10 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
-                              static_cast<int>(dataLength)));
+    tq::BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
+                                  static_cast<int>(dataLength)));
     if (!in) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    CertStackPtr extra(nullptr, tqFreeCertStack);
+    tq::CertStack extra;
     if ((rc = chainFromStore(store, cert, extra)) != TQ_RTN_OK) return rc;
     ERR_clear_error();
     PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description, url,

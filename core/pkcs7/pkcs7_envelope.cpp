@@ -133,7 +133,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
         return nullptr;
     }
-    EvpCipherPtr cipher;
+    tq::EvpCipherPtr cipher;
     if (encAlg) {
         cipher.reset(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(encAlg->algorithm)), nullptr));
         if (!cipher) {
@@ -150,7 +150,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             return nullptr;
         }
         chain.append(md);
-        EvpMdPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)), nullptr));
+        tq::EvpMdPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)), nullptr));
         if (!digest || BIO_set_md(md, digest.get()) <= 0) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
             return nullptr;
@@ -162,7 +162,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             ERR_raise(ERR_LIB_PKCS7, ERR_R_BIO_LIB);
             return nullptr;
         }
-        BioPtr cipherOwner(cbio);
+        tq::BioPtr cipherOwner(cbio);
         PKCS7_RECIP_INFO *ri = recipient ? recipientInfoFor(recipients, recipient) : nullptr;
         if (!ri) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
@@ -228,7 +228,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);
         return 0;
     }
-    BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
+    tq::BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!chain) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_DECRYPT_ERROR);
         return 0;
@@ -272,14 +272,14 @@ PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *ciph
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Ptr p7(PKCS7_new());
+    tq::Pkcs7Ptr p7(PKCS7_new());
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
     if (!PKCS7_set_type(p7.get(), NID_pkcs7_enveloped)) return nullptr;
     if (!setCipherAndRecipients(p7.get(), cipher, recipients)) return nullptr;
-    BioPtr chain(PKCS7_dataInit(p7.get(), nullptr));
+    tq::BioPtr chain(PKCS7_dataInit(p7.get(), nullptr));
     if (!chain) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
@@ -306,7 +306,7 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
     if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags) ||
         !setCipherAndRecipients(p7.get(), cipher, recipients))
         return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
     if (!chain) return nullptr;
     if (!SMIME_crlf_copy(data, chain.get(), flags)) return nullptr;
     (void)BIO_flush(chain.get());
@@ -323,27 +323,26 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     TQXCryptInitialize();
     const char *name = envelopeCipherName(cipher);
     if (!name) return TQ_RTN_BAD_ARGUMENT;
-    EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
+    tq::EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
     if (!evp) {
         ERR_clear_error();
         return TQ_RTN_NOT_SUPPORTED;
     }
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    CertStackPtr list(sk_X509_new_null(), tqFreeCertList);
+    tq::CertList list(sk_X509_new_null());
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
-                                       PKCS7_BINARY));
+    tq::Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
+                                           PKCS7_BINARY));
     ERR_clear_error();
     if (!p7) return TQ_RTN_ENCRYPT_FAILED;
     unsigned char *der = nullptr;
     int length = i2d_PKCS7(p7.get(), &der);
+    tq::OsslBytes owner(der);
     if (length < 0) {
         ERR_clear_error();
         return TQ_RTN_BAD_FORMAT;
     }
-    rc = tqxCryptPutBlob(out, der, static_cast<size_t>(length));
-    OPENSSL_free(der);
-    return rc;
+    return tqxCryptPutBlob(out, der, static_cast<size_t>(length));
 }
 
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
@@ -356,7 +355,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     if (!tqFitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const unsigned char *p = der;
-    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));
+    tq::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));
     if (!p7) {
         ERR_clear_error();
         return TQ_RTN_BAD_PKCS7;
@@ -367,7 +366,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
         return TQ_RTN_FAILED;
     }
     if ((rc = tqxCheckKeyPair(privateKey, certKey)) != TQ_RTN_OK) return rc;
-    BioPtr plain(BIO_new(BIO_s_mem()));
+    tq::BioPtr plain(BIO_new(BIO_s_mem()));
     if (!plain) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     ERR_clear_error();
     if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY)) {
@@ -387,12 +386,11 @@ int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey
     int rc = TQXCrypt_Sign(signer, privateKey, store, data, dataLength,
                            flags & ~(TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS), hashSelector, &signedHandle);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr message(signedHandle);
-    TQXCRYPT_BLOB encoded{0, nullptr};
-    rc = TQXCrypt_EncodeObject(signedHandle, TQXCRYPT_KIND_PKCS7, &encoded, 0, nullptr);
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_Encrypt(recipient, encoded.data, encoded.length, flags, out);
-    TQXCryptFreeBlob(&encoded);
-    return rc;
+    tq::HandlePtr message(signedHandle);
+    tq::OwnedBlob encoded;
+    rc = TQXCrypt_EncodeObject(signedHandle, TQXCRYPT_KIND_PKCS7, encoded.get(), 0, nullptr);
+    if (rc != TQ_RTN_OK) return rc;
+    return TQXCrypt_Encrypt(recipient, encoded.data(), encoded.size(), flags, out);
 }
 
 int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
@@ -406,7 +404,7 @@ int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient
                                static_cast<size_t>(decrypted.length), 0, nullptr);
     TQXCryptFreeBlob(&decrypted);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr owner(message);
+    tq::HandlePtr owner(message);
     rc = TQXCrypt_Verify(store, message, nullptr, 0, nullptr, 0, flags, 0, nullptr, signerCertificate);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_PKCS7GetContent(message, content);

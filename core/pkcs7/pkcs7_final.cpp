@@ -9,11 +9,6 @@
 
 namespace {
 
-struct OsslFree {
-    void operator()(unsigned char *p) const { OPENSSL_free(p); }
-};
-using OsslBytes = std::unique_ptr<unsigned char, OsslFree>;
-
 // The digest BIO of the chain that computes `nid`, or null (reason queued).
 EVP_MD_CTX *findDigest(BIO *chain, int nid) {
     for (BIO *b = chain;; b = BIO_next(b)) {
@@ -43,7 +38,7 @@ bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
     EVP_MD_CTX *source = findDigest(chain, nid);
     if (!source) return false;
     // The BIO's own context stays intact for any further signer.
-    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    tq::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || !EVP_MD_CTX_copy_ex(ctx.get(), source)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
         return false;
@@ -54,7 +49,7 @@ bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
         return false;
     }
-    OsslBytes signature(static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(keySize))));
+    tq::OsslBytes signature(static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(keySize))));
     if (!signature) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
@@ -72,7 +67,7 @@ bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
         // Encoded as a sorted SET, as the verifier re-encodes it.
         int derLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE *>(si->auth_attr), &der,
                                       ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-        OsslBytes owner(der);
+        tq::OsslBytes owner(der);
         if (derLength <= 0 || !EVP_DigestInit_ex(ctx.get(), EVP_MD_CTX_get0_md(ctx.get()), nullptr) ||
             !EVP_DigestUpdate(ctx.get(), der, static_cast<size_t>(derLength)))
             return false;

@@ -39,16 +39,12 @@ struct SignerInfoDeleter {
 };
 using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoDeleter>;
 
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509) *)>;
-inline void tqFreeCertStack(STACK_OF(X509) *s) { sk_X509_pop_free(s, X509_free); }
-inline void tqFreeCertList(STACK_OF(X509) *s) { sk_X509_free(s); }
-
 // The API option bits as the builders' OpenSSL flags.
 int tqPkcs7BuilderFlags(int apiFlags);
 
 // The digest of a hash selector (0..6), fetched; null for 7..15 or a digest
 // no provider offers.
-EvpMdPtr tqPkcs7Digest(int selector);
+tq::EvpMdPtr tqPkcs7Digest(int selector);
 
 // The result code of a failed build, from the newest queued reason.
 int tqPkcs7SignFailure();

@@ -70,9 +70,7 @@ bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
     if (!PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)))
         return false;
     if (flags & PKCS7_NOSMIMECAP) return true;
-    using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), void (*)(STACK_OF(X509_ALGOR) *)>;
-    AlgorStack caps(sk_X509_ALGOR_new_null(),
-                    [](STACK_OF(X509_ALGOR) *s) { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); });
+    tq::AlgorStack caps(sk_X509_ALGOR_new_null());
     bool made = caps != nullptr;
     for (const Capability &c : kCapabilities) made = made && PKCS7_simple_smimecap(caps.get(), c.nid, c.bits);
     if (!made) {
@@ -83,7 +81,7 @@ bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
 }
 
 PKCS7_SIGNER_INFO *tqPkcs7AddSigner(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key, int selector) {
-    EvpMdPtr md = tqPkcs7Digest(selector);
+    tq::EvpMdPtr md = tqPkcs7Digest(selector);
     if (!md) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
         return nullptr;
@@ -169,7 +167,7 @@ PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *c
     if (!p7) return nullptr;
     PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, hashSelector);
     if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
     if (!chain || !writeAll(chain.get(), data, dataLength) || !tqPkcs7AddStandardAttributes(si, flags))
         return nullptr;
     return tqPkcs7Finish(p7, chain.get(), flags);
@@ -192,7 +190,7 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
         return nullptr;
     }
     if (!tqPkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
     if (!chain || !SMIME_crlf_copy(data, chain.get(), flags)) return nullptr;
     (void)BIO_flush(chain.get());
     if (!tqPkcs7AddStandardAttributes(si, flags)) return nullptr;

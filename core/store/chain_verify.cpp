@@ -11,11 +11,6 @@
 
 namespace {
 
-// A stack that borrows its certificates.
-struct X509StackShallowFree {
-    void operator()(STACK_OF(X509) *s) const { sk_X509_free(s); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackShallowFree>;
 using VerifyCb = X509_STORE_CTX_verify_cb;
 
 constexpr int kDefaultDepth = 100;
@@ -52,7 +47,7 @@ int checkRevocation(X509_STORE_CTX *ctx, VerifyCb cb, X509 *s, X509 *i, int n, b
         // Only the leaf needs its issuer's CRL.
         return n == 0 ? report(ctx, cb, X509_V_ERR_UNABLE_TO_GET_CRL, s) : 1;
     }
-    X509CrlPtr crl(found);
+    tq::X509CrlPtr crl(found);
     // CRL dates always count against the current time.
     int c = X509_cmp_time(X509_CRL_get0_lastUpdate(crl.get()), nullptr);
     if (c == 0 && !report(ctx, cb, X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD, s)) return 0;
@@ -255,7 +250,7 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     int untrusted = 1;
 
     // Intermediates the caller brought along, each used once.
-    X509StackPtr pool;
+    tq::CertList pool;
     if (STACK_OF(X509) *given = X509_STORE_CTX_get0_untrusted(ctx)) {
         pool.reset(sk_X509_dup(given));
         if (!pool) return outOfMemory(ctx);
@@ -276,10 +271,10 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     }
 
     // A self-issued top that came from the caller must itself be in the store.
-    X509Ptr untrustedTop;
+    tq::X509Ptr untrustedTop;
     if (selfIssued(x)) {
         if (sk_X509_num(chain) == 1) {
-            X509Ptr copy(tqxCryptFindIssuer(store, x));
+            tq::X509Ptr copy(tqxCryptFindIssuer(store, x));
             if (!copy || X509_cmp(copy.get(), x) != 0) {
                 if (!reportAt(ctx, cb, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, x, 0)) return 0;
             } else {
@@ -347,7 +342,7 @@ int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *store
     if (rc != TQ_RTN_OK) return rc;
     X509_STORE_set_verify(store,
                           (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
-    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert, nullptr)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (time > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(time));
     if (tqxCryptVerifyContext(ctx.get(), 0) > 0) return TQ_RTN_OK;

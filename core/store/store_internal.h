@@ -25,10 +25,6 @@ public:
     ErrQueueMark &operator=(const ErrQueueMark &) = delete;
 };
 
-using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
-using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using X509ObjectPtr = OsslPtr<X509_OBJECT, X509_OBJECT_free>;
-
 // Runs a verification on a context initialised on a store: builds the chain
 // from the context's certificate, its untrusted certificates and the store,
 // applies the checks that belong to chain building (critical extensions and

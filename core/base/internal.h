@@ -87,11 +87,17 @@ namespace tq {
 // them (or refused to): a secret's source is wiped.
 enum class Wipe { Keep, Source };
 
+// What a caller's buffer that is too small learns: the needed length, or (the
+// exceptions of the blob rule: RSA key components, tqxCryptAssignBlob and
+// what fills through it) nothing, its length stays as the caller set it.
+enum class Shortfall { ReportNeeded, KeepLength };
+
 // The one blob writer: hands a finished result out by the blob rule. A blob
 // without a buffer gets one from the library allocator, with a NUL after the
 // bytes; a buffer that holds them gets a copy; a smaller one 5003 with the
 // needed length. With Wipe::Source the (writable) source is cleansed after.
-int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep);
+int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep,
+            Shortfall shortfall = Shortfall::ReportNeeded);
 
 // Typed handle access, in the order every operation answers: a null handle or
 // a handle without an object 5005, a handle of another kind 5006. Kinds 10
@@ -130,11 +136,6 @@ public:
 inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
 
 }  // namespace tq
-
-// Hands a finished result out by the blob rule: allocated (with a NUL after
-// it) when the blob has no buffer, else copied when it fits; 5003 with the
-// needed length otherwise.
-int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count);
 
 // The object of a handle of `kind` whose method table is `method` (null: the
 // handle must have none). Kinds 10 and 11 each name two objects; this check

@@ -180,4 +180,14 @@ private:
     TQXCRYPT_BLOB blob_{0, nullptr};
 };
 
+// The same for a blob that holds a secret (a content key, decrypted data):
+// its bytes are wiped before it is released.
+class SecretBlob : public OwnedBlob {
+public:
+    SecretBlob() = default;
+    ~SecretBlob() {
+        if (get()->data) OPENSSL_cleanse(get()->data, size());
+    }
+};
+
 }  // namespace tq

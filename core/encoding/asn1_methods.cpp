@@ -259,7 +259,7 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
     char *pem = nullptr;
     long n = BIO_get_mem_data(bio.get(), &pem);
     if (n < 0) return TQ_RTN_BAD_FORMAT;
-    return tqxCryptPutBlob(out, pem, static_cast<size_t>(n));
+    return tq::putBlob(out, pem, static_cast<size_t>(n));
 }
 
 int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t length, int flags,

@@ -14,7 +14,10 @@ bool isSpace(int c) { return c >= 0 && std::isspace(c); }
 std::string beginLine(const std::string &label) { return "-----BEGIN " + label + "-----"; }
 std::string endLine(const std::string &label) { return "-----END " + label + "-----"; }
 
-// Decodes Base64 text into the caller's blob by the blob rule.
+// Decodes Base64 text into the caller's blob by the blob rule. The Base64 core
+// writes it there itself: it checks the room before it reads the characters,
+// so a buffer too small answers 5003 with the needed size even for text that
+// would fail later, which the blob writer, given only finished bytes, cannot.
 int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
     body.trimEnd(isSpace);
     if (!tqFitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
@@ -78,33 +81,27 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
         end = endLine(label) + "\n";
     }
     // Base64 first (allocated), then the armour around it.
-    char *body = nullptr;
+    char *bodyText = nullptr;
     int bodyLength = 0;
-    int rc = tqbase64_encode(data, static_cast<int>(length), &body, &bodyLength);
+    int rc = tqbase64_encode(data, static_cast<int>(length), &bodyText, &bodyLength);
     if (rc != TQ_RTN_OK) return rc;
-    tq::TqMem owner(reinterpret_cast<unsigned char *>(body));
-    size_t needed = begin.size() + static_cast<size_t>(bodyLength) + end.size();
-
-    unsigned char *out = text->data;
-    if (out && text->length < needed) {
-        text->length = needed;
-        return TQ_RTN_BUFFER_TOO_SMALL;
+    // The text may spell out a private key: both copies of it are wiped.
+    const size_t n = static_cast<size_t>(bodyLength);
+    tq::SecureBytes armoured(begin.size() + n + end.size());
+    unsigned char *w = armoured.data();
+    for (const auto &[from, count] : {std::pair<const void *, size_t>{begin.data(), begin.size()},
+                                      {bodyText, n},
+                                      {end.data(), end.size()}}) {
+        if (count) std::memcpy(w, from, count);
+        w += count;
     }
-    tq::TqMem allocated;
-    if (!out) {
-        allocated = tq::tqAlloc(needed + 1);
-        if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        out = allocated.get();
-        out[needed] = 0;
-    }
-    std::memcpy(out, begin.data(), begin.size());
-    std::memcpy(out + begin.size(), body, static_cast<size_t>(bodyLength));
-    std::memcpy(out + begin.size() + bodyLength, end.data(), end.size());
-    if (allocated) text->data = allocated.release();
-    text->length = needed;
-    return TQ_RTN_OK;
+    OPENSSL_cleanse(bodyText, n);
+    TQCryptMemFree(bodyText);
+    return tq::putBlob(text, armoured.data(), armoured.size());
 }
 
+// Not through the blob writer: the Base64 core ends its single line with a NUL
+// also in a caller's buffer that has room for one, which the writer never adds.
 int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) {
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     char *out = reinterpret_cast<char *>(text->data);

@@ -61,30 +61,16 @@ TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) 
     auto *ctx = static_cast<EVP_MD_CTX *>(object);
     int size = EVP_MD_CTX_get_size(ctx);
     if (size <= 0 || static_cast<size_t>(size) > kMaxDigest) return TQ_RTN_FAILED;
-    // Room is secured before the context is finished, so that a caller
-    // whose buffer is too small can still retry with the same handle.
-    unsigned char *target = out->data;
-    unsigned char *allocated = nullptr;
-    if (target == nullptr) {
-        allocated = static_cast<unsigned char *>(TQCryptMemAlloc(static_cast<size_t>(size) + 1));
-        if (allocated == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        target = allocated;
-    } else if (out->length < static_cast<uint64_t>(size)) {
-        out->length = static_cast<uint64_t>(size);
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
+    // A copy is finished, so that a caller whose buffer is too small (or who
+    // ran out of memory) can still retry with the same handle.
+    tq::EvpMdCtxPtr finished(EVP_MD_CTX_new());
+    if (!finished || EVP_MD_CTX_copy_ex(finished.get(), ctx) != 1) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     unsigned char md[kMaxDigest];
     unsigned int produced = 0;
-    if (EVP_DigestFinal_ex(ctx, md, &produced) != 1) {
-        TQCryptMemFree(allocated);
-        return TQ_RTN_FAILED;
-    }
-    std::memcpy(target, md, produced);
-    if (allocated) allocated[produced] = 0;
-    out->data = target;
-    out->length = produced;
-    TQXCryptFreeHandle(digest);
-    return TQ_RTN_OK;
+    if (EVP_DigestFinal_ex(finished.get(), md, &produced) != 1) return TQ_RTN_FAILED;
+    rc = tq::putBlob(out, md, produced);
+    if (rc == TQ_RTN_OK) TQXCryptFreeHandle(digest);
+    return rc;
 }
 
 TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {

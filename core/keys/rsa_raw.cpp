@@ -7,31 +7,9 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
-#include <cstring>
-
 #include "keys_internal.h"
 
 namespace {
-
-// A result buffer from the library allocator, wiped when it is not handed out.
-struct ResultBuffer {
-    unsigned char *data = nullptr;
-    size_t size = 0;
-    explicit ResultBuffer(size_t n) : data(static_cast<unsigned char *>(TQCryptMemAlloc(n))), size(n) {}
-    ResultBuffer(const ResultBuffer &) = delete;
-    ResultBuffer &operator=(const ResultBuffer &) = delete;
-    ~ResultBuffer() {
-        if (data) {
-            OPENSSL_cleanse(data, size);
-            TQCryptMemFree(data);
-        }
-    }
-    unsigned char *release() {
-        unsigned char *d = data;
-        data = nullptr;
-        return d;
-    }
-};
 
 using RsaPrimitive = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 
@@ -47,24 +25,13 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     if (!rsa) return TQ_RTN_INVALID_KEY;
     int size = RSA_size(rsa.get());
     if (size <= 0) return TQ_RTN_INVALID_KEY;
-    ResultBuffer buffer(static_cast<size_t>(size));
-    if (buffer.data == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    // A decrypted result is a secret (a content key): the staging is wiped.
+    tq::SecureBytes buffer(static_cast<size_t>(size));
     static const unsigned char nothing = 0;
-    int produced =
-        primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data, rsa.get(), RSA_PKCS1_PADDING);
+    int produced = primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data(), rsa.get(),
+                             RSA_PKCS1_PADDING);
     if (produced < 0) return failure;
-    if (out->data == nullptr) {
-        out->data = buffer.release();
-        out->length = static_cast<uint64_t>(produced);
-        return TQ_RTN_OK;
-    }
-    if (out->length < static_cast<uint64_t>(produced)) {
-        out->length = static_cast<uint64_t>(produced);
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(out->data, buffer.data, static_cast<size_t>(produced));
-    out->length = static_cast<uint64_t>(produced);
-    return TQ_RTN_OK;
+    return tq::putBlob(out, buffer.data(), static_cast<size_t>(produced));
 }
 
 using Component = const BIGNUM *(*)(const RSA *rsa);
@@ -79,18 +46,11 @@ int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) 
     if (rsa == nullptr) return TQ_RTN_INVALID_KEY;
     const BIGNUM *number = component(rsa);
     if (number == nullptr) return TQ_RTN_NOT_PRESENT;
-    size_t size = static_cast<size_t>(BN_num_bytes(number));
-    if (out->data == nullptr) {
-        auto *block = static_cast<unsigned char *>(TQCryptMemAlloc(size + 1));
-        if (block == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        block[size] = 0;
-        out->data = block;
-    } else if (out->length < size) {
-        return TQ_RTN_BUFFER_TOO_SMALL;  // length stays: the getters' exception to the blob rule
-    }
-    BN_bn2bin(number, out->data);
-    out->length = size;
-    return TQ_RTN_OK;
+    // Most components are private: the staging is wiped.
+    tq::SecureBytes bytes(static_cast<size_t>(BN_num_bytes(number)));
+    if (BN_bn2bin(number, bytes.data()) != static_cast<int>(bytes.size())) return TQ_RTN_FAILED;
+    // The getters' exception to the blob rule: a buffer too small keeps its length.
+    return tq::putBlob(out, bytes.data(), bytes.size(), tq::Wipe::Keep, tq::Shortfall::KeepLength);
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
         content->length = 0;
         return TQ_RTN_OK;
     }
-    return tqxCryptPutBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
+    return tq::putBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
 }
 
 int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {

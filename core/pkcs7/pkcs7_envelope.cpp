@@ -3,7 +3,6 @@
 // handle's method table, so a token key decrypts as a software key does.
 #include "pkcs7_internal.h"
 
-#include <algorithm>
 #include <vector>
 
 #include <openssl/rand.h>
@@ -29,18 +28,6 @@ const char *envelopeCipherName(int cipher) {
         if (c.selector == (cipher & 0xFF)) return c.name;
     return nullptr;
 }
-
-// The content key recovered from a recipient info, wiped when released.
-// The key method hands out a buffer of the RSA key's size, of which the key
-// is the front: all of it is wiped.
-struct KeyBlob {
-    TQXCRYPT_BLOB blob{0, nullptr};
-    size_t capacity = 0;
-    ~KeyBlob() {
-        if (blob.data) OPENSSL_cleanse(blob.data, std::max(capacity, static_cast<size_t>(blob.length)));
-        TQXCryptFreeBlob(&blob);
-    }
-};
 
 PKCS7_RECIP_INFO *recipientInfoFor(STACK_OF(PKCS7_RECIP_INFO) *infos, X509 *cert) {
     for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
@@ -171,16 +158,12 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
         // An empty key would reach a cipher of variable key length (RC4)
         // as a key of length zero.
-        KeyBlob contentKey;
-        if (method && method->keySize) {
-            int size = method->keySize(key);
-            contentKey.capacity = size > 0 ? static_cast<size_t>(size) : 0;
-        }
+        tq::SecretBlob contentKey;
         if (!method || !method->decrypt ||
             method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
                             static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0,
-                            &contentKey.blob) != TQ_RTN_OK ||
-            contentKey.blob.length == 0) {
+                            contentKey.get()) != TQ_RTN_OK ||
+            contentKey.size() == 0) {
             ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
             return nullptr;
         }
@@ -189,13 +172,13 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         if (!ctx || EVP_CipherInit_ex(ctx, cipher.get(), nullptr, nullptr, nullptr, 0) <= 0 ||
             EVP_CIPHER_asn1_to_param(ctx, encAlg->parameter) <= 0)
             return nullptr;
-        if (contentKey.blob.length != static_cast<uint64_t>(EVP_CIPHER_CTX_get_key_length(ctx)) &&
-            (contentKey.blob.length > INT_MAX ||
-             EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(contentKey.blob.length)) <= 0)) {
+        if (contentKey.size() != static_cast<uint64_t>(EVP_CIPHER_CTX_get_key_length(ctx)) &&
+            (contentKey.size() > INT_MAX ||
+             EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(contentKey.size())) <= 0)) {
             ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
             return nullptr;
         }
-        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.blob.data, nullptr, 0) <= 0) return nullptr;
+        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.data(), nullptr, 0) <= 0) return nullptr;
         chain.append(cipherOwner.release());
     }
     BIO *input = nullptr;
@@ -342,7 +325,7 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
         ERR_clear_error();
         return TQ_RTN_BAD_FORMAT;
     }
-    return tqxCryptPutBlob(out, der, static_cast<size_t>(length));
+    return tq::putBlob(out, der, static_cast<size_t>(length));
 }
 
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
@@ -376,7 +359,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     }
     char *bytes = nullptr;
     long n = BIO_get_mem_data(plain.get(), &bytes);
-    return tqxCryptPutBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0);
+    return tq::putBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0, tq::Wipe::Source);
 }
 
 int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *recipient,
@@ -396,13 +379,11 @@ int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey
 int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
                               const unsigned char *der, uint64_t derLength, int, int flags,
                               TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) {
-    TQXCRYPT_BLOB decrypted{0, nullptr};
-    int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, &decrypted);
+    tq::SecretBlob decrypted;
+    int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, decrypted.get());
     if (rc != TQ_RTN_OK) return rc;
     TQXCRYPT_HANDLE *message = nullptr;
-    rc = TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, decrypted.data,
-                               static_cast<size_t>(decrypted.length), 0, nullptr);
-    TQXCryptFreeBlob(&decrypted);
+    rc = TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, decrypted.data(), decrypted.size(), 0, nullptr);
     if (rc != TQ_RTN_OK) return rc;
     tq::HandlePtr owner(message);
     rc = TQXCrypt_Verify(store, message, nullptr, 0, nullptr, 0, flags, 0, nullptr, signerCertificate);

@@ -84,14 +84,6 @@ uint32_t tqxntohl(uint32_t v) { return tqxhtonl(v); }
 
 }  // extern "C"
 
-int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind,
-                        const TQXCRYPT_ASN1_METHOD *method) {
-    int rc = tqxCryptGetHandle(object, handle, kind);
-    if (rc != TQ_RTN_OK) return rc;
-    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
-    return TQ_RTN_OK;
-}
-
 namespace tq {
 
 namespace {
@@ -130,7 +122,12 @@ int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object) {
 }
 
 int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object) {
-    return tqxCryptGetHandleOf(object, handle, kind, method);
+    void *found = nullptr;
+    int rc = tqxCryptGetHandle(&found, handle, kind);
+    if (rc != TQ_RTN_OK) return rc;
+    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
+    *object = found;
+    return TQ_RTN_OK;
 }
 
 ErrorQueueScope::ErrorQueueScope() { ERR_set_mark(); }

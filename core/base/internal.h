@@ -137,11 +137,6 @@ inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(IN
 
 }  // namespace tq
 
-// The object of a handle of `kind` whose method table is `method` (null: the
-// handle must have none). Kinds 10 and 11 each name two objects; this check
-// keeps one from being taken for the other.
-int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method);
-
 using tqI2d = int (*)(const void *object, unsigned char **out);
 using tqD2i = void *(*)(void **object, const unsigned char **in, long length);
 

@@ -375,8 +375,9 @@ int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *
 }
 
 int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags, void *armour) {
-    if (!handle || !handle->object) return TQ_RTN_BAD_ARGUMENT;
-    if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    void *object = nullptr;
+    int rc = tq::objectOf(handle, kind, &object);
+    if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     if (!handle->asn1Method) return TQ_RTN_WRONG_HANDLE;
     if (!handle->asn1Method->encode) return TQ_RTN_NOT_SUPPORTED;

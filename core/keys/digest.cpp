@@ -43,22 +43,20 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
 }
 
 TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64_t length, int) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, digest, TQXCRYPT_KIND_DIGEST);
+    EVP_MD_CTX *ctx = nullptr;
+    int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
     if (length == 0) return TQ_RTN_OK;
     if (data == nullptr || length > SIZE_MAX) return TQ_RTN_BAD_ARGUMENT;
-    if (EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(object), data, static_cast<size_t>(length)) != 1)
-        return TQ_RTN_FAILED;
+    if (EVP_DigestUpdate(ctx, data, static_cast<size_t>(length)) != 1) return TQ_RTN_FAILED;
     return TQ_RTN_OK;
 }
 
 TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, digest, TQXCRYPT_KIND_DIGEST);
+    EVP_MD_CTX *ctx = nullptr;
+    int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    auto *ctx = static_cast<EVP_MD_CTX *>(object);
     int size = EVP_MD_CTX_get_size(ctx);
     if (size <= 0 || static_cast<size_t>(size) > kMaxDigest) return TQ_RTN_FAILED;
     // A copy is finished, so that a caller whose buffer is too small (or who
@@ -74,8 +72,8 @@ TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) 
 }
 
 TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, certificate, TQXCRYPT_KIND_CERTIFICATE);
+    X509 *cert = nullptr;
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     tq::OwnedBlob der;

@@ -77,8 +77,9 @@ extern "C" {
 
 TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength, int flags,
                              TQXCRYPT_BLOB *signature) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != TQXCRYPT_KIND_PRIVATEKEY) return TQ_RTN_WRONG_HANDLE;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (signature == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const unsigned bits = static_cast<unsigned>(flags);
@@ -89,7 +90,7 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
         return TQ_RTN_WRONG_HANDLE;
     unsigned char digest[kMaxDigest];
     size_t digestLength = 0;
-    int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
+    rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
     tq::SecureBytes block;
     rc = buildBlock(*row, bits, digest, digestLength, method->keySize(key), block);
@@ -99,8 +100,9 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
 
 TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature, uint64_t signatureLength,
                                const unsigned char *data, uint64_t dataLength, int flags) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != TQXCRYPT_KIND_PUBLICKEY) return TQ_RTN_WRONG_HANDLE;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, TQXCRYPT_KIND_PUBLICKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     const unsigned bits = static_cast<unsigned>(flags);
     const HashRow *row = hashRow(bits & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
@@ -115,7 +117,7 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
         return TQ_RTN_BAD_ARGUMENT;
     unsigned char digest[kMaxDigest];
     size_t digestLength = 0;
-    int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
+    rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
     tq::SecureBytes expected;
     rc = buildBlock(*row, bits, digest, digestLength, keySize, expected);

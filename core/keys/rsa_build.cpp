@@ -109,10 +109,10 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
 }
 
 TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **publicKeyOut) {
-    if (privateKey == nullptr || privateKey->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (privateKey->kind != TQXCRYPT_KIND_PRIVATEKEY) return TQ_RTN_WRONG_HANDLE;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (publicKeyOut == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    auto *pkey = static_cast<EVP_PKEY *>(privateKey->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);
     if (rsa == nullptr || RSA_get0_n(rsa) == nullptr || RSA_get0_e(rsa) == nullptr) return TQ_RTN_INVALID_KEY;

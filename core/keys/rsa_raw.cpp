@@ -15,11 +15,11 @@ using RsaPrimitive = int (*)(int length, const unsigned char *from, unsigned cha
 
 int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int failure, const unsigned char *in,
                  uint64_t inLength, TQXCRYPT_BLOB *out) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, kind, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (!tqFitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
-    auto *pkey = static_cast<EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     tq::RsaPtr rsa(EVP_PKEY_get1_RSA(pkey));
     if (!rsa) return TQ_RTN_INVALID_KEY;

@@ -21,7 +21,7 @@ int emptySigned(tq::Pkcs7Ptr &p7) {
 
 // The certificate list of a signed or signed-and-enveloped message.
 int certListOf(TQXCRYPT_HANDLE *h, PKCS7 **p7, STACK_OF(X509) ***list) {
-    int rc = tqMessageOf(h, p7);
+    int rc = tq::objectOf(h, TQXCRYPT_KIND_PKCS7, p7);
     if (rc != TQ_RTN_OK) return rc;
     bool typed = false;
     *list = tqPkcs7CertList(*p7, &typed);
@@ -58,7 +58,7 @@ extern "C" {
 
 int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!count) return TQ_RTN_BAD_ARGUMENT;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = signerInfosOf(p7);
@@ -68,7 +68,7 @@ int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
 
 int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
@@ -91,7 +91,7 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
 
 int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
@@ -105,10 +105,10 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQ
 
 int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
     (void)PKCS7_add_certificate(p7, cert);
     ERR_clear_error();
     return TQ_RTN_OK;
@@ -116,7 +116,7 @@ int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *
 
 int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!content) return TQ_RTN_BAD_ARGUMENT;
     if (tqPkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign ||
@@ -173,7 +173,7 @@ int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certif
     int rc = certListOf(pkcs7, &p7, &list);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
     if (!*list && !(*list = sk_X509_new_null())) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!sk_X509_push(*list, cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_up_ref(cert);
@@ -182,7 +182,7 @@ int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certif
 
 int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!count) return TQ_RTN_BAD_ARGUMENT;
     *count = 0;

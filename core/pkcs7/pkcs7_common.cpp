@@ -129,22 +129,3 @@ int tqCertHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
     if (rc != TQ_RTN_OK) X509_free(cert);
     return rc;
 }
-
-int tqCertOf(TQXCRYPT_HANDLE *h, X509 **cert) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_CERTIFICATE);
-    if (rc == TQ_RTN_OK) *cert = static_cast<X509 *>(object);
-    return rc;
-}
-
-int tqPrivateKeyOf(TQXCRYPT_HANDLE *h) {
-    void *object = nullptr;
-    return tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_PRIVATEKEY);
-}
-
-int tqMessageOf(TQXCRYPT_HANDLE *h, PKCS7 **p7) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_PKCS7);
-    if (rc == TQ_RTN_OK) *p7 = static_cast<PKCS7 *>(object);
-    return rc;
-}

@@ -9,11 +9,11 @@ namespace {
 
 // The signer's issuers from a store, without the signer itself.
 int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, tq::CertStack &extra) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
+    X509_STORE *storeObject = nullptr;
+    int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
     if (rc != TQ_RTN_OK) return rc;
     STACK_OF(X509) *chain = nullptr;
-    rc = tqxCryptGetCertificateChain(static_cast<X509_STORE *>(object), cert, 0x200, &chain, nullptr);
+    rc = tqxCryptGetCertificateChain(storeObject, cert, 0x200, &chain, nullptr);
     if (rc != TQ_RTN_OK) return rc;
     extra.reset(chain);
     X509_free(sk_X509_shift(chain));
@@ -79,9 +79,10 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
                   const unsigned char *data, uint64_t dataLength, int flags, int hashSelector,
                   TQXCRYPT_HANDLE **pkcs7) {
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
@@ -102,7 +103,7 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
                                      uint64_t contentLength, int flags, int hashSelector,
                                      TQXCRYPT_HANDLE **pkcs7) {
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
@@ -132,13 +133,12 @@ int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, 
 int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *signerInfo, int,
                               TQXCRYPT_HANDLE **pkcs7) {
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    void *object = nullptr;
-    if ((rc = tqxCryptGetHandle(&object, signerInfo, TQXCRYPT_KIND_SIGNERINFO)) != TQ_RTN_OK) return rc;
+    PKCS7_SIGNER_INFO *given = nullptr;
+    if ((rc = tq::objectOf(signerInfo, TQXCRYPT_KIND_SIGNERINFO, &given)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    auto *given = static_cast<PKCS7_SIGNER_INFO *>(object);
     // A copy through the DER: the message must not share the caller's object.
     unsigned char *der = nullptr;
     int derLength = i2d_PKCS7_SIGNER_INFO(given, &der);
@@ -167,12 +167,13 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
 int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                           const unsigned char *data, uint64_t dataLength, int, const char *description,
                           const char *url, void *, TQXCRYPT_HANDLE **pkcs7) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
+    X509_STORE *storeObject = nullptr;
+    int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;

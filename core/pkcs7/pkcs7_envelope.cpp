@@ -300,7 +300,7 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
                      TQXCRYPT_BLOB *out) {
     X509 *cert = nullptr;
-    int rc = tqCertOf(recipient, &cert);
+    int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -331,9 +331,10 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
                      uint64_t derLength, int, TQXCRYPT_BLOB *out) {
     X509 *cert = nullptr;
-    int rc = tqCertOf(recipient, &cert);
+    int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     if (!tqFitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();

@@ -64,12 +64,6 @@ int tqPkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out);
 // A kind-1 handle holding a new reference to the certificate.
 int tqCertHandle(X509 *cert, TQXCRYPT_HANDLE **out);
 
-// The X509 and key objects of handles, checked in the argument order of the
-// operations: null handle or object 5005, another kind 5006.
-int tqCertOf(TQXCRYPT_HANDLE *h, X509 **cert);
-int tqPrivateKeyOf(TQXCRYPT_HANDLE *h);
-int tqMessageOf(TQXCRYPT_HANDLE *h, PKCS7 **p7);
-
 extern "C" {
 // The decoding chain of a message (digest BIOs, the cipher BIO with the
 // content key recovered through the key handle, the input); null on failure.

@@ -123,11 +123,7 @@ namespace {
 
 // The store of a call: the caller's, or an empty one owned here.
 int storeOf(TQXCRYPT_HANDLE *handle, tq::X509StorePtr &own, X509_STORE **store) {
-    if (handle && handle->object) {
-        if (handle->kind != TQXCRYPT_KIND_STORE) return TQ_RTN_WRONG_HANDLE;
-        *store = static_cast<X509_STORE *>(handle->object);
-        return TQ_RTN_OK;
-    }
+    if (handle && handle->object) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
     own.reset(X509_STORE_new());
     if (!own) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     *store = own.get();
@@ -138,7 +134,7 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
                  uint64_t dataLength, const char *subjectRule, int signerIndex, int flags, time_t checkTime,
                  TQXCRYPT_HANDLE **signerInfo, bool wantCert, tq::HandlePtr &signerCert) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     // A signer that is not there answers as the signer-info accessor does; a

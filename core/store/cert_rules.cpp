@@ -120,8 +120,7 @@ int matchRules(X509 *cert, const X509_NAME *name, const char *rules, int flags) 
 }
 
 int certificateOf(X509 **cert, TQXCRYPT_HANDLE *handle) {
-    return tqxCryptGetHandleOf(reinterpret_cast<void **>(cert), handle, TQXCRYPT_KIND_CERTIFICATE,
-                               tqxCryptASN1CertificateMethod());
+    return tq::objectOf(handle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), cert);
 }
 
 }  // namespace

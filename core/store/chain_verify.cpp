@@ -335,10 +335,9 @@ int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *store
     ErrQueueMark errMark;
     X509 *cert = nullptr;
     X509_STORE *store = nullptr;
-    int rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&cert), certHandle, TQXCRYPT_KIND_CERTIFICATE,
-                                 tqxCryptASN1CertificateMethod());
+    int rc = tq::objectOf(certHandle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), &cert);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&store), storeHandle, TQXCRYPT_KIND_STORE, nullptr);
+    rc = tq::objectOf(storeHandle, TQXCRYPT_KIND_STORE, nullptr, &store);
     if (rc != TQ_RTN_OK) return rc;
     X509_STORE_set_verify(store,
                           (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);

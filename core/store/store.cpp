@@ -89,7 +89,7 @@ int admitCrl(X509_STORE *store, X509_CRL *crl) {
 }
 
 int storeOf(X509_STORE **store, TQXCRYPT_HANDLE *handle) {
-    return tqxCryptGetHandleOf(reinterpret_cast<void **>(store), handle, TQXCRYPT_KIND_STORE, nullptr);
+    return tq::objectOf(handle, TQXCRYPT_KIND_STORE, nullptr, store);
 }
 
 // 1 added, 0 an identical certificate is there, -1 no memory: the exported
@@ -225,8 +225,7 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
     X509 *cert = nullptr;
     int rc = storeOf(&store, storeHandle);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&cert), certHandle, TQXCRYPT_KIND_CERTIFICATE,
-                             tqxCryptASN1CertificateMethod());
+    rc = tq::objectOf(certHandle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (addCertEntry(store, cert) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // The store holds its own reference (or an identical certificate).
@@ -241,8 +240,7 @@ int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHan
     X509_CRL *crl = nullptr;
     int rc = storeOf(&store, storeHandle);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&crl), crlHandle, TQXCRYPT_KIND_CRL,
-                             tqxCryptASN1CRLMethod());
+    rc = tq::objectOf(crlHandle, TQXCRYPT_KIND_CRL, tqxCryptASN1CRLMethod(), &crl);
     if (rc != TQ_RTN_OK) return rc;
     rc = admitCrl(store, crl);
     if (rc != TQ_RTN_OK) return rc;

@@ -161,7 +161,7 @@ TEST(Handles, SharedKindsAreToldApartByTheirTable) {
     };
     for (const Case &c : cases) {
         void *object = nullptr;
-        EXPECT_EQ(tqxCryptGetHandleOf(&object, c.handle, c.kind, c.wanted), c.rc) << c.what;
+        EXPECT_EQ(tq::objectOf(c.handle, c.kind, c.wanted, &object), c.rc) << c.what;
         if (c.rc == 0) {
             EXPECT_EQ(object, c.handle->object) << c.what;
         }

@@ -130,7 +130,4 @@ int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *
     return TQ_RTN_OK;
 }
 
-ErrorQueueScope::ErrorQueueScope() { ERR_set_mark(); }
-ErrorQueueScope::~ErrorQueueScope() { ERR_pop_to_mark(); }
-
 }  // namespace tq

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -120,16 +122,33 @@ int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *meth
     return rc;
 }
 
+// One entry of the calling thread's OpenSSL error queue, taken off it.
+struct QueuedError {
+    unsigned long code;
+    // OpenSSL keeps file and function names as pointers to static text.
+    const char *file, *func;
+    std::string data;
+    int line;
+    bool hasText;
+};
+
 // Opened at the top of an exported operation that answers with a result
 // code: whatever OpenSSL queues beneath it (reasons the operation has turned
 // into its code) is taken off again when it ends, so the calling thread finds
-// its error queue as it left it. Read the reason before the scope ends.
+// its error queue as it left it. The caller's entries are set aside meanwhile
+// (a mark would not do: taking the newest reason off re-queues the older ones
+// without it), so inside the scope the queue holds only the operation's own
+// reasons, clearing it touches only those, and the newest is the operation's.
+// Read the reason before the scope ends.
 class ErrorQueueScope {
 public:
     ErrorQueueScope();
     ~ErrorQueueScope();
     ErrorQueueScope(const ErrorQueueScope &) = delete;
     ErrorQueueScope &operator=(const ErrorQueueScope &) = delete;
+
+private:
+    std::vector<QueuedError> callers_;
 };
 
 // OpenSSL takes int lengths: anything else is refused, never truncated.

@@ -94,10 +94,12 @@ void freeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle) {
 
 template <const KindInfo *K>
 int encodeOp(TQXCRYPT_HANDLE *h, TQXCRYPT_BLOB *out, int flags, void *armour) {
+    tq::ErrorQueueScope scope;
     return encodeWith(*K, h, out, flags, armour);
 }
 template <const KindInfo *K>
 int decodeOp(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t length, int flags, const char *pw) {
+    tq::ErrorQueueScope scope;
     return decodeWith(*K, out, data, length, flags, pw);
 }
 template <const KindInfo *K>
@@ -234,6 +236,7 @@ constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO,
 // Private keys: `armour` is a password text; with one, OpenSSL's traditional
 // password-encrypted PEM.
 int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
+    tq::ErrorQueueScope scope;
     if (!handle || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
     const char *password = static_cast<const char *>(armour);
     if (!(flags & TQXCRYPT_ENCODE_TEXT))
@@ -264,6 +267,7 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
 
 int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t length, int flags,
                      const char *password) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (!(flags & TQXCRYPT_DECODE_TEXT) || !password || !*password)
@@ -333,6 +337,7 @@ int tqcrypt_passwd_cb(char *buffer, int size, int, void *password) {
 
 int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length,
                           int flags, const char *password) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
@@ -375,6 +380,7 @@ int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *
 }
 
 int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags, void *armour) {
+    tq::ErrorQueueScope scope;
     void *object = nullptr;
     int rc = tq::objectOf(handle, kind, &object);
     if (rc != TQ_RTN_OK) return rc;

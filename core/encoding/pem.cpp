@@ -73,6 +73,7 @@ int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *bod
 extern "C" {
 
 int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) {
+    tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     std::string begin, end;
@@ -103,6 +104,7 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
 // Not through the blob writer: the Base64 core ends its single line with a NUL
 // also in a caller's buffer that has room for one, which the writer never adds.
 int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) {
+    tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     char *out = reinterpret_cast<char *>(text->data);
     int capacity = text->length > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(text->length);
@@ -114,6 +116,7 @@ int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text
 }
 
 int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) {
+    tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_BAD_ARGUMENT;
     if (!tqFitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
     ByteCursor c(text, length);

@@ -27,6 +27,7 @@ using namespace tqkeys;
 extern "C" {
 
 TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
+    tq::ErrorQueueScope scope;
     if (digest == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
@@ -43,6 +44,7 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
 }
 
 TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64_t length, int) {
+    tq::ErrorQueueScope scope;
     EVP_MD_CTX *ctx = nullptr;
     int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
@@ -53,6 +55,7 @@ TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64
 }
 
 TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     EVP_MD_CTX *ctx = nullptr;
     int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
@@ -72,6 +75,7 @@ TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) 
 }
 
 TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;

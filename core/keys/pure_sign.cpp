@@ -77,6 +77,7 @@ extern "C" {
 
 TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength, int flags,
                              TQXCRYPT_BLOB *signature) {
+    tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
     if (rc != TQ_RTN_OK) return rc;
@@ -100,6 +101,7 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
 
 TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature, uint64_t signatureLength,
                                const unsigned char *data, uint64_t dataLength, int flags) {
+    tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(key, TQXCRYPT_KIND_PUBLICKEY, &pkey);
     if (rc != TQ_RTN_OK) return rc;
@@ -134,6 +136,7 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
 
 TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLength, unsigned int flags,
                                     unsigned char **der, int *derLength) {
+    tq::ErrorQueueScope scope;
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (digestLength < 0 || (digest == nullptr && digestLength != 0) || der == nullptr ||

@@ -77,6 +77,7 @@ int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
 extern "C" {
 
 TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
+    tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     // OpenSSL refuses every operation with a larger modulus; generating one
@@ -96,6 +97,7 @@ TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
 TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t modulusLength,
                                        const unsigned char *exponent, uint64_t exponentLength, int,
                                        TQXCRYPT_HANDLE **key) {
+    tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) || !tqFitsInt(exponentLength))
@@ -109,6 +111,7 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
 }
 
 TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **publicKeyOut) {
+    tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
     if (rc != TQ_RTN_OK) return rc;
@@ -127,6 +130,7 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
                                         const unsigned char *prime2, uint64_t prime2Length,
                                         const unsigned char *exponent, uint64_t exponentLength, int,
                                         EVP_PKEY **key) {
+    tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tqFitsInt(prime1Length) ||
         !tqFitsInt(prime2Length) || !tqFitsInt(exponentLength))
@@ -166,6 +170,7 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
 }
 
 TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) {
+    tq::ErrorQueueScope scope;
     int rc = checkKeyHandle(key1);
     if (rc == TQ_RTN_OK) rc = checkKeyHandle(key2);
     if (rc != TQ_RTN_OK) return rc;

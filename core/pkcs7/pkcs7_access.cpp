@@ -11,10 +11,8 @@ namespace {
 int emptySigned(tq::Pkcs7Ptr &p7) {
     p7.reset(PKCS7_new());
     if (!p7) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
-        ERR_clear_error();
+    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data))
         return TQ_RTN_FAILED;
-    }
     PKCS7_set_detached(p7.get(), 1);
     return TQ_RTN_OK;
 }
@@ -57,6 +55,7 @@ struct HandleArray {
 extern "C" {
 
 int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -67,6 +66,7 @@ int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
 }
 
 int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -90,6 +90,7 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
 }
 
 int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -97,24 +98,23 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQ
     *out = nullptr;
     if (tqPkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
     tq::CertList signers(PKCS7_get0_signers(p7, nullptr, 0));
-    // A signer without its certificate leaves a reason queued.
-    ERR_clear_error();
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;
     return tqCertHandle(sk_X509_value(signers.get(), index), out);
 }
 
 int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
     if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
     (void)PKCS7_add_certificate(p7, cert);
-    ERR_clear_error();
     return TQ_RTN_OK;
 }
 
 int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -131,6 +131,7 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
 }
 
 int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -143,6 +144,7 @@ int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **o
 }
 
 int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -159,6 +161,7 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
 }
 
 int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     tq::Pkcs7Ptr p7;
@@ -168,6 +171,7 @@ int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
 }
 
 int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -181,6 +185,7 @@ int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certif
 }
 
 int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
@@ -194,6 +199,7 @@ int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
 }
 
 int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -206,6 +212,7 @@ int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT
 
 int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf, TQXCRYPT_HANDLE ***others,
                                   int32_t *count) {
+    tq::ErrorQueueScope scope;
     if (!leaf || !others || !count) return TQ_RTN_BAD_ARGUMENT;
     *leaf = nullptr;
     *others = nullptr;

@@ -20,12 +20,9 @@ int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, tq::CertStack &extra) {
     return TQ_RTN_OK;
 }
 
-// Hands a finished message out, or turns the newest reason into a code; the
-// error queue is left empty either way.
+// Hands a finished message out, or turns the newest reason into a code.
 int handOut(PKCS7 *message, TQXCRYPT_HANDLE **out) {
-    int rc = message ? tqPkcs7Handle(message, out) : tqPkcs7SignFailure();
-    ERR_clear_error();
-    return rc;
+    return message ? tqPkcs7Handle(message, out) : tqPkcs7SignFailure();
 }
 
 // A signed-data around a signature computed elsewhere; the key slot stays
@@ -78,6 +75,7 @@ extern "C" {
 int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                   const unsigned char *data, uint64_t dataLength, int flags, int hashSelector,
                   TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -102,6 +100,7 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
                                      TQXCRYPT_HANDLE *certificate, const unsigned char *content,
                                      uint64_t contentLength, int flags, int hashSelector,
                                      TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -119,6 +118,7 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
 int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, const char *certificateText,
                            int certificateTextLength, const unsigned char *content, uint64_t contentLength,
                            int flags, int hashSelector, TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     if (signatureLength < 0 || certificateTextLength < 0) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *cert = nullptr;
     int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE,
@@ -132,6 +132,7 @@ int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, 
 
 int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *signerInfo, int,
                               TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -151,15 +152,10 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     // Without content it is still a data content info, or it could not be
     // encoded.
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data) ||
-        !PKCS7_add_signer(p7.get(), copy.get())) {
-        ERR_clear_error();
+        !PKCS7_add_signer(p7.get(), copy.get()))
         return TQ_RTN_FAILED;
-    }
     copy.release();
-    if (!PKCS7_add_certificate(p7.get(), cert)) {
-        ERR_clear_error();
-        return TQ_RTN_FAILED;
-    }
+    if (!PKCS7_add_certificate(p7.get(), cert)) return TQ_RTN_FAILED;
     PKCS7_set_detached(p7.get(), 1);
     return tqPkcs7Handle(p7.release(), pkcs7);
 }
@@ -167,6 +163,7 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
 int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                           const unsigned char *data, uint64_t dataLength, int, const char *description,
                           const char *url, void *, TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509_STORE *storeObject = nullptr;
     int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
     if (rc != TQ_RTN_OK) return rc;

@@ -299,6 +299,7 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
 
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
                      TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -307,29 +308,23 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     const char *name = envelopeCipherName(cipher);
     if (!name) return TQ_RTN_BAD_ARGUMENT;
     tq::EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
-    if (!evp) {
-        ERR_clear_error();
-        return TQ_RTN_NOT_SUPPORTED;
-    }
+    if (!evp) return TQ_RTN_NOT_SUPPORTED;
     if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     tq::CertList list(sk_X509_new_null());
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     tq::Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
                                            PKCS7_BINARY));
-    ERR_clear_error();
     if (!p7) return TQ_RTN_ENCRYPT_FAILED;
     unsigned char *der = nullptr;
     int length = i2d_PKCS7(p7.get(), &der);
     tq::OsslBytes owner(der);
-    if (length < 0) {
-        ERR_clear_error();
-        return TQ_RTN_BAD_FORMAT;
-    }
+    if (length < 0) return TQ_RTN_BAD_FORMAT;
     return tq::putBlob(out, der, static_cast<size_t>(length));
 }
 
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
                      uint64_t derLength, int, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
@@ -340,24 +335,15 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     TQXCryptInitialize();
     const unsigned char *p = der;
     tq::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));
-    if (!p7) {
-        ERR_clear_error();
-        return TQ_RTN_BAD_PKCS7;
-    }
+    if (!p7) return TQ_RTN_BAD_PKCS7;
     EVP_PKEY *certKey = X509_get0_pubkey(cert);
-    if (!certKey) {
-        ERR_clear_error();
-        return TQ_RTN_FAILED;
-    }
+    if (!certKey) return TQ_RTN_FAILED;
     if ((rc = tqxCheckKeyPair(privateKey, certKey)) != TQ_RTN_OK) return rc;
     tq::BioPtr plain(BIO_new(BIO_s_mem()));
     if (!plain) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     ERR_clear_error();
-    if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY)) {
-        rc = decryptFailure();
-        ERR_clear_error();
-        return rc;
-    }
+    if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY))
+        return decryptFailure();
     char *bytes = nullptr;
     long n = BIO_get_mem_data(plain.get(), &bytes);
     return tq::putBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0, tq::Wipe::Source);
@@ -366,6 +352,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
 int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *recipient,
                             TQXCRYPT_HANDLE *store, const unsigned char *data, uint64_t dataLength, int flags,
                             int hashSelector, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *signedHandle = nullptr;
     int rc = TQXCrypt_Sign(signer, privateKey, store, data, dataLength,
                            flags & ~(TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS), hashSelector, &signedHandle);
@@ -380,6 +367,7 @@ int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey
 int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
                               const unsigned char *der, uint64_t derLength, int, int flags,
                               TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) {
+    tq::ErrorQueueScope scope;
     tq::SecretBlob decrypted;
     int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, decrypted.get());
     if (rc != TQ_RTN_OK) return rc;

@@ -196,6 +196,7 @@ extern "C" {
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,
                     time_t checkTime, TQXCRYPT_HANDLE **signerInfo, TQXCRYPT_HANDLE **signerCertificate) {
+    tq::ErrorQueueScope scope;
     if (signerInfo) *signerInfo = nullptr;
     if (signerCertificate) *signerCertificate = nullptr;
     tq::HandlePtr cert;

@@ -22,6 +22,7 @@ extern "C" {
 
 int tqxCryptGetCertificateChain(X509_STORE *store, X509 *certificate, int flags, STACK_OF(X509) **out,
                                 int *count) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     tq::CertStack chain(sk_X509_new_null());
     if (!chain || !X509_up_ref(certificate)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
@@ -63,6 +64,7 @@ X509 *tqxCryptGetLeafCert(STACK_OF(X509) *certificates) {
 }
 
 int tqxCryptGetCertificateKeyUsage(X509 *certificate, int *bits) {
+    tq::ErrorQueueScope scope;
     if (bits) *bits = 0;
     tq::Asn1BitStringPtr usage(
         static_cast<ASN1_BIT_STRING *>(X509_get_ext_d2i(certificate, NID_key_usage, nullptr, nullptr)));

@@ -140,6 +140,7 @@ int tqxCrypt_ValidateCertSerialNumber(X509 *certificate, const char *serials) {
 }
 
 int tqxCryptValidateCert(X509 *certificate, time_t when) {
+    tq::ErrorQueueScope scope;
     time_t at = when ? when : std::time(nullptr);
     // A field that cannot be compared (0) fails like a date outside the window.
     if (X509_cmp_time(X509_get0_notBefore(certificate), &at) >= 0) return TQ_RTN_CERT_NOT_YET_VALID;
@@ -148,7 +149,7 @@ int tqxCryptValidateCert(X509 *certificate, time_t when) {
 }
 
 int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRules, int time) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;
@@ -159,7 +160,7 @@ int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRul
 
 int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectRules, const char *issuerRules,
                                    int flags) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;

@@ -332,7 +332,7 @@ int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) { return walk(ctx, true); }
 int tqxCrypt_cert_verify(X509_STORE_CTX *ctx) { return walk(ctx, false); }
 
 int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *storeHandle, int flags, int time) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     X509_STORE *store = nullptr;
     int rc = tq::objectOf(certHandle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), &cert);

@@ -199,7 +199,7 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
 }
 
 int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
@@ -220,7 +220,7 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
 }
 
 int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
     int rc = storeOf(&store, storeHandle);
@@ -235,7 +235,7 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
 }
 
 int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
     int rc = storeOf(&store, storeHandle);

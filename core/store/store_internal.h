@@ -13,18 +13,6 @@
 // White space as isspace classifies it; -1 (the end of a cursor) is none.
 inline bool tqIsSpace(int c) { return c >= 0 && std::isspace(c); }
 
-// The reasons OpenSSL queues under an exported store or rule operation
-// (unreadable blocks, failed signature checks, unknown names) are answered by
-// its result code; they are taken off again so that the host finds the queue
-// as it left it.
-class ErrQueueMark {
-public:
-    ErrQueueMark() { ERR_set_mark(); }
-    ~ErrQueueMark() { ERR_pop_to_mark(); }
-    ErrQueueMark(const ErrQueueMark &) = delete;
-    ErrQueueMark &operator=(const ErrQueueMark &) = delete;
-};
-
 // Runs a verification on a context initialised on a store: builds the chain
 // from the context's certificate, its untrusted certificates and the store,
 // applies the checks that belong to chain building (critical extensions and

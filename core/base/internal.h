@@ -1,6 +1,7 @@
 // Helpers shared between the sources of the crypto core; not exported.
 #pragma once
 
+#include <cctype>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,16 @@
 #include "tqxcrypt.h"
 
 #include "owners.h"
+
+extern "C" {
+int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count);
+char *tqxstrdup(const char *text);
+uint32_t tqxhtonl(uint32_t value);
+uint32_t tqxntohl(uint32_t value);
+unsigned long ERR_get_last_error(void);
+}
+
+namespace tq {
 
 // Reads bytes in order and cannot step past its end: every hand-written
 // parser of the core goes through it.
@@ -65,25 +76,8 @@ private:
     size_t pos_ = 0;
 };
 
-// OpenSSL takes int lengths: anything else is refused, never truncated.
-inline bool tqFitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
-
-extern "C" {
-int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count);
-char *tqxstrdup(const char *text);
-uint32_t tqxhtonl(uint32_t value);
-uint32_t tqxntohl(uint32_t value);
-unsigned long ERR_get_last_error(void);
-
-int tqbase64_encode(const unsigned char *data, int length, char **text, int *textLength);
-int tqbase64_encode_ex(const unsigned char *data, int length, char **text, int *textLength);
-int tqbase64_decode(const char *text, int length, unsigned char **data, int *dataLength);
-
-int tqcrypt_passwd_cb(char *buffer, int size, int rwflag, void *password);
-void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents);
-}
-
-namespace tq {
+// White space as isspace classifies it; -1 (the end of a cursor) is none.
+inline bool isSpace(int c) { return c >= 0 && std::isspace(c); }
 
 // What the blob writer does with the bytes it was given once it has copied
 // them (or refused to): a secret's source is wiped.
@@ -155,11 +149,3 @@ private:
 inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
 
 }  // namespace tq
-
-using tqI2d = int (*)(const void *object, unsigned char **out);
-using tqD2i = void *(*)(void **object, const unsigned char **in, long length);
-
-// Common DER/text encoder and decoder behind the method tables.
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out);
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
-                         const char *labels);

@@ -1,11 +1,11 @@
 // The common DER/text encoder and decoder behind the method tables.
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 constexpr int kStagingSize = 10240;
 }
 
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out) {
+int tqxCrypt_ASN1_Encode(const void *object, tq::I2d i2d, int text, const char *label, TQXCRYPT_BLOB *out) {
     if (!object || !i2d || !out) return TQ_RTN_BAD_ARGUMENT;
     int n = i2d(object, nullptr);
     if (n < 0) return TQ_RTN_BAD_FORMAT;
@@ -30,10 +30,10 @@ int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *la
     return rc;
 }
 
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
+int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tq::D2i d2i, int text,
                          const char *labels) {
     if (!object || !d2i || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_BLOB der{0, nullptr};
     const unsigned char *p = data;
     long n = static_cast<long>(length);

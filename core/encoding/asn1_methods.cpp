@@ -2,7 +2,7 @@
 // two entry points that dispatch through them.
 #include <openssl/pem.h>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ enum class Armour {
 
 struct KindInfo {
     int kind;
-    tqI2d i2d;
-    tqD2i d2i;
+    tq::I2d i2d;
+    tq::D2i d2i;
     void (*freeObject)(void *);
     const char *label;
     const char *labelsRead;
@@ -76,7 +76,7 @@ int decodeWith(const KindInfo &k, TQXCRYPT_HANDLE **out, const unsigned char *da
                int flags, const char *) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    if (!tqFitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
     int text = k.armour != Armour::DerOnly && (flags & TQXCRYPT_DECODE_TEXT);
     void *object = nullptr;
     int rc = tqxCrypt_ASN1_Decode(&object, data, static_cast<size_t>(length), k.d2i, text,
@@ -249,7 +249,7 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
                                     type == EVP_PKEY_DSA ? "DSA PRIVATE KEY" : "RSA PRIVATE KEY", out);
     }
     size_t passwordLength = std::strlen(password);
-    if (!tqFitsInt(passwordLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(passwordLength)) return TQ_RTN_BAD_ARGUMENT;
     tq::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr));
     if (!cipher) cipher.reset(EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr));
     if (!cipher) return TQ_RTN_NOT_SUPPORTED;
@@ -272,7 +272,7 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     *out = nullptr;
     if (!(flags & TQXCRYPT_DECODE_TEXT) || !password || !*password)
         return decodeWith(kPrivateKey, out, data, length, flags, password);
-    if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     // No text holds no key; a memory BIO over no buffer would fail as if
     // memory had run out.
     if (length == 0) return TQ_RTN_INVALID_KEY;

@@ -1,7 +1,7 @@
 // Upper-case hexadecimal text.
 #include <cstring>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 extern "C" {
 
@@ -25,7 +25,7 @@ int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *d
     std::memset(out, 0, n + 1);
     *dataLength = static_cast<int>(n);
     *data = out;
-    ByteCursor c(hex, static_cast<size_t>(length));
+    tq::ByteCursor c(hex, static_cast<size_t>(length));
     for (size_t i = 0; i < n; ++i) {
         int high = HexToInt(c.next());
         int low = HexToInt(c.next());

@@ -1,15 +1,12 @@
 // Blob-level Base64 and PEM armour: bytes to text and back.
-#include <cctype>
-#include <cstdio>
+#include <cstring>
 #include <string>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 
 constexpr size_t kMaxLabel = 110;
-
-bool isSpace(int c) { return c >= 0 && std::isspace(c); }
 
 std::string beginLine(const std::string &label) { return "-----BEGIN " + label + "-----"; }
 std::string endLine(const std::string &label) { return "-----END " + label + "-----"; }
@@ -18,9 +15,9 @@ std::string endLine(const std::string &label) { return "-----END " + label + "--
 // writes it there itself: it checks the room before it reads the characters,
 // so a buffer too small answers 5003 with the needed size even for text that
 // would fail later, which the blob writer, given only finished bytes, cannot.
-int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
-    body.trimEnd(isSpace);
-    if (!tqFitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
+int decodeBody(tq::ByteCursor body, TQXCRYPT_BLOB *data) {
+    body.trimEnd(tq::isSpace);
+    if (!tq::fitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
     const char *text = reinterpret_cast<const char *>(body.here());
     int textLength = static_cast<int>(body.remaining());
     if (!data->data) {
@@ -42,7 +39,7 @@ int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
 // Armoured text: the body between the BEGIN line of one of `labels` and the
 // matching END line. Returns 0 and sets `body`, or 5045, or -1 when no label's
 // BEGIN line is there.
-int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *body) {
+int findArmouredBody(const tq::ByteCursor &text, const char *labels, tq::ByteCursor *body) {
     std::string list(labels);
     size_t start = 0;
     for (;;) {
@@ -51,9 +48,9 @@ int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *bod
         if (label.size() > kMaxLabel) return TQ_RTN_BAD_FORMAT;
         std::string begin = beginLine(label);
         if (text.remaining() > 2 * label.size() + 30 && text.startsWith(begin.data(), begin.size())) {
-            ByteCursor c = text;
+            tq::ByteCursor c = text;
             c.skip(begin.size());
-            while (isSpace(c.peek())) c.skip(1);
+            while (tq::isSpace(c.peek())) c.skip(1);
             if (c.empty()) return TQ_RTN_BAD_FORMAT;
             size_t dash = c.find('-');
             if (dash == SIZE_MAX) return TQ_RTN_BAD_FORMAT;
@@ -75,7 +72,7 @@ extern "C" {
 int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     std::string begin, end;
     if (label && *label) {
         begin = beginLine(label) + "\n";
@@ -118,11 +115,11 @@ int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text
 int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) {
     tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
-    ByteCursor c(text, length);
-    while (c.remaining() > 1 && isSpace(c.peek())) c.skip(1);
+    if (!tq::fitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
+    tq::ByteCursor c(text, length);
+    while (c.remaining() > 1 && tq::isSpace(c.peek())) c.skip(1);
     if (labels && c.peek() == '-') {
-        ByteCursor body;
+        tq::ByteCursor body;
         int rc = findArmouredBody(c, labels, &body);
         if (rc == TQ_RTN_OK) return decodeBody(body, data);
         if (rc != -1) return rc;

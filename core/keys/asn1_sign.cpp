@@ -28,13 +28,13 @@ bool encodeTbs(TQXCRYPT_I2D *i2d, const void *data, tq::SecureBytes &der) {
 
 // Writes RSA with the selector's digest into both algorithm fields (either
 // may be null); the digest's row on success.
-const tqkeys::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, unsigned selector) {
-    const tqkeys::HashRow *row = tqkeys::hashRow(selector);
+const tq::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, unsigned selector) {
+    const tq::HashRow *row = tq::hashRow(selector);
     if (row == nullptr) {
         debugLine(__LINE__, "Invalid Hash Algorithm parameters");
         return nullptr;
     }
-    if (!tqkeys::fetchDigest(*row)) return nullptr;
+    if (!tq::fetchDigest(*row)) return nullptr;
     int signatureNid = NID_undef;
     if (OBJ_find_sigid_by_algs(&signatureNid, row->nid, NID_rsaEncryption) != 1) {
         ERR_raise(ERR_LIB_ASN1, ASN1_R_UNKNOWN_OBJECT_TYPE);
@@ -103,7 +103,7 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     }
     tq::SecureBytes der;
     if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
-    const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+    const TQXCRYPT_KEY_METHOD *method = key ? tq::keyMethod(key) : nullptr;
     if (method == nullptr || method->sign == nullptr) {
         debugLine(__LINE__, "NO Sign method");
         ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
@@ -112,7 +112,7 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     tq::OwnedBlob out;
     if (method->sign(key, der.data(), der.size(), static_cast<int>(selector | TQXCRYPT_PURE_HASH_DATA),
                      out.get()) != TQ_RTN_OK ||
-        !tqFitsInt(out.size())) {
+        !tq::fitsInt(out.size())) {
         debugLine(__LINE__, "Sign Error");
         ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
         return 0;
@@ -129,7 +129,7 @@ TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
     }
     tq::SecureBytes der;
     if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
-    if (tqkeys::hashInto(selector, der.data(), der.size(), digest) != TQ_RTN_OK) return 0;
+    if (tq::hashInto(selector, der.data(), der.size(), digest) != TQ_RTN_OK) return 0;
     return static_cast<int>(digest->length);
 }
 
@@ -141,13 +141,13 @@ TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_B
     if (OBJ_find_sigid_algs(OBJ_obj2nid(algorithm->algorithm), &digestNid, &keyNid) != 1 ||
         keyNid != NID_rsaEncryption)
         return -1;
-    const tqkeys::HashRow *row = tqkeys::hashRowByNid(digestNid);
+    const tq::HashRow *row = tq::hashRowByNid(digestNid);
     if (row == nullptr) return -1;
     // A signature is a whole number of octets.
     if ((signature->flags & ASN1_STRING_FLAG_BITS_LEFT) && (signature->flags & 0x07)) return -1;
     tq::SecureBytes der;
     if (!encodeTbs(i2d, data, der)) return -1;
-    const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
+    const TQXCRYPT_KEY_METHOD *method = tq::keyMethod(key);
     if (method == nullptr || method->verify == nullptr || signature->length < 0) return -1;
     int rc = method->verify(key, signature->data, static_cast<uint64_t>(signature->length), der.data(),
                             der.size(), static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));

@@ -6,7 +6,7 @@
 
 #include "keys_internal.h"
 
-namespace tqkeys {
+namespace tq {
 
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out) {
     TQXCRYPT_HANDLE *raw = nullptr;
@@ -20,9 +20,9 @@ int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *o
     return rc;
 }
 
-}  // namespace tqkeys
+}  // namespace tq
 
-using namespace tqkeys;
+using namespace tq;
 
 extern "C" {
 

@@ -4,7 +4,7 @@
 
 #include "keys_internal.h"
 
-namespace tqkeys {
+namespace tq {
 
 // selector, provider name, object number, digest size
 #define TQ_HASH_SELECTOR_LIST(X)   \
@@ -36,4 +36,4 @@ tq::EvpMdPtr fetchDigest(const HashRow &row) {
     return tq::EvpMdPtr(EVP_MD_fetch(nullptr, row.name, nullptr));
 }
 
-}  // namespace tqkeys
+}  // namespace tq

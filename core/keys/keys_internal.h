@@ -20,7 +20,7 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKey);
 }
 
-namespace tqkeys {
+namespace tq {
 
 // One row of the hash selector.
 struct HashRow {
@@ -36,14 +36,14 @@ const HashRow *hashRow(unsigned selector);
 const HashRow *hashRowByNid(int nid);
 
 // Fetches the digest of a row; null when no provider offers it.
-tq::EvpMdPtr fetchDigest(const HashRow &row);
+EvpMdPtr fetchDigest(const HashRow &row);
 
 // The largest digest of the selector table.
 constexpr size_t kMaxDigest = 64;
 
 // The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
 // of a digest; 0, 5001 when the identifier has no encoding, 5002.
-int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBytes &der);
+int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
 
 // Kinds 6 and 7: the only handles whose object is a key.
 inline bool isKeyHandle(const TQXCRYPT_HANDLE *key) {
@@ -61,4 +61,4 @@ inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
 // into out by the blob rule; the handle is freed exactly once on every exit.
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out);
 
-}  // namespace tqkeys
+}  // namespace tq

@@ -15,16 +15,16 @@
 namespace {
 
 // The digest that is signed: the data itself or its hash, by the flags.
-int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char *data, uint64_t dataLength,
+int obtainDigest(const tq::HashRow &row, unsigned flags, const unsigned char *data, uint64_t dataLength,
                  unsigned char *digest, size_t *digestLength) {
     if (data == nullptr && dataLength != 0) return TQ_RTN_BAD_ARGUMENT;
     if (flags & TQXCRYPT_PURE_HASH_DATA) {
-        TQXCRYPT_BLOB out{tqkeys::kMaxDigest, digest};
-        int rc = tqkeys::hashInto(flags, data, dataLength, &out);
+        TQXCRYPT_BLOB out{tq::kMaxDigest, digest};
+        int rc = tq::hashInto(flags, data, dataLength, &out);
         *digestLength = static_cast<size_t>(out.length);
         return rc;
     }
-    if (!tqkeys::fetchDigest(row)) return TQ_RTN_NOT_SUPPORTED;
+    if (!tq::fetchDigest(row)) return TQ_RTN_NOT_SUPPORTED;
     if (dataLength != row.size) return TQ_RTN_BAD_ARGUMENT;
     std::memcpy(digest, data, static_cast<size_t>(dataLength));
     *digestLength = static_cast<size_t>(dataLength);
@@ -32,13 +32,13 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
 }
 
 // The block that the RSA operation signs or is expected to recover.
-int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
+int buildBlock(const tq::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
                int keySize, tq::SecureBytes &block) {
     if (flags & TQXCRYPT_PURE_RAW) {
         block.assign(digest, digestLength);
         return TQ_RTN_OK;
     }
-    int rc = tqkeys::digestInfo(row.nid, digest, digestLength, block);
+    int rc = tq::digestInfo(row.nid, digest, digestLength, block);
     if (rc != TQ_RTN_OK) return rc;
     if (block.size() - 1 > static_cast<size_t>(keySize < 0 ? 0 : keySize)) return TQ_RTN_BAD_ARGUMENT;
     return TQ_RTN_OK;
@@ -46,7 +46,7 @@ int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *
 
 }  // namespace
 
-namespace tqkeys {
+namespace tq {
 
 int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBytes &der) {
     if (length > static_cast<size_t>(INT_MAX)) return TQ_RTN_BAD_ARGUMENT;
@@ -69,9 +69,9 @@ int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBy
     return TQ_RTN_OK;
 }
 
-}  // namespace tqkeys
+}  // namespace tq
 
-using namespace tqkeys;
+using namespace tq;
 
 extern "C" {
 

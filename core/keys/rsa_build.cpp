@@ -100,7 +100,8 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
     tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
-    if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) || !tqFitsInt(exponentLength))
+    if (modulus == nullptr || exponent == nullptr || !tq::fitsInt(modulusLength) ||
+        !tq::fitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     tq::BnPtr n(BN_bin2bn(modulus, static_cast<int>(modulusLength), nullptr));
     tq::BnPtr e(BN_bin2bn(exponent, static_cast<int>(exponentLength), nullptr));
@@ -132,8 +133,8 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
                                         EVP_PKEY **key) {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
-    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tqFitsInt(prime1Length) ||
-        !tqFitsInt(prime2Length) || !tqFitsInt(exponentLength))
+    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tq::fitsInt(prime1Length) ||
+        !tq::fitsInt(prime2Length) || !tq::fitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     // No exponent has no inverse.
     if (exponent == nullptr || exponentLength == 0) return TQ_RTN_KEY_BUILD_FAILED;

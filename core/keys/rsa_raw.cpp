@@ -19,7 +19,7 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     int rc = tq::objectOf(key, kind, &pkey);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     tq::RsaPtr rsa(EVP_PKEY_get1_RSA(pkey));
     if (!rsa) return TQ_RTN_INVALID_KEY;
@@ -39,7 +39,7 @@ using Component = const BIGNUM *(*)(const RSA *rsa);
 int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) {
     if (key == nullptr || key->object == nullptr || out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     // Either key kind will do; another handle's object is no key at all.
-    if (!tqkeys::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
+    if (!tq::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
     auto *pkey = static_cast<EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);

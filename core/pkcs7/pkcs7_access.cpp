@@ -22,7 +22,7 @@ int certListOf(TQXCRYPT_HANDLE *h, PKCS7 **p7, STACK_OF(X509) ***list) {
     int rc = tq::objectOf(h, TQXCRYPT_KIND_PKCS7, p7);
     if (rc != TQ_RTN_OK) return rc;
     bool typed = false;
-    *list = tqPkcs7CertList(*p7, &typed);
+    *list = tq::pkcs7CertList(*p7, &typed);
     return typed ? TQ_RTN_OK : TQ_RTN_BAD_PKCS7;
 }
 
@@ -34,7 +34,7 @@ int leafOf(STACK_OF(X509) *certs, X509 **leaf) {
 
 // The signer infos of a signed or signed-and-enveloped message, else null.
 STACK_OF(PKCS7_SIGNER_INFO) *signerInfosOf(PKCS7 *p7) {
-    int type = tqPkcs7Type(p7);
+    int type = tq::pkcs7Type(p7);
     if (type != NID_pkcs7_signed && type != NID_pkcs7_signedAndEnveloped) return nullptr;
     return PKCS7_get_signer_info(p7);
 }
@@ -96,10 +96,10 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQ
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
     tq::CertList signers(PKCS7_get0_signers(p7, nullptr, 0));
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;
-    return tqCertHandle(sk_X509_value(signers.get(), index), out);
+    return tq::certHandle(sk_X509_value(signers.get(), index), out);
 }
 
 int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
@@ -119,8 +119,8 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!content) return TQ_RTN_BAD_ARGUMENT;
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign ||
-        tqPkcs7Type(p7->d.sign->contents) != NID_pkcs7_data)
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign ||
+        tq::pkcs7Type(p7->d.sign->contents) != NID_pkcs7_data)
         return TQ_RTN_BAD_PKCS7;
     ASN1_OCTET_STRING *os = p7->d.sign->contents->d.data;
     if (!os) {
@@ -140,7 +140,7 @@ int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **o
     *out = nullptr;
     X509 *leaf = nullptr;
     if ((rc = leafOf(*list, &leaf)) != TQ_RTN_OK) return rc;
-    return tqCertHandle(leaf, out);
+    return tq::certHandle(leaf, out);
 }
 
 int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
@@ -157,7 +157,7 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
     STACK_OF(X509) *copy = X509_chain_up_ref(*list);
     if (!copy) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     chain->d.sign->cert = copy;
-    return tqPkcs7Handle(chain.release(), out);
+    return tq::pkcs7Handle(chain.release(), out);
 }
 
 int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
@@ -167,7 +167,7 @@ int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
     tq::Pkcs7Ptr p7;
     int rc = emptySigned(p7);
     if (rc != TQ_RTN_OK) return rc;
-    return tqPkcs7Handle(p7.release(), out);
+    return tq::pkcs7Handle(p7.release(), out);
 }
 
 int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
@@ -192,7 +192,7 @@ int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
     if (!count) return TQ_RTN_BAD_ARGUMENT;
     *count = 0;
     bool typed = false;
-    STACK_OF(X509) **list = tqPkcs7CertList(p7, &typed);
+    STACK_OF(X509) **list = tq::pkcs7CertList(p7, &typed);
     if (!typed) return TQ_RTN_BAD_PKCS7;
     *count = *list ? sk_X509_num(*list) : -1;
     return TQ_RTN_OK;
@@ -207,7 +207,7 @@ int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (index < 0 || index >= sk_X509_num(*list)) return TQ_RTN_BAD_ARGUMENT;
-    return tqCertHandle(sk_X509_value(*list, index), out);
+    return tq::certHandle(sk_X509_value(*list, index), out);
 }
 
 int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf, TQXCRYPT_HANDLE ***others,
@@ -241,13 +241,13 @@ int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf
             continue;
         }
         if (array.count == n) return TQ_RTN_FAILED;
-        if ((rc = tqCertHandle(cert, &array.items[array.count])) != TQ_RTN_OK) return rc;
+        if ((rc = tq::certHandle(cert, &array.items[array.count])) != TQ_RTN_OK) return rc;
         ++array.count;
     }
     tq::HandlePtr leafHandle;
     {
         TQXCRYPT_HANDLE *h = nullptr;
-        if ((rc = tqCertHandle(leafCert, &h)) != TQ_RTN_OK) return rc;
+        if ((rc = tq::certHandle(leafCert, &h)) != TQ_RTN_OK) return rc;
         leafHandle.reset(h);
     }
     *leaf = leafHandle.release();

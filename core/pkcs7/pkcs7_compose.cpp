@@ -22,7 +22,7 @@ int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, tq::CertStack &extra) {
 
 // Hands a finished message out, or turns the newest reason into a code.
 int handOut(PKCS7 *message, TQXCRYPT_HANDLE **out) {
-    return message ? tqPkcs7Handle(message, out) : tqPkcs7SignFailure();
+    return message ? tq::pkcs7Handle(message, out) : tq::pkcs7SignFailure();
 }
 
 // A signed-data around a signature computed elsewhere; the key slot stays
@@ -34,18 +34,18 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return nullptr;
     }
-    Pkcs7Building p7(PKCS7_new());
+    tq::Pkcs7Building p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
-    tq::EvpMdPtr md = tqPkcs7Digest(selector);
+    tq::EvpMdPtr md = tq::pkcs7Digest(selector);
     if (!md) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
         return nullptr;
     }
-    SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
-    if (!si || !ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si.get(), cert)) {
+    tq::SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
+    if (!si || !ASN1_INTEGER_set(si->version, 1) || !tq::pkcs7SetIssuerAndSerial(si.get(), cert)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
@@ -53,19 +53,19 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, ERR_R_ASN1_LIB);
         return nullptr;
     }
-    if (!tqPkcs7SetAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
-        !tqPkcs7SetAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
+    if (!tq::pkcs7SetAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
+        !tq::pkcs7SetAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
         !PKCS7_add_signer(p7.get(), si.get())) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
     si.release();
     if (!(flags & PKCS7_NOCERTS) && !PKCS7_add_certificate(p7.get(), cert)) return nullptr;
-    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
     if (!chain || (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
         return nullptr;
     (void)BIO_flush(chain.get());
-    return tqPkcs7Finish(p7, chain.get(), flags);
+    return tq::pkcs7Finish(p7, chain.get(), flags);
 }
 
 }  // namespace
@@ -83,8 +83,8 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
     if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    int builderFlags = tqPkcs7BuilderFlags(flags);
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    int builderFlags = tq::pkcs7BuilderFlags(flags);
     tq::CertStack extra;
     if (!(flags & TQXCRYPT_SIGN_NOCERTS) && (flags & TQXCRYPT_SIGN_CHAIN)) {
         rc = chainFromStore(store, cert, extra);
@@ -107,11 +107,12 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     if (signatureLength > static_cast<unsigned int>(INT_MAX) || (!signature && signatureLength) ||
-        !tqFitsInt(contentLength) || (!content && contentLength))
+        !tq::fitsInt(contentLength) || (!content && contentLength))
         return TQ_RTN_BAD_ARGUMENT;
     ERR_clear_error();
-    PKCS7 *message = wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
-                                   static_cast<int>(contentLength), tqPkcs7BuilderFlags(flags), hashSelector);
+    PKCS7 *message =
+        wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
+                      static_cast<int>(contentLength), tq::pkcs7BuilderFlags(flags), hashSelector);
     return handOut(message, pkcs7);
 }
 
@@ -146,7 +147,7 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     tq::OsslBytes derOwner(der);
     if (derLength <= 0) return TQ_RTN_BAD_FORMAT;
     const unsigned char *p = der;
-    SignerInfoPtr copy(d2i_PKCS7_SIGNER_INFO(nullptr, &p, derLength));
+    tq::SignerInfoPtr copy(d2i_PKCS7_SIGNER_INFO(nullptr, &p, derLength));
     if (!copy) return TQ_RTN_BAD_FORMAT;
     tq::Pkcs7Ptr p7(PKCS7_new());
     // Without content it is still a data content info, or it could not be
@@ -157,7 +158,7 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     copy.release();
     if (!PKCS7_add_certificate(p7.get(), cert)) return TQ_RTN_FAILED;
     PKCS7_set_detached(p7.get(), 1);
-    return tqPkcs7Handle(p7.release(), pkcs7);
+    return tq::pkcs7Handle(p7.release(), pkcs7);
 }
 
 int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
@@ -173,7 +174,7 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
     if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     tq::BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
                                   static_cast<int>(dataLength)));
     if (!in) return TQ_RTN_MEMORY_ALLOCATE_FAIL;

@@ -99,7 +99,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
     X509_ALGOR *encAlg = nullptr;
     ASN1_OCTET_STRING *body = nullptr;
     bool detached = false;
-    switch (tqPkcs7Type(p7)) {
+    switch (tq::pkcs7Type(p7)) {
     case NID_pkcs7_enveloped:
         recipients = p7->d.enveloped->recipientinfo;
         encAlg = p7->d.enveloped->enc_data->algorithm;
@@ -155,7 +155,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
             return nullptr;
         }
-        const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+        const TQXCRYPT_KEY_METHOD *method = key ? tq::keyMethod(key) : nullptr;
         // An empty key would reach a cipher of variable key length (RC4)
         // as a key of length zero.
         tq::SecretBlob contentKey;
@@ -203,7 +203,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
-    if (tqPkcs7Type(p7) != NID_pkcs7_enveloped) {
+    if (tq::pkcs7Type(p7) != NID_pkcs7_enveloped) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_WRONG_CONTENT_TYPE);
         return 0;
     }
@@ -283,18 +283,18 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Building p7 = tqPkcs7StartSigned(signer, key, NID_pkcs7_signedAndEnveloped);
+    tq::Pkcs7Building p7 = tq::pkcs7StartSigned(signer, key, NID_pkcs7_signedAndEnveloped);
     if (!p7) return nullptr;
-    PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, hashSelector);
-    if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags) ||
+    PKCS7_SIGNER_INFO *si = tq::pkcs7AddSigner(p7.get(), signer, key, hashSelector);
+    if (!si || !tq::pkcs7AddCertificates(p7.get(), signer, certificates, flags) ||
         !setCipherAndRecipients(p7.get(), cipher, recipients))
         return nullptr;
-    tq::BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
     if (!chain) return nullptr;
     if (!SMIME_crlf_copy(data, chain.get(), flags)) return nullptr;
     (void)BIO_flush(chain.get());
-    if (!tqPkcs7AddStandardAttributes(si, flags)) return nullptr;
-    return tqPkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
+    if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
+    return tq::pkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
 }
 
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
@@ -309,7 +309,7 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     if (!name) return TQ_RTN_BAD_ARGUMENT;
     tq::EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
     if (!evp) return TQ_RTN_NOT_SUPPORTED;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     tq::CertList list(sk_X509_new_null());
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     tq::Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
@@ -331,7 +331,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     EVP_PKEY *keyObject = nullptr;
     if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const unsigned char *p = der;
     tq::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));

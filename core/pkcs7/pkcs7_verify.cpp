@@ -39,7 +39,7 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
         return false;
     }
     if (checkTime > 0) X509_STORE_CTX_set_time(ctx.get(), 0, checkTime);
-    if (tqxCryptVerifyContext(ctx.get(), chain ? X509_PURPOSE_SMIME_SIGN : 0) > 0) return true;
+    if (tq::verifyContext(ctx.get(), chain ? X509_PURPOSE_SMIME_SIGN : 0) > 0) return true;
     int error = X509_STORE_CTX_get_error(ctx.get());
     if (error == X509_V_OK) error = X509_V_ERR_UNSPECIFIED;
     ERR_raise_data(ERR_LIB_PKCS7, error, "Verify error:%s", X509_verify_cert_error_string(error));
@@ -55,7 +55,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign) {
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_WRONG_CONTENT_TYPE);
         return 0;
     }
@@ -136,10 +136,10 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     // A signer that is not there answers as the signer-info accessor does; a
     // message without any signer is "not signed".
-    if (tqPkcs7Type(p7) == NID_pkcs7_signed) {
+    if (tq::pkcs7Type(p7) == NID_pkcs7_signed) {
         int signers = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(p7));
         if (signers > 0 && (signerIndex < 0 || signerIndex >= signers)) return TQ_RTN_NO_SIGNER_INFO;
     }
@@ -170,7 +170,7 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
     ERR_clear_error();
     if (!tqxCrypt_VerifyPKCS7(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule,
                               signerIndex, checkTime))
-        return tqPkcs7VerifyFailure();
+        return tq::pkcs7VerifyFailure();
     if (received) {
         char *bytes = nullptr;
         long n = BIO_get_mem_data(received.get(), &bytes);

@@ -31,16 +31,16 @@ int tqxCryptGetCertificateChain(X509_STORE *store, X509 *certificate, int flags,
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
     // A self-issued certificate is its own chain: its issuer is itself.
-    if (tqxCryptIssued(certificate, certificate)) return handOut(std::move(chain), out, count);
+    if (tq::issued(certificate, certificate)) return handOut(std::move(chain), out, count);
     X509 *current = certificate;
     while (sk_X509_num(chain.get()) < kMaxChain) {
-        X509 *issuer = tqxCryptFindIssuer(store, current);
+        X509 *issuer = tq::findIssuer(store, current);
         if (!issuer) break;
         if (sk_X509_push(chain.get(), issuer) <= 0) {
             X509_free(issuer);
             return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         }
-        if (tqxCryptIssued(issuer, issuer)) return handOut(std::move(chain), out, count);
+        if (tq::issued(issuer, issuer)) return handOut(std::move(chain), out, count);
         current = issuer;
     }
     if (flags & kNeedWholeChain) return TQ_RTN_NO_ISSUER;

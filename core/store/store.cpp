@@ -10,21 +10,21 @@
 
 namespace {
 
-void skipSpace(ByteCursor &c) {
-    while (tqIsSpace(c.peek())) c.skip(1);
+void skipSpace(tq::ByteCursor &c) {
+    while (tq::isSpace(c.peek())) c.skip(1);
 }
 
 // One "-----BEGIN label-----" ... "-----END label-----" block at the cursor
 // (white space before it allowed), decoded into DER. False ends the list.
-bool getDERfromPEM(ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
+bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
     const std::string begin = std::string("-----BEGIN ") + label + "-----";
     const std::string end = std::string("-----END ") + label + "-----";
-    ByteCursor c = cursor;
+    tq::ByteCursor c = cursor;
     skipSpace(c);
     if (!c.startsWith(begin.data(), begin.size())) return false;
     c.skip(begin.size());
     skipSpace(c);
-    ByteCursor scan = c;
+    tq::ByteCursor scan = c;
     for (;;) {
         size_t dash = scan.find('-');
         if (dash == SIZE_MAX) return false;
@@ -33,7 +33,7 @@ bool getDERfromPEM(ByteCursor &cursor, const char *label, tq::TqMem *der, size_t
         scan.skip(1);
     }
     size_t bodyLength = scan.position() - c.position();
-    ByteCursor body = c.take(bodyLength);
+    tq::ByteCursor body = c.take(bodyLength);
     TQXCRYPT_BLOB blob{0, nullptr};
     if (TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr) !=
         TQ_RTN_OK) {
@@ -49,7 +49,7 @@ bool getDERfromPEM(ByteCursor &cursor, const char *label, tq::TqMem *der, size_t
 
 template <class T, T *(*D2i)(T **, const unsigned char **, long)>
 T *decodeDer(const tq::TqMem &der, size_t length) {
-    if (!tqFitsInt(length)) return nullptr;
+    if (!tq::fitsInt(length)) return nullptr;
     const unsigned char *p = der.get();
     return D2i(nullptr, &p, static_cast<long>(length));
 }
@@ -113,7 +113,7 @@ int addCertEntry(X509_STORE *store, X509 *certificate) {
 }
 
 int loadCertificates(X509_STORE *store, const char *text) {
-    ByteCursor c(text, std::strlen(text));
+    tq::ByteCursor c(text, std::strlen(text));
     int rc = TQ_RTN_BAD_CERTIFICATE;
     tq::TqMem der;
     size_t length = 0;
@@ -127,7 +127,7 @@ int loadCertificates(X509_STORE *store, const char *text) {
 }
 
 int loadCrls(X509_STORE *store, const char *text) {
-    ByteCursor c(text, std::strlen(text));
+    tq::ByteCursor c(text, std::strlen(text));
     int rc = TQ_RTN_BAD_CRL;
     tq::TqMem der;
     size_t length = 0;

@@ -15,7 +15,7 @@ std::vector<tq::QueuedError> drainQueue() {
         unsigned long code = ERR_get_error_all(&file, &line, &func, &data, &flags);
         if (code == 0) break;
         const bool hasText = data && (flags & ERR_TXT_STRING);
-        queue.push_back({code, file, func, hasText ? data : "", line, hasText});
+        queue.push_back({code, file ? file : "", func ? func : "", hasText ? data : "", line, hasText});
     }
     return queue;
 }
@@ -24,7 +24,7 @@ std::vector<tq::QueuedError> drainQueue() {
 void raiseAgain(const std::vector<tq::QueuedError> &queue) {
     for (const tq::QueuedError &e : queue) {
         ERR_new();
-        ERR_set_debug(e.file, e.line, e.func);
+        ERR_set_debug(e.file.c_str(), e.line, e.func.c_str());
         if (e.hasText)
             ERR_set_error(ERR_GET_LIB(e.code), ERR_GET_REASON(e.code), "%s", e.data.c_str());
         else

@@ -119,9 +119,8 @@ int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *meth
 // One entry of the calling thread's OpenSSL error queue, taken off it.
 struct QueuedError {
     unsigned long code;
-    // OpenSSL keeps file and function names as pointers to static text.
-    const char *file, *func;
-    std::string data;
+    // Copies: the queue frees its own as soon as a slot is cleared or reused.
+    std::string file, func, data;
     int line;
     bool hasText;
 };

@@ -46,10 +46,14 @@ extern "C" unsigned long ERR_get_last_error(void) {
 
 namespace tq {
 
-ErrorQueueScope::ErrorQueueScope() : callers_(drainQueue()) {}
+// Most calls find the queue empty and leave it so: a look at it is cheaper
+// than draining or clearing it.
+ErrorQueueScope::ErrorQueueScope() {
+    if (ERR_peek_error() != 0) callers_ = drainQueue();
+}
 
 ErrorQueueScope::~ErrorQueueScope() {
-    ERR_clear_error();
+    if (ERR_peek_error() != 0) ERR_clear_error();
     raiseAgain(callers_);
 }
 

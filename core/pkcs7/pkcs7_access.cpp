@@ -123,6 +123,8 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
         tq::pkcs7Type(p7->d.sign->contents) != NID_pkcs7_data)
         return TQ_RTN_BAD_PKCS7;
     ASN1_OCTET_STRING *os = p7->d.sign->contents->d.data;
+    // Detached: only the length says so, nothing is allocated (unlike an
+    // empty content, which the blob writer hands out as an empty text).
     if (!os) {
         content->length = 0;
         return TQ_RTN_OK;

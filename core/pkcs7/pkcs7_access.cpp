@@ -74,18 +74,11 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
     *out = nullptr;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = signerInfosOf(p7);
     if (index < 0 || index >= sk_PKCS7_SIGNER_INFO_num(infos)) return TQ_RTN_NO_SIGNER_INFO;
-    PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(infos, index);
-    int length = i2d_PKCS7_SIGNER_INFO(si, nullptr);
-    if (length <= 0) return TQ_RTN_BAD_FORMAT;
-    tq::TqMem der = tq::tqAlloc(static_cast<size_t>(length) + 1);
-    if (!der) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    unsigned char *w = der.get();
-    if (i2d_PKCS7_SIGNER_INFO(si, &w) != length) return TQ_RTN_BAD_FORMAT;
-    const unsigned char *r = der.get();
-    PKCS7_SIGNER_INFO *copy = d2i_PKCS7_SIGNER_INFO(nullptr, &r, length);
-    if (!copy) return TQ_RTN_BAD_FORMAT;
-    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy, tqxCryptASN1SignerInfoMethod(), nullptr);
-    if (rc != TQ_RTN_OK) PKCS7_SIGNER_INFO_free(copy);
+    tq::SignerInfoPtr copy;
+    if ((rc = tq::copySignerInfo(sk_PKCS7_SIGNER_INFO_value(infos, index), copy)) != TQ_RTN_OK) return rc;
+    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy.get(), tqxCryptASN1SignerInfoMethod(),
+                              nullptr);
+    if (rc == TQ_RTN_OK) copy.release();
     return rc;
 }
 

@@ -122,6 +122,18 @@ int tq::pkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out) {
     return rc;
 }
 
+int tq::copySignerInfo(const PKCS7_SIGNER_INFO *si, SignerInfoPtr &copy) {
+    int length = i2d_PKCS7_SIGNER_INFO(si, nullptr);
+    if (length <= 0) return TQ_RTN_BAD_FORMAT;
+    TqMem der = tqAlloc(static_cast<size_t>(length));
+    if (!der) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    unsigned char *w = der.get();
+    if (i2d_PKCS7_SIGNER_INFO(si, &w) != length) return TQ_RTN_BAD_FORMAT;
+    const unsigned char *r = der.get();
+    copy.reset(d2i_PKCS7_SIGNER_INFO(nullptr, &r, length));
+    return copy ? TQ_RTN_OK : TQ_RTN_BAD_FORMAT;
+}
+
 int tq::certHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
     if (!X509_up_ref(cert)) return TQ_RTN_FAILED;
     int rc =

@@ -141,14 +141,9 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     if ((rc = tq::objectOf(signerInfo, TQXCRYPT_KIND_SIGNERINFO, &given)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    // A copy through the DER: the message must not share the caller's object.
-    unsigned char *der = nullptr;
-    int derLength = i2d_PKCS7_SIGNER_INFO(given, &der);
-    tq::OsslBytes derOwner(der);
-    if (derLength <= 0) return TQ_RTN_BAD_FORMAT;
-    const unsigned char *p = der;
-    tq::SignerInfoPtr copy(d2i_PKCS7_SIGNER_INFO(nullptr, &p, derLength));
-    if (!copy) return TQ_RTN_BAD_FORMAT;
+    // The message must not share the caller's object.
+    tq::SignerInfoPtr copy;
+    if ((rc = tq::copySignerInfo(given, copy)) != TQ_RTN_OK) return rc;
     tq::Pkcs7Ptr p7(PKCS7_new());
     // Without content it is still a data content info, or it could not be
     // encoded.

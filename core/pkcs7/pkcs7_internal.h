@@ -69,6 +69,9 @@ STACK_OF(X509) **pkcs7CertList(PKCS7 *p7, bool *typed);
 // A kind-4 handle over a message; the message is freed when the handle
 // cannot be made.
 int pkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out);
+// A copy of a signer info through its DER: 0, 5045 when it does not encode or
+// decode again, 5002.
+int copySignerInfo(const PKCS7_SIGNER_INFO *si, SignerInfoPtr &copy);
 // A kind-1 handle holding a new reference to the certificate.
 int certHandle(X509 *cert, TQXCRYPT_HANDLE **out);
 

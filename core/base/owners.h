@@ -98,6 +98,12 @@ struct CertListFree {
 using CertStack = std::unique_ptr<STACK_OF(X509), CertStackFree>;
 using CertList = std::unique_ptr<STACK_OF(X509), CertListFree>;
 
+// A stack of algorithm identifiers that owns them (S/MIME capabilities).
+struct AlgorStackFree {
+    void operator()(STACK_OF(X509_ALGOR) *s) const { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); }
+};
+using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), AlgorStackFree>;
+
 // Memory that OpenSSL allocated for us (i2d output, texts).
 struct OsslFree {
     void operator()(void *p) const { OPENSSL_free(p); }
@@ -172,6 +178,16 @@ public:
 
 private:
     TQXCRYPT_BLOB blob_{0, nullptr};
+};
+
+// The same for a blob that holds a secret (a content key, decrypted data):
+// its bytes are wiped before it is released.
+class SecretBlob : public OwnedBlob {
+public:
+    SecretBlob() = default;
+    ~SecretBlob() {
+        if (get()->data) OPENSSL_cleanse(get()->data, size());
+    }
 };
 
 }  // namespace tq

@@ -98,6 +98,11 @@ typedef struct TQXCRYPT_CIPHER_CONTEXT {
     unsigned char iv[16];
     int32_t ivLength;
     const TQXCRYPT_CIPHER_HOOKS *hooks;
+    /* Kept by the init, update and final calls (zero in a new record): the
+     * running direction (0 none, 1 encrypting, 2 decrypting) and the bytes of
+     * an incomplete block fed since init, which OpenSSL 3.0 no longer shows. */
+    int32_t operation;
+    int32_t pending;
 } TQXCRYPT_CIPHER_CONTEXT;
 
 /* The unpacked content of a PKCS#12 handle (OpenSSL stacks). */

@@ -89,7 +89,9 @@ typedef struct TQXCRYPT_CIPHER_HOOKS {
 } TQXCRYPT_CIPHER_HOOKS;
 
 /* The object of a kind-10 cipher handle. OpenSSL 3.0's cipher context is
- * opaque, so the record owns a pointer to it. */
+ * opaque, so the record owns a pointer to it. A context that has no cipher
+ * yet gets the record's cipher at its first init, later inits keep the one
+ * it has: application data set on a new context stays through all of them. */
 typedef struct TQXCRYPT_CIPHER_CONTEXT {
     struct evp_cipher_ctx_st *ctx;
     const struct evp_cipher_st *cipher;

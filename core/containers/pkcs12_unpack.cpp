@@ -126,6 +126,7 @@ int contentsOf(TQXCRYPT_HANDLE *p12, TQXCRYPT_P12_CONTENTS **contents) {
 }
 
 int countOf(TQXCRYPT_HANDLE *p12, int *count, int (*number)(const TQXCRYPT_P12_CONTENTS &)) {
+    ErrorQueueScope scope;
     TQXCRYPT_P12_CONTENTS *contents = nullptr;
     int rc = contentsOf(p12, &contents);
     if (rc != TQ_RTN_OK) return rc;
@@ -135,6 +136,7 @@ int countOf(TQXCRYPT_HANDLE *p12, int *count, int (*number)(const TQXCRYPT_P12_C
 }
 
 int certificateAt(TQXCRYPT_HANDLE *p12, int index, TQXCRYPT_HANDLE **cert, bool user) {
+    ErrorQueueScope scope;
     TQXCRYPT_P12_CONTENTS *contents = nullptr;
     int rc = contentsOf(p12, &contents);
     if (rc != TQ_RTN_OK) return rc;
@@ -203,6 +205,7 @@ int TQXCrypt_P12GetUserCertificateCount(TQXCRYPT_HANDLE *p12, int, int *count) {
 }
 
 int TQXCrypt_P12GetPrivateKey(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **key) {
+    tq::ErrorQueueScope scope;
     TQXCRYPT_P12_CONTENTS *contents = nullptr;
     int rc = tq::contentsOf(p12, &contents);
     if (rc != TQ_RTN_OK) return rc;

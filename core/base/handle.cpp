@@ -54,6 +54,8 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
         if (auto *c = static_cast<TQXCRYPT_CIPHER_CONTEXT *>(handle->object)) {
             // Freeing the context also runs a token cipher's clean-up.
             EVP_CIPHER_CTX_free(c->ctx);
+            // A fetched cipher is counted; static and method-made ones are not.
+            EVP_CIPHER_free(const_cast<EVP_CIPHER *>(c->cipher));
             OPENSSL_cleanse(c, sizeof *c);
             TQCryptMemFree(c);
         }

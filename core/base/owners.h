@@ -104,6 +104,20 @@ struct AlgorStackFree {
 };
 using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), AlgorStackFree>;
 
+// Owning stacks of keys, PKCS#7 contents and PKCS#12 safe bags.
+struct KeyStackFree {
+    void operator()(STACK_OF(EVP_PKEY) *s) const { sk_EVP_PKEY_pop_free(s, EVP_PKEY_free); }
+};
+struct Pkcs7StackFree {
+    void operator()(STACK_OF(PKCS7) *s) const { sk_PKCS7_pop_free(s, PKCS7_free); }
+};
+struct SafeBagStackFree {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) *s) const { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
+};
+using KeyStack = std::unique_ptr<STACK_OF(EVP_PKEY), KeyStackFree>;
+using Pkcs7Stack = std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree>;
+using SafeBagStack = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagStackFree>;
+
 // Memory that OpenSSL allocated for us (i2d output, texts).
 struct OsslFree {
     void operator()(void *p) const { OPENSSL_free(p); }

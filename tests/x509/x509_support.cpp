@@ -82,6 +82,14 @@ std::string dump(const TQXCRYPT_ATTRIBUTES &list, int indent) {
     return out;
 }
 
+const std::vector<std::pair<int, std::string>> &keyUsageNames() {
+    static const std::vector<std::pair<int, std::string>> names = {
+        {0x80, "Digital Signature"}, {0x40, "Non Repudiation"}, {0x20, "Key Encipherment"},
+        {0x10, "Data Encipherment"}, {0x08, "Key Agreement"},   {0x04, "Certificate Sign"},
+        {0x02, "CRL Sign"},          {0x01, "Encipher Only"},   {0x8000, "Decipher Only"}};
+    return names;
+}
+
 int listOf(TQXCRYPT_HANDLE *cert, const char *type, ListOwner &out, int *critical) {
     return TQXCrypt_CertGetExtension(cert, type, 0, &out.list, critical);
 }

@@ -47,6 +47,9 @@ std::string dump(const TQXCRYPT_ATTRIBUTES &list, int indent = 0);
 std::string escaped(const unsigned char *data, size_t length);
 std::string text(const TQXCRYPT_BLOB &blob);
 
+// The key-usage bits by the names the tool prints them with.
+const std::vector<std::pair<int, std::string>> &keyUsageNames();
+
 // The extension of the certificate by name, into a list or a blob.
 int listOf(TQXCRYPT_HANDLE *cert, const char *type, ListOwner &out, int *critical = nullptr);
 

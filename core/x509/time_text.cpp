@@ -1,6 +1,4 @@
 // Time text: an ASN.1 time as "YYYYMMDDhhmmss+hhmm", the offset as stored.
-#include <cstdio>
-
 #include "x509_internal.h"
 
 namespace {
@@ -15,6 +13,11 @@ bool twoDigits(ByteCursor &in, int field, int *value) {
     if (a < '0' || a > '9' || b < '0' || b > '9') return false;
     *value = (a - '0') * 10 + (b - '0');
     return *value >= kLow[field] && *value <= kHigh[field];
+}
+
+void put2(char *out, int value) {
+    out[0] = static_cast<char>('0' + value / 10);
+    out[1] = static_cast<char>('0' + value % 10);
 }
 
 bool isZone(int c) { return c == 'Z' || c == '+' || c == '-'; }
@@ -60,11 +63,18 @@ int tqxGetCertTimeFormat(ASN1_TIME *time, int, char *text) {
             return TQ_RTN_BAD_FORMAT;
     }
     if (!in.empty()) return TQ_RTN_BAD_FORMAT;
-    // Written only once the whole time has been read, and never past its 20 bytes.
-    char out[32];
-    std::snprintf(out, sizeof out, "%04d%02d%02d%02d%02d%02d%c%02d%02d", century + fields[0], fields[1],
-                  fields[2], fields[3], fields[4], fields[5], sign, fields[6], fields[7]);
-    std::memcpy(text, out, TQXCRYPT_TIME_TEXT_SIZE);
+    // "%04d%02d%02d%02d%02d%02d%c%02d%02d", written only once the whole time
+    // has been read, and never past its 20 bytes.
+    char out[TQXCRYPT_TIME_TEXT_SIZE];
+    int year = century + fields[0];
+    put2(out, year / 100);
+    put2(out + 2, year % 100);
+    for (int f = 1; f < 6; ++f) put2(out + 2 * f + 2, fields[f]);
+    out[14] = sign;
+    put2(out + 15, fields[6]);
+    put2(out + 17, fields[7]);
+    out[19] = '\0';
+    std::memcpy(text, out, sizeof out);
     return TQ_RTN_OK;
 }
 

@@ -7,6 +7,7 @@
 
 #include <openssl/objects.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include "tqxcrypt_keys.h"
 #include "x509_support.h"
@@ -118,6 +119,44 @@ TEST(NameText, ValuesThatDoNotConvertAreEmpty) {
     EXPECT_EQ(tqxGetCertX509Name(empty, 0, &text), TQ_RTN_FAILED);
     EXPECT_EQ(text, reinterpret_cast<char *>(0x1));
     X509_NAME_free(empty);
+}
+
+// A name as the list of a directory-name alternative name.
+int GetX509NameThroughAltName(X509_NAME *name, ListOwner &out) {
+    GENERAL_NAMES *names = GENERAL_NAMES_new();
+    GENERAL_NAME *directory = GENERAL_NAME_new();
+    GENERAL_NAME_set0_value(directory, GEN_DIRNAME, X509_NAME_dup(name));
+    sk_GENERAL_NAME_push(names, directory);
+    X509_EXTENSION *extension = X509V3_EXT_i2d(NID_subject_alt_name, 0, names);
+    int rc = tqxCryptGetExtensionValue(extension, &out.list, nullptr);
+    X509_EXTENSION_free(extension);
+    GENERAL_NAMES_free(names);
+    return rc;
+}
+
+// An identifier longer than any fixed label buffer is written whole, and the
+// text is sized for what is written.
+TEST(NameText, IdentifierLongerThanAnyBuffer) {
+    std::string dotted = "1.2.3";
+    while (dotted.size() < 400) dotted += ".1234567890";
+    ASN1_OBJECT *type = OBJ_txt2obj(dotted.c_str(), 1);
+    ASSERT_NE(type, nullptr);
+    X509_NAME *name = X509_NAME_new();
+    ASSERT_EQ(X509_NAME_add_entry_by_OBJ(name, type, MBSTRING_UTF8,
+                                         reinterpret_cast<const unsigned char *>("v"), 1, -1, 0),
+              1);
+    ASSERT_EQ(X509_NAME_add_entry_by_NID(name, NID_commonName, MBSTRING_UTF8,
+                                         reinterpret_cast<const unsigned char *>("after"), 5, -1, 0),
+              1);
+    TextOwner text;
+    ASSERT_EQ(tqxGetCertX509Name(name, 0, &text.text), TQ_RTN_OK);
+    EXPECT_EQ(text.str(), dotted + "=v\r\nCN=after");
+    ListOwner list;
+    ASSERT_EQ(GetX509NameThroughAltName(name, list), TQ_RTN_OK);
+    ASSERT_EQ(list.list.count, 1);
+    EXPECT_EQ(dump(list.list.items[0].value.list), dotted + "=v\nCN=after\n");
+    X509_NAME_free(name);
+    ASN1_OBJECT_free(type);
 }
 
 // "notBefore=1949-12-31 23:59:59Z" as a time text.

@@ -140,6 +140,27 @@ TEST(Allocation, HooksSeeEverythingAllocatedAndFreed) {
     EXPECT_EQ(g_strayFrees, 0);
 }
 
+// An empty list is no allocation: nothing to fail, nothing to release.
+TEST(Allocation, EmptyListsAllocateNothing) {
+    const struct {
+        const char *file, *type;
+    } rows[] = {{"ext.empty.pem", "subjectAltName"},
+                {"ext.empty.pem", "crlDistributionPoints"},
+                {"ext.empty.pem", "certificatePolicies"},
+                {"ext.empty.pem", "authorityInfoAccess"},
+                {"akid_empty.der", "authorityKeyIdentifier"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.file) + " " + row.type);
+        HandleOwner cert(x509test::cert(row.file));
+        TQXCRYPT_ATTRIBUTES list{0, nullptr};
+        long allocations = g_allocations;
+        EXPECT_EQ(TQXCrypt_CertGetExtension(cert.get(), row.type, 0, &list, nullptr), TQ_RTN_OK);
+        EXPECT_EQ(g_allocations, allocations);
+        EXPECT_EQ(list.items, nullptr);
+        EXPECT_EQ(list.count, 0);
+    }
+}
+
 TEST(Allocation, EachFailureGivesTheMemoryCodeAndLeavesNothing) {
     long failures = 0;
     for (const Case &c : cases()) {

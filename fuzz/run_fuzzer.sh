@@ -21,6 +21,18 @@ case "$target" in
       "$objects/user.pem"
     { printf '\x00'; cat "$corpus/envelope.der"; } > "$corpus/seed-envelope"
     rm "$corpus/envelope.der" ;;
+  certread)
+    seeds=()
+    i=0
+    for cert in "$fixtures/x509/"*.pem "$fixtures/x509/"*.der; do
+      case "$cert" in *.p7.der|*ocsp*|*.key.pem) continue ;; esac
+      { printf '\x00'; openssl x509 -in "$cert" -inform "$( [ "${cert##*.}" = der ] && echo DER || echo PEM)" \
+          -outform DER 2>/dev/null; } > "$corpus/seed-cert-$i" || rm -f "$corpus/seed-cert-$i"
+      i=$((i + 1))
+    done
+    printf '\x01991231235959Z' > "$corpus/seed-utc"
+    printf '\x01010203040506-0130' > "$corpus/seed-utc-offset"
+    printf '\x0220500101000000Z' > "$corpus/seed-generalized" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   cka_id_hex) seeds=() ; printf '0a1B' > "$corpus/seed-id" ; printf 'zz7' > "$corpus/seed-odd" ;;
   decode_object)

@@ -70,6 +70,7 @@ namespace tq {
 int serialFromHex(const char *hex, Asn1IntegerPtr &out) {
     if (!hex) return TQ_RTN_BAD_ARGUMENT;
     size_t n = std::strlen(hex);
+    if (n == 0) return TQ_RTN_BAD_FORMAT;  // no digits name no serial
     if (n > static_cast<size_t>(2 * kSerialRoom)) return TQ_RTN_BUFFER_TOO_SMALL;
     unsigned char bytes[kSerialRoom];
     int written = hex2bin(hex, static_cast<int>(n), bytes, kSerialRoom);

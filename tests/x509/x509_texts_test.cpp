@@ -422,3 +422,70 @@ TEST(ExtensionList, ByTypeReplacesByIdentifierAccumulatesVersionFollows) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BuilderBadInput, NullsWrongKindsAndEmptyBlobs) {
+    HandleOwner cert, req, crl, key(privateKey("root.key.pem")), pub(publicKey("root.pub.pem"));
+    ASSERT_EQ(TQXCrypt_CreateCertificate(cert.out()), TQ_RTN_OK);
+    ASSERT_EQ(TQXCrypt_CreateCertReq(req.out()), TQ_RTN_OK);
+    ASSERT_EQ(TQXCrypt_CreateCRL(crl.out()), TQ_RTN_OK);
+    TQXCRYPT_BLOB noBytes{4, nullptr};
+    TQXCRYPT_HANDLE *none = nullptr;
+    char *text = nullptr;
+    const tqtest::CodeCase cases[] = {
+        {"create cert: null", TQXCrypt_CreateCertificate(nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"create req: null", TQXCrypt_CreateCertReq(nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"serial: null text", TQXCrypt_CertSetSerialNumber(cert.get(), nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"serial: request", TQXCrypt_CertSetSerialNumber(req.get(), "01"), TQ_RTN_WRONG_HANDLE},
+        {"issuer: null issuer", TQXCrypt_CertSetIssuer(cert.get(), nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"issuer: CRL as issuer", TQXCrypt_CertSetIssuer(cert.get(), crl.get()), TQ_RTN_WRONG_HANDLE},
+        {"notBefore: null", TQXCrypt_CertSetNotBefore(cert.get(), nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"notAfter: CRL", TQXCrypt_CertSetNotAfter(crl.get(), "250101000000+0000"), TQ_RTN_WRONG_HANDLE},
+        {"key: private", TQXCrypt_CertSetPublicKey(cert.get(), key.get()), TQ_RTN_WRONG_HANDLE},
+        {"key: null", TQXCrypt_CertSetPublicKey(cert.get(), nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"extension: null type", TQXCrypt_CertSetExtension(cert.get(), nullptr, "CA:TRUE", 0),
+         TQ_RTN_BAD_ARGUMENT},
+        {"extension: request", TQXCrypt_CertSetExtension(req.get(), "basicConstraints", "CA:TRUE", 0),
+         TQ_RTN_WRONG_HANDLE},
+        {"extension: blob without bytes",
+         TQXCrypt_CertSetExtension(cert.get(), "extendedKeyUsage", &noBytes, 0), TQ_RTN_BAD_ARGUMENT},
+        {"OID extension: null identifier", TQXCrypt_CertSetOIDExtension(cert.get(), nullptr, "0500", 0),
+         TQ_RTN_BAD_ARGUMENT},
+        {"req subject: certificate", TQXCrypt_CertReqSetSubject(cert.get(), "CN=x"), TQ_RTN_WRONG_HANDLE},
+        {"req subject: refused", TQXCrypt_CertReqSetSubject(req.get(), "CN"), TQ_RTN_BAD_FORMAT},
+        {"req key: private", TQXCrypt_CertReqSetPublicKey(req.get(), key.get()), TQ_RTN_WRONG_HANDLE},
+        {"req hash: null blob", TQXCrypt_CertReqGetHash(req.get(), 4, nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"req hash: certificate", TQXCrypt_CertReqGetHash(cert.get(), 4, &noBytes), TQ_RTN_WRONG_HANDLE},
+        {"req signature: null request", TQXCrypt_CertReqSetSignature(nullptr, nullptr, 0, 4),
+         TQ_RTN_BAD_ARGUMENT},
+        {"req key out: null", TQXCrypt_CertReqGetPublicKey(req.get(), nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"req key out: no key", TQXCrypt_CertReqGetPublicKey(req.get(), &none), TQ_RTN_FAILED},
+        {"req subject out: null", TQXCrypt_CertReqGetSubject(req.get(), 0, nullptr), TQ_RTN_BAD_ARGUMENT},
+        {"req subject out: CRL", TQXCrypt_CertReqGetSubject(crl.get(), 0, &text), TQ_RTN_WRONG_HANDLE},
+        {"list: null", tqxCryptSetExtension(nullptr, "basicConstraints", "CA:TRUE", 0), TQ_RTN_BAD_ARGUMENT},
+        {"list by OID: null", tqxCryptSetExtensionByOID(nullptr, "1.2.3", "0500", 0), TQ_RTN_BAD_ARGUMENT},
+    };
+    tqtest::expectCodes(cases);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(text, nullptr);
+}
+
+TEST(ExtensionList, OnABareListReplacesAndAccumulates) {
+    STACK_OF(X509_EXTENSION) *list = sk_X509_EXTENSION_new_null();
+    ASSERT_EQ(tqxCryptSetExtension(list, "basicConstraints", "CA:TRUE", 1), TQ_RTN_OK);
+    ASSERT_EQ(tqxCryptSetExtension(list, "subjectAltName", "DNS=a", 0), TQ_RTN_OK);
+    ASSERT_EQ(tqxCryptSetExtension(list, "basicConstraints", "CA:FALSE", 0), TQ_RTN_OK);
+    EXPECT_EQ(tqxCryptSetExtension(list, "subjectAltName", "DNS", 0), TQ_RTN_BAD_FORMAT);
+    ASSERT_EQ(tqxCryptSetExtensionByOID(list, "1.2.3.4", "0500", 0), TQ_RTN_OK);
+    ASSERT_EQ(tqxCryptSetExtensionByOID(list, "1.2.3.4", "0500", 0), TQ_RTN_OK);
+    ASSERT_EQ(sk_X509_EXTENSION_num(list), 4);
+    // Replaced ones go to the end; the failing one stays.
+    EXPECT_EQ(OBJ_obj2nid(X509_EXTENSION_get_object(sk_X509_EXTENSION_value(list, 0))), NID_subject_alt_name);
+    EXPECT_EQ(OBJ_obj2nid(X509_EXTENSION_get_object(sk_X509_EXTENSION_value(list, 1))),
+              NID_basic_constraints);
+    EXPECT_EQ(X509_EXTENSION_get_critical(sk_X509_EXTENSION_value(list, 1)), 0);
+    sk_X509_EXTENSION_pop_free(list, X509_EXTENSION_free);
+}
+
+}  // namespace

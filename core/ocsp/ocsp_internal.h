@@ -50,6 +50,27 @@ size_t answerBodyOffset(const unsigned char *answer, size_t length);
 // is not an OCSPResponse.
 int decodeAnswer(const unsigned char *answer, size_t length, OCSP_RESPONSE **response);
 
+// Every request of ours carries a nonce of this many bytes.
+constexpr int kNonceLength = 16;
+
+// Fresh nonce bytes from OpenSSL's generator; 5001 when it fails.
+int makeNonce(unsigned char (&nonce)[kNonceLength]);
+
+// The CertID digest: SHA-1, else MD5, else 5004.
+int certIdDigest(EvpMdPtr *digest);
+
+// Replaces *request by a copy signed with SHA-1 over its tbsRequest through
+// the key handle, with the requestor certificate (if any) in its list; any
+// earlier signature goes. 0, 5002, or 5061 when the key cannot sign. The old
+// request is freed: CertIDs borrowed from it are gone.
+int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key);
+
+// responseStatus and certStatus (with its reason, -1 for none) as result codes.
+int responseStatusCode(int status);
+int certStatusCode(int status, int reason);
+
+using Bytes = std::vector<unsigned char>;
+
 // What one read or write step on a connection came to.
 struct IoStep {
     enum Kind { Moved, WantRead, WantWrite, Closed, Failed } kind;
@@ -94,3 +115,7 @@ private:
 };
 
 }  // namespace tq
+
+// The signature check of a basic response, with the key handle or else the
+// leaf of its certificates.
+extern "C" int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *key);

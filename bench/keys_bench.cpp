@@ -64,7 +64,7 @@ void signOurs(benchmark::State &state) {
     for (auto _ : state) {
         TQXCRYPT_BLOB sig{0, nullptr};
         if (TQXCrypt_PureSign(k.priv, k.kilobyte.data(), k.kilobyte.size(),
-                              TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &sig) != 0)
+                              TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &sig) != TQ_RTN_OK)
             state.SkipWithError("PureSign failed");
         benchmark::DoNotOptimize(sig.data);
         TQXCryptFreeBlob(&sig);
@@ -89,7 +89,8 @@ void verifyOurs(benchmark::State &state) {
     Keys &k = keys();
     for (auto _ : state) {
         if (TQXCrypt_PureVerify(k.pub, k.signature.data(), k.signature.size(), k.kilobyte.data(),
-                                k.kilobyte.size(), TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA) != 0)
+                                k.kilobyte.size(),
+                                TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA) != TQ_RTN_OK)
             state.SkipWithError("PureVerify failed");
     }
 }
@@ -112,9 +113,9 @@ void digestOurs(benchmark::State &state) {
     for (auto _ : state) {
         TQXCRYPT_HANDLE *h = nullptr;
         TQXCRYPT_BLOB out{sizeof md, md};
-        if (TQXCrypt_HashInit(&h, TQXCRYPT_HASH_SHA256) != 0 ||
-            TQXCrypt_HashUpdate(h, k.megabyte.data(), k.megabyte.size(), 0) != 0 ||
-            TQXCrypt_HashFinal(h, 0, &out) != 0)
+        if (TQXCrypt_HashInit(&h, TQXCRYPT_HASH_SHA256) != TQ_RTN_OK ||
+            TQXCrypt_HashUpdate(h, k.megabyte.data(), k.megabyte.size(), 0) != TQ_RTN_OK ||
+            TQXCrypt_HashFinal(h, 0, &out) != TQ_RTN_OK)
             state.SkipWithError("digest handle failed");
         benchmark::DoNotOptimize(md);
     }

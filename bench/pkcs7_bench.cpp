@@ -88,7 +88,7 @@ void signOurs(benchmark::State &state) {
     for (auto _ : state) {
         TQXCRYPT_HANDLE *m = nullptr;
         if (TQXCrypt_Sign(s.cert, s.key, nullptr, s.kilobyte.data(), s.kilobyte.size(), TQXCRYPT_DETACHED,
-                          kSha256, &m) != 0)
+                          kSha256, &m) != TQ_RTN_OK)
             state.SkipWithError("TQXCrypt_Sign failed");
         TQXCryptFreeHandle(m);
     }
@@ -109,7 +109,7 @@ void verifyOurs(benchmark::State &state) {
     Signer &s = signer();
     for (auto _ : state) {
         if (TQXCrypt_Verify(s.store, s.ourMessage, s.kilobyte.data(), s.kilobyte.size(), nullptr, 0,
-                            TQXCRYPT_DETACHED, 0, nullptr, nullptr) != 0)
+                            TQXCRYPT_DETACHED, 0, nullptr, nullptr) != TQ_RTN_OK)
             state.SkipWithError("TQXCrypt_Verify failed");
     }
 }

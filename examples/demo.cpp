@@ -43,15 +43,15 @@ int signWithFixtureKey(const std::string &dir) {
     const std::string data = "Signed through a key handle by tokencrypt.\n";
     int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, certText.data(), certText.size(),
                                    TQXCRYPT_DECODE_TEXT, nullptr);
-    if (rc == 0)
+    if (rc == TQ_RTN_OK)
         rc = TQXCrypt_DecodeObject(&key, TQXCRYPT_KIND_PRIVATEKEY, keyText.data(), keyText.size(),
                                    TQXCRYPT_DECODE_TEXT, nullptr);
-    if (rc == 0)
+    if (rc == TQ_RTN_OK)
         rc = TQXCrypt_Sign(cert, key, nullptr, reinterpret_cast<const unsigned char *>(data.data()),
                            data.size(), 0, 4, &p7);
     TQXCRYPT_BLOB der{0, nullptr};
-    if (rc == 0) rc = TQXCrypt_EncodeObject(p7, TQXCRYPT_KIND_PKCS7, &der, 0, nullptr);
-    if (rc == 0) {
+    if (rc == TQ_RTN_OK) rc = TQXCrypt_EncodeObject(p7, TQXCRYPT_KIND_PKCS7, &der, 0, nullptr);
+    if (rc == TQ_RTN_OK) {
         std::FILE *f = std::fopen((dir + "/signed.p7.der").c_str(), "wb");
         if (f) {
             std::fwrite(der.data, 1, der.length, f);
@@ -62,7 +62,7 @@ int signWithFixtureKey(const std::string &dir) {
     TQXCryptFreeHandle(p7);
     TQXCryptFreeHandle(key);
     TQXCryptFreeHandle(cert);
-    if (rc != 0) {
+    if (rc != TQ_RTN_OK) {
         std::printf("signing with signer.key.pem failed: %d\n", rc);
         return 1;
     }
@@ -111,21 +111,23 @@ int main(int argc, char **argv) {
         Bytes der = readFile(dir + "/" + k.file);
         TQXCRYPT_HANDLE *h = nullptr;
         int rc = TQXCrypt_DecodeObject(&h, k.kind, der.data(), der.size(), 0, nullptr);
-        if (rc != 0) {
+        if (rc != TQ_RTN_OK) {
             std::printf("%-28s decode failed: %d\n", k.what, rc);
             ++failures;
             continue;
         }
         TQXCRYPT_BLOB out{0, nullptr};
         rc = TQXCrypt_EncodeObject(h, k.kind, &out, 0, nullptr);
-        bool same = rc == 0 && out.length == der.size() && Bytes(out.data, out.data + out.length) == der;
+        bool same =
+            rc == TQ_RTN_OK && out.length == der.size() && Bytes(out.data, out.data + out.length) == der;
         TQXCryptFreeBlob(&out);
         std::string pemVerdict = "";
         if (k.pemCommand) {
             int armour = 1;
             TQXCRYPT_BLOB pem{0, nullptr};
             rc = TQXCrypt_EncodeObject(h, k.kind, &pem, TQXCRYPT_ENCODE_TEXT, &armour);
-            std::string ours = rc == 0 ? std::string(reinterpret_cast<char *>(pem.data), pem.length) : "";
+            std::string ours =
+                rc == TQ_RTN_OK ? std::string(reinterpret_cast<char *>(pem.data), pem.length) : "";
             TQXCryptFreeBlob(&pem);
             std::string theirs;
             if (FILE *p = popen((q + k.pemCommand).c_str(), "r")) {

@@ -20,7 +20,8 @@ TQXCRYPT_HANDLE *certificate() {
             std::fclose(f);
         }
         TQXCRYPT_HANDLE *h = nullptr;
-        if (TQXCrypt_DecodeObject(&h, TQXCRYPT_KIND_CERTIFICATE, der.data(), der.size(), 0, nullptr) != 0)
+        if (TQXCrypt_DecodeObject(&h, TQXCRYPT_KIND_CERTIFICATE, der.data(), der.size(), 0, nullptr) !=
+            TQ_RTN_OK)
             std::abort();
         return h;
     }();

@@ -26,7 +26,7 @@ std::vector<unsigned char> fixture(const char *name) {
 TQXCRYPT_HANDLE *decodeFixture(int kind, const char *name) {
     std::vector<unsigned char> der = fixture(name);
     TQXCRYPT_HANDLE *h = nullptr;
-    if (TQXCrypt_DecodeObject(&h, kind, der.data(), der.size(), 0, nullptr) != 0) std::abort();
+    if (TQXCrypt_DecodeObject(&h, kind, der.data(), der.size(), 0, nullptr) != TQ_RTN_OK) std::abort();
     return h;
 }
 
@@ -35,7 +35,7 @@ struct Peers {
     Peers() {
         std::vector<unsigned char> pem = fixture("objects/ca.pem");
         std::string text(pem.begin(), pem.end());
-        if (TQXCrypt_LoadStore(&store, text.c_str(), nullptr) != 0) std::abort();
+        if (TQXCrypt_LoadStore(&store, text.c_str(), nullptr) != TQ_RTN_OK) std::abort();
         recipient = decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "objects/user.der");
         key = decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "objects/user.rsa.der");
     }
@@ -64,26 +64,26 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     TQXCryptFreeBlob(&plain);
 
     TQXCRYPT_HANDLE *message = nullptr;
-    if (TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, der.data(), der.size(), 0, nullptr) != 0)
+    if (TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, der.data(), der.size(), 0, nullptr) != TQ_RTN_OK)
         return 0;
     int32_t count = 0;
     TQXCRYPT_HANDLE *h = nullptr;
-    if (TQXCrypt_PKCS7GetSignerInfoCount(message, &count) == 0)
+    if (TQXCrypt_PKCS7GetSignerInfoCount(message, &count) == TQ_RTN_OK)
         for (int32_t i = 0; i < count && i < 4; ++i) {
-            if (TQXCrypt_PKCS7GetSignerInfo(message, i, &h) == 0) release(h);
-            if (TQXCrypt_PKCS7GetSignerCertificate(message, i, &h) == 0) release(h);
+            if (TQXCrypt_PKCS7GetSignerInfo(message, i, &h) == TQ_RTN_OK) release(h);
+            if (TQXCrypt_PKCS7GetSignerCertificate(message, i, &h) == TQ_RTN_OK) release(h);
         }
-    if (TQXCrypt_PKCS7GetCertificateCount(message, &count) == 0)
+    if (TQXCrypt_PKCS7GetCertificateCount(message, &count) == TQ_RTN_OK)
         for (int32_t i = 0; i < count && i < 4; ++i)
-            if (TQXCrypt_PKCS7GetCertificate(message, i, &h) == 0) release(h);
+            if (TQXCrypt_PKCS7GetCertificate(message, i, &h) == TQ_RTN_OK) release(h);
     TQXCRYPT_HANDLE *leaf = nullptr, **others = nullptr;
-    if (TQXCrypt_PKCS7GetCertificates(message, &leaf, &others, &count) == 0) {
+    if (TQXCrypt_PKCS7GetCertificates(message, &leaf, &others, &count) == TQ_RTN_OK) {
         release(leaf);
         for (int32_t i = 0; i < count; ++i) TQXCryptFreeHandle(others[i]);
         TQCryptMemFree(others);
     }
-    if (TQXCrypt_PKCS7GetUserCertificate(message, &h) == 0) release(h);
-    if (TQXCrypt_PKCS7GetCertChain(message, &h) == 0) release(h);
+    if (TQXCrypt_PKCS7GetUserCertificate(message, &h) == TQ_RTN_OK) release(h);
+    if (TQXCrypt_PKCS7GetCertChain(message, &h) == TQ_RTN_OK) release(h);
     TQXCRYPT_BLOB content{0, nullptr};
     TQXCrypt_PKCS7GetContent(message, &content);
     TQXCryptFreeBlob(&content);

@@ -27,6 +27,7 @@ case "$target" in
       cat "$fixtures/ocsp/good.resp.der"; } > "$corpus/seed-answer"
     printf '\x01https://ocsp.example:8443/a:b?c=d' > "$corpus/seed-url" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
+  cka_id_hex) seeds=() ; printf '0a1B' > "$corpus/seed-id" ; printf 'zz7' > "$corpus/seed-odd" ;;
   decode_object)
     seeds=()
     # The first byte selects the kind: keep each seed paired with its kind.

@@ -69,6 +69,7 @@ int decryptFailure() {
     int reason = e ? ERR_GET_REASON(e) : 0;
     if (reason == PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE) return TQ_RTN_BAD_CERTIFICATE;
     if (reason == PKCS7_R_WRONG_CONTENT_TYPE || reason == PKCS7_R_NO_CONTENT) return TQ_RTN_BAD_PKCS7;
+    if (reason == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     return TQ_RTN_DECRYPT_FAILED;
 }
 
@@ -176,12 +177,15 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             int size = method->keySize(key);
             contentKey.capacity = size > 0 ? static_cast<size_t>(size) : 0;
         }
-        if (!method || !method->decrypt ||
-            method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
-                            static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0,
-                            &contentKey.blob) != TQ_RTN_OK ||
-            contentKey.blob.length == 0) {
-            ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
+        const int keyRc =
+            method && method->decrypt
+                ? method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
+                                  static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0, &contentKey.blob)
+                : TQ_RTN_FAILED;
+        if (keyRc != TQ_RTN_OK || contentKey.blob.length == 0) {
+            // Running out of memory is no wrong key.
+            ERR_raise(ERR_LIB_PKCS7,
+                      keyRc == TQ_RTN_MEMORY_ALLOCATE_FAIL ? ERR_R_MALLOC_FAILURE : ERR_R_EVP_LIB);
             return nullptr;
         }
         EVP_CIPHER_CTX *ctx = nullptr;
@@ -230,7 +234,9 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     }
     BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!chain) {
-        ERR_raise(ERR_LIB_PKCS7, PKCS7_R_DECRYPT_ERROR);
+        // A memory failure stays the newest reason.
+        if (ERR_GET_REASON(ERR_peek_last_error()) != ERR_GET_REASON(ERR_R_MALLOC_FAILURE))
+            ERR_raise(ERR_LIB_PKCS7, PKCS7_R_DECRYPT_ERROR);
         return 0;
     }
     if (flags & PKCS7_TEXT) {

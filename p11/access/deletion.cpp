@@ -23,14 +23,10 @@ Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG c
         const TQXP11_BYTES &value = second == CKA_SERIAL_NUMBER
                                         ? object->valueRecord->certificate.serialNumber
                                         : object->valueRecord->first;
-        CK_OBJECT_CLASS cls = object->kind & classMask;
-        CK_BBOOL token = CK_TRUE;
-        CK_ATTRIBUTE search[5] = {{CKA_CLASS, &cls, sizeof cls},
-                                  {CKA_TOKEN, &token, sizeof token},
-                                  {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
-                                  {CKA_LABEL, object->label, tqp11::labelLength(session, object)},
-                                  {second, value.data, value.length}};
-        Result rv = tqp11::findOne(session, search, 5, &object->handle);
+        tqp11::AttributeList<5> search;
+        tqp11::addLabelKey(search, session, object, object->kind & classMask);
+        search.addBytes(second, value);
+        Result rv = tqp11::findOne(session, search, &object->handle);
         if (rv != CKR_OK) return rv;
     }
     return session->module->C_DestroyObject(session->sessionHandle, object->handle);
@@ -51,14 +47,11 @@ Result deleteByKind(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     // kept within the label field.
     CK_ULONG length = object->labelLength + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
     length = std::min<CK_ULONG>(length, TQXP11_LABEL_SIZE);
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE search[4] = {{CKA_CLASS, &cls, sizeof cls},
-                              {CKA_TOKEN, &token, sizeof token},
-                              {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
-                              {CKA_LABEL, object->label, length}};
+    tqp11::AttributeList<4> search;
+    tqp11::addLabelKey(search, cls, true, object->isPrivate, object->label, length);
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
-    Result rv = tqp11::findObjects(session, handles, search, 4, &found);
+    Result rv = tqp11::findObjects(session, handles, search, &found);
     if (rv != CKR_OK) return rv;
     if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
     for (CK_ULONG i = 0; i < found; ++i) {
@@ -79,21 +72,20 @@ Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLa
     if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
 
     CK_ULONG newLength = std::strlen(newLabel) + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE clash[4] = {{CKA_CLASS, &cls, sizeof cls},
-                             {CKA_TOKEN, &token, sizeof token},
-                             {CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate},
-                             {CKA_LABEL, const_cast<char *>(newLabel), newLength}};
+    tqp11::AttributeList<4> clash;
+    tqp11::addLabelKey(clash, cls, true, object->isPrivate, newLabel, newLength);
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
-    rv = tqp11::findObjects(session, handles, clash, 4, &found);
+    rv = tqp11::findObjects(session, handles, clash, &found);
     if (rv != CKR_OK) return rv;
     if (found > 0) return TQP11_RTN_OBJECT_EXIST;
 
-    CK_ATTRIBUTE change[2] = {{CKA_LABEL, const_cast<char *>(newLabel), newLength},
-                              {CKA_ID, const_cast<char *>(newId), tqp11::textLength(newId)}};
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change,
-                                                withId ? 2 : 1);
+    tqp11::AttributeList<2> change;
+    change.addText(CKA_LABEL, newLabel, newLength);
+    if (withId) change.addText(CKA_ID, newId, tqp11::textLength(newId));
+    if ((rv = change.ready()) != CKR_OK) return rv;
+    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
+                                                change.size());
 }
 
 enum class Flag { wrap, unwrap, extractable };
@@ -112,8 +104,11 @@ Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag f
     CK_ATTRIBUTE_TYPE type = flag == Flag::wrap     ? CKA_WRAP
                              : flag == Flag::unwrap ? CKA_UNWRAP
                                                     : CKA_EXTRACTABLE;
-    CK_ATTRIBUTE change = {type, &byte, sizeof byte};
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, &change, 1);
+    tqp11::AttributeList<1> change;
+    change.addByte(type, byte);
+    if ((rv = change.ready()) != CKR_OK) return rv;
+    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
+                                                change.size());
 }
 
 }  // namespace

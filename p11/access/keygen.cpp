@@ -6,36 +6,14 @@ namespace {
 
 using tqp11::Result;
 
-constexpr CK_BBOOL kTrue = CK_TRUE;
-constexpr CK_BBOOL kFalse = CK_FALSE;
 constexpr CK_ULONG kAesKeyLength = 32;
 constexpr CK_ULONG kDefaultRc4KeyLength = 16;
 
-// A generation template whose boolean attributes can be changed afterwards.
-class Template {
-public:
-    void add(CK_ATTRIBUTE_TYPE type, const void *data, CK_ULONG length) {
-        attributes_[count_++] = CK_ATTRIBUTE{type, const_cast<void *>(data), length};
-    }
-    void add(CK_ATTRIBUTE_TYPE type, const TQXP11_BYTES &bytes) { add(type, bytes.data, bytes.length); }
-    void addBool(CK_ATTRIBUTE_TYPE type, bool on) { add(type, on ? &kTrue : &kFalse, 1); }
-    void addFlag(CK_ATTRIBUTE_TYPE type, int flags, int on) { addBool(type, (flags & on) != 0); }
-    void addUlong(CK_ATTRIBUTE_TYPE type, const CK_ULONG *value) { add(type, value, sizeof *value); }
+// A generation template; the longest, of an AES key, has 15 attributes.
+struct Template : tqp11::AttributeList<16> {
     void addLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
-        add(CKA_LABEL, object->label, tqp11::labelLength(session, object));
+        addText(CKA_LABEL, object->label, tqp11::labelLength(session, object));
     }
-    // Sets a boolean attribute where the template holds it.
-    void set(CK_ATTRIBUTE_TYPE type, bool on) {
-        for (CK_ULONG i = 0; i < count_; ++i)
-            if (attributes_[i].type == type)
-                attributes_[i].pValue = const_cast<CK_BBOOL *>(on ? &kTrue : &kFalse);
-    }
-    CK_ATTRIBUTE *attributes() { return attributes_; }
-    CK_ULONG size() const { return count_; }
-
-private:
-    CK_ATTRIBUTE attributes_[16];
-    CK_ULONG count_ = 0;
 };
 
 const TQXP11_BYTES kNoBytes = {nullptr, 0};
@@ -50,20 +28,20 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
     CK_ULONG modulusBits = publicKey->valueRecord ? publicKey->valueRecord->rsaPublic.modulusBits : 0;
     Template pub;
     pub.addBool(CKA_TOKEN, true);
-    pub.add(CKA_PRIVATE, &publicKey->isPrivate, 1);
+    pub.addByte(CKA_PRIVATE, publicKey->isPrivate);
     pub.addLabel(session, publicKey);
-    pub.add(CKA_ID, idOf(publicKey));
+    pub.addBytes(CKA_ID, idOf(publicKey));
     pub.addBool(CKA_ENCRYPT, true);
     pub.addBool(CKA_VERIFY, true);
     pub.addBool(CKA_VERIFY_RECOVER, true);
-    pub.addUlong(CKA_MODULUS_BITS, &modulusBits);
-    pub.add(CKA_PUBLIC_EXPONENT, kExponent, sizeof kExponent);
+    pub.addUlong(CKA_MODULUS_BITS, modulusBits);
+    pub.addBytes(CKA_PUBLIC_EXPONENT, kExponent, sizeof kExponent);
     if (!(flags & TQXP11_OMIT_WRAP)) pub.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
     Template pri;
     pri.addBool(CKA_TOKEN, true);
-    pri.add(CKA_PRIVATE, &privateKey->isPrivate, 1);
+    pri.addByte(CKA_PRIVATE, privateKey->isPrivate);
     pri.addLabel(session, privateKey);
-    pri.add(CKA_ID, idOf(privateKey));
+    pri.addBytes(CKA_ID, idOf(privateKey));
     pri.addBool(CKA_DECRYPT, true);
     pri.addBool(CKA_SIGN, true);
     pri.addBool(CKA_SIGN_RECOVER, true);
@@ -71,6 +49,9 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
     if (!(flags & TQXP11_OMIT_SENSITIVE)) pri.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
     if (!(flags & TQXP11_OMIT_EXTRACTABLE)) pri.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
 
+    Result rv = pub.ready();
+    if (rv == CKR_OK) rv = pri.ready();
+    if (rv != CKR_OK) return rv;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     Result publicTaken = tqp11::labelFree(session, publicKey, CKO_PUBLIC_KEY);
@@ -80,17 +61,16 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
 
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     auto generate = [&] {
-        return module->C_GenerateKeyPair(session->sessionHandle, &mechanism, pub.attributes(), pub.size(),
-                                         pri.attributes(), pri.size(), &publicKey->handle,
-                                         &privateKey->handle);
+        return module->C_GenerateKeyPair(session->sessionHandle, &mechanism, pub.data(), pub.size(),
+                                         pri.data(), pri.size(), &publicKey->handle, &privateKey->handle);
     };
-    Result rv = generate();
+    rv = generate();
     if (rv != CKR_ATTRIBUTE_VALUE_INVALID) return rv;
     // Some tokens accept only keys that never leave them: ask once more so.
-    pub.set(CKA_WRAP, false);
-    pri.set(CKA_UNWRAP, false);
-    pri.set(CKA_SENSITIVE, true);
-    pri.set(CKA_EXTRACTABLE, false);
+    pub.setBool(CKA_WRAP, false);
+    pri.setBool(CKA_UNWRAP, false);
+    pri.setBool(CKA_SENSITIVE, true);
+    pri.setBool(CKA_EXTRACTABLE, false);
     return generate();
 }
 
@@ -116,16 +96,13 @@ Result generateSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags)
         return CKR_FUNCTION_NOT_SUPPORTED;
     }
     Template t;
-    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-    CK_KEY_TYPE aesType = CKK_AES;
-    CK_ULONG valueLength = kAesKeyLength;
     if (key->kind == TQXP11_KIND_AES) {
-        t.addUlong(CKA_CLASS, &secretClass);
+        t.addUlong(CKA_CLASS, CKO_SECRET_KEY);
         t.addBool(CKA_TOKEN, true);
-        t.add(CKA_PRIVATE, &key->isPrivate, 1);
+        t.addByte(CKA_PRIVATE, key->isPrivate);
         t.addLabel(session, key);
-        t.add(CKA_ID, idOf(key));
-        t.addUlong(CKA_KEY_TYPE, &aesType);
+        t.addBytes(CKA_ID, idOf(key));
+        t.addUlong(CKA_KEY_TYPE, CKK_AES);
         t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
         t.addBool(CKA_ENCRYPT, true);
         t.addBool(CKA_DECRYPT, true);
@@ -134,12 +111,12 @@ Result generateSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags)
         t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
         t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
         t.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
-        t.addUlong(CKA_VALUE_LEN, &valueLength);
+        t.addUlong(CKA_VALUE_LEN, kAesKeyLength);
     } else {
         t.addBool(CKA_TOKEN, true);
-        t.add(CKA_PRIVATE, &key->isPrivate, 1);
+        t.addByte(CKA_PRIVATE, key->isPrivate);
         t.addLabel(session, key);
-        t.add(CKA_ID, idOf(key));
+        t.addBytes(CKA_ID, idOf(key));
         t.addBool(CKA_ENCRYPT, true);
         t.addBool(CKA_DECRYPT, true);
         t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
@@ -148,18 +125,19 @@ Result generateSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags)
         t.addBool(CKA_VERIFY, true);
         if (key->kind == TQXP11_KIND_RC4) {
             // The key length the caller gives in the value record, else 16 bytes.
-            valueLength = key->valueRecord ? key->valueRecord->secret.value.length : 0;
-            if (valueLength == 0) valueLength = kDefaultRc4KeyLength;
-            t.addUlong(CKA_VALUE_LEN, &valueLength);
+            CK_ULONG valueLength = key->valueRecord ? key->valueRecord->secret.value.length : 0;
+            t.addUlong(CKA_VALUE_LEN, valueLength ? valueLength : kDefaultRc4KeyLength);
         }
         t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
         t.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
     }
+    Result rv = t.ready();
+    if (rv != CKR_OK) return rv;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    Result rv = tqp11::labelFree(session, key, CKO_SECRET_KEY);
+    rv = tqp11::labelFree(session, key, CKO_SECRET_KEY);
     if (rv != CKR_OK) return rv;
-    return module->C_GenerateKey(session->sessionHandle, &mechanism, t.attributes(), t.size(), &key->handle);
+    return module->C_GenerateKey(session->sessionHandle, &mechanism, t.data(), t.size(), &key->handle);
 }
 
 }  // namespace

@@ -45,8 +45,11 @@ CK_ULONG kindOf(CK_OBJECT_CLASS cls, CK_KEY_TYPE keyType) {
 bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_INFORMATION_SENSITIVE; }
 
 Result readKeyType(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, CK_KEY_TYPE *keyType) {
-    CK_ATTRIBUTE a = {CKA_KEY_TYPE, keyType, sizeof *keyType};
-    return session->module->C_GetAttributeValue(session->sessionHandle, handle, &a, 1);
+    tqp11::AttributeList<1> read;
+    read.addBuffer(CKA_KEY_TYPE, keyType, sizeof *keyType);
+    Result rv = read.ready();
+    if (rv != CKR_OK) return rv;
+    return session->module->C_GetAttributeValue(session->sessionHandle, handle, read.data(), read.size());
 }
 
 // Fills one entry. A value the token keeps secret leaves the entry without a
@@ -54,10 +57,14 @@ Result readKeyType(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, CK_KEY_TYPE
 Result readEntry(TQXP11_SESSION *session, TQXP11_OBJECT *entry) {
     CK_OBJECT_CLASS cls = 0;
     char label[TQXP11_LABEL_SIZE] = {};
-    CK_ATTRIBUTE head[3] = {{CKA_CLASS, &cls, sizeof cls},
-                            {CKA_LABEL, label, sizeof label},
-                            {CKA_PRIVATE, &entry->isPrivate, sizeof entry->isPrivate}};
-    Result rv = session->module->C_GetAttributeValue(session->sessionHandle, entry->handle, head, 3);
+    tqp11::AttributeList<3> head;
+    head.addBuffer(CKA_CLASS, &cls, sizeof cls);
+    head.addBuffer(CKA_LABEL, label, sizeof label);
+    head.addBuffer(CKA_PRIVATE, &entry->isPrivate, sizeof entry->isPrivate);
+    Result rv = head.ready();
+    if (rv == CKR_OK)
+        rv = session->module->C_GetAttributeValue(session->sessionHandle, entry->handle, head.data(),
+                                                  head.size());
     if (rv != CKR_OK) return rv;
     // A label that fills the field is cut by one byte so that it stays text.
     CK_ULONG labelLength = std::min<CK_ULONG>(head[1].ulValueLen, TQXP11_LABEL_SIZE - 1);
@@ -98,35 +105,26 @@ Result listObjects(TQXP11_SESSION *session, TQXP11_OBJECT *filter, TQXP11_OBJECT
     *list = nullptr;
     *count = 0;
 
-    CK_BBOOL token = CK_TRUE, isPrivate = CK_FALSE;
-    CK_OBJECT_CLASS cls = 0;
-    CK_KEY_TYPE keyType = 0;
-    CK_ATTRIBUTE search[5];
-    CK_ULONG n = 0;
-    search[n++] = {CKA_TOKEN, &token, sizeof token};
+    tqp11::AttributeList<5> search;
+    search.addBool(CKA_TOKEN, true);
     if (filter) {
         const KindRow *row = filter->kind ? rowOfKind(filter->kind) : nullptr;
         if (row) {
-            cls = row->cls;
-            search[n++] = {CKA_CLASS, &cls, sizeof cls};
+            search.addUlong(CKA_CLASS, row->cls);
             if (row->kind == TQXP11_KIND_RSA_PRIVATE) filter->isPrivate = CK_TRUE;
         }
         size_t labelLength = strnlen(filter->label, TQXP11_LABEL_SIZE - 1);
-        if (labelLength > 0) search[n++] = {CKA_LABEL, filter->label, tqp11::labelLength(session, filter)};
+        if (labelLength > 0) search.addText(CKA_LABEL, filter->label, tqp11::labelLength(session, filter));
         if (!row) return CKR_FUNCTION_NOT_SUPPORTED;
         if (filter->isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS)
             return CKR_USER_NOT_LOGGED_IN;
-        isPrivate = filter->isPrivate == CK_TRUE ? CK_TRUE : CK_FALSE;
-        search[n++] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
-        if (row->keyType != CK_UNAVAILABLE_INFORMATION) {
-            keyType = row->keyType;
-            search[n++] = {CKA_KEY_TYPE, &keyType, sizeof keyType};
-        }
+        search.addBool(CKA_PRIVATE, filter->isPrivate == CK_TRUE);
+        if (row->keyType != CK_UNAVAILABLE_INFORMATION) search.addUlong(CKA_KEY_TYPE, row->keyType);
     }
 
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
-    Result rv = tqp11::findObjects(session, handles, search, n, &found);
+    Result rv = tqp11::findObjects(session, handles, search, &found);
     if (rv != CKR_OK || found == 0) return rv;
     auto *entries = static_cast<TQXP11_OBJECT *>(std::calloc(found, sizeof(TQXP11_OBJECT)));
     if (!entries) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;

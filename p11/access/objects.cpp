@@ -5,6 +5,8 @@
 #include <iterator>
 #include <ctime>
 
+#include <openssl/crypto.h>
+
 #include "tokenlayer.h"
 
 // A host may offer its own pause (a Windows-style one); a JVM offers none.
@@ -17,12 +19,14 @@ CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object)
     return (session->options & TQXP11_OPTION_COUNT_NUL) ? length + 1 : length;
 }
 
-Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], CK_ATTRIBUTE *search,
-                   CK_ULONG attributeCount, CK_ULONG *found) {
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], Attributes &search,
+                   CK_ULONG *found, CK_ULONG leading) {
     *found = 0;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    Result rv = module->C_FindObjectsInit(session->sessionHandle, search, attributeCount);
+    Result rv = search.ready();
+    if (rv != CKR_OK) return rv;
+    rv = module->C_FindObjectsInit(session->sessionHandle, search.data(), std::min(leading, search.size()));
     if (rv != CKR_OK) return rv;
     // Slots the module leaves unwritten hold no stale handle.
     std::fill(std::begin(handles), std::end(handles), CK_OBJECT_HANDLE(0));
@@ -33,11 +37,23 @@ Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchM
     return rv;
 }
 
-Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
-               CK_OBJECT_HANDLE *handle) {
+void addLabelKey(Attributes &list, CK_OBJECT_CLASS cls, bool token, CK_BBOOL isPrivate, const char *label,
+                 CK_ULONG labelLength) {
+    list.addUlong(CKA_CLASS, cls);
+    list.addBool(CKA_TOKEN, token);
+    list.addByte(CKA_PRIVATE, isPrivate);
+    list.addText(CKA_LABEL, label, labelLength);
+}
+
+void addLabelKey(Attributes &list, const TQXP11_SESSION *session, const TQXP11_OBJECT *object,
+                 CK_OBJECT_CLASS cls, bool token) {
+    addLabelKey(list, cls, token, object->isPrivate, object->label, labelLength(session, object));
+}
+
+Result findOne(TQXP11_SESSION *session, Attributes &search, CK_OBJECT_HANDLE *handle) {
     CK_OBJECT_HANDLE handles[kSearchMax];
     CK_ULONG found = 0;
-    Result rv = findObjects(session, handles, search, attributeCount, &found);
+    Result rv = findObjects(session, handles, search, &found);
     if (rv != CKR_OK) return rv;
     if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
     if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
@@ -186,29 +202,31 @@ constexpr size_t fieldCount(const Field (&)[N]) {
 // A value record under construction: its buffers go if the read fails.
 class RecordBuilder {
 public:
-    RecordBuilder(const Field *fields, size_t n) : fields_(fields), n_(n) {
-        for (size_t i = 0; i < n_; ++i) query_[i] = CK_ATTRIBUTE{fields_[i].type, nullptr, 0};
+    RecordBuilder(const Field *fields, size_t n) : fields_(fields) {
+        for (size_t i = 0; i < n; ++i) query_.addQuery(fields_[i].type);
     }
     ~RecordBuilder() {
         if (!record_) return;
-        for (size_t i = 0; i < n_; ++i) std::free(fields_[i].member(record_)->data);
+        for (size_t i = 0; i < query_.size(); ++i) std::free(fields_[i].member(record_)->data);
         std::free(record_);
     }
     RecordBuilder(const RecordBuilder &) = delete;
     RecordBuilder &operator=(const RecordBuilder &) = delete;
 
-    CK_ATTRIBUTE *query() { return query_; }
-    CK_ULONG size() const { return n_; }
-    CK_ULONG reportedLength(size_t i) const { return query_[i].ulValueLen; }
+    tqp11::Attributes &query() { return query_; }
 
-    // Allocates one buffer of the reported length for each field.
+    // Allocates one buffer of the reported length for each field. A length
+    // the module could not give, or one no caller's int holds, fails the read.
     Result allocate() {
+        Result rv = query_.ready();
+        if (rv != CKR_OK) return rv;
+        for (size_t i = 0; i < query_.size(); ++i)
+            if (tqp11::unusableLength(query_[i].ulValueLen)) return CKR_BUFFER_TOO_SMALL;
         record_ = static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE)));
         if (!record_) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
-        for (size_t i = 0; i < n_; ++i) {
+        for (size_t i = 0; i < query_.size(); ++i) {
             CK_ULONG length = query_[i].ulValueLen;
             TQXP11_BYTES *bytes = fields_[i].member(record_);
-            if (length == CK_UNAVAILABLE_INFORMATION) length = 0;
             if (length > 0) {
                 bytes->data = static_cast<unsigned char *>(std::calloc(1, length));
                 if (!bytes->data) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
@@ -222,7 +240,7 @@ public:
     // Lengths the module wrote on the second read; one beyond its buffer
     // (or the unavailable mark) means the value did not fit.
     Result settle() {
-        for (size_t i = 0; i < n_; ++i) {
+        for (size_t i = 0; i < query_.size(); ++i) {
             TQXP11_BYTES *bytes = fields_[i].member(record_);
             if (query_[i].ulValueLen > bytes->length) return CKR_BUFFER_TOO_SMALL;
             bytes->length = query_[i].ulValueLen;
@@ -237,38 +255,29 @@ public:
 
 private:
     const Field *fields_;
-    size_t n_;
-    CK_ATTRIBUTE query_[kMaxFields];
+    tqp11::AttributeList<kMaxFields> query_;
     TQXP11_VALUE *record_ = nullptr;
 };
 
-struct SearchTemplate {
-    CK_OBJECT_CLASS objectClass;
-    CK_BBOOL token = CK_TRUE;
-    CK_BBOOL isPrivate;
-    CK_ATTRIBUTE attributes[4];
-
-    SearchTemplate(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls)
-        : objectClass(cls), isPrivate(object->isPrivate) {
-        attributes[0] = {CKA_CLASS, &objectClass, sizeof objectClass};
-        attributes[1] = {CKA_TOKEN, &token, sizeof token};
-        attributes[2] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
-        attributes[3] = {CKA_LABEL, object->label, tqp11::labelLength(session, object)};
+// The search of the readers by label.
+struct LabelSearch : tqp11::AttributeList<4> {
+    LabelSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
+        tqp11::addLabelKey(*this, session, object, cls);
     }
 };
 
 }  // namespace
 
 Result tqp11::findByLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
-    SearchTemplate search(session, object, cls);
-    return findOne(session, search.attributes, 4, &object->handle);
+    LabelSearch search(session, object, cls);
+    return findOne(session, search, &object->handle);
 }
 
 Result tqp11::labelFree(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls) {
-    SearchTemplate search(session, object, cls);
+    LabelSearch search(session, object, cls);
     CK_OBJECT_HANDLE handles[kSearchMax];
     CK_ULONG found = 0;
-    Result rv = findObjects(session, handles, search.attributes, 4, &found);
+    Result rv = findObjects(session, handles, search, &found);
     if (rv != CKR_OK) return rv;
     if (found == 1) return TQP11_RTN_OBJECT_EXIST;
     if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
@@ -288,8 +297,8 @@ Result checkAccess(TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
 Result completeRead(TQXP11_SESSION *session, TQXP11_OBJECT *object, RecordBuilder &record) {
     Result rv = record.allocate();
     if (rv == CKR_OK)
-        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
-                                                  record.size());
+        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle,
+                                                  record.query().data(), record.query().size());
     if (rv == CKR_OK) rv = record.settle();
     if (rv != CKR_OK) return rv;
     object->valueRecord = record.release();
@@ -303,8 +312,10 @@ Result readValues(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *f
                   bool forget = false) {
     object->valueRecord = nullptr;
     RecordBuilder record(fields, n);
-    Result rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, record.query(),
-                                                     record.size());
+    Result rv = record.query().ready();
+    if (rv == CKR_OK)
+        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle,
+                                                  record.query().data(), record.query().size());
     if (rv != CKR_OK) return rv;
     rv = completeRead(session, object, record);
     if (rv != CKR_OK && forget) object->handle = 0;
@@ -328,16 +339,21 @@ bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_IN
 Result readSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool withValueLength) {
     Result rv = checkAccess(session, object);
     if (rv != CKR_OK) return rv;
-    SearchTemplate search(session, object, CKO_SECRET_KEY);
+    LabelSearch search(session, object, CKO_SECRET_KEY);
     CK_OBJECT_HANDLE found = 0;
-    rv = tqp11::findOne(session, search.attributes, 4, &found);
+    rv = tqp11::findOne(session, search, &found);
     if (rv != CKR_OK) return rv;
     object->handle = found;
     object->valueRecord = nullptr;
 
     TQXP11_MODULE *module = session->module;
-    CK_ATTRIBUTE lengths[3] = {{CKA_ID, nullptr, 0}, {CKA_VALUE, nullptr, 0}, {CKA_VALUE_LEN, nullptr, 0}};
-    rv = module->C_GetAttributeValue(session->sessionHandle, found, lengths, withValueLength ? 3 : 2);
+    tqp11::AttributeList<3> lengths;
+    lengths.addQuery(CKA_ID);
+    lengths.addQuery(CKA_VALUE);
+    if (withValueLength) lengths.addQuery(CKA_VALUE_LEN);
+    rv = lengths.ready();
+    if (rv == CKR_OK)
+        rv = module->C_GetAttributeValue(session->sessionHandle, found, lengths.data(), lengths.size());
     if (rv == CKR_OK) {
         RecordBuilder record(kSecretFields, fieldCount(kSecretFields));
         record.query()[0].ulValueLen = lengths[0].ulValueLen;
@@ -354,24 +370,17 @@ Result readSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool withVa
     return rv;
 }
 
-struct IdSearch {
-    CK_OBJECT_CLASS objectClass;
-    CK_BBOOL token = CK_TRUE;
-    CK_BBOOL isPrivate;
-    CK_KEY_TYPE keyType = CKK_RSA;
-    CK_ATTRIBUTE attributes[5];
-    CK_ULONG count = 0;
-
-    IdSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool withKeyType)
-        : objectClass(cls), isPrivate(object->isPrivate) {
+// The search of the readers by CKA_ID.
+struct IdSearch : tqp11::AttributeList<5> {
+    IdSearch(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool withKeyType) {
         const TQXP11_BYTES &id = object->valueRecord->first;
         // The counted NUL lies in the caller's buffer; no buffer has none.
         CK_ULONG idLength = id.data ? id.length + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0) : 0;
-        attributes[count++] = {CKA_CLASS, &objectClass, sizeof objectClass};
-        attributes[count++] = {CKA_TOKEN, &token, sizeof token};
-        attributes[count++] = {CKA_PRIVATE, &isPrivate, sizeof isPrivate};
-        if (withKeyType) attributes[count++] = {CKA_KEY_TYPE, &keyType, sizeof keyType};
-        attributes[count++] = {CKA_ID, id.data, idLength};
+        addUlong(CKA_CLASS, cls);
+        addBool(CKA_TOKEN, true);
+        addByte(CKA_PRIVATE, object->isPrivate);
+        if (withKeyType) addUlong(CKA_KEY_TYPE, CKK_RSA);
+        addBytes(CKA_ID, id.data, idLength);
     }
 };
 
@@ -380,7 +389,7 @@ Result readCertificateById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     if (rv != CKR_OK) return rv;
     if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
     IdSearch search(session, object, CKO_CERTIFICATE, false);
-    rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
+    rv = tqp11::findOne(session, search, &object->handle);
     if (rv != CKR_OK) return rv;
     return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields), true);
 }
@@ -405,7 +414,7 @@ Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     if (rv != CKR_OK) return rv;
     if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
     IdSearch search(session, object, CKO_PRIVATE_KEY, true);
-    rv = tqp11::findOne(session, search.attributes, search.count, &object->handle);
+    rv = tqp11::findOne(session, search, &object->handle);
     if (rv != CKR_OK) return rv;
     rv = readValues(session, object, kRsaPublicPartFields, fieldCount(kRsaPublicPartFields), true);
     if (rv != CKR_OK) return rv;
@@ -414,9 +423,13 @@ Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     TQXP11_RSA_PRIVATE_VALUE &key = object->valueRecord->rsaPrivate;
     if (allZero(key.modulus)) {
         pauseOneSecond();
-        CK_ATTRIBUTE again[2] = {{CKA_MODULUS, key.modulus.data, key.modulus.length},
-                                 {CKA_PUBLIC_EXPONENT, key.publicExponent.data, key.publicExponent.length}};
-        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, again, 2);
+        tqp11::AttributeList<2> again;
+        again.addBuffer(CKA_MODULUS, key.modulus.data, key.modulus.length);
+        again.addBuffer(CKA_PUBLIC_EXPONENT, key.publicExponent.data, key.publicExponent.length);
+        rv = again.ready();
+        if (rv == CKR_OK)
+            rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, again.data(),
+                                                      again.size());
         // An empty buffer only learns a length: what it holds stays as read.
         if (rv == CKR_OK && key.modulus.data && again[0].ulValueLen <= key.modulus.length)
             key.modulus.length = again[0].ulValueLen;
@@ -487,35 +500,37 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         *out[i] = nullptr;
         *outLength[i] = 0;
     }
-    CK_ATTRIBUTE components[kRsaComponents] = {
-        {CKA_MODULUS, nullptr, 0},    {CKA_PUBLIC_EXPONENT, nullptr, 0}, {CKA_PRIME_1, nullptr, 0},
-        {CKA_PRIME_2, nullptr, 0},    {CKA_EXPONENT_1, nullptr, 0},      {CKA_EXPONENT_2, nullptr, 0},
-        {CKA_COEFFICIENT, nullptr, 0}};
+    static const CK_ATTRIBUTE_TYPE kTypes[kRsaComponents] = {
+        CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIME_1,    CKA_PRIME_2,
+        CKA_EXPONENT_1, CKA_EXPONENT_2,      CKA_COEFFICIENT};
+    tqp11::AttributeList<kRsaComponents> components;
+    for (CK_ATTRIBUTE_TYPE type : kTypes) components.addQuery(type);
     TQXP11_MODULE *module = session->module;
-    Result rv =
-        module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
+    Result rv = components.ready();
+    if (rv == CKR_OK)
+        rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components.data(),
+                                         components.size());
     if (rv != CKR_OK) return rv;
     tqp11::SystemPtr<unsigned char> buffers[kRsaComponents];
+    CK_ULONG sizes[kRsaComponents] = {};
     for (size_t i = 0; i < kRsaComponents; ++i) {
-        int length = static_cast<int>(components[i].ulValueLen);
-        *outLength[i] = length;
-        if (length <= 0) {
-            components[i].ulValueLen = 0;
-            continue;
-        }
-        buffers[i].reset(static_cast<unsigned char *>(std::malloc(length)));
+        // The unavailable mark, or a length no int holds, is no length to
+        // hand out: the read fails as one that did not fit.
+        if (tqp11::unusableLength(components[i].ulValueLen)) return CKR_BUFFER_TOO_SMALL;
+        sizes[i] = components[i].ulValueLen;
+        if (sizes[i] == 0) continue;
+        buffers[i].reset(static_cast<unsigned char *>(std::malloc(sizes[i])));
         if (!buffers[i]) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
         components[i].pValue = buffers[i].get();
-        // The module may fill only the buffer there is, not the length it
-        // reported before the cut.
-        components[i].ulValueLen = static_cast<CK_ULONG>(length);
     }
-    rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components, kRsaComponents);
+    rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components.data(),
+                                     components.size());
     for (size_t i = 0; rv == CKR_OK && i < kRsaComponents; ++i)
-        if (buffers[i] && components[i].ulValueLen > static_cast<CK_ULONG>(*outLength[i]))
-            rv = CKR_BUFFER_TOO_SMALL;
+        if (buffers[i] && components[i].ulValueLen > sizes[i]) rv = CKR_BUFFER_TOO_SMALL;
     if (rv != CKR_OK) {
-        for (size_t i = 0; i < kRsaComponents; ++i) *outLength[i] = 0;
+        // What the module wrote before it failed may be key material.
+        for (size_t i = 0; i < kRsaComponents; ++i)
+            if (buffers[i]) OPENSSL_cleanse(buffers[i].get(), sizes[i]);
         return rv;
     }
     for (size_t i = 0; i < kRsaComponents; ++i) {

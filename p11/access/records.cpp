@@ -14,12 +14,12 @@ Result readRecord(TQXP11_SESSION *session, const char *name, unsigned char **out
     *outLength = 0;
     if (!name) return CKR_ARGUMENTS_BAD;
 
-    CK_OBJECT_CLASS recordClass = TQXP11_CLASS_RECORD;
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE search[3] = {{CKA_CLASS, &recordClass, sizeof recordClass},
-                              {CKA_TOKEN, &token, sizeof token},
-                              {CKA_LABEL, const_cast<char *>(name), std::strlen(name)}};
-    Result rv = module->C_FindObjectsInit(session->sessionHandle, search, 3);
+    tqp11::AttributeList<3> search;
+    search.addUlong(CKA_CLASS, TQXP11_CLASS_RECORD);
+    search.addBool(CKA_TOKEN, true);
+    search.addText(CKA_LABEL, name, std::strlen(name));
+    Result rv = search.ready();
+    if (rv == CKR_OK) rv = module->C_FindObjectsInit(session->sessionHandle, search.data(), search.size());
     if (rv != CKR_OK) return rv;
     CK_OBJECT_HANDLE handle = 0;
     CK_ULONG found = 0;
@@ -28,16 +28,20 @@ Result readRecord(TQXP11_SESSION *session, const char *name, unsigned char **out
     if (rv != CKR_OK || found == 0) return rv;
 
     unsigned char value[TQXP11_RECORD_MAX];
-    CK_ATTRIBUTE read = {CKA_VALUE, value, sizeof value};
-    rv = module->C_GetAttributeValue(session->sessionHandle, handle, &read, 1);
+    tqp11::AttributeList<1> read;
+    read.addBuffer(CKA_VALUE, value, sizeof value);
+    if ((rv = read.ready()) == CKR_OK)
+        rv = module->C_GetAttributeValue(session->sessionHandle, handle, read.data(), read.size());
     if (rv != CKR_OK) return rv;
-    if (read.ulValueLen > sizeof value) return CKR_BUFFER_TOO_SMALL;
-    if (read.ulValueLen == 0) return CKR_OK;
-    auto *copy = static_cast<unsigned char *>(std::malloc(read.ulValueLen));
+    // Also the unavailable mark: a value that did not fit.
+    CK_ULONG length = read[0].ulValueLen;
+    if (length > sizeof value) return CKR_BUFFER_TOO_SMALL;
+    if (length == 0) return CKR_OK;
+    auto *copy = static_cast<unsigned char *>(std::malloc(length));
     if (!copy) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
-    std::memcpy(copy, value, read.ulValueLen);
+    std::memcpy(copy, value, length);
     *out = copy;
-    *outLength = read.ulValueLen;
+    *outLength = length;
     return CKR_OK;
 }
 

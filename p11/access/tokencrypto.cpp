@@ -124,12 +124,11 @@ Result wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *
 Result findUnwrappingKey(TQXP11_SESSION *session, TQXP11_OBJECT *key) {
     if (key->handle != 0) return CKR_OK;
     if (key->kind != TQXP11_KIND_RSA_PUBLIC) return tqp11::findByLabel(session, key, CKO_SECRET_KEY);
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE search[3] = {{CKA_CLASS, &cls, sizeof cls},
-                              {CKA_TOKEN, &token, sizeof token},
-                              {CKA_LABEL, key->label, tqp11::labelLength(session, key)}};
-    return tqp11::findOne(session, search, 3, &key->handle);
+    tqp11::AttributeList<3> search;
+    search.addUlong(CKA_CLASS, CKO_PRIVATE_KEY);
+    search.addBool(CKA_TOKEN, true);
+    search.addText(CKA_LABEL, key->label, tqp11::labelLength(session, key));
+    return tqp11::findOne(session, search, &key->handle);
 }
 
 Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsigned char *wrapped,
@@ -149,42 +148,34 @@ Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsig
     if (rv != CKR_OK) return rv;
     if (newKey->handle == 0 && (rv = tqp11::labelFree(session, newKey, newClass)) != CKR_OK) return rv;
 
-    static const CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
-    auto flag = [&](int bit) { return (flags & bit) ? &yes : &no; };
     CK_KEY_TYPE keyType = CKK_RSA;
     tqp11::keyTypeOfKind(newKey->kind, &keyType);
     const TQXP11_BYTES none = {nullptr, 0};
-    const TQXP11_BYTES &id = newKey->valueRecord ? newKey->valueRecord->first : none;
-    CK_ATTRIBUTE t[12];
-    CK_ULONG n = 0;
-    auto add = [&](CK_ATTRIBUTE_TYPE type, const void *p, CK_ULONG length) {
-        t[n++] = CK_ATTRIBUTE{type, const_cast<void *>(p), length};
-    };
-    add(CKA_CLASS, &newClass, sizeof newClass);
-    add(CKA_TOKEN, &yes, 1);
-    add(CKA_PRIVATE, &newKey->isPrivate, 1);
-    add(CKA_LABEL, newKey->label, tqp11::labelLength(session, newKey));
-    add(CKA_KEY_TYPE, &keyType, sizeof keyType);
-    add(CKA_ID, id.data, id.length);
+    tqp11::AttributeList<12> t;
+    tqp11::addLabelKey(t, session, newKey, newClass);
+    t.addUlong(CKA_KEY_TYPE, keyType);
+    t.addBytes(CKA_ID, newKey->valueRecord ? newKey->valueRecord->first : none);
     // The key length comes from the unwrapped data, as the mechanism knows it.
     if (newClass == CKO_SECRET_KEY) {
-        add(CKA_ENCRYPT, &yes, 1);
-        add(CKA_DECRYPT, &yes, 1);
-        add(CKA_SENSITIVE, flag(TQXP11_SENSITIVE), 1);
-        add(CKA_EXTRACTABLE, &yes, 1);
-        add(CKA_UNWRAP, flag(TQXP11_UNWRAP), 1);
-        add(CKA_WRAP, flag(TQXP11_WRAP), 1);
+        t.addBool(CKA_ENCRYPT, true);
+        t.addBool(CKA_DECRYPT, true);
+        t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
+        t.addBool(CKA_EXTRACTABLE, true);
+        t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
+        t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
     } else {
         bool tripleDes = unwrappingKey->kind == TQXP11_KIND_DES2 || unwrappingKey->kind == TQXP11_KIND_DES3;
-        add(CKA_SENSITIVE, flag(TQXP11_SENSITIVE), 1);
-        add(CKA_EXTRACTABLE, tripleDes ? &yes : flag(TQXP11_EXTRACTABLE), 1);
-        add(CKA_DECRYPT, &yes, 1);
-        add(CKA_SIGN, &yes, 1);
-        add(CKA_UNWRAP, flag(TQXP11_UNWRAP), 1);
-        add(CKA_SIGN_RECOVER, &yes, 1);
+        t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
+        t.addBool(CKA_EXTRACTABLE, tripleDes || (flags & TQXP11_EXTRACTABLE));
+        t.addBool(CKA_DECRYPT, true);
+        t.addBool(CKA_SIGN, true);
+        t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
+        t.addBool(CKA_SIGN_RECOVER, true);
     }
+    if ((rv = t.ready()) != CKR_OK) return rv;
     rv = module->C_UnwrapKey(session->sessionHandle, &mechanism, unwrappingKey->handle,
-                             const_cast<unsigned char *>(wrapped), wrappedLength, t, n, &newKey->handle);
+                             const_cast<unsigned char *>(wrapped), wrappedLength, t.data(), t.size(),
+                             &newKey->handle);
     if (rv == CKR_OK && newClass == CKO_PRIVATE_KEY) tqp11::writePublicKeyOfPrivateKey(session, newKey);
     return rv;
 }

@@ -2,10 +2,12 @@
 // search and the readers and writers the exported operations build on.
 #pragma once
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "attributelist.h"
 #include "tqxp11obj.h"
 
 namespace tqp11 {
@@ -13,6 +15,10 @@ namespace tqp11 {
 // Steps hand raw results (PKCS#11 values or the layer's own codes) to each
 // other; each exported operation maps its result once.
 using Result = CK_RV;
+
+// A length the module reported that no reader hands out: the unavailable
+// mark, or more than an int holds.
+inline bool unusableLength(CK_ULONG length) { return length > static_cast<CK_ULONG>(INT_MAX); }
 
 inline CK_ULONG textLength(const char *text) { return text ? std::strlen(text) : 0; }
 inline CK_UTF8CHAR_PTR utf8(const char *text) {
@@ -33,14 +39,23 @@ bool userLoggedIn(const TQXP11_SESSION *session);
 Result refreshSessionInfo(TQXP11_SESSION *session);
 
 constexpr CK_ULONG kSearchMax = 128;
-Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], CK_ATTRIBUTE *search,
-                   CK_ULONG attributeCount, CK_ULONG *found);
+constexpr CK_ULONG kAllAttributes = ~CK_ULONG(0);
+// Searches with the list, or with its first `leading` attributes.
+Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], Attributes &search,
+                   CK_ULONG *found, CK_ULONG leading = kAllAttributes);
 // Length of the record's label as given to the module.
 CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object);
 
+// CKA_CLASS, CKA_TOKEN, CKA_PRIVATE and CKA_LABEL, in this order: how an
+// object is known by its label, in searches and at the head of templates.
+void addLabelKey(Attributes &list, CK_OBJECT_CLASS cls, bool token, CK_BBOOL isPrivate, const char *label,
+                 CK_ULONG labelLength);
+// The same with the record's private flag and label.
+void addLabelKey(Attributes &list, const TQXP11_SESSION *session, const TQXP11_OBJECT *object,
+                 CK_OBJECT_CLASS cls, bool token = true);
+
 // Finds the one object that matches: 9100 for none, 9102 for several.
-Result findOne(TQXP11_SESSION *session, CK_ATTRIBUTE *search, CK_ULONG attributeCount,
-               CK_OBJECT_HANDLE *handle);
+Result findOne(TQXP11_SESSION *session, Attributes &search, CK_OBJECT_HANDLE *handle);
 
 // The object class of a token kind; false for a kind outside the table.
 bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls);

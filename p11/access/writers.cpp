@@ -8,68 +8,47 @@ using tqp11::Result;
 
 constexpr char kApplication[] = "Orvane-P11";  // written with its NUL
 
-// A creation template; the values it points at live as long as it does.
-class Template {
-public:
+// Every template of this file fits: the longest, an RSA private key, has 19.
+constexpr CK_ULONG kTemplateMax = 20;
+// The class, token flag, private flag and label that open each template are
+// also the search for an object that already carries the label.
+constexpr CK_ULONG kLabelKeyLength = 4;
+
+// A creation template, opened by the record's label key.
+struct Template : tqp11::AttributeList<kTemplateMax> {
     Template(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_OBJECT_CLASS cls, bool token) {
-        addUlong(CKA_CLASS, cls);
-        addBool(CKA_TOKEN, token);
-        add(CKA_PRIVATE, &object->isPrivate, sizeof object->isPrivate);
-        add(CKA_LABEL, object->label, tqp11::labelLength(session, object));
+        tqp11::addLabelKey(*this, session, object, cls, token);
     }
-    Template(const Template &) = delete;
-    Template &operator=(const Template &) = delete;
-
-    void add(CK_ATTRIBUTE_TYPE type, const void *data, CK_ULONG length) {
-        attributes_[count_++] = CK_ATTRIBUTE{type, const_cast<void *>(data), length};
-    }
-    void add(CK_ATTRIBUTE_TYPE type, const TQXP11_BYTES &bytes) { add(type, bytes.data, bytes.length); }
-    void addBool(CK_ATTRIBUTE_TYPE type, bool on) { add(type, on ? &kTrue : &kFalse, sizeof(CK_BBOOL)); }
-    void addFlag(CK_ATTRIBUTE_TYPE type, int flags, int on) { addBool(type, (flags & on) != 0); }
-    void addUlong(CK_ATTRIBUTE_TYPE type, CK_ULONG v) {
-        ulongs_[ulongCount_] = v;
-        add(type, &ulongs_[ulongCount_++], sizeof(CK_ULONG));
-    }
-
-    CK_ATTRIBUTE *attributes() { return attributes_; }
-    CK_ULONG size() const { return count_; }
-
-private:
-    static constexpr CK_BBOOL kTrue = CK_TRUE;
-    static constexpr CK_BBOOL kFalse = CK_FALSE;
-    CK_ATTRIBUTE attributes_[20];
-    CK_ULONG count_ = 0;
-    CK_ULONG ulongs_[4];
-    CK_ULONG ulongCount_ = 0;
 };
 
 // Refuses a label already carried in the class, then creates the object.
 Result create(TQXP11_SESSION *session, TQXP11_OBJECT *object, Template &t) {
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
-    Result rv = tqp11::findObjects(session, handles, t.attributes(), 4, &found);
+    // The search also refuses a template that was given too much.
+    Result rv = tqp11::findObjects(session, handles, t, &found, kLabelKeyLength);
     if (rv != CKR_OK) return rv;
     if (found == 1) return TQP11_RTN_OBJECT_EXIST;
     if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
-    return session->module->C_CreateObject(session->sessionHandle, t.attributes(), t.size(), &object->handle);
+    return session->module->C_CreateObject(session->sessionHandle, t.data(), t.size(), &object->handle);
 }
 
 Result writeData(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     Template t(session, object, CKO_DATA, true);
-    t.add(CKA_APPLICATION, kApplication, sizeof kApplication);
-    t.add(CKA_VALUE, object->valueRecord->data.value);
+    t.addText(CKA_APPLICATION, kApplication, sizeof kApplication);
+    t.addBytes(CKA_VALUE, object->valueRecord->data.value);
     return create(session, object, t);
 }
 
 Result writeCertificate(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     const TQXP11_CERTIFICATE_VALUE &v = object->valueRecord->certificate;
     Template t(session, object, CKO_CERTIFICATE, true);
-    t.add(CKA_SUBJECT, v.subject);
-    t.add(CKA_VALUE, v.value);
+    t.addBytes(CKA_SUBJECT, v.subject);
+    t.addBytes(CKA_VALUE, v.value);
     t.addUlong(CKA_CERTIFICATE_TYPE, CKC_X_509);
-    if (v.issuer.data) t.add(CKA_ISSUER, v.issuer);
-    if (v.serialNumber.data) t.add(CKA_SERIAL_NUMBER, v.serialNumber);
-    if (v.id.data) t.add(CKA_ID, v.id);
+    if (v.issuer.data) t.addBytes(CKA_ISSUER, v.issuer);
+    if (v.serialNumber.data) t.addBytes(CKA_SERIAL_NUMBER, v.serialNumber);
+    if (v.id.data) t.addBytes(CKA_ID, v.id);
     return create(session, object, t);
 }
 
@@ -79,13 +58,13 @@ Result tqp11::writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, 
     const TQXP11_RSA_PUBLIC_VALUE &v = object->valueRecord->rsaPublic;
     Template t(session, object, CKO_PUBLIC_KEY, true);
     t.addUlong(CKA_KEY_TYPE, CKK_RSA);
-    t.add(CKA_ID, v.id);
+    t.addBytes(CKA_ID, v.id);
     t.addBool(CKA_ENCRYPT, true);
     t.addBool(CKA_VERIFY, true);
     t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
     t.addBool(CKA_VERIFY_RECOVER, true);
-    t.add(CKA_MODULUS, v.modulus);
-    t.add(CKA_PUBLIC_EXPONENT, v.publicExponent);
+    t.addBytes(CKA_MODULUS, v.modulus);
+    t.addBytes(CKA_PUBLIC_EXPONENT, v.publicExponent);
     return create(session, object, t);
 }
 
@@ -126,20 +105,20 @@ Result writeRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fl
     const TQXP11_RSA_PRIVATE_VALUE &v = object->valueRecord->rsaPrivate;
     Template t(session, object, CKO_PRIVATE_KEY, true);
     t.addUlong(CKA_KEY_TYPE, CKK_RSA);
-    t.add(CKA_ID, v.id);
+    t.addBytes(CKA_ID, v.id);
     t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
     t.addBool(CKA_DECRYPT, true);
     t.addBool(CKA_SIGN, true);
     t.addBool(CKA_SIGN_RECOVER, true);
     t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
-    t.add(CKA_MODULUS, v.modulus);
-    t.add(CKA_PUBLIC_EXPONENT, v.publicExponent);
-    t.add(CKA_PRIVATE_EXPONENT, v.privateExponent);
-    t.add(CKA_PRIME_1, v.prime1);
-    t.add(CKA_PRIME_2, v.prime2);
-    t.add(CKA_EXPONENT_1, v.exponent1);
-    t.add(CKA_EXPONENT_2, v.exponent2);
-    t.add(CKA_COEFFICIENT, v.coefficient);
+    t.addBytes(CKA_MODULUS, v.modulus);
+    t.addBytes(CKA_PUBLIC_EXPONENT, v.publicExponent);
+    t.addBytes(CKA_PRIVATE_EXPONENT, v.privateExponent);
+    t.addBytes(CKA_PRIME_1, v.prime1);
+    t.addBytes(CKA_PRIME_2, v.prime2);
+    t.addBytes(CKA_EXPONENT_1, v.exponent1);
+    t.addBytes(CKA_EXPONENT_2, v.exponent2);
+    t.addBytes(CKA_COEFFICIENT, v.coefficient);
     if (object->isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS)
         return CKR_USER_NOT_LOGGED_IN;
     return create(session, object, t);
@@ -155,12 +134,12 @@ Result writeTokenSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int f
     const TQXP11_SECRET_VALUE &v = object->valueRecord->secret;
     Template t(session, object, CKO_SECRET_KEY, true);
     t.addUlong(CKA_KEY_TYPE, secretKeyType(object->kind));
-    t.add(CKA_ID, v.id);
+    t.addBytes(CKA_ID, v.id);
     t.addBool(CKA_ENCRYPT, true);
     t.addBool(CKA_DECRYPT, true);
     t.addBool(CKA_SIGN, true);
     t.addBool(CKA_VERIFY, true);
-    t.add(CKA_VALUE, v.value);
+    t.addBytes(CKA_VALUE, v.value);
     if (object->kind == TQXP11_KIND_RC4) t.addUlong(CKA_VALUE_LEN, v.value.length);
     if (!(flags & TQXP11_OMIT_WRAP)) t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
     if (!(flags & TQXP11_OMIT_UNWRAP)) t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
@@ -173,7 +152,7 @@ Result writeSessionSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int
     const TQXP11_SECRET_VALUE &v = object->valueRecord->secret;
     Template t(session, object, CKO_SECRET_KEY, false);
     t.addUlong(CKA_KEY_TYPE, secretKeyType(object->kind));
-    t.add(CKA_ID, v.id);
+    t.addBytes(CKA_ID, v.id);
     t.addBool(CKA_ENCRYPT, true);
     t.addBool(CKA_DECRYPT, true);
     t.addFlag(CKA_WRAP, flags, TQXP11_WRAP);
@@ -182,7 +161,7 @@ Result writeSessionSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int
     t.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
     t.addBool(CKA_SIGN, true);
     t.addBool(CKA_VERIFY, true);
-    t.add(CKA_VALUE, v.value);
+    t.addBytes(CKA_VALUE, v.value);
     if (object->kind == TQXP11_KIND_RC4) t.addUlong(CKA_VALUE_LEN, v.value.length);
     return create(session, object, t);
 }

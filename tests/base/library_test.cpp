@@ -197,19 +197,20 @@ TEST(Handles, ChecksAndRelease) {
     TQXCryptFreeHandle(nullptr);
     HandleOwner cert(decodeFixture(1, "objects/ca.der"));
     void *object = nullptr;
-    EXPECT_EQ(tqxCryptGetHandle(&object, nullptr, 1), 5005);
-    EXPECT_EQ(tqxCryptGetHandle(nullptr, cert.get(), 1), 5005);
-    EXPECT_EQ(tqxCryptGetHandle(&object, cert.get(), 3), 5006);
+    EXPECT_EQ(tqxCryptGetHandle(&object, nullptr, 1), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(tqxCryptGetHandle(nullptr, cert.get(), 1), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(tqxCryptGetHandle(&object, cert.get(), 3), TQ_RTN_WRONG_HANDLE);
     ASSERT_EQ(tqxCryptGetHandle(&object, cert.get(), 1), 0);
     EXPECT_EQ(object, cert.get()->object);
     TQXCRYPT_HANDLE empty{3, nullptr, nullptr, nullptr};
-    EXPECT_EQ(tqxCryptGetHandle(&object, &empty, 1), 5005);  // no object: 5005 whatever the kind
+    EXPECT_EQ(tqxCryptGetHandle(&object, &empty, 1),
+              TQ_RTN_BAD_ARGUMENT);  // no object: TQ_RTN_BAD_ARGUMENT whatever the kind
     void *extra = nullptr;
-    EXPECT_EQ(tqxCryptGetHandleEx(&extra, cert.get(), 1), 5005);  // a certificate has no extra
+    EXPECT_EQ(tqxCryptGetHandleEx(&extra, cert.get(), 1), TQ_RTN_BAD_ARGUMENT);  // a certificate has no extra
     HandleOwner key(decodeFixture(6, "objects/user.rsa.der"));
     ASSERT_EQ(tqxCryptGetHandleEx(&extra, key.get(), 6), 0);
     EXPECT_EQ(extra, tqxCryptRSAPriMethod());
-    EXPECT_EQ(tqxCryptGetHandleEx(&extra, key.get(), 7), 5006);
+    EXPECT_EQ(tqxCryptGetHandleEx(&extra, key.get(), 7), TQ_RTN_WRONG_HANDLE);
 
     // Handles without a table release their objects themselves.
     TQXCRYPT_HANDLE *store = nullptr;

@@ -32,10 +32,10 @@ TEST(CardprobeHexText, ParsesAidTexts) {
         {"..", 128, 0, {0xF0}},
         {"A0.", 128, 0, {0xA0, 0xF0}},
         {".", 128, 0, {0xF0}},
-        {"A0G1", 128, 5005, {0xA0}},
-        {"A0 0x", 128, 5005, {0xA0}},
-        {"A0 00 00", 2, 5003, {0xA0, 0x00}},
-        {"A0", 0, 5003, {}},
+        {"A0G1", 128, TQ_RTN_BAD_ARGUMENT, {0xA0}},
+        {"A0 0x", 128, TQ_RTN_BAD_ARGUMENT, {0xA0}},
+        {"A0 00 00", 2, TQ_RTN_BUFFER_TOO_SMALL, {0xA0, 0x00}},
+        {"A0", 0, TQ_RTN_BUFFER_TOO_SMALL, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("text \"") + c.text + "\"");
@@ -57,10 +57,10 @@ TEST(CardprobeHexText, LongAidStopsAtTheBuffer) {
     for (int i = 0; i < 129; ++i) text += "A0";
     uint8_t out[kAidCapacity];
     size_t count = sizeof out;
-    EXPECT_EQ(ParseHexBytes(text.c_str(), out, &count), 5003);
+    EXPECT_EQ(ParseHexBytes(text.c_str(), out, &count), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 128u);
     count = sizeof out;
-    EXPECT_EQ(ParseHexBytes(nullptr, out, &count), 5005);
+    EXPECT_EQ(ParseHexBytes(nullptr, out, &count), TQ_RTN_BAD_ARGUMENT);
     EXPECT_EQ(count, 0u);
 }
 

@@ -72,7 +72,12 @@ std::vector<SelectCase> selectCases() {
          {{more256, "6100"}, {"00C0000000", data256 + "9000"}},
          0,
          {more256, "00C0000000"}},
-        {"t1 61 10 is final", false, "A0 00 00 00 04 02", {{moreT1, "6110"}}, 25023, {moreT1}},
+        {"t1 61 10 is final",
+         false,
+         "A0 00 00 00 04 02",
+         {{moreT1, "6110"}},
+         TQSC_RTN_SW_MORE_DATA,
+         {moreT1}},
         {"t0 6C 08 resends the whole command",
          true,
          "A0 00 00 00 04 03",
@@ -83,7 +88,7 @@ std::vector<SelectCase> selectCases() {
          true,
          "A0 00 00 00 04 04",
          {{wrongLeTwice, "6C08"}, {wrongLeTwice + "08", "6C08"}},
-         25021,
+         TQSC_RTN_SW_UNKNOWN,
          {wrongLeTwice, wrongLeTwice + "08"}},
         {"t0 6C 00 is 256 bytes",
          true,
@@ -95,18 +100,32 @@ std::vector<SelectCase> selectCases() {
          false,
          "A0 00 00 01 90 01",
          {{selectCommand("A00000019001"), "9001"}},
-         25021,
+         TQSC_RTN_SW_UNKNOWN,
          {selectCommand("A00000019001")}},
         {"trailing dot", true, "A0 00 00 00 .", {{dotted, "9000"}}, 0, {dotted}},
-        {"bad character", true, "A0G1", {}, 5005, {}},
-        {"missing aid", true, nullptr, {}, 5005, {}},
-        {"aid of 129 bytes", true, kLongAid.c_str(), {}, 5003, {}},
+        {"bad character", true, "A0G1", {}, TQ_RTN_BAD_ARGUMENT, {}},
+        {"missing aid", true, nullptr, {}, TQ_RTN_BAD_ARGUMENT, {}},
+        {"aid of 129 bytes", true, kLongAid.c_str(), {}, TQ_RTN_BUFFER_TOO_SMALL, {}},
     };
     // Every status word of the table, answered on T=1 so that nothing follows.
-    const std::vector<std::pair<const char *, int>> table = {
-        {"6300", 26002}, {"6982", 26003}, {"6985", 26005}, {"6A80", 26006}, {"6A81", 25025}, {"6A82", 25022},
-        {"6A86", 25005}, {"6A88", 25022}, {"6BA1", 25051}, {"6BB2", 25042}, {"6BB3", 25043}, {"6BB4", 25044},
-        {"6BB6", 25050}, {"6D00", 25024}, {"9C01", 25053}, {"9C03", 25054}, {"6F00", 25021}, {"6C08", 25021}};
+    const std::vector<std::pair<const char *, int>> table = {{"6300", TQSC_RTN_SW_VERIFY_FAILED},
+                                                             {"6982", TQSC_RTN_SW_SECURITY_NOT_SATISFIED},
+                                                             {"6985", TQSC_RTN_SW_CONDITIONS_NOT_SATISFIED},
+                                                             {"6A80", TQSC_RTN_SW_WRONG_DATA},
+                                                             {"6A81", TQSC_RTN_SW_FUNCTION_NOT_SUPPORTED},
+                                                             {"6A82", TQSC_RTN_SW_NOT_FOUND},
+                                                             {"6A86", TQSC_RTN_SW_INCORRECT_P1P2},
+                                                             {"6A88", TQSC_RTN_SW_NOT_FOUND},
+                                                             {"6BA1", TQSC_RTN_SW_6BA1},
+                                                             {"6BB2", TQSC_RTN_SW_6BB2},
+                                                             {"6BB3", TQSC_RTN_SW_6BB3},
+                                                             {"6BB4", TQSC_RTN_SW_6BB4},
+                                                             {"6BB6", TQSC_RTN_SW_6BB6},
+                                                             {"6D00", TQSC_RTN_SW_INS_NOT_SUPPORTED},
+                                                             {"9C01", TQSC_RTN_SW_9C01},
+                                                             {"9C03", TQSC_RTN_SW_9C03},
+                                                             {"6F00", TQSC_RTN_SW_UNKNOWN},
+                                                             {"6C08", TQSC_RTN_SW_UNKNOWN}};
     // The AID texts live as long as the table: the strings are kept in it.
     static std::vector<std::string> aids;
     if (aids.empty())
@@ -211,7 +230,7 @@ TEST_F(CardprobeCards, ListsEveryReaderWithoutTrailingNul) {
     ASSERT_GT(length, 1u);
     EXPECT_EQ(list[length - 1], '\0');
     EXPECT_EQ(list[length - 2], '\0');
-    EXPECT_EQ(TQSCListReaders(nullptr, nullptr, &length), 5005);
+    EXPECT_EQ(TQSCListReaders(nullptr, nullptr, &length), TQ_RTN_BAD_ARGUMENT);
 }
 
 TEST_F(CardprobeCards, AtrText) {
@@ -219,8 +238,10 @@ TEST_F(CardprobeCards, AtrText) {
         const char *reader;
         int code;
         const char *text;
-    } cases[] = {
-        {kT0Reader, 0, kT0Atr}, {kT1Reader, 0, kT1Atr}, {"No Such Reader", 14, ""}, {nullptr, 14, ""}};
+    } cases[] = {{kT0Reader, 0, kT0Atr},
+                 {kT1Reader, 0, kT1Atr},
+                 {"No Such Reader", TQSC_RTN_CARD_FAILED, ""},
+                 {nullptr, TQSC_RTN_CARD_FAILED, ""}};
     for (const auto &c : cases) {
         std::string text = "unchanged";
         EXPECT_EQ(ProbeAtrText(c.reader, &text), c.code) << (c.reader ? c.reader : "(null)");
@@ -242,7 +263,7 @@ TEST_F(CardprobeCards, CardRecordHoldsTheStatus) {
     EXPECT_EQ(record->card, 0);
     EXPECT_EQ(record->context, 0);
     TQSCFree(record);
-    EXPECT_EQ(OpenCardRecord(kT0Reader, nullptr), 5005);
+    EXPECT_EQ(OpenCardRecord(kT0Reader, nullptr), TQ_RTN_BAD_ARGUMENT);
 }
 
 TEST_F(CardprobeCards, SelectApplet) {
@@ -261,7 +282,7 @@ TEST_F(CardprobeCards, SelectWithoutCardOrReader) {
     const struct {
         const char *reader;
         int code;
-    } cases[] = {{"No Such Reader", 25014}, {nullptr, 25014}};
+    } cases[] = {{"No Such Reader", TQSC_RTN_TRANSMIT_FAILED}, {nullptr, TQSC_RTN_TRANSMIT_FAILED}};
     for (const auto &c : cases)
         EXPECT_EQ(ProbeSelectApplet(c.reader, "A0 00 00 00 03"), c.code) << (c.reader ? c.reader : "(null)");
 }
@@ -282,7 +303,7 @@ TEST_F(CardprobeCards, TransmitKeepsItsResponseData) {
     // A buffer too small for the answer's data is refused, not overrun.
     uint8_t small[8];
     length = sizeof small;
-    EXPECT_EQ(TransmitApdu(&channel, more, sizeof more, small, &length), 5003);
+    EXPECT_EQ(TransmitApdu(&channel, more, sizeof more, small, &length), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, sizeof small);
     CloseChannel(&channel);
 }
@@ -369,9 +390,9 @@ TEST_F(CardprobeEmptyReader, NoCard) {
     EXPECT_EQ(ProbeReaderNames(&names), 0);
     EXPECT_EQ(names, (std::vector<std::string>{kT0Reader, kT1Reader}));
     std::string text = "unchanged";
-    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), TQSC_RTN_CARD_FAILED);
     EXPECT_EQ(text, "");
-    EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), 25014);
+    EXPECT_EQ(ProbeSelectApplet(kT1Reader, "A0 00 00 00 03"), TQSC_RTN_TRANSMIT_FAILED);
     EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES,
                      {"readers", std::string("atr|") + kT0Reader,
                       std::string("select|") + kT1Reader + "|A0 00 00 00 03"}),
@@ -390,8 +411,8 @@ TEST_F(CardprobeNoReader, EmptyListIsSuccess) {
     EXPECT_EQ(ProbeReaderNames(&names), 0);
     EXPECT_TRUE(names.empty());
     std::string text;
-    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 14);
-    EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), 25014);
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), TQSC_RTN_CARD_FAILED);
+    EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), TQSC_RTN_TRANSMIT_FAILED);
     EXPECT_EQ(runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"readers"}),
               (std::vector<std::string>{"readers [] ErrorCode=0"}));
 }
@@ -440,9 +461,9 @@ TEST(CardprobeServiceStopped, ContextFailures) {
     const std::string claim = ClaimPcscd();
     if (!claim.empty()) GTEST_SKIP() << claim;
     std::vector<std::string> names;
-    EXPECT_EQ(ProbeReaderNames(&names), 10);
+    EXPECT_EQ(ProbeReaderNames(&names), TQSC_RTN_CONTEXT_FAILED);
     std::string text;
-    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), 10);
+    EXPECT_EQ(ProbeAtrText(kT0Reader, &text), TQSC_RTN_CONTEXT_FAILED);
     // SELECT hands on the PC/SC status itself.
     EXPECT_EQ(ProbeSelectApplet(kT0Reader, "A0 00 00 00 03"), static_cast<int>(SCARD_E_NO_SERVICE));
     const std::string raw = std::to_string(static_cast<int>(SCARD_E_NO_SERVICE));

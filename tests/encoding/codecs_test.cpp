@@ -79,17 +79,17 @@ TEST(Base64, DecodesWhatTheDecoderShouldAndRefusesTheRest) {
         {"QU\r\nJD\n", 0, "ABC"},  // CR and LF anywhere are ignored
         {"QQ==QUJD", 0, "A"},      // decoding stops at the first '='
         {"+/+/", 0, "\xfb\xff\xbf"},
-        {"+/ /", 0, "\xfb\xff\xbf"},              // a space inside the text reads as '+'
-        {"AAAAAAAAAAAA========", 5008, nullptr},  // more than two '=' at the end
-        {"Q===", 5008, nullptr},
-        {"Q=AA", 5008, nullptr},  // one character and '=' make no byte
-        {"QQ=", 5008, nullptr},   // length not a multiple of four
-        {"QU\tD", 5008, nullptr},
-        {"QU-D", 5008, nullptr},
+        {"+/ /", 0, "\xfb\xff\xbf"},                           // a space inside the text reads as '+'
+        {"AAAAAAAAAAAA========", TQ_RTN_BAD_BASE64, nullptr},  // more than two '=' at the end
+        {"Q===", TQ_RTN_BAD_BASE64, nullptr},
+        {"Q=AA", TQ_RTN_BAD_BASE64, nullptr},  // one character and '=' make no byte
+        {"QQ=", TQ_RTN_BAD_BASE64, nullptr},   // length not a multiple of four
+        {"QU\tD", TQ_RTN_BAD_BASE64, nullptr},
+        {"QU-D", TQ_RTN_BAD_BASE64, nullptr},
         {"QU\x80"
          "D",
-         5008, nullptr},
-        {"-----BEGIN X-----", 5008, nullptr},
+         TQ_RTN_BAD_BASE64, nullptr},
+        {"-----BEGIN X-----", TQ_RTN_BAD_BASE64, nullptr},
     };
     for (const Case &c : cases) {
         Bytes out;
@@ -104,10 +104,10 @@ TEST(Base64, DecodesWhatTheDecoderShouldAndRefusesTheRest) {
 TEST(Base64, CallerBuffersGetExactlyTheirCapacity) {
     Bytes data = randomBytes(100, 5);
     std::string text = encodeLined(data);
-    // One byte short: 5003 with the needed size, and not a byte written.
+    // One byte short: TQ_RTN_BUFFER_TOO_SMALL with the needed size, and not a byte written.
     Bytes buffer(data.size() + 8, 0xEE);
     TQXCRYPT_BLOB blob{data.size() - 1, buffer.data()};
-    EXPECT_EQ(TQXCrypt_Decode(text.data(), text.size(), &blob, nullptr), 5003);
+    EXPECT_EQ(TQXCrypt_Decode(text.data(), text.size(), &blob, nullptr), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(blob.length, data.size());
     EXPECT_EQ(buffer, Bytes(data.size() + 8, 0xEE));
     blob.length = data.size();
@@ -141,17 +141,18 @@ TEST(Pem, ArmourIsReadWithinTheGivenLengthOnly) {
              return t;
          }(),
          "CERTIFICATE;X509 CERTIFICATE", 0},
-        {readText(fixture("objects/crl.pem")), "CERTIFICATE;X509 CERTIFICATE", 5008},
-        {pem.substr(0, pem.find("-----END")), "CERTIFICATE", 5045},      // no END line
-        {pem.substr(0, pem.find("-----END") + 9), "CERTIFICATE", 5045},  // END line cut short
+        {readText(fixture("objects/crl.pem")), "CERTIFICATE;X509 CERTIFICATE", TQ_RTN_BAD_BASE64},
+        {pem.substr(0, pem.find("-----END")), "CERTIFICATE", TQ_RTN_BAD_FORMAT},      // no END line
+        {pem.substr(0, pem.find("-----END") + 9), "CERTIFICATE", TQ_RTN_BAD_FORMAT},  // END line cut short
         {[&] {
              std::string t = pem;
              t.replace(t.find("END CERTIFICATE"), 15, "END X509 CRL");
              return t;
          }(),
-         "CERTIFICATE", 5045},
-        {"-----BEGIN CERTIFICATE-----\n", "CERTIFICATE", 5008},         // too short for armour
-        {pem, (std::string(111, 'L') + ";CERTIFICATE").c_str(), 5045},  // label over 110 characters
+         "CERTIFICATE", TQ_RTN_BAD_FORMAT},
+        {"-----BEGIN CERTIFICATE-----\n", "CERTIFICATE", TQ_RTN_BAD_BASE64},  // too short for armour
+        {pem, (std::string(111, 'L') + ";CERTIFICATE").c_str(),
+         TQ_RTN_BAD_FORMAT},  // label over 110 characters
     };
     std::string longLabels = std::string(111, 'L') + ";CERTIFICATE";
     cases[8].labels = longLabels.c_str();
@@ -178,10 +179,10 @@ TEST(Pem, EncodeWithLabelMatchesOpensslAndReportsTheNeededLength) {
     for (const char *label : {"PKCS7", static_cast<const char *>(nullptr)}) {
         std::vector<unsigned char> buffer(expected.size() + 4, 0xEE);
         TQXCRYPT_BLOB blob{0, buffer.data()};
-        ASSERT_EQ(TQXCrypt_Encode(der.data(), der.size(), &blob, label), 5003);
+        ASSERT_EQ(TQXCrypt_Encode(der.data(), der.size(), &blob, label), TQ_RTN_BUFFER_TOO_SMALL);
         uint64_t needed = blob.length;
         blob.length = needed - 1;
-        ASSERT_EQ(TQXCrypt_Encode(der.data(), der.size(), &blob, label), 5003);
+        ASSERT_EQ(TQXCrypt_Encode(der.data(), der.size(), &blob, label), TQ_RTN_BUFFER_TOO_SMALL);
         EXPECT_EQ(blob.length, needed);
         blob.length = needed;
         ASSERT_EQ(TQXCrypt_Encode(der.data(), der.size(), &blob, label), 0);
@@ -197,7 +198,7 @@ TEST(Base64, SingleLineIntoCallerBuffers) {
     char buffer[16];
     std::memset(buffer, 'x', sizeof buffer);
     TQXCRYPT_BLOB blob{7, reinterpret_cast<unsigned char *>(buffer)};
-    EXPECT_EQ(TQXCrypt_EncodeEx(data.data(), 4, &blob), 5003);
+    EXPECT_EQ(TQXCrypt_EncodeEx(data.data(), 4, &blob), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(blob.length, 8u);
     blob.length = 9;  // room for the NUL: it must be written
     ASSERT_EQ(TQXCrypt_EncodeEx(data.data(), 4, &blob), 0);
@@ -233,8 +234,12 @@ TEST(Hex, Errors) {
         const char *hex;
         int length;
         int rc;
-    } cases[] = {{"0A0", 3, 5002}, {nullptr, 2, 5002}, {"0g", 2, 5009},
-                 {"g0", 2, 5009},  {"-2", -2, 5005},   {"-3", -3, 5005}};
+    } cases[] = {{"0A0", 3, TQ_RTN_MEMORY_ALLOCATE_FAIL},
+                 {nullptr, 2, TQ_RTN_MEMORY_ALLOCATE_FAIL},
+                 {"0g", 2, TQ_RTN_BAD_HEX},
+                 {"g0", 2, TQ_RTN_BAD_HEX},
+                 {"-2", -2, TQ_RTN_BAD_ARGUMENT},
+                 {"-3", -3, TQ_RTN_BAD_ARGUMENT}};
     for (const Case &c : cases) {
         unsigned char *out = nullptr;
         int n = 0;
@@ -243,10 +248,10 @@ TEST(Hex, Errors) {
     }
     EXPECT_EQ(HexToInt('a'), 10);
     EXPECT_EQ(HexToInt('F' | 0x100), 15);  // only the low eight bits count
-    EXPECT_EQ(HexToInt('G'), 5009);
+    EXPECT_EQ(HexToInt('G'), TQ_RTN_BAD_HEX);
     char *hex = nullptr;
     int n = 0;
-    EXPECT_EQ(TQXCrypt_HexEncode(nullptr, 1, &hex, &n), 5002);
+    EXPECT_EQ(TQXCrypt_HexEncode(nullptr, 1, &hex, &n), TQ_RTN_MEMORY_ALLOCATE_FAIL);
     const unsigned char two[] = {0x0A, 0xFF};
     ASSERT_EQ(TQXCrypt_HexEncode(two, 2, &hex, &n), 0);
     EXPECT_STREQ(hex, "0AFF");
@@ -256,9 +261,9 @@ TEST(Hex, Errors) {
 TEST(Codecs, LengthsOpensslCannotTakeAreRefused) {
     BlobOwner out;
     const unsigned char byte = 0;
-    EXPECT_EQ(TQXCrypt_Encode(&byte, static_cast<size_t>(INT_MAX) + 1, &out, nullptr), 5005);
-    EXPECT_EQ(TQXCrypt_Decode("QQ==", static_cast<size_t>(INT_MAX) + 1, &out, nullptr), 5005);
-    EXPECT_EQ(TQXCrypt_EncodeEx(&byte, -1, &out), 5005);
-    EXPECT_EQ(TQXCrypt_Encode(&byte, 1, nullptr, nullptr), 5005);
-    EXPECT_EQ(TQXCrypt_Decode("QQ==", 4, nullptr, nullptr), 5005);
+    EXPECT_EQ(TQXCrypt_Encode(&byte, static_cast<size_t>(INT_MAX) + 1, &out, nullptr), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_Decode("QQ==", static_cast<size_t>(INT_MAX) + 1, &out, nullptr), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_EncodeEx(&byte, -1, &out), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_Encode(&byte, 1, nullptr, nullptr), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_Decode("QQ==", 4, nullptr, nullptr), TQ_RTN_BAD_ARGUMENT);
 }

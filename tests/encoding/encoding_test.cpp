@@ -136,11 +136,11 @@ TEST(Encoding, PasswordProtectedPrivateKeysInteroperateWithOpenssl) {
     EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "pw-1234"),
               0);
     EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, "wrong"),
-              5043);
+              TQ_RTN_INVALID_KEY);
     EXPECT_EQ(back.get(), nullptr);
     // Without one the armour's header lines end the body early: malformed armour of a key.
     EXPECT_EQ(TQXCrypt_DecodeObject(back.out(), 6, pem.b.data, pem.b.length, TQXCRYPT_DECODE_TEXT, nullptr),
-              5043);
+              TQ_RTN_INVALID_KEY);
     EXPECT_EQ(back.get(), nullptr);
 
     // What openssl writes with a password: its traditional form (rsa -traditional
@@ -156,7 +156,7 @@ TEST(Encoding, PasswordProtectedPrivateKeysInteroperateWithOpenssl) {
         EXPECT_EQ(der.bytes(), readFile(fixture("objects/user.rsa.der"))) << file;
         EXPECT_EQ(
             TQXCrypt_DecodeObject(back.out(), 6, theirs.data(), theirs.size(), TQXCRYPT_DECODE_TEXT, "wrong"),
-            5043)
+            TQ_RTN_INVALID_KEY)
             << file;
     }
 }
@@ -220,7 +220,7 @@ TEST(Encoding, SignerInfoAndOcspRoundTrip) {
         ASSERT_EQ(TQXCrypt_EncodeObject(oh.get(), o.kind, &out.b, 0, nullptr), 0);
         EXPECT_EQ(out.bytes(), der);
         HandleOwner bad;
-        EXPECT_EQ(o.table->decode(bad.out(), der.data(), der.size() / 2, 0, nullptr), 5045);
+        EXPECT_EQ(o.table->decode(bad.out(), der.data(), der.size() / 2, 0, nullptr), TQ_RTN_BAD_FORMAT);
     }
 }
 
@@ -242,28 +242,30 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
     };
     auto text = [](const std::string &s) { return Bytes(s.begin(), s.end()); };
     std::vector<Case> cases = {
-        {"truncated certificate", 1, truncated("objects/ca.der"), 0, 5040},
-        {"truncated request", 2, truncated("objects/user.csr.der"), 0, 5044},
-        {"truncated crl", 3, truncated("objects/crl.der"), 0, 5041},
-        {"truncated pkcs7", 4, truncated("objects/signed.p7.der"), 0, 5042},
-        {"garbage signer info", 5, text("garbage"), 0, 5045},
-        {"truncated private key", 6, truncated("objects/user.rsa.der"), 0, 5043},
-        {"truncated public key", 7, truncated("objects/user.pub.der"), 0, 5043},
-        {"truncated pkcs12", 11, truncated("objects/user.p12"), 0, 5046},
-        {"truncated pkcs8", 12, truncated("objects/user.p8.der"), 0, 5043},
-        {"truncated pkcs8 info", 13, truncated("objects/user.p8info.der"), 0, 5043},
-        {"crl given as certificate", 1, readFile(fixture("objects/crl.der")), 0, 5040},
-        {"crl pem as certificate text", 1, crlPem, TQXCRYPT_DECODE_TEXT, 5008},
-        {"garbage base64", 1, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5008},
-        {"zero-length DER", 1, Bytes(), 0, 5040},
-        {"zero-length text", 1, Bytes(), TQXCRYPT_DECODE_TEXT, 5040},
+        {"truncated certificate", 1, truncated("objects/ca.der"), 0, TQ_RTN_BAD_CERTIFICATE},
+        {"truncated request", 2, truncated("objects/user.csr.der"), 0, TQ_RTN_BAD_CERTREQUEST},
+        {"truncated crl", 3, truncated("objects/crl.der"), 0, TQ_RTN_BAD_CRL},
+        {"truncated pkcs7", 4, truncated("objects/signed.p7.der"), 0, TQ_RTN_BAD_PKCS7},
+        {"garbage signer info", 5, text("garbage"), 0, TQ_RTN_BAD_FORMAT},
+        {"truncated private key", 6, truncated("objects/user.rsa.der"), 0, TQ_RTN_INVALID_KEY},
+        {"truncated public key", 7, truncated("objects/user.pub.der"), 0, TQ_RTN_INVALID_KEY},
+        {"truncated pkcs12", 11, truncated("objects/user.p12"), 0, TQ_RTN_BAD_PKCS12},
+        {"truncated pkcs8", 12, truncated("objects/user.p8.der"), 0, TQ_RTN_INVALID_KEY},
+        {"truncated pkcs8 info", 13, truncated("objects/user.p8info.der"), 0, TQ_RTN_INVALID_KEY},
+        {"crl given as certificate", 1, readFile(fixture("objects/crl.der")), 0, TQ_RTN_BAD_CERTIFICATE},
+        {"crl pem as certificate text", 1, crlPem, TQXCRYPT_DECODE_TEXT, TQ_RTN_BAD_BASE64},
+        {"garbage base64", 1, text("@@@@"), TQXCRYPT_DECODE_TEXT, TQ_RTN_BAD_BASE64},
+        {"zero-length DER", 1, Bytes(), 0, TQ_RTN_BAD_CERTIFICATE},
+        {"zero-length text", 1, Bytes(), TQXCRYPT_DECODE_TEXT, TQ_RTN_BAD_CERTIFICATE},
         // With a password the text goes to OpenSSL's PEM reader: no key, not a memory failure.
-        {"zero-length key text with a password", 6, Bytes(), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
-        {"garbage key text with a password", 6, text("@@@@"), TQXCRYPT_DECODE_TEXT, 5043, "secret"},
-        {"store kind", 8, cert, 0, 5005},
-        {"digest kind", 9, cert, 0, 5005},
-        {"kind 10", 10, cert, 0, 5005},
-        {"kind 14", 14, cert, 0, 5005},
+        {"zero-length key text with a password", 6, Bytes(), TQXCRYPT_DECODE_TEXT, TQ_RTN_INVALID_KEY,
+         "secret"},
+        {"garbage key text with a password", 6, text("@@@@"), TQXCRYPT_DECODE_TEXT, TQ_RTN_INVALID_KEY,
+         "secret"},
+        {"store kind", 8, cert, 0, TQ_RTN_BAD_ARGUMENT},
+        {"digest kind", 9, cert, 0, TQ_RTN_BAD_ARGUMENT},
+        {"kind 10", 10, cert, 0, TQ_RTN_BAD_ARGUMENT},
+        {"kind 14", 14, cert, 0, TQ_RTN_BAD_ARGUMENT},
     };
     for (const Case &c : cases) {
         TQXCRYPT_HANDLE *h = reinterpret_cast<TQXCRYPT_HANDLE *>(0x1);  // must come back null
@@ -272,18 +274,19 @@ TEST(Encoding, BadInputsGiveTheKindsCodes) {
             << c.what;
         EXPECT_EQ(h, nullptr) << c.what;
     }
-    EXPECT_EQ(TQXCrypt_DecodeObject(nullptr, 1, cert.data(), cert.size(), 0, nullptr), 5005);
+    EXPECT_EQ(TQXCrypt_DecodeObject(nullptr, 1, cert.data(), cert.size(), 0, nullptr), TQ_RTN_BAD_ARGUMENT);
 }
 
 TEST(Encoding, HandleChecksComeInTheirOrder) {
     HandleOwner cert(decodeFixture(1, "objects/ca.der"));
     BlobOwner out;
-    EXPECT_EQ(TQXCrypt_EncodeObject(nullptr, 1, &out.b, 0, nullptr), 5005);
-    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 3, &out.b, 0, nullptr), 5006);
-    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 3, nullptr, 0, nullptr), 5006);  // kind before output
-    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, nullptr, 0, nullptr), 5005);
+    EXPECT_EQ(TQXCrypt_EncodeObject(nullptr, 1, &out.b, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 3, &out.b, 0, nullptr), TQ_RTN_WRONG_HANDLE);
+    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 3, nullptr, 0, nullptr),
+              TQ_RTN_WRONG_HANDLE);  // kind before output
+    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, nullptr, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
     TQXCRYPT_HANDLE empty{1, nullptr, tqxCryptASN1CertificateMethod(), nullptr};
-    EXPECT_EQ(TQXCrypt_EncodeObject(&empty, 1, &out.b, 0, nullptr), 5005);
+    EXPECT_EQ(TQXCrypt_EncodeObject(&empty, 1, &out.b, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
 
     // A cipher context shares kind 10 with OCSP requests but has no table.
     TQXCRYPT_HANDLE *cipher = nullptr;
@@ -292,14 +295,14 @@ TEST(Encoding, HandleChecksComeInTheirOrder) {
     std::memset(ctx, 0, sizeof *ctx);
     ctx->ctx = EVP_CIPHER_CTX_new();
     ASSERT_EQ(tqxCryptCreateHandle(&cipher, 10, ctx, nullptr, nullptr), 0);
-    EXPECT_EQ(TQXCrypt_EncodeObject(cipher, 10, &out.b, 0, nullptr), 5006);
+    EXPECT_EQ(TQXCrypt_EncodeObject(cipher, 10, &out.b, 0, nullptr), TQ_RTN_WRONG_HANDLE);
     TQXCryptFreeHandle(cipher);  // frees the OpenSSL context too: the leak checker would say otherwise
 
     // A caller buffer one byte short learns the length that then succeeds.
     Bytes der = readFile(fixture("objects/ca.der"));
     Bytes buffer(der.size(), 0);
     TQXCRYPT_BLOB blob{der.size() - 1, buffer.data()};
-    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, &blob, 0, nullptr), 5003);
+    EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, &blob, 0, nullptr), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(blob.length, der.size());
     ASSERT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, &blob, 0, nullptr), 0);
     EXPECT_EQ(buffer, der);

@@ -124,7 +124,7 @@ TEST(KeysBuild, ComponentEdgeCases) {
         EXPECT_EQ(c.get(nullptr, &out), TQ_RTN_BAD_ARGUMENT) << c.name;
         EXPECT_EQ(c.get(pub.get(), nullptr), TQ_RTN_BAD_ARGUMENT) << c.name;
     }
-    // Too small a caller buffer: 5003 with the length left as it was.
+    // Too small a caller buffer: TQ_RTN_BUFFER_TOO_SMALL with the length left as it was.
     unsigned char small[255];
     TQXCRYPT_BLOB caller{sizeof small, small};
     EXPECT_EQ(TQXCrypt_KeyModulus(pub.get(), &caller), TQ_RTN_BUFFER_TOO_SMALL);

@@ -8,21 +8,6 @@
 
 namespace keystest {
 
-const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
-                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
-
-std::string sh(const std::string &command) {
-    int status = -1;
-    std::string out = tqtest::run(command, &status);
-    EXPECT_EQ(status, 0) << command;
-    return out;
-}
-
-Bytes shBytes(const std::string &command) {
-    std::string out = sh(command);
-    return Bytes(out.begin(), out.end());
-}
-
 std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
 
 TQXCRYPT_HANDLE *unpackedPkcs12() {

@@ -11,18 +11,12 @@
 namespace keystest {
 
 using tqtest::Bytes;
-
-// One row per hash selector: the digest's name for the openssl tool.
-struct Selector {
-    unsigned selector;
-    const char *md;
-};
-extern const Selector kSelectors[7];
-
-// Runs a command of the openssl tool (or any shell command); the test fails
-// when it exits with a non-zero status. Returns what it wrote to stdout.
-std::string sh(const std::string &command);
-Bytes shBytes(const std::string &command);
+using tqtest::CodeCase;
+using tqtest::expectCodes;
+using tqtest::kSelectors;
+using tqtest::Selector;
+using tqtest::sh;
+using tqtest::shBytes;
 
 // Fixture path of the key test set.
 std::string fx(const std::string &name);
@@ -39,19 +33,5 @@ TQXCRYPT_HANDLE *unpackedPkcs12();
 // as a number, without leading zero bytes.
 Bytes hexBytes(const std::string &text);
 Bytes hexNumber(const std::string &text);
-
-// One row of a table of calls and the result code each must give.
-struct CodeCase {
-    const char *what;
-    int rc;
-    int expected;
-};
-inline void expectCodes(const CodeCase *begin, const CodeCase *end) {
-    for (const CodeCase *c = begin; c != end; ++c) EXPECT_EQ(c->rc, c->expected) << c->what;
-}
-template <size_t N>
-void expectCodes(const CodeCase (&cases)[N]) {
-    expectCodes(cases, cases + N);
-}
 
 }  // namespace keystest

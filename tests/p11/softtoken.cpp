@@ -76,12 +76,12 @@ int loadOn(TQXP11_CONTEXT *context, const std::string &module, const std::string
            const CK_C_INITIALIZE_ARGS *initArgs) {
     int rc =
         initArgs ? TQXP11_InitEx(context, module.c_str(), initArgs) : TQXP11_Init(context, module.c_str());
-    if (rc != 0) return rc;
+    if (rc != TQP11_RTN_OK) return rc;
     for (CK_ULONG i = 0; i < context->slotCount; ++i) {
-        if ((rc = TQXP11_SetCurrentSlot(context, i)) != 0) return rc;
+        if ((rc = TQXP11_SetCurrentSlot(context, i)) != TQP11_RTN_OK) return rc;
         CK_TOKEN_INFO info;
-        if ((rc = TQXP11_GetTokenInfo(context, &info)) != 0) return rc;
-        if (trimmedLabel(info.label) == tokenLabel) return 0;
+        if ((rc = TQXP11_GetTokenInfo(context, &info)) != TQP11_RTN_OK) return rc;
+        if (trimmedLabel(info.label) == tokenLabel) return TQP11_RTN_OK;
     }
     return TQP11_RTN_SLOT_NOT_FOUND;
 }
@@ -141,9 +141,9 @@ TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate, 
 
 void LoggedIn::SetUp() {
     shim::reset();
-    ASSERT_EQ(loadOn(&context, module(), token.label()), 0);
-    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), 0);
-    ASSERT_EQ(TQXP11_Login(&session, token.userPin().c_str()), 0);
+    ASSERT_EQ(loadOn(&context, module(), token.label()), TQP11_RTN_OK);
+    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), TQP11_RTN_OK);
+    ASSERT_EQ(TQXP11_Login(&session, token.userPin().c_str()), TQP11_RTN_OK);
 }
 
 void LoggedIn::TearDown() {

@@ -91,7 +91,8 @@ TEST(Pkcs7Envelope, OursDecryptWithTheToolAndTheToolsWithOurs) {
     ASSERT_EQ(TQXCrypt_Encrypt(rcpt.get(), reinterpret_cast<const unsigned char *>("abc"), 3, 2, &env), 0);
     unsigned char buffer[3];
     TQXCRYPT_BLOB small{2, buffer};
-    EXPECT_EQ(TQXCrypt_Decrypt(rcpt.get(), k.get(), env.b.data, env.b.length, 0, &small), 5003);
+    EXPECT_EQ(TQXCrypt_Decrypt(rcpt.get(), k.get(), env.b.data, env.b.length, 0, &small),
+              TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(small.length, 3u);
     TQXCRYPT_BLOB fits{3, buffer};
     ASSERT_EQ(TQXCrypt_Decrypt(rcpt.get(), k.get(), env.b.data, env.b.length, 0, &fits), 0);
@@ -125,19 +126,24 @@ TEST(Pkcs7Envelope, RefusalsGiveTheirCodes) {
     BlobOwner o1, o2, o3, o4, o5, o6, o7, o8, o9, o10;
     const uint64_t tooLong = static_cast<uint64_t>(INT_MAX) + 1;
     CodeCase cases[] = {
-        {"cipher 3", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 3, &o1), 5005},
-        {"cipher 5", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 5, &o2), 5005},
-        {"key as recipient", TQXCrypt_Encrypt(k.get(), content.data(), content.size(), 2, &o3), 5006},
-        {"data over INT_MAX", TQXCrypt_Encrypt(rcpt.get(), content.data(), tooLong, 2, &o3), 5005},
-        {"null output", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 2, nullptr), 5005},
-        {"key of another certificate", decrypt(rcpt.get(), otherKey.get(), theirs, o4), 5060},
-        {"not DER", decrypt(rcpt.get(), k.get(), notDer, o5), 5042},
-        {"signed-data", decrypt(signerCert.get(), signerKey.get(), signedDer, o6), 5042},
-        {"not a recipient", decrypt(signerCert.get(), signerKey.get(), theirs, o7), 5064},
-        {"certificate as key", decrypt(rcpt.get(), rcpt.get(), theirs, o8), 5006},
-        {"key as certificate", decrypt(k.get(), k.get(), theirs, o9), 5006},
+        {"cipher 3", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 3, &o1),
+         TQ_RTN_BAD_ARGUMENT},
+        {"cipher 5", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 5, &o2),
+         TQ_RTN_BAD_ARGUMENT},
+        {"key as recipient", TQXCrypt_Encrypt(k.get(), content.data(), content.size(), 2, &o3),
+         TQ_RTN_WRONG_HANDLE},
+        {"data over INT_MAX", TQXCrypt_Encrypt(rcpt.get(), content.data(), tooLong, 2, &o3),
+         TQ_RTN_BAD_ARGUMENT},
+        {"null output", TQXCrypt_Encrypt(rcpt.get(), content.data(), content.size(), 2, nullptr),
+         TQ_RTN_BAD_ARGUMENT},
+        {"key of another certificate", decrypt(rcpt.get(), otherKey.get(), theirs, o4), TQ_RTN_KEY_MISMATCH},
+        {"not DER", decrypt(rcpt.get(), k.get(), notDer, o5), TQ_RTN_BAD_PKCS7},
+        {"signed-data", decrypt(signerCert.get(), signerKey.get(), signedDer, o6), TQ_RTN_BAD_PKCS7},
+        {"not a recipient", decrypt(signerCert.get(), signerKey.get(), theirs, o7), TQ_RTN_DECRYPT_FAILED},
+        {"certificate as key", decrypt(rcpt.get(), rcpt.get(), theirs, o8), TQ_RTN_WRONG_HANDLE},
+        {"key as certificate", decrypt(k.get(), k.get(), theirs, o9), TQ_RTN_WRONG_HANDLE},
         {"message over INT_MAX", TQXCrypt_Decrypt(rcpt.get(), k.get(), theirs.data(), tooLong, 0, &o10),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
     for (TQXCRYPT_BLOB *o : {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &o8, &o9, &o10}) EXPECT_EQ(o->data, nullptr);
@@ -150,7 +156,7 @@ TEST(Pkcs7Envelope, MessageThatNamesOnlyItsTypeIsRefused) {
     for (unsigned char type : {0x03, 0x04}) {
         const Bytes der = {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, type};
         BlobOwner out;
-        EXPECT_EQ(decrypt(rcpt.get(), k.get(), der, out), 5042) << "type " << int(type);
+        EXPECT_EQ(decrypt(rcpt.get(), k.get(), der, out), TQ_RTN_BAD_PKCS7) << "type " << int(type);
         EXPECT_EQ(out.b.data, nullptr);
     }
 }
@@ -176,7 +182,7 @@ TEST(Pkcs7Envelope, DamagedFinalBlockIsADecryptionFailure) {
     Bytes flipped = reencoded(env.b, [&](PKCS7 *p7) { body(p7)->data[15] ^= 0x07; });
     for (const Bytes *b : {&truncated, &flipped}) {
         BlobOwner plain;
-        EXPECT_EQ(decrypt(rcpt.get(), k.get(), *b, plain), 5064);
+        EXPECT_EQ(decrypt(rcpt.get(), k.get(), *b, plain), TQ_RTN_DECRYPT_FAILED);
         EXPECT_EQ(plain.b.data, nullptr);
     }
     BlobOwner plain;
@@ -231,7 +237,7 @@ TEST(Pkcs7Envelope, SignThenEncryptAndDecryptThenVerifyWithTheTool) {
     HandleOwner nobody;
     EXPECT_EQ(TQXCrypt_DecryptAndVerify(s.get(), rcpt.get(), rk.get(), revoked.data(), revoked.size(), 0,
                                         TQXCRYPT_VERIFY_CRL, &none, nobody.out()),
-              5021);
+              TQ_RTN_REVOKED_KEY_COMPROMISE);
     EXPECT_EQ(nobody.get(), nullptr);
 }
 
@@ -326,7 +332,7 @@ TEST(Pkcs7Envelope, ContentKeyComesThroughTheKeyMethodTable) {
     EXPECT_TRUE(plain.bytes() == tqtest::readFile(fx("data.bin")));
     method.decrypt = failingDecrypt;
     BlobOwner none;
-    EXPECT_EQ(decrypt(rcpt.get(), k.get(), theirs, none), 5064);
+    EXPECT_EQ(decrypt(rcpt.get(), k.get(), theirs, none), TQ_RTN_DECRYPT_FAILED);
     EXPECT_EQ(decryptCalls, 2);
     EXPECT_EQ(none.b.data, nullptr);
     k.get()->extra = original;
@@ -349,6 +355,6 @@ TEST(Pkcs7Envelope, EmptyContentKeyIsRefused) {
         EXPECT_EQ(ASN1_OCTET_STRING_set(ri->enc_key, wrapped.data(), static_cast<int>(wrapped.size())), 1);
     });
     BlobOwner plain;
-    EXPECT_EQ(decrypt(rcpt.get(), k.get(), damaged, plain), 5064);
+    EXPECT_EQ(decrypt(rcpt.get(), k.get(), damaged, plain), TQ_RTN_DECRYPT_FAILED);
     EXPECT_EQ(plain.b.data, nullptr);
 }

@@ -126,21 +126,29 @@ TEST(Pkcs7Sign, ArgumentsKeysAndStoresGiveTheirCodes) {
     TQXCRYPT_HANDLE *m2 = nullptr;
     const uint64_t tooLong = static_cast<uint64_t>(INT_MAX) + 1;
     CodeCase cases[] = {
-        {"null certificate", TQXCrypt_Sign(nullptr, k.get(), nullptr, data, 4, 0, 4, &m2), 5005},
-        {"key as certificate", TQXCrypt_Sign(k.get(), k.get(), nullptr, data, 4, 0, 4, &m2), 5006},
-        {"null key", TQXCrypt_Sign(signer.get(), nullptr, nullptr, data, 4, 0, 4, &m2), 5005},
-        {"certificate as key", TQXCrypt_Sign(signer.get(), signer.get(), nullptr, data, 4, 0, 4, &m2), 5006},
-        {"null output", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 4, nullptr), 5005},
+        {"null certificate", TQXCrypt_Sign(nullptr, k.get(), nullptr, data, 4, 0, 4, &m2),
+         TQ_RTN_BAD_ARGUMENT},
+        {"key as certificate", TQXCrypt_Sign(k.get(), k.get(), nullptr, data, 4, 0, 4, &m2),
+         TQ_RTN_WRONG_HANDLE},
+        {"null key", TQXCrypt_Sign(signer.get(), nullptr, nullptr, data, 4, 0, 4, &m2), TQ_RTN_BAD_ARGUMENT},
+        {"certificate as key", TQXCrypt_Sign(signer.get(), signer.get(), nullptr, data, 4, 0, 4, &m2),
+         TQ_RTN_WRONG_HANDLE},
+        {"null output", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 4, nullptr),
+         TQ_RTN_BAD_ARGUMENT},
         {"key of another certificate",
-         TQXCrypt_Sign(signer.get(), otherKey.get(), nullptr, data, 4, 0, 4, &m2), 5060},
-        {"selector 9", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 9, &m2), 5061},
-        {"data over INT_MAX", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, tooLong, 0, 4, &m2), 5005},
+         TQXCrypt_Sign(signer.get(), otherKey.get(), nullptr, data, 4, 0, 4, &m2), TQ_RTN_KEY_MISMATCH},
+        {"selector 9", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, 0, 9, &m2), TQ_RTN_SIGN_FAILED},
+        {"data over INT_MAX", TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, tooLong, 0, 4, &m2),
+         TQ_RTN_BAD_ARGUMENT},
         {"chain without a store",
-         TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5005},
+         TQXCrypt_Sign(signer.get(), k.get(), nullptr, data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2),
+         TQ_RTN_BAD_ARGUMENT},
         {"chain from a certificate handle",
-         TQXCrypt_Sign(signer.get(), k.get(), signer.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5006},
+         TQXCrypt_Sign(signer.get(), k.get(), signer.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2),
+         TQ_RTN_WRONG_HANDLE},
         {"chain from an empty store",
-         TQXCrypt_Sign(signer.get(), k.get(), empty.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2), 5015},
+         TQXCrypt_Sign(signer.get(), k.get(), empty.get(), data, 4, TQXCRYPT_SIGN_CHAIN, 4, &m2),
+         TQ_RTN_NO_ISSUER},
     };
     expectCodes(cases);
     EXPECT_EQ(m2, nullptr);
@@ -185,12 +193,12 @@ TEST(Pkcs7Sign, SignsThroughTheKeyMethodTableAndClearsTheKeySlot) {
     EXPECT_EQ(encryptCalls.load(), 1);
     expectPeersAccept(dir, der(m.get()), content, 0, "through a method table of our own");
 
-    // A failing key: 5061, no handle, and the message under construction is
+    // A failing key: TQ_RTN_SIGN_FAILED, no handle, and the message under construction is
     // freed with its key slot cleared.
     failEncrypt = true;
     HandleOwner failed;
     EXPECT_EQ(TQXCrypt_Sign(signer.get(), token, nullptr, content.data(), content.size(), 0, 4, failed.out()),
-              5061);
+              TQ_RTN_SIGN_FAILED);
     EXPECT_EQ(failed.get(), nullptr);
     X509 *x = static_cast<X509 *>(signer.get()->object);
     PKCS7 *raw = tqxCrypt_PKCS7_sign(x, token, nullptr, content.data(), static_cast<unsigned>(content.size()),
@@ -291,30 +299,30 @@ TEST(Pkcs7Sign, ForeignSignaturesWrapIntoVerifiableMessages) {
         {"selector 9",
          tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 9,
                                           &none),
-         5061},
+         TQ_RTN_SIGN_FAILED},
         {"signature length over INT_MAX",
          tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 0x80000000u, signer.get(), content.data(),
                                           content.size(), 0, 4, &none),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
         {"content over INT_MAX",
          tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(),
                                           static_cast<uint64_t>(INT_MAX) + 1, 0, 4, &none),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
         {"negative signature length",
          tqxCrypt_GeneratePKCS7(sig.b.data, -1, pem.c_str(), static_cast<int>(pem.size()), content.data(),
                                 content.size(), 0, 4, &none),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
         {"certificate text that is no certificate",
          tqxCrypt_GeneratePKCS7(sig.b.data, 256, "nonsense", 8, content.data(), content.size(), 0, 4, &none),
-         5040},
+         TQ_RTN_BAD_CERTIFICATE},
         {"key as certificate",
          tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, k.get(), content.data(), content.size(), 0, 4,
                                           &none),
-         5006},
+         TQ_RTN_WRONG_HANDLE},
         {"null output",
          tqxCrypt_GeneratePKCS7WithHandle(sig.b.data, 256, signer.get(), content.data(), content.size(), 0, 4,
                                           nullptr),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
     EXPECT_EQ(none, nullptr);
@@ -343,11 +351,13 @@ TEST(Pkcs7Sign, ComposedSignatureKeepsTheSignerInfoAndVerifies) {
     EXPECT_EQ(siDer(si2.get()), siDer(si.get()));
     TQXCRYPT_HANDLE *none = nullptr;
     CodeCase cases[] = {
-        {"null certificate", TQXCrypt_ComposeSignature(nullptr, si.get(), 0, &none), 5005},
-        {"signer info as certificate", TQXCrypt_ComposeSignature(si.get(), si.get(), 0, &none), 5006},
-        {"null signer info", TQXCrypt_ComposeSignature(signer.get(), nullptr, 0, &none), 5005},
-        {"certificate as signer info", TQXCrypt_ComposeSignature(signer.get(), signer.get(), 0, &none), 5006},
-        {"null output", TQXCrypt_ComposeSignature(signer.get(), si.get(), 0, nullptr), 5005},
+        {"null certificate", TQXCrypt_ComposeSignature(nullptr, si.get(), 0, &none), TQ_RTN_BAD_ARGUMENT},
+        {"signer info as certificate", TQXCrypt_ComposeSignature(si.get(), si.get(), 0, &none),
+         TQ_RTN_WRONG_HANDLE},
+        {"null signer info", TQXCrypt_ComposeSignature(signer.get(), nullptr, 0, &none), TQ_RTN_BAD_ARGUMENT},
+        {"certificate as signer info", TQXCrypt_ComposeSignature(signer.get(), signer.get(), 0, &none),
+         TQ_RTN_WRONG_HANDLE},
+        {"null output", TQXCrypt_ComposeSignature(signer.get(), si.get(), 0, nullptr), TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
 }
@@ -372,15 +382,15 @@ TEST(Pkcs7Sign, CodeSigningFormVerifiesWithBothTools) {
         {"null store",
          TQXCrypt_CodeSignHash(signer.get(), k.get(), nullptr, content.data(), content.size(), 0, nullptr,
                                nullptr, nullptr, &none),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
         {"certificate as store",
          TQXCrypt_CodeSignHash(signer.get(), k.get(), signer.get(), content.data(), content.size(), 0,
                                nullptr, nullptr, nullptr, &none),
-         5006},
+         TQ_RTN_WRONG_HANDLE},
         {"other key",
          TQXCrypt_CodeSignHash(signer.get(), s.get(), s.get(), content.data(), content.size(), 0, nullptr,
                                nullptr, nullptr, &none),
-         5006},
+         TQ_RTN_WRONG_HANDLE},
     };
     expectCodes(cases);
 }

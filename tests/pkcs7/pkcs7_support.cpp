@@ -2,9 +2,6 @@
 
 namespace p7test {
 
-const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
-                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
-
 std::string fx(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
 
 TQXCRYPT_HANDLE *cert(const std::string &name) {
@@ -40,13 +37,6 @@ Bytes certDer(TQXCRYPT_HANDLE *cert) {
     tqtest::BlobOwner out;
     EXPECT_EQ(TQXCrypt_EncodeObject(cert, TQXCRYPT_KIND_CERTIFICATE, &out, 0, nullptr), 0);
     return out.bytes();
-}
-
-std::string sh(const std::string &command, int expectedStatus) {
-    int status = -1;
-    std::string out = tqtest::run("(" + command + ") 2>&1", &status);
-    EXPECT_EQ(status, expectedStatus) << command << "\n" << out;
-    return out;
 }
 
 }  // namespace p7test

@@ -13,7 +13,12 @@
 namespace p7test {
 
 using tqtest::Bytes;
+using tqtest::CodeCase;
+using tqtest::expectCodes;
 using tqtest::HandleOwner;
+using tqtest::kSelectors;
+using tqtest::Selector;
+using tqtest::sh;
 
 // Path of a file of the pkcs7 fixture set.
 std::string fx(const std::string &name);
@@ -30,29 +35,7 @@ TQXCRYPT_HANDLE *store(bool withCrl = false);
 Bytes der(TQXCRYPT_HANDLE *message);
 TQXCRYPT_HANDLE *message(const Bytes &der);
 
-// Runs a shell command with its error output joined to the standard
-// output; the current test fails when the exit status differs.
-std::string sh(const std::string &command, int expectedStatus = 0);
-
 // The DER of a certificate handle.
 Bytes certDer(TQXCRYPT_HANDLE *cert);
-
-// One row of a table of calls and the result code each must give.
-struct CodeCase {
-    const char *what;
-    int rc;
-    int expected;
-};
-template <size_t N>
-void expectCodes(const CodeCase (&cases)[N]) {
-    for (const CodeCase &c : cases) EXPECT_EQ(c.rc, c.expected) << c.what;
-}
-
-// The hash selectors and the openssl tool's names of their digests.
-struct Selector {
-    int selector;
-    const char *md;
-};
-extern const Selector kSelectors[7];
 
 }  // namespace p7test

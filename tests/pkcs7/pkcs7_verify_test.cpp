@@ -118,39 +118,46 @@ TEST(Pkcs7Verify, EachFailureGivesItsCode) {
 
     const int chain = TQXCRYPT_VERIFY_CHAIN, crl = TQXCRYPT_VERIFY_CRL, det = TQXCRYPT_DETACHED;
     CodeCase cases[] = {
-        {"bad signature", verify(plain.get(), badSignature.get(), nullptr, 0), 5036},
-        {"detached data that differ", verify(plain.get(), detached.get(), &other, det), 5036},
-        {"embedded content that differs", verify(plain.get(), attached.get(), &other, 0), 5037},
-        {"detached without data", verify(plain.get(), detached.get(), nullptr, det), 5051},
-        {"no signer certificate", verify(plain.get(), noCerts.get(), nullptr, 0), 5052},
-        {"detached message, no data", verify(plain.get(), detached.get(), nullptr, 0), 5051},
-        {"certificates only, no data", verify(plain.get(), certsOnly.get(), nullptr, 0), 5051},
-        {"certificates only, with data", verify(plain.get(), certsOnly.get(), &content, det), 5053},
-        {"revoked signer, CRL checked", verify(withCrl.get(), revoked.get(), nullptr, crl), 5021},
+        {"bad signature", verify(plain.get(), badSignature.get(), nullptr, 0), TQ_RTN_VERIFY_FAILED},
+        {"detached data that differ", verify(plain.get(), detached.get(), &other, det), TQ_RTN_VERIFY_FAILED},
+        {"embedded content that differs", verify(plain.get(), attached.get(), &other, 0),
+         TQ_RTN_CONTENT_MISMATCH},
+        {"detached without data", verify(plain.get(), detached.get(), nullptr, det), TQ_RTN_NO_CONTENT},
+        {"no signer certificate", verify(plain.get(), noCerts.get(), nullptr, 0), TQ_RTN_NO_SIGNER_CERT},
+        {"detached message, no data", verify(plain.get(), detached.get(), nullptr, 0), TQ_RTN_NO_CONTENT},
+        {"certificates only, no data", verify(plain.get(), certsOnly.get(), nullptr, 0), TQ_RTN_NO_CONTENT},
+        {"certificates only, with data", verify(plain.get(), certsOnly.get(), &content, det),
+         TQ_RTN_NOT_SIGNED},
+        {"revoked signer, CRL checked", verify(withCrl.get(), revoked.get(), nullptr, crl),
+         TQ_RTN_REVOKED_KEY_COMPROMISE},
         {"revoked signer, chain only", verify(withCrl.get(), revoked.get(), nullptr, chain), 0},
-        {"no CRL for the issuer", verify(plain.get(), attached.get(), nullptr, crl), 5032},
-        {"chain without a store", verify(nullptr, attached.get(), nullptr, chain), 5015},
+        {"no CRL for the issuer", verify(plain.get(), attached.get(), nullptr, crl), TQ_RTN_NO_CRL},
+        {"chain without a store", verify(nullptr, attached.get(), nullptr, chain), TQ_RTN_NO_ISSUER},
         {"signature only without a store", verify(nullptr, attached.get(), nullptr, 0), 0},
-        {"subject rule that fails", verify(plain.get(), attached.get(), nullptr, 0, "CN=Nobody"), 5014},
-        {"second signer of one", verify(plain.get(), attached.get(), nullptr, 0, nullptr, 1), 5035},
-        {"negative signer index", verify(plain.get(), attached.get(), nullptr, 0, nullptr, -1), 5035},
-        {"null message", verify(plain.get(), nullptr, nullptr, 0), 5005},
-        {"certificate as message", verify(plain.get(), signer.get(), nullptr, 0), 5006},
-        {"certificate as store", verify(signer.get(), attached.get(), nullptr, 0), 5006},
+        {"subject rule that fails", verify(plain.get(), attached.get(), nullptr, 0, "CN=Nobody"),
+         TQ_RTN_CERT_REJECTED},
+        {"second signer of one", verify(plain.get(), attached.get(), nullptr, 0, nullptr, 1),
+         TQ_RTN_NO_SIGNER_INFO},
+        {"negative signer index", verify(plain.get(), attached.get(), nullptr, 0, nullptr, -1),
+         TQ_RTN_NO_SIGNER_INFO},
+        {"null message", verify(plain.get(), nullptr, nullptr, 0), TQ_RTN_BAD_ARGUMENT},
+        {"certificate as message", verify(plain.get(), signer.get(), nullptr, 0), TQ_RTN_WRONG_HANDLE},
+        {"certificate as store", verify(signer.get(), attached.get(), nullptr, 0), TQ_RTN_WRONG_HANDLE},
         {"data over INT_MAX",
          TQXCrypt_Verify(plain.get(), attached.get(), content.data(), static_cast<uint64_t>(INT_MAX) + 1,
                          nullptr, 0, 0, 0, nullptr, nullptr),
-         5005},
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
 
     // A failure hands out no handles.
     TQXCRYPT_HANDLE *si = reinterpret_cast<TQXCRYPT_HANDLE *>(&si), *who = si;
-    EXPECT_EQ(verify(plain.get(), attached.get(), nullptr, 0, "CN=Nobody", 0, &si, &who), 5014);
+    EXPECT_EQ(verify(plain.get(), attached.get(), nullptr, 0, "CN=Nobody", 0, &si, &who),
+              TQ_RTN_CERT_REJECTED);
     EXPECT_EQ(si, nullptr);
     EXPECT_EQ(who, nullptr);
     si = who = reinterpret_cast<TQXCRYPT_HANDLE *>(&si);
-    EXPECT_EQ(verify(plain.get(), attached.get(), &other, 0, nullptr, 0, &si, &who), 5037);
+    EXPECT_EQ(verify(plain.get(), attached.get(), &other, 0, nullptr, 0, &si, &who), TQ_RTN_CONTENT_MISMATCH);
     EXPECT_EQ(si, nullptr);
     EXPECT_EQ(who, nullptr);
 }
@@ -205,11 +212,15 @@ TEST(Pkcs7Verify, AccessorsShowWhatTheToolShows) {
     EXPECT_EQ(signers, 0);
     HandleOwner none;
     CodeCase cases[] = {
-        {"certificate at the count", TQXCrypt_PKCS7GetCertificate(m.get(), 3, none.out()), 5005},
-        {"signer info of none", TQXCrypt_PKCS7GetSignerInfo(m.get(), 0, none.out()), 5035},
-        {"signer certificate of none", TQXCrypt_PKCS7GetSignerCertificate(m.get(), 0, none.out()), 5042},
-        {"certificate as message", TQXCrypt_PKCS7GetCertificateCount(signer.get(), &count), 5006},
-        {"null leaf output", TQXCrypt_PKCS7GetCertificates(m.get(), nullptr, &others, &n), 5005},
+        {"certificate at the count", TQXCrypt_PKCS7GetCertificate(m.get(), 3, none.out()),
+         TQ_RTN_BAD_ARGUMENT},
+        {"signer info of none", TQXCrypt_PKCS7GetSignerInfo(m.get(), 0, none.out()), TQ_RTN_NO_SIGNER_INFO},
+        {"signer certificate of none", TQXCrypt_PKCS7GetSignerCertificate(m.get(), 0, none.out()),
+         TQ_RTN_BAD_PKCS7},
+        {"certificate as message", TQXCrypt_PKCS7GetCertificateCount(signer.get(), &count),
+         TQ_RTN_WRONG_HANDLE},
+        {"null leaf output", TQXCrypt_PKCS7GetCertificates(m.get(), nullptr, &others, &n),
+         TQ_RTN_BAD_ARGUMENT},
     };
     expectCodes(cases);
 
@@ -222,9 +233,10 @@ TEST(Pkcs7Verify, AccessorsShowWhatTheToolShows) {
     ASSERT_EQ(TQXCrypt_PKCS7GetSignerCertificate(sm.get(), 0, who.out()), 0);
     EXPECT_EQ(certDer(who.get()), certDer(signer.get()));
     CodeCase signedCases[] = {
-        {"signer info at the count", TQXCrypt_PKCS7GetSignerInfo(sm.get(), 1, none.out()), 5035},
+        {"signer info at the count", TQXCrypt_PKCS7GetSignerInfo(sm.get(), 1, none.out()),
+         TQ_RTN_NO_SIGNER_INFO},
         {"signer certificate at the count", TQXCrypt_PKCS7GetSignerCertificate(sm.get(), 1, none.out()),
-         5042},
+         TQ_RTN_BAD_PKCS7},
     };
     expectCodes(signedCases);
     leaf = nullptr;
@@ -243,10 +255,12 @@ TEST(Pkcs7Verify, AccessorsShowWhatTheToolShows) {
     EXPECT_EQ(signers, -1);
     BlobOwner content;
     CodeCase envCases[] = {
-        {"content of an envelope", TQXCrypt_PKCS7GetContent(env.get(), &content), 5042},
-        {"certificate count of an envelope", TQXCrypt_PKCS7GetCertificateCount(env.get(), &count), 5042},
-        {"user certificate of an envelope", TQXCrypt_PKCS7GetUserCertificate(env.get(), none.out()), 5042},
-        {"add to an envelope", TQXCrypt_PKCS7AddCertificate(env.get(), signer.get()), 5042},
+        {"content of an envelope", TQXCrypt_PKCS7GetContent(env.get(), &content), TQ_RTN_BAD_PKCS7},
+        {"certificate count of an envelope", TQXCrypt_PKCS7GetCertificateCount(env.get(), &count),
+         TQ_RTN_BAD_PKCS7},
+        {"user certificate of an envelope", TQXCrypt_PKCS7GetUserCertificate(env.get(), none.out()),
+         TQ_RTN_BAD_PKCS7},
+        {"add to an envelope", TQXCrypt_PKCS7AddCertificate(env.get(), signer.get()), TQ_RTN_BAD_PKCS7},
     };
     expectCodes(envCases);
     EXPECT_EQ(count, 0);
@@ -281,7 +295,7 @@ TEST(Pkcs7Verify, CertificateListFailsWholeWhenOneHandleCannotBeMade) {
         int rc = TQXCrypt_PKCS7GetCertificates(m.get(), &leaf, &others, &n);
         TQCryptSetMemCallBack(nullptr, nullptr, nullptr);
         allocationsLeft = -1;
-        EXPECT_EQ(rc, 5002) << okBefore;
+        EXPECT_EQ(rc, TQ_RTN_MEMORY_ALLOCATE_FAIL) << okBefore;
         EXPECT_EQ(leaf, nullptr) << okBefore;
         EXPECT_EQ(others, nullptr) << okBefore;
         EXPECT_EQ(n, 0) << okBefore;
@@ -295,20 +309,21 @@ TEST(Pkcs7Verify, OurDetachedMessagesNeedTheirDataBack) {
                             4, m.out()),
               0);
     EXPECT_EQ(verify(s.get(), m.get(), &content, TQXCRYPT_DETACHED | TQXCRYPT_VERIFY_CRL), 0);
-    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_DETACHED), 5051);
-    EXPECT_EQ(verify(s.get(), m.get(), nullptr, 0), 5051);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_DETACHED), TQ_RTN_NO_CONTENT);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, 0), TQ_RTN_NO_CONTENT);
 }
 
 TEST(Pkcs7Verify, AddedSignerCertificateLetsAMessageWithoutCertificatesVerify) {
     TempDir dir;
     HandleOwner m(message(toolSigned(dir, "-nodetach -nocerts"))), signer(cert("signer")), s(store());
-    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_VERIFY_CHAIN), 5052);
+    EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_VERIFY_CHAIN), TQ_RTN_NO_SIGNER_CERT);
     ASSERT_EQ(TQXCrypt_PKCS7AddSignerCertificate(m.get(), signer.get()), 0);
     EXPECT_EQ(verify(s.get(), m.get(), nullptr, TQXCRYPT_VERIFY_CHAIN), 0);
     CodeCase cases[] = {
-        {"null message", TQXCrypt_PKCS7AddSignerCertificate(nullptr, signer.get()), 5005},
-        {"certificate as message", TQXCrypt_PKCS7AddSignerCertificate(signer.get(), signer.get()), 5006},
-        {"message as certificate", TQXCrypt_PKCS7AddSignerCertificate(m.get(), m.get()), 5006},
+        {"null message", TQXCrypt_PKCS7AddSignerCertificate(nullptr, signer.get()), TQ_RTN_BAD_ARGUMENT},
+        {"certificate as message", TQXCrypt_PKCS7AddSignerCertificate(signer.get(), signer.get()),
+         TQ_RTN_WRONG_HANDLE},
+        {"message as certificate", TQXCrypt_PKCS7AddSignerCertificate(m.get(), m.get()), TQ_RTN_WRONG_HANDLE},
     };
     expectCodes(cases);
 }
@@ -345,8 +360,8 @@ TEST(Pkcs7Verify, CheckTimeDecidesTheSignersValidity) {
     } cases[] = {
         {"now", 0, 0},
         {"a day from now", now + 86400, 0},
-        {"ten days ago", now - 10 * 86400, 5012},
-        {"in twenty years", now + 20 * 365 * 86400L, 5011},
+        {"ten days ago", now - 10 * 86400, TQ_RTN_CERT_NOT_YET_VALID},
+        {"in twenty years", now + 20 * 365 * 86400L, TQ_RTN_CERT_EXPIRED},
     };
     for (const auto &c : cases) {
         HandleOwner m(message(der));

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <unistd.h>
+
 namespace tqtest {
 
 std::string fixtureDir() {
@@ -47,6 +49,33 @@ std::string run(const std::string &command, int *status) {
     if (status) *status = exitStatus;
     return output;
 }
+
+std::string sh(const std::string &command, int expectedStatus) {
+    char errors[] = "/tmp/tqtest-errors.XXXXXX";
+    int fd = mkstemp(errors);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    close(fd);
+    int status = -1;
+    std::string out = run("(" + command + ") 2>'" + errors + "'", &status);
+    if (status != expectedStatus) {
+        ADD_FAILURE() << command << "\nexit status " << status << ", expected " << expectedStatus << "\n"
+                      << out << readText(errors);
+    }
+    unlink(errors);
+    return out;
+}
+
+Bytes shBytes(const std::string &command) {
+    std::string out = sh(command);
+    return Bytes(out.begin(), out.end());
+}
+
+void expectCodes(const CodeCase *begin, const CodeCase *end) {
+    for (const CodeCase *c = begin; c != end; ++c) EXPECT_EQ(c->rc, c->expected) << c->what;
+}
+
+const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
+                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
 
 Bytes randomBytes(size_t n, uint32_t seed) {
     std::mt19937 gen(seed);

@@ -25,6 +25,31 @@ inline void writeFile(const std::string &path, const std::string &s) { writeFile
 // Runs a shell command; returns its standard output, stores its exit status.
 std::string run(const std::string &command, int *status = nullptr);
 
+// Runs a shell command (the openssl tool, mostly); the current test fails,
+// showing the command and its error output, when its exit status differs.
+// Returns its standard output.
+std::string sh(const std::string &command, int expectedStatus = 0);
+Bytes shBytes(const std::string &command);
+
+// One row of a table of calls and the result code each must give.
+struct CodeCase {
+    const char *what;
+    int rc;
+    int expected;
+};
+void expectCodes(const CodeCase *begin, const CodeCase *end);
+template <size_t N>
+void expectCodes(const CodeCase (&cases)[N]) {
+    expectCodes(cases, cases + N);
+}
+
+// The hash selectors and the openssl tool's names of their digests.
+struct Selector {
+    unsigned selector;
+    const char *md;
+};
+extern const Selector kSelectors[7];
+
 Bytes randomBytes(size_t n, uint32_t seed);
 std::string toHex(const Bytes &b);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_winscard.h"
+#include "result_codes.h"
 
 namespace {
 
@@ -261,8 +262,8 @@ void readerCases() {
         {"two readers", 0, 0, 0, {"Reader One", "Reader Two"}, false},
         {"forty readers", 0, 0, 0, forty, true},
         {"no reader", 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 0, {}, false},
-        {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, 10, {}, false},
-        {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), 11, {}, false},
+        {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, TQSC_RTN_CONTEXT_FAILED, {}, false},
+        {"listing fails", 0, static_cast<LONG>(SCARD_E_NO_SERVICE), TQSC_RTN_LIST_READERS_FAILED, {}, false},
     };
     for (const Case &c : cases) {
         currentCase = std::string("ListReaders: ") + c.name;
@@ -311,12 +312,14 @@ void atrCases() {
         {"ATR text", 0, 0, 0, SCARD_SPECIFIC, "3B021450", false, 0, "3B021450"},
         {"empty ATR", 0, 0, 0, SCARD_SPECIFIC, "", false, 0, ""},
         {"ATR of 60 bytes", 0, 0, 0, SCARD_NEGOTIABLE, atr60.c_str(), false, 0, atr60.c_str()},
-        {"absent card", 0, 0, 0, SCARD_ABSENT, "3B021450", false, 14, "(null)"},
-        {"no card", 0, static_cast<LONG>(SCARD_E_NO_SMARTCARD), 0, 0, "3B021450", false, 14, "(null)"},
-        {"status fails", 0, 0, static_cast<LONG>(SCARD_E_READER_UNAVAILABLE), 0, "3B021450", false, 14,
+        {"absent card", 0, 0, 0, SCARD_ABSENT, "3B021450", false, TQSC_RTN_CARD_FAILED, "(null)"},
+        {"no card", 0, static_cast<LONG>(SCARD_E_NO_SMARTCARD), 0, 0, "3B021450", false, TQSC_RTN_CARD_FAILED,
          "(null)"},
-        {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, 0, 0, "3B021450", false, 10, "(null)"},
-        {"null reader", 0, 0, 0, SCARD_SPECIFIC, "3B021450", true, 14, "(null)"},
+        {"status fails", 0, 0, static_cast<LONG>(SCARD_E_READER_UNAVAILABLE), 0, "3B021450", false,
+         TQSC_RTN_CARD_FAILED, "(null)"},
+        {"no context", static_cast<LONG>(SCARD_E_NO_SERVICE), 0, 0, 0, "3B021450", false,
+         TQSC_RTN_CONTEXT_FAILED, "(null)"},
+        {"null reader", 0, 0, 0, SCARD_SPECIFIC, "3B021450", true, TQSC_RTN_CARD_FAILED, "(null)"},
     };
     for (const Case &c : cases) {
         currentCase = std::string("GetATR: ") + c.name;
@@ -388,7 +391,7 @@ void selectCases() {
          0,
          "A0 00 00 00 03",
          {"6110"},
-         25023,
+         TQSC_RTN_SW_MORE_DATA,
          {select},
          "g_rgSCardT1Pci",
          0},
@@ -408,7 +411,7 @@ void selectCases() {
          0,
          "A0 00 00 00 03",
          {"6C08", "6C08"},
-         25021,
+         TQSC_RTN_SW_UNKNOWN,
          {select, select + "08"},
          "g_rgSCardT0Pci",
          10},
@@ -418,30 +421,30 @@ void selectCases() {
          0,
          "A0 00 00 00 03",
          {"6A82"},
-         25022,
+         TQSC_RTN_SW_NOT_FOUND,
          {select},
          "g_rgSCardT0Pci",
          0},
-        {"raw protocol", SCARD_PROTOCOL_RAW, 0, 0, "A0 00 00 00 03", {}, 25021, {}, nullptr, 0},
+        {"raw protocol", SCARD_PROTOCOL_RAW, 0, 0, "A0 00 00 00 03", {}, TQSC_RTN_SW_UNKNOWN, {}, nullptr, 0},
         {"short answer",
          SCARD_PROTOCOL_T1,
          0,
          0,
          "A0 00 00 00 03",
          {"90"},
-         25014,
+         TQSC_RTN_TRANSMIT_FAILED,
          {select},
          "g_rgSCardT1Pci",
          0},
-        {"bad AID", SCARD_PROTOCOL_T0, 0, 0, "A0G1", {}, 5005, {}, nullptr, 0},
-        {"missing AID", SCARD_PROTOCOL_T0, 0, 0, nullptr, {}, 5005, {}, nullptr, 0},
+        {"bad AID", SCARD_PROTOCOL_T0, 0, 0, "A0G1", {}, TQ_RTN_BAD_ARGUMENT, {}, nullptr, 0},
+        {"missing AID", SCARD_PROTOCOL_T0, 0, 0, nullptr, {}, TQ_RTN_BAD_ARGUMENT, {}, nullptr, 0},
         {"no card",
          SCARD_PROTOCOL_T0,
          0,
          static_cast<LONG>(SCARD_E_NO_SMARTCARD),
          "A0 00 00 00 03",
          {},
-         25014,
+         TQSC_RTN_TRANSMIT_FAILED,
          {},
          nullptr,
          0},
@@ -501,7 +504,7 @@ void missingFieldCase() {
     lastObject = reinterpret_cast<jobject>(&self);
     jstring reader = NewStringUTF(&env, "Reader One"), aid = NewStringUTF(&env, "A0 00 00 00 03");
     openFrame();
-    checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), 25022, "result");
+    checkEq(static_cast<int>(selectApplet(&env, lastObject, reader, aid)), TQSC_RTN_SW_NOT_FOUND, "result");
     check(listReaders(&env, lastObject) != nullptr, "reader list");
     expectBalanced();
 }
@@ -550,7 +553,7 @@ bool scriptHeap(HMODULE dll) {
     return true;
 }
 
-// cardprobe's own allocations fail: each native answers 5002 and leaves
+// cardprobe's own allocations fail: each native answers TQ_RTN_MEMORY_ALLOCATE_FAIL and leaves
 // nothing open; GetATR must not touch the record it could not get.
 void heapCases() {
     struct Case {
@@ -561,10 +564,11 @@ void heapCases() {
         int code;
         int sent;  // commands that reach the card
     } cases[] = {
-        {"ListReaders: the list", 0, 0, 0, 5002, 0},
-        {"ListReaders: the empty list", 0, 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE), 5002, 0},
-        {"GetATR: the card record", 1, 0, 0, 5002, 0},
-        {"SelectApplet: the receive buffer", 2, 0, 0, 5002, 0},
+        {"ListReaders: the list", 0, 0, 0, TQ_RTN_MEMORY_ALLOCATE_FAIL, 0},
+        {"ListReaders: the empty list", 0, 0, static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE),
+         TQ_RTN_MEMORY_ALLOCATE_FAIL, 0},
+        {"GetATR: the card record", 1, 0, 0, TQ_RTN_MEMORY_ALLOCATE_FAIL, 0},
+        {"SelectApplet: the receive buffer", 2, 0, 0, TQ_RTN_MEMORY_ALLOCATE_FAIL, 0},
     };
     for (const Case &c : cases) {
         currentCase = std::string("out of heap, ") + c.name;
@@ -595,7 +599,7 @@ void heapCases() {
 }
 
 // The Java side runs out of memory while a native builds its answer: the
-// answer is null, ErrorCode says 5002, and no exception is left to the caller.
+// answer is null, ErrorCode says TQ_RTN_MEMORY_ALLOCATE_FAIL, and no exception is left to the caller.
 void outOfMemoryCases() {
     FakeCardScript s = baseScript();
     configure(&s);
@@ -606,7 +610,7 @@ void outOfMemoryCases() {
     stringBudget = 1;
     check(listReaders(&env, lastObject) == nullptr, "array after a failed name");
     stringBudget = -1;
-    checkEq(self.errorCode, 5002, "ErrorCode");
+    checkEq(self.errorCode, TQ_RTN_MEMORY_ALLOCATE_FAIL, "ErrorCode");
     expectBalanced();
     currentCase = "GetATR: the text cannot be made";
     self.errorCode = -1;
@@ -615,7 +619,7 @@ void outOfMemoryCases() {
     stringBudget = 0;
     check(getAtr(&env, lastObject, reader) == nullptr, "ATR after a failed string");
     stringBudget = -1;
-    checkEq(self.errorCode, 5002, "ErrorCode");
+    checkEq(self.errorCode, TQ_RTN_MEMORY_ALLOCATE_FAIL, "ErrorCode");
     expectBalanced();
 }
 

@@ -46,8 +46,8 @@ protected:
         CK_ULONG length = out.size();
         int rc = encrypt ? TQXP11_Encrypt(&session, key, in.data(), in.size(), out.data(), &length)
                          : TQXP11_Decrypt(&session, key, in.data(), in.size(), out.data(), &length);
-        EXPECT_EQ(rc, 0);
-        out.resize(rc == 0 ? length : 0);
+        EXPECT_EQ(rc, TQP11_RTN_OK);
+        out.resize(rc == TQP11_RTN_OK ? length : 0);
         return out;
     }
     bool flag(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_TYPE type) {
@@ -57,10 +57,11 @@ protected:
         return v == CK_TRUE;
     }
     // Runs a whole symmetric operation in two updates and the final step.
-    Bytes cipher(bool encrypt, CK_ULONG mode, TQXP11_OBJECT *key, const Bytes &in, int expected = 0) {
+    Bytes cipher(bool encrypt, CK_ULONG mode, TQXP11_OBJECT *key, const Bytes &in,
+                 int expected = TQP11_RTN_OK) {
         int rc = encrypt ? TQXP11_EncryptInit(&session, mode, key) : TQXP11_DecryptInit(&session, mode, key);
         EXPECT_EQ(rc, expected);
-        if (rc != 0) return {};
+        if (rc != TQP11_RTN_OK) return {};
         Bytes out(in.size() + 32);
         size_t half = in.size() / 2, used = 0;
         for (auto part :
@@ -68,13 +69,13 @@ protected:
             CK_ULONG n = out.size() - used;
             rc = encrypt ? TQXP11_EncryptUpdate(&session, part.first, part.second, out.data() + used, &n)
                          : TQXP11_DecryptUpdate(&session, part.first, part.second, out.data() + used, &n);
-            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(rc, TQP11_RTN_OK);
             used += n;
         }
         CK_ULONG n = out.size() - used;
         rc = encrypt ? TQXP11_EncryptFinal(&session, out.data() + used, &n)
                      : TQXP11_DecryptFinal(&session, out.data() + used, &n);
-        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(rc, TQP11_RTN_OK);
         out.resize(used + n);
         return out;
     }
@@ -95,7 +96,7 @@ TEST_F(p11Crypto, GeneratedKeyPairSignsForTheOpensslTool) {
     TQXP11_OBJECT pri = describe("pair", TQXP11_KIND_RSA_PRIVATE, true, &priValue);
     ASSERT_EQ(
         TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_SENSITIVE),
-        0);
+        TQP11_RTN_OK);
     EXPECT_NE(pub.handle, 0u);
     EXPECT_NE(pri.handle, 0u);
     std::string listing = peer("-O");
@@ -138,7 +139,7 @@ TEST_F(p11ShimCrypto, KeyPairIsAskedOnceMoreAsANeverLeavingKey) {
     shim::state().injections["C_GenerateKeyPair"] = {CKR_ATTRIBUTE_VALUE_INVALID, 0, 1};
     ASSERT_EQ(
         TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_UNWRAP | TQXP11_EXTRACTABLE),
-        0);
+        TQP11_RTN_OK);
     EXPECT_EQ(shim::calls("C_GenerateKeyPair"), 2);
     EXPECT_FALSE(flag(pub.handle, CKA_WRAP));
     EXPECT_FALSE(flag(pri.handle, CKA_UNWRAP));
@@ -157,6 +158,71 @@ TEST_F(p11ShimCrypto, KeyPairIsAskedOnceMoreAsANeverLeavingKey) {
     shim::state().calls.clear();
     EXPECT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub, &pri, 0), TQP11_RTN_OBJECT_EXIST);
     EXPECT_EQ(shim::calls("C_GenerateKeyPair"), 0);
+}
+
+TEST_F(p11ShimCrypto, GenerationAndUnwrapTemplatesInTheirOrder) {
+    using Types = std::vector<CK_ATTRIBUTE_TYPE>;
+    Bytes id = {0x61};
+    TQXP11_VALUE withId{};
+    withId.first = {id.data(), id.size()};
+    TQXP11_VALUE pubValue{};
+    pubValue.rsaPublic.modulusBits = 1024;
+    TQXP11_OBJECT pub = describe("pair order", TQXP11_KIND_RSA_PUBLIC, false, &pubValue);
+    TQXP11_OBJECT pri = describe("pair order", TQXP11_KIND_RSA_PRIVATE, true, &withId);
+    ASSERT_EQ(TQXP11_GenerateKeyPairObject(&session, &pub, &pri, TQXP11_WRAP | TQXP11_SENSITIVE),
+              TQP11_RTN_OK);
+    const shim::State::Template &pubT = shim::lastTemplate("C_GenerateKeyPair", 1);
+    const shim::State::Template &priT = shim::lastTemplate("C_GenerateKeyPair");
+    EXPECT_EQ(pubT.types, (Types{CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_ENCRYPT, CKA_VERIFY,
+                                 CKA_VERIFY_RECOVER, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT, CKA_WRAP}));
+    EXPECT_EQ(priT.types, (Types{CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID, CKA_DECRYPT, CKA_SIGN,
+                                 CKA_SIGN_RECOVER, CKA_UNWRAP, CKA_SENSITIVE, CKA_EXTRACTABLE}));
+    EXPECT_EQ(pubT.value(CKA_PUBLIC_EXPONENT), Bytes({1, 0, 1}));
+    EXPECT_EQ(priT.value(CKA_ID), id);
+    EXPECT_EQ(priT.value(CKA_SENSITIVE), Bytes({CK_TRUE}));
+    EXPECT_EQ(priT.value(CKA_UNWRAP), Bytes({CK_FALSE}));
+
+    const Types des = {CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_ID,     CKA_ENCRYPT,   CKA_DECRYPT,
+                       CKA_WRAP,  CKA_UNWRAP,  CKA_SIGN,  CKA_VERIFY, CKA_SENSITIVE, CKA_EXTRACTABLE};
+    Types rc4 = des;
+    rc4.insert(rc4.begin() + 10, CKA_VALUE_LEN);
+    const Types aes = {CKA_CLASS,    CKA_TOKEN,     CKA_PRIVATE, CKA_LABEL,       CKA_ID,
+                       CKA_KEY_TYPE, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT,     CKA_SIGN,
+                       CKA_VERIFY,   CKA_WRAP,      CKA_UNWRAP,  CKA_EXTRACTABLE, CKA_VALUE_LEN};
+    const struct {
+        const char *label;
+        CK_ULONG kind;
+        Types expected;
+    } generated[] = {{"gen des", TQXP11_KIND_DES, des},
+                     {"gen rc4", TQXP11_KIND_RC4, rc4},
+                     {"gen aes", TQXP11_KIND_AES, aes}};
+    for (const auto &g : generated) {
+        SCOPED_TRACE(g.label);
+        TQXP11_OBJECT key = describe(g.label, g.kind, false);
+        ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &key, TQXP11_WRAP | TQXP11_UNWRAP), TQP11_RTN_OK);
+        EXPECT_EQ(shim::lastTemplate("C_GenerateKey").types, g.expected);
+    }
+
+    // The unwrap templates reach the module whatever it then makes of the data.
+    TQXP11_OBJECT wrapper = describe("gen aes", TQXP11_KIND_AES, false);
+    Bytes junk(32, 0x5A);
+    TQXP11_OBJECT secret = describe("unwrapped secret", TQXP11_KIND_DES3, false, &withId);
+    TQXP11_Unwrap(&session, &wrapper, junk.data(), junk.size(), &secret, TQXP11_SENSITIVE,
+                  TQXP11_MODE_AES_ECB);
+    const shim::State::Template &secretT = shim::lastTemplate("C_UnwrapKey");
+    EXPECT_EQ(secretT.types,
+              (Types{CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_KEY_TYPE, CKA_ID, CKA_ENCRYPT,
+                     CKA_DECRYPT, CKA_SENSITIVE, CKA_EXTRACTABLE, CKA_UNWRAP, CKA_WRAP}));
+    EXPECT_EQ(secretT.value(CKA_ID), id);
+    EXPECT_EQ(secretT.value(CKA_EXTRACTABLE), Bytes({CK_TRUE}));
+    TQXP11_OBJECT privateKey = describe("unwrapped private", TQXP11_KIND_RSA_PRIVATE, true, &withId);
+    TQXP11_Unwrap(&session, &wrapper, junk.data(), junk.size(), &privateKey, 0, TQXP11_MODE_AES_ECB);
+    const shim::State::Template &privateT = shim::lastTemplate("C_UnwrapKey");
+    EXPECT_EQ(privateT.types,
+              (Types{CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_KEY_TYPE, CKA_ID, CKA_SENSITIVE,
+                     CKA_EXTRACTABLE, CKA_DECRYPT, CKA_SIGN, CKA_UNWRAP, CKA_SIGN_RECOVER}));
+    EXPECT_EQ(privateT.value(CKA_PRIVATE), Bytes({CK_TRUE}));
+    EXPECT_EQ(privateT.value(CKA_EXTRACTABLE), Bytes({CK_FALSE}));
 }
 
 TEST_F(p11Crypto, SecretKeysAreGeneratedAndRunEveryMode) {
@@ -178,14 +244,14 @@ TEST_F(p11Crypto, SecretKeysAreGeneratedAndRunEveryMode) {
         value.secret.iv = {iv.data(), iv.size()};
         std::string label = std::string("gen ") + c.listed;
         TQXP11_OBJECT key = describe(label, c.kind, false, &value);
-        ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &key, TQXP11_EXTRACTABLE | TQXP11_WRAP), 0);
+        ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &key, TQXP11_EXTRACTABLE | TQXP11_WRAP), TQP11_RTN_OK);
         EXPECT_EQ(TQXP11_GenerateKeyObject(&session, &key, 0), TQP11_RTN_OBJECT_EXIST);
         std::string listing = peer("-O");
         EXPECT_NE(listing.find("Secret Key Object; " + std::string(c.listed) + "\n"), std::string::npos)
             << listing;
 
         TQXP11_OBJECT read = describe(label, c.kind, false);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &read), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &read), TQP11_RTN_OK);
         Bytes keyBytes = bytesOf(read.valueRecord->secret.value);
         TQXP11_FreeObject(&read);
         ASSERT_EQ(keyBytes.size(), c.length);
@@ -221,9 +287,9 @@ TEST_F(p11ShimCrypto, Rc4KeysThroughTheShim) {
     TQXP11_VALUE value{};
     value.secret.value = {five.data(), five.size()};
     TQXP11_OBJECT sized = describe("rc4 five", TQXP11_KIND_RC4, false, &value);
-    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &sized, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &sized, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     TQXP11_OBJECT plain = describe("rc4 plain", TQXP11_KIND_RC4, false);
-    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &plain, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &plain, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     EXPECT_EQ(shim::state().rc4KeyLengths, (std::vector<CK_ULONG>{5, 16}));
 
     // A written RC4 key encrypts as the openssl tool does, whatever the mode code.
@@ -231,7 +297,7 @@ TEST_F(p11ShimCrypto, Rc4KeysThroughTheShim) {
     TQXP11_VALUE written{};
     written.secret.value = {keyBytes.data(), keyBytes.size()};
     TQXP11_OBJECT key = describe("rc4 written", TQXP11_KIND_RC4, false, &written);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &key, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &key, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     Bytes data = tqtest::randomBytes(50, 22);
     Bytes expected = openssl("enc -provider legacy -provider default -rc4 -K " + tqtest::toHex(keyBytes) +
                              " -in '" + file("rc4.bin", data) + "'");
@@ -239,7 +305,7 @@ TEST_F(p11ShimCrypto, Rc4KeysThroughTheShim) {
     EXPECT_EQ(encrypted, expected);
     EXPECT_EQ(cipher(false, 0, &key, encrypted), data);
     TQXP11_OBJECT read = describe("rc4 written", TQXP11_KIND_RC4, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &read), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &read), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(read.valueRecord->secret.value), keyBytes);
     TQXP11_FreeObject(&read);
 }
@@ -255,12 +321,12 @@ TEST_F(p11Crypto, DigestsAgreeWithTheOpensslTool) {
                  {TQXP11_DIGEST_SHA384, "sha384"}, {TQXP11_DIGEST_SHA512, "sha512"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(TQXP11_DigestInit(&session, c.code), 0);
-        ASSERT_EQ(TQXP11_DigestUpdate(&session, data.data(), 300), 0);
-        ASSERT_EQ(TQXP11_DigestUpdate(&session, data.data() + 300, data.size() - 300), 0);
+        ASSERT_EQ(TQXP11_DigestInit(&session, c.code), TQP11_RTN_OK);
+        ASSERT_EQ(TQXP11_DigestUpdate(&session, data.data(), 300), TQP11_RTN_OK);
+        ASSERT_EQ(TQXP11_DigestUpdate(&session, data.data() + 300, data.size() - 300), TQP11_RTN_OK);
         Bytes digest(64);
         CK_ULONG length = digest.size();
-        ASSERT_EQ(TQXP11_DigestFinal(&session, digest.data(), &length), 0);
+        ASSERT_EQ(TQXP11_DigestFinal(&session, digest.data(), &length), TQP11_RTN_OK);
         digest.resize(length);
         EXPECT_EQ(digest, openssl("dgst -" + std::string(c.name) + " -binary '" + in + "'"));
     }
@@ -282,7 +348,7 @@ TEST_F(p11Crypto, RsaRoundTripsWithTheOpensslTool) {
     EXPECT_EQ(rsa(false, &pri, byTool), message);
 
     // A private record needs a user logged in; nothing is searched before.
-    ASSERT_EQ(TQXP11_Logout(&session), 0);
+    ASSERT_EQ(TQXP11_Logout(&session), TQP11_RTN_OK);
     TQXP11_OBJECT fresh = describe("user", TQXP11_KIND_RSA_PRIVATE, true);
     Bytes out(256);
     CK_ULONG length = out.size();
@@ -313,15 +379,15 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
     TQXP11_VALUE wrapperValue{};
     wrapperValue.secret.iv = {iv.data(), iv.size()};
     TQXP11_OBJECT aesWrapper = describe("aes wrapper", TQXP11_KIND_AES, false, &wrapperValue);
-    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &aesWrapper, TQXP11_WRAP | TQXP11_UNWRAP), 0);
+    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &aesWrapper, TQXP11_WRAP | TQXP11_UNWRAP), TQP11_RTN_OK);
     TQXP11_VALUE desIvValue{};
     desIvValue.secret.iv = {iv.data(), 8};
     TQXP11_OBJECT desWrapper = describe("des3 wrapper", TQXP11_KIND_DES3, false, &desIvValue);
-    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &desWrapper, TQXP11_WRAP | TQXP11_UNWRAP), 0);
+    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &desWrapper, TQXP11_WRAP | TQXP11_UNWRAP), TQP11_RTN_OK);
     TQXP11_OBJECT secret = describe("to wrap", TQXP11_KIND_AES, false);
-    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &secret, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_GenerateKeyObject(&session, &secret, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     TQXP11_OBJECT original = describe("to wrap", TQXP11_KIND_AES, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &original), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &original), TQP11_RTN_OK);
     Bytes keyBytes = bytesOf(original.valueRecord->secret.value);
     TQXP11_FreeObject(&original);
 
@@ -338,7 +404,7 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
         CK_ULONG length = wrapped.size();
         int rc = TQXP11_Wrap(&session, c.wrapper, &secret, wrapped.data(), &length, c.mode);
         if (rc == TQP11_RTN_MECHANISM_INVALID) continue;  // not offered for wrapping
-        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(rc, TQP11_RTN_OK);
         ++wraps;
         wrapped.resize(length);
         // The wrapped bytes are the key encrypted under the wrapper in that mode.
@@ -347,9 +413,9 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
         TQXP11_OBJECT fresh = describe(label, TQXP11_KIND_AES, false);
         rc = TQXP11_Unwrap(&session, c.wrapper, wrapped.data(), wrapped.size(), &fresh, 0, c.mode);
         if (rc == TQP11_RTN_MECHANISM_INVALID) continue;  // SoftHSM2 wraps in these modes only
-        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(rc, TQP11_RTN_OK);
         TQXP11_OBJECT back = describe(label, TQXP11_KIND_AES, false);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &back), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &back), TQP11_RTN_OK);
         EXPECT_EQ(bytesOf(back.valueRecord->secret.value), keyBytes);
         TQXP11_FreeObject(&back);
         TQXP11_OBJECT taken = describe(label, TQXP11_KIND_AES, false);
@@ -364,16 +430,17 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
     TQXP11_OBJECT rsaPublic = describe("rsa wrap", TQXP11_KIND_RSA_PUBLIC, false);
     Bytes wrapped(256);
     CK_ULONG length = wrapped.size();
-    ASSERT_EQ(TQXP11_Wrap(&session, &rsaPublic, &secret, wrapped.data(), &length, 0), 0);
+    ASSERT_EQ(TQXP11_Wrap(&session, &rsaPublic, &secret, wrapped.data(), &length, 0), TQP11_RTN_OK);
     wrapped.resize(length);
     EXPECT_EQ(openssl("pkeyutl -decrypt -inkey '" + tqtest::fixture("objects/user.key.pem") + "' -in '" +
                       file("wrapped.bin", wrapped) + "'"),
               keyBytes);
     TQXP11_OBJECT unwrapper = describe("rsa wrap", TQXP11_KIND_RSA_PUBLIC, false);
     TQXP11_OBJECT fromRsa = describe("from rsa", TQXP11_KIND_AES, false);
-    ASSERT_EQ(TQXP11_Unwrap(&session, &unwrapper, wrapped.data(), wrapped.size(), &fromRsa, 0, 0), 0);
+    ASSERT_EQ(TQXP11_Unwrap(&session, &unwrapper, wrapped.data(), wrapped.size(), &fromRsa, 0, 0),
+              TQP11_RTN_OK);
     TQXP11_OBJECT back = describe("from rsa", TQXP11_KIND_AES, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &back), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &back), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(back.valueRecord->secret.value), keyBytes);
     TQXP11_FreeObject(&back);
 
@@ -404,12 +471,12 @@ TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     TQXP11_OBJECT fresh = describe("unwrapped rsa", TQXP11_KIND_RSA_PRIVATE, true, &newValue);
     ASSERT_EQ(TQXP11_Unwrap(&session, &kek, wrappedKey.data(), wrappedKey.size(), &fresh, TQXP11_SENSITIVE,
                             TQXP11_MODE_AES_CBC_PAD),
-              0);
+              TQP11_RTN_OK);
     EXPECT_EQ(shim::calls("unwrap emulated"), 1);
     EXPECT_TRUE(flag(fresh.handle, CKA_SENSITIVE));
     p11test::UserCredentials user;
     TQXP11_OBJECT pub = describe("unwrapped rsa", TQXP11_KIND_RSA_PUBLIC, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &pub), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &pub), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(pub.valueRecord->rsaPublic.modulus), user.n);
     EXPECT_EQ(bytesOf(pub.valueRecord->rsaPublic.id), id);
     EXPECT_TRUE(flag(pub.handle, CKA_WRAP));
@@ -431,19 +498,19 @@ TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     TQXP11_OBJECT des = describe("unwrapped des3", TQXP11_KIND_DES3, false);
     ASSERT_EQ(
         TQXP11_Unwrap(&session, &kek, wrappedDes.data(), wrappedDes.size(), &des, 0, TQXP11_MODE_AES_CBC_PAD),
-        0);
+        TQP11_RTN_OK);
     TQXP11_OBJECT back = describe("unwrapped des3", TQXP11_KIND_DES3, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &back), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &back), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(back.valueRecord->secret.value), desKey);
     TQXP11_FreeObject(&back);
 }
 
 TEST_F(p11Crypto, RandomBytesInTheAskedLength) {
     Bytes buffer(40, 0xEE);
-    ASSERT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), 32), 0);
+    ASSERT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), 32), TQP11_RTN_OK);
     EXPECT_NE(Bytes(buffer.begin(), buffer.begin() + 32), Bytes(32, 0xEE));
     EXPECT_EQ(Bytes(buffer.begin() + 32, buffer.end()), Bytes(8, 0xEE));
-    EXPECT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), 0), 0);
+    EXPECT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), 0), TQP11_RTN_OK);
     Bytes untouched = buffer;
     EXPECT_EQ(TQXP11_GenRandomNumber(&session, buffer.data(), -1), TQP11_RTN_ARGUMENTS_BAD);
     EXPECT_EQ(buffer, untouched);

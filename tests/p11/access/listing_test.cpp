@@ -54,7 +54,7 @@ protected:
             TQXP11_VALUE record{};
             record.secret.value = {value.data(), value.size()};
             TQXP11_OBJECT object = describe(k.label, k.kind, false, &record);
-            ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_EXTRACTABLE), 0);
+            ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
         }
     }
     std::set<std::string> peerLabels() {
@@ -78,7 +78,7 @@ protected:
 TEST_F(p11Listing, EveryObjectWithItsKindAndValues) {
     fill();
     List list;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count), TQP11_RTN_OK);
     ASSERT_EQ(list.count, 8u);
     std::set<std::string> labels;
     for (CK_ULONG i = 0; i < list.count; ++i) labels.insert(list.entries[i].label);
@@ -126,7 +126,7 @@ TEST_F(p11Listing, Filters) {
     {
         List certs;
         TQXP11_OBJECT filter = describe("", TQXP11_KIND_CERTIFICATE, false);
-        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &certs.entries, &certs.count), 0);
+        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &certs.entries, &certs.count), TQP11_RTN_OK);
         ASSERT_EQ(certs.count, 1u);
         EXPECT_STREQ(certs.entries[0].label, "cert");
         EXPECT_EQ(certs.entries[0].valueRecord->certificate.serialNumber.length, 4u);
@@ -134,7 +134,7 @@ TEST_F(p11Listing, Filters) {
     {
         List keys;
         TQXP11_OBJECT filter = describe("rsa", TQXP11_KIND_RSA_PRIVATE, false);
-        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &keys.entries, &keys.count), 0);
+        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &keys.entries, &keys.count), TQP11_RTN_OK);
         EXPECT_EQ(filter.isPrivate, CK_TRUE);
         ASSERT_EQ(keys.count, 1u);
         EXPECT_EQ(keys.entries[0].kind, TQXP11_KIND_RSA_PRIVATE);
@@ -142,14 +142,14 @@ TEST_F(p11Listing, Filters) {
     {
         List secret;
         TQXP11_OBJECT filter = describe("", TQXP11_KIND_DES2, false);
-        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &secret.entries, &secret.count), 0);
+        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &secret.entries, &secret.count), TQP11_RTN_OK);
         ASSERT_EQ(secret.count, 1u);
         EXPECT_STREQ(secret.entries[0].label, "des2");
     }
     {
         List none;
         TQXP11_OBJECT filter = describe("nothing", TQXP11_KIND_DATA, false);
-        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &none.entries, &none.count), 0);
+        ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &none.entries, &none.count), TQP11_RTN_OK);
         EXPECT_EQ(none.count, 0u);
         EXPECT_EQ(none.entries, nullptr);
     }
@@ -157,7 +157,7 @@ TEST_F(p11Listing, Filters) {
     TQXP11_OBJECT kindless = describe("cert", 0, true);
     EXPECT_EQ(TQXP11_GetObjectList(&session, &kindless, &refused.entries, &refused.count),
               TQP11_RTN_FUNCTION_NOT_SUPPORTED);
-    ASSERT_EQ(TQXP11_Logout(&session), 0);
+    ASSERT_EQ(TQXP11_Logout(&session), TQP11_RTN_OK);
     TQXP11_OBJECT privateKeys = describe("", TQXP11_KIND_RSA_PRIVATE, true);
     EXPECT_EQ(TQXP11_GetObjectList(&session, &privateKeys, &refused.entries, &refused.count),
               TQP11_RTN_USER_NOT_LOGGED_IN);
@@ -166,10 +166,10 @@ TEST_F(p11Listing, Filters) {
 
 TEST_F(p11Listing, BoundsAndLongLabels) {
     List empty;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &empty.entries, &empty.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &empty.entries, &empty.count), TQP11_RTN_OK);
     EXPECT_EQ(empty.count, 0u);
     EXPECT_EQ(empty.entries, nullptr);
-    EXPECT_EQ(TQXP11_ReleaseObjectList(nullptr, 0), 0);
+    EXPECT_EQ(TQXP11_ReleaseObjectList(nullptr, 0), TQP11_RTN_OK);
 
     CK_OBJECT_CLASS cls = CKO_DATA;
     CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
@@ -181,7 +181,7 @@ TEST_F(p11Listing, BoundsAndLongLabels) {
     CK_OBJECT_HANDLE h = 0;
     ASSERT_EQ(context.module->C_CreateObject(session.sessionHandle, t, 4, &h), CKR_OK);
     List wide;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &wide.entries, &wide.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &wide.entries, &wide.count), TQP11_RTN_OK);
     ASSERT_EQ(wide.count, 1u);
     EXPECT_EQ(std::string(wide.entries[0].label), std::string(255, 'W'));
     EXPECT_EQ(wide.entries[0].labelLength, 255u);
@@ -190,7 +190,7 @@ TEST_F(p11Listing, BoundsAndLongLabels) {
     for (int i = 0; i < 130; ++i)
         ASSERT_EQ(context.module->C_CreateObject(session.sessionHandle, t, 4, &h), CKR_OK);
     List many;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &many.entries, &many.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &many.entries, &many.count), TQP11_RTN_OK);
     EXPECT_EQ(many.count, 128u);
 }
 
@@ -209,7 +209,7 @@ TEST_F(p11ShimListing, SensitiveLastEntryStillLists) {
     fill();
     TQXP11_OBJECT filter = describe("secret des3", TQXP11_KIND_DES3, false);
     List list;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list.entries, &list.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list.entries, &list.count), TQP11_RTN_OK);
     ASSERT_EQ(list.count, 1u);
     EXPECT_EQ(list.entries[0].kind, TQXP11_KIND_DES3);
     EXPECT_EQ(list.entries[0].valueRecord, nullptr);
@@ -221,10 +221,10 @@ TEST_F(p11ShimListing, Rc4KeysAreListedWithTheirKind) {
     TQXP11_VALUE record{};
     record.secret.value = {value.data(), value.size()};
     TQXP11_OBJECT rc4 = describe("rc4", TQXP11_KIND_RC4, false, &record);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &rc4, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &rc4, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     TQXP11_OBJECT filter = describe("", TQXP11_KIND_RC4, false);
     List list;
-    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list.entries, &list.count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list.entries, &list.count), TQP11_RTN_OK);
     ASSERT_EQ(list.count, 1u);
     EXPECT_EQ(list.entries[0].kind, TQXP11_KIND_RC4);
     EXPECT_EQ(bytesOf(list.entries[0].valueRecord->secret.value), value);
@@ -235,7 +235,7 @@ TEST_F(p11ShimListing, HandlesBeyondTheSearchBoundAreNotRead) {
     // The module claims far more handles than the 128 it was asked for.
     shim::state().extraFound = 1000;
     List list;
-    EXPECT_NE(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count), 0);
+    EXPECT_NE(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count), TQP11_RTN_OK);
     EXPECT_EQ(list.entries, nullptr);
     EXPECT_EQ(list.count, 0u);
 }

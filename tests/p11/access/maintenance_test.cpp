@@ -55,7 +55,7 @@ TEST_F(p11Maintenance, DeleteByKindAndLabelRemovesEveryMatch) {
     ASSERT_EQ(labelled("triple"), 3u);
     TQXP11_OBJECT certs = describe("triple", TQXP11_KIND_CERTIFICATE, false);
     certs.labelLength = 6;
-    ASSERT_EQ(TQXP11_DeleteObject(&session, &certs), 0);
+    ASSERT_EQ(TQXP11_DeleteObject(&session, &certs), TQP11_RTN_OK);
     EXPECT_NE(certs.handle, 0u);
     EXPECT_EQ(labelled("triple"), 0u);
     EXPECT_EQ(labelled("other"), 1u);
@@ -65,7 +65,7 @@ TEST_F(p11Maintenance, DeleteByKindAndLabelRemovesEveryMatch) {
     writeSecret("aes one", "AES:32", 32);
     TQXP11_OBJECT aes = describe("aes one", TQXP11_KIND_AES, false);
     aes.labelLength = 7;
-    ASSERT_EQ(TQXP11_DeleteObject(&session, &aes), 0);
+    ASSERT_EQ(TQXP11_DeleteObject(&session, &aes), TQP11_RTN_OK);
     EXPECT_EQ(labelled("aes one"), 0u);
     TQXP11_OBJECT odd = describe("other", 5, false);
     EXPECT_EQ(TQXP11_DeleteObject(&session, &odd), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
@@ -90,13 +90,13 @@ TEST_F(p11Maintenance, DeleteOneObjectByHandle) {
     TQXP11_OBJECT *list = nullptr;
     CK_ULONG count = 0;
     TQXP11_OBJECT filter = describe("twin", TQXP11_KIND_CERTIFICATE, false);
-    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list, &count), 0);
+    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &list, &count), TQP11_RTN_OK);
     ASSERT_EQ(count, 2u);
     TQXP11_OBJECT target = describe("twin", TQXP11_KIND_CERTIFICATE, false);
     target.handle = list[0].handle;
-    ASSERT_EQ(TQXP11_DeleteObject(&session, &target), 0);
+    ASSERT_EQ(TQXP11_DeleteObject(&session, &target), TQP11_RTN_OK);
     EXPECT_EQ(labelled("twin"), 1u);
-    ASSERT_EQ(TQXP11_DeleteObjectByID(&session, list[1].handle), 0);
+    ASSERT_EQ(TQXP11_DeleteObjectByID(&session, list[1].handle), TQP11_RTN_OK);
     EXPECT_EQ(labelled("twin"), 0u);
     EXPECT_EQ(TQXP11_DeleteObjectByID(&session, list[1].handle), TQP11_RTN_OBJECT_HANDLE_INVALID);
     TQXP11_ReleaseObjectList(list, count);
@@ -118,18 +118,18 @@ TEST_F(p11Maintenance, DeleteKeysByIdAndCertificatesBySerial) {
     TQXP11_OBJECT key = describe("pair", TQXP11_KIND_RSA_PRIVATE, true, &value);
     EXPECT_EQ(TQXP11_DeletePrivateKeyObject(&session, &key), TQP11_RTN_OBJECT_NOT_EXIST);
     value.first = {id.data(), id.size()};
-    ASSERT_EQ(TQXP11_DeletePrivateKeyObject(&session, &key), 0);
+    ASSERT_EQ(TQXP11_DeletePrivateKeyObject(&session, &key), TQP11_RTN_OK);
     std::string after = listing();
     EXPECT_EQ(after.find("Private Key Object"), std::string::npos) << after;
     EXPECT_NE(after.find("Public Key Object"), std::string::npos) << after;
     TQXP11_OBJECT pub = describe("pair", TQXP11_KIND_RSA_PUBLIC, false, &value);
-    ASSERT_EQ(TQXP11_DeletePubKeyObject(&session, &pub), 0);
+    ASSERT_EQ(TQXP11_DeletePubKeyObject(&session, &pub), TQP11_RTN_OK);
     EXPECT_EQ(labelled("pair"), 0u);
 
     TQXP11_VALUE certValue{};
     certValue.certificate.serialNumber = {user.serial.data(), user.serial.size()};
     TQXP11_OBJECT cert = describe("pair cert", TQXP11_KIND_CERTIFICATE, false, &certValue);
-    ASSERT_EQ(TQXP11_DeleteCertObject(&session, &cert), 0);
+    ASSERT_EQ(TQXP11_DeleteCertObject(&session, &cert), TQP11_RTN_OK);
     after = listing();
     EXPECT_EQ(after.find("serial:     1001"), std::string::npos) << after;
     EXPECT_EQ(labelled("pair cert"), 1u);
@@ -141,7 +141,7 @@ TEST_F(p11Maintenance, ReadOnlySessionsAndLoginStates) {
     importKey("ro key", "01");
     writeCert("objects/user.der", "ro cert");
     TQXP11_SESSION readOnly{};
-    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), 0);
+    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), TQP11_RTN_OK);
     ASSERT_EQ(readOnly.sessionInfo.state, CKS_RO_USER_FUNCTIONS);
     Bytes id = {0x01};
     TQXP11_VALUE value{};
@@ -156,7 +156,7 @@ TEST_F(p11Maintenance, ReadOnlySessionsAndLoginStates) {
     cert.labelLength = 7;
     EXPECT_EQ(TQXP11_DeleteObject(&readOnly, &cert), TQP11_RTN_SESSION_READ_ONLY);
     EXPECT_EQ(TQXP11_ChangeObjLabel(&readOnly, &cert, "renamed"), TQP11_RTN_SESSION_READ_ONLY);
-    EXPECT_EQ(TQXP11_SessionClose(&readOnly), 0);
+    EXPECT_EQ(TQXP11_SessionClose(&readOnly), TQP11_RTN_OK);
     EXPECT_EQ(labelled("ro cert"), 1u);
 }
 
@@ -166,10 +166,10 @@ TEST_F(p11Maintenance, RelabelAfterTheClashCheck) {
     TQXP11_OBJECT cert = describe("first", TQXP11_KIND_CERTIFICATE, false);
     EXPECT_EQ(TQXP11_ChangeObjLabel(&session, &cert, "first"), TQP11_RTN_OBJECT_EXIST);
     EXPECT_EQ(TQXP11_ChangeObjLabel(&session, &cert, "second"), TQP11_RTN_OBJECT_EXIST);
-    ASSERT_EQ(TQXP11_ChangeObjLabel(&session, &cert, "renamed"), 0);
+    ASSERT_EQ(TQXP11_ChangeObjLabel(&session, &cert, "renamed"), TQP11_RTN_OK);
     EXPECT_EQ(labelled("first"), 0u);
     EXPECT_EQ(labelled("renamed"), 1u);
-    ASSERT_EQ(TQXP11_ChangeObjLabelEx(&session, &cert, "again", "AB"), 0);
+    ASSERT_EQ(TQXP11_ChangeObjLabelEx(&session, &cert, "again", "AB"), TQP11_RTN_OK);
     std::string after = listing();
     EXPECT_NE(after.find("label:      again\n  subject:    DN: C=TW, O=Orvane Test, CN=User One"),
               std::string::npos)
@@ -188,8 +188,8 @@ TEST_F(p11Maintenance, KeyUseFlags) {
     EXPECT_EQ(TQXP11_SetObjWrap(&session, &pri, 1), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(TQXP11_SetObjExtractable(&session, &pub, 1), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(TQXP11_SetObjExtractable(&session, &pri, 2), TQP11_RTN_ARGUMENTS_BAD);
-    ASSERT_EQ(TQXP11_SetObjWrap(&session, &pub, 0), 0);
-    ASSERT_EQ(TQXP11_SetObjUnWrap(&session, &pri, 0x100), 0);  // the low byte: false
+    ASSERT_EQ(TQXP11_SetObjWrap(&session, &pub, 0), TQP11_RTN_OK);
+    ASSERT_EQ(TQXP11_SetObjUnWrap(&session, &pri, 0x100), TQP11_RTN_OK);  // the low byte: false
     std::string after = listing();
     EXPECT_NE(after.find("Usage:      encrypt, verify\n"), std::string::npos) << after;
     EXPECT_NE(after.find("Usage:      decrypt, sign\n"), std::string::npos) << after;
@@ -198,11 +198,11 @@ TEST_F(p11Maintenance, KeyUseFlags) {
     tqtest::writeFile(file, Bytes(24, 0x01));
     peer("--write-object '" + file + "' --type secrkey --key-type DES3:24 --label flagged --extractable");
     TQXP11_OBJECT des = describe("flagged", TQXP11_KIND_DES3, false);
-    ASSERT_EQ(TQXP11_SetObjWrap(&session, &des, 0), 0);
-    ASSERT_EQ(TQXP11_SetObjUnWrap(&session, &des, 0), 0);
+    ASSERT_EQ(TQXP11_SetObjWrap(&session, &des, 0), TQP11_RTN_OK);
+    ASSERT_EQ(TQXP11_SetObjUnWrap(&session, &des, 0), TQP11_RTN_OK);
     EXPECT_NE(listing().find("Usage:      encrypt, decrypt, verify\n"), std::string::npos);
     // A key may become unextractable, never extractable again.
-    ASSERT_EQ(TQXP11_SetObjExtractable(&session, &des, 0), 0);
+    ASSERT_EQ(TQXP11_SetObjExtractable(&session, &des, 0), TQP11_RTN_OK);
     EXPECT_EQ(TQXP11_SetObjExtractable(&session, &des, 1), TQP11_RTN_ATTRIBUTE_READ_ONLY);
 }
 

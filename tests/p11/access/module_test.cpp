@@ -123,26 +123,40 @@ TEST(p11Codes, EveryMappedValueHasItsCodeAndName) {
         EXPECT_EQ(TQXP11_ErrorCode(m.rv), code);
         EXPECT_STREQ(TQXP11_ErrorMessage(code), (std::string("TQP11_RTN_") + (m.pkcs11Name + 4)).c_str());
     }
-    EXPECT_EQ(TQXP11_ErrorCode(CKR_OK), 0);
-    EXPECT_STREQ(TQXP11_ErrorMessage(0), "TQP11_RTN_OK");
+    EXPECT_EQ(TQXP11_ErrorCode(CKR_OK), TQP11_RTN_OK);
+    EXPECT_STREQ(TQXP11_ErrorMessage(TQP11_RTN_OK), "TQP11_RTN_OK");
 }
 
 TEST(p11Codes, OwnCodesPassThroughAndTheRestIsUnknown) {
+    // Each own code by its name, with the value callers were given for it.
+#define TQ_OWN(name, value) \
+    { name, value, #name }
     struct Own {
-        int code;
+        int code, value;
         const char *name;
-    } own[] = {{5002, "TQP11_RTN_MEMORY_ALLOCATE_FAIL"}, {9100, "TQP11_RTN_OBJECT_NOT_EXIST"},
-               {9101, "TQP11_RTN_OBJECT_EXIST"},         {9102, "TQP11_RTN_OBJECT_HAS_PROBLEM"},
-               {9110, "TQP11_RTN_LOAD_LIBRARY_FAIL"},    {9111, "TQP11_RTN_LIBRARY_NOT_LOAD"},
-               {9112, "TQP11_RTN_SLOT_NOT_FOUND"}};
+    } own[] = {TQ_OWN(TQP11_RTN_MEMORY_ALLOCATE_FAIL, 5002), TQ_OWN(TQP11_RTN_OBJECT_NOT_EXIST, 9100),
+               TQ_OWN(TQP11_RTN_OBJECT_EXIST, 9101),         TQ_OWN(TQP11_RTN_OBJECT_HAS_PROBLEM, 9102),
+               TQ_OWN(TQP11_RTN_LOAD_LIBRARY_FAIL, 9110),    TQ_OWN(TQP11_RTN_LIBRARY_NOT_LOAD, 9111),
+               TQ_OWN(TQP11_RTN_SLOT_NOT_FOUND, 9112)};
+#undef TQ_OWN
     for (const Own &o : own) {
+        SCOPED_TRACE(o.name);
+        EXPECT_EQ(o.code, o.value);
         EXPECT_EQ(TQXP11_ErrorCode(o.code), o.code);
         EXPECT_STREQ(TQXP11_ErrorMessage(o.code), o.name);
     }
-    for (CK_RV rv : {CK_RV(0x4), CK_RV(0x130), CK_RV(0x200), CK_RV(0x80000001), CK_RV(5003), CK_RV(9999),
-                     CK_RV(9083), CK_RV(0xFFFFFFFFFFFFFFFF)})
-        EXPECT_EQ(TQXP11_ErrorCode(rv), 9999) << std::hex << rv;
-    for (int64_t code : {int64_t(9999), int64_t(1234), int64_t(0x7), int64_t(-1), int64_t(9084)})
+    EXPECT_EQ(TQP11_RTN_MEMORY_ALLOCATE_FAIL, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    EXPECT_EQ(TQP11_RTN_UNKNOW_ERROR, 9999);
+    // Values outside the table, among them codes the layer gives but does not
+    // take back, and codes of the crypto core.
+    for (CK_RV rv :
+         {CK_RV(0x4), CK_RV(CKR_DOMAIN_PARAMS_INVALID), CK_RV(CKR_FUNCTION_REJECTED),
+          CK_RV(CKR_VENDOR_DEFINED + 1), CK_RV(TQ_RTN_BUFFER_TOO_SMALL), CK_RV(TQP11_RTN_UNKNOW_ERROR),
+          CK_RV(TQP11_RTN_VENDOR_DEFINED), CK_RV(0xFFFFFFFFFFFFFFFF)})
+        EXPECT_EQ(TQXP11_ErrorCode(rv), TQP11_RTN_UNKNOW_ERROR) << std::hex << rv;
+    // Only codes have names: a raw PKCS#11 value has none.
+    for (int64_t code : {int64_t(TQP11_RTN_UNKNOW_ERROR), int64_t(1234), int64_t(CKR_ARGUMENTS_BAD),
+                         int64_t(-1), int64_t(TQP11_RTN_VENDOR_DEFINED + 1)})
         EXPECT_STREQ(TQXP11_ErrorMessage(code), "TQP11_RTN_UNKNOW_ERROR") << code;
 }
 
@@ -180,19 +194,19 @@ protected:
 };
 
 TEST_F(p11Lifecycle, InitListsTheTokenAndFinalUnloads) {
-    ASSERT_EQ(p11test::loadOn(&context, TQ_SOFTHSM_MODULE, token.label()), 0);
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SOFTHSM_MODULE, token.label()), TQP11_RTN_OK);
     EXPECT_GE(context.slotCount, 1u);
     ASSERT_NE(context.module, nullptr);
     EXPECT_STREQ(context.module->path, TQ_SOFTHSM_MODULE);
     EXPECT_EQ(context.spare, 0u);
-    EXPECT_EQ(TQXP11_Final(&context), 0);
+    EXPECT_EQ(TQXP11_Final(&context), TQP11_RTN_OK);
     EXPECT_EQ(context.module, nullptr);
     EXPECT_EQ(context.slotList, nullptr);
     EXPECT_EQ(TQXP11_Final(&context), TQP11_RTN_LIBRARY_NOT_LOAD);
 }
 
 TEST_F(p11Lifecycle, ModuleGetsTheMutexBlockForAsLongAsItIsLoaded) {
-    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label(), TQXP11_SyncMutex()), 0);
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label(), TQXP11_SyncMutex()), TQP11_RTN_OK);
     const shim::State &seen = shim::state();
     ASSERT_TRUE(seen.initArgsGiven);
     // A copy of the caller's block, still intact after the call returned.
@@ -206,18 +220,18 @@ TEST_F(p11Lifecycle, ModuleGetsTheMutexBlockForAsLongAsItIsLoaded) {
     }
     // SoftHSM2 locks through the callbacks; a login works through them.
     TQXP11_SESSION session{};
-    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), 0);
-    EXPECT_EQ(TQXP11_Login(&session, token.userPin().c_str()), 0);
-    EXPECT_EQ(TQXP11_SessionClose(&session), 0);
-    EXPECT_EQ(TQXP11_Final(&context), 0);
+    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), TQP11_RTN_OK);
+    EXPECT_EQ(TQXP11_Login(&session, token.userPin().c_str()), TQP11_RTN_OK);
+    EXPECT_EQ(TQXP11_SessionClose(&session), TQP11_RTN_OK);
+    EXPECT_EQ(TQXP11_Final(&context), TQP11_RTN_OK);
 }
 
 TEST_F(p11Lifecycle, InitAndMTInitPassNoArguments) {
-    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label()), 0);
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label()), TQP11_RTN_OK);
     EXPECT_FALSE(shim::state().initArgsGiven);
-    ASSERT_EQ(TQXP11_Final(&context), 0);
+    ASSERT_EQ(TQXP11_Final(&context), TQP11_RTN_OK);
     shim::reset();
-    ASSERT_EQ(TQXP11_MTInit(&context, TQ_SHIM_MODULE), 0);
+    ASSERT_EQ(TQXP11_MTInit(&context, TQ_SHIM_MODULE), TQP11_RTN_OK);
     EXPECT_EQ(shim::calls("C_Initialize"), 1);
     EXPECT_FALSE(shim::state().initArgsGiven);
 }
@@ -265,19 +279,19 @@ TEST_F(p11Lifecycle, FailingSecondSlotListFailsTheInit) {
 
 TEST_F(p11Lifecycle, SlotCountBeyondTheListIsNotBelieved) {
     CK_ULONG real = 0;
-    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label()), 0);
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_MODULE, token.label()), TQP11_RTN_OK);
     real = context.slotCount;
-    ASSERT_EQ(TQXP11_Final(&context), 0);
+    ASSERT_EQ(TQXP11_Final(&context), TQP11_RTN_OK);
     shim::state().extraSlots = 5;
-    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), 0);
+    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), TQP11_RTN_OK);
     EXPECT_EQ(context.slotCount, real);
     CK_SLOT_INFO *infos = nullptr;
-    EXPECT_EQ(TQXP11_GetSlotInfo(&context, &infos), 0);
+    EXPECT_EQ(TQXP11_GetSlotInfo(&context, &infos), TQP11_RTN_OK);
     std::free(infos);
 }
 
 TEST_F(p11Lifecycle, FailingFinalizeStillUnloads) {
-    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), 0);
+    ASSERT_EQ(TQXP11_Init(&context, TQ_SHIM_MODULE), TQP11_RTN_OK);
     shim::state().injections["C_Finalize"] = {CKR_FUNCTION_FAILED, 0, 1};
     EXPECT_EQ(TQXP11_Final(&context), TQP11_RTN_FUNCTION_FAILED);
     EXPECT_EQ(context.module, nullptr);
@@ -292,23 +306,23 @@ TEST_F(p11Lifecycle, LongPathLoadsAndKeepsItsFirst1023Characters) {
     while (module.size() + padding.size() < 1500) padding += "./";
     const std::string path = module.substr(0, cut) + padding + module.substr(cut);
     ASSERT_GE(path.size(), 1500u);
-    ASSERT_EQ(TQXP11_Init(&context, path.c_str()), 0);
+    ASSERT_EQ(TQXP11_Init(&context, path.c_str()), TQP11_RTN_OK);
     EXPECT_EQ(std::string(context.module->path), path.substr(0, 1023));
 }
 
 TEST_F(p11Lifecycle, StandardListOnlyModuleAnswersVendorCallsAsUnsupported) {
-    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_STANDARD_MODULE, token.label()), 0);
+    ASSERT_EQ(p11test::loadOn(&context, TQ_SHIM_STANDARD_MODULE, token.label()), TQP11_RTN_OK);
     EXPECT_EQ(TQXP11_SetGEMPinFlag(&context, 1), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     int flag = 0;
     EXPECT_EQ(TQXP11_GetGEMPinFlag(&context, &flag), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     TQXP11_SESSION session{};
-    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), 0);
+    ASSERT_EQ(TQXP11_SessionOpen(&context, &session), TQP11_RTN_OK);
     CK_ULONG parts = 0, second = 0;
     EXPECT_EQ(TQXP11_LoginInit(&session, &parts, &second), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(TQXP11_LoginUpdate(&session, "12", &parts), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(TQXP11_LoginFinal(&session), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(context.module->C_Ext_SetUserInfo(0, nullptr, 0), CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(TQXP11_SessionClose(&session), 0);
+    EXPECT_EQ(TQXP11_SessionClose(&session), TQP11_RTN_OK);
 }
 
 }  // namespace

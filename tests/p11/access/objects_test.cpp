@@ -3,8 +3,11 @@
 // sensitive values, long labels, and the vendor records through the shim.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,7 +110,7 @@ protected:
         pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                           bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
         TQXP11_OBJECT object = describe(label, TQXP11_KIND_RSA_PRIVATE, true, &pri);
-        ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), 0);
+        ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE), TQP11_RTN_OK);
     }
 };
 
@@ -116,7 +119,7 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     TQXP11_VALUE data{};
     data.data.value = bytes(note);
     TQXP11_OBJECT dataObject = describe("notes", TQXP11_KIND_DATA, false, &data);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &dataObject, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &dataObject, 0), TQP11_RTN_OK);
     EXPECT_NE(dataObject.handle, 0u);
 
     Bytes id = {0x01, 0x02};
@@ -124,18 +127,18 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     cert.certificate = {bytes(user.subject), bytes(id), bytes(user.issuer), bytes(user.serial),
                         bytes(user.certificate)};
     TQXP11_OBJECT certObject = describe("user cert", TQXP11_KIND_CERTIFICATE, false, &cert);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &certObject, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &certObject, 0), TQP11_RTN_OK);
 
     TQXP11_VALUE pub{};
     pub.rsaPublic = {bytes(id), bytes(user.n), bytes(user.e), 0};
     TQXP11_OBJECT pubObject = describe("user key", TQXP11_KIND_RSA_PUBLIC, false, &pub);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &pubObject, TQXP11_WRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &pubObject, TQXP11_WRAP), TQP11_RTN_OK);
 
     TQXP11_VALUE pri{};
     pri.rsaPrivate = {bytes(id),     bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("user key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &priObject, TQXP11_SENSITIVE | TQXP11_UNWRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &priObject, TQXP11_SENSITIVE | TQXP11_UNWRAP), TQP11_RTN_OK);
 
     std::string listing = token.tool("-O");
     for (const char *expected :
@@ -160,7 +163,7 @@ TEST_F(p11Objects, WrittenObjectsAreReadBackByThePeerTool) {
     TQXP11_OBJECT again = describe("notes", TQXP11_KIND_DATA, false, &data);
     EXPECT_EQ(TQXP11_WriteObject(&session, &again, 0), TQP11_RTN_OBJECT_EXIST);
     TQXP11_OBJECT sameLabelCert = describe("notes", TQXP11_KIND_CERTIFICATE, false, &cert);
-    EXPECT_EQ(TQXP11_WriteObject(&session, &sameLabelCert, 0), 0);
+    EXPECT_EQ(TQXP11_WriteObject(&session, &sameLabelCert, 0), TQP11_RTN_OK);
 }
 
 TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
@@ -182,14 +185,14 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
         value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
         std::string label = std::string("key ") + c.listed;
         TQXP11_OBJECT object = describe(label, c.kind, true, &value);
-        ASSERT_EQ(TQXP11_WriteSymmetricKeyObject(&session, &object, c.flags), 0);
+        ASSERT_EQ(TQXP11_WriteSymmetricKeyObject(&session, &object, c.flags), TQP11_RTN_OK);
         Bytes odd(c.length, 0x01);
         odd[1] = 0x01;
         odd[2] = 0xFE;
         EXPECT_EQ(key, odd);  // the caller's buffer holds the stored bytes
 
         ReadObject read(label, c.kind, true);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), TQP11_RTN_OK);
         EXPECT_EQ(bytesOf(read.value().secret.id), keyId);
         EXPECT_EQ(bytesOf(read.value().secret.value), odd);
         EXPECT_EQ(boolAttribute(read.object.handle, CKA_WRAP), (c.flags & TQXP11_WRAP) != 0);
@@ -206,13 +209,13 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
     TQXP11_VALUE value{};
     value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
     TQXP11_OBJECT object = describe("sensitive des", TQXP11_KIND_DES, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE | TQXP11_WRAP), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &object, TQXP11_SENSITIVE | TQXP11_WRAP), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(object.handle, CKA_SENSITIVE));
     EXPECT_FALSE(boolAttribute(object.handle, CKA_EXTRACTABLE));
     EXPECT_TRUE(boolAttribute(object.handle, CKA_WRAP));
     EXPECT_FALSE(boolAttribute(object.handle, CKA_UNWRAP));
     ReadObject read("sensitive des", TQXP11_KIND_DES, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &read.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(read.value().secret.id), keyId);
     EXPECT_EQ(read.value().secret.value.data, nullptr);
     EXPECT_EQ(read.value().secret.value.length, 0u);
@@ -220,7 +223,7 @@ TEST_F(p11Objects, SecretKeysGetOddParityAndTheirFlags) {
     // Left-out attributes take the module's defaults (SoftHSM2: wrap and
     // unwrap allowed), where a clear flag would have written false.
     TQXP11_OBJECT defaults = describe("default des", TQXP11_KIND_DES, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &defaults, 0xF0000), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &defaults, 0xF0000), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(defaults.handle, CKA_WRAP));
     EXPECT_TRUE(boolAttribute(defaults.handle, CKA_UNWRAP));
 }
@@ -230,13 +233,13 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     TQXP11_VALUE value{};
     value.secret = {bytes(keyId), bytes(key), {nullptr, 0}};
     TQXP11_OBJECT object = describe("session des3", TQXP11_KIND_DES3, false, &value);
-    ASSERT_EQ(TQXP11_WriteSessionObject(&session, &object, TQXP11_EXTRACTABLE), 0);
+    ASSERT_EQ(TQXP11_WriteSessionObject(&session, &object, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     EXPECT_FALSE(boolAttribute(object.handle, CKA_TOKEN));
     EXPECT_EQ(key, Bytes(24, 0x23));  // no parity for session keys
     TQXP11_OBJECT again = describe("session des3", TQXP11_KIND_DES3, false, &value);
     EXPECT_EQ(TQXP11_WriteSessionObject(&session, &again, 0), TQP11_RTN_OBJECT_EXIST);
     // Token and session objects do not share labels.
-    EXPECT_EQ(TQXP11_WriteObject(&session, &again, TQXP11_EXTRACTABLE), 0);
+    EXPECT_EQ(TQXP11_WriteObject(&session, &again, TQXP11_EXTRACTABLE), TQP11_RTN_OK);
     EXPECT_TRUE(boolAttribute(again.handle, CKA_TOKEN));
 
     TQXP11_OBJECT aes = describe("aes", TQXP11_KIND_AES, false, &value);
@@ -248,19 +251,19 @@ TEST_F(p11Objects, SessionObjectsAndRefusedKinds) {
     // SoftHSM2 has no RC4: the module's refusal comes back.
     TQXP11_OBJECT rc4 = describe("rc4", TQXP11_KIND_RC4, false, &value);
     int rc = TQXP11_WriteObject(&session, &rc4, 0);
-    EXPECT_NE(rc, 0);
+    EXPECT_NE(rc, TQP11_RTN_OK);
     EXPECT_NE(rc, TQP11_RTN_UNKNOW_ERROR);
 
     // A private RSA key needs the read-write user state.
     TQXP11_SESSION readOnly{};
-    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), 0);
+    ASSERT_EQ(TQXP11_SessionOpenEx(&context, &readOnly, 0), TQP11_RTN_OK);
     EXPECT_EQ(readOnly.sessionInfo.state, CKS_RO_USER_FUNCTIONS);
     TQXP11_VALUE pri{};
     pri.rsaPrivate = {bytes(keyId),  bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
                       bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
     TQXP11_OBJECT priObject = describe("ro key", TQXP11_KIND_RSA_PRIVATE, true, &pri);
     EXPECT_EQ(TQXP11_WriteObject(&readOnly, &priObject, 0), TQP11_RTN_USER_NOT_LOGGED_IN);
-    EXPECT_EQ(TQXP11_SessionClose(&readOnly), 0);
+    EXPECT_EQ(TQXP11_SessionClose(&readOnly), TQP11_RTN_OK);
 
     // Key bytes counted but not given.
     TQXP11_VALUE missing{};
@@ -294,7 +297,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     ASSERT_EQ(status, 0) << log;
 
     ReadObject dataRead("peer data", TQXP11_KIND_DATA, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &dataRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &dataRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(dataRead.value().data.value),
               Bytes({'p', 'e', 'e', 'r', ' ', 'd', 'a', 't', 'a', ' ', 'b', 'y', 't', 'e', 's'}));
 
@@ -302,7 +305,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     std::string der =
         tqtest::run("openssl x509 -in '" + tqtest::fixture("objects/user.pem") + "' -outform DER");
     ReadObject certRead("peer cert", TQXP11_KIND_CERTIFICATE, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &certRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &certRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(certRead.value().certificate.value), Bytes(der.begin(), der.end()));
     EXPECT_EQ(bytesOf(certRead.value().certificate.subject), user.subject);
     EXPECT_EQ(bytesOf(certRead.value().certificate.id), Bytes({0xA1, 0xB2}));
@@ -312,26 +315,26 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     wanted.first = bytes(certId);
     ReadObject certById("", TQXP11_KIND_CERTIFICATE, false);
     certById.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &certById.object), 0);
+    ASSERT_EQ(TQXP11_ReadCertificateObjectWithCKAID(&session, &certById.object), TQP11_RTN_OK);
     EXPECT_NE(certById.object.valueRecord, &wanted);
     EXPECT_EQ(bytesOf(certById.value().certificate.value), Bytes(der.begin(), der.end()));
     EXPECT_EQ(bytesOf(certById.value().certificate.issuer), user.issuer);
     EXPECT_EQ(bytesOf(certById.value().certificate.serialNumber), user.serial);
 
     ReadObject keyRead("peer key", TQXP11_KIND_RSA_PRIVATE, true);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &keyRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &keyRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.modulus), user.n);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.publicExponent), user.e);
     EXPECT_EQ(bytesOf(keyRead.value().rsaPrivate.id), Bytes({0xC3, 0xD4}));
     ReadObject pubRead("peer key", TQXP11_KIND_RSA_PUBLIC, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &pubRead.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &pubRead.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(pubRead.value().rsaPublic.modulus), user.n);
 
     Bytes keyId = {0xC3, 0xD4};
     wanted.first = bytes(keyId);
     ReadObject keyById("", TQXP11_KIND_RSA_PRIVATE, true);
     keyById.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &keyById.object), 0);
+    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &keyById.object), TQP11_RTN_OK);
     EXPECT_EQ(bytesOf(keyById.value().rsaPrivate.modulus), user.n);
     EXPECT_EQ(bytesOf(keyById.value().rsaPrivate.publicExponent), user.e);
     EXPECT_EQ(keyById.value().rsaPrivate.id.data, nullptr);
@@ -349,7 +352,7 @@ TEST_F(p11Objects, PeerWrittenObjectsAreReadByLabelAndId) {
     // also through the RC4 reader, which finds any secret key of the label.
     for (CK_ULONG kind : {CK_ULONG(TQXP11_KIND_AES), CK_ULONG(TQXP11_KIND_RC4)}) {
         ReadObject aesRead("peer aes", kind, false);
-        ASSERT_EQ(TQXP11_ReadObject(&session, &aesRead.object), 0);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &aesRead.object), TQP11_RTN_OK);
         EXPECT_EQ(bytesOf(aesRead.value().secret.id), Bytes({0xE5}));
         EXPECT_EQ(aesRead.value().secret.value.length, 0u);
     }
@@ -363,7 +366,7 @@ TEST_F(p11Objects, RsaComponentsOfAnExtractableKey) {
     ASSERT_EQ(TQXP11_RSAKEY_AttrValue(&session, &object, &parts[0], &lengths[0], &parts[1], &lengths[1],
                                       &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4], &lengths[4],
                                       &parts[5], &lengths[5], &parts[6], &lengths[6]),
-              0);
+              TQP11_RTN_OK);
     const Bytes *expected[7] = {&user.n, &user.e, &user.p, &user.q, &user.dp, &user.dq, &user.qinv};
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(Bytes(parts[i], parts[i] + lengths[i]), *expected[i]) << i;
@@ -393,7 +396,7 @@ TEST_F(p11Objects, SearchBoundDuplicatesAndKinds) {
     TQXP11_OBJECT odd = describe("many", 37, false);
     odd.handle = 5;
     EXPECT_EQ(TQXP11_ReadObject(&session, &odd), TQP11_RTN_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(TQXP11_FreeObject(&odd), 0);
+    EXPECT_EQ(TQXP11_FreeObject(&odd), TQP11_RTN_OK);
     EXPECT_EQ(odd.handle, 0u);
 }
 
@@ -401,7 +404,7 @@ TEST_F(p11Objects, LongLabels) {
     const std::string longest(255, 'L');
     createData(longest);
     ReadObject exact(longest, TQXP11_KIND_DATA, false);
-    ASSERT_EQ(TQXP11_ReadObject(&session, &exact.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &exact.object), TQP11_RTN_OK);
     TQXP11_FreeObject(&exact.object);
 
     // Counting the NUL makes the label one byte longer than the token's.
@@ -413,7 +416,7 @@ TEST_F(p11Objects, LongLabels) {
     ReadObject full(longest, TQXP11_KIND_DATA, false);
     full.object.label[255] = 'L';
     full.object.labelLength = 0x4C4C;
-    ASSERT_EQ(TQXP11_ReadObject(&session, &full.object), 0);
+    ASSERT_EQ(TQXP11_ReadObject(&session, &full.object), TQP11_RTN_OK);
 }
 
 TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
@@ -440,8 +443,117 @@ TEST_F(p11ShimObjects, SearchLengthsFollowTheSessionOption) {
     EXPECT_EQ(shim::state().labelLengths.back(), 256u);
 }
 
+Bytes ulongBytes(CK_ULONG v) {
+    const auto *p = reinterpret_cast<const unsigned char *>(&v);
+    return Bytes(p, p + sizeof v);
+}
+
+TEST_F(p11ShimObjects, WriterTemplatesInTheirOrder) {
+    using Types = std::vector<CK_ATTRIBUTE_TYPE>;
+    const Types head = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL};
+    auto with = [&](Types tail) {
+        Types t = head;
+        t.insert(t.end(), tail.begin(), tail.end());
+        return t;
+    };
+    const Types secretTail = {CKA_KEY_TYPE, CKA_ID,     CKA_ENCRYPT, CKA_DECRYPT,
+                              CKA_SIGN,     CKA_VERIFY, CKA_VALUE};
+    const Types flagTail = {CKA_WRAP, CKA_UNWRAP, CKA_SENSITIVE, CKA_EXTRACTABLE};
+    auto secret = [&](bool rc4, bool flags) {
+        Types t = with(secretTail);
+        if (rc4) t.push_back(CKA_VALUE_LEN);
+        if (flags) t.insert(t.end(), flagTail.begin(), flagTail.end());
+        return t;
+    };
+    const Types sessionTail = {CKA_KEY_TYPE,  CKA_ID,          CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_UNWRAP,
+                               CKA_SENSITIVE, CKA_EXTRACTABLE, CKA_SIGN,    CKA_VERIFY,  CKA_VALUE};
+
+    Bytes id = {0x7E}, note = {'n'}, des(8, 0x10), rc4(5, 0x33), none;
+    TQXP11_VALUE data{}, bareCert{}, fullCert{}, pub{}, pri{}, desKey{}, rc4Key{};
+    data.data.value = bytes(note);
+    bareCert.certificate = {bytes(user.subject), bytes(none), bytes(none), bytes(none),
+                            bytes(user.certificate)};
+    fullCert.certificate = {bytes(user.subject), bytes(id), bytes(user.issuer), bytes(user.serial),
+                            bytes(user.certificate)};
+    pub.rsaPublic = {bytes(id), bytes(user.n), bytes(user.e), 0};
+    pri.rsaPrivate = {bytes(id),     bytes(user.n),  bytes(user.e),  bytes(user.d),   bytes(user.p),
+                      bytes(user.q), bytes(user.dp), bytes(user.dq), bytes(user.qinv)};
+    desKey.secret = {bytes(id), bytes(des), {nullptr, 0}};
+    rc4Key.secret = {bytes(id), bytes(rc4), {nullptr, 0}};
+    enum class Writer { token, session };
+    struct Case {
+        const char *label;
+        CK_ULONG kind;
+        TQXP11_VALUE *value;
+        bool isPrivate;
+        Writer writer;
+        int flags;
+        Types expected;
+    } cases[] = {
+        {"data", TQXP11_KIND_DATA, &data, false, Writer::token, 0, with({CKA_APPLICATION, CKA_VALUE})},
+        {"bare cert", TQXP11_KIND_CERTIFICATE, &bareCert, false, Writer::token, 0,
+         with({CKA_SUBJECT, CKA_VALUE, CKA_CERTIFICATE_TYPE})},
+        {"full cert", TQXP11_KIND_CERTIFICATE, &fullCert, false, Writer::token, 0,
+         with({CKA_SUBJECT, CKA_VALUE, CKA_CERTIFICATE_TYPE, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_ID})},
+        {"public", TQXP11_KIND_RSA_PUBLIC, &pub, false, Writer::token, 0,
+         with({CKA_KEY_TYPE, CKA_ID, CKA_ENCRYPT, CKA_VERIFY, CKA_WRAP, CKA_VERIFY_RECOVER, CKA_MODULUS,
+               CKA_PUBLIC_EXPONENT})},
+        {"private", TQXP11_KIND_RSA_PRIVATE, &pri, true, Writer::token, 0xFF000,
+         with({CKA_KEY_TYPE, CKA_ID, CKA_SENSITIVE, CKA_DECRYPT, CKA_SIGN, CKA_SIGN_RECOVER, CKA_UNWRAP,
+               CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2,
+               CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT})},
+        {"des", TQXP11_KIND_DES, &desKey, false, Writer::token, TQXP11_WRAP | TQXP11_SENSITIVE,
+         secret(false, true)},
+        {"des omitting", TQXP11_KIND_DES, &desKey, false, Writer::token, 0xF0000, secret(false, false)},
+        {"rc4", TQXP11_KIND_RC4, &rc4Key, false, Writer::token, TQXP11_WRAP | TQXP11_SENSITIVE,
+         secret(true, true)},
+        {"session des", TQXP11_KIND_DES, &desKey, false, Writer::session, TQXP11_WRAP | TQXP11_SENSITIVE,
+         with(sessionTail)},
+        {"session rc4", TQXP11_KIND_RC4, &rc4Key, false, Writer::session, 0xF0000 | TQXP11_WRAP,
+         [&] {
+             Types t = with(sessionTail);
+             t.push_back(CKA_VALUE_LEN);
+             return t;
+         }()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        TQXP11_OBJECT object = describe(c.label, c.kind, c.isPrivate, c.value);
+        int rc = c.writer == Writer::token ? TQXP11_WriteObject(&session, &object, c.flags)
+                                           : TQXP11_WriteSessionObject(&session, &object, c.flags);
+        ASSERT_EQ(rc, TQP11_RTN_OK);
+        const shim::State::Template &t = shim::lastTemplate("C_CreateObject");
+        EXPECT_EQ(t.types, c.expected);
+        EXPECT_EQ(t.value(CKA_LABEL), Bytes(c.label, c.label + std::strlen(c.label)));
+        EXPECT_EQ(t.value(CKA_PRIVATE), Bytes({static_cast<unsigned char>(c.isPrivate)}));
+        EXPECT_EQ(t.value(CKA_TOKEN), Bytes({static_cast<unsigned char>(c.writer == Writer::token)}));
+        // Flags: only those the kind reads, each true or false.
+        const struct {
+            CK_ATTRIBUTE_TYPE type;
+            int bit;
+        } flags[] = {{CKA_WRAP, TQXP11_WRAP},
+                     {CKA_UNWRAP, TQXP11_UNWRAP},
+                     {CKA_SENSITIVE, TQXP11_SENSITIVE},
+                     {CKA_EXTRACTABLE, TQXP11_EXTRACTABLE}};
+        for (const auto &f : flags) {
+            if (std::find(t.types.begin(), t.types.end(), f.type) == t.types.end()) continue;
+            EXPECT_EQ(t.value(f.type), Bytes({static_cast<unsigned char>((c.flags & f.bit) != 0)})) << f.type;
+        }
+    }
+    const char application[] = "Orvane-P11";
+    TQXP11_OBJECT dataAgain = describe("data two", TQXP11_KIND_DATA, false, &data);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &dataAgain, 0), TQP11_RTN_OK);
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_APPLICATION),
+              Bytes(application, application + sizeof application));
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_CLASS), ulongBytes(CKO_DATA));
+    TQXP11_OBJECT rc4Again = describe("rc4 two", TQXP11_KIND_RC4, false, &rc4Key);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &rc4Again, 0), TQP11_RTN_OK);
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_VALUE_LEN), ulongBytes(rc4.size()));
+    EXPECT_EQ(shim::lastTemplate("C_CreateObject").value(CKA_KEY_TYPE), ulongBytes(CKK_RC4));
+}
+
 TEST_F(p11ShimObjects, PrivateObjectWithoutLoginAsksTheModuleNothing) {
-    ASSERT_EQ(TQXP11_Logout(&session), 0);
+    ASSERT_EQ(TQXP11_Logout(&session), TQP11_RTN_OK);
     shim::state().calls.clear();
     ReadObject cert("any", TQXP11_KIND_CERTIFICATE, true);
     EXPECT_EQ(TQXP11_ReadObject(&session, &cert.object), TQP11_RTN_USER_NOT_LOGGED_IN);
@@ -460,7 +572,7 @@ TEST_F(p11ShimObjects, ZeroModulusIsReadAgainAfterAPause) {
         ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
         byId.searchFor(&wanted);
         auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), 0);
+        ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), TQP11_RTN_OK);
         // This host has no Sleep of its own: the pause is the layer's.
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
         Bytes modulus = bytesOf(byId.value().rsaPrivate.modulus);
@@ -509,7 +621,7 @@ TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
     TQXP11_VALUE value{};
     value.data.value = bytes(v);
     TQXP11_OBJECT write = describe("told", TQXP11_KIND_DATA, false, &value);
-    ASSERT_EQ(TQXP11_WriteObject(&session, &write, 0), 0);
+    ASSERT_EQ(TQXP11_WriteObject(&session, &write, 0), TQP11_RTN_OK);
     shim::state().overstatedReads[CKA_VALUE] = 100;
     ReadObject told("told", TQXP11_KIND_DATA, false);
     EXPECT_EQ(TQXP11_ReadObject(&session, &told.object), TQP11_RTN_BUFFER_TOO_SMALL);
@@ -517,30 +629,75 @@ TEST_F(p11ShimObjects, LengthsTheModuleMisreportsAreNotTrusted) {
     EXPECT_EQ(told.object.handle, 0u);
     shim::state().overstatedReads.clear();
 
-    // RSA components: a length cut to 32 bits gets a buffer of the cut
-    // length, and the module is offered no more than that.
+    // RSA components: a length the module cannot give, or one no int holds
+    // (also one that a cut to 32 bits would make small), fails the read
+    // before any buffer is offered; a read said to be longer than its buffer
+    // fails after it.
     TQXP11_OBJECT key = createOpenKey();
     ASSERT_NE(key.handle, 0u);
+    const CK_ULONG aboveInt = static_cast<CK_ULONG>(INT_MAX) + 1;
     struct Case {
         const char *name;
         CK_ULONG queried, overstated;
-    } cases[] = {{"cut length", (CK_ULONG(1) << 32) + 16, 0}, {"overstated read", 0, 1000}};
+        int reads;
+    } cases[] = {{"unavailable", CK_UNAVAILABLE_INFORMATION, 0, 1},
+                 {"above INT_MAX", aboveInt, 0, 1},
+                 {"cut to 32 bits", (CK_ULONG(1) << 32) + 16, 0, 1},
+                 {"overstated read", 0, 1000, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.queried) shim::state().queryAnswers[CKA_MODULUS] = {c.queried, 1};
+        if (c.queried) shim::state().queryAnswers[CKA_PRIME_2] = {c.queried, 1};
         if (c.overstated) shim::state().overstatedReads[CKA_PRIME_1] = c.overstated;
+        shim::state().calls.clear();
         unsigned char *parts[7] = {};
         int lengths[7] = {};
         EXPECT_EQ(TQXP11_RSAKEY_AttrValue(&session, &key, &parts[0], &lengths[0], &parts[1], &lengths[1],
                                           &parts[2], &lengths[2], &parts[3], &lengths[3], &parts[4],
                                           &lengths[4], &parts[5], &lengths[5], &parts[6], &lengths[6]),
                   TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(shim::calls("C_GetAttributeValue"), c.reads);
         for (int i = 0; i < 7; ++i) {
             EXPECT_EQ(parts[i], nullptr) << i;
             EXPECT_EQ(lengths[i], 0) << i;
         }
         shim::state().queryAnswers.clear();
         shim::state().overstatedReads.clear();
+    }
+
+    // The readers: the same lengths fail the read of the record, which
+    // then holds no value record and searches again next time.
+    Bytes keyId = {0x97};
+    storeUserKey("misreported key", keyId);
+    for (CK_ULONG queried : {CK_UNAVAILABLE_INFORMATION, aboveInt}) {
+        SCOPED_TRACE(queried);
+        shim::state().queryAnswers[CKA_VALUE] = {queried, 1};
+        ReadObject data("told", TQXP11_KIND_DATA, false);
+        EXPECT_EQ(TQXP11_ReadObject(&session, &data.object), TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(data.object.valueRecord, nullptr);
+        EXPECT_EQ(data.object.handle, 0u);
+
+        shim::state().queryAnswers[CKA_MODULUS] = {queried, 1};
+        ReadObject byLabel("misreported key", TQXP11_KIND_RSA_PRIVATE, true);
+        EXPECT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(byLabel.object.valueRecord, nullptr);
+        EXPECT_EQ(byLabel.object.handle, 0u);
+
+        shim::state().queryAnswers[CKA_PUBLIC_EXPONENT] = {queried, 1};
+        TQXP11_VALUE wanted{};
+        wanted.first = bytes(keyId);
+        ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
+        byId.searchFor(&wanted);
+        EXPECT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object),
+                  TQP11_RTN_BUFFER_TOO_SMALL);
+        EXPECT_EQ(byId.object.valueRecord, nullptr);
+        EXPECT_EQ(byId.object.handle, 0u);
+        shim::state().queryAnswers.clear();
+
+        // Told right, the same reads succeed.
+        ASSERT_EQ(TQXP11_ReadObject(&session, &data.object), TQP11_RTN_OK);
+        EXPECT_EQ(bytesOf(data.value().data.value), v);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &byLabel.object), TQP11_RTN_OK);
+        EXPECT_EQ(bytesOf(byLabel.value().rsaPrivate.modulus), user.n);
     }
 }
 
@@ -554,7 +711,7 @@ TEST_F(p11ShimObjects, EmptyFirstModulusIsNotGivenALengthWithoutBytes) {
     wanted.first = bytes(keyId);
     ReadObject byId("", TQXP11_KIND_RSA_PRIVATE, true);
     byId.searchFor(&wanted);
-    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), 0);
+    ASSERT_EQ(TQXP11_ReadRSAPrivateKeyObjectWithCKAID(&session, &byId.object), TQP11_RTN_OK);
     EXPECT_EQ(byId.value().rsaPrivate.modulus.data, nullptr);
     EXPECT_EQ(byId.value().rsaPrivate.modulus.length, 0u);
     EXPECT_EQ(bytesOf(byId.value().rsaPrivate.publicExponent), user.e);

@@ -72,6 +72,7 @@ CK_RV createRc4(CK_SESSION_HANDLE session, const CK_ATTRIBUTE *attributes, CK_UL
 
 CK_RV generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR attributes,
                   CK_ULONG count, CK_OBJECT_HANDLE_PTR key) {
+    recordTemplate("C_GenerateKey", attributes, count);
     if (CK_RV injected = enter("C_GenerateKey")) return injected;
     if (mechanism->mechanism != CKM_RC4_KEY_GEN)
         return next.C_GenerateKey(session, mechanism, attributes, count, key);
@@ -87,6 +88,7 @@ CK_RV generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTR
 
 CK_RV createObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
                    CK_OBJECT_HANDLE_PTR object) {
+    recordTemplate("C_CreateObject", attributes, count);
     if (!isRc4Template(attributes, count)) return next.C_CreateObject(session, attributes, count, object);
     const CK_ATTRIBUTE *value = find(attributes, count, CKA_VALUE);
     if (!value) return CKR_TEMPLATE_INCOMPLETE;
@@ -235,6 +237,8 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_
                       CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
                       CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey) {
     state().keyPairTemplateSizes.push_back({publicCount, privateCount});
+    recordTemplate("C_GenerateKeyPair", publicTemplate, publicCount);
+    recordTemplate("C_GenerateKeyPair", privateTemplate, privateCount);
     if (CK_RV injected = enter("C_GenerateKeyPair")) return injected;
     return next.C_GenerateKeyPair(session, mechanism, publicTemplate, publicCount, privateTemplate,
                                   privateCount, publicKey, privateKey);
@@ -265,6 +269,7 @@ bool rsaComponents(const std::vector<unsigned char> &der, std::vector<std::vecto
 CK_RV unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE unwrappingKey,
                 CK_BYTE_PTR wrapped, CK_ULONG wrappedLength, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
                 CK_OBJECT_HANDLE_PTR key) {
+    recordTemplate("C_UnwrapKey", attributes, count);
     if (CK_RV injected = enter("C_UnwrapKey")) return injected;
     CK_RV rv =
         next.C_UnwrapKey(session, mechanism, unwrappingKey, wrapped, wrappedLength, attributes, count, key);

@@ -231,7 +231,23 @@ SHIM_FORWARD(SetAttributeValue,
              (CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
               CK_ULONG count),
              (session, object, attributes, count))
+SHIM_FORWARD(SignInit, (CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key),
+             (session, mechanism, key))
 #undef SHIM_FORWARD
+
+// Single-part operations: an injected failure still ends the module's
+// operation, as PKCS#11 says a failed call does.
+#define SHIM_SINGLE_PART(name)                                                                      \
+    CK_RV shim##name(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, \
+                     CK_ULONG_PTR outLength) {                                                      \
+        CK_RV injected = shim::enter("C_" #name);                                                   \
+        CK_RV rv = real->C_##name(session, in, inLength, out, outLength);                           \
+        return injected != CKR_OK ? injected : rv;                                                  \
+    }
+SHIM_SINGLE_PART(Sign)
+SHIM_SINGLE_PART(Encrypt)
+SHIM_SINGLE_PART(Decrypt)
+#undef SHIM_SINGLE_PART
 
 #ifdef SHIM_VENDOR
 // The vendor entries.
@@ -295,6 +311,10 @@ CK_RV buildList(CK_FUNCTION_LIST_PTR_PTR list) {
     forwarding.C_FindObjects = shimFindObjects;
     forwarding.C_FindObjectsFinal = shimFindObjectsFinal;
     forwarding.C_GetAttributeValue = shimGetAttributeValue;
+    forwarding.C_SignInit = shimSignInit;
+    forwarding.C_Sign = shimSign;
+    forwarding.C_Encrypt = shimEncrypt;
+    forwarding.C_Decrypt = shimDecrypt;
     shim::installEmulation(forwarding);
 #ifdef SHIM_VENDOR
     extendedList.standard = forwarding;

@@ -52,9 +52,23 @@ struct State {
     std::vector<CK_ULONG> keyTypeLengths;
     std::vector<CK_ULONG> rc4KeyLengths;                              // asked of RC4 generation
     std::vector<std::pair<CK_ULONG, CK_ULONG>> keyPairTemplateSizes;  // public, private
+    // The templates of the calls that make objects, as they came.
+    struct Template {
+        std::string function;  // "C_GenerateKeyPair" gives two: public, then private
+        std::vector<CK_ATTRIBUTE_TYPE> types;
+        std::vector<std::vector<unsigned char>> values;
+        // The bytes of the attribute; none when the template lacks it.
+        std::vector<unsigned char> value(CK_ATTRIBUTE_TYPE type) const;
+    };
+    std::vector<Template> templates;
 };
 
 State &state();
+// Records a template the module was given.
+void recordTemplate(const char *function, const CK_ATTRIBUTE *attributes, CK_ULONG count);
+// The last template of the function (`back` more before it); an empty one
+// when there is none.
+const State::Template &lastTemplate(const std::string &function, int back = 0);
 void reset();
 // Counts the call and answers an injected value for it, or CKR_OK.
 CK_RV enter(const char *function);

@@ -1,0 +1,125 @@
+// A PKCS#7 signature with an RSA-2048 key on a SoftHSM2 token, against the
+// bare token calls that make its RSA signature: the cost of our layers.
+#include <benchmark/benchmark.h>
+
+#include "ratio.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tqxcrypt_keys.h"
+#include "tqxcrypt_pkcs7.h"
+#include "tqxp11bridge.h"
+
+namespace {
+
+std::string run(const std::string &command) {
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+    return command;
+}
+
+struct Token {
+    char dir[32] = "/tmp/tqbench.XXXXXX";
+    TQXP11_CONTEXT context{};
+    TQXP11_SESSION session{};
+    TQXCRYPT_HANDLE *key = nullptr;
+    TQXCRYPT_HANDLE *certificate = nullptr;
+    TQXP11_OBJECT record{};
+    std::vector<unsigned char> kilobyte = std::vector<unsigned char>(1024, 0x5a);
+    std::vector<unsigned char> digestInfo;
+
+    Token() {
+        TQXCryptInitialize();
+        if (!mkdtemp(dir)) std::exit(1);
+        const std::string d = dir;
+        FILE *conf = std::fopen((d + "/softhsm2.conf").c_str(), "w");
+        std::fprintf(
+            conf, "directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n", dir);
+        std::fclose(conf);
+        setenv("SOFTHSM2_CONF", (d + "/softhsm2.conf").c_str(), 1);
+        run("mkdir -p " + d +
+            "/tokens && " TQ_SOFTHSM_UTIL
+            " --init-token --free --label bench --so-pin 87654321 --pin 123456 >/dev/null");
+        run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/key.pem -out " + d +
+            "/cert.pem -subj /CN=bench -days 2 2>/dev/null && openssl pkcs8 -topk8 -nocrypt -in " + d +
+            "/key.pem -out " + d + "/key.p8 && " TQ_SOFTHSM_UTIL " --import " + d +
+            "/key.p8 --token bench --label bench --id 01 --pin 123456 >/dev/null");
+        TQXP11_Init(&context, TQ_SOFTHSM_MODULE);
+        TQXP11_SessionOpen(&context, &session);
+        if (TQXP11_Login(&session, "123456") != 0 ||
+            TQXP11Crypt_GetPrivateKey(&session, "bench", 0, &key) != 0)
+            std::exit(1);
+        FILE *pem = std::fopen((d + "/cert.pem").c_str(), "rb");
+        std::vector<unsigned char> text(8192);
+        text.resize(std::fread(text.data(), 1, text.size(), pem));
+        std::fclose(pem);
+        TQXCrypt_DecodeObject(&certificate, TQXCRYPT_KIND_CERTIFICATE, text.data(), text.size(),
+                              TQXCRYPT_DECODE_TEXT, nullptr);
+        std::snprintf(record.label, sizeof record.label, "bench");
+        record.kind = TQXP11_KIND_RSA_PRIVATE;
+        record.isPrivate = CK_TRUE;
+        TQXP11_ReadObject(&session, &record);
+        unsigned char md[32];
+        unsigned int n = 0;
+        EVP_Digest(kilobyte.data(), kilobyte.size(), md, &n, EVP_sha256(), nullptr);
+        unsigned char *der = nullptr;
+        int derLength = 0;
+        tqxCrypt_Encode_X509_SIG(md, static_cast<int>(n), TQXCRYPT_HASH_SHA256, &der, &derLength);
+        digestInfo.assign(der, der + derLength);
+        OPENSSL_free(der);
+    }
+    ~Token() {
+        TQXCryptFreeHandle(key);
+        TQXCryptFreeHandle(certificate);
+        TQXP11_FreeObject(&record);
+        TQXP11_SessionClose(&session);
+        TQXP11_Final(&context);
+        run(std::string("rm -rf ") + dir);
+    }
+};
+
+Token &token() {
+    static Token t;
+    return t;
+}
+
+void signOurs(benchmark::State &state) {
+    Token &t = token();
+    for (auto _ : state) {
+        TQXCRYPT_HANDLE *p7 = nullptr;
+        if (TQXCrypt_Sign(t.certificate, t.key, nullptr, t.kilobyte.data(), t.kilobyte.size(),
+                          TQXCRYPT_DETACHED, TQXCRYPT_HASH_SHA256, &p7) != 0)
+            state.SkipWithError("TQXCrypt_Sign failed");
+        TQXCryptFreeHandle(p7);
+    }
+}
+
+void signToken(benchmark::State &state) {
+    Token &t = token();
+    TQXP11_MODULE *m = t.session.module;
+    CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+    unsigned char signature[256];
+    for (auto _ : state) {
+        CK_ULONG length = sizeof signature;
+        if (m->C_SignInit(t.session.sessionHandle, &mechanism, t.record.handle) != CKR_OK ||
+            m->C_Sign(t.session.sessionHandle, t.digestInfo.data(), t.digestInfo.size(), signature,
+                      &length) != CKR_OK)
+            state.SkipWithError("C_Sign failed");
+        benchmark::DoNotOptimize(signature);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    return tqbench::runPairs(argc, argv,
+                             {{"TQXCrypt_Sign 1 KB detached SHA-256, token RSA-2048", signOurs, signToken}},
+                             0.9, [] { token(); });
+}

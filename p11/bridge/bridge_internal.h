@@ -1,0 +1,39 @@
+// Shared pieces of the bridge: key references and the token RSA objects
+// that carry them.
+#pragma once
+
+#include <memory>
+
+#include <openssl/evp.h>
+
+#include "internal.h"
+#include "tqxp11bridge.h"
+#include "tqxp11crypto.h"
+
+extern "C" {
+// The two method tables of token key handles, and their free operation.
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PrivateKeyMethod(void);
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void);
+void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle);
+}
+
+namespace tqbridge {
+
+// Releases a reference with its object record and that record's value
+// record; the session stays.
+void releaseReference(TQXP11_KEY_REFERENCE *reference);
+struct ReferenceFree {
+    void operator()(TQXP11_KEY_REFERENCE *reference) const { releaseReference(reference); }
+};
+using ReferencePtr = std::unique_ptr<TQXP11_KEY_REFERENCE, ReferenceFree>;
+
+// An RSA key of n and e from the reference's key record whose operations
+// run on the token, with the reference in the RSA object's slot 0. The key
+// does not own the reference: whoever releases the key releases it too.
+// 5005 for a record without modulus or exponent, 5002, 5001.
+int tokenKey(TQXP11_KEY_REFERENCE *reference, tq::EvpPkeyPtr &key);
+
+// The reference a token key carries, or null.
+TQXP11_KEY_REFERENCE *referenceOf(EVP_PKEY *key);
+
+}  // namespace tqbridge

@@ -1,0 +1,32 @@
+// CKA_ID texts: lenient hexadecimal, as callers have always written them.
+#include <cstring>
+
+#include "bridge_internal.h"
+
+extern "C" {
+
+TQ_API int TQXP11Crypt_HexToInt(char c) {
+    const int value = HexToInt(static_cast<unsigned char>(c));
+    return value == TQ_RTN_BAD_HEX ? 0 : value;
+}
+
+TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **bytes, int *count) {
+    if (!text) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    // A negative length would become a huge count.
+    if (length < 0 || !bytes || !count) return TQ_RTN_BAD_ARGUMENT;
+    const size_t n = static_cast<size_t>(length) / 2;
+    auto *out = static_cast<unsigned char *>(TQCryptMemAlloc(n + 1));
+    if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    std::memset(out, 0, n + 1);
+    ByteCursor c(text, 2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        const int high = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));
+        const int low = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));
+        out[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    *bytes = out;
+    *count = static_cast<int>(n);
+    return TQ_RTN_OK;
+}
+
+}  // extern "C"

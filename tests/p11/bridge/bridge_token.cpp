@@ -1,0 +1,85 @@
+#include "bridge_token.h"
+
+#include <cstdlib>
+
+namespace bridgetest {
+
+const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
+                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
+
+std::string pkcs7File(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
+std::string bridgeFile(const std::string &name) { return tqtest::fixture("bridge/" + name); }
+
+std::string sh(const std::string &command) {
+    int status = -1;
+    std::string out = tqtest::run(command, &status);
+    EXPECT_EQ(status, 0) << command << "\n" << out;
+    return out;
+}
+
+Bytes shBytes(const std::string &command) {
+    std::string out = sh(command);
+    return Bytes(out.begin(), out.end());
+}
+
+namespace {
+
+int g_allocationsLeft = -1;
+int g_allocations = 0;
+void *countedAlloc(size_t n) {
+    ++g_allocations;
+    if (g_allocationsLeft == 0) return nullptr;
+    if (g_allocationsLeft > 0) --g_allocationsLeft;
+    return std::malloc(n);
+}
+void *plainRealloc(void *p, size_t n) { return std::realloc(p, n); }
+int g_allowed = 0;
+
+TQXCRYPT_HANDLE *decodePem(int kind, const std::string &path) {
+    Bytes pem = tqtest::readFile(path);
+    TQXCRYPT_HANDLE *h = nullptr;
+    EXPECT_EQ(TQXCrypt_DecodeObject(&h, kind, pem.data(), pem.size(), TQXCRYPT_DECODE_TEXT, nullptr), 0)
+        << path;
+    return h;
+}
+
+}  // namespace
+
+TQXCRYPT_HANDLE *softwarePrivateKey(const std::string &path) {
+    return decodePem(TQXCRYPT_KIND_PRIVATEKEY, path);
+}
+TQXCRYPT_HANDLE *certificate(const std::string &path) { return decodePem(TQXCRYPT_KIND_CERTIFICATE, path); }
+
+FailingAllocator::FailingAllocator(int succeeding) {
+    g_allocationsLeft = g_allowed = succeeding;
+    g_allocations = 0;
+    TQCryptSetMemCallBack(countedAlloc, plainRealloc, std::free);
+}
+FailingAllocator::~FailingAllocator() { TQCryptSetMemCallBack(nullptr, nullptr, nullptr); }
+bool FailingAllocator::failed() const { return g_allocations > g_allowed; }
+
+void TokenKeys::importPair(const std::string &pem, const std::string &label, const std::string &idHex) {
+    const std::string pkcs8 = token.file("import" + std::to_string(++files_) + ".p8.pem");
+    sh("openssl pkcs8 -topk8 -nocrypt -in '" + pem + "' -out '" + pkcs8 + "'");
+    int status = -1;
+    std::string log = token.util("--import '" + pkcs8 + "' --token '" + token.label() + "' --label '" +
+                                     label + "' --id " + idHex + " --pin " + token.userPin(),
+                                 &status);
+    ASSERT_EQ(status, 0) << log;
+}
+
+void TokenKeys::writeOne(const std::string &pem, const std::string &type, const std::string &label,
+                         const std::string &idHex) {
+    const std::string der = token.file("write" + std::to_string(++files_) + ".der");
+    sh(type == "pubkey" ? "openssl rsa -in '" + pem + "' -pubout -outform DER -out '" + der + "' 2>/dev/null"
+                        : "openssl pkcs8 -topk8 -nocrypt -in '" + pem + "' -outform DER -out '" + der + "'");
+    peer("--write-object '" + der + "' --type " + type + " --label '" + label + "' --id " + idHex);
+}
+
+std::string TokenKeys::file(const std::string &name, const Bytes &content) {
+    std::string path = token.file(name);
+    tqtest::writeFile(path, content);
+    return path;
+}
+
+}  // namespace bridgetest

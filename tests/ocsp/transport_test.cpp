@@ -14,28 +14,13 @@
 
 #include "ocsp_internal.h"
 #include "ocsp_peers.h"
-#include "testutil.h"
+#include "ocsp_testutil.h"
 
 using namespace tqtest;
 
 namespace {
 
-std::string fx() { return fixture("ocsp"); }
-
-tq::X509Ptr loadCert(const std::string &name) {
-    BioPtr bio(BIO_new_file((fx() + "/" + name).c_str(), "r"));
-    return tq::X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-}
-
-// A request for one certificate of the fixtures, made by OpenSSL itself.
-tq::OcspRequestPtr opensslRequest(const std::string &cert = "user-1000.pem") {
-    tq::X509Ptr issuer = loadCert("ca.pem"), subject = loadCert(cert);
-    tq::OcspRequestPtr request(OCSP_REQUEST_new());
-    OCSP_CERTID *id = OCSP_cert_to_id(nullptr, subject.get(), issuer.get());
-    EXPECT_TRUE(id && OCSP_request_add0_id(request.get(), id));
-    EXPECT_EQ(OCSP_request_add1_nonce(request.get(), nullptr, 16), 1);
-    return request;
-}
+std::string fx() { return ocspFixtures(); }
 
 // One far larger than any socket buffer, so the kernel cannot take it whole.
 tq::OcspRequestPtr hugeRequest() {
@@ -48,22 +33,6 @@ tq::OcspRequestPtr hugeRequest() {
     tq::X509ExtensionPtr ext(X509_EXTENSION_create_by_OBJ(nullptr, oid.get(), 0, value.get()));
     EXPECT_EQ(OCSP_REQUEST_add_ext(request.get(), ext.get(), -1), 1);
     return request;
-}
-
-template <class T>
-std::string derOf(T *object, int (*i2d)(const T *, unsigned char **)) {
-    unsigned char *out = nullptr;
-    int n = i2d(object, &out);
-    std::string s(reinterpret_cast<char *>(out), static_cast<size_t>(n > 0 ? n : 0));
-    OPENSSL_free(out);
-    return s;
-}
-std::string der(OCSP_REQUEST *request) { return derOf(request, i2d_OCSP_REQUEST); }
-std::string der(OCSP_RESPONSE *response) { return derOf(response, i2d_OCSP_RESPONSE); }
-
-std::string storedAnswer() {
-    Bytes b = readFile(fx() + "/good.resp.der");
-    return std::string(b.begin(), b.end());
 }
 
 tq::ExchangeLimits shortLimits() {

@@ -14,13 +14,14 @@ namespace tq {
 struct TqOcspSignature {
     X509_ALGOR *algorithm;
     ASN1_BIT_STRING *signature;
-    STACK_OF(X509) * certs;
+    STACK_OF(X509) *certs;
 };
 struct TqOcspRequest {
     OCSP_REQINFO *tbsRequest;
     TqOcspSignature *optionalSignature;
 };
 
+// clang-format off
 ASN1_SEQUENCE(TqOcspSignature) = {
     ASN1_SIMPLE(TqOcspSignature, algorithm, X509_ALGOR),
     ASN1_SIMPLE(TqOcspSignature, signature, ASN1_BIT_STRING),
@@ -31,14 +32,13 @@ ASN1_SEQUENCE(TqOcspRequest) = {
     ASN1_SIMPLE(TqOcspRequest, tbsRequest, OCSP_REQINFO),
     ASN1_EXP_OPT(TqOcspRequest, optionalSignature, TqOcspSignature, 0),
 } ASN1_SEQUENCE_END(TqOcspRequest)
-
 DECLARE_ASN1_FUNCTIONS(TqOcspSignature)
 DECLARE_ASN1_FUNCTIONS(TqOcspRequest)
 IMPLEMENT_ASN1_FUNCTIONS(TqOcspSignature)
-IMPLEMENT_ASN1_FUNCTIONS(TqOcspRequest)
+IMPLEMENT_ASN1_FUNCTIONS(TqOcspRequest);
+// clang-format on
 
 namespace {
-
 using MirrorPtr = OsslPtr<TqOcspRequest, TqOcspRequest_free>;
 using SignaturePtr = OsslPtr<TqOcspSignature, TqOcspSignature_free>;
 
@@ -71,21 +71,23 @@ int certIdDigest(EvpMdPtr *digest) {
 }
 
 int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key) {
-    MirrorPtr mirror(recode(static_cast<const OCSP_REQUEST *>(*request), i2d_OCSP_REQUEST, d2i_TqOcspRequest));
+    MirrorPtr mirror(
+        recode(static_cast<const OCSP_REQUEST *>(*request), i2d_OCSP_REQUEST, d2i_TqOcspRequest));
     SignaturePtr signature(TqOcspSignature_new());
     if (!mirror || !signature) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (requestor) {
         signature->certs = sk_X509_new_null();
-        if (!signature->certs || !sk_X509_push(signature->certs, requestor)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (!signature->certs || !sk_X509_push(signature->certs, requestor))
+            return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         X509_up_ref(requestor);
     }
-    if (tqxCrypt_ASN1_sign(encodeReqInfo, signature->algorithm, nullptr, signature->signature, mirror->tbsRequest,
-                           key, TQXCRYPT_HASH_SHA1) <= 0)
+    if (tqxCrypt_ASN1_sign(encodeReqInfo, signature->algorithm, nullptr, signature->signature,
+                           mirror->tbsRequest, key, TQXCRYPT_HASH_SHA1) <= 0)
         return TQ_RTN_SIGN_FAILED;
     TqOcspSignature_free(mirror->optionalSignature);
     mirror->optionalSignature = signature.release();
-    OCSP_REQUEST *signed_ = recode(static_cast<const TqOcspRequest *>(mirror.get()), i2d_TqOcspRequest,
-                                   d2i_OCSP_REQUEST);
+    OCSP_REQUEST *signed_ =
+        recode(static_cast<const TqOcspRequest *>(mirror.get()), i2d_TqOcspRequest, d2i_OCSP_REQUEST);
     if (!signed_) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     OCSP_REQUEST_free(*request);
     *request = signed_;
@@ -96,10 +98,12 @@ int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key) {
 
 extern "C" TQ_API OCSP_REQUEST *tqxCrypt_CreateOCSPRequest(X509 *, X509 *issuer, X509 *certificate,
                                                            const EVP_MD *digest, const unsigned char *nonce,
-                                                           int nonceLength, const char *, OCSP_CERTID **certId) {
+                                                           int nonceLength, const char *,
+                                                           OCSP_CERTID **certId) {
     if (!issuer || !certificate || !digest || nonceLength < 0 || (nonceLength > 0 && !nonce)) return nullptr;
     tq::OcspRequestPtr request(OCSP_REQUEST_new());
-    if (!request || OCSP_request_add1_nonce(request.get(), const_cast<unsigned char *>(nonce), nonceLength) != 1)
+    if (!request ||
+        OCSP_request_add1_nonce(request.get(), const_cast<unsigned char *>(nonce), nonceLength) != 1)
         return nullptr;
     OCSP_CERTID *id = OCSP_cert_id_new(digest, X509_get_subject_name(issuer), X509_get0_pubkey_bitstr(issuer),
                                        X509_get_serialNumber(certificate));
@@ -131,7 +135,8 @@ extern "C" TQ_API int TQXCrypt_CreateOCSPRequest(TQXCRYPT_HANDLE *, TQXCRYPT_HAN
     unsigned char nonce[tq::kNonceLength];
     if (tq::makeNonce(nonce) != TQ_RTN_OK) return TQ_RTN_FAILED;
     tq::OcspRequestPtr request(tqxCrypt_CreateOCSPRequest(nullptr, static_cast<X509 *>(issuer->object), cert,
-                                                          digest.get(), nonce, tq::kNonceLength, url, nullptr));
+                                                          digest.get(), nonce, tq::kNonceLength, url,
+                                                          nullptr));
     if (!request) return TQ_RTN_FAILED;
     rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_OCSPREQUEST, request.get(), tqxCryptASN1OCSPRequestMethod(),
                               nullptr);

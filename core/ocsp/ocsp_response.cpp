@@ -11,8 +11,8 @@ namespace tq {
 namespace {
 
 // responseStatus -> result code; 4 is unused by the protocol.
-#define TQ_OCSP_RESPONSE_STATUSES(X)                              \
-    X(OCSP_RESPONSE_STATUS_SUCCESSFUL, TQ_RTN_OK)                 \
+#define TQ_OCSP_RESPONSE_STATUSES(X)                                        \
+    X(OCSP_RESPONSE_STATUS_SUCCESSFUL, TQ_RTN_OK)                           \
     X(OCSP_RESPONSE_STATUS_MALFORMEDREQUEST, TQ_RTN_OCSP_MALFORMED_REQUEST) \
     X(OCSP_RESPONSE_STATUS_INTERNALERROR, TQ_RTN_OCSP_INTERNAL_ERROR)       \
     X(OCSP_RESPONSE_STATUS_TRYLATER, TQ_RTN_OCSP_TRY_LATER)                 \
@@ -20,13 +20,13 @@ namespace {
     X(OCSP_RESPONSE_STATUS_UNAUTHORIZED, TQ_RTN_OCSP_UNAUTHORIZED)
 
 // revocationReason -> result code; the others (0, 7, none) are 5020.
-#define TQ_OCSP_REVOCATION_REASONS(X)                                         \
-    X(OCSP_REVOKED_STATUS_KEYCOMPROMISE, TQ_RTN_REVOKED_KEY_COMPROMISE)      \
-    X(OCSP_REVOKED_STATUS_CACOMPROMISE, TQ_RTN_REVOKED_CA_COMPROMISE)        \
+#define TQ_OCSP_REVOCATION_REASONS(X)                                             \
+    X(OCSP_REVOKED_STATUS_KEYCOMPROMISE, TQ_RTN_REVOKED_KEY_COMPROMISE)           \
+    X(OCSP_REVOKED_STATUS_CACOMPROMISE, TQ_RTN_REVOKED_CA_COMPROMISE)             \
     X(OCSP_REVOKED_STATUS_AFFILIATIONCHANGED, TQ_RTN_REVOKED_AFFILIATION_CHANGED) \
-    X(OCSP_REVOKED_STATUS_SUPERSEDED, TQ_RTN_REVOKED_SUPERSEDED)             \
-    X(OCSP_REVOKED_STATUS_CESSATIONOFOPERATION, TQ_RTN_REVOKED_CESSATION)    \
-    X(OCSP_REVOKED_STATUS_CERTIFICATEHOLD, TQ_RTN_REVOKED_CERTIFICATE_HOLD)  \
+    X(OCSP_REVOKED_STATUS_SUPERSEDED, TQ_RTN_REVOKED_SUPERSEDED)                  \
+    X(OCSP_REVOKED_STATUS_CESSATIONOFOPERATION, TQ_RTN_REVOKED_CESSATION)         \
+    X(OCSP_REVOKED_STATUS_CERTIFICATEHOLD, TQ_RTN_REVOKED_CERTIFICATE_HOLD)       \
     X(OCSP_REVOKED_STATUS_REMOVEFROMCRL, TQ_RTN_REVOKED_REMOVE_FROM_CRL)
 
 int encodeRespData(const void *tbs, unsigned char **out) {
@@ -62,17 +62,17 @@ int checkResponderId(X509 *responder, OCSP_BASICRESP *basic) {
         const ASN1_BIT_STRING *key = X509_get0_pubkey_bitstr(responder);
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int digestLength = 0;
-        if (!key || EVP_Digest(ASN1_STRING_get0_data(key), static_cast<size_t>(ASN1_STRING_length(key)), digest,
-                               &digestLength, sha1.get(), nullptr) != 1)
+        if (!key || EVP_Digest(ASN1_STRING_get0_data(key), static_cast<size_t>(ASN1_STRING_length(key)),
+                               digest, &digestLength, sha1.get(), nullptr) != 1)
             return TQ_RTN_FAILED;
         if (static_cast<unsigned int>(ASN1_STRING_length(byKey)) != digestLength ||
             std::memcmp(ASN1_STRING_get0_data(byKey), digest, digestLength) != 0)
             return TQ_RTN_VERIFY_FAILED;
         return TQ_RTN_OK;
     }
-    if (byName) return X509_NAME_cmp(byName, X509_get_subject_name(responder)) == 0
-                           ? TQ_RTN_OK
-                           : TQ_RTN_OCSP_RESPONDER_MISMATCH;
+    if (byName)
+        return X509_NAME_cmp(byName, X509_get_subject_name(responder)) == 0 ? TQ_RTN_OK
+                                                                            : TQ_RTN_OCSP_RESPONDER_MISMATCH;
     return TQ_RTN_FAILED;
 }
 
@@ -154,21 +154,23 @@ int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *
         tq::EvpPkeyPtr publicKey(X509_get_pubkey(leaf));
         if (!publicKey) return TQ_RTN_FAILED;
         TQXCRYPT_HANDLE *h = nullptr;
-        int rc = tqxCryptCreateHandle(&h, TQXCRYPT_KIND_PUBLICKEY, publicKey.get(), tqxCryptASN1PublicKeyMethod(),
-                                      const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
+        int rc =
+            tqxCryptCreateHandle(&h, TQXCRYPT_KIND_PUBLICKEY, publicKey.get(), tqxCryptASN1PublicKeyMethod(),
+                                 const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
         if (rc != TQ_RTN_OK) return rc;
         publicKey.release();
         leafKey.reset(h);
         key = h;
     }
-    int ok = tqxCrypt_ASN1_verify(tq::encodeRespData, const_cast<X509_ALGOR *>(OCSP_resp_get0_tbs_sigalg(basic)),
-                                  const_cast<ASN1_OCTET_STRING *>(signature),
-                                  const_cast<OCSP_RESPDATA *>(OCSP_resp_get0_respdata(basic)), key);
+    int ok =
+        tqxCrypt_ASN1_verify(tq::encodeRespData, const_cast<X509_ALGOR *>(OCSP_resp_get0_tbs_sigalg(basic)),
+                             const_cast<ASN1_OCTET_STRING *>(signature),
+                             const_cast<OCSP_RESPDATA *>(OCSP_resp_get0_respdata(basic)), key);
     return ok > 0 ? TQ_RTN_OK : TQ_RTN_SIGN_FAILED;
 }
 
-TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDLE *key, OCSP_BASICRESP **basic,
-                                         int flags) {
+TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDLE *key,
+                                         OCSP_BASICRESP **basic, int flags) {
     OCSP_BASICRESP *decoded = nullptr;
     int rc = tqxCrypt_OCSP_get_basicrsp(response, &decoded, flags);
     if (rc != TQ_RTN_OK) return rc;

@@ -262,6 +262,7 @@ void CannedServer::serve() {
             }
         }
     }
+    peer.request = request_;
     act_(peer);
     if (peer.ssl) {
         if (options_.closeNotify) SSL_shutdown(peer.ssl);

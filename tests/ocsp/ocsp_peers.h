@@ -67,6 +67,7 @@ private:
 struct CannedPeer {
     int fd = -1;
     SSL *ssl = nullptr;
+    std::string request;  // as read before acting
     bool send(const void *bytes, size_t length);
     bool send(const std::string &text) { return send(text.data(), text.size()); }
     // Sleeps in small steps; false once the server is being stopped.

@@ -26,6 +26,18 @@ case "$target" in
     { printf '\x00HTTP/1.0 200 OK\r\nContent-Type: application/ocsp-response\r\n\r\n'
       cat "$fixtures/ocsp/good.resp.der"; } > "$corpus/seed-answer"
     printf '\x01https://ocsp.example:8443/a:b?c=d' > "$corpus/seed-url" ;;
+  certread)
+    seeds=()
+    i=0
+    for cert in "$fixtures/x509/"*.pem "$fixtures/x509/"*.der; do
+      case "$cert" in *.p7.der|*ocsp*|*.key.pem) continue ;; esac
+      { printf '\x00'; openssl x509 -in "$cert" -inform "$( [ "${cert##*.}" = der ] && echo DER || echo PEM)" \
+          -outform DER 2>/dev/null; } > "$corpus/seed-cert-$i" || rm -f "$corpus/seed-cert-$i"
+      i=$((i + 1))
+    done
+    printf '\x01991231235959Z' > "$corpus/seed-utc"
+    printf '\x01010203040506-0130' > "$corpus/seed-utc-offset"
+    printf '\x0220500101000000Z' > "$corpus/seed-generalized" ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   cka_id_hex) seeds=() ; printf '0a1B' > "$corpus/seed-id" ; printf 'zz7' > "$corpus/seed-odd" ;;
   decode_object)
@@ -41,6 +53,32 @@ case "$target" in
     { printf '\x10'; cat "$objects/ca.pem"; } > "$corpus/seed-text-cert"
     { printf '\x35'; cat "$objects/user.rsa.des3.pem"; } > "$corpus/seed-text-key"
     ;;
+  nb_records)
+    seeds=()
+    # Wrapped forms: a certificate element, and a plaintext key (its INTEGERs
+    # in the order of an RSA private key, so the primes read are no primes).
+    containers="$fixtures/containers"
+    { printf '\x02'; cat "$containers/nb1024.der"; } > "$corpus/seed-cert"
+    { printf '\x06'; cat "$containers/nb1024.der"; } > "$corpus/seed-cert-optional"
+    { printf '\x03'; openssl rsa -in "$containers/nb1024.key.pem" -traditional -outform DER 2>/dev/null; } \
+      > "$corpus/seed-user" ;;
+  pkcs12)
+    seeds=()
+    i=0
+    for pair in 2:aes.p12 2:legacy.p12 2:plain.p12 0:empty.p12 2:nomac.p12 2:keytool.p12; do
+      sel=${pair%%:*} file="$fixtures/containers/${pair#*:}"
+      [ -f "$file" ] || continue
+      { printf "\\x$(printf %02x "$sel")"; cat "$file"; } > "$corpus/seed-$i"
+      i=$((i + 1))
+    done ;;
+  pkcs8)
+    seeds=()
+    i=0
+    for file in "$fixtures/containers/"pbes*.p8.der; do
+      { printf '\x03'; cat "$file"; } > "$corpus/seed-$i"
+      i=$((i + 1))
+    done
+    { printf '\x00'; cat "$fixtures/containers/user.p8info.der"; } > "$corpus/seed-info" ;;
 esac
 for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done
 exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"

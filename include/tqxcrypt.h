@@ -89,7 +89,9 @@ typedef struct TQXCRYPT_CIPHER_HOOKS {
 } TQXCRYPT_CIPHER_HOOKS;
 
 /* The object of a kind-10 cipher handle. OpenSSL 3.0's cipher context is
- * opaque, so the record owns a pointer to it. */
+ * opaque, so the record owns a pointer to it. A context that has no cipher
+ * yet gets the record's cipher at its first init, later inits keep the one
+ * it has: application data set on a new context stays through all of them. */
 typedef struct TQXCRYPT_CIPHER_CONTEXT {
     struct evp_cipher_ctx_st *ctx;
     const struct evp_cipher_st *cipher;
@@ -98,6 +100,11 @@ typedef struct TQXCRYPT_CIPHER_CONTEXT {
     unsigned char iv[16];
     int32_t ivLength;
     const TQXCRYPT_CIPHER_HOOKS *hooks;
+    /* Kept by the init, update and final calls (zero in a new record): the
+     * running direction (0 none, 1 encrypting, 2 decrypting) and the bytes of
+     * an incomplete block fed since init, which OpenSSL 3.0 no longer shows. */
+    int32_t operation;
+    int32_t pending;
 } TQXCRYPT_CIPHER_CONTEXT;
 
 /* The unpacked content of a PKCS#12 handle (OpenSSL stacks). */

@@ -54,6 +54,8 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
         if (auto *c = static_cast<TQXCRYPT_CIPHER_CONTEXT *>(handle->object)) {
             // Freeing the context also runs a token cipher's clean-up.
             EVP_CIPHER_CTX_free(c->ctx);
+            // A fetched cipher is counted; static and method-made ones are not.
+            EVP_CIPHER_free(const_cast<EVP_CIPHER *>(c->cipher));
             OPENSSL_cleanse(c, sizeof *c);
             TQCryptMemFree(c);
         }
@@ -73,18 +75,7 @@ void TQXCryptFreeBlob(TQXCRYPT_BLOB *blob) {
 
 int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count) {
     if (!blob || count < 0) return TQ_RTN_BAD_ARGUMENT;
-    if (!blob->data) {
-        auto *p = static_cast<unsigned char *>(TQCryptMemAlloc(static_cast<size_t>(count) + 1));
-        if (!p) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        if (count) std::memcpy(p, bytes, static_cast<size_t>(count));
-        p[count] = 0;
-        blob->data = p;
-    } else {
-        if (blob->length < static_cast<uint64_t>(count)) return TQ_RTN_BUFFER_TOO_SMALL;
-        if (count) std::memcpy(blob->data, bytes, static_cast<size_t>(count));
-    }
-    blob->length = static_cast<uint64_t>(count);
-    return TQ_RTN_OK;
+    return tq::putBlob(blob, bytes, static_cast<size_t>(count), tq::Wipe::Keep, tq::Shortfall::KeepLength);
 }
 
 uint32_t tqxhtonl(uint32_t v) {
@@ -95,9 +86,15 @@ uint32_t tqxntohl(uint32_t v) { return tqxhtonl(v); }
 
 }  // extern "C"
 
-int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count) {
+namespace tq {
+
+namespace {
+
+int writeBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Shortfall shortfall) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     if (!out->data) {
+        // The NUL after the bytes makes an allocated text a C string.
+        if (count == SIZE_MAX) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         auto *p = static_cast<unsigned char *>(TQCryptMemAlloc(count + 1));
         if (!p) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         if (count) std::memcpy(p, bytes, count);
@@ -105,7 +102,7 @@ int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count) {
         out->data = p;
     } else {
         if (out->length < count) {
-            out->length = count;
+            if (shortfall == Shortfall::ReportNeeded) out->length = count;
             return TQ_RTN_BUFFER_TOO_SMALL;
         }
         if (count) std::memcpy(out->data, bytes, count);
@@ -114,18 +111,10 @@ int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count) {
     return TQ_RTN_OK;
 }
 
-int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind,
-                        const TQXCRYPT_ASN1_METHOD *method) {
-    int rc = tqxCryptGetHandle(object, handle, kind);
-    if (rc != TQ_RTN_OK) return rc;
-    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
-    return TQ_RTN_OK;
-}
+}  // namespace
 
-namespace tq {
-
-int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe) {
-    int rc = tqxCryptPutBlob(out, bytes, count);
+int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe, Shortfall shortfall) {
+    int rc = writeBlob(out, bytes, count, shortfall);
     if (wipe == Wipe::Source && bytes && count) OPENSSL_cleanse(const_cast<void *>(bytes), count);
     return rc;
 }
@@ -135,10 +124,12 @@ int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object) {
 }
 
 int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object) {
-    return tqxCryptGetHandleOf(object, handle, kind, method);
+    void *found = nullptr;
+    int rc = tqxCryptGetHandle(&found, handle, kind);
+    if (rc != TQ_RTN_OK) return rc;
+    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
+    *object = found;
+    return TQ_RTN_OK;
 }
-
-ErrorQueueScope::ErrorQueueScope() { ERR_set_mark(); }
-ErrorQueueScope::~ErrorQueueScope() { ERR_pop_to_mark(); }
 
 }  // namespace tq

@@ -1,11 +1,14 @@
 // Helpers shared between the sources of the crypto core; not exported.
 #pragma once
 
+#include <cctype>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -18,20 +21,15 @@
 
 #include "owners.h"
 
-// Owners kept under their earlier names until every caller uses tq::.
-using tq::BioPtr;
-using tq::EvpCipherPtr;
-using tq::EvpMdCtxPtr;
-using tq::EvpMdPtr;
-using tq::EvpPkeyPtr;
-using tq::OsslPtr;
-using tq::Pkcs7Ptr;
-using tq::tqAlloc;
-using tq::TqMem;
-using tq::X509CrlPtr;
-using tq::X509Ptr;
-using tq::X509ReqPtr;
-using TqHandlePtr = tq::HandlePtr;
+extern "C" {
+int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count);
+char *tqxstrdup(const char *text);
+uint32_t tqxhtonl(uint32_t value);
+uint32_t tqxntohl(uint32_t value);
+unsigned long ERR_get_last_error(void);
+}
+
+namespace tq {
 
 // Reads bytes in order and cannot step past its end: every hand-written
 // parser of the core goes through it.
@@ -78,35 +76,24 @@ private:
     size_t pos_ = 0;
 };
 
-// OpenSSL takes int lengths: anything else is refused, never truncated.
-inline bool tqFitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
-
-extern "C" {
-int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count);
-char *tqxstrdup(const char *text);
-uint32_t tqxhtonl(uint32_t value);
-uint32_t tqxntohl(uint32_t value);
-unsigned long ERR_get_last_error(void);
-
-int tqbase64_encode(const unsigned char *data, int length, char **text, int *textLength);
-int tqbase64_encode_ex(const unsigned char *data, int length, char **text, int *textLength);
-int tqbase64_decode(const char *text, int length, unsigned char **data, int *dataLength);
-
-int tqcrypt_passwd_cb(char *buffer, int size, int rwflag, void *password);
-void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents);
-}
-
-namespace tq {
+// White space as isspace classifies it; -1 (the end of a cursor) is none.
+inline bool isSpace(int c) { return c >= 0 && std::isspace(c); }
 
 // What the blob writer does with the bytes it was given once it has copied
 // them (or refused to): a secret's source is wiped.
 enum class Wipe { Keep, Source };
 
+// What a caller's buffer that is too small learns: the needed length, or (the
+// exceptions of the blob rule: RSA key components, tqxCryptAssignBlob and
+// what fills through it) nothing, its length stays as the caller set it.
+enum class Shortfall { ReportNeeded, KeepLength };
+
 // The one blob writer: hands a finished result out by the blob rule. A blob
 // without a buffer gets one from the library allocator, with a NUL after the
 // bytes; a buffer that holds them gets a copy; a smaller one 5003 with the
 // needed length. With Wipe::Source the (writable) source is cleansed after.
-int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep);
+int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep,
+            Shortfall shortfall = Shortfall::ReportNeeded);
 
 // Typed handle access, in the order every operation answers: a null handle or
 // a handle without an object 5005, a handle of another kind 5006. Kinds 10
@@ -129,37 +116,35 @@ int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *meth
     return rc;
 }
 
+// One entry of the calling thread's OpenSSL error queue, taken off it.
+struct QueuedError {
+    unsigned long code;
+    // Copies: the queue frees its own as soon as a slot is cleared or reused.
+    std::string file, func, data;
+    int line;
+    bool hasText;
+};
+
 // Opened at the top of an exported operation that answers with a result
 // code: whatever OpenSSL queues beneath it (reasons the operation has turned
 // into its code) is taken off again when it ends, so the calling thread finds
-// its error queue as it left it. Read the reason before the scope ends.
+// its error queue as it left it. The caller's entries are set aside meanwhile
+// (a mark would not do: taking the newest reason off re-queues the older ones
+// without it), so inside the scope the queue holds only the operation's own
+// reasons, clearing it touches only those, and the newest is the operation's.
+// Read the reason before the scope ends.
 class ErrorQueueScope {
 public:
     ErrorQueueScope();
     ~ErrorQueueScope();
     ErrorQueueScope(const ErrorQueueScope &) = delete;
     ErrorQueueScope &operator=(const ErrorQueueScope &) = delete;
+
+private:
+    std::vector<QueuedError> callers_;
 };
 
 // OpenSSL takes int lengths: anything else is refused, never truncated.
 inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }
 
 }  // namespace tq
-
-// Hands a finished result out by the blob rule: allocated (with a NUL after
-// it) when the blob has no buffer, else copied when it fits; 5003 with the
-// needed length otherwise.
-int tqxCryptPutBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count);
-
-// The object of a handle of `kind` whose method table is `method` (null: the
-// handle must have none). Kinds 10 and 11 each name two objects; this check
-// keeps one from being taken for the other.
-int tqxCryptGetHandleOf(void **object, TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method);
-
-using tqI2d = int (*)(const void *object, unsigned char **out);
-using tqD2i = void *(*)(void **object, const unsigned char **in, long length);
-
-// Common DER/text encoder and decoder behind the method tables.
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out);
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
-                         const char *labels);

@@ -98,6 +98,26 @@ struct CertListFree {
 using CertStack = std::unique_ptr<STACK_OF(X509), CertStackFree>;
 using CertList = std::unique_ptr<STACK_OF(X509), CertListFree>;
 
+// A stack of algorithm identifiers that owns them (S/MIME capabilities).
+struct AlgorStackFree {
+    void operator()(STACK_OF(X509_ALGOR) *s) const { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); }
+};
+using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), AlgorStackFree>;
+
+// Owning stacks of keys, PKCS#7 contents and PKCS#12 safe bags.
+struct KeyStackFree {
+    void operator()(STACK_OF(EVP_PKEY) *s) const { sk_EVP_PKEY_pop_free(s, EVP_PKEY_free); }
+};
+struct Pkcs7StackFree {
+    void operator()(STACK_OF(PKCS7) *s) const { sk_PKCS7_pop_free(s, PKCS7_free); }
+};
+struct SafeBagStackFree {
+    void operator()(STACK_OF(PKCS12_SAFEBAG) *s) const { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
+};
+using KeyStack = std::unique_ptr<STACK_OF(EVP_PKEY), KeyStackFree>;
+using Pkcs7Stack = std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackFree>;
+using SafeBagStack = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagStackFree>;
+
 // Memory that OpenSSL allocated for us (i2d output, texts).
 struct OsslFree {
     void operator()(void *p) const { OPENSSL_free(p); }
@@ -172,6 +192,16 @@ public:
 
 private:
     TQXCRYPT_BLOB blob_{0, nullptr};
+};
+
+// The same for a blob that holds a secret (a content key, decrypted data):
+// its bytes are wiped before it is released.
+class SecretBlob : public OwnedBlob {
+public:
+    SecretBlob() = default;
+    ~SecretBlob() {
+        if (get()->data) OPENSSL_cleanse(get()->data, size());
+    }
 };
 
 }  // namespace tq

@@ -1,53 +1,39 @@
 // The common DER/text encoder and decoder behind the method tables.
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 constexpr int kStagingSize = 10240;
 }
 
-int tqxCrypt_ASN1_Encode(const void *object, tqI2d i2d, int text, const char *label, TQXCRYPT_BLOB *out) {
+int tqxCrypt_ASN1_Encode(const void *object, tq::I2d i2d, int text, const char *label, TQXCRYPT_BLOB *out) {
     if (!object || !i2d || !out) return TQ_RTN_BAD_ARGUMENT;
     int n = i2d(object, nullptr);
     if (n < 0) return TQ_RTN_BAD_FORMAT;
-    if (text) {
-        // Small objects are staged on the stack; only larger ones take the heap.
-        unsigned char fixed[kStagingSize];
-        TqMem heap;
-        unsigned char *staging = fixed;
-        if (n >= kStagingSize) {
-            heap = tqAlloc(static_cast<size_t>(n) + 1);
-            if (!heap) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-            staging = heap.get();
-        }
-        unsigned char *p = staging;
-        if (i2d(object, &p) != n) return TQ_RTN_BAD_FORMAT;
-        int rc = TQXCrypt_Encode(staging, static_cast<size_t>(n), out, label);
+    // Small objects are staged on the stack; only larger ones take the heap.
+    unsigned char fixed[kStagingSize];
+    tq::TqMem heap;
+    unsigned char *staging = fixed;
+    if (n >= kStagingSize) {
+        heap = tq::tqAlloc(static_cast<size_t>(n) + 1);
+        if (!heap) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        staging = heap.get();
+    }
+    unsigned char *p = staging;
+    if (i2d(object, &p) != n) {
         OPENSSL_cleanse(staging, static_cast<size_t>(n));
-        return rc;
+        return TQ_RTN_BAD_FORMAT;
     }
-    if (out->data && out->length < static_cast<uint64_t>(n)) {
-        out->length = static_cast<uint64_t>(n);
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
-    TqMem allocated;
-    unsigned char *target = out->data;
-    if (!target) {
-        allocated = tqAlloc(static_cast<size_t>(n) + 1);
-        if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        target = allocated.get();
-        target[n] = 0;
-    }
-    unsigned char *p = target;
-    if (i2d(object, &p) != n) return TQ_RTN_BAD_FORMAT;
-    if (allocated) out->data = allocated.release();
-    out->length = static_cast<uint64_t>(n);
-    return TQ_RTN_OK;
+    // The staged DER may be a private key: it is wiped either way.
+    if (!text) return tq::putBlob(out, staging, static_cast<size_t>(n), tq::Wipe::Source);
+    int rc = TQXCrypt_Encode(staging, static_cast<size_t>(n), out, label);
+    OPENSSL_cleanse(staging, static_cast<size_t>(n));
+    return rc;
 }
 
-int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tqD2i d2i, int text,
+int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tq::D2i d2i, int text,
                          const char *labels) {
     if (!object || !d2i || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_BLOB der{0, nullptr};
     const unsigned char *p = data;
     long n = static_cast<long>(length);

@@ -2,7 +2,7 @@
 // two entry points that dispatch through them.
 #include <openssl/pem.h>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ enum class Armour {
 
 struct KindInfo {
     int kind;
-    tqI2d i2d;
-    tqD2i d2i;
+    tq::I2d i2d;
+    tq::D2i d2i;
     void (*freeObject)(void *);
     const char *label;
     const char *labelsRead;
@@ -76,7 +76,7 @@ int decodeWith(const KindInfo &k, TQXCRYPT_HANDLE **out, const unsigned char *da
                int flags, const char *) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    if (!tqFitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length)) return TQ_RTN_BAD_ARGUMENT;
     int text = k.armour != Armour::DerOnly && (flags & TQXCRYPT_DECODE_TEXT);
     void *object = nullptr;
     int rc = tqxCrypt_ASN1_Decode(&object, data, static_cast<size_t>(length), k.d2i, text,
@@ -94,10 +94,12 @@ void freeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle) {
 
 template <const KindInfo *K>
 int encodeOp(TQXCRYPT_HANDLE *h, TQXCRYPT_BLOB *out, int flags, void *armour) {
+    tq::ErrorQueueScope scope;
     return encodeWith(*K, h, out, flags, armour);
 }
 template <const KindInfo *K>
 int decodeOp(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t length, int flags, const char *pw) {
+    tq::ErrorQueueScope scope;
     return decodeWith(*K, out, data, length, flags, pw);
 }
 template <const KindInfo *K>
@@ -234,6 +236,7 @@ constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO,
 // Private keys: `armour` is a password text; with one, OpenSSL's traditional
 // password-encrypted PEM.
 int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
+    tq::ErrorQueueScope scope;
     if (!handle || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
     const char *password = static_cast<const char *>(armour);
     if (!(flags & TQXCRYPT_ENCODE_TEXT))
@@ -246,11 +249,11 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
                                     type == EVP_PKEY_DSA ? "DSA PRIVATE KEY" : "RSA PRIVATE KEY", out);
     }
     size_t passwordLength = std::strlen(password);
-    if (!tqFitsInt(passwordLength)) return TQ_RTN_BAD_ARGUMENT;
-    EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr));
+    if (!tq::fitsInt(passwordLength)) return TQ_RTN_BAD_ARGUMENT;
+    tq::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "DES-EDE3-CBC", nullptr));
     if (!cipher) cipher.reset(EVP_CIPHER_fetch(nullptr, "DES-CBC", nullptr));
     if (!cipher) return TQ_RTN_NOT_SUPPORTED;
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    tq::BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!PEM_write_bio_PrivateKey_traditional(bio.get(), static_cast<EVP_PKEY *>(handle->object),
                                               cipher.get(), reinterpret_cast<const unsigned char *>(password),
@@ -259,20 +262,21 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
     char *pem = nullptr;
     long n = BIO_get_mem_data(bio.get(), &pem);
     if (n < 0) return TQ_RTN_BAD_FORMAT;
-    return tqxCryptPutBlob(out, pem, static_cast<size_t>(n));
+    return tq::putBlob(out, pem, static_cast<size_t>(n));
 }
 
 int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t length, int flags,
                      const char *password) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (!(flags & TQXCRYPT_DECODE_TEXT) || !password || !*password)
         return decodeWith(kPrivateKey, out, data, length, flags, password);
-    if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     // No text holds no key; a memory BIO over no buffer would fail as if
     // memory had run out.
     if (length == 0) return TQ_RTN_INVALID_KEY;
-    BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
+    tq::BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *key =
         PEM_read_bio_PrivateKey(bio.get(), nullptr, tqcrypt_passwd_cb, const_cast<char *>(password));
@@ -333,6 +337,7 @@ int tqcrypt_passwd_cb(char *buffer, int size, int, void *password) {
 
 int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length,
                           int flags, const char *password) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
@@ -375,8 +380,10 @@ int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *
 }
 
 int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags, void *armour) {
-    if (!handle || !handle->object) return TQ_RTN_BAD_ARGUMENT;
-    if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    tq::ErrorQueueScope scope;
+    void *object = nullptr;
+    int rc = tq::objectOf(handle, kind, &object);
+    if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     if (!handle->asn1Method) return TQ_RTN_WRONG_HANDLE;
     if (!handle->asn1Method->encode) return TQ_RTN_NOT_SUPPORTED;

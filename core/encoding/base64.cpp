@@ -1,7 +1,7 @@
 // Base64 with 64-character lines and on a single line, and its decoder.
 #include <cstring>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 
@@ -95,9 +95,9 @@ int tqbase64_decode(const char *text, int length, unsigned char **data, int *dat
 
     // Size the result: every character but CR and LF counts; at most two
     // '=' may close the text.
-    ByteCursor all(text, static_cast<size_t>(length));
+    tq::ByteCursor all(text, static_cast<size_t>(length));
     size_t counted = 0, pad = 0;
-    for (ByteCursor c = all; !c.empty();) {
+    for (tq::ByteCursor c = all; !c.empty();) {
         int ch = c.next();
         if (isLineBreak(ch)) continue;
         ++counted;
@@ -124,7 +124,7 @@ int tqbase64_decode(const char *text, int length, unsigned char **data, int *dat
     unsigned bits = 0;
     int position = 0;
     bool endedAtPad = false, bad = false;
-    for (ByteCursor c = all; !c.empty();) {
+    for (tq::ByteCursor c = all; !c.empty();) {
         int ch = c.next();
         if (ch == 0) break;
         if (isLineBreak(ch)) continue;

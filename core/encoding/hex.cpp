@@ -1,7 +1,7 @@
 // Upper-case hexadecimal text.
 #include <cstring>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 extern "C" {
 
@@ -14,6 +14,7 @@ int HexToInt(int character) {
 }
 
 int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *dataLength) {
+    tq::ErrorQueueScope scope;
     if (!hex) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // A negative length is refused whatever its parity.
     if (length < 0 || !data || !dataLength) return TQ_RTN_BAD_ARGUMENT;
@@ -24,7 +25,7 @@ int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *d
     std::memset(out, 0, n + 1);
     *dataLength = static_cast<int>(n);
     *data = out;
-    ByteCursor c(hex, static_cast<size_t>(length));
+    tq::ByteCursor c(hex, static_cast<size_t>(length));
     for (size_t i = 0; i < n; ++i) {
         int high = HexToInt(c.next());
         int low = HexToInt(c.next());
@@ -36,6 +37,7 @@ int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *d
 }
 
 int TQXCrypt_HexEncode(const unsigned char *data, int length, char **hex, int *hexLength) {
+    tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (length < 0 || length > INT_MAX / 2 || !hex || !hexLength) return TQ_RTN_BAD_ARGUMENT;
     static const char kDigits[] = "0123456789ABCDEF";

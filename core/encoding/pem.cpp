@@ -1,23 +1,23 @@
 // Blob-level Base64 and PEM armour: bytes to text and back.
-#include <cctype>
-#include <cstdio>
+#include <cstring>
 #include <string>
 
-#include "internal.h"
+#include "encoding_internal.h"
 
 namespace {
 
 constexpr size_t kMaxLabel = 110;
 
-bool isSpace(int c) { return c >= 0 && std::isspace(c); }
-
 std::string beginLine(const std::string &label) { return "-----BEGIN " + label + "-----"; }
 std::string endLine(const std::string &label) { return "-----END " + label + "-----"; }
 
-// Decodes Base64 text into the caller's blob by the blob rule.
-int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
-    body.trimEnd(isSpace);
-    if (!tqFitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
+// Decodes Base64 text into the caller's blob by the blob rule. The Base64 core
+// writes it there itself: it checks the room before it reads the characters,
+// so a buffer too small answers 5003 with the needed size even for text that
+// would fail later, which the blob writer, given only finished bytes, cannot.
+int decodeBody(tq::ByteCursor body, TQXCRYPT_BLOB *data) {
+    body.trimEnd(tq::isSpace);
+    if (!tq::fitsInt(body.remaining())) return TQ_RTN_BAD_ARGUMENT;
     const char *text = reinterpret_cast<const char *>(body.here());
     int textLength = static_cast<int>(body.remaining());
     if (!data->data) {
@@ -39,7 +39,7 @@ int decodeBody(ByteCursor body, TQXCRYPT_BLOB *data) {
 // Armoured text: the body between the BEGIN line of one of `labels` and the
 // matching END line. Returns 0 and sets `body`, or 5045, or -1 when no label's
 // BEGIN line is there.
-int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *body) {
+int findArmouredBody(const tq::ByteCursor &text, const char *labels, tq::ByteCursor *body) {
     std::string list(labels);
     size_t start = 0;
     for (;;) {
@@ -48,9 +48,9 @@ int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *bod
         if (label.size() > kMaxLabel) return TQ_RTN_BAD_FORMAT;
         std::string begin = beginLine(label);
         if (text.remaining() > 2 * label.size() + 30 && text.startsWith(begin.data(), begin.size())) {
-            ByteCursor c = text;
+            tq::ByteCursor c = text;
             c.skip(begin.size());
-            while (isSpace(c.peek())) c.skip(1);
+            while (tq::isSpace(c.peek())) c.skip(1);
             if (c.empty()) return TQ_RTN_BAD_FORMAT;
             size_t dash = c.find('-');
             if (dash == SIZE_MAX) return TQ_RTN_BAD_FORMAT;
@@ -70,42 +70,38 @@ int findArmouredBody(const ByteCursor &text, const char *labels, ByteCursor *bod
 extern "C" {
 
 int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) {
+    tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
     std::string begin, end;
     if (label && *label) {
         begin = beginLine(label) + "\n";
         end = endLine(label) + "\n";
     }
     // Base64 first (allocated), then the armour around it.
-    char *body = nullptr;
+    char *bodyText = nullptr;
     int bodyLength = 0;
-    int rc = tqbase64_encode(data, static_cast<int>(length), &body, &bodyLength);
+    int rc = tqbase64_encode(data, static_cast<int>(length), &bodyText, &bodyLength);
     if (rc != TQ_RTN_OK) return rc;
-    TqMem owner(reinterpret_cast<unsigned char *>(body));
-    size_t needed = begin.size() + static_cast<size_t>(bodyLength) + end.size();
-
-    unsigned char *out = text->data;
-    if (out && text->length < needed) {
-        text->length = needed;
-        return TQ_RTN_BUFFER_TOO_SMALL;
+    // The text may spell out a private key: both copies of it are wiped.
+    const size_t n = static_cast<size_t>(bodyLength);
+    tq::SecureBytes armoured(begin.size() + n + end.size());
+    unsigned char *w = armoured.data();
+    for (const auto &[from, count] : {std::pair<const void *, size_t>{begin.data(), begin.size()},
+                                      {bodyText, n},
+                                      {end.data(), end.size()}}) {
+        if (count) std::memcpy(w, from, count);
+        w += count;
     }
-    TqMem allocated;
-    if (!out) {
-        allocated = tqAlloc(needed + 1);
-        if (!allocated) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        out = allocated.get();
-        out[needed] = 0;
-    }
-    std::memcpy(out, begin.data(), begin.size());
-    std::memcpy(out + begin.size(), body, static_cast<size_t>(bodyLength));
-    std::memcpy(out + begin.size() + bodyLength, end.data(), end.size());
-    if (allocated) text->data = allocated.release();
-    text->length = needed;
-    return TQ_RTN_OK;
+    OPENSSL_cleanse(bodyText, n);
+    TQCryptMemFree(bodyText);
+    return tq::putBlob(text, armoured.data(), armoured.size());
 }
 
+// Not through the blob writer: the Base64 core ends its single line with a NUL
+// also in a caller's buffer that has room for one, which the writer never adds.
 int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) {
+    tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     char *out = reinterpret_cast<char *>(text->data);
     int capacity = text->length > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(text->length);
@@ -117,12 +113,13 @@ int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text
 }
 
 int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) {
+    tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
-    ByteCursor c(text, length);
-    while (c.remaining() > 1 && isSpace(c.peek())) c.skip(1);
+    if (!tq::fitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
+    tq::ByteCursor c(text, length);
+    while (c.remaining() > 1 && tq::isSpace(c.peek())) c.skip(1);
     if (labels && c.peek() == '-') {
-        ByteCursor body;
+        tq::ByteCursor body;
         int rc = findArmouredBody(c, labels, &body);
         if (rc == TQ_RTN_OK) return decodeBody(body, data);
         if (rc != -1) return rc;

@@ -16,36 +16,25 @@ constexpr const char *kSource = "openssl_tqx.c";
 
 void debugLine(int line, const char *message) { TQXCryptDebugMessage("%s:%d\n%s", kSource, line, message); }
 
-// The DER of the to-be-signed part, wiped when released.
-struct Der {
-    unsigned char *data = nullptr;
-    int length = 0;
-    Der() = default;
-    Der(const Der &) = delete;
-    Der &operator=(const Der &) = delete;
-    ~Der() { OPENSSL_clear_free(data, static_cast<size_t>(length > 0 ? length : 0)); }
-};
-
-bool encodeTbs(TQXCRYPT_I2D *i2d, const void *data, Der &der) {
+// The DER of the to-be-signed part (wiped when released).
+bool encodeTbs(TQXCRYPT_I2D *i2d, const void *data, tq::SecureBytes &der) {
     if (i2d == nullptr || data == nullptr) return false;
     int n = i2d(data, nullptr);
     if (n <= 0) return false;
-    der.data = static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(n)));
-    if (der.data == nullptr) return false;
-    der.length = n;
-    unsigned char *p = der.data;
+    der.resize(static_cast<size_t>(n));
+    unsigned char *p = der.data();
     return i2d(data, &p) == n;
 }
 
 // Writes RSA with the selector's digest into both algorithm fields (either
 // may be null); the digest's row on success.
-const tqkeys::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, unsigned selector) {
-    const tqkeys::HashRow *row = tqkeys::hashRow(selector);
+const tq::HashRow *setAlgorithms(X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, unsigned selector) {
+    const tq::HashRow *row = tq::hashRow(selector);
     if (row == nullptr) {
         debugLine(__LINE__, "Invalid Hash Algorithm parameters");
         return nullptr;
     }
-    if (!tqkeys::fetchDigest(*row)) return nullptr;
+    if (!tq::fetchDigest(*row)) return nullptr;
     int signatureNid = NID_undef;
     if (OBJ_find_sigid_by_algs(&signatureNid, row->nid, NID_rsaEncryption) != 1) {
         ERR_raise(ERR_LIB_ASN1, ASN1_R_UNKNOWN_OBJECT_TYPE);
@@ -91,7 +80,7 @@ int storeSignature(ASN1_BIT_STRING *signature, const unsigned char *bytes, int l
 }
 
 bool prepare(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2, const void *data,
-             unsigned selector, Der &der) {
+             unsigned selector, tq::SecureBytes &der) {
     if (setAlgorithms(algorithm1, algorithm2, selector) == nullptr) return false;
     if (!encodeTbs(i2d, data, der)) {
         debugLine(__LINE__, "ERR_R_MALLOC_FAILURE");
@@ -112,23 +101,23 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
     }
-    Der der;
+    tq::SecureBytes der;
     if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
-    const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+    const TQXCRYPT_KEY_METHOD *method = key ? tq::keyMethod(key) : nullptr;
     if (method == nullptr || method->sign == nullptr) {
         debugLine(__LINE__, "NO Sign method");
         ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
         return 0;
     }
-    tqkeys::OwnedBlob out;
-    if (method->sign(key, der.data, static_cast<uint64_t>(der.length),
-                     static_cast<int>(selector | TQXCRYPT_PURE_HASH_DATA), &out.blob) != TQ_RTN_OK ||
-        !tqFitsInt(out.blob.length)) {
+    tq::OwnedBlob out;
+    if (method->sign(key, der.data(), der.size(), static_cast<int>(selector | TQXCRYPT_PURE_HASH_DATA),
+                     out.get()) != TQ_RTN_OK ||
+        !tq::fitsInt(out.size())) {
         debugLine(__LINE__, "Sign Error");
         ERR_raise(ERR_LIB_ASN1, ERR_R_EVP_LIB);
         return 0;
     }
-    return storeSignature(signature, out.blob.data, static_cast<int>(out.blob.length));
+    return storeSignature(signature, out.data(), static_cast<int>(out.size()));
 }
 
 TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
@@ -138,10 +127,9 @@ TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
     }
-    Der der;
+    tq::SecureBytes der;
     if (!prepare(i2d, algorithm1, algorithm2, data, selector, der)) return 0;
-    if (tqkeys::hashInto(selector, der.data, static_cast<uint64_t>(der.length), digest) != TQ_RTN_OK)
-        return 0;
+    if (tq::hashInto(selector, der.data(), der.size(), digest) != TQ_RTN_OK) return 0;
     return static_cast<int>(digest->length);
 }
 
@@ -153,17 +141,16 @@ TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_B
     if (OBJ_find_sigid_algs(OBJ_obj2nid(algorithm->algorithm), &digestNid, &keyNid) != 1 ||
         keyNid != NID_rsaEncryption)
         return -1;
-    const tqkeys::HashRow *row = tqkeys::hashRowByNid(digestNid);
+    const tq::HashRow *row = tq::hashRowByNid(digestNid);
     if (row == nullptr) return -1;
     // A signature is a whole number of octets.
     if ((signature->flags & ASN1_STRING_FLAG_BITS_LEFT) && (signature->flags & 0x07)) return -1;
-    Der der;
+    tq::SecureBytes der;
     if (!encodeTbs(i2d, data, der)) return -1;
-    const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
+    const TQXCRYPT_KEY_METHOD *method = tq::keyMethod(key);
     if (method == nullptr || method->verify == nullptr || signature->length < 0) return -1;
-    int rc = method->verify(key, signature->data, static_cast<uint64_t>(signature->length), der.data,
-                            static_cast<uint64_t>(der.length),
-                            static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));
+    int rc = method->verify(key, signature->data, static_cast<uint64_t>(signature->length), der.data(),
+                            der.size(), static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));
     return rc == TQ_RTN_OK ? 1 : -1;
 }
 

@@ -6,15 +6,13 @@
 
 #include "keys_internal.h"
 
-namespace tqkeys {
-
-OwnedBlob::~OwnedBlob() { TQXCryptFreeBlob(&blob); }
+namespace tq {
 
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out) {
     TQXCRYPT_HANDLE *raw = nullptr;
     int rc = TQXCrypt_HashInit(&raw, flags);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr handle(raw);
+    tq::HandlePtr handle(raw);
     rc = TQXCrypt_HashUpdate(handle.get(), data, length, 0);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_HashFinal(handle.get(), 0, out);
@@ -22,20 +20,21 @@ int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *o
     return rc;
 }
 
-}  // namespace tqkeys
+}  // namespace tq
 
-using namespace tqkeys;
+using namespace tq;
 
 extern "C" {
 
 TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
+    tq::ErrorQueueScope scope;
     if (digest == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    EvpMdPtr md = fetchDigest(*row);
+    tq::EvpMdPtr md = fetchDigest(*row);
     if (!md) return TQ_RTN_NOT_SUPPORTED;
-    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    tq::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) return TQ_RTN_FAILED;
     int rc = tqxCryptCreateHandle(digest, TQXCRYPT_KIND_DIGEST, ctx.get(), nullptr, nullptr);
@@ -45,59 +44,46 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
 }
 
 TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64_t length, int) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, digest, TQXCRYPT_KIND_DIGEST);
+    tq::ErrorQueueScope scope;
+    EVP_MD_CTX *ctx = nullptr;
+    int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
     if (length == 0) return TQ_RTN_OK;
     if (data == nullptr || length > SIZE_MAX) return TQ_RTN_BAD_ARGUMENT;
-    if (EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(object), data, static_cast<size_t>(length)) != 1)
-        return TQ_RTN_FAILED;
+    if (EVP_DigestUpdate(ctx, data, static_cast<size_t>(length)) != 1) return TQ_RTN_FAILED;
     return TQ_RTN_OK;
 }
 
 TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, digest, TQXCRYPT_KIND_DIGEST);
+    tq::ErrorQueueScope scope;
+    EVP_MD_CTX *ctx = nullptr;
+    int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    auto *ctx = static_cast<EVP_MD_CTX *>(object);
     int size = EVP_MD_CTX_get_size(ctx);
     if (size <= 0 || static_cast<size_t>(size) > kMaxDigest) return TQ_RTN_FAILED;
-    // Room is secured before the context is finished, so that a caller
-    // whose buffer is too small can still retry with the same handle.
-    unsigned char *target = out->data;
-    unsigned char *allocated = nullptr;
-    if (target == nullptr) {
-        allocated = static_cast<unsigned char *>(TQCryptMemAlloc(static_cast<size_t>(size) + 1));
-        if (allocated == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        target = allocated;
-    } else if (out->length < static_cast<uint64_t>(size)) {
-        out->length = static_cast<uint64_t>(size);
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
+    // A copy is finished, so that a caller whose buffer is too small (or who
+    // ran out of memory) can still retry with the same handle.
+    tq::EvpMdCtxPtr finished(EVP_MD_CTX_new());
+    if (!finished || EVP_MD_CTX_copy_ex(finished.get(), ctx) != 1) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     unsigned char md[kMaxDigest];
     unsigned int produced = 0;
-    if (EVP_DigestFinal_ex(ctx, md, &produced) != 1) {
-        TQCryptMemFree(allocated);
-        return TQ_RTN_FAILED;
-    }
-    std::memcpy(target, md, produced);
-    if (allocated) allocated[produced] = 0;
-    out->data = target;
-    out->length = produced;
-    TQXCryptFreeHandle(digest);
-    return TQ_RTN_OK;
+    if (EVP_DigestFinal_ex(finished.get(), md, &produced) != 1) return TQ_RTN_FAILED;
+    rc = tq::putBlob(out, md, produced);
+    if (rc == TQ_RTN_OK) TQXCryptFreeHandle(digest);
+    return rc;
 }
 
 TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, certificate, TQXCRYPT_KIND_CERTIFICATE);
+    tq::ErrorQueueScope scope;
+    X509 *cert = nullptr;
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    OwnedBlob der;
-    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, &der.blob, 0, nullptr);
+    tq::OwnedBlob der;
+    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, der.get(), 0, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return hashInto(flags, der.blob.data, der.blob.length, out);
+    return hashInto(flags, der.data(), der.size(), out);
 }
 
 }  // extern "C"

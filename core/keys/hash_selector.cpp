@@ -4,7 +4,7 @@
 
 #include "keys_internal.h"
 
-namespace tqkeys {
+namespace tq {
 
 // selector, provider name, object number, digest size
 #define TQ_HASH_SELECTOR_LIST(X)   \
@@ -32,10 +32,8 @@ const HashRow *hashRowByNid(int nid) {
     return nullptr;
 }
 
-EvpMdPtr fetchDigest(const HashRow &row) { return EvpMdPtr(EVP_MD_fetch(nullptr, row.name, nullptr)); }
-
-SecureBytes::~SecureBytes() {
-    if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+tq::EvpMdPtr fetchDigest(const HashRow &row) {
+    return tq::EvpMdPtr(EVP_MD_fetch(nullptr, row.name, nullptr));
 }
 
-}  // namespace tqkeys
+}  // namespace tq

@@ -36,12 +36,12 @@ const TQXCRYPT_KEY_METHOD *tqxCryptRSAPubMethod(void) { return &tqRsaPubMethod; 
 
 // Any other handle's object is not a key: reading it as one would crash.
 int TQXCrypt_KeySize(TQXCRYPT_HANDLE *key) {
-    if (!tqkeys::isKeyHandle(key)) return 0;
+    if (!tq::isKeyHandle(key)) return 0;
     return EVP_PKEY_get_size(static_cast<EVP_PKEY *>(key->object));
 }
 
 int TQXCrypt_KeyType(TQXCRYPT_HANDLE *key) {
-    if (!tqkeys::isKeyHandle(key)) return 0;
+    if (!tq::isKeyHandle(key)) return 0;
     return EVP_PKEY_get_base_id(static_cast<EVP_PKEY *>(key->object));
 }
 

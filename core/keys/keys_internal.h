@@ -20,7 +20,7 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKey);
 }
 
-namespace tqkeys {
+namespace tq {
 
 // One row of the hash selector.
 struct HashRow {
@@ -40,18 +40,6 @@ EvpMdPtr fetchDigest(const HashRow &row);
 
 // The largest digest of the selector table.
 constexpr size_t kMaxDigest = 64;
-
-// Bytes that may hold key material: wiped before they are released.
-struct SecureBytes {
-    std::vector<unsigned char> bytes;
-    SecureBytes() = default;
-    SecureBytes(const SecureBytes &) = delete;
-    SecureBytes &operator=(const SecureBytes &) = delete;
-    ~SecureBytes();
-    unsigned char *data() { return bytes.data(); }
-    const unsigned char *data() const { return bytes.data(); }
-    size_t size() const { return bytes.size(); }
-};
 
 // The DER DigestInfo (AlgorithmIdentifier with NULL parameter, OCTET STRING)
 // of a digest; 0, 5001 when the identifier has no encoding, 5002.
@@ -73,13 +61,4 @@ inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
 // into out by the blob rule; the handle is freed exactly once on every exit.
 int hashInto(unsigned flags, const void *data, uint64_t length, TQXCRYPT_BLOB *out);
 
-// A blob that the library allocated for us, released with its owner.
-struct OwnedBlob {
-    TQXCRYPT_BLOB blob{0, nullptr};
-    OwnedBlob() = default;
-    OwnedBlob(const OwnedBlob &) = delete;
-    OwnedBlob &operator=(const OwnedBlob &) = delete;
-    ~OwnedBlob();
-};
-
-}  // namespace tqkeys
+}  // namespace tq

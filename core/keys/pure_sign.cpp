@@ -15,16 +15,16 @@
 namespace {
 
 // The digest that is signed: the data itself or its hash, by the flags.
-int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char *data, uint64_t dataLength,
+int obtainDigest(const tq::HashRow &row, unsigned flags, const unsigned char *data, uint64_t dataLength,
                  unsigned char *digest, size_t *digestLength) {
     if (data == nullptr && dataLength != 0) return TQ_RTN_BAD_ARGUMENT;
     if (flags & TQXCRYPT_PURE_HASH_DATA) {
-        TQXCRYPT_BLOB out{tqkeys::kMaxDigest, digest};
-        int rc = tqkeys::hashInto(flags, data, dataLength, &out);
+        TQXCRYPT_BLOB out{tq::kMaxDigest, digest};
+        int rc = tq::hashInto(flags, data, dataLength, &out);
         *digestLength = static_cast<size_t>(out.length);
         return rc;
     }
-    if (!tqkeys::fetchDigest(row)) return TQ_RTN_NOT_SUPPORTED;
+    if (!tq::fetchDigest(row)) return TQ_RTN_NOT_SUPPORTED;
     if (dataLength != row.size) return TQ_RTN_BAD_ARGUMENT;
     std::memcpy(digest, data, static_cast<size_t>(dataLength));
     *digestLength = static_cast<size_t>(dataLength);
@@ -32,13 +32,13 @@ int obtainDigest(const tqkeys::HashRow &row, unsigned flags, const unsigned char
 }
 
 // The block that the RSA operation signs or is expected to recover.
-int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
-               int keySize, tqkeys::SecureBytes &block) {
+int buildBlock(const tq::HashRow &row, unsigned flags, const unsigned char *digest, size_t digestLength,
+               int keySize, tq::SecureBytes &block) {
     if (flags & TQXCRYPT_PURE_RAW) {
-        block.bytes.assign(digest, digest + digestLength);
+        block.assign(digest, digestLength);
         return TQ_RTN_OK;
     }
-    int rc = tqkeys::digestInfo(row.nid, digest, digestLength, block);
+    int rc = tq::digestInfo(row.nid, digest, digestLength, block);
     if (rc != TQ_RTN_OK) return rc;
     if (block.size() - 1 > static_cast<size_t>(keySize < 0 ? 0 : keySize)) return TQ_RTN_BAD_ARGUMENT;
     return TQ_RTN_OK;
@@ -46,13 +46,13 @@ int buildBlock(const tqkeys::HashRow &row, unsigned flags, const unsigned char *
 
 }  // namespace
 
-namespace tqkeys {
+namespace tq {
 
-int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der) {
+int digestInfo(int nid, const unsigned char *digest, size_t length, tq::SecureBytes &der) {
     if (length > static_cast<size_t>(INT_MAX)) return TQ_RTN_BAD_ARGUMENT;
     ASN1_OBJECT *object = OBJ_nid2obj(nid);
     if (object == nullptr || OBJ_length(object) == 0) return TQ_RTN_FAILED;
-    OsslPtr<X509_SIG, X509_SIG_free> sig(X509_SIG_new());
+    tq::X509SigPtr sig(X509_SIG_new());
     if (!sig) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_ALGOR *algorithm = nullptr;
     ASN1_OCTET_STRING *octets = nullptr;
@@ -63,22 +63,24 @@ int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes 
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     int n = i2d_X509_SIG(sig.get(), nullptr);
     if (n <= 0) return TQ_RTN_FAILED;
-    der.bytes.resize(static_cast<size_t>(n));
+    der.resize(static_cast<size_t>(n));
     unsigned char *p = der.data();
     if (i2d_X509_SIG(sig.get(), &p) != n) return TQ_RTN_FAILED;
     return TQ_RTN_OK;
 }
 
-}  // namespace tqkeys
+}  // namespace tq
 
-using namespace tqkeys;
+using namespace tq;
 
 extern "C" {
 
 TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength, int flags,
                              TQXCRYPT_BLOB *signature) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != TQXCRYPT_KIND_PRIVATEKEY) return TQ_RTN_WRONG_HANDLE;
+    tq::ErrorQueueScope scope;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (signature == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const unsigned bits = static_cast<unsigned>(flags);
@@ -89,9 +91,9 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
         return TQ_RTN_WRONG_HANDLE;
     unsigned char digest[kMaxDigest];
     size_t digestLength = 0;
-    int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
+    rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
-    SecureBytes block;
+    tq::SecureBytes block;
     rc = buildBlock(*row, bits, digest, digestLength, method->keySize(key), block);
     if (rc != TQ_RTN_OK) return rc;
     return method->encrypt(key, block.data(), block.size(), 0, signature);
@@ -99,8 +101,10 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
 
 TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature, uint64_t signatureLength,
                                const unsigned char *data, uint64_t dataLength, int flags) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != TQXCRYPT_KIND_PUBLICKEY) return TQ_RTN_WRONG_HANDLE;
+    tq::ErrorQueueScope scope;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, TQXCRYPT_KIND_PUBLICKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     const unsigned bits = static_cast<unsigned>(flags);
     const HashRow *row = hashRow(bits & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
@@ -115,29 +119,30 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
         return TQ_RTN_BAD_ARGUMENT;
     unsigned char digest[kMaxDigest];
     size_t digestLength = 0;
-    int rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
+    rc = obtainDigest(*row, bits, data, dataLength, digest, &digestLength);
     if (rc != TQ_RTN_OK) return rc;
-    SecureBytes expected;
+    tq::SecureBytes expected;
     rc = buildBlock(*row, bits, digest, digestLength, keySize, expected);
     if (rc != TQ_RTN_OK) return rc;
-    OwnedBlob recovered;
-    rc = method->decrypt(key, signature, signatureLength, 0, &recovered.blob);
+    tq::OwnedBlob recovered;
+    rc = method->decrypt(key, signature, signatureLength, 0, recovered.get());
     if (rc == TQ_RTN_DECRYPT_FAILED) return TQ_RTN_BAD_SIGNATURE_BLOCK;
     if (rc != TQ_RTN_OK) return rc;
-    if (recovered.blob.length != expected.size() ||
-        CRYPTO_memcmp(recovered.blob.data, expected.data(), expected.size()) != 0)
+    if (recovered.size() != expected.size() ||
+        CRYPTO_memcmp(recovered.data(), expected.data(), expected.size()) != 0)
         return TQ_RTN_VERIFY_FAILED;
     return TQ_RTN_OK;
 }
 
 TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLength, unsigned int flags,
                                     unsigned char **der, int *derLength) {
+    tq::ErrorQueueScope scope;
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (digestLength < 0 || (digest == nullptr && digestLength != 0) || der == nullptr ||
         derLength == nullptr)
         return TQ_RTN_BAD_ARGUMENT;
-    SecureBytes encoded;
+    tq::SecureBytes encoded;
     int rc = digestInfo(row->nid, digest, static_cast<size_t>(digestLength), encoded);
     if (rc != TQ_RTN_OK) return rc;
     auto *buffer = static_cast<unsigned char *>(OPENSSL_malloc(encoded.size() + 1));
@@ -156,14 +161,14 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
         ERR_raise(ERR_LIB_RSA, ERR_R_PASSED_INVALID_ARGUMENT);
         return 0;
     }
-    SecureBytes block;
+    tq::SecureBytes block;
     if (digestNid == NID_md5_sha1) {
         // The concatenated MD5 and SHA-1 digests are signed as they are.
         if (digestLength != 36) {
             ERR_raise(ERR_LIB_RSA, RSA_R_INVALID_MESSAGE_LENGTH);
             return 0;
         }
-        block.bytes.assign(digest, digest + digestLength);
+        block.assign(digest, digestLength);
     } else {
         ASN1_OBJECT *object = OBJ_nid2obj(digestNid);
         if (object == nullptr) {
@@ -184,10 +189,10 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
         ERR_raise(ERR_LIB_RSA, RSA_R_DIGEST_TOO_BIG_FOR_RSA_KEY);
         return 0;
     }
-    OwnedBlob out;
-    if (method->encrypt(key, block.data(), block.size(), 0, &out.blob) != TQ_RTN_OK) return 0;
-    std::memcpy(signature, out.blob.data, static_cast<size_t>(out.blob.length));
-    *signatureLength = static_cast<unsigned int>(out.blob.length);
+    tq::OwnedBlob out;
+    if (method->encrypt(key, block.data(), block.size(), 0, out.get()) != TQ_RTN_OK) return 0;
+    std::memcpy(signature, out.data(), static_cast<size_t>(out.size()));
+    *signatureLength = static_cast<unsigned int>(out.size());
     return 1;
 }
 

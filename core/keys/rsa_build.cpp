@@ -14,38 +14,35 @@
 
 namespace {
 
-using BnPtr = OsslPtr<BIGNUM, BN_clear_free>;
-using PkeyPtr = EvpPkeyPtr;
-using PkeyCtxPtr = OsslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-
-BnPtr secureNumber(const unsigned char *bytes, uint64_t length) {
-    BnPtr n(BN_secure_new());
+tq::BnPtr secureNumber(const unsigned char *bytes, uint64_t length) {
+    tq::BnPtr n(BN_secure_new());
     if (n && BN_bin2bn(bytes, static_cast<int>(length), n.get()) == nullptr) n.reset();
     return n;
 }
 
 // An RSA key from named numbers; selection says public key or key pair.
-PkeyPtr keyFromNumbers(const std::pair<const char *, const BIGNUM *> *numbers, size_t count, int selection) {
-    OsslPtr<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free> builder(OSSL_PARAM_BLD_new());
+tq::EvpPkeyPtr keyFromNumbers(const std::pair<const char *, const BIGNUM *> *numbers, size_t count,
+                              int selection) {
+    tq::OsslParamBldPtr builder(OSSL_PARAM_BLD_new());
     if (!builder) return nullptr;
     for (size_t i = 0; i < count; ++i)
         if (OSSL_PARAM_BLD_push_BN(builder.get(), numbers[i].first, numbers[i].second) != 1) return nullptr;
-    OsslPtr<OSSL_PARAM, OSSL_PARAM_free> params(OSSL_PARAM_BLD_to_param(builder.get()));
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    tq::OsslParamPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
+    tq::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY *made = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
         EVP_PKEY_fromdata(ctx.get(), &made, selection, params.get()) != 1)
         return nullptr;
-    return PkeyPtr(made);
+    return tq::EvpPkeyPtr(made);
 }
 
-PkeyPtr publicKey(const BIGNUM *n, const BIGNUM *e) {
+tq::EvpPkeyPtr publicKey(const BIGNUM *n, const BIGNUM *e) {
     const std::pair<const char *, const BIGNUM *> numbers[] = {{OSSL_PKEY_PARAM_RSA_N, n},
                                                                {OSSL_PKEY_PARAM_RSA_E, e}};
     return keyFromNumbers(numbers, 2, EVP_PKEY_PUBLIC_KEY);
 }
 
-int wrapKey(PkeyPtr &pkey, int kind, TQXCRYPT_HANDLE **out) {
+int wrapKey(tq::EvpPkeyPtr &pkey, int kind, TQXCRYPT_HANDLE **out) {
     const bool priv = kind == TQXCRYPT_KIND_PRIVATEKEY;
     const TQXCRYPT_ASN1_METHOD *asn1 = priv ? tqxCryptASN1PrivateKeyMethod() : tqxCryptASN1PublicKeyMethod();
     const TQXCRYPT_KEY_METHOD *method = priv ? tqxCryptRSAPriMethod() : tqxCryptRSAPubMethod();
@@ -80,48 +77,52 @@ int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
 extern "C" {
 
 TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
+    tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     // OpenSSL refuses every operation with a larger modulus; generating one
     // would only cost the caller hours.
     if (bits > OPENSSL_RSA_MAX_MODULUS_BITS) return TQ_RTN_KEY_BUILD_FAILED;
-    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    tq::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     if (!ctx) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     EVP_PKEY *made = nullptr;
     // The providers' default public exponent is 65537.
     if (EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
         EVP_PKEY_generate(ctx.get(), &made) != 1)
         return TQ_RTN_KEY_BUILD_FAILED;
-    PkeyPtr pkey(made);
+    tq::EvpPkeyPtr pkey(made);
     return wrapKey(pkey, TQXCRYPT_KIND_PRIVATEKEY, key);
 }
 
 TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t modulusLength,
                                        const unsigned char *exponent, uint64_t exponentLength, int,
                                        TQXCRYPT_HANDLE **key) {
+    tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
-    if (modulus == nullptr || exponent == nullptr || !tqFitsInt(modulusLength) || !tqFitsInt(exponentLength))
+    if (modulus == nullptr || exponent == nullptr || !tq::fitsInt(modulusLength) ||
+        !tq::fitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
-    BnPtr n(BN_bin2bn(modulus, static_cast<int>(modulusLength), nullptr));
-    BnPtr e(BN_bin2bn(exponent, static_cast<int>(exponentLength), nullptr));
+    tq::BnPtr n(BN_bin2bn(modulus, static_cast<int>(modulusLength), nullptr));
+    tq::BnPtr e(BN_bin2bn(exponent, static_cast<int>(exponentLength), nullptr));
     if (!n || !e) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    PkeyPtr pkey = publicKey(n.get(), e.get());
+    tq::EvpPkeyPtr pkey = publicKey(n.get(), e.get());
     if (!pkey) return TQ_RTN_KEY_BUILD_FAILED;
     return wrapKey(pkey, TQXCRYPT_KIND_PUBLICKEY, key);
 }
 
 TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **publicKeyOut) {
-    if (privateKey == nullptr || privateKey->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (privateKey->kind != TQXCRYPT_KIND_PRIVATEKEY) return TQ_RTN_WRONG_HANDLE;
+    tq::ErrorQueueScope scope;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (publicKeyOut == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    auto *pkey = static_cast<EVP_PKEY *>(privateKey->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);
     if (rsa == nullptr || RSA_get0_n(rsa) == nullptr || RSA_get0_e(rsa) == nullptr) return TQ_RTN_INVALID_KEY;
     // A copy of the numbers only: the derived key always computes in
     // software, also when the private key runs on a token.
-    PkeyPtr derived = publicKey(RSA_get0_n(rsa), RSA_get0_e(rsa));
+    tq::EvpPkeyPtr derived = publicKey(RSA_get0_n(rsa), RSA_get0_e(rsa));
     if (!derived) return TQ_RTN_KEY_BUILD_FAILED;
     return wrapKey(derived, TQXCRYPT_KIND_PUBLICKEY, publicKeyOut);
 }
@@ -130,18 +131,19 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
                                         const unsigned char *prime2, uint64_t prime2Length,
                                         const unsigned char *exponent, uint64_t exponentLength, int,
                                         EVP_PKEY **key) {
+    tq::ErrorQueueScope scope;
     TQXCryptInitialize();
-    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tqFitsInt(prime1Length) ||
-        !tqFitsInt(prime2Length) || !tqFitsInt(exponentLength))
+    if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tq::fitsInt(prime1Length) ||
+        !tq::fitsInt(prime2Length) || !tq::fitsInt(exponentLength))
         return TQ_RTN_BAD_ARGUMENT;
     // No exponent has no inverse.
     if (exponent == nullptr || exponentLength == 0) return TQ_RTN_KEY_BUILD_FAILED;
-    OsslPtr<BN_CTX, BN_CTX_free> ctx(BN_CTX_secure_new());
-    BnPtr p = secureNumber(prime1, prime1Length);
-    BnPtr q = secureNumber(prime2, prime2Length);
-    BnPtr e = secureNumber(exponent, exponentLength);
-    BnPtr n(BN_new()), p1(BN_secure_new()), q1(BN_secure_new()), phi(BN_secure_new());
-    BnPtr d(BN_secure_new()), dmp1(BN_secure_new()), dmq1(BN_secure_new()), iqmp(BN_secure_new());
+    tq::BnCtxPtr ctx(BN_CTX_secure_new());
+    tq::BnPtr p = secureNumber(prime1, prime1Length);
+    tq::BnPtr q = secureNumber(prime2, prime2Length);
+    tq::BnPtr e = secureNumber(exponent, exponentLength);
+    tq::BnPtr n(BN_new()), p1(BN_secure_new()), q1(BN_secure_new()), phi(BN_secure_new());
+    tq::BnPtr d(BN_secure_new()), dmp1(BN_secure_new()), dmq1(BN_secure_new()), iqmp(BN_secure_new());
     if (!ctx || !p || !q || !e || !n || !p1 || !q1 || !phi || !d || !dmp1 || !dmq1 || !iqmp)
         return TQ_RTN_KEY_BUILD_FAILED;
     if (BN_cmp(p.get(), q.get()) < 0) std::swap(p, q);
@@ -162,13 +164,14 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
         {OSSL_PKEY_PARAM_RSA_EXPONENT1, dmp1.get()},
         {OSSL_PKEY_PARAM_RSA_EXPONENT2, dmq1.get()},
         {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, iqmp.get()}};
-    PkeyPtr pkey = keyFromNumbers(numbers, sizeof numbers / sizeof numbers[0], EVP_PKEY_KEYPAIR);
+    tq::EvpPkeyPtr pkey = keyFromNumbers(numbers, sizeof numbers / sizeof numbers[0], EVP_PKEY_KEYPAIR);
     if (!pkey) return TQ_RTN_KEY_BUILD_FAILED;
     *key = pkey.release();
     return TQ_RTN_OK;
 }
 
 TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) {
+    tq::ErrorQueueScope scope;
     int rc = checkKeyHandle(key1);
     if (rc == TQ_RTN_OK) rc = checkKeyHandle(key2);
     if (rc != TQ_RTN_OK) return rc;

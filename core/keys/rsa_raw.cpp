@@ -7,64 +7,31 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
-#include <cstring>
-
 #include "keys_internal.h"
 
 namespace {
-
-// A result buffer from the library allocator, wiped when it is not handed out.
-struct ResultBuffer {
-    unsigned char *data = nullptr;
-    size_t size = 0;
-    explicit ResultBuffer(size_t n) : data(static_cast<unsigned char *>(TQCryptMemAlloc(n))), size(n) {}
-    ResultBuffer(const ResultBuffer &) = delete;
-    ResultBuffer &operator=(const ResultBuffer &) = delete;
-    ~ResultBuffer() {
-        if (data) {
-            OPENSSL_cleanse(data, size);
-            TQCryptMemFree(data);
-        }
-    }
-    unsigned char *release() {
-        unsigned char *d = data;
-        data = nullptr;
-        return d;
-    }
-};
 
 using RsaPrimitive = int (*)(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 
 int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int failure, const unsigned char *in,
                  uint64_t inLength, TQXCRYPT_BLOB *out) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != kind) return TQ_RTN_WRONG_HANDLE;
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, kind, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
-    auto *pkey = static_cast<EVP_PKEY *>(key->object);
+    if (!tq::fitsInt(inLength) || (in == nullptr && inLength != 0)) return TQ_RTN_BAD_ARGUMENT;
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
-    OsslPtr<RSA, RSA_free> rsa(EVP_PKEY_get1_RSA(pkey));
+    tq::RsaPtr rsa(EVP_PKEY_get1_RSA(pkey));
     if (!rsa) return TQ_RTN_INVALID_KEY;
     int size = RSA_size(rsa.get());
     if (size <= 0) return TQ_RTN_INVALID_KEY;
-    ResultBuffer buffer(static_cast<size_t>(size));
-    if (buffer.data == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    // A decrypted result is a secret (a content key): the staging is wiped.
+    tq::SecureBytes buffer(static_cast<size_t>(size));
     static const unsigned char nothing = 0;
-    int produced =
-        primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data, rsa.get(), RSA_PKCS1_PADDING);
+    int produced = primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data(), rsa.get(),
+                             RSA_PKCS1_PADDING);
     if (produced < 0) return failure;
-    if (out->data == nullptr) {
-        out->data = buffer.release();
-        out->length = static_cast<uint64_t>(produced);
-        return TQ_RTN_OK;
-    }
-    if (out->length < static_cast<uint64_t>(produced)) {
-        out->length = static_cast<uint64_t>(produced);
-        return TQ_RTN_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(out->data, buffer.data, static_cast<size_t>(produced));
-    out->length = static_cast<uint64_t>(produced);
-    return TQ_RTN_OK;
+    return tq::putBlob(out, buffer.data(), static_cast<size_t>(produced));
 }
 
 using Component = const BIGNUM *(*)(const RSA *rsa);
@@ -72,25 +39,18 @@ using Component = const BIGNUM *(*)(const RSA *rsa);
 int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) {
     if (key == nullptr || key->object == nullptr || out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     // Either key kind will do; another handle's object is no key at all.
-    if (!tqkeys::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
+    if (!tq::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
     auto *pkey = static_cast<EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);
     if (rsa == nullptr) return TQ_RTN_INVALID_KEY;
     const BIGNUM *number = component(rsa);
     if (number == nullptr) return TQ_RTN_NOT_PRESENT;
-    size_t size = static_cast<size_t>(BN_num_bytes(number));
-    if (out->data == nullptr) {
-        auto *block = static_cast<unsigned char *>(TQCryptMemAlloc(size + 1));
-        if (block == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        block[size] = 0;
-        out->data = block;
-    } else if (out->length < size) {
-        return TQ_RTN_BUFFER_TOO_SMALL;  // length stays: the getters' exception to the blob rule
-    }
-    BN_bn2bin(number, out->data);
-    out->length = size;
-    return TQ_RTN_OK;
+    // Most components are private: the staging is wiped.
+    tq::SecureBytes bytes(static_cast<size_t>(BN_num_bytes(number)));
+    if (BN_bn2bin(number, bytes.data()) != static_cast<int>(bytes.size())) return TQ_RTN_FAILED;
+    // The getters' exception to the blob rule: a buffer too small keeps its length.
+    return tq::putBlob(out, bytes.data(), bytes.size(), tq::Wipe::Keep, tq::Shortfall::KeepLength);
 }
 
 }  // namespace
@@ -107,6 +67,7 @@ extern "C" {
 #define TQ_RSA_RAW_DEFINE(name, kind, primitive, failure)                                  \
     TQ_API int name(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength, int, \
                     TQXCRYPT_BLOB *out) {                                                  \
+        tq::ErrorQueueScope scope;                                                         \
         return rawOperation(key, kind, primitive, failure, in, inLength, out);             \
     }
 TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
@@ -124,8 +85,11 @@ TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
     X(TQXCrypt_KeyDMQ1, RSA_get0_dmq1)          \
     X(TQXCrypt_KeyIQMP, RSA_get0_iqmp)
 
-#define TQ_RSA_COMPONENT_DEFINE(name, component) \
-    TQ_API int name(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) { return getComponent(key, out, component); }
+#define TQ_RSA_COMPONENT_DEFINE(name, component)                \
+    TQ_API int name(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) { \
+        tq::ErrorQueueScope scope;                              \
+        return getComponent(key, out, component);               \
+    }
 TQ_RSA_COMPONENT_LIST(TQ_RSA_COMPONENT_DEFINE)
 #undef TQ_RSA_COMPONENT_DEFINE
 

@@ -8,23 +8,21 @@ namespace {
 
 // A new signed-data without signers or content. Its content info is still
 // of type data: a content info without a type cannot be encoded.
-int emptySigned(Pkcs7Ptr &p7) {
+int emptySigned(tq::Pkcs7Ptr &p7) {
     p7.reset(PKCS7_new());
     if (!p7) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
-        ERR_clear_error();
+    if (!PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data))
         return TQ_RTN_FAILED;
-    }
     PKCS7_set_detached(p7.get(), 1);
     return TQ_RTN_OK;
 }
 
 // The certificate list of a signed or signed-and-enveloped message.
 int certListOf(TQXCRYPT_HANDLE *h, PKCS7 **p7, STACK_OF(X509) ***list) {
-    int rc = tqMessageOf(h, p7);
+    int rc = tq::objectOf(h, TQXCRYPT_KIND_PKCS7, p7);
     if (rc != TQ_RTN_OK) return rc;
     bool typed = false;
-    *list = tqPkcs7CertList(*p7, &typed);
+    *list = tq::pkcs7CertList(*p7, &typed);
     return typed ? TQ_RTN_OK : TQ_RTN_BAD_PKCS7;
 }
 
@@ -36,7 +34,7 @@ int leafOf(STACK_OF(X509) *certs, X509 **leaf) {
 
 // The signer infos of a signed or signed-and-enveloped message, else null.
 STACK_OF(PKCS7_SIGNER_INFO) *signerInfosOf(PKCS7 *p7) {
-    int type = tqPkcs7Type(p7);
+    int type = tq::pkcs7Type(p7);
     if (type != NID_pkcs7_signed && type != NID_pkcs7_signedAndEnveloped) return nullptr;
     return PKCS7_get_signer_info(p7);
 }
@@ -57,8 +55,9 @@ struct HandleArray {
 extern "C" {
 
 int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!count) return TQ_RTN_BAD_ARGUMENT;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = signerInfosOf(p7);
@@ -67,70 +66,67 @@ int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
 }
 
 int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = signerInfosOf(p7);
     if (index < 0 || index >= sk_PKCS7_SIGNER_INFO_num(infos)) return TQ_RTN_NO_SIGNER_INFO;
-    PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(infos, index);
-    int length = i2d_PKCS7_SIGNER_INFO(si, nullptr);
-    if (length <= 0) return TQ_RTN_BAD_FORMAT;
-    TqMem der = tqAlloc(static_cast<size_t>(length) + 1);
-    if (!der) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    unsigned char *w = der.get();
-    if (i2d_PKCS7_SIGNER_INFO(si, &w) != length) return TQ_RTN_BAD_FORMAT;
-    const unsigned char *r = der.get();
-    PKCS7_SIGNER_INFO *copy = d2i_PKCS7_SIGNER_INFO(nullptr, &r, length);
-    if (!copy) return TQ_RTN_BAD_FORMAT;
-    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy, tqxCryptASN1SignerInfoMethod(), nullptr);
-    if (rc != TQ_RTN_OK) PKCS7_SIGNER_INFO_free(copy);
+    tq::SignerInfoPtr copy;
+    if ((rc = tq::copySignerInfo(sk_PKCS7_SIGNER_INFO_value(infos, index), copy)) != TQ_RTN_OK) return rc;
+    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_SIGNERINFO, copy.get(), tqxCryptASN1SignerInfoMethod(),
+                              nullptr);
+    if (rc == TQ_RTN_OK) copy.release();
     return rc;
 }
 
 int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
-    CertStackPtr signers(PKCS7_get0_signers(p7, nullptr, 0), tqFreeCertList);
-    // A signer without its certificate leaves a reason queued.
-    ERR_clear_error();
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed) return TQ_RTN_BAD_PKCS7;
+    tq::CertList signers(PKCS7_get0_signers(p7, nullptr, 0));
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;
-    return tqCertHandle(sk_X509_value(signers.get(), index), out);
+    return tq::certHandle(sk_X509_value(signers.get(), index), out);
 }
 
 int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
     (void)PKCS7_add_certificate(p7, cert);
-    ERR_clear_error();
     return TQ_RTN_OK;
 }
 
 int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!content) return TQ_RTN_BAD_ARGUMENT;
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign ||
-        tqPkcs7Type(p7->d.sign->contents) != NID_pkcs7_data)
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign ||
+        tq::pkcs7Type(p7->d.sign->contents) != NID_pkcs7_data)
         return TQ_RTN_BAD_PKCS7;
     ASN1_OCTET_STRING *os = p7->d.sign->contents->d.data;
+    // Detached: only the length says so, nothing is allocated (unlike an
+    // empty content, which the blob writer hands out as an empty text).
     if (!os) {
         content->length = 0;
         return TQ_RTN_OK;
     }
-    return tqxCryptPutBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
+    return tq::putBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
 }
 
 int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -139,10 +135,11 @@ int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **o
     *out = nullptr;
     X509 *leaf = nullptr;
     if ((rc = leafOf(*list, &leaf)) != TQ_RTN_OK) return rc;
-    return tqCertHandle(leaf, out);
+    return tq::certHandle(leaf, out);
 }
 
 int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -150,30 +147,32 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (sk_X509_num(*list) <= 0) return TQ_RTN_BAD_PKCS7;
-    Pkcs7Ptr chain;
+    tq::Pkcs7Ptr chain;
     if ((rc = emptySigned(chain)) != TQ_RTN_OK) return rc;
     STACK_OF(X509) *copy = X509_chain_up_ref(*list);
     if (!copy) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     chain->d.sign->cert = copy;
-    return tqPkcs7Handle(chain.release(), out);
+    return tq::pkcs7Handle(chain.release(), out);
 }
 
 int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
-    Pkcs7Ptr p7;
+    tq::Pkcs7Ptr p7;
     int rc = emptySigned(p7);
     if (rc != TQ_RTN_OK) return rc;
-    return tqPkcs7Handle(p7.release(), out);
+    return tq::pkcs7Handle(p7.release(), out);
 }
 
 int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
     if (!*list && !(*list = sk_X509_new_null())) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!sk_X509_push(*list, cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_up_ref(cert);
@@ -181,19 +180,21 @@ int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certif
 }
 
 int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
     if (!count) return TQ_RTN_BAD_ARGUMENT;
     *count = 0;
     bool typed = false;
-    STACK_OF(X509) **list = tqPkcs7CertList(p7, &typed);
+    STACK_OF(X509) **list = tq::pkcs7CertList(p7, &typed);
     if (!typed) return TQ_RTN_BAD_PKCS7;
     *count = *list ? sk_X509_num(*list) : -1;
     return TQ_RTN_OK;
 }
 
 int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+    tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
     int rc = certListOf(pkcs7, &p7, &list);
@@ -201,11 +202,12 @@ int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
     if (index < 0 || index >= sk_X509_num(*list)) return TQ_RTN_BAD_ARGUMENT;
-    return tqCertHandle(sk_X509_value(*list, index), out);
+    return tq::certHandle(sk_X509_value(*list, index), out);
 }
 
 int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf, TQXCRYPT_HANDLE ***others,
                                   int32_t *count) {
+    tq::ErrorQueueScope scope;
     if (!leaf || !others || !count) return TQ_RTN_BAD_ARGUMENT;
     *leaf = nullptr;
     *others = nullptr;
@@ -234,13 +236,13 @@ int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf
             continue;
         }
         if (array.count == n) return TQ_RTN_FAILED;
-        if ((rc = tqCertHandle(cert, &array.items[array.count])) != TQ_RTN_OK) return rc;
+        if ((rc = tq::certHandle(cert, &array.items[array.count])) != TQ_RTN_OK) return rc;
         ++array.count;
     }
-    TqHandlePtr leafHandle;
+    tq::HandlePtr leafHandle;
     {
         TQXCRYPT_HANDLE *h = nullptr;
-        if ((rc = tqCertHandle(leafCert, &h)) != TQ_RTN_OK) return rc;
+        if ((rc = tq::certHandle(leafCert, &h)) != TQ_RTN_OK) return rc;
         leafHandle.reset(h);
     }
     *leaf = leafHandle.release();

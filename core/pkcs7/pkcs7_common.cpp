@@ -55,10 +55,10 @@ int newestReason() {
 
 }  // namespace
 
-void tqClearParkedKeys(PKCS7 *message) {
+void tq::clearParkedKeys(PKCS7 *message) {
     if (!message) return;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = nullptr;
-    switch (tqPkcs7Type(message)) {
+    switch (tq::pkcs7Type(message)) {
     case NID_pkcs7_signed:
         infos = message->d.sign ? message->d.sign->signer_info : nullptr;
         break;
@@ -72,37 +72,37 @@ void tqClearParkedKeys(PKCS7 *message) {
         sk_PKCS7_SIGNER_INFO_value(infos, i)->pkey = nullptr;
 }
 
-int tqPkcs7BuilderFlags(int apiFlags) {
+int tq::pkcs7BuilderFlags(int apiFlags) {
     int flags = PKCS7_BINARY | PKCS7_NOATTR;
     if (apiFlags & TQXCRYPT_DETACHED) flags |= PKCS7_DETACHED;
     if (apiFlags & TQXCRYPT_SIGN_NOCERTS) flags |= PKCS7_NOCERTS;
     return flags;
 }
 
-EvpMdPtr tqPkcs7Digest(int selector) {
+tq::EvpMdPtr tq::pkcs7Digest(int selector) {
     if (selector < 0) return nullptr;
-    const tqkeys::HashRow *row = tqkeys::hashRow(static_cast<unsigned>(selector));
+    const tq::HashRow *row = tq::hashRow(static_cast<unsigned>(selector));
     if (!row) return nullptr;
-    return tqkeys::fetchDigest(*row);
+    return tq::fetchDigest(*row);
 }
 
-int tqPkcs7SignFailure() {
+int tq::pkcs7SignFailure() {
     int reason = newestReason();
     if (reason == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (reason == PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE) return TQ_RTN_KEY_MISMATCH;
     return TQ_RTN_SIGN_FAILED;
 }
 
-int tqPkcs7VerifyFailure() {
+int tq::pkcs7VerifyFailure() {
     int reason = newestReason() & 0xFFF;
     for (const ReasonCode &rc : kVerifyReasons)
         if (rc.reason == reason) return rc.code;
     return TQ_RTN_FAILED;
 }
 
-STACK_OF(X509) **tqPkcs7CertList(PKCS7 *p7, bool *typed) {
+STACK_OF(X509) **tq::pkcs7CertList(PKCS7 *p7, bool *typed) {
     *typed = true;
-    switch (tqPkcs7Type(p7)) {
+    switch (tq::pkcs7Type(p7)) {
     case NID_pkcs7_signed:
         if (p7->d.sign) return &p7->d.sign->cert;
         break;
@@ -116,35 +116,28 @@ STACK_OF(X509) **tqPkcs7CertList(PKCS7 *p7, bool *typed) {
     return nullptr;
 }
 
-int tqPkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out) {
+int tq::pkcs7Handle(PKCS7 *message, TQXCRYPT_HANDLE **out) {
     int rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_PKCS7, message, tqxCryptASN1PKCS7Method(), nullptr);
     if (rc != TQ_RTN_OK) PKCS7_free(message);
     return rc;
 }
 
-int tqCertHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
+int tq::copySignerInfo(const PKCS7_SIGNER_INFO *si, SignerInfoPtr &copy) {
+    int length = i2d_PKCS7_SIGNER_INFO(si, nullptr);
+    if (length <= 0) return TQ_RTN_BAD_FORMAT;
+    TqMem der = tqAlloc(static_cast<size_t>(length));
+    if (!der) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    unsigned char *w = der.get();
+    if (i2d_PKCS7_SIGNER_INFO(si, &w) != length) return TQ_RTN_BAD_FORMAT;
+    const unsigned char *r = der.get();
+    copy.reset(d2i_PKCS7_SIGNER_INFO(nullptr, &r, length));
+    return copy ? TQ_RTN_OK : TQ_RTN_BAD_FORMAT;
+}
+
+int tq::certHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
     if (!X509_up_ref(cert)) return TQ_RTN_FAILED;
     int rc =
         tqxCryptCreateHandle(out, TQXCRYPT_KIND_CERTIFICATE, cert, tqxCryptASN1CertificateMethod(), nullptr);
     if (rc != TQ_RTN_OK) X509_free(cert);
-    return rc;
-}
-
-int tqCertOf(TQXCRYPT_HANDLE *h, X509 **cert) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_CERTIFICATE);
-    if (rc == TQ_RTN_OK) *cert = static_cast<X509 *>(object);
-    return rc;
-}
-
-int tqPrivateKeyOf(TQXCRYPT_HANDLE *h) {
-    void *object = nullptr;
-    return tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_PRIVATEKEY);
-}
-
-int tqMessageOf(TQXCRYPT_HANDLE *h, PKCS7 **p7) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, h, TQXCRYPT_KIND_PKCS7);
-    if (rc == TQ_RTN_OK) *p7 = static_cast<PKCS7 *>(object);
     return rc;
 }

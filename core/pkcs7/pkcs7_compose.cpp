@@ -8,24 +8,21 @@
 namespace {
 
 // The signer's issuers from a store, without the signer itself.
-int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, CertStackPtr &extra) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
+int chainFromStore(TQXCRYPT_HANDLE *store, X509 *cert, tq::CertStack &extra) {
+    X509_STORE *storeObject = nullptr;
+    int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
     if (rc != TQ_RTN_OK) return rc;
     STACK_OF(X509) *chain = nullptr;
-    rc = tqxCryptGetCertificateChain(static_cast<X509_STORE *>(object), cert, 0x200, &chain, nullptr);
+    rc = tqxCryptGetCertificateChain(storeObject, cert, 0x200, &chain, nullptr);
     if (rc != TQ_RTN_OK) return rc;
     extra.reset(chain);
     X509_free(sk_X509_shift(chain));
     return TQ_RTN_OK;
 }
 
-// Hands a finished message out, or turns the newest reason into a code; the
-// error queue is left empty either way.
+// Hands a finished message out, or turns the newest reason into a code.
 int handOut(PKCS7 *message, TQXCRYPT_HANDLE **out) {
-    int rc = message ? tqPkcs7Handle(message, out) : tqPkcs7SignFailure();
-    ERR_clear_error();
-    return rc;
+    return message ? tq::pkcs7Handle(message, out) : tq::pkcs7SignFailure();
 }
 
 // A signed-data around a signature computed elsewhere; the key slot stays
@@ -37,18 +34,18 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return nullptr;
     }
-    Pkcs7Building p7(PKCS7_new());
+    tq::Pkcs7Building p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
-    EvpMdPtr md = tqPkcs7Digest(selector);
+    tq::EvpMdPtr md = tq::pkcs7Digest(selector);
     if (!md) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
         return nullptr;
     }
-    SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
-    if (!si || !ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si.get(), cert)) {
+    tq::SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
+    if (!si || !ASN1_INTEGER_set(si->version, 1) || !tq::pkcs7SetIssuerAndSerial(si.get(), cert)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
@@ -56,19 +53,19 @@ PKCS7 *wrapSignature(const unsigned char *signature, int signatureLength, X509 *
         ERR_raise(ERR_LIB_PKCS7, ERR_R_ASN1_LIB);
         return nullptr;
     }
-    if (!tqPkcs7SetAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
-        !tqPkcs7SetAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
+    if (!tq::pkcs7SetAlgorithm(si->digest_alg, EVP_MD_get_type(md.get())) ||
+        !tq::pkcs7SetAlgorithm(si->digest_enc_alg, EVP_PKEY_get_base_id(certKey)) ||
         !PKCS7_add_signer(p7.get(), si.get())) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
     si.release();
     if (!(flags & PKCS7_NOCERTS) && !PKCS7_add_certificate(p7.get(), cert)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
     if (!chain || (contentLength > 0 && BIO_write(chain.get(), content, contentLength) != contentLength))
         return nullptr;
     (void)BIO_flush(chain.get());
-    return tqPkcs7Finish(p7, chain.get(), flags);
+    return tq::pkcs7Finish(p7, chain.get(), flags);
 }
 
 }  // namespace
@@ -78,15 +75,17 @@ extern "C" {
 int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                   const unsigned char *data, uint64_t dataLength, int flags, int hashSelector,
                   TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    int builderFlags = tqPkcs7BuilderFlags(flags);
-    CertStackPtr extra(nullptr, tqFreeCertStack);
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    int builderFlags = tq::pkcs7BuilderFlags(flags);
+    tq::CertStack extra;
     if (!(flags & TQXCRYPT_SIGN_NOCERTS) && (flags & TQXCRYPT_SIGN_CHAIN)) {
         rc = chainFromStore(store, cert, extra);
         if (rc != TQ_RTN_OK) return rc;
@@ -101,85 +100,80 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
                                      TQXCRYPT_HANDLE *certificate, const unsigned char *content,
                                      uint64_t contentLength, int flags, int hashSelector,
                                      TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
     if (signatureLength > static_cast<unsigned int>(INT_MAX) || (!signature && signatureLength) ||
-        !tqFitsInt(contentLength) || (!content && contentLength))
+        !tq::fitsInt(contentLength) || (!content && contentLength))
         return TQ_RTN_BAD_ARGUMENT;
     ERR_clear_error();
-    PKCS7 *message = wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
-                                   static_cast<int>(contentLength), tqPkcs7BuilderFlags(flags), hashSelector);
+    PKCS7 *message =
+        wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
+                      static_cast<int>(contentLength), tq::pkcs7BuilderFlags(flags), hashSelector);
     return handOut(message, pkcs7);
 }
 
 int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, const char *certificateText,
                            int certificateTextLength, const unsigned char *content, uint64_t contentLength,
                            int flags, int hashSelector, TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     if (signatureLength < 0 || certificateTextLength < 0) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *cert = nullptr;
     int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE,
                                    reinterpret_cast<const unsigned char *>(certificateText),
                                    static_cast<size_t>(certificateTextLength), TQXCRYPT_DECODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr owner(cert);
+    tq::HandlePtr owner(cert);
     return tqxCrypt_GeneratePKCS7WithHandle(signature, static_cast<unsigned int>(signatureLength), cert,
                                             content, contentLength, flags, hashSelector, pkcs7);
 }
 
 int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *signerInfo, int,
                               TQXCRYPT_HANDLE **pkcs7) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
-    int rc = tqCertOf(certificate, &cert);
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    void *object = nullptr;
-    if ((rc = tqxCryptGetHandle(&object, signerInfo, TQXCRYPT_KIND_SIGNERINFO)) != TQ_RTN_OK) return rc;
+    PKCS7_SIGNER_INFO *given = nullptr;
+    if ((rc = tq::objectOf(signerInfo, TQXCRYPT_KIND_SIGNERINFO, &given)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    auto *given = static_cast<PKCS7_SIGNER_INFO *>(object);
-    // A copy through the DER: the message must not share the caller's object.
-    unsigned char *der = nullptr;
-    int derLength = i2d_PKCS7_SIGNER_INFO(given, &der);
-    if (derLength <= 0) return TQ_RTN_BAD_FORMAT;
-    const unsigned char *p = der;
-    SignerInfoPtr copy(d2i_PKCS7_SIGNER_INFO(nullptr, &p, derLength));
-    OPENSSL_free(der);
-    if (!copy) return TQ_RTN_BAD_FORMAT;
-    Pkcs7Ptr p7(PKCS7_new());
+    // The message must not share the caller's object.
+    tq::SignerInfoPtr copy;
+    if ((rc = tq::copySignerInfo(given, copy)) != TQ_RTN_OK) return rc;
+    tq::Pkcs7Ptr p7(PKCS7_new());
     // Without content it is still a data content info, or it could not be
     // encoded.
     if (!p7 || !PKCS7_set_type(p7.get(), NID_pkcs7_signed) || !PKCS7_content_new(p7.get(), NID_pkcs7_data) ||
-        !PKCS7_add_signer(p7.get(), copy.get())) {
-        ERR_clear_error();
+        !PKCS7_add_signer(p7.get(), copy.get()))
         return TQ_RTN_FAILED;
-    }
     copy.release();
-    if (!PKCS7_add_certificate(p7.get(), cert)) {
-        ERR_clear_error();
-        return TQ_RTN_FAILED;
-    }
+    if (!PKCS7_add_certificate(p7.get(), cert)) return TQ_RTN_FAILED;
     PKCS7_set_detached(p7.get(), 1);
-    return tqPkcs7Handle(p7.release(), pkcs7);
+    return tq::pkcs7Handle(p7.release(), pkcs7);
 }
 
 int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                           const unsigned char *data, uint64_t dataLength, int, const char *description,
                           const char *url, void *, TQXCRYPT_HANDLE **pkcs7) {
-    void *object = nullptr;
-    int rc = tqxCryptGetHandle(&object, store, TQXCRYPT_KIND_STORE);
+    tq::ErrorQueueScope scope;
+    X509_STORE *storeObject = nullptr;
+    int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
     if (rc != TQ_RTN_OK) return rc;
     X509 *cert = nullptr;
-    if ((rc = tqCertOf(certificate, &cert)) != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    if ((rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     *pkcs7 = nullptr;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
-                              static_cast<int>(dataLength)));
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    tq::BioPtr in(BIO_new_mem_buf(data ? data : reinterpret_cast<const unsigned char *>(""),
+                                  static_cast<int>(dataLength)));
     if (!in) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    CertStackPtr extra(nullptr, tqFreeCertStack);
+    tq::CertStack extra;
     if ((rc = chainFromStore(store, cert, extra)) != TQ_RTN_OK) return rc;
     ERR_clear_error();
     PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description, url,

@@ -3,7 +3,6 @@
 // handle's method table, so a token key decrypts as a software key does.
 #include "pkcs7_internal.h"
 
-#include <algorithm>
 #include <vector>
 
 #include <openssl/rand.h>
@@ -29,18 +28,6 @@ const char *envelopeCipherName(int cipher) {
         if (c.selector == (cipher & 0xFF)) return c.name;
     return nullptr;
 }
-
-// The content key recovered from a recipient info, wiped when released.
-// The key method hands out a buffer of the RSA key's size, of which the key
-// is the front: all of it is wiped.
-struct KeyBlob {
-    TQXCRYPT_BLOB blob{0, nullptr};
-    size_t capacity = 0;
-    ~KeyBlob() {
-        if (blob.data) OPENSSL_cleanse(blob.data, std::max(capacity, static_cast<size_t>(blob.length)));
-        TQXCryptFreeBlob(&blob);
-    }
-};
 
 PKCS7_RECIP_INFO *recipientInfoFor(STACK_OF(PKCS7_RECIP_INFO) *infos, X509 *cert) {
     for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
@@ -113,7 +100,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
     X509_ALGOR *encAlg = nullptr;
     ASN1_OCTET_STRING *body = nullptr;
     bool detached = false;
-    switch (tqPkcs7Type(p7)) {
+    switch (tq::pkcs7Type(p7)) {
     case NID_pkcs7_enveloped:
         recipients = p7->d.enveloped->recipientinfo;
         encAlg = p7->d.enveloped->enc_data->algorithm;
@@ -134,7 +121,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNSUPPORTED_CONTENT_TYPE);
         return nullptr;
     }
-    EvpCipherPtr cipher;
+    tq::EvpCipherPtr cipher;
     if (encAlg) {
         cipher.reset(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(encAlg->algorithm)), nullptr));
         if (!cipher) {
@@ -151,7 +138,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             return nullptr;
         }
         chain.append(md);
-        EvpMdPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)), nullptr));
+        tq::EvpMdPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(OBJ_obj2nid(alg->algorithm)), nullptr));
         if (!digest || BIO_set_md(md, digest.get()) <= 0) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
             return nullptr;
@@ -163,26 +150,22 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
             ERR_raise(ERR_LIB_PKCS7, ERR_R_BIO_LIB);
             return nullptr;
         }
-        BioPtr cipherOwner(cbio);
+        tq::BioPtr cipherOwner(cbio);
         PKCS7_RECIP_INFO *ri = recipient ? recipientInfoFor(recipients, recipient) : nullptr;
         if (!ri) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_RECIPIENT_MATCHES_CERTIFICATE);
             return nullptr;
         }
-        const TQXCRYPT_KEY_METHOD *method = key ? tqkeys::keyMethod(key) : nullptr;
+        const TQXCRYPT_KEY_METHOD *method = key ? tq::keyMethod(key) : nullptr;
         // An empty key would reach a cipher of variable key length (RC4)
         // as a key of length zero.
-        KeyBlob contentKey;
-        if (method && method->keySize) {
-            int size = method->keySize(key);
-            contentKey.capacity = size > 0 ? static_cast<size_t>(size) : 0;
-        }
+        tq::SecretBlob contentKey;
         const int keyRc =
             method && method->decrypt
                 ? method->decrypt(key, ASN1_STRING_get0_data(ri->enc_key),
-                                  static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0, &contentKey.blob)
+                                  static_cast<uint64_t>(ASN1_STRING_length(ri->enc_key)), 0, contentKey.get())
                 : TQ_RTN_FAILED;
-        if (keyRc != TQ_RTN_OK || contentKey.blob.length == 0) {
+        if (keyRc != TQ_RTN_OK || contentKey.size() == 0) {
             // Running out of memory is no wrong key.
             ERR_raise(ERR_LIB_PKCS7,
                       keyRc == TQ_RTN_MEMORY_ALLOCATE_FAIL ? ERR_R_MALLOC_FAILURE : ERR_R_EVP_LIB);
@@ -193,13 +176,13 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
         if (!ctx || EVP_CipherInit_ex(ctx, cipher.get(), nullptr, nullptr, nullptr, 0) <= 0 ||
             EVP_CIPHER_asn1_to_param(ctx, encAlg->parameter) <= 0)
             return nullptr;
-        if (contentKey.blob.length != static_cast<uint64_t>(EVP_CIPHER_CTX_get_key_length(ctx)) &&
-            (contentKey.blob.length > INT_MAX ||
-             EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(contentKey.blob.length)) <= 0)) {
+        if (contentKey.size() != static_cast<uint64_t>(EVP_CIPHER_CTX_get_key_length(ctx)) &&
+            (contentKey.size() > INT_MAX ||
+             EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(contentKey.size())) <= 0)) {
             ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
             return nullptr;
         }
-        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.blob.data, nullptr, 0) <= 0) return nullptr;
+        if (EVP_CipherInit_ex(ctx, nullptr, nullptr, contentKey.data(), nullptr, 0) <= 0) return nullptr;
         chain.append(cipherOwner.release());
     }
     BIO *input = nullptr;
@@ -224,7 +207,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
-    if (tqPkcs7Type(p7) != NID_pkcs7_enveloped) {
+    if (tq::pkcs7Type(p7) != NID_pkcs7_enveloped) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_WRONG_CONTENT_TYPE);
         return 0;
     }
@@ -232,7 +215,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);
         return 0;
     }
-    BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
+    tq::BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!chain) {
         // A memory failure stays the newest reason.
         if (ERR_GET_REASON(ERR_peek_last_error()) != ERR_GET_REASON(ERR_R_MALLOC_FAILURE))
@@ -278,14 +261,14 @@ PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *ciph
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Ptr p7(PKCS7_new());
+    tq::Pkcs7Ptr p7(PKCS7_new());
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
     if (!PKCS7_set_type(p7.get(), NID_pkcs7_enveloped)) return nullptr;
     if (!setCipherAndRecipients(p7.get(), cipher, recipients)) return nullptr;
-    BioPtr chain(PKCS7_dataInit(p7.get(), nullptr));
+    tq::BioPtr chain(PKCS7_dataInit(p7.get(), nullptr));
     if (!chain) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
@@ -306,113 +289,98 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Building p7 = tqPkcs7StartSigned(signer, key, NID_pkcs7_signedAndEnveloped);
+    tq::Pkcs7Building p7 = tq::pkcs7StartSigned(signer, key, NID_pkcs7_signedAndEnveloped);
     if (!p7) return nullptr;
-    PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, hashSelector);
-    if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags) ||
+    PKCS7_SIGNER_INFO *si = tq::pkcs7AddSigner(p7.get(), signer, key, hashSelector);
+    if (!si || !tq::pkcs7AddCertificates(p7.get(), signer, certificates, flags) ||
         !setCipherAndRecipients(p7.get(), cipher, recipients))
         return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
     if (!chain) return nullptr;
     if (!SMIME_crlf_copy(data, chain.get(), flags)) return nullptr;
     (void)BIO_flush(chain.get());
-    if (!tqPkcs7AddStandardAttributes(si, flags)) return nullptr;
-    return tqPkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
+    if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
+    return tq::pkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
 }
 
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
                      TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
-    int rc = tqCertOf(recipient, &cert);
+    int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const char *name = envelopeCipherName(cipher);
     if (!name) return TQ_RTN_BAD_ARGUMENT;
-    EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
-    if (!evp) {
-        ERR_clear_error();
-        return TQ_RTN_NOT_SUPPORTED;
-    }
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
-    CertStackPtr list(sk_X509_new_null(), tqFreeCertList);
+    tq::EvpCipherPtr evp(EVP_CIPHER_fetch(nullptr, name, nullptr));
+    if (!evp) return TQ_RTN_NOT_SUPPORTED;
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    tq::CertList list(sk_X509_new_null());
     if (!list || !sk_X509_push(list.get(), cert)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
-                                       PKCS7_BINARY));
-    ERR_clear_error();
+    tq::Pkcs7Ptr p7(tqxCrypt_PKCS7_encrypt(list.get(), evp.get(), data, static_cast<unsigned int>(dataLength),
+                                           PKCS7_BINARY));
     if (!p7) return TQ_RTN_ENCRYPT_FAILED;
     unsigned char *der = nullptr;
     int length = i2d_PKCS7(p7.get(), &der);
-    if (length < 0) {
-        ERR_clear_error();
-        return TQ_RTN_BAD_FORMAT;
-    }
-    rc = tqxCryptPutBlob(out, der, static_cast<size_t>(length));
-    OPENSSL_free(der);
-    return rc;
+    tq::OsslBytes owner(der);
+    if (length < 0) return TQ_RTN_BAD_FORMAT;
+    return tq::putBlob(out, der, static_cast<size_t>(length));
 }
 
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
                      uint64_t derLength, int, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
-    int rc = tqCertOf(recipient, &cert);
+    int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
-    if ((rc = tqPrivateKeyOf(privateKey)) != TQ_RTN_OK) return rc;
+    EVP_PKEY *keyObject = nullptr;
+    if ((rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &keyObject)) != TQ_RTN_OK) return rc;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
-    if (!tqFitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(derLength) || (!der && derLength)) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     const unsigned char *p = der;
-    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));
-    if (!p7) {
-        ERR_clear_error();
-        return TQ_RTN_BAD_PKCS7;
-    }
+    tq::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(derLength)));
+    if (!p7) return TQ_RTN_BAD_PKCS7;
     EVP_PKEY *certKey = X509_get0_pubkey(cert);
-    if (!certKey) {
-        ERR_clear_error();
-        return TQ_RTN_FAILED;
-    }
+    if (!certKey) return TQ_RTN_FAILED;
     if ((rc = tqxCheckKeyPair(privateKey, certKey)) != TQ_RTN_OK) return rc;
-    BioPtr plain(BIO_new(BIO_s_mem()));
+    tq::BioPtr plain(BIO_new(BIO_s_mem()));
     if (!plain) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     ERR_clear_error();
-    if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY)) {
-        rc = decryptFailure();
-        ERR_clear_error();
-        return rc;
-    }
+    if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY))
+        return decryptFailure();
     char *bytes = nullptr;
     long n = BIO_get_mem_data(plain.get(), &bytes);
-    return tqxCryptPutBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0);
+    return tq::putBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0, tq::Wipe::Source);
 }
 
 int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *recipient,
                             TQXCRYPT_HANDLE *store, const unsigned char *data, uint64_t dataLength, int flags,
                             int hashSelector, TQXCRYPT_BLOB *out) {
+    tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *signedHandle = nullptr;
     int rc = TQXCrypt_Sign(signer, privateKey, store, data, dataLength,
                            flags & ~(TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS), hashSelector, &signedHandle);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr message(signedHandle);
-    TQXCRYPT_BLOB encoded{0, nullptr};
-    rc = TQXCrypt_EncodeObject(signedHandle, TQXCRYPT_KIND_PKCS7, &encoded, 0, nullptr);
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_Encrypt(recipient, encoded.data, encoded.length, flags, out);
-    TQXCryptFreeBlob(&encoded);
-    return rc;
+    tq::HandlePtr message(signedHandle);
+    tq::OwnedBlob encoded;
+    rc = TQXCrypt_EncodeObject(signedHandle, TQXCRYPT_KIND_PKCS7, encoded.get(), 0, nullptr);
+    if (rc != TQ_RTN_OK) return rc;
+    return TQXCrypt_Encrypt(recipient, encoded.data(), encoded.size(), flags, out);
 }
 
 int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
                               const unsigned char *der, uint64_t derLength, int, int flags,
                               TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) {
-    TQXCRYPT_BLOB decrypted{0, nullptr};
-    int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, &decrypted);
+    tq::ErrorQueueScope scope;
+    tq::SecretBlob decrypted;
+    int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, decrypted.get());
     if (rc != TQ_RTN_OK) return rc;
     TQXCRYPT_HANDLE *message = nullptr;
-    rc = TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, decrypted.data,
-                               static_cast<size_t>(decrypted.length), 0, nullptr);
-    TQXCryptFreeBlob(&decrypted);
+    rc = TQXCrypt_DecodeObject(&message, TQXCRYPT_KIND_PKCS7, decrypted.data(), decrypted.size(), 0, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    TqHandlePtr owner(message);
+    tq::HandlePtr owner(message);
     rc = TQXCrypt_Verify(store, message, nullptr, 0, nullptr, 0, flags, 0, nullptr, signerCertificate);
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_PKCS7GetContent(message, content);

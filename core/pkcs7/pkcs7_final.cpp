@@ -9,11 +9,6 @@
 
 namespace {
 
-struct OsslFree {
-    void operator()(unsigned char *p) const { OPENSSL_free(p); }
-};
-using OsslBytes = std::unique_ptr<unsigned char, OsslFree>;
-
 // The digest BIO of the chain that computes `nid`, or null (reason queued).
 EVP_MD_CTX *findDigest(BIO *chain, int nid) {
     for (BIO *b = chain;; b = BIO_next(b)) {
@@ -34,7 +29,7 @@ EVP_MD_CTX *findDigest(BIO *chain, int nid) {
 }
 
 bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
-    TQXCRYPT_HANDLE *key = tqParkedKey(si);
+    TQXCRYPT_HANDLE *key = tq::parkedKey(si);
     int nid = OBJ_obj2nid(si->digest_alg->algorithm);
     if (nid == NID_undef) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
@@ -43,18 +38,18 @@ bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
     EVP_MD_CTX *source = findDigest(chain, nid);
     if (!source) return false;
     // The BIO's own context stays intact for any further signer.
-    EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    tq::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || !EVP_MD_CTX_copy_ex(ctx.get(), source)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_EVP_LIB);
         return false;
     }
-    const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
+    const TQXCRYPT_KEY_METHOD *method = tq::keyMethod(key);
     int keySize = method && method->keySize ? method->keySize(key) : 0;
     if (keySize <= 0) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
         return false;
     }
-    OsslBytes signature(static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(keySize))));
+    tq::OsslBytes signature(static_cast<unsigned char *>(OPENSSL_malloc(static_cast<size_t>(keySize))));
     if (!signature) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
@@ -72,7 +67,7 @@ bool signOne(PKCS7_SIGNER_INFO *si, BIO *chain) {
         // Encoded as a sorted SET, as the verifier re-encodes it.
         int derLength = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE *>(si->auth_attr), &der,
                                       ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-        OsslBytes owner(der);
+        tq::OsslBytes owner(der);
         if (derLength <= 0 || !EVP_DigestInit_ex(ctx.get(), EVP_MD_CTX_get0_md(ctx.get()), nullptr) ||
             !EVP_DigestUpdate(ctx.get(), der, static_cast<size_t>(derLength)))
             return false;
@@ -108,11 +103,11 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
     p7->state = PKCS7_S_HEADER;
     STACK_OF(PKCS7_SIGNER_INFO) *infos = nullptr;
     ASN1_OCTET_STRING *os = nullptr;
-    switch (tqPkcs7Type(p7)) {
+    switch (tq::pkcs7Type(p7)) {
     case NID_pkcs7_signed: {
         infos = p7->d.sign->signer_info;
         PKCS7 *contents = p7->d.sign->contents;
-        if (contents && tqPkcs7Type(contents) == NID_pkcs7_data) {
+        if (contents && tq::pkcs7Type(contents) == NID_pkcs7_data) {
             os = contents->d.data;
             if (p7->detached) {
                 ASN1_OCTET_STRING_free(os);
@@ -134,12 +129,12 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
     }
     for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(infos); ++i) {
         PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(infos, i);
-        if (tqParkedKey(si) && !signOne(si, chain)) return 0;
+        if (tq::parkedKey(si) && !signOne(si, chain)) return 0;
     }
     // Only a signed-data can be detached (asking OpenSSL about any other type
     // would queue a spurious reason).
     bool detached =
-        tqPkcs7Type(p7) == NID_pkcs7_signed && (!p7->d.sign->contents || !p7->d.sign->contents->d.ptr);
+        tq::pkcs7Type(p7) == NID_pkcs7_signed && (!p7->d.sign->contents || !p7->d.sign->contents->d.ptr);
     if (!detached) {
         if (!os) {
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_CONTENT);

@@ -20,12 +20,12 @@ constexpr Capability kCapabilities[] = {
 
 }  // namespace
 
-bool tqPkcs7SetAlgorithm(X509_ALGOR *alg, int nid) {
+bool tq::pkcs7SetAlgorithm(X509_ALGOR *alg, int nid) {
     ASN1_OBJECT *obj = OBJ_nid2obj(nid);
     return obj && X509_ALGOR_set0(alg, obj, V_ASN1_NULL, nullptr) == 1;
 }
 
-bool tqPkcs7SetIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
+bool tq::pkcs7SetIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
     if (!X509_NAME_set(&si->issuer_and_serial->issuer, X509_get_issuer_name(cert))) return false;
     ASN1_INTEGER *serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
     if (!serial) return false;
@@ -34,7 +34,7 @@ bool tqPkcs7SetIssuerAndSerial(PKCS7_SIGNER_INFO *si, X509 *cert) {
     return true;
 }
 
-Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
+tq::Pkcs7Building tq::pkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
     EVP_PKEY *certKey = X509_get0_pubkey(signer);
     if (!certKey) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
@@ -46,7 +46,7 @@ Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
                                                            : PKCS7_R_SIGNING_NOT_SUPPORTED_FOR_THIS_KEY_TYPE);
         return nullptr;
     }
-    Pkcs7Building p7(PKCS7_new());
+    tq::Pkcs7Building p7(PKCS7_new());
     if (!p7 || !PKCS7_set_type(p7.get(), type) ||
         (type == NID_pkcs7_signed && !PKCS7_content_new(p7.get(), NID_pkcs7_data))) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
@@ -55,7 +55,7 @@ Pkcs7Building tqPkcs7StartSigned(X509 *signer, TQXCRYPT_HANDLE *key, int type) {
     return p7;
 }
 
-bool tqPkcs7AddCertificates(PKCS7 *p7, X509 *signer, STACK_OF(X509) *extra, int flags) {
+bool tq::pkcs7AddCertificates(PKCS7 *p7, X509 *signer, STACK_OF(X509) *extra, int flags) {
     if (flags & PKCS7_NOCERTS) return true;
     if (!PKCS7_add_certificate(p7, signer)) return false;
     for (int i = 0; i < sk_X509_num(extra); ++i)
@@ -64,15 +64,13 @@ bool tqPkcs7AddCertificates(PKCS7 *p7, X509 *signer, STACK_OF(X509) *extra, int 
 }
 
 // contentType data and, unless asked not to, the S/MIME capabilities.
-bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
+bool tq::pkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
     if (flags & PKCS7_NOATTR) return true;
     // Replaces a content type set before (code signing's indirect data).
     if (!PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)))
         return false;
     if (flags & PKCS7_NOSMIMECAP) return true;
-    using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), void (*)(STACK_OF(X509_ALGOR) *)>;
-    AlgorStack caps(sk_X509_ALGOR_new_null(),
-                    [](STACK_OF(X509_ALGOR) *s) { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); });
+    tq::AlgorStack caps(sk_X509_ALGOR_new_null());
     bool made = caps != nullptr;
     for (const Capability &c : kCapabilities) made = made && PKCS7_simple_smimecap(caps.get(), c.nid, c.bits);
     if (!made) {
@@ -82,8 +80,8 @@ bool tqPkcs7AddStandardAttributes(PKCS7_SIGNER_INFO *si, int flags) {
     return PKCS7_add_attrib_smimecap(si, caps.get()) == 1;
 }
 
-PKCS7_SIGNER_INFO *tqPkcs7AddSigner(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key, int selector) {
-    EvpMdPtr md = tqPkcs7Digest(selector);
+PKCS7_SIGNER_INFO *tq::pkcs7AddSigner(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key, int selector) {
+    tq::EvpMdPtr md = tq::pkcs7Digest(selector);
     if (!md) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNKNOWN_DIGEST_TYPE);
         return nullptr;
@@ -93,7 +91,7 @@ PKCS7_SIGNER_INFO *tqPkcs7AddSigner(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *ke
     return si;
 }
 
-BIO *tqPkcs7OpenChain(PKCS7 *p7) {
+BIO *tq::pkcs7OpenChain(PKCS7 *p7) {
     BIO *chain = PKCS7_dataInit(p7, nullptr);
     if (!chain) ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
     return chain;
@@ -102,7 +100,7 @@ BIO *tqPkcs7OpenChain(PKCS7 *p7) {
 namespace {
 
 bool writeAll(BIO *chain, const unsigned char *data, size_t length) {
-    ByteCursor c(data, length);
+    tq::ByteCursor c(data, length);
     while (!c.empty()) {
         int n = static_cast<int>(c.remaining() < (1u << 30) ? c.remaining() : (1u << 30));
         int written = BIO_write(chain, c.here(), n);
@@ -115,13 +113,13 @@ bool writeAll(BIO *chain, const unsigned char *data, size_t length) {
 }  // namespace
 
 // The end of every builder: mark detached when asked, then sign.
-PKCS7 *tqPkcs7Finish(Pkcs7Building &p7, BIO *chain, int flags) {
+PKCS7 *tq::pkcs7Finish(tq::Pkcs7Building &p7, BIO *chain, int flags) {
     if (flags & PKCS7_DETACHED) PKCS7_set_detached(p7.get(), 1);
     if (!tqx_PKCS7_dataFinal(p7.get(), chain)) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_PKCS7_DATASIGN);
         return nullptr;
     }
-    tqClearParkedKeys(p7.get());
+    tq::clearParkedKeys(p7.get());
     return p7.release();
 }
 
@@ -133,25 +131,25 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
-    const TQXCRYPT_KEY_METHOD *method = tqkeys::keyMethod(key);
+    const TQXCRYPT_KEY_METHOD *method = tq::keyMethod(key);
     int keyType = method->keyType ? method->keyType(key) : EVP_PKEY_NONE;
-    if (!ASN1_INTEGER_set(si->version, 1) || !tqPkcs7SetIssuerAndSerial(si, signer)) return 0;
+    if (!ASN1_INTEGER_set(si->version, 1) || !tq::pkcs7SetIssuerAndSerial(si, signer)) return 0;
     int digestNid = keyType == EVP_PKEY_DSA ? NID_sha1 : EVP_MD_get_type(digest);
-    if (!tqPkcs7SetAlgorithm(si->digest_alg, digestNid)) return 0;
+    if (!tq::pkcs7SetAlgorithm(si->digest_alg, digestNid)) return 0;
     int baseType = EVP_PKEY_type(keyType);
     bool set = baseType == EVP_PKEY_DSA
                    ? X509_ALGOR_set0(si->digest_enc_alg, OBJ_nid2obj(baseType), V_ASN1_UNDEF, nullptr) == 1
-                   : tqPkcs7SetAlgorithm(si->digest_enc_alg, baseType);
+                   : tq::pkcs7SetAlgorithm(si->digest_enc_alg, baseType);
     if (!set) return 0;
     // Parked only once nothing can fail: a caller's signer info that this
     // call refused must never reach OpenSSL with our handle in its key slot.
-    tqParkKey(si, key);
+    tq::parkKey(si, key);
     return 1;
 }
 
 PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key,
                                                 const EVP_MD *digest) {
-    SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
+    tq::SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
     if (!si || !tqxCrypt_PKCS7_SIGNER_INFO_set(si.get(), signer, key, digest)) return nullptr;
     // The key slot stays set: the message now owns the signer info and its
     // builder clears the slot before freeing it.
@@ -165,14 +163,14 @@ PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *c
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Building p7 = tqPkcs7StartSigned(signer, key, NID_pkcs7_signed);
+    tq::Pkcs7Building p7 = tq::pkcs7StartSigned(signer, key, NID_pkcs7_signed);
     if (!p7) return nullptr;
-    PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, hashSelector);
-    if (!si || !tqPkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
-    if (!chain || !writeAll(chain.get(), data, dataLength) || !tqPkcs7AddStandardAttributes(si, flags))
+    PKCS7_SIGNER_INFO *si = tq::pkcs7AddSigner(p7.get(), signer, key, hashSelector);
+    if (!si || !tq::pkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
+    if (!chain || !writeAll(chain.get(), data, dataLength) || !tq::pkcs7AddStandardAttributes(si, flags))
         return nullptr;
-    return tqPkcs7Finish(p7, chain.get(), flags);
+    return tq::pkcs7Finish(p7, chain.get(), flags);
 }
 
 PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates, BIO *data,
@@ -181,9 +179,9 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
     }
-    Pkcs7Building p7 = tqPkcs7StartSigned(signer, key, NID_pkcs7_signed);
+    tq::Pkcs7Building p7 = tq::pkcs7StartSigned(signer, key, NID_pkcs7_signed);
     if (!p7) return nullptr;
-    PKCS7_SIGNER_INFO *si = tqPkcs7AddSigner(p7.get(), signer, key, 1);
+    PKCS7_SIGNER_INFO *si = tq::pkcs7AddSigner(p7.get(), signer, key, 1);
     if (!si) return nullptr;
     ASN1_OBJECT *indirect = OBJ_txt2obj(kIndirectData, 1);
     if (!indirect || !PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, indirect)) {
@@ -191,12 +189,12 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return nullptr;
     }
-    if (!tqPkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
-    BioPtr chain(tqPkcs7OpenChain(p7.get()));
+    if (!tq::pkcs7AddCertificates(p7.get(), signer, certificates, flags)) return nullptr;
+    tq::BioPtr chain(tq::pkcs7OpenChain(p7.get()));
     if (!chain || !SMIME_crlf_copy(data, chain.get(), flags)) return nullptr;
     (void)BIO_flush(chain.get());
-    if (!tqPkcs7AddStandardAttributes(si, flags)) return nullptr;
-    return tqPkcs7Finish(p7, chain.get(), flags);
+    if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
+    return tq::pkcs7Finish(p7, chain.get(), flags);
 }
 
 }  // extern "C"

@@ -28,7 +28,7 @@ struct DataChain {
 // Runs the store's procedure over the signer certificate.
 bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untrusted, int flags,
                        time_t checkTime) {
-    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
@@ -39,7 +39,7 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
         return false;
     }
     if (checkTime > 0) X509_STORE_CTX_set_time(ctx.get(), 0, checkTime);
-    if (tqxCryptVerifyContext(ctx.get(), chain ? X509_PURPOSE_SMIME_SIGN : 0) > 0) return true;
+    if (tq::verifyContext(ctx.get(), chain ? X509_PURPOSE_SMIME_SIGN : 0) > 0) return true;
     int error = X509_STORE_CTX_get_error(ctx.get());
     if (error == X509_V_OK) error = X509_V_ERR_UNSPECIFIED;
     ERR_raise_data(ERR_LIB_PKCS7, error, "Verify error:%s", X509_verify_cert_error_string(error));
@@ -55,7 +55,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }
-    if (tqPkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign) {
+    if (tq::pkcs7Type(p7) != NID_pkcs7_signed || !p7->d.sign) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_WRONG_CONTENT_TYPE);
         return 0;
     }
@@ -69,7 +69,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_NO_SIGNATURES_ON_DATA);
         return 0;
     }
-    CertStackPtr signers(PKCS7_get0_signers(p7, certificates, flags), tqFreeCertList);
+    tq::CertList signers(PKCS7_get0_signers(p7, certificates, flags));
     if (!signers || signerIndex >= sk_X509_num(signers.get())) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_UNABLE_TO_FIND_CERTIFICATE);
         return 0;
@@ -86,7 +86,7 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
     data.callers = content;
     data.chain = PKCS7_dataInit(p7, content);
     if (!data.chain) return 0;
-    BioPtr text;
+    tq::BioPtr text;
     BIO *target = out;
     if (flags & PKCS7_TEXT) {
         text.reset(BIO_new(BIO_s_mem()));
@@ -122,12 +122,8 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
 namespace {
 
 // The store of a call: the caller's, or an empty one owned here.
-int storeOf(TQXCRYPT_HANDLE *handle, X509StorePtr &own, X509_STORE **store) {
-    if (handle && handle->object) {
-        if (handle->kind != TQXCRYPT_KIND_STORE) return TQ_RTN_WRONG_HANDLE;
-        *store = static_cast<X509_STORE *>(handle->object);
-        return TQ_RTN_OK;
-    }
+int storeOf(TQXCRYPT_HANDLE *handle, tq::X509StorePtr &own, X509_STORE **store) {
+    if (handle && handle->object) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
     own.reset(X509_STORE_new());
     if (!own) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     *store = own.get();
@@ -136,23 +132,23 @@ int storeOf(TQXCRYPT_HANDLE *handle, X509StorePtr &own, X509_STORE **store) {
 
 int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                  uint64_t dataLength, const char *subjectRule, int signerIndex, int flags, time_t checkTime,
-                 TQXCRYPT_HANDLE **signerInfo, bool wantCert, TqHandlePtr &signerCert) {
+                 TQXCRYPT_HANDLE **signerInfo, bool wantCert, tq::HandlePtr &signerCert) {
     PKCS7 *p7 = nullptr;
-    int rc = tqMessageOf(pkcs7, &p7);
+    int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
     if (rc != TQ_RTN_OK) return rc;
-    if (!tqFitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::fitsInt(dataLength) || (!data && dataLength)) return TQ_RTN_BAD_ARGUMENT;
     // A signer that is not there answers as the signer-info accessor does; a
     // message without any signer is "not signed".
-    if (tqPkcs7Type(p7) == NID_pkcs7_signed) {
+    if (tq::pkcs7Type(p7) == NID_pkcs7_signed) {
         int signers = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(p7));
         if (signers > 0 && (signerIndex < 0 || signerIndex >= signers)) return TQ_RTN_NO_SIGNER_INFO;
     }
-    X509StorePtr ownStore;
+    tq::X509StorePtr ownStore;
     X509_STORE *store = nullptr;
     if ((rc = storeOf(storeHandle, ownStore, &store)) != TQ_RTN_OK) return rc;
 
     int osslFlags = PKCS7_BINARY;
-    BioPtr content, received;
+    tq::BioPtr content, received;
     // Detached without data is a message without content, not empty content.
     if ((flags & TQXCRYPT_DETACHED) && data) {
         content.reset(BIO_new_mem_buf(data, static_cast<int>(dataLength)));
@@ -174,7 +170,7 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
     ERR_clear_error();
     if (!tqxCrypt_VerifyPKCS7(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule,
                               signerIndex, checkTime))
-        return tqPkcs7VerifyFailure();
+        return tq::pkcs7VerifyFailure();
     if (received) {
         char *bytes = nullptr;
         long n = BIO_get_mem_data(received.get(), &bytes);
@@ -200,9 +196,10 @@ extern "C" {
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,
                     time_t checkTime, TQXCRYPT_HANDLE **signerInfo, TQXCRYPT_HANDLE **signerCertificate) {
+    tq::ErrorQueueScope scope;
     if (signerInfo) *signerInfo = nullptr;
     if (signerCertificate) *signerCertificate = nullptr;
-    TqHandlePtr cert;
+    tq::HandlePtr cert;
     int rc = verifyHandle(store, pkcs7, data, dataLength, subjectRule, signerIndex, flags, checkTime,
                           signerInfo, signerCertificate != nullptr, cert);
     if (rc != TQ_RTN_OK) {

@@ -6,16 +6,11 @@
 
 namespace {
 
-struct X509StackFree {
-    void operator()(STACK_OF(X509) *s) const { sk_X509_pop_free(s, X509_free); }
-};
-using X509StackOwner = std::unique_ptr<STACK_OF(X509), X509StackFree>;
-
 constexpr int kNeedWholeChain = 0x200;
 // Certificates in a store that issue each other in a ring would walk forever.
 constexpr int kMaxChain = 100;
 
-int handOut(X509StackOwner chain, STACK_OF(X509) **out, int *count) {
+int handOut(tq::CertStack chain, STACK_OF(X509) **out, int *count) {
     if (count) *count = sk_X509_num(chain.get());
     *out = chain.release();
     return TQ_RTN_OK;
@@ -27,24 +22,25 @@ extern "C" {
 
 int tqxCryptGetCertificateChain(X509_STORE *store, X509 *certificate, int flags, STACK_OF(X509) **out,
                                 int *count) {
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
-    X509StackOwner chain(sk_X509_new_null());
+    tq::CertStack chain(sk_X509_new_null());
     if (!chain || !X509_up_ref(certificate)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (sk_X509_push(chain.get(), certificate) <= 0) {
         X509_free(certificate);
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
     // A self-issued certificate is its own chain: its issuer is itself.
-    if (tqxCryptIssued(certificate, certificate)) return handOut(std::move(chain), out, count);
+    if (tq::issued(certificate, certificate)) return handOut(std::move(chain), out, count);
     X509 *current = certificate;
     while (sk_X509_num(chain.get()) < kMaxChain) {
-        X509 *issuer = tqxCryptFindIssuer(store, current);
+        X509 *issuer = tq::findIssuer(store, current);
         if (!issuer) break;
         if (sk_X509_push(chain.get(), issuer) <= 0) {
             X509_free(issuer);
             return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         }
-        if (tqxCryptIssued(issuer, issuer)) return handOut(std::move(chain), out, count);
+        if (tq::issued(issuer, issuer)) return handOut(std::move(chain), out, count);
         current = issuer;
     }
     if (flags & kNeedWholeChain) return TQ_RTN_NO_ISSUER;
@@ -68,8 +64,9 @@ X509 *tqxCryptGetLeafCert(STACK_OF(X509) *certificates) {
 }
 
 int tqxCryptGetCertificateKeyUsage(X509 *certificate, int *bits) {
+    tq::ErrorQueueScope scope;
     if (bits) *bits = 0;
-    OsslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free> usage(
+    tq::Asn1BitStringPtr usage(
         static_cast<ASN1_BIT_STRING *>(X509_get_ext_d2i(certificate, NID_key_usage, nullptr, nullptr)));
     if (!usage) return TQ_RTN_NOT_PRESENT;
     int value = 0;

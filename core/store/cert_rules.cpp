@@ -13,20 +13,20 @@ namespace {
 constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxSerialBytes = 1024;
 
-ByteCursor trimmed(ByteCursor c) {
-    while (tqIsSpace(c.peek())) c.skip(1);
-    c.trimEnd(tqIsSpace);
+tq::ByteCursor trimmed(tq::ByteCursor c) {
+    while (tq::isSpace(c.peek())) c.skip(1);
+    c.trimEnd(tq::isSpace);
     return c;
 }
 
-bool equals(const ByteCursor &c, const char *text) {
+bool equals(const tq::ByteCursor &c, const char *text) {
     size_t n = std::strlen(text);
     return c.remaining() == n && c.startsWith(text, n);
 }
 
 // One piece of a serial list as bytes; false when it can match nothing
 // (empty, too long, or a character that is not a hexadecimal digit).
-bool getHexValue(ByteCursor piece, unsigned char *out, size_t capacity, size_t *count) {
+bool getHexValue(tq::ByteCursor piece, unsigned char *out, size_t capacity, size_t *count) {
     size_t digits = piece.remaining();
     if (digits == 0 || (digits + 1) / 2 > capacity) return false;
     size_t n = 0;
@@ -45,7 +45,7 @@ bool getHexValue(ByteCursor piece, unsigned char *out, size_t capacity, size_t *
     return true;
 }
 
-bool serialInList(X509 *cert, ByteCursor list) {
+bool serialInList(X509 *cert, tq::ByteCursor list) {
     const ASN1_INTEGER *serial = X509_get0_serialNumber(cert);
     if (!serial) return false;
     const unsigned char *content = ASN1_STRING_get0_data(serial);
@@ -53,7 +53,7 @@ bool serialInList(X509 *cert, ByteCursor list) {
     unsigned char bytes[kMaxSerialBytes];
     for (;;) {
         size_t semicolon = list.find(';');
-        ByteCursor piece = trimmed(list.take(semicolon));
+        tq::ByteCursor piece = trimmed(list.take(semicolon));
         size_t count = 0;
         if (getHexValue(piece, bytes, sizeof bytes, &count) && count == contentLength &&
             std::memcmp(bytes, content, count) == 0)
@@ -65,21 +65,21 @@ bool serialInList(X509 *cert, ByteCursor list) {
 
 // Exact match, or with `prefix` the entry begins with the rule's value; the
 // comparison never reaches past the shorter of the two.
-bool valueMatches(const ASN1_STRING *entry, const ByteCursor &value, bool prefix) {
+bool valueMatches(const ASN1_STRING *entry, const tq::ByteCursor &value, bool prefix) {
     size_t length = static_cast<size_t>(ASN1_STRING_length(entry));
     size_t wanted = value.remaining();
     if (prefix ? wanted > length : wanted != length) return false;
     return wanted == 0 || std::memcmp(ASN1_STRING_get0_data(entry), value.here(), wanted) == 0;
 }
 
-int attributeNid(const ByteCursor &key) {
+int attributeNid(const tq::ByteCursor &key) {
     // The old short name of the e-mail attribute, which 3.0 no longer knows.
     if (equals(key, "Email")) return NID_pkcs9_emailAddress;
     std::string name(reinterpret_cast<const char *>(key.here()), key.remaining());
     return OBJ_txt2nid(name.c_str());
 }
 
-bool nameHas(const X509_NAME *name, int nid, const ByteCursor &value, bool prefix) {
+bool nameHas(const X509_NAME *name, int nid, const tq::ByteCursor &value, bool prefix) {
     for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
         const X509_NAME_ENTRY *entry = X509_NAME_get_entry(name, i);
         if (OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry)) != nid) continue;
@@ -91,19 +91,19 @@ bool nameHas(const X509_NAME *name, int nid, const ByteCursor &value, bool prefi
 // 0 every rule holds, 1 one fails, -1 the text is malformed.
 int matchRules(X509 *cert, const X509_NAME *name, const char *rules, int flags) {
     bool prefix = (flags & TQXCRYPT_MATCH_PREFIX) != 0;
-    ByteCursor text(rules, std::strlen(rules));
+    tq::ByteCursor text(rules, std::strlen(rules));
     while (!text.empty()) {
         size_t lf = text.find('\n');
         size_t lineLength = lf == SIZE_MAX ? text.remaining() : lf;
         if (lineLength >= kMaxLine) return -1;
-        ByteCursor line = text.take(lineLength);
+        tq::ByteCursor line = text.take(lineLength);
         text.skip(lf == SIZE_MAX ? lineLength : lineLength + 1);
 
         size_t eq = line.find('=');
         if (eq == SIZE_MAX) return -1;
-        ByteCursor key = trimmed(line.take(eq));
+        tq::ByteCursor key = trimmed(line.take(eq));
         line.skip(eq + 1);
-        ByteCursor value = trimmed(line);
+        tq::ByteCursor value = trimmed(line);
         if (key.empty()) return -1;
 
         if (equals(key, "SN")) {
@@ -120,8 +120,7 @@ int matchRules(X509 *cert, const X509_NAME *name, const char *rules, int flags) 
 }
 
 int certificateOf(X509 **cert, TQXCRYPT_HANDLE *handle) {
-    return tqxCryptGetHandleOf(reinterpret_cast<void **>(cert), handle, TQXCRYPT_KIND_CERTIFICATE,
-                               tqxCryptASN1CertificateMethod());
+    return tq::objectOf(handle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), cert);
 }
 
 }  // namespace
@@ -137,10 +136,11 @@ int tqxCrypt_ValidateCertIssuer(X509 *certificate, const char *rules, int flags)
 }
 
 int tqxCrypt_ValidateCertSerialNumber(X509 *certificate, const char *serials) {
-    return serialInList(certificate, ByteCursor(serials, std::strlen(serials))) ? 0 : 1;
+    return serialInList(certificate, tq::ByteCursor(serials, std::strlen(serials))) ? 0 : 1;
 }
 
 int tqxCryptValidateCert(X509 *certificate, time_t when) {
+    tq::ErrorQueueScope scope;
     time_t at = when ? when : std::time(nullptr);
     // A field that cannot be compared (0) fails like a date outside the window.
     if (X509_cmp_time(X509_get0_notBefore(certificate), &at) >= 0) return TQ_RTN_CERT_NOT_YET_VALID;
@@ -149,7 +149,7 @@ int tqxCryptValidateCert(X509 *certificate, time_t when) {
 }
 
 int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRules, int time) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;
@@ -160,7 +160,7 @@ int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRul
 
 int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectRules, const char *issuerRules,
                                    int flags) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
     if (rc != TQ_RTN_OK) return rc;

@@ -11,11 +11,6 @@
 
 namespace {
 
-// A stack that borrows its certificates.
-struct X509StackShallowFree {
-    void operator()(STACK_OF(X509) *s) const { sk_X509_free(s); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackShallowFree>;
 using VerifyCb = X509_STORE_CTX_verify_cb;
 
 constexpr int kDefaultDepth = 100;
@@ -39,7 +34,7 @@ int reportAt(X509_STORE_CTX *ctx, VerifyCb cb, int error, X509 *cert, int depth)
     return report(ctx, cb, error, cert);
 }
 
-bool selfIssued(X509 *x) { return tqxCryptIssued(x, x); }
+bool selfIssued(X509 *x) { return tq::issued(x, x); }
 
 // The CRL checks of S, issued by I, at the walk's position. 1 go on, 0 stop.
 int checkRevocation(X509_STORE_CTX *ctx, VerifyCb cb, X509 *s, X509 *i, int n, bool haveCheckTime,
@@ -52,7 +47,7 @@ int checkRevocation(X509_STORE_CTX *ctx, VerifyCb cb, X509 *s, X509 *i, int n, b
         // Only the leaf needs its issuer's CRL.
         return n == 0 ? report(ctx, cb, X509_V_ERR_UNABLE_TO_GET_CRL, s) : 1;
     }
-    X509CrlPtr crl(found);
+    tq::X509CrlPtr crl(found);
     // CRL dates always count against the current time.
     int c = X509_cmp_time(X509_CRL_get0_lastUpdate(crl.get()), nullptr);
     if (c == 0 && !report(ctx, cb, X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD, s)) return 0;
@@ -92,14 +87,14 @@ int walk(X509_STORE_CTX *ctx, bool withCrl) {
     }
     while (n >= 0) {
         X509_STORE_CTX_set_error_depth(ctx, n);
-        if (!tqxCryptHasVerifiedMark(s, i)) {
+        if (!tq::hasVerifiedMark(s, i)) {
             EVP_PKEY *key = X509_get0_pubkey(i);
             if (!key) {
                 if (!report(ctx, cb, X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY, i)) return 0;
             } else if (X509_verify(s, key) <= 0) {
                 if (!report(ctx, cb, X509_V_ERR_CERT_SIGNATURE_FAILURE, s)) return 0;
             } else {
-                tqxCryptSetVerifiedMark(s, i);
+                tq::setVerifiedMark(s, i);
             }
         }
         // The mark spares the signature only: the dates are compared each time.
@@ -209,9 +204,9 @@ constexpr ErrorCode kErrorCodes[] = {TQ_VERIFY_ERROR_MAP(TQ_ERROR_ROW)};
 
 }  // namespace
 
-bool tqxCryptIssued(X509 *issuer, X509 *subject) { return X509_check_issued(issuer, subject) == X509_V_OK; }
+bool tq::issued(X509 *issuer, X509 *subject) { return X509_check_issued(issuer, subject) == X509_V_OK; }
 
-X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject) {
+X509 *tq::findIssuer(X509_STORE *store, X509 *subject) {
     const X509_NAME *name = X509_get_issuer_name(subject);
     if (!X509_STORE_lock(store)) return nullptr;
     STACK_OF(X509_OBJECT) *list = X509_STORE_get0_objects(store);
@@ -222,7 +217,7 @@ X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject) {
         if (X509_OBJECT_get_type(entry) != X509_LU_X509) break;
         X509 *candidate = X509_OBJECT_get0_X509(entry);
         if (X509_NAME_cmp(X509_get_subject_name(candidate), name) != 0) break;
-        if (tqxCryptIssued(candidate, subject) && X509_up_ref(candidate)) {
+        if (tq::issued(candidate, subject) && X509_up_ref(candidate)) {
             found = candidate;
             break;
         }
@@ -231,13 +226,13 @@ X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject) {
     return found;
 }
 
-int tqxCryptVerifyErrorCode(int error) {
+int tq::verifyErrorCode(int error) {
     for (const ErrorCode &row : kErrorCodes)
         if (row.error == error) return row.code;
     return TQ_RTN_FAILED;
 }
 
-int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
+int tq::verifyContext(X509_STORE_CTX *ctx, int purpose) {
     X509 *leaf = X509_STORE_CTX_get0_cert(ctx);
     X509_STORE *store = X509_STORE_CTX_get0_store(ctx);
     if (!leaf || !store) {
@@ -255,7 +250,7 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     int untrusted = 1;
 
     // Intermediates the caller brought along, each used once.
-    X509StackPtr pool;
+    tq::CertList pool;
     if (STACK_OF(X509) *given = X509_STORE_CTX_get0_untrusted(ctx)) {
         pool.reset(sk_X509_dup(given));
         if (!pool) return outOfMemory(ctx);
@@ -264,7 +259,7 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     while (pool && sk_X509_num(chain) <= depth && !selfIssued(x)) {
         X509 *next = nullptr;
         for (int k = 0; k < sk_X509_num(pool.get()); ++k) {
-            if (tqxCryptIssued(sk_X509_value(pool.get(), k), x)) {
+            if (tq::issued(sk_X509_value(pool.get(), k), x)) {
                 next = sk_X509_delete(pool.get(), k);
                 break;
             }
@@ -276,10 +271,10 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     }
 
     // A self-issued top that came from the caller must itself be in the store.
-    X509Ptr untrustedTop;
+    tq::X509Ptr untrustedTop;
     if (selfIssued(x)) {
         if (sk_X509_num(chain) == 1) {
-            X509Ptr copy(tqxCryptFindIssuer(store, x));
+            tq::X509Ptr copy(tq::findIssuer(store, x));
             if (!copy || X509_cmp(copy.get(), x) != 0) {
                 if (!reportAt(ctx, cb, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, x, 0)) return 0;
             } else {
@@ -297,7 +292,7 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
         if (sk_X509_num(chain) > depth) break;
         x = sk_X509_value(chain, sk_X509_num(chain) - 1);
         if (selfIssued(x)) break;
-        X509 *issuer = tqxCryptFindIssuer(store, x);
+        X509 *issuer = tq::findIssuer(store, x);
         if (!issuer) break;
         if (sk_X509_push(chain, issuer) <= 0) {
             X509_free(issuer);
@@ -309,7 +304,7 @@ int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose) {
     if (!selfIssued(x)) {
         int count = sk_X509_num(chain);
         int ok;
-        if (!untrustedTop || !tqxCryptIssued(untrustedTop.get(), x)) {
+        if (!untrustedTop || !tq::issued(untrustedTop.get(), x)) {
             int error = untrusted >= count ? X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
                                            : X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT;
             ok = reportAt(ctx, cb, error, x, count - 1);
@@ -337,21 +332,20 @@ int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) { return walk(ctx, true); }
 int tqxCrypt_cert_verify(X509_STORE_CTX *ctx) { return walk(ctx, false); }
 
 int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *storeHandle, int flags, int time) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     X509_STORE *store = nullptr;
-    int rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&cert), certHandle, TQXCRYPT_KIND_CERTIFICATE,
-                                 tqxCryptASN1CertificateMethod());
+    int rc = tq::objectOf(certHandle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), &cert);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&store), storeHandle, TQXCRYPT_KIND_STORE, nullptr);
+    rc = tq::objectOf(storeHandle, TQXCRYPT_KIND_STORE, nullptr, &store);
     if (rc != TQ_RTN_OK) return rc;
     X509_STORE_set_verify(store,
                           (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
-    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert, nullptr)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (time > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(time));
-    if (tqxCryptVerifyContext(ctx.get(), 0) > 0) return TQ_RTN_OK;
-    return tqxCryptVerifyErrorCode(X509_STORE_CTX_get_error(ctx.get()));
+    if (tq::verifyContext(ctx.get(), 0) > 0) return TQ_RTN_OK;
+    return tq::verifyErrorCode(X509_STORE_CTX_get_error(ctx.get()));
 }
 
 }  // extern "C"

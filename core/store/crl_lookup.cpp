@@ -6,9 +6,6 @@
 
 namespace {
 
-using AkidPtr = OsslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>;
-using EnumeratedPtr = OsslPtr<ASN1_ENUMERATED, ASN1_ENUMERATED_free>;
-
 const X509_NAME *firstDirName(const GENERAL_NAMES *names) {
     for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
         const GENERAL_NAME *name = sk_GENERAL_NAME_value(names, i);
@@ -37,7 +34,7 @@ void *takeRef(void *object, X509_LOOKUP_TYPE type) {
 template <class Accept, class AtEnd>
 int lookUp(X509_STORE_CTX *ctx, X509_LOOKUP_TYPE type, const X509_NAME *name, Accept accept, AtEnd atEnd,
            void **out) {
-    X509ObjectPtr first(X509_OBJECT_new());
+    tq::X509ObjectPtr first(X509_OBJECT_new());
     if (!first) return -1;
     int found = X509_STORE_CTX_get_by_subject(ctx, type, name, first.get());
     if (found == 0) return 0;
@@ -86,7 +83,7 @@ int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest) {
     X509_check_purpose(certificate, -1, 0);
     const ASN1_OCTET_STRING *skid = X509_get0_subject_key_id(certificate);
     if (!skid) return 1;
-    AkidPtr akid(static_cast<AUTHORITY_KEYID *>(
+    tq::AkidPtr akid(static_cast<AUTHORITY_KEYID *>(
         X509_CRL_get_ext_d2i(crl, NID_authority_key_identifier, nullptr, nullptr)));
     if (!akid) return 0;
     if (akid->keyid && ASN1_OCTET_STRING_cmp(akid->keyid, skid) != 0) return 0;
@@ -129,7 +126,7 @@ int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date) {
         X509_REVOKED *entry = sk_X509_REVOKED_value(entries, i);
         if (ASN1_INTEGER_cmp(X509_REVOKED_get0_serialNumber(entry), serial) != 0) continue;
         if (date) *date = X509_REVOKED_get0_revocationDate(entry);
-        EnumeratedPtr reason(static_cast<ASN1_ENUMERATED *>(
+        tq::Asn1EnumeratedPtr reason(static_cast<ASN1_ENUMERATED *>(
             X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
         if (!reason) return X509_V_ERR_CERT_REVOKED;
         long code = ASN1_ENUMERATED_get(reason.get());

@@ -10,21 +10,21 @@
 
 namespace {
 
-void skipSpace(ByteCursor &c) {
-    while (tqIsSpace(c.peek())) c.skip(1);
+void skipSpace(tq::ByteCursor &c) {
+    while (tq::isSpace(c.peek())) c.skip(1);
 }
 
 // One "-----BEGIN label-----" ... "-----END label-----" block at the cursor
 // (white space before it allowed), decoded into DER. False ends the list.
-bool getDERfromPEM(ByteCursor &cursor, const char *label, TqMem *der, size_t *length) {
+bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
     const std::string begin = std::string("-----BEGIN ") + label + "-----";
     const std::string end = std::string("-----END ") + label + "-----";
-    ByteCursor c = cursor;
+    tq::ByteCursor c = cursor;
     skipSpace(c);
     if (!c.startsWith(begin.data(), begin.size())) return false;
     c.skip(begin.size());
     skipSpace(c);
-    ByteCursor scan = c;
+    tq::ByteCursor scan = c;
     for (;;) {
         size_t dash = scan.find('-');
         if (dash == SIZE_MAX) return false;
@@ -33,7 +33,7 @@ bool getDERfromPEM(ByteCursor &cursor, const char *label, TqMem *der, size_t *le
         scan.skip(1);
     }
     size_t bodyLength = scan.position() - c.position();
-    ByteCursor body = c.take(bodyLength);
+    tq::ByteCursor body = c.take(bodyLength);
     TQXCRYPT_BLOB blob{0, nullptr};
     if (TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr) !=
         TQ_RTN_OK) {
@@ -48,8 +48,8 @@ bool getDERfromPEM(ByteCursor &cursor, const char *label, TqMem *der, size_t *le
 }
 
 template <class T, T *(*D2i)(T **, const unsigned char **, long)>
-T *decodeDer(const TqMem &der, size_t length) {
-    if (!tqFitsInt(length)) return nullptr;
+T *decodeDer(const tq::TqMem &der, size_t length) {
+    if (!tq::fitsInt(length)) return nullptr;
     const unsigned char *p = der.get();
     return D2i(nullptr, &p, static_cast<long>(length));
 }
@@ -66,38 +66,36 @@ const X509_NAME *objectName(const X509_OBJECT *o) {
     }
 }
 
-using AkidPtr = OsslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>;
-
 bool hasAkid(const X509_CRL *crl) {
     return X509_CRL_get_ext_by_NID(crl, NID_authority_key_identifier, -1) >= 0;
 }
 
-AkidPtr akidOf(const X509_CRL *crl) {
-    return AkidPtr(static_cast<AUTHORITY_KEYID *>(
+tq::AkidPtr akidOf(const X509_CRL *crl) {
+    return tq::AkidPtr(static_cast<AUTHORITY_KEYID *>(
         X509_CRL_get_ext_d2i(crl, NID_authority_key_identifier, nullptr, nullptr)));
 }
 
 // Admission of a CRL: its issuer is in the store and its key verifies the CRL.
 int admitCrl(X509_STORE *store, X509_CRL *crl) {
-    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, nullptr, nullptr)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509 *found = nullptr;
     if (tqxCrypt_X509_STORE_CTX_get_crl_issuer(&found, ctx.get(), crl) != 1) return TQ_RTN_CRL_NO_ISSUER;
-    X509Ptr issuer(found);
-    EvpPkeyPtr key(X509_get_pubkey(issuer.get()));
+    tq::X509Ptr issuer(found);
+    tq::EvpPkeyPtr key(X509_get_pubkey(issuer.get()));
     if (!key) return TQ_RTN_FAILED;
     if (X509_CRL_verify(crl, key.get()) <= 0) return TQ_RTN_CRL_SIGNATURE;
     return TQ_RTN_OK;
 }
 
 int storeOf(X509_STORE **store, TQXCRYPT_HANDLE *handle) {
-    return tqxCryptGetHandleOf(reinterpret_cast<void **>(store), handle, TQXCRYPT_KIND_STORE, nullptr);
+    return tq::objectOf(handle, TQXCRYPT_KIND_STORE, nullptr, store);
 }
 
 // 1 added, 0 an identical certificate is there, -1 no memory: the exported
 // helper answers 0 for both refusals, our own callers tell them apart.
 int addCertEntry(X509_STORE *store, X509 *certificate) {
-    X509ObjectPtr entry(X509_OBJECT_new());
+    tq::X509ObjectPtr entry(X509_OBJECT_new());
     if (!entry || !X509_OBJECT_set1_X509(entry.get(), certificate)) return -1;
     if (!X509_STORE_lock(store)) return -1;
     STACK_OF(X509_OBJECT) *list = X509_STORE_get0_objects(store);
@@ -115,12 +113,12 @@ int addCertEntry(X509_STORE *store, X509 *certificate) {
 }
 
 int loadCertificates(X509_STORE *store, const char *text) {
-    ByteCursor c(text, std::strlen(text));
+    tq::ByteCursor c(text, std::strlen(text));
     int rc = TQ_RTN_BAD_CERTIFICATE;
-    TqMem der;
+    tq::TqMem der;
     size_t length = 0;
     while (getDERfromPEM(c, "CERTIFICATE", &der, &length)) {
-        X509Ptr cert(decodeDer<X509, d2i_X509>(der, length));
+        tq::X509Ptr cert(decodeDer<X509, d2i_X509>(der, length));
         if (!cert) break;
         if (addCertEntry(store, cert.get()) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
@@ -129,12 +127,12 @@ int loadCertificates(X509_STORE *store, const char *text) {
 }
 
 int loadCrls(X509_STORE *store, const char *text) {
-    ByteCursor c(text, std::strlen(text));
+    tq::ByteCursor c(text, std::strlen(text));
     int rc = TQ_RTN_BAD_CRL;
-    TqMem der;
+    tq::TqMem der;
     size_t length = 0;
     while (getDERfromPEM(c, "X509 CRL", &der, &length)) {
-        X509CrlPtr crl(decodeDer<X509_CRL, d2i_X509_CRL>(der, length));
+        tq::X509CrlPtr crl(decodeDer<X509_CRL, d2i_X509_CRL>(der, length));
         if (!crl) break;
         int admitted = admitCrl(store, crl.get());
         if (admitted != TQ_RTN_OK) return admitted;
@@ -154,7 +152,7 @@ int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) {
     bool hasA = hasAkid(a), hasB = hasAkid(b);
     if (!hasA && !hasB) return 0;
     if (hasA != hasB) return 1;
-    AkidPtr akA = akidOf(a), akB = akidOf(b);
+    tq::AkidPtr akA = akidOf(a), akB = akidOf(b);
     if (!akA || !akB) return 1;
     if (akA->keyid && akB->keyid && ASN1_OCTET_STRING_cmp(akA->keyid, akB->keyid) != 0) return 1;
     if (akA->serial && akB->serial && ASN1_INTEGER_cmp(akA->serial, akB->serial) != 0) return 1;
@@ -184,14 +182,14 @@ int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) {
 }
 
 int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
-    X509ObjectPtr entry(X509_OBJECT_new());
+    tq::X509ObjectPtr entry(X509_OBJECT_new());
     if (!entry || !X509_OBJECT_set1_X509_CRL(entry.get(), crl)) return 0;
     if (!X509_STORE_lock(store)) return 0;
     STACK_OF(X509_OBJECT) *list = X509_STORE_get0_objects(store);
     X509_OBJECT *equivalent = X509_OBJECT_retrieve_match1(list, entry.get());
     // Append first: when that fails the store keeps the CRL it had.
     bool added = sk_X509_OBJECT_push(list, entry.get()) > 0;
-    X509ObjectPtr replaced;
+    tq::X509ObjectPtr replaced;
     if (added) {
         entry.release();
         if (equivalent) replaced.reset(sk_X509_OBJECT_delete_ptr(list, equivalent));
@@ -201,11 +199,11 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
 }
 
 int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     *out = nullptr;
-    X509StorePtr store(X509_STORE_new());
+    tq::X509StorePtr store(X509_STORE_new());
     if (!store) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     X509_STORE_set_verify(store.get(), tqxCrypt_cert_crl_verify);
     if (certificates && *certificates) {
@@ -222,13 +220,12 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
 }
 
 int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
     int rc = storeOf(&store, storeHandle);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&cert), certHandle, TQXCRYPT_KIND_CERTIFICATE,
-                             tqxCryptASN1CertificateMethod());
+    rc = tq::objectOf(certHandle, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(), &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (addCertEntry(store, cert) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // The store holds its own reference (or an identical certificate).
@@ -238,13 +235,12 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
 }
 
 int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
-    ErrQueueMark errMark;
+    tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
     int rc = storeOf(&store, storeHandle);
     if (rc != TQ_RTN_OK) return rc;
-    rc = tqxCryptGetHandleOf(reinterpret_cast<void **>(&crl), crlHandle, TQXCRYPT_KIND_CRL,
-                             tqxCryptASN1CRLMethod());
+    rc = tq::objectOf(crlHandle, TQXCRYPT_KIND_CRL, tqxCryptASN1CRLMethod(), &crl);
     if (rc != TQ_RTN_OK) return rc;
     rc = admitCrl(store, crl);
     if (rc != TQ_RTN_OK) return rc;

@@ -2,32 +2,13 @@
 // them (PKCS#7 included); not exported.
 #pragma once
 
-#include <cctype>
-
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
 #include "internal.h"
 #include "tqxcrypt_store.h"
 
-// White space as isspace classifies it; -1 (the end of a cursor) is none.
-inline bool tqIsSpace(int c) { return c >= 0 && std::isspace(c); }
-
-// The reasons OpenSSL queues under an exported store or rule operation
-// (unreadable blocks, failed signature checks, unknown names) are answered by
-// its result code; they are taken off again so that the host finds the queue
-// as it left it.
-class ErrQueueMark {
-public:
-    ErrQueueMark() { ERR_set_mark(); }
-    ~ErrQueueMark() { ERR_pop_to_mark(); }
-    ErrQueueMark(const ErrQueueMark &) = delete;
-    ErrQueueMark &operator=(const ErrQueueMark &) = delete;
-};
-
-using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
-using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using X509ObjectPtr = OsslPtr<X509_OBJECT, X509_OBJECT_free>;
+namespace tq {
 
 // Runs a verification on a context initialised on a store: builds the chain
 // from the context's certificate, its untrusted certificates and the store,
@@ -37,22 +18,24 @@ using X509ObjectPtr = OsslPtr<X509_OBJECT, X509_OBJECT_free>;
 // procedure. OpenSSL's own policy of X509_verify_cert is not applied.
 // 1 passed, 0 failed (error, depth and current certificate in the context),
 // -1 internal failure.
-int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose);
+int verifyContext(X509_STORE_CTX *ctx, int purpose);
 
 // The result code of a chain-verification error number.
-int tqxCryptVerifyErrorCode(int error);
+int verifyErrorCode(int error);
 
 // issuer issued subject: names, authority key identifier and key usage.
-bool tqxCryptIssued(X509 *issuer, X509 *subject);
+bool issued(X509 *issuer, X509 *subject);
 
 // The first certificate of the store that issued `subject` (a new reference),
 // or null.
-X509 *tqxCryptFindIssuer(X509_STORE *store, X509 *subject);
+X509 *findIssuer(X509_STORE *store, X509 *subject);
 
 // Our mark of a certificate whose signature was verified, bound to the
 // issuer certificate that verified it and to the certificate's encoding then.
-bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer);
-void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer);
+bool hasVerifiedMark(X509 *subject, X509 *issuer);
+void setVerifiedMark(X509 *subject, X509 *issuer);
+
+}  // namespace tq
 
 extern "C" {
 // Issuer test of a CRL against a certificate, with or without the name test.

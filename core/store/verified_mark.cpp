@@ -36,7 +36,7 @@ bool fingerprint(X509 *cert, unsigned char out[SHA256_DIGEST_LENGTH]) {
 
 }  // namespace
 
-bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer) {
+bool tq::hasVerifiedMark(X509 *subject, X509 *issuer) {
     int index = markIndex();
     if (index < 0) return false;
     VerifiedMark now;
@@ -46,7 +46,7 @@ bool tqxCryptHasVerifiedMark(X509 *subject, X509 *issuer) {
     return mark && CRYPTO_memcmp(mark, &now, sizeof now) == 0;
 }
 
-void tqxCryptSetVerifiedMark(X509 *subject, X509 *issuer) {
+void tq::setVerifiedMark(X509 *subject, X509 *issuer) {
     int index = markIndex();
     if (index < 0) return;
     VerifiedMark now;

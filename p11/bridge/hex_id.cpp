@@ -18,7 +18,7 @@ TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **b
     auto *out = static_cast<unsigned char *>(TQCryptMemAlloc(n + 1));
     if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     std::memset(out, 0, n + 1);
-    ByteCursor c(text, 2 * n);
+    tq::ByteCursor c(text, 2 * n);
     for (size_t i = 0; i < n; ++i) {
         const int high = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));
         const int low = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));

@@ -87,16 +87,39 @@ TEST(Blobs, PutWritesBackTheNeededLength) {
     unsigned char buffer[5];
     std::memset(buffer, 0xEE, sizeof buffer);
     TQXCRYPT_BLOB small{4, buffer};
-    EXPECT_EQ(tqxCryptPutBlob(&small, five, 5), TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(tq::putBlob(&small, five, 5), TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(small.length, 5u);
     EXPECT_EQ(buffer[0], 0xEE);
-    ASSERT_EQ(tqxCryptPutBlob(&small, five, 5), 0);
+    ASSERT_EQ(tq::putBlob(&small, five, 5), 0);
     EXPECT_EQ(Bytes(buffer, buffer + 5), Bytes(five, five + 5));
     TQXCRYPT_BLOB allocated{0, nullptr};
-    ASSERT_EQ(tqxCryptPutBlob(&allocated, five, 5), 0);
+    ASSERT_EQ(tq::putBlob(&allocated, five, 5), 0);
     EXPECT_EQ(allocated.length, 5u);
     EXPECT_EQ(allocated.data[5], 0);
     TQXCryptFreeBlob(&allocated);
+    EXPECT_EQ(tq::putBlob(nullptr, five, 5), TQ_RTN_BAD_ARGUMENT);
+}
+
+TEST(Blobs, ASecretSourceIsWipedWhetherHandedOutOrRefused) {
+    const Bytes secret = {9, 8, 7, 6, 5, 4};
+    const Bytes zeros(secret.size(), 0);
+    Bytes source = secret;
+    TQXCRYPT_BLOB out{0, nullptr};
+    ASSERT_EQ(tq::putBlob(&out, source.data(), source.size(), tq::Wipe::Source), 0);
+    EXPECT_EQ(Bytes(out.data, out.data + out.length), secret);
+    EXPECT_EQ(source, zeros);
+    TQXCryptFreeBlob(&out);
+
+    source = secret;
+    unsigned char buffer[2];
+    TQXCRYPT_BLOB small{sizeof buffer, buffer};
+    EXPECT_EQ(tq::putBlob(&small, source.data(), source.size(), tq::Wipe::Source), TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(source, zeros);
+    // The exception of the rule: the needed length is not written back.
+    TQXCRYPT_BLOB kept{sizeof buffer, buffer};
+    EXPECT_EQ(tq::putBlob(&kept, secret.data(), secret.size(), tq::Wipe::Keep, tq::Shortfall::KeepLength),
+              TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(kept.length, sizeof buffer);
 }
 
 // Kinds 10 and 11 each name two objects: the method table tells them apart.
@@ -138,7 +161,7 @@ TEST(Handles, SharedKindsAreToldApartByTheirTable) {
     };
     for (const Case &c : cases) {
         void *object = nullptr;
-        EXPECT_EQ(tqxCryptGetHandleOf(&object, c.handle, c.kind, c.wanted), c.rc) << c.what;
+        EXPECT_EQ(tq::objectOf(c.handle, c.kind, c.wanted, &object), c.rc) << c.what;
         if (c.rc == 0) {
             EXPECT_EQ(object, c.handle->object) << c.what;
         }

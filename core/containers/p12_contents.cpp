@@ -1,5 +1,5 @@
 // The unpacked content of a PKCS#12 handle.
-#include "internal.h"
+#include "encoding_internal.h"
 
 extern "C" void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents) {
     if (!contents) return;

@@ -1,0 +1,24 @@
+// Shared between the codecs and the encoders by kind; not exported.
+#pragma once
+
+#include "internal.h"
+
+extern "C" {
+// The Base64 core with its own output rule (char pointer and int count).
+int tqbase64_encode(const unsigned char *data, int length, char **text, int *textLength);
+int tqbase64_encode_ex(const unsigned char *data, int length, char **text, int *textLength);
+int tqbase64_decode(const char *text, int length, unsigned char **data, int *dataLength);
+
+int tqcrypt_passwd_cb(char *buffer, int size, int rwflag, void *password);
+void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents);
+}
+
+namespace tq {
+using I2d = int (*)(const void *object, unsigned char **out);
+using D2i = void *(*)(void **object, const unsigned char **in, long length);
+}  // namespace tq
+
+// Common DER/text encoder and decoder behind the method tables.
+int tqxCrypt_ASN1_Encode(const void *object, tq::I2d i2d, int text, const char *label, TQXCRYPT_BLOB *out);
+int tqxCrypt_ASN1_Decode(void **object, const unsigned char *data, size_t length, tq::D2i d2i, int text,
+                         const char *labels);

@@ -59,6 +59,12 @@ int makeNonce(unsigned char (&nonce)[kNonceLength]);
 // The CertID digest: SHA-1, else MD5, else 5004.
 int certIdDigest(EvpMdPtr *digest);
 
+// A request for a certificate handle's certificate, its issuer looked up in
+// the store, with fresh nonce bytes (handed out too); the requestor is not
+// part of it. 5004, the lookup's code, or 5001.
+int requestFor(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store, const char *url,
+               unsigned char (&nonce)[kNonceLength], OcspRequestPtr *out);
+
 // Replaces *request by a copy signed with SHA-1 over its tbsRequest through
 // the key handle, with the requestor certificate (if any) in its list; any
 // earlier signature goes. 0, 5002, or 5061 when the key cannot sign. The old

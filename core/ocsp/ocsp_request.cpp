@@ -116,6 +116,26 @@ extern "C" TQ_API OCSP_REQUEST *tqxCrypt_CreateOCSPRequest(X509 *, X509 *issuer,
     return request.release();
 }
 
+namespace tq {
+
+int requestFor(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store, const char *url,
+               unsigned char (&nonce)[kNonceLength], OcspRequestPtr *out) {
+    X509 *cert = static_cast<X509 *>(certificate->object);
+    EvpMdPtr digest;
+    int rc = certIdDigest(&digest);
+    if (rc != TQ_RTN_OK) return rc;
+    TQXCRYPT_HANDLE *issuerHandle = nullptr;
+    rc = TQXCrypt_GetCertIssuer(certificate, store, &issuerHandle);
+    if (rc != TQ_RTN_OK) return rc;
+    HandlePtr issuer(issuerHandle);
+    if (makeNonce(nonce) != TQ_RTN_OK) return TQ_RTN_FAILED;
+    out->reset(tqxCrypt_CreateOCSPRequest(nullptr, static_cast<X509 *>(issuer->object), cert, digest.get(),
+                                          nonce, kNonceLength, url, nullptr));
+    return *out ? TQ_RTN_OK : TQ_RTN_FAILED;
+}
+
+}  // namespace tq
+
 extern "C" TQ_API int TQXCrypt_CreateOCSPRequest(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *certificate,
                                                  TQXCRYPT_HANDLE *store, const char *url, int,
                                                  TQXCRYPT_HANDLE **out) {
@@ -124,20 +144,10 @@ extern "C" TQ_API int TQXCrypt_CreateOCSPRequest(TQXCRYPT_HANDLE *, TQXCRYPT_HAN
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!out || !url || !*url) return TQ_RTN_BAD_ARGUMENT;
-    tq::EvpMdPtr digest;
-    rc = tq::certIdDigest(&digest);
-    if (rc != TQ_RTN_OK) return rc;
-    TQXCRYPT_HANDLE *issuerHandle = nullptr;
-    rc = TQXCrypt_GetCertIssuer(certificate, store, &issuerHandle);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr issuer(issuerHandle);
-
     unsigned char nonce[tq::kNonceLength];
-    if (tq::makeNonce(nonce) != TQ_RTN_OK) return TQ_RTN_FAILED;
-    tq::OcspRequestPtr request(tqxCrypt_CreateOCSPRequest(nullptr, static_cast<X509 *>(issuer->object), cert,
-                                                          digest.get(), nonce, tq::kNonceLength, url,
-                                                          nullptr));
-    if (!request) return TQ_RTN_FAILED;
+    tq::OcspRequestPtr request;
+    rc = tq::requestFor(certificate, store, url, nonce, &request);
+    if (rc != TQ_RTN_OK) return rc;
     rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_OCSPREQUEST, request.get(), tqxCryptASN1OCSPRequestMethod(),
                               nullptr);
     if (rc == TQ_RTN_OK) request.release();

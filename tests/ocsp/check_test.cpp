@@ -442,7 +442,12 @@ TEST(OcspExtensionGetters, AgainstOpensslsText) {
        dir.file("plain.der") + " 2>/dev/null");
     Bytes plainDer = readFile(dir.file("plain.der"));
     std::string answer = answerOf(std::string(plainDer.begin(), plainDer.end()));
-    HandleOwner plain, plainResponse, pkcs12Like;
+    HandleOwner plain, plainResponse, pkcs12Like, empty;
+    const std::string bareDer("\x30\x04\x30\x02\x30\x00", 6);
+    ASSERT_EQ(
+        tqxCryptASN1OCSPRequestMethod()->decode(
+            empty.out(), reinterpret_cast<const unsigned char *>(bareDer.data()), bareDer.size(), 0, nullptr),
+        TQ_RTN_OK);
     ASSERT_EQ(
         tqxCryptASN1OCSPRequestMethod()->decode(plain.out(), plainDer.data(), plainDer.size(), 0, nullptr),
         TQ_RTN_OK);
@@ -473,6 +478,8 @@ TEST(OcspExtensionGetters, AgainstOpensslsText) {
          read(TQXCrypt_OCSPReqGetReqExtension, plainResponse.get(), "1.2.3").rc, TQ_RTN_WRONG_HANDLE},
         {"null blob", TQXCrypt_OCSPReqGetReqExtension(request.get(), "1.2.3", 0, nullptr, nullptr),
          TQ_RTN_BAD_ARGUMENT},
+        {"SingleReq, no single request",
+         read(TQXCrypt_OCSPReqGetSingleReqExtensionByOID, empty.get(), "1.2.3").rc, TQ_RTN_FAILED},
     };
     expectCodes(cases);
     // A PKCS#12 handle has the response's kind but not its table.

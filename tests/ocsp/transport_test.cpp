@@ -137,8 +137,13 @@ TEST(OcspTransport, WritesRequestLineAndHeadersPerUrlForm) {
         {"HTTP://", "/a:b?c=d", "POST /a:b?c=d HTTP/1.0"},
         {"http://", "", "POST / HTTP/1.0"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.scheme) + c.path);
+    // A header longer than the stack buffer of small messages.
+    const std::string longPath = "/" + std::string(5000, 'p');
+    const std::string longLine = "POST " + longPath + " HTTP/1.0";
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.push_back({"http://", longPath.c_str(), longLine.c_str()});
+    for (const Case &c : all) {
+        SCOPED_TRACE(std::string(c.scheme) + std::string(c.path).substr(0, 20));
         tq::OcspRequestPtr request = opensslRequest();
         CannedServer server([](CannedPeer &peer) { peer.send(httpAnswer(storedAnswer())); });
         Outcome o = exchange(request.get(), server.url(c.scheme, c.path));

@@ -126,11 +126,10 @@ int certStatusCode(int status, int reason) {
 extern "C" {
 
 TQ_API int tqxCrypt_OCSP_get_basicrsp(OCSP_RESPONSE *response, OCSP_BASICRESP **basic, int) {
+    tq::ErrorQueueScope scope;
     if (!response || !basic) return TQ_RTN_BAD_ARGUMENT;
-    ERR_set_mark();
     OCSP_BASICRESP *decoded = OCSP_response_get1_basic(response);
     unsigned long reason = decoded ? 0 : ERR_peek_last_error();
-    ERR_pop_to_mark();
     if (!decoded) {
         if (ERR_GET_LIB(reason) == ERR_LIB_OCSP && ERR_GET_REASON(reason) == OCSP_R_NO_RESPONSE_DATA)
             return TQ_RTN_OCSP_NO_BODY;
@@ -171,6 +170,7 @@ int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *
 
 TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDLE *key,
                                          OCSP_BASICRESP **basic, int flags) {
+    tq::ErrorQueueScope scope;
     OCSP_BASICRESP *decoded = nullptr;
     int rc = tqxCrypt_OCSP_get_basicrsp(response, &decoded, flags);
     if (rc != TQ_RTN_OK) return rc;
@@ -182,6 +182,7 @@ TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDL
 
 TQ_API int tqxCrypt_Validate_OCSP_RESPONSE(X509 *responder, OCSP_BASICRESP *basic, const unsigned char *nonce,
                                            int nonceLength) {
+    tq::ErrorQueueScope scope;
     if (!basic || nonceLength < 0) return TQ_RTN_BAD_ARGUMENT;
     if (responder) {
         int rc = tq::checkResponderId(responder, basic);

@@ -27,10 +27,14 @@ struct KeyRecord {
     void identifyByLabel() { value.first = tqbridge::labelBytes(object); }
 };
 
+bool secretKind(CK_ULONG kind) {
+    CK_OBJECT_CLASS cls = 0;
+    return tqp11::classOfKind(kind, &cls) && cls == CKO_SECRET_KEY;
+}
+
 // A read secret record's key bytes are wiped before the record goes.
 void releaseSecret(TQXP11_OBJECT &record) {
-    CK_OBJECT_CLASS cls = 0;
-    if (record.valueRecord && tqp11::classOfKind(record.kind, &cls) && cls == CKO_SECRET_KEY) {
+    if (record.valueRecord && secretKind(record.kind)) {
         TQXP11_BYTES &key = record.valueRecord->secret.value;
         if (key.data) OPENSSL_cleanse(key.data, key.length);
     }
@@ -48,6 +52,11 @@ struct ReadKey {
 };
 
 CK_ULONG modeCode(int mode) { return static_cast<CK_ULONG>(static_cast<long>(mode)); }
+
+bool paddedMode(CK_ULONG kind, CK_ULONG mode) {
+    return kind != TQXP11_KIND_RC4 && (mode == TQXP11_MODE_DES_CBC_PAD || mode == TQXP11_MODE_DES3_CBC_PAD ||
+                                       mode == TQXP11_MODE_AES_CBC_PAD);
+}
 
 CK_ULONG blockOf(CK_ULONG kind) { return kind == TQXP11_KIND_AES ? 16 : 8; }
 
@@ -172,6 +181,8 @@ TQ_API int TQP11_ReadSymKeyObject(TQXP11_SESSION *session, const char *label, in
     *value = nullptr;
     *length = 0;
     ReadKey key(label, kind, isPrivate);
+    // Another kind's value record holds no key value to hand out.
+    if (!secretKind(key.object.kind)) return TQP11_RTN_FUNCTION_NOT_SUPPORTED;
     int rc = TQXP11_ReadObject(session, &key.object);
     if (rc != TQ_RTN_OK) return rc;
     // A sensitive key's value was not read: it hands out nothing but the NUL.
@@ -236,6 +247,9 @@ TQ_API int TQP11_SymDecrypt(TQXP11_SESSION *session, const char *label, int kind
         length == ULONG_MAX)
         return TQ_RTN_BAD_ARGUMENT;
     KeyRecord key(label, static_cast<CK_ULONG>(kind), 1);
+    // A padded ciphertext holds a block at least. Some tokens ask a final
+    // without one for more room than exists, and the operation would stay.
+    if (length == 0 && paddedMode(key.object.kind, modeCode(mode))) return TQP11_RTN_ENCRYPTED_DATA_LEN_RANGE;
     key.value.secret.iv = tqbridge::zeroIv(key.object.kind);
     // Plaintext never outgrows the ciphertext; one byte more keeps empty data addressable.
     auto *plain = static_cast<unsigned char *>(std::calloc(1, length + 1));

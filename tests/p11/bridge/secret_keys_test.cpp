@@ -143,6 +143,8 @@ TEST_F(SecretKeys, SensitiveKeysReadEmptyAndMissingOnesGiveNothing) {
     EXPECT_EQ(value, nullptr);
     EXPECT_EQ(TQP11_GetKeyHandle(&session, "secret", TQXP11_KIND_DES3, 1, 0, &handle),
               TQP11_RTN_OBJECT_NOT_EXIST);
+    EXPECT_EQ(TQP11_ReadSymKeyObject(&session, "secret", TQXP11_KIND_CERTIFICATE, 0, 0, &value, &length),
+              TQP11_RTN_FUNCTION_NOT_SUPPORTED);
 }
 
 TEST_F(SecretKeys, StoredKeysGetOddParityAndTheCallersBytesStay) {
@@ -253,6 +255,7 @@ TEST_F(OneCallCiphers, FailingStepsEndTheTokenOperationAndGiveTheirCodes) {
         EXPECT_NE(plain, block);
     }
     decrypt("m des", TQXP11_KIND_DES, TQXP11_MODE_DES_CBC_PAD, seven, TQP11_RTN_ENCRYPTED_DATA_LEN_RANGE);
+    decrypt("m aes", TQXP11_KIND_AES, TQXP11_MODE_AES_CBC_PAD, Bytes(), TQP11_RTN_ENCRYPTED_DATA_LEN_RANGE);
     encrypt("m des", TQXP11_KIND_DES, TQXP11_MODE_AES_CBC, block, TQP11_RTN_FUNCTION_NOT_SUPPORTED);
     encrypt("nobody", TQXP11_KIND_DES, TQXP11_MODE_DES_CBC, block, TQP11_RTN_OBJECT_NOT_EXIST);
     // Ciphertext beyond the MAC's 1024 bytes: in the update, then in the final.
@@ -386,6 +389,17 @@ TEST_F(SecretKeys, WrapsUnderAesCbcWithTheZeroIvAndUnwrapsBack) {
     EXPECT_EQ(readKey("unwrapped", TQXP11_KIND_AES), other);
     const std::string listing = peer("-O --type secrkey --label unwrapped");
     EXPECT_NE(listing.find(idText("unwrapped")), std::string::npos) << listing;
+    // An RSA private key as PKCS#8, padded: the key and its public key carry the new label as ID.
+    const Bytes pkcs8 = shBytes("openssl pkcs8 -topk8 -nocrypt -outform DER -in '" +
+                                tqtest::fixture("objects/user.key.pem") + "'");
+    const Bytes wrappedPkcs8 = opensslEnc("aes-256-cbc", kek, zeros(16), pkcs8, true);
+    ASSERT_EQ(TQP11_UnWrapKey(&session, "kek", TQXP11_KIND_AES, wrappedPkcs8.data(), wrappedPkcs8.size(),
+                              "unwrapped rsa", TQXP11_KIND_RSA_PRIVATE, 0, TQXP11_MODE_AES_CBC_PAD),
+              0);
+    for (const char *type : {"privkey", "pubkey"}) {
+        const std::string object = peer(std::string("-O --type ") + type + " --label 'unwrapped rsa'");
+        EXPECT_NE(object.find(idText("unwrapped rsa")), std::string::npos) << object;
+    }
     // Both keys are searched as private objects.
     ASSERT_EQ(TQXP11_GenerateSymKey(&session, "public", 0, TQXP11_KIND_AES, TQXP11_EXTRACTABLE, &handle), 0);
     wrappedLength = sizeof wrapped;

@@ -186,6 +186,11 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
     }
     OwnedBlob out;
     if (method->encrypt(key, block.data(), block.size(), 0, &out.blob) != TQ_RTN_OK) return 0;
+    // The caller's buffer holds keySize bytes; a token may answer with more.
+    if (out.blob.length > static_cast<uint64_t>(keySize)) {
+        ERR_raise(ERR_LIB_RSA, RSA_R_WRONG_SIGNATURE_LENGTH);
+        return 0;
+    }
     std::memcpy(signature, out.blob.data, static_cast<size_t>(out.blob.length));
     *signatureLength = static_cast<unsigned int>(out.blob.length);
     return 1;

@@ -35,8 +35,7 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
         return false;
     }
     bool chain = !(flags & PKCS7_NOCHAIN);
-    if (!tqxCryptInitVerification(ctx.get(), store, signer, chain ? untrusted : nullptr, procedure,
-                                  checkTime)) {
+    if (!tq::initVerification(ctx.get(), store, signer, chain ? untrusted : nullptr, procedure, checkTime)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_X509_LIB);
         return false;
     }
@@ -161,8 +160,8 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
         if (!received) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
     if (!(flags & (TQXCRYPT_VERIFY_CHAIN | TQXCRYPT_VERIFY_CRL))) osslFlags |= PKCS7_NOVERIFY;
-    X509_STORE_CTX_verify_fn procedure = tqxCryptProcedureFor(flags);
-    tqxCryptNoteProcedure(store, procedure);
+    X509_STORE_CTX_verify_fn procedure = tq::procedureFor(flags);
+    tq::noteProcedure(store, procedure);
     if (subjectRule) {
         TQXCRYPT_HANDLE *cert = nullptr;
         if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK) return rc;

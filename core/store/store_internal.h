@@ -40,19 +40,23 @@ using X509ObjectPtr = OsslPtr<X509_OBJECT, X509_OBJECT_free>;
 // -1 internal failure.
 int tqxCryptVerifyContext(X509_STORE_CTX *ctx, int purpose);
 
+namespace tq {
+
 // Initialises one call's context on a store that other threads may share:
 // the call's procedure (with or without CRL checks; null: what the context
 // took from the store) and check time (when above 0) go on the context.
 // 1 or 0 (OpenSSL's failure queued).
-int tqxCryptInitVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_OF(X509) *untrusted,
-                             X509_STORE_CTX_verify_fn procedure, time_t checkTime);
+int initVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_OF(X509) *untrusted,
+                     X509_STORE_CTX_verify_fn procedure, time_t checkTime);
 
 // Leaves the last procedure a call chose in the store's slot, for callers
 // that read it back; no verification of ours reads it.
-void tqxCryptNoteProcedure(X509_STORE *store, X509_STORE_CTX_verify_fn procedure);
+void noteProcedure(X509_STORE *store, X509_STORE_CTX_verify_fn procedure);
 
 // The procedure a call's flags choose.
-X509_STORE_CTX_verify_fn tqxCryptProcedureFor(int flags);
+X509_STORE_CTX_verify_fn procedureFor(int flags);
+
+}  // namespace tq
 
 // The result code of a chain-verification error number.
 int tqxCryptVerifyErrorCode(int error);

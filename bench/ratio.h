@@ -31,12 +31,12 @@ public:
         for (const Run &run : runs) {
             if (run.error_occurred) continue;
             const std::string key = keyOf(run.run_name.function_name, run.threads);
-            if (run.run_type == Run::RT_Iteration && !medians.count(key))
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type == Run::RT_Iteration && !medians.count(key)) || median) {
                 seconds[key] = run.GetAdjustedRealTime();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                seconds[key] = run.GetAdjustedRealTime();
-                medians[key] = true;
+                cpuSeconds[key] = run.GetAdjustedCPUTime();
             }
+            if (median) medians[key] = true;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -44,11 +44,13 @@ public:
         return name + "/threads:" + std::to_string(threads);
     }
     // Seconds per iteration of a run, 0 when it did not run.
-    double of(const std::string &name, int threads) const {
-        auto found = seconds.find(keyOf(name, threads));
-        return found == seconds.end() ? 0 : found->second;
+    double of(const std::string &name, int threads) const { return find(seconds, name, threads); }
+    double cpuOf(const std::string &name, int threads) const { return find(cpuSeconds, name, threads); }
+    static double find(const std::map<std::string, double> &in, const std::string &name, int threads) {
+        auto found = in.find(keyOf(name, threads));
+        return found == in.end() ? 0 : found->second;
     }
-    std::map<std::string, double> seconds;
+    std::map<std::string, double> seconds, cpuSeconds;
     std::map<std::string, bool> medians;
 };
 
@@ -88,13 +90,17 @@ inline int runPairs(int argc, char **argv, const std::vector<Pair> &pairs, doubl
         const std::string ours = std::string(p.name) + "/ours", theirs = std::string(p.name) + "/openssl";
         const double ours1 = reporter.of(ours, 1), theirs1 = reporter.of(theirs, 1);
         if (p.threads.empty() || ours1 <= 0 || theirs1 <= 0) continue;
-        if (!headed) std::printf("\nscaling, throughput at N threads / at 1 thread (ours, OpenSSL's):\n");
+        if (!headed)
+            std::printf(
+                "\nscaling, throughput at N threads / at 1 thread (ours, OpenSSL's), and CPU time per "
+                "call, OpenSSL's / ours:\n");
         headed = true;
         for (int n : p.threads) {
             double o = reporter.of(ours, n), t = reporter.of(theirs, n);
-            if (o <= 0 || t <= 0) continue;
+            double oc = reporter.cpuOf(ours, n), tc = reporter.cpuOf(theirs, n);
+            if (o <= 0 || t <= 0 || oc <= 0) continue;
             std::string label = std::string(p.name) + "/threads:" + std::to_string(n);
-            std::printf("  %-60s %.2f  %.2f\n", label.c_str(), ours1 / o, theirs1 / t);
+            std::printf("  %-60s %.2f  %.2f  %.3f\n", label.c_str(), ours1 / o, theirs1 / t, tc / oc);
         }
     }
     benchmark::Shutdown();

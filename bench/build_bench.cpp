@@ -243,8 +243,8 @@ X509_CRL *theirSorted() {
 int theirDateAndReason(X509_REVOKED *r, char *date) {
     struct tm tm;
     ASN1_TIME_to_tm(X509_REVOKED_get0_revocationDate(r), &tm);
-    std::snprintf(date, TQXCRYPT_TIME_TEXT_SIZE, "%04d%02d%02d%02d%02d%02d+0000", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(date, 64, "%04d%02d%02d%02d%02d%02d+0000", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
     ASN1_ENUMERATED *reason =
         static_cast<ASN1_ENUMERATED *>(X509_REVOKED_get_ext_d2i(r, NID_crl_reason, nullptr, nullptr));
     int code = reason ? 5020 + static_cast<int>(ASN1_ENUMERATED_get(reason)) : 5020;
@@ -257,7 +257,7 @@ template <size_t N, bool Ours>
 void lookupText(benchmark::State &state) {
     const auto &list = entries(N);
     size_t i = 0;
-    char date[TQXCRYPT_TIME_TEXT_SIZE];
+    char date[64];
     for (auto _ : state) {
         const char *hex = list[i++ % list.size()].serial.c_str();
         bool found;
@@ -308,7 +308,7 @@ void ourLookupCert(benchmark::State &state) {
 void theirLookupCert(benchmark::State &state) {
     X509_CRL *crl = theirSorted<10000>();
     size_t i = 0;
-    char date[TQXCRYPT_TIME_TEXT_SIZE];
+    char date[64];
     for (auto _ : state) {
         X509_REVOKED *r = nullptr;
         auto *cert = static_cast<X509 *>(probes()[i++ % 64]->object);

@@ -25,6 +25,9 @@ int signCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
 int verifyCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
 int signCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
 int verifyCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int signOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyOcspResponse(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
 }  // namespace tq
 
 // Common DER/text encoder and decoder behind the method tables.

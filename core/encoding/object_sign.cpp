@@ -5,7 +5,10 @@
 
 #include "encoding_internal.h"
 #include "keys_internal.h"
+#include "ocsp_internal.h"
 #include "tqxcrypt_build.h"
+#include "tqxcrypt_store.h"
+#include "x509_internal.h"
 
 namespace {
 
@@ -125,6 +128,43 @@ int verifyCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
     return verifiedOrNot(tqxCrypt_ASN1_verify(encodedTbs<X509_CRL, i2d_X509_CRL>,
                                               const_cast<X509_ALGOR *>(outer),
                                               const_cast<ASN1_BIT_STRING *>(signature), crl, key));
+}
+
+// A new optional signature, with no certificates and no requestorName,
+// replaces the request (and any earlier signature) in the handle.
+int signOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    auto *request = static_cast<OCSP_REQUEST *>(object->object);
+    int rc = signRequest(&request, nullptr, key, static_cast<unsigned>(flags) & kSelectorBits);
+    if (rc == TQ_RTN_OK) object->object = request;
+    return rc;
+}
+
+// With a key handle that holds a key, that key; otherwise the leaf of the
+// certificates inside the signature.
+int verifyOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
+    auto *request = static_cast<OCSP_REQUEST *>(object->object);
+    X509AlgorPtr algorithm;
+    Asn1BitStringPtr value;
+    CertStack certs;
+    int rc = requestSignature(request, &algorithm, &value, &certs);
+    if (rc != TQ_RTN_OK) return rc;
+    HandlePtr signer;
+    if (!key || !key->object) {
+        X509 *leaf = sk_X509_num(certs.get()) > 0 ? tqxCryptGetLeafCert(certs.get()) : nullptr;
+        if (!leaf) return TQ_RTN_OCSP_NO_SIGNER;
+        TQXCRYPT_HANDLE *made = nullptr;
+        if (publicKeyHandle(EvpPkeyPtr(X509_get_pubkey(leaf)), &made) != TQ_RTN_OK) return TQ_RTN_FAILED;
+        signer.reset(made);
+        key = made;
+    }
+    return tqxCrypt_ASN1_verify(encodedTbs<OCSP_REQUEST, i2d_OCSP_REQUEST>, algorithm.get(), value.get(),
+                                request, key) > 0
+               ? TQ_RTN_OK
+               : TQ_RTN_SIGN_FAILED;
+}
+
+int verifyOcspResponse(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    return tqxCrypt_OCSP_response_verify(static_cast<OCSP_RESPONSE *>(object->object), key, nullptr, flags);
 }
 
 }  // namespace tq

@@ -43,8 +43,8 @@ TEST(TextDigest, HashAndCertificateDigestForEverySelector) {
         std::string dgst = sh(std::string("openssl dgst -") + sel.md + " " + dir.file("data"));
         EXPECT_EQ(hash.str(), upper(after(dgst, ' ').substr(0)));
         ASSERT_EQ(TQCrypt_CertGetDigest(pem.c_str(), (int)sel.selector, &digest), TQ_RTN_OK);
-        EXPECT_EQ(digest.str(), stripColons(after(sh(std::string("openssl x509 -noout -fingerprint -") + sel.md +
-                                                     " -in " + fx("sign.pem")))));
+        EXPECT_EQ(digest.str(), stripColons(after(sh(std::string("openssl x509 -noout -fingerprint -") +
+                                                     sel.md + " -in " + fx("sign.pem")))));
     }
     OutText out;
     EXPECT_EQ(TQCrypt_Hash(data.data(), data.size(), 7, &out), TQ_RTN_BAD_ARGUMENT);
@@ -87,11 +87,12 @@ TEST(TextCertificate, SerialKeySizeNamesAndAlgorithms) {
                       .find("Public-Key: (" + std::to_string(size * 8) + " bit)"),
                   std::string::npos);
         // Name texts: openssl's lines with short names, "Email" for the e-mail type, joined by CR LF.
-        for (auto [flag, out, get] : {std::make_tuple("-subject", std::addressof(subject), TQCrypt_CertGetSubject),
-                                      std::make_tuple("-issuer", std::addressof(issuer), TQCrypt_CertGetIssuer)}) {
+        for (auto [flag, out, get] :
+             {std::make_tuple("-subject", std::addressof(subject), TQCrypt_CertGetSubject),
+              std::make_tuple("-issuer", std::addressof(issuer), TQCrypt_CertGetIssuer)}) {
             ASSERT_EQ(get(cert.c_str(), 0, &(*out)), TQ_RTN_OK);
-            std::string lines = sh(std::string("openssl x509 -noout -nameopt sep_multiline,sname,utf8 ") + flag +
-                                   " -in " + fx(name));
+            std::string lines = sh(std::string("openssl x509 -noout -nameopt sep_multiline,sname,utf8 ") +
+                                   flag + " -in " + fx(name));
             std::string want;
             size_t at = lines.find('\n') + 1;
             while (at < lines.size()) {
@@ -159,25 +160,30 @@ TEST(TextCertificate, BothTimes) {
         ASSERT_EQ(TQCrypt_CertGetNotBefore(text(name).c_str(), 0, before), TQ_RTN_OK);
         ASSERT_EQ(TQCrypt_CertGetNotAfter(text(name).c_str(), 0, afterText), TQ_RTN_OK);
         EXPECT_EQ(std::string(before),
-                  isoToTimeText(sh(std::string("openssl x509 -noout -dateopt iso_8601 -startdate -in ") + fx(name))));
-        EXPECT_EQ(std::string(afterText),
-                  isoToTimeText(sh(std::string("openssl x509 -noout -dateopt iso_8601 -enddate -in ") + fx(name))));
+                  isoToTimeText(
+                      sh(std::string("openssl x509 -noout -dateopt iso_8601 -startdate -in ") + fx(name))));
+        EXPECT_EQ(
+            std::string(afterText),
+            isoToTimeText(sh(std::string("openssl x509 -noout -dateopt iso_8601 -enddate -in ") + fx(name))));
     }
 }
 
 TEST(TextCertificate, ExtensionSummaries) {
     const std::string cert = text("sign.pem");
     // Selector 8 is the last alternative name here; the handle function gives the first.
-    std::string alt = after(sh("openssl x509 -noout -ext subjectAltName -in " + fx("sign.pem") + " | tail -1"), ':');
+    std::string alt =
+        after(sh("openssl x509 -noout -ext subjectAltName -in " + fx("sign.pem") + " | tail -1"), ':');
     ASSERT_NE(alt.find("first.example.org, email:second@example.org"), std::string::npos);
     OutText last, first, usage, none;
     ASSERT_EQ(TQCrypt_CertGetKDRAExtension(cert.c_str(), 8, &last), TQ_RTN_OK);
     EXPECT_EQ(last.str(), "second@example.org");
-    tqtest::HandleOwner h(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "textapi/sign.pem", TQXCRYPT_DECODE_TEXT));
+    tqtest::HandleOwner h(
+        tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "textapi/sign.pem", TQXCRYPT_DECODE_TEXT));
     ASSERT_EQ(TQXCrypt_CertGetKDRAExtension(h.get(), 8, &first), TQ_RTN_OK);
     EXPECT_EQ(first.str(), "first.example.org");
     // Digital signature and non-repudiation, as openssl reads them.
-    ASSERT_NE(sh("openssl x509 -noout -ext keyUsage -in " + fx("sign.pem")).find("Digital Signature, Non Repudiation"),
+    ASSERT_NE(sh("openssl x509 -noout -ext keyUsage -in " + fx("sign.pem"))
+                  .find("Digital Signature, Non Repudiation"),
               std::string::npos);
     ASSERT_EQ(TQCrypt_CertGetKDRAExtension(cert.c_str(), 7, &usage), TQ_RTN_OK);
     EXPECT_EQ(usage.str(), "192");
@@ -186,7 +192,8 @@ TEST(TextCertificate, ExtensionSummaries) {
     ASSERT_NE(sh("openssl x509 -noout -ext subjectAltName -in " + fx("dirname.pem")).find("DirName:"),
               std::string::npos);
     EXPECT_EQ(TQCrypt_CertGetKDRAExtension(text("dirname.pem").c_str(), 8, &none), TQ_RTN_NOT_SUPPORTED);
-    for (int selector : {0, 9, -1}) EXPECT_EQ(TQCrypt_CertGetKDRAExtension(cert.c_str(), selector, &none), TQ_RTN_BAD_ARGUMENT);
+    for (int selector : {0, 9, -1})
+        EXPECT_EQ(TQCrypt_CertGetKDRAExtension(cert.c_str(), selector, &none), TQ_RTN_BAD_ARGUMENT);
     EXPECT_EQ(none.p, nullptr);
 }
 

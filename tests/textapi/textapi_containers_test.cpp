@@ -15,7 +15,8 @@ const char *kPassword = "secret";
 
 Bytes hexBytes(const std::string &hex) {
     Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back((unsigned char)std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back((unsigned char)std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 
@@ -42,7 +43,8 @@ TEST(TextP12, CountsOverOpensslFiles) {
         int count = -1;
         ASSERT_EQ(TQCrypt_P12GetUserCertificateCount(p12.data(), p12.size(), kPassword, &count), TQ_RTN_OK);
         tqtest::HandleOwner h;
-        ASSERT_EQ(TQXCrypt_DecodeObject(h.out(), TQXCRYPT_KIND_PKCS12, p12.data(), p12.size(), 0, nullptr), 0);
+        ASSERT_EQ(TQXCrypt_DecodeObject(h.out(), TQXCRYPT_KIND_PKCS12, p12.data(), p12.size(), 0, nullptr),
+                  0);
         ASSERT_EQ(TQXCrypt_P12Unpack(h.get(), kPassword, 0), TQ_RTN_OK);
         int direct = -2;
         ASSERT_EQ(TQXCrypt_P12GetUserCertificateCount(h.get(), 0, &direct), TQ_RTN_OK);
@@ -61,20 +63,24 @@ TEST(TextP12, SignWithTheFileKey) {
     tqtest::writeFile(dir.file("data"), data);
     Bytes p12 = bytes("full.p12");
     OutText sig;
-    ASSERT_EQ(TQCrypt_P12Sign(p12.data(), p12.size(), kPassword, data.data(), data.size(), 0, 0, 4, &sig), TQ_RTN_OK);
+    ASSERT_EQ(TQCrypt_P12Sign(p12.data(), p12.size(), kPassword, data.data(), data.size(), 0, 0, 4, &sig),
+              TQ_RTN_OK);
     tqtest::writeFile(dir.file("m.der"), derOfBase64(dir, sig.str()));
-    sh("openssl cms -verify -purpose any -binary -inform DER -in " + dir.file("m.der") + " -CAfile " + fx("ca.pem") +
-       " -out " + dir.file("out"));
+    sh("openssl cms -verify -purpose any -binary -inform DER -in " + dir.file("m.der") + " -CAfile " +
+       fx("ca.pem") + " -out " + dir.file("out"));
     EXPECT_TRUE(tqtest::readFile(dir.file("out")) == data);
     // Without a key: the key reader's code, and nothing handed out.
     Bytes nokey = bytes("nokey.p12");
     tqtest::HandleOwner h, key;
-    ASSERT_EQ(TQXCrypt_DecodeObject(h.out(), TQXCRYPT_KIND_PKCS12, nokey.data(), nokey.size(), 0, nullptr), 0);
+    ASSERT_EQ(TQXCrypt_DecodeObject(h.out(), TQXCRYPT_KIND_PKCS12, nokey.data(), nokey.size(), 0, nullptr),
+              0);
     ASSERT_EQ(TQXCrypt_P12Unpack(h.get(), kPassword, 0), TQ_RTN_OK);
     const int keyCode = TQXCrypt_P12GetPrivateKey(h.get(), 0, 0, key.out());
     ASSERT_NE(keyCode, TQ_RTN_OK);
     char *none = nullptr;
-    EXPECT_EQ(TQCrypt_P12Sign(nokey.data(), nokey.size(), kPassword, data.data(), data.size(), 0, 0, 4, &none), keyCode);
+    EXPECT_EQ(
+        TQCrypt_P12Sign(nokey.data(), nokey.size(), kPassword, data.data(), data.size(), 0, 0, 4, &none),
+        keyCode);
     EXPECT_EQ(none, nullptr);
     TQXCRYPT_BLOB blob{0, nullptr};
     EXPECT_EQ(TQCrypt_P12XGetUserCertificate(nokey.data(), nokey.size(), kPassword, &blob), keyCode);
@@ -88,7 +94,8 @@ TEST(TextP12, SignWithTheFileKey) {
 TEST(TextP12, FiltrateKeepsTheKeyAndUserCertificate) {
     TempDir dir;
     Bytes p12 = bytes("full.p12");
-    ASSERT_NE(sh("openssl pkcs12 -nokeys -passin pass:secret -in " + fx("full.p12")).find("subject=C = TW, O = Orvane Test, CN = Text Root"),
+    ASSERT_NE(sh("openssl pkcs12 -nokeys -passin pass:secret -in " + fx("full.p12"))
+                  .find("subject=C = TW, O = Orvane Test, CN = Text Root"),
               std::string::npos);
     OutBytes out;
     uint64_t length = 0;
@@ -98,11 +105,15 @@ TEST(TextP12, FiltrateKeepsTheKeyAndUserCertificate) {
     EXPECT_NE(certs.find("CN = Text Signer"), std::string::npos);
     EXPECT_EQ(certs.find("subject=C = TW, O = Orvane Test, CN = Text Root"), std::string::npos);
     size_t n = 0;
-    for (size_t at = certs.find("BEGIN CERTIFICATE"); at != std::string::npos; at = certs.find("BEGIN CERTIFICATE", at + 1)) ++n;
+    for (size_t at = certs.find("BEGIN CERTIFICATE"); at != std::string::npos;
+         at = certs.find("BEGIN CERTIFICATE", at + 1))
+        ++n;
     EXPECT_EQ(n, 1u);
-    const std::string keys = sh("openssl pkcs12 -nocerts -nodes -passin pass:secret -in " + dir.file("f.p12"));
+    const std::string keys =
+        sh("openssl pkcs12 -nocerts -nodes -passin pass:secret -in " + dir.file("f.p12"));
     tqtest::writeFile(dir.file("k.pem"), keys);
-    EXPECT_EQ(sh("openssl pkey -pubout -in " + dir.file("k.pem")), sh("openssl x509 -noout -pubkey -in " + fx("sign.pem")));
+    EXPECT_EQ(sh("openssl pkey -pubout -in " + dir.file("k.pem")),
+              sh("openssl x509 -noout -pubkey -in " + fx("sign.pem")));
 }
 
 TEST(TextP12, UserCertificateByTheBlobRule) {
@@ -117,7 +128,8 @@ TEST(TextP12, UserCertificateByTheBlobRule) {
     // A caller's buffer: too small gives the needed length, large enough a copy.
     std::vector<unsigned char> room(b64.size() - 1);
     TQXCRYPT_BLOB small{room.size(), room.data()};
-    EXPECT_EQ(TQCrypt_P12XGetUserCertificate(p12.data(), p12.size(), kPassword, &small), TQ_RTN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(TQCrypt_P12XGetUserCertificate(p12.data(), p12.size(), kPassword, &small),
+              TQ_RTN_BUFFER_TOO_SMALL);
     EXPECT_EQ(small.length, b64.size());
     room.assign(b64.size() + 8, 0);
     TQXCRYPT_BLOB big{room.size(), room.data()};
@@ -128,12 +140,16 @@ TEST(TextP12, UserCertificateByTheBlobRule) {
 
 TEST(TextP12, CheckPfxAppliesTheRuleOnly) {
     Bytes expired = bytes("expired.p12"), full = bytes("full.p12");
-    ASSERT_NE(sh("openssl x509 -noout -checkend 0 -in " + fx("expired.pem"), 1).find("will expire"), std::string::npos);
+    ASSERT_NE(sh("openssl x509 -noout -checkend 0 -in " + fx("expired.pem"), 1).find("will expire"),
+              std::string::npos);
     const tqtest::CodeCase cases[] = {
-        {"expired, rule met", TQCrypt_CheckPFX(expired.data(), expired.size(), kPassword, "CN=Expired User", 0, 0), TQ_RTN_OK},
-        {"rule not met", TQCrypt_CheckPFX(full.data(), full.size(), kPassword, "CN=Somebody", 0, 0), TQ_RTN_CERT_REJECTED},
+        {"expired, rule met",
+         TQCrypt_CheckPFX(expired.data(), expired.size(), kPassword, "CN=Expired User", 0, 0), TQ_RTN_OK},
+        {"rule not met", TQCrypt_CheckPFX(full.data(), full.size(), kPassword, "CN=Somebody", 0, 0),
+         TQ_RTN_CERT_REJECTED},
         {"no rule", TQCrypt_CheckPFX(full.data(), full.size(), kPassword, nullptr, 0, 0), TQ_RTN_OK},
-        {"wrong password", TQCrypt_CheckPFX(full.data(), full.size(), "nope", nullptr, 0, 0), TQ_RTN_P12_BAD_MAC},
+        {"wrong password", TQCrypt_CheckPFX(full.data(), full.size(), "nope", nullptr, 0, 0),
+         TQ_RTN_P12_BAD_MAC},
     };
     tqtest::expectCodes(cases);
 }
@@ -142,9 +158,9 @@ TEST(TextP12, CheckPfxAppliesTheRuleOnly) {
 Bytes opensslEnc(const TempDir &dir, const std::string &cipher, const Bytes &key, const Bytes &iv,
                  const Bytes &in, bool decrypt, bool nopad) {
     tqtest::writeFile(dir.file("in"), in);
-    return tqtest::shBytes("openssl enc -" + cipher + " -provider legacy -provider default" + (decrypt ? " -d" : "") +
-                           (nopad ? " -nopad" : "") + " -K " + tqtest::toHex(key) + " -iv " + tqtest::toHex(iv) +
-                           " -in " + dir.file("in"));
+    return tqtest::shBytes("openssl enc -" + cipher + " -provider legacy -provider default" +
+                           (decrypt ? " -d" : "") + (nopad ? " -nopad" : "") + " -K " + tqtest::toHex(key) +
+                           " -iv " + tqtest::toHex(iv) + " -in " + dir.file("in"));
 }
 
 struct PasswordCase {
@@ -161,9 +177,12 @@ TEST(TextSymmetric, PasswordOneShotsAgainstOpenssl) {
     const Bytes salt = hexBytes("0102030405060708");
     const int iterations = 1000;
     const PasswordCase cases[] = {
-        {"AES-128 PBKDF2", TQXCRYPT_ALG_AES128, TQXCRYPT_KDF_PBKDF2 | TQXCRYPT_MODE_CBC, "aes-128-cbc", 16, 16, true},
-        {"AES-256 PBKDF2", TQXCRYPT_ALG_AES256, TQXCRYPT_KDF_PBKDF2 | TQXCRYPT_MODE_CBC, "aes-256-cbc", 32, 16, true},
-        {"DES PBKDF1 SHA-1", TQXCRYPT_ALG_DES, TQXCRYPT_KDF_PBKDF1 | TQXCRYPT_MODE_CBC | 2, "des-cbc", 8, 8, false},
+        {"AES-128 PBKDF2", TQXCRYPT_ALG_AES128, TQXCRYPT_KDF_PBKDF2 | TQXCRYPT_MODE_CBC, "aes-128-cbc", 16,
+         16, true},
+        {"AES-256 PBKDF2", TQXCRYPT_ALG_AES256, TQXCRYPT_KDF_PBKDF2 | TQXCRYPT_MODE_CBC, "aes-256-cbc", 32,
+         16, true},
+        {"DES PBKDF1 SHA-1", TQXCRYPT_ALG_DES, TQXCRYPT_KDF_PBKDF1 | TQXCRYPT_MODE_CBC | 2, "des-cbc", 8, 8,
+         false},
     };
     const Bytes plain = tqtest::randomBytes(32, 21);
     for (const auto &c : cases) {
@@ -171,32 +190,34 @@ TEST(TextSymmetric, PasswordOneShotsAgainstOpenssl) {
         Bytes key, iv;
         if (c.pbkdf2) {
             std::string p = sh(std::string("openssl enc -") + c.peer + " -pbkdf2 -md sha1 -iter " +
-                               std::to_string(iterations) + " -S " + tqtest::toHex(salt) + " -pass 'pass:" + password +
-                               "' -P");
+                               std::to_string(iterations) + " -S " + tqtest::toHex(salt) +
+                               " -pass 'pass:" + password + "' -P");
             key = hexBytes(field(p, "key"));
             iv = hexBytes(field(p, "iv"));
         } else {
             Bytes both = hexBytes(stripped(sh("openssl kdf -provider legacy -provider default -keylen " +
                                               std::to_string(c.keyLength + c.ivLength) +
-                                              " -kdfopt digest:SHA1 -kdfopt 'pass:" + password + "' -kdfopt hexsalt:" +
-                                              tqtest::toHex(salt) + " -kdfopt iter:" + std::to_string(iterations) +
-                                              " PBKDF1")));
+                                              " -kdfopt digest:SHA1 -kdfopt 'pass:" + password +
+                                              "' -kdfopt hexsalt:" + tqtest::toHex(salt) +
+                                              " -kdfopt iter:" + std::to_string(iterations) + " PBKDF1")));
             key.assign(both.begin(), both.begin() + c.keyLength);
             iv.assign(both.begin() + c.keyLength, both.end());
         }
         ASSERT_EQ(key.size(), c.keyLength);
         OutBytes cipher;
         uint64_t length = 0;
-        ASSERT_EQ(TQCrypt_SymmetricEncrypt(password, plain.data(), plain.size(), salt.data(), (int)salt.size(),
-                                           iterations, nullptr, c.algorithm, c.flags, &cipher, &length),
-                  TQ_RTN_OK);
+        ASSERT_EQ(
+            TQCrypt_SymmetricEncrypt(password, plain.data(), plain.size(), salt.data(), (int)salt.size(),
+                                     iterations, nullptr, c.algorithm, c.flags, &cipher, &length),
+            TQ_RTN_OK);
         const Bytes expected = opensslEnc(dir, c.peer, key, iv, plain, false, false);
         EXPECT_EQ(length, expected.size());
         EXPECT_TRUE(Bytes(cipher.p, cipher.p + length) == expected);
         OutBytes back;
         uint64_t backLength = 0;
-        ASSERT_EQ(TQCrypt_SymmetricDecrypt(password, expected.data(), expected.size(), salt.data(), (int)salt.size(),
-                                           iterations, nullptr, c.algorithm, c.flags, &back, &backLength),
+        ASSERT_EQ(TQCrypt_SymmetricDecrypt(password, expected.data(), expected.size(), salt.data(),
+                                           (int)salt.size(), iterations, nullptr, c.algorithm, c.flags, &back,
+                                           &backLength),
                   TQ_RTN_OK);
         ASSERT_EQ(backLength, plain.size());
         EXPECT_TRUE(Bytes(back.p, back.p + backLength) == plain);
@@ -205,9 +226,10 @@ TEST(TextSymmetric, PasswordOneShotsAgainstOpenssl) {
         Bytes broken = expected;
         broken.back() ^= 0x5A;
         const size_t block = c.ivLength;
-        ASSERT_EQ(TQCrypt_SymmetricDecrypt(password, broken.data(), broken.size(), salt.data(), (int)salt.size(),
-                                           iterations, nullptr, c.algorithm, c.flags, &back, &backLength),
-                  TQ_RTN_DECRYPT_FAILED);
+        ASSERT_EQ(
+            TQCrypt_SymmetricDecrypt(password, broken.data(), broken.size(), salt.data(), (int)salt.size(),
+                                     iterations, nullptr, c.algorithm, c.flags, &back, &backLength),
+            TQ_RTN_DECRYPT_FAILED);
         ASSERT_NE(back.p, nullptr);
         ASSERT_EQ(backLength, broken.size() - block);
         EXPECT_TRUE(Bytes(back.p, back.p + backLength) == Bytes(plain.begin(), plain.begin() + backLength));
@@ -217,20 +239,22 @@ TEST(TextSymmetric, PasswordOneShotsAgainstOpenssl) {
 
 TEST(TextSymmetric, RawKeyOneShotsWithAndWithoutPadding) {
     TempDir dir;
-    const Bytes key = tqtest::randomBytes(24, 1), iv = tqtest::randomBytes(8, 2), plain = tqtest::randomBytes(64, 3);
+    const Bytes key = tqtest::randomBytes(24, 1), iv = tqtest::randomBytes(8, 2),
+                plain = tqtest::randomBytes(64, 3);
     for (int padding : {0, TQXCRYPT_NO_PADDING}) {
         SCOPED_TRACE(padding);
         OutBytes cipher, back;
         uint64_t length = 0, backLength = 0;
-        ASSERT_EQ(TQCrypt_SymmetricEncryptEx(TQXCRYPT_ALG_DES3, plain.data(), plain.size(), key.data(), 24, iv.data(),
-                                             8, TQXCRYPT_MODE_CBC, padding, &cipher, &length),
+        ASSERT_EQ(TQCrypt_SymmetricEncryptEx(TQXCRYPT_ALG_DES3, plain.data(), plain.size(), key.data(), 24,
+                                             iv.data(), 8, TQXCRYPT_MODE_CBC, padding, &cipher, &length),
                   TQ_RTN_OK);
         const Bytes expected = opensslEnc(dir, "des-ede3-cbc", key, iv, plain, false, padding != 0);
         EXPECT_TRUE(Bytes(cipher.p, cipher.p + length) == expected);
         EXPECT_EQ(length, plain.size() + (padding ? 0 : 8));
-        ASSERT_EQ(TQCrypt_SymmetricDecryptEx(TQXCRYPT_ALG_DES3, expected.data(), expected.size(), key.data(), 24,
-                                             iv.data(), 8, TQXCRYPT_MODE_CBC, padding, &back, &backLength),
-                  TQ_RTN_OK);
+        ASSERT_EQ(
+            TQCrypt_SymmetricDecryptEx(TQXCRYPT_ALG_DES3, expected.data(), expected.size(), key.data(), 24,
+                                       iv.data(), 8, TQXCRYPT_MODE_CBC, padding, &back, &backLength),
+            TQ_RTN_OK);
         EXPECT_TRUE(Bytes(back.p, back.p + backLength) == plain);
     }
     // Without padding an incomplete block cannot be encrypted: nothing handed out.

@@ -31,9 +31,12 @@ void expectBase64Lines(const std::string &t) {
         size_t nl = t.find('\n', at);
         ASSERT_NE(nl, std::string::npos);
         size_t n = nl - at;
-        if (nl + 1 < t.size()) EXPECT_EQ(n, 64u) << "line at " << at;
-        else EXPECT_LE(n, 64u);
-        for (size_t i = at; i < nl; ++i) EXPECT_TRUE(std::isalnum((unsigned char)t[i]) || t[i] == '+' || t[i] == '/' || t[i] == '=');
+        if (nl + 1 < t.size())
+            EXPECT_EQ(n, 64u) << "line at " << at;
+        else
+            EXPECT_LE(n, 64u);
+        for (size_t i = at; i < nl; ++i)
+            EXPECT_TRUE(std::isalnum((unsigned char)t[i]) || t[i] == '+' || t[i] == '/' || t[i] == '=');
         at = nl + 1;
     }
 }
@@ -78,7 +81,9 @@ Bytes signerInfoDer(const Bytes &message) {
     return out;
 }
 
-Bytes certDer(const std::string &name) { return tqtest::shBytes("openssl x509 -outform DER -in " + fx(name)); }
+Bytes certDer(const std::string &name) {
+    return tqtest::shBytes("openssl x509 -outform DER -in " + fx(name));
+}
 
 TEST(TextSign, EveryCertificateAndKeyTextSignsWhatOpensslAccepts) {
     TempDir dir;
@@ -103,8 +108,8 @@ TEST(TextSign, EveryCertificateAndKeyTextSignsWhatOpensslAccepts) {
 TEST(TextSign, FlagsAndHashSelectors) {
     TempDir dir;
     TQXCRYPT_HANDLE *store = rootStore();
-    const int flags[] = {0, TQXCRYPT_DETACHED, TQXCRYPT_SIGN_NOCERTS, TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS,
-                         TQXCRYPT_SIGN_CHAIN};
+    const int flags[] = {0, TQXCRYPT_DETACHED, TQXCRYPT_SIGN_NOCERTS,
+                         TQXCRYPT_DETACHED | TQXCRYPT_SIGN_NOCERTS, TQXCRYPT_SIGN_CHAIN};
     for (int f : flags) {
         for (const auto &sel : tqtest::kSelectors) {
             SCOPED_TRACE(std::to_string(f) + " " + sel.md);
@@ -115,8 +120,9 @@ TEST(TextSign, FlagsAndHashSelectors) {
             expectCmsAccepts(dir, sig.str(), f, "sign.pem");
             tqtest::writeFile(dir.file("m.der"), derOfBase64(dir, sig.str()));
             std::string print = sh("openssl cms -cmsout -print -inform DER -in " + dir.file("m.der"));
-            EXPECT_NE(print.find(std::string("algorithm: ") + (std::string(sel.md) == "sha1" ? "sha1" : sel.md)),
-                      std::string::npos);
+            EXPECT_NE(
+                print.find(std::string("algorithm: ") + (std::string(sel.md) == "sha1" ? "sha1" : sel.md)),
+                std::string::npos);
         }
     }
     TQXCryptFreeHandle(store);
@@ -138,18 +144,18 @@ TEST(TextVerify, OpensslMessagesAsPemAndBase64) {
                                      nullptr, nullptr),
                       TQ_RTN_OK);
             OutText info, cert;
-            ASSERT_EQ(TQCrypt_Verify(store, t.c_str(), kData.data(), kData.size(), "CN=Text Signer", flags, 0, 0,
-                                     &info, &cert),
+            ASSERT_EQ(TQCrypt_Verify(store, t.c_str(), kData.data(), kData.size(), "CN=Text Signer", flags, 0,
+                                     0, &info, &cert),
                       TQ_RTN_OK);
             expectBase64Lines(info.str());
             EXPECT_TRUE(derOfBase64(dir, info.str()) == signerInfoDer(message));
             EXPECT_TRUE(derOfBase64(dir, cert.str()) == signerCert);
             // The texts decode again as their kinds.
             tqtest::HandleOwner again;
-            EXPECT_EQ(TQXCrypt_DecodeObject(again.out(), TQXCRYPT_KIND_SIGNERINFO,
-                                            (const unsigned char *)info.p, std::strlen(info.p),
-                                            TQXCRYPT_DECODE_TEXT, nullptr),
-                      TQ_RTN_OK);
+            EXPECT_EQ(
+                TQXCrypt_DecodeObject(again.out(), TQXCRYPT_KIND_SIGNERINFO, (const unsigned char *)info.p,
+                                      std::strlen(info.p), TQXCRYPT_DECODE_TEXT, nullptr),
+                TQ_RTN_OK);
             // Other content, or a rule the signer does not meet, fails and hands out nothing.
             Bytes other = kData;
             other[0] ^= 1;
@@ -157,8 +163,8 @@ TEST(TextVerify, OpensslMessagesAsPemAndBase64) {
             EXPECT_NE(TQCrypt_Verify(store, t.c_str(), other.data(), other.size(), nullptr, flags, 0, 0,
                                      &untouched, nullptr),
                       TQ_RTN_OK);
-            EXPECT_EQ(TQCrypt_Verify(store, t.c_str(), kData.data(), kData.size(), "CN=Somebody Else", flags, 0,
-                                     0, &untouched, nullptr),
+            EXPECT_EQ(TQCrypt_Verify(store, t.c_str(), kData.data(), kData.size(), "CN=Somebody Else", flags,
+                                     0, 0, &untouched, nullptr),
                       TQ_RTN_CERT_REJECTED);
             EXPECT_EQ(untouched, nullptr);
         }
@@ -210,11 +216,9 @@ TEST(TextKeyUsage, GateOverItsFourFunctions) {
         int required;
         int expected;
     } rows[] = {
-        {"sign", 0xC0, TQ_RTN_OK},           {"sign", 0x80, TQ_RTN_OK},
-        {"sign", 0xA0, TQ_RTN_KEY_USAGE},    {"sign", 0x8000, TQ_RTN_KEY_USAGE},
-        {"enc", 0x30, TQ_RTN_OK},            {"enc", 0x80, TQ_RTN_KEY_USAGE},
-        {"noku", 0xFF, TQ_RTN_OK},           {"ku0", 0x80, TQ_RTN_KEY_USAGE},
-        {"ku0", 0, TQ_RTN_OK},
+        {"sign", 0xC0, TQ_RTN_OK},          {"sign", 0x80, TQ_RTN_OK},       {"sign", 0xA0, TQ_RTN_KEY_USAGE},
+        {"sign", 0x8000, TQ_RTN_KEY_USAGE}, {"enc", 0x30, TQ_RTN_OK},        {"enc", 0x80, TQ_RTN_KEY_USAGE},
+        {"noku", 0xFF, TQ_RTN_OK},          {"ku0", 0x80, TQ_RTN_KEY_USAGE}, {"ku0", 0, TQ_RTN_OK},
     };
     for (int switchOn : {1, 0}) {
         TQXCryptCheckKeyUsage(switchOn);
@@ -232,8 +236,9 @@ TEST(TextKeyUsage, GateOverItsFourFunctions) {
 
             const std::string message = base64Of(opensslSigned(dir, r.name, false));
             char *info = nullptr, *signer = nullptr;
-            EXPECT_EQ(TQCrypt_Verify(store, message.c_str(), nullptr, 0, nullptr, 0, r.required, 0, &info, &signer),
-                      r.expected);
+            EXPECT_EQ(
+                TQCrypt_Verify(store, message.c_str(), nullptr, 0, nullptr, 0, r.required, 0, &info, &signer),
+                r.expected);
             EXPECT_EQ(info != nullptr && signer != nullptr, r.expected == TQ_RTN_OK);
             EXPECT_EQ(info == nullptr && signer == nullptr, r.expected != TQ_RTN_OK);
             TQCryptMemFree(info);
@@ -246,8 +251,9 @@ TEST(TextKeyUsage, GateOverItsFourFunctions) {
             TQCryptMemFree(env);
 
             tqtest::writeFile(dir.file("data"), kData);
-            const std::string envelope = base64Of(tqtest::shBytes(
-                "openssl smime -encrypt -des3 -binary -outform DER -in " + dir.file("data") + " " + fx(r.name) + ".pem"));
+            const std::string envelope =
+                base64Of(tqtest::shBytes("openssl smime -encrypt -des3 -binary -outform DER -in " +
+                                         dir.file("data") + " " + fx(r.name) + ".pem"));
             unsigned char *plain = nullptr;
             uint64_t length = 0;
             EXPECT_EQ(TQCrypt_CertDecrypt(cert.c_str(), key.c_str(), nullptr, envelope.c_str(), 0, r.required,
@@ -268,29 +274,31 @@ TEST(TextEnvelope, BothWaysWithOpenssl) {
     for (int cipher : {1, 2}) {
         SCOPED_TRACE(cipher);
         OutText env;
-        ASSERT_EQ(TQCrypt_CertEncrypt(text("enc.pem").c_str(), kData.data(), kData.size(), cipher, 0x20, &env),
-                  TQ_RTN_OK);
+        ASSERT_EQ(
+            TQCrypt_CertEncrypt(text("enc.pem").c_str(), kData.data(), kData.size(), cipher, 0x20, &env),
+            TQ_RTN_OK);
         expectBase64Lines(env.str());
         tqtest::writeFile(dir.file("env.der"), derOfBase64(dir, env.str()));
-        EXPECT_TRUE(tqtest::shBytes("openssl smime -decrypt -provider legacy -provider default -binary -inform DER -in " +
-                                    dir.file("env.der") +
-                                    " -recip " + fx("enc.pem") + " -inkey " + fx("enc.key.pem")) == kData);
+        EXPECT_TRUE(tqtest::shBytes(
+                        "openssl smime -decrypt -provider legacy -provider default -binary -inform DER -in " +
+                        dir.file("env.der") + " -recip " + fx("enc.pem") + " -inkey " + fx("enc.key.pem")) ==
+                    kData);
     }
-    const std::string envelope = base64Of(tqtest::shBytes("openssl smime -encrypt -des3 -binary -outform DER -in " +
-                                                          dir.file("data") + " " + fx("enc.pem")));
+    const std::string envelope = base64Of(tqtest::shBytes(
+        "openssl smime -encrypt -des3 -binary -outform DER -in " + dir.file("data") + " " + fx("enc.pem")));
     OutBytes plain;
     uint64_t length = 0;
-    ASSERT_EQ(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("enc.key.pem").c_str(), nullptr, envelope.c_str(),
-                                  0, 0x20, &plain, &length),
+    ASSERT_EQ(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("enc.key.pem").c_str(), nullptr,
+                                  envelope.c_str(), 0, 0x20, &plain, &length),
               TQ_RTN_OK);
     EXPECT_TRUE(Bytes(plain.p, plain.p + length) == kData);
     // The length pointer is optional; the wrong key decrypts nothing.
-    ASSERT_EQ(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("enc.key.pem").c_str(), nullptr, envelope.c_str(),
-                                  0, 0, &plain, nullptr),
+    ASSERT_EQ(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("enc.key.pem").c_str(), nullptr,
+                                  envelope.c_str(), 0, 0, &plain, nullptr),
               TQ_RTN_OK);
     unsigned char *none = nullptr;
-    EXPECT_NE(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("sign.key.pem").c_str(), nullptr, envelope.c_str(),
-                                  0, 0, &none, &length),
+    EXPECT_NE(TQCrypt_CertDecrypt(text("enc.pem").c_str(), text("sign.key.pem").c_str(), nullptr,
+                                  envelope.c_str(), 0, 0, &none, &length),
               TQ_RTN_OK);
     EXPECT_EQ(none, nullptr);
 }

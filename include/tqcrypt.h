@@ -55,6 +55,13 @@ TQ_API int TQCrypt_CertGetNotAfter(const char *certificate, int handedOn, char *
 TQ_API int TQCrypt_CertGetKDRAExtension(const char *certificate, int selector, char **summary);
 TQ_API int TQCrypt_CertGetSignatureAlgorithm(const char *certificate, int handedOn, char **name);
 
+/* OCSP: 0 when the responder at url answers good. The requestor certificate,
+ * the signing key (which signs the request) and the responder certificate
+ * (which checks the answer's signature) may be null. */
+TQ_API int TQCrypt_OCSPVerifyCert(const char *requestor, const char *privateKey, const char *password,
+                                  const char *certificate, const char *caStore, const char *responder,
+                                  const char *url);
+
 /* PKCS#12 (DER bytes) */
 TQ_API int TQCrypt_P12GetUserCertificateCount(const unsigned char *p12, size_t p12Length,
                                               const char *password, int *count);

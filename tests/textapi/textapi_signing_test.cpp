@@ -260,7 +260,9 @@ TEST(TextKeyUsage, GateOverItsFourFunctions) {
                                           &plain, &length),
                       r.expected);
             EXPECT_EQ(plain != nullptr, r.expected == TQ_RTN_OK);
-            if (plain) EXPECT_TRUE(Bytes(plain, plain + length) == kData);
+            if (plain) {
+                EXPECT_TRUE(Bytes(plain, plain + length) == kData);
+            }
             TQCryptMemFree(plain);
         }
     }

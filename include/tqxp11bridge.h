@@ -1,6 +1,6 @@
 /* Token keys as crypto-core handles: an RSA key that stays on a token
- * becomes an ordinary key handle whose RSA object runs on the token.
- * Plain C. */
+ * becomes an ordinary key handle whose RSA object runs on the token, a
+ * secret key a cipher handle whose cipher runs there. Plain C. */
 #ifndef TQXP11BRIDGE_H
 #define TQXP11BRIDGE_H
 

@@ -142,6 +142,24 @@ TEST_F(TokenCiphers, EncryptAndDecryptOnTheTokenAsOpensslEnc) {
     }
 }
 
+// A key whose value the token never reveals works all the same.
+TEST_F(TokenCiphers, ASensitiveKeyThatNeverLeavesTheToken) {
+    const Bytes value = tqtest::randomBytes(24, 413);
+    const std::string path = file("sealed.key", value);
+    peer("--write-object '" + path +
+         "' --type secrkey --key-type DES3:24 --label sealed --private --sensitive");
+    int status = -1;
+    token.tool("--read-object --type secrkey --label sealed -o '" + token.file("sealed.read") + "'", &status);
+    ASSERT_NE(status, 0) << "the token revealed the key";
+
+    HandleOwner h;
+    ASSERT_EQ(TQXP11Crypt_GetSymmetricKey(&session, "sealed", TQXCRYPT_ALG_DES3, 0, h.out()), TQ_RTN_OK);
+    const Bytes iv = tqtest::randomBytes(8, 414), plain = tqtest::randomBytes(29, 415);
+    Bytes out;
+    ASSERT_EQ(runOperation(h.get(), true, iv.data(), 0, plain, {11}, &out), TQ_RTN_OK);
+    EXPECT_EQ(out, opensslEnc("des-ede3-cbc", value, iv, plain, false, false));
+}
+
 TEST_F(TokenCiphers, MakerRefusals) {
     HandleOwner h;
     struct Case {

@@ -4,7 +4,6 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -133,11 +132,7 @@ TQ_API int TQXP11Crypt_GetSymmetricKey(TQXP11_SESSION *session, const char *labe
     tq::ErrorQueueScope scope;
     const KeyRow *row = keyRow(algorithm);
     if (!session || !label || !row) return TQ_RTN_BAD_ARGUMENT;
-    TQXP11_OBJECT record;
-    std::memset(&record, 0, sizeof record);
-    std::snprintf(record.label, sizeof record.label, "%.255s", label);
-    record.kind = row->kind;
-    record.isPrivate = CK_TRUE;
+    const TQXP11_OBJECT record = tqbridge::labelRecord(label, row->kind, CK_TRUE);
     return tqbridge::getSymmetricKey(session, &record, algorithm, flags, cipher);
 }
 

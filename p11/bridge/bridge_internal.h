@@ -36,4 +36,9 @@ int tokenKey(TQXP11_KEY_REFERENCE *reference, tq::EvpPkeyPtr &key);
 // The reference a token key carries, or null.
 TQXP11_KEY_REFERENCE *referenceOf(EVP_PKEY *key);
 
+// A zeroed record of the kind and private flag carrying the whole label:
+// 5005 for no label or one the label field cannot hold (a cut name could
+// select another object).
+int namedRecord(const char *label, CK_ULONG kind, bool isPrivate, TQXP11_OBJECT *record);
+
 }  // namespace tqbridge

@@ -161,6 +161,17 @@ TEST_F(CertsByName, PfxFilesOfBothGenerationsAndAWrongPassword) {
                   TQ_RTN_OK);
         EXPECT_EQ(peerRead("cert", "--label " + label), tqtest::readFile(pkcs7File("signer.der")));
         expectPeerSignature(label, pkcs7File("signer.key.pem"));
+        const tqtest::CodeCase cases[] = {
+            {"cut short",
+             TQP11Crypt_WritePFX(&session, pfx.data(), static_cast<int>(pfx.size() / 2), "pw", "cut", "id",
+                                 0),
+             TQ_RTN_BAD_PKCS12},
+            {"empty", TQP11Crypt_WritePFX(&session, pfx.data(), 0, "pw", "cut", "id", 0),
+             TQ_RTN_BAD_ARGUMENT},
+            {"negative", TQP11Crypt_WritePFX(&session, pfx.data(), -1, "pw", "cut", "id", 0),
+             TQ_RTN_BAD_ARGUMENT},
+        };
+        tqtest::expectCodes(cases);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "ratio.h"
+#include "softhsm_token.h"
 
 #include <openssl/evp.h>
 
@@ -30,45 +31,31 @@ std::string readAll(const std::string &path) {
 }
 
 struct Identity {
-    char dir[32] = "/tmp/tqsignbench.XXXXXX";
+    tqbench::SoftToken token;
     TQXP11_CONTEXT context{};
     TQXP11_SESSION session{};
     std::vector<unsigned char> kilobyte = std::vector<unsigned char>(1024, 0x3c);
     std::vector<unsigned char> digestInfo;
 
-    void fail(const char *what) {
+    static void fail(const char *what) {
         std::fprintf(stderr, "failed: %s\n", what);
         std::exit(1);
     }
 
     Identity() {
         TQXCryptInitialize();
-        if (!mkdtemp(dir)) fail("mkdtemp");
-        const std::string d = dir;
-        const std::string conf = d + "/softhsm2.conf";
-        const std::string body =
-            "directories.tokendir = " + d + "/tokens\nobjectstore.backend = file\nlog.level = ERROR\n";
-        if (FILE *f = std::fopen(conf.c_str(), "w")) {
-            std::fputs(body.c_str(), f);
-            std::fclose(f);
-        }
-        setenv("SOFTHSM2_CONF", conf.c_str(), 1);
-        const std::string make =
-            "mkdir -p " + d +
-            "/tokens && " TQ_SOFTHSM_UTIL
-            " --init-token --free --label signbench --so-pin 87654321 --pin 123456 >/dev/null"
-            " && openssl req -x509 -newkey rsa:2048 -nodes -keyout " +
-            d + "/key.p8 -out " + d +
-            "/cert.pem -subj /CN=signbench -days 2 2>/dev/null && openssl rsa -traditional -in " + d +
-            "/key.p8 -out " + d + "/key.pem 2>/dev/null";
-        if (std::system(make.c_str()) != 0) fail(make.c_str());
+        const std::string key = token.path("key.pem"), certificate = token.path("cert.pem");
+        tqbench::SoftToken::run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + token.path("key.p8") +
+                                " -out " + certificate +
+                                " -subj /CN=signbench -days 2 2>/dev/null && openssl rsa "
+                                "-traditional -in " +
+                                token.path("key.p8") + " -out " + key + " 2>/dev/null");
         // The identity goes on the token through our own writers.
         if (TQXP11_Init(&context, TQ_SOFTHSM_MODULE) != 0 || TQXP11_SessionOpen(&context, &session) != 0 ||
             TQXP11_Login(&session, "123456") != 0)
             fail("session");
-        if (TQP11_WritePrivateKey(&session, readAll(d + "/key.pem").c_str(), "signbench", "sb", nullptr, 0) !=
-                0 ||
-            TQP11_WriteX509Cert(&session, readAll(d + "/cert.pem").c_str(), "signbench", "sb", 0) != 0)
+        if (TQP11_WritePrivateKey(&session, readAll(key).c_str(), "signbench", "sb", nullptr, 0) != 0 ||
+            TQP11_WriteX509Cert(&session, readAll(certificate).c_str(), "signbench", "sb", 0) != 0)
             fail("writing the identity");
         unsigned char md[32];
         unsigned int n = 0;
@@ -82,7 +69,6 @@ struct Identity {
     ~Identity() {
         TQXP11_SessionClose(&session);
         TQXP11_Final(&context);
-        std::system(("rm -rf " + std::string(dir)).c_str());
     }
 };
 

@@ -25,13 +25,9 @@ TQXP11_BYTES textBytes(const char *text) {
 }
 
 // The record of a reader: the label cut to the field, as readers always
-// searched, and no value record.
+// searched.
 TQXP11_OBJECT searchRecord(const char *label, CK_ULONG kind, bool isPrivate) {
-    TQXP11_OBJECT record{};
-    std::snprintf(record.label, sizeof record.label, "%.255s", label ? label : "");
-    record.kind = kind;
-    record.isPrivate = isPrivate ? CK_TRUE : CK_FALSE;
-    return record;
+    return tqbridge::labelRecord(label, kind, isPrivate ? 1 : 0);
 }
 
 // Decodes the VALUE of a read certificate record and releases the record.
@@ -126,7 +122,7 @@ int writeCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, cons
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &x509);
     if (rc != TQ_RTN_OK) return rc;
     TQXP11_OBJECT record{};
-    if ((rc = tqbridge::namedRecord(label, TQXP11_KIND_CERTIFICATE, false, &record)) != TQ_RTN_OK) return rc;
+    if ((rc = tqbridge::namedRecord(label, TQXP11_KIND_CERTIFICATE, 0, &record)) != TQ_RTN_OK) return rc;
     tq::OsslBytes subject, issuer, serial;
     int subjectLength = 0, issuerLength = 0, serialLength = 0;
     if ((rc = derOf(X509_get_subject_name(x509), i2d_X509_NAME, subject, &subjectLength)) != TQ_RTN_OK ||
@@ -152,9 +148,9 @@ int writeRsaKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label
                 int flags, bool withPrivate) {
     if (!session) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT privateRecord{}, publicRecord{};
-    int rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PUBLIC, false, &publicRecord);
+    int rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PUBLIC, 0, &publicRecord);
     if (rc == TQ_RTN_OK && withPrivate)
-        rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PRIVATE, true, &privateRecord);
+        rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PRIVATE, 1, &privateRecord);
     if (rc != TQ_RTN_OK) return rc;
     tq::OwnedBlob n, e;
     if ((rc = TQXCrypt_KeyModulus(key, n.get())) != TQ_RTN_OK ||
@@ -229,29 +225,12 @@ struct ListOwner {
 
 }  // namespace
 
-namespace tqbridge {
-
-int namedRecord(const char *label, CK_ULONG kind, bool isPrivate, TQXP11_OBJECT *record) {
-    *record = TQXP11_OBJECT{};
-    if (!label) return TQ_RTN_BAD_ARGUMENT;
-    const size_t length = strnlen(label, TQXP11_LABEL_SIZE);
-    if (length >= TQXP11_LABEL_SIZE) return TQ_RTN_BAD_ARGUMENT;
-    std::memcpy(record->label, label, length);
-    record->labelLength = length;
-    record->kind = kind;
-    record->isPrivate = isPrivate ? CK_TRUE : CK_FALSE;
-    return TQ_RTN_OK;
-}
-
-}  // namespace tqbridge
-
 extern "C" {
 
 TQ_API int TQXP11Crypt_ReadObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
                                   TQXP11_OBJECT *object) {
     if (!session || !label || !object) return TQ_RTN_BAD_ARGUMENT;
-    *object = searchRecord(label, static_cast<CK_ULONG>(kind), isPrivate != 0);
-    object->isPrivate = static_cast<CK_BBOOL>(isPrivate);
+    *object = tqbridge::labelRecord(label, static_cast<CK_ULONG>(kind), isPrivate);
     return TQXP11_ReadObject(session, object);
 }
 

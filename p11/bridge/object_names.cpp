@@ -42,7 +42,7 @@ int relabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
     // The new label must be readable back by the same rule.
     if (strnlen(newLabel, TQXP11_LABEL_SIZE) >= TQXP11_LABEL_SIZE) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record{};
-    int rc = tqbridge::namedRecord(label, static_cast<CK_ULONG>(kind), isPrivate != 0, &record);
+    int rc = tqbridge::namedRecord(label, static_cast<CK_ULONG>(kind), isPrivate, &record);
     if (rc != TQ_RTN_OK) return rc;
     return withId ? TQXP11_ChangeObjLabelEx(session, &record, newLabel, newId)
                   : TQXP11_ChangeObjLabel(session, &record, newLabel);
@@ -69,9 +69,8 @@ TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, i
                                            static_cast<CK_ULONG>(kind), privateByte));
     }
     TQXP11_OBJECT record{};
-    int rc = tqbridge::namedRecord(name, static_cast<CK_ULONG>(kind), false, &record);
+    int rc = tqbridge::namedRecord(name, static_cast<CK_ULONG>(kind), isPrivate, &record);
     if (rc != TQ_RTN_OK) return rc;
-    record.isPrivate = privateByte;
     return TQXP11_DeleteObject(session, &record);
 }
 
@@ -104,7 +103,7 @@ TQ_API int TQP11_SetObjExtractable(TQXP11_SESSION *session, const char *label, i
     tq::ErrorQueueScope scope;
     if (!session) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record{};
-    int rc = tqbridge::namedRecord(label, static_cast<CK_ULONG>(kind), true, &record);
+    int rc = tqbridge::namedRecord(label, static_cast<CK_ULONG>(kind), 1, &record);
     if (rc != TQ_RTN_OK) return rc;
     return TQXP11_SetObjExtractable(session, &record, extractable);
 }

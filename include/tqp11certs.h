@@ -77,6 +77,13 @@ TQ_API int TQP11_PureSign(TQXP11_SESSION *session, const char *label, const void
 TQ_API int TQP11_Decrypt(TQXP11_SESSION *session, const char *name, const char *text, int flags, char **plain,
                          int *plainLength);
 
+/* OCSP with the requestor's certificate (and key, when a key label is
+ * given: otherwise the request goes unsigned) on the token; the store text
+ * holds PEM certificates, among them the issuer of the one checked. */
+TQ_API int TQXP11Crypt_OCSPVerifyCert(TQXP11_SESSION *session, const char *requestorLabel,
+                                      const char *keyLabel, const char *certText, const char *storeText,
+                                      const char *extraCertText, const char *url);
+
 /* Labels and attributes */
 TQ_API int TQP11_ChangeObjLabel(TQXP11_SESSION *session, const char *label, int kind, const char *newLabel,
                                 int spare);

@@ -69,6 +69,9 @@ TQ_API int TQXP11Crypt_DeleteKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *ciphe
  * TQCryptMemAlloc) is the caller's. */
 TQ_API int TQXP11Crypt_HexToInt(char c);
 TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **bytes, int *count);
+/* Two upper-case digits a byte; the text (2 * length + 1 zero-filled bytes,
+ * from TQCryptMemAlloc) is the caller's. */
+TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **text, int *textLength);
 
 #ifdef __cplusplus
 }

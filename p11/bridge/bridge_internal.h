@@ -77,5 +77,8 @@ TQXP11_BYTES zeroIv(CK_ULONG kind);
 // Hands a read value out in a new system buffer of length + 1 zero-filled
 // bytes (5002 when there is none).
 int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length);
+// The same for a name taken whole: 5005 for no label or one the field
+// cannot hold (a shortened name could select another object).
+int namedRecord(const char *label, CK_ULONG kind, int isPrivate, TQXP11_OBJECT *record);
 
 }  // namespace tqbridge

@@ -1,4 +1,5 @@
 // CKA_ID texts: lenient hexadecimal, as callers have always written them.
+#include <climits>
 #include <cstring>
 
 #include "bridge_internal.h"
@@ -26,6 +27,24 @@ TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **b
     }
     *bytes = out;
     *count = static_cast<int>(n);
+    return TQ_RTN_OK;
+}
+
+TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **text, int *textLength) {
+    // The text length must fit the int it is reported in.
+    if (length < 0 || length > (INT_MAX - 1) / 2 || (!bytes && length > 0) || !text || !textLength)
+        return TQ_RTN_BAD_ARGUMENT;
+    const size_t n = static_cast<size_t>(length);
+    auto *out = static_cast<char *>(TQCryptMemAlloc(2 * n + 1));
+    if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    std::memset(out, 0, 2 * n + 1);
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0xF];
+    }
+    *text = out;
+    *textLength = 2 * length;
     return TQ_RTN_OK;
 }
 

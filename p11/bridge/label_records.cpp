@@ -16,6 +16,15 @@ TQXP11_OBJECT labelRecord(const char *label, CK_ULONG kind, int isPrivate) {
     return record;
 }
 
+int namedRecord(const char *label, CK_ULONG kind, int isPrivate, TQXP11_OBJECT *record) {
+    *record = TQXP11_OBJECT{};
+    if (!label || !labelFits(label)) return TQ_RTN_BAD_ARGUMENT;
+    *record = labelRecord(label, kind, isPrivate);
+    // The deleter matches by the stored length.
+    record->labelLength = std::strlen(record->label);
+    return TQ_RTN_OK;
+}
+
 TQXP11_BYTES labelBytes(TQXP11_OBJECT &record) {
     return TQXP11_BYTES{reinterpret_cast<unsigned char *>(record.label), std::strlen(record.label)};
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "testutil.h"
 #include "tqxp11bridge.h"
@@ -82,6 +83,30 @@ TEST(BridgeHexId, RefusalsAllocateNothing) {
         EXPECT_EQ(g_allocations, 1);
     }
     EXPECT_EQ(bytes, nullptr);
+}
+
+TEST(BridgeHexId, EncodesUpperCaseAndRoundTrips) {
+    const Bytes bytes = {0x00, 0xab, 0x7f, 0x10, 0xff};
+    char *text = nullptr;
+    int length = 0;
+    ASSERT_EQ(TQXP11Crypt_HexEncode(bytes.data(), static_cast<int>(bytes.size()), &text, &length), TQ_RTN_OK);
+    EXPECT_EQ(std::string(text), "00AB7F10FF");
+    EXPECT_EQ(length, 10);
+    unsigned char *back = nullptr;
+    int count = 0;
+    ASSERT_EQ(TQXP11Crypt_HexDecode(text, length, &back, &count), TQ_RTN_OK);
+    EXPECT_EQ(Bytes(back, back + count), bytes);
+    TQCryptMemFree(back);
+    TQCryptMemFree(text);
+    text = nullptr;
+    EXPECT_EQ(TQXP11Crypt_HexEncode(bytes.data(), -1, &text, &length), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(TQXP11Crypt_HexEncode(bytes.data(), 0x40000000, &text, &length), TQ_RTN_BAD_ARGUMENT);
+    EXPECT_EQ(text, nullptr);
+    {
+        CountedAllocations failing(true);
+        EXPECT_EQ(TQXP11Crypt_HexEncode(bytes.data(), 2, &text, &length), TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    }
+    EXPECT_EQ(text, nullptr);
 }
 
 }  // namespace

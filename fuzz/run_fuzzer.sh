@@ -85,6 +85,15 @@ case "$target" in
       i=$((i + 1))
     done
     { printf '\x00'; cat "$fixtures/containers/user.p8info.der"; } > "$corpus/seed-info" ;;
+  build_texts)
+    seeds=()
+    printf '\x00C = TW\nO=Orvane Test\nE=a@b.example\n2.5.4.5=SN1\nstreet=' > "$corpus/seed-dn"
+    printf '\x01DNS=a.example\tIP Address=::1\tmsUPN=zo\xc3\xab\tDirName=CN=x\nO=y\tRegistered ID=1.2.3' \
+      > "$corpus/seed-names"
+    printf '\x0220101231235959+0900' > "$corpus/seed-time"
+    printf '\x03\x02CA:TRUE,pathlen:3' > "$corpus/seed-ext" ;;
+  crl_lookup)
+    seeds=("$objects/crl.der" "$fixtures/keys/"crl.*.der) ;;
 esac
 for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done
 exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"

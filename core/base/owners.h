@@ -40,6 +40,8 @@ using OsslPtr = std::unique_ptr<T, OsslDeleter<FreeFn>>;
 
 // Objects.
 using AkidPtr = OsslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>;
+using BasicConstraintsPtr = OsslPtr<BASIC_CONSTRAINTS, BASIC_CONSTRAINTS_free>;
+using CrlDistPointsPtr = OsslPtr<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 using Asn1BitStringPtr = OsslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
 using Asn1EnumeratedPtr = OsslPtr<ASN1_ENUMERATED, ASN1_ENUMERATED_free>;
 using Asn1IntegerPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
@@ -103,6 +105,17 @@ struct AlgorStackFree {
     void operator()(STACK_OF(X509_ALGOR) *s) const { sk_X509_ALGOR_pop_free(s, X509_ALGOR_free); }
 };
 using AlgorStack = std::unique_ptr<STACK_OF(X509_ALGOR), AlgorStackFree>;
+
+// Owning stacks of object identifiers (purpose lists) and of the name:value
+// pairs of the library's list reader.
+struct ObjectStackFree {
+    void operator()(STACK_OF(ASN1_OBJECT) *s) const { sk_ASN1_OBJECT_pop_free(s, ASN1_OBJECT_free); }
+};
+struct ConfValueStackFree {
+    void operator()(STACK_OF(CONF_VALUE) *s) const { sk_CONF_VALUE_pop_free(s, X509V3_conf_free); }
+};
+using ObjectStack = std::unique_ptr<STACK_OF(ASN1_OBJECT), ObjectStackFree>;
+using ConfValueStack = std::unique_ptr<STACK_OF(CONF_VALUE), ConfValueStackFree>;
 
 // Owning stacks of keys, PKCS#7 contents and PKCS#12 safe bags.
 struct KeyStackFree {

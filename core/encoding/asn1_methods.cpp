@@ -286,18 +286,21 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
 
 #define TQ_TABLE(name, info) \
     const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, nullptr, nullptr, freeOp<&info>};
+#define TQ_SIGNED_TABLE(name, info, sign, verify) \
+    const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, sign, verify, freeOp<&info>};
 
-TQ_TABLE(tqASN1CertificateMethod, kCertificate)
-TQ_TABLE(tqASN1CertRequestMethod, kCertRequest)
-TQ_TABLE(tqASN1CRLMethod, kCrl)
+TQ_SIGNED_TABLE(tqASN1CertificateMethod, kCertificate, tq::signCertificate, tq::verifyCertificate)
+TQ_SIGNED_TABLE(tqASN1CertRequestMethod, kCertRequest, tq::signCertRequest, tq::verifyCertRequest)
+TQ_SIGNED_TABLE(tqASN1CRLMethod, kCrl, tq::signCrl, tq::verifyCrl)
 TQ_TABLE(tqASN1PKCS7Method, kPkcs7)
 TQ_TABLE(tqASN1SignerInfoMethod, kSignerInfo)
 TQ_TABLE(tqASN1PublicKeyMethod, kPublicKey)
-TQ_TABLE(tqASN1OCSPRequestMethod, kOcspRequest)
-TQ_TABLE(tqASN1OCSPResponseMethod, kOcspResponse)
+TQ_SIGNED_TABLE(tqASN1OCSPRequestMethod, kOcspRequest, tq::signOcspRequest, tq::verifyOcspRequest)
+TQ_SIGNED_TABLE(tqASN1OCSPResponseMethod, kOcspResponse, nullptr, tq::verifyOcspResponse)
 TQ_TABLE(tqASN1PKCS8Method, kPkcs8)
 TQ_TABLE(tqASN1PKCS8InfoMethod, kPkcs8Info)
 #undef TQ_TABLE
+#undef TQ_SIGNED_TABLE
 
 const TQXCRYPT_ASN1_METHOD tqASN1PrivateKeyMethod = {encodePrivateKey, decodePrivateKey, nullptr, nullptr,
                                                      freeOp<&kPrivateKey>};

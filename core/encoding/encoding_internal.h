@@ -16,6 +16,18 @@ void tqxCryptFreeP12List(TQXCRYPT_P12_CONTENTS *contents);
 namespace tq {
 using I2d = int (*)(const void *object, unsigned char **out);
 using D2i = void *(*)(void **object, const unsigned char **in, long length);
+
+// The sign and verify slots of the tables that have them: the hash selector
+// in the low four bits of the flags; 0 or a result code.
+int signCertificate(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyCertificate(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int signCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int signCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int signOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
+int verifyOcspResponse(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags);
 }  // namespace tq
 
 // Common DER/text encoder and decoder behind the method tables.

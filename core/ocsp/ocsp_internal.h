@@ -12,6 +12,7 @@
 #include <openssl/ssl.h>
 
 #include "internal.h"
+#include "tqxcrypt_keys.h"
 #include "tqxcrypt_ocsp.h"
 
 namespace tq {
@@ -65,11 +66,18 @@ int certIdDigest(EvpMdPtr *digest);
 int requestFor(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store, const char *url,
                unsigned char (&nonce)[kNonceLength], OcspRequestPtr *out);
 
-// Replaces *request by a copy signed with SHA-1 over its tbsRequest through
-// the key handle, with the requestor certificate (if any) in its list; any
-// earlier signature goes. 0, 5002, or 5061 when the key cannot sign. The old
-// request is freed: CertIDs borrowed from it are gone.
-int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key);
+// Replaces *request by a copy signed over its tbsRequest through the key
+// handle (SHA-1 unless another selector is given), with the requestor
+// certificate (if any) in its list; any earlier signature goes. 0, 5002, or
+// 5061 when the key cannot sign. The old request is freed: CertIDs borrowed
+// from it are gone.
+int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key,
+                unsigned selector = TQXCRYPT_HASH_SHA1);
+
+// The optional signature of a request as copies of its algorithm, value and
+// certificates (an empty stack without any); 5410 when there is none, 5002.
+int requestSignature(const OCSP_REQUEST *request, X509AlgorPtr *algorithm, Asn1BitStringPtr *value,
+                     CertStack *certs);
 
 // responseStatus and certStatus (with its reason, -1 for none) as result codes.
 int responseStatusCode(int status);

@@ -70,7 +70,7 @@ int certIdDigest(EvpMdPtr *digest) {
     return *digest ? TQ_RTN_OK : TQ_RTN_NOT_SUPPORTED;
 }
 
-int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key) {
+int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key, unsigned selector) {
     MirrorPtr mirror(
         recode(static_cast<const OCSP_REQUEST *>(*request), i2d_OCSP_REQUEST, d2i_TqOcspRequest));
     SignaturePtr signature(TqOcspSignature_new());
@@ -82,7 +82,7 @@ int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key) {
         X509_up_ref(requestor);
     }
     if (tqxCrypt_ASN1_sign(encodeReqInfo, signature->algorithm, nullptr, signature->signature,
-                           mirror->tbsRequest, key, TQXCRYPT_HASH_SHA1) <= 0)
+                           mirror->tbsRequest, key, selector) <= 0)
         return TQ_RTN_SIGN_FAILED;
     TqOcspSignature_free(mirror->optionalSignature);
     mirror->optionalSignature = signature.release();
@@ -92,6 +92,21 @@ int signRequest(OCSP_REQUEST **request, X509 *requestor, TQXCRYPT_HANDLE *key) {
     OCSP_REQUEST_free(*request);
     *request = signed_;
     return TQ_RTN_OK;
+}
+
+int requestSignature(const OCSP_REQUEST *request, X509AlgorPtr *algorithm, Asn1BitStringPtr *value,
+                     CertStack *certs) {
+    MirrorPtr mirror(recode(request, i2d_OCSP_REQUEST, d2i_TqOcspRequest));
+    if (!mirror) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    TqOcspSignature *signature = mirror->optionalSignature;
+    if (!signature) return TQ_RTN_OCSP_NO_SIGNATURE;
+    algorithm->reset(signature->algorithm);
+    value->reset(signature->signature);
+    certs->reset(signature->certs ? signature->certs : sk_X509_new_null());
+    signature->algorithm = nullptr;
+    signature->signature = nullptr;
+    signature->certs = nullptr;
+    return *certs ? TQ_RTN_OK : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
 
 }  // namespace tq

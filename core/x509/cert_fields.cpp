@@ -49,6 +49,21 @@ int timeText(TQXCRYPT_HANDLE *handle, char *text, Field field) {
 
 }  // namespace
 
+namespace tq {
+
+int publicKeyHandle(EvpPkeyPtr key, TQXCRYPT_HANDLE **out) {
+    if (!key) return TQ_RTN_FAILED;
+    TQXCRYPT_HANDLE *made = nullptr;
+    int rc = tqxCryptCreateHandle(&made, TQXCRYPT_KIND_PUBLICKEY, key.get(), tqxCryptASN1PublicKeyMethod(),
+                                  const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
+    if (rc != TQ_RTN_OK) return rc;
+    key.release();
+    *out = made;
+    return TQ_RTN_OK;
+}
+
+}  // namespace tq
+
 extern "C" {
 
 int TQXCrypt_CertGetSignatureAlgorithm(TQXCRYPT_HANDLE *handle, int, char **name) {
@@ -105,15 +120,7 @@ int TQXCrypt_CertGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) {
     int rc = certOf(handle, &cert);
     if (rc != TQ_RTN_OK) return rc;
     if (!key) return TQ_RTN_BAD_ARGUMENT;
-    tq::EvpPkeyPtr pkey(X509_get_pubkey(cert));
-    if (!pkey) return TQ_RTN_FAILED;
-    TQXCRYPT_HANDLE *made = nullptr;
-    rc = tqxCryptCreateHandle(&made, TQXCRYPT_KIND_PUBLICKEY, pkey.get(), tqxCryptASN1PublicKeyMethod(),
-                              const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
-    if (rc != TQ_RTN_OK) return rc;
-    pkey.release();
-    *key = made;
-    return TQ_RTN_OK;
+    return tq::publicKeyHandle(tq::EvpPkeyPtr(X509_get_pubkey(cert)), key);
 }
 
 int TQXCrypt_SignatureGetAlgorithm(TQXCRYPT_HANDLE *handle, int, int index, char **name) {

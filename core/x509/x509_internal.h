@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 
 #include "internal.h"
+#include "tqxcrypt_build.h"
 #include "tqxcrypt_x509.h"
 
 extern "C" {
@@ -13,6 +14,12 @@ extern "C" {
 // left empty).
 int GetGeneralName(GENERAL_NAMES *names, TQXCRYPT_ATTRIBUTES *list);
 int GetX509Name(X509_NAME *name, TQXCRYPT_ATTRIBUTES *list);
+
+// Hexadecimal text and integers of the builders.
+int hex2bin(const char *text, int length, unsigned char *out, int capacity);
+int setASN1Integer(ASN1_INTEGER *integer, unsigned char *bytes, int length, int copy);
+int bin2hex(const unsigned char *bytes, unsigned int count, char *out, int capacity, char separator);
+X509_EXTENSION *CreateX509Extension(ASN1_OBJECT *type, unsigned char *der, long length, int critical);
 }
 
 namespace tq {
@@ -86,6 +93,48 @@ int qualifierList(const STACK_OF(POLICYQUALINFO) *qualifiers, AttrList &out);
 // identifier): 0, 5005 when the text names no identifier, 5050 when none is
 // there. The first match decides: a repeated extension is never read twice.
 int findExtension(const STACK_OF(X509_EXTENSION) *extensions, const char *type, X509_EXTENSION **found);
+
+// A certificate's or request's key as a new public-key handle; 5001 without
+// a key.
+int publicKeyHandle(EvpPkeyPtr key, TQXCRYPT_HANDLE **out);
+
+// Wraps a new object into a handle of its kind and table; the object is
+// freed when the handle cannot be made.
+template <class T, void (*Free)(T *)>
+int wrapNew(T *object, int kind, const TQXCRYPT_ASN1_METHOD *table, TQXCRYPT_HANDLE **out) {
+    int rc = tqxCryptCreateHandle(out, kind, object, table, nullptr);
+    if (rc != TQ_RTN_OK) Free(object);
+    return rc;
+}
+
+// A hexadecimal serial text (at most 1024 bytes) as a non-negative INTEGER
+// without leading zero bytes: 0, 5003, 5045, 5002.
+int serialFromHex(const char *hex, Asn1IntegerPtr &out);
+
+// A time text of 19 (GeneralizedTime) or 17 (UTCTime) characters, checked by
+// the library: 0 or 5045 (5002 when no time can be made).
+int timeFromText(const char *text, Asn1TimePtr &out);
+
+// Builds the extension of a type of the builder's table from its value.
+// Nothing else is touched, so a caller replaces an old extension only once
+// the new one exists.
+int buildExtension(const char *type, const void *value, int critical, X509ExtensionPtr &out);
+// An extension under a dotted identifier with the DER value given in
+// hexadecimal: 0, 5005, 5001.
+int buildOidExtension(const char *oid, const char *hexValue, int critical, X509ExtensionPtr &out);
+
+// Puts a built extension into a list held by an object (certificate, CRL):
+// the first of its type is removed only once the new one is in, at the end.
+template <class Object, int (*Find)(const Object *, const ASN1_OBJECT *, int),
+          X509_EXTENSION *(*Delete)(Object *, int), int (*Add)(Object *, X509_EXTENSION *, int)>
+int replaceExtension(Object *object, X509ExtensionPtr &extension) {
+    const ASN1_OBJECT *type = X509_EXTENSION_get_object(extension.get());
+    int old = Find(object, type, -1);
+    if (Add(object, extension.get(), -1) != 1) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    extension.reset();
+    if (old >= 0) X509_EXTENSION_free(Delete(object, old));
+    return TQ_RTN_OK;
+}
 
 // The value of the choices and fields that are listed but not decoded.
 constexpr const char kUnsupported[] = "<UNSUPPORTED>";

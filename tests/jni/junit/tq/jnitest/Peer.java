@@ -28,6 +28,7 @@ public final class Peer {
     public static final int BAD_ARGUMENT = 5005;
     public static final int WRONG_HANDLE = 5006;
     public static final int DECRYPT_FAILED = 5064;
+    public static final int BAD_PKCS12 = 5046;
     public static final int P12_BAD_MAC = 5071;
     public static final int P12_NO_ITEM = 5101;
 

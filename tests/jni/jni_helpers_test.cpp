@@ -46,9 +46,13 @@ TEST(BinToHex, Table) {
         EXPECT_EQ(bin_to_hex(c.data.data(), static_cast<uint32_t>(c.data.size()), buffer, size, c.separator),
                   c.expected)
             << toHex(c.data) << " into " << size;
-        if (c.text) EXPECT_STREQ(buffer, c.text);
+        if (c.text) {
+            EXPECT_STREQ(buffer, c.text);
+        }
         // Nothing is written at or past the size given.
-        if (size >= 0 && size < static_cast<int>(sizeof buffer)) EXPECT_EQ(buffer[size], 'x');
+        if (size >= 0 && size < static_cast<int>(sizeof buffer)) {
+            EXPECT_EQ(buffer[size], 'x');
+        }
     }
 }
 

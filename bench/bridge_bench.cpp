@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "ratio.h"
+#include "softhsm_token.h"
 
 #include <openssl/evp.h>
 
@@ -17,16 +18,8 @@
 
 namespace {
 
-std::string run(const std::string &command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-    return command;
-}
-
 struct Token {
-    char dir[32] = "/tmp/tqbench.XXXXXX";
+    tqbench::SoftToken files;
     TQXP11_CONTEXT context{};
     TQXP11_SESSION session{};
     TQXCRYPT_HANDLE *key = nullptr;
@@ -37,17 +30,9 @@ struct Token {
 
     Token() {
         TQXCryptInitialize();
-        if (!mkdtemp(dir)) std::exit(1);
-        const std::string d = dir;
-        FILE *conf = std::fopen((d + "/softhsm2.conf").c_str(), "w");
-        std::fprintf(
-            conf, "directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n", dir);
-        std::fclose(conf);
-        setenv("SOFTHSM2_CONF", (d + "/softhsm2.conf").c_str(), 1);
-        run("mkdir -p " + d +
-            "/tokens && " TQ_SOFTHSM_UTIL
-            " --init-token --free --label bench --so-pin 87654321 --pin 123456 >/dev/null");
-        run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/key.pem -out " + d +
+        const std::string d = files.dir();
+        tqbench::SoftToken::run(
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/key.pem -out " + d +
             "/cert.pem -subj /CN=bench -days 2 2>/dev/null && openssl pkcs8 -topk8 -nocrypt -in " + d +
             "/key.pem -out " + d + "/key.p8 && " TQ_SOFTHSM_UTIL " --import " + d +
             "/key.p8 --token bench --label bench --id 01 --pin 123456 >/dev/null");
@@ -81,7 +66,6 @@ struct Token {
         TQXP11_FreeObject(&record);
         TQXP11_SessionClose(&session);
         TQXP11_Final(&context);
-        run(std::string("rm -rf ") + dir);
     }
 };
 

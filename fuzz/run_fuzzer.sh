@@ -21,6 +21,11 @@ case "$target" in
       "$objects/user.pem"
     { printf '\x00'; cat "$corpus/envelope.der"; } > "$corpus/seed-envelope"
     rm "$corpus/envelope.der" ;;
+  ocsp_answer)
+    seeds=()
+    { printf '\x00HTTP/1.0 200 OK\r\nContent-Type: application/ocsp-response\r\n\r\n'
+      cat "$fixtures/ocsp/good.resp.der"; } > "$corpus/seed-answer"
+    printf '\x01https://ocsp.example:8443/a:b?c=d' > "$corpus/seed-url" ;;
   certread)
     seeds=()
     i=0

@@ -191,7 +191,12 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
     }
     tq::OwnedBlob out;
     if (method->encrypt(key, block.data(), block.size(), 0, out.get()) != TQ_RTN_OK) return 0;
-    std::memcpy(signature, out.data(), static_cast<size_t>(out.size()));
+    // The caller's buffer holds keySize bytes; a token may answer with more.
+    if (out.size() > static_cast<size_t>(keySize)) {
+        ERR_raise(ERR_LIB_RSA, RSA_R_WRONG_SIGNATURE_LENGTH);
+        return 0;
+    }
+    std::memcpy(signature, out.data(), out.size());
     *signatureLength = static_cast<unsigned int>(out.size());
     return 1;
 }

@@ -30,7 +30,8 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
     static const unsigned char nothing = 0;
     int produced = primitive(static_cast<int>(inLength), in ? in : &nothing, buffer.data(), rsa.get(),
                              RSA_PKCS1_PADDING);
-    if (produced < 0) return failure;
+    // A method that claims more than the modulus holds answered nothing usable.
+    if (produced < 0 || produced > size) return failure;
     return tq::putBlob(out, buffer.data(), static_cast<size_t>(produced));
 }
 

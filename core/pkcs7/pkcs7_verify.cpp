@@ -1,5 +1,5 @@
 // Verification of one signer of a signed-data message against a trust
-// store, with the store's own chain procedure and an optional subject rule.
+// store, with the chain procedure the call chooses and an optional subject rule.
 #include "pkcs7_internal.h"
 
 #include <vector>
@@ -25,20 +25,20 @@ struct DataChain {
     }
 };
 
-// Runs the store's procedure over the signer certificate.
+// Runs the procedure over the signer certificate; null: the one the
+// context takes from the store.
 bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untrusted, int flags,
-                       time_t checkTime) {
+                       time_t checkTime, X509_STORE_CTX_verify_fn procedure) {
     tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_MALLOC_FAILURE);
         return false;
     }
     bool chain = !(flags & PKCS7_NOCHAIN);
-    if (!X509_STORE_CTX_init(ctx.get(), store, signer, chain ? untrusted : nullptr)) {
+    if (!tq::initVerification(ctx.get(), store, signer, chain ? untrusted : nullptr, procedure, checkTime)) {
         ERR_raise(ERR_LIB_PKCS7, ERR_R_X509_LIB);
         return false;
     }
-    if (checkTime > 0) X509_STORE_CTX_set_time(ctx.get(), 0, checkTime);
     if (tq::verifyContext(ctx.get(), chain ? X509_PURPOSE_SMIME_SIGN : 0) > 0) return true;
     int error = X509_STORE_CTX_get_error(ctx.get());
     if (error == X509_V_OK) error = X509_V_ERR_UNSPECIFIED;
@@ -46,11 +46,9 @@ bool verifySignerChain(X509_STORE *store, X509 *signer, STACK_OF(X509) *untruste
     return false;
 }
 
-}  // namespace
-
-extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out,
-                                    X509_STORE *store, int flags, const char *subjectRule, int signerIndex,
-                                    time_t checkTime) {
+int verifySigner(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X509_STORE *store,
+                 int flags, const char *subjectRule, int signerIndex, time_t checkTime,
+                 X509_STORE_CTX_verify_fn procedure) {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -79,7 +77,8 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
         ERR_raise(ERR_LIB_PKCS7, X509_V_ERR_CERT_UNTRUSTED);
         return 0;
     }
-    if (!(flags & PKCS7_NOVERIFY) && !verifySignerChain(store, signer, p7->d.sign->cert, flags, checkTime))
+    if (!(flags & PKCS7_NOVERIFY) &&
+        !verifySignerChain(store, signer, p7->d.sign->cert, flags, checkTime, procedure))
         return 0;
 
     DataChain data;
@@ -119,8 +118,6 @@ extern "C" int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO
     return 1;
 }
 
-namespace {
-
 // The store of a call: the caller's, or an empty one owned here.
 int storeOf(TQXCRYPT_HANDLE *handle, tq::X509StorePtr &own, X509_STORE **store) {
     if (handle && handle->object) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
@@ -159,8 +156,8 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
         if (!received) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
     if (!(flags & (TQXCRYPT_VERIFY_CHAIN | TQXCRYPT_VERIFY_CRL))) osslFlags |= PKCS7_NOVERIFY;
-    X509_STORE_set_verify(store,
-                          (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
+    X509_STORE_CTX_verify_fn procedure = tq::procedureFor(flags);
+    tq::noteProcedure(store, procedure);
     if (subjectRule) {
         TQXCRYPT_HANDLE *cert = nullptr;
         if ((rc = TQXCrypt_PKCS7GetSignerCertificate(pkcs7, signerIndex, &cert)) != TQ_RTN_OK) return rc;
@@ -168,8 +165,8 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
         if ((rc = TQXCrypt_ValidateCertificate(cert, subjectRule, -1)) != TQ_RTN_OK) return rc;
     }
     ERR_clear_error();
-    if (!tqxCrypt_VerifyPKCS7(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule,
-                              signerIndex, checkTime))
+    if (!verifySigner(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule, signerIndex,
+                      checkTime, procedure))
         return tq::pkcs7VerifyFailure();
     if (received) {
         char *bytes = nullptr;
@@ -192,6 +189,13 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
 }  // namespace
 
 extern "C" {
+
+// OpenSSL's own way: the procedure comes with the store.
+int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X509_STORE *store,
+                         int flags, const char *subjectRule, int signerIndex, time_t checkTime) {
+    return verifySigner(p7, certificates, content, out, store, flags, subjectRule, signerIndex, checkTime,
+                        nullptr);
+}
 
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,

@@ -325,6 +325,30 @@ int tq::verifyContext(X509_STORE_CTX *ctx, int purpose) {
     return verify ? verify(ctx) : tqxCrypt_cert_verify(ctx);
 }
 
+namespace tq {
+
+X509_STORE_CTX_verify_fn procedureFor(int flags) {
+    return (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify;
+}
+
+void noteProcedure(X509_STORE *store, X509_STORE_CTX_verify_fn procedure) {
+    // Under the store's lock, and only when it changes: threads that agree
+    // leave the store untouched.
+    if (!X509_STORE_lock(store)) return;
+    if (X509_STORE_get_verify(store) != procedure) X509_STORE_set_verify(store, procedure);
+    X509_STORE_unlock(store);
+}
+
+int initVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_OF(X509) *untrusted,
+                     X509_STORE_CTX_verify_fn procedure, time_t checkTime) {
+    if (!X509_STORE_CTX_init(ctx, store, cert, untrusted)) return 0;
+    if (procedure) X509_STORE_CTX_set_verify(ctx, procedure);
+    if (checkTime > 0) X509_STORE_CTX_set_time(ctx, 0, checkTime);
+    return 1;
+}
+
+}  // namespace tq
+
 extern "C" {
 
 int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) { return walk(ctx, true); }
@@ -339,11 +363,11 @@ int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *store
     if (rc != TQ_RTN_OK) return rc;
     rc = tq::objectOf(storeHandle, TQXCRYPT_KIND_STORE, nullptr, &store);
     if (rc != TQ_RTN_OK) return rc;
-    X509_STORE_set_verify(store,
-                          (flags & TQXCRYPT_VERIFY_CRL) ? tqxCrypt_cert_crl_verify : tqxCrypt_cert_verify);
+    X509_STORE_CTX_verify_fn procedure = tq::procedureFor(flags);
+    tq::noteProcedure(store, procedure);
     tq::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, cert, nullptr)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (time > 0) X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(time));
+    if (!ctx || !tq::initVerification(ctx.get(), store, cert, nullptr, procedure, static_cast<time_t>(time)))
+        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (tq::verifyContext(ctx.get(), 0) > 0) return TQ_RTN_OK;
     return tq::verifyErrorCode(X509_STORE_CTX_get_error(ctx.get()));
 }

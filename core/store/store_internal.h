@@ -2,6 +2,9 @@
 // them (PKCS#7 included); not exported.
 #pragma once
 
+#include <cctype>
+#include <ctime>
+
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
@@ -19,6 +22,20 @@ namespace tq {
 // 1 passed, 0 failed (error, depth and current certificate in the context),
 // -1 internal failure.
 int verifyContext(X509_STORE_CTX *ctx, int purpose);
+
+// Initialises one call's context on a store that other threads may share:
+// the call's procedure (with or without CRL checks; null: what the context
+// took from the store) and check time (when above 0) go on the context.
+// 1 or 0 (OpenSSL's failure queued).
+int initVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_OF(X509) *untrusted,
+                     X509_STORE_CTX_verify_fn procedure, time_t checkTime);
+
+// Leaves the last procedure a call chose in the store's slot, for callers
+// that read it back; no verification of ours reads it.
+void noteProcedure(X509_STORE *store, X509_STORE_CTX_verify_fn procedure);
+
+// The procedure a call's flags choose.
+X509_STORE_CTX_verify_fn procedureFor(int flags);
 
 // The result code of a chain-verification error number.
 int verifyErrorCode(int error);

@@ -36,4 +36,19 @@ int tokenKey(TQXP11_KEY_REFERENCE *reference, tq::EvpPkeyPtr &key);
 // The reference a token key carries, or null.
 TQXP11_KEY_REFERENCE *referenceOf(EVP_PKEY *key);
 
+// Records of the calls that name token objects by label (label_records.cpp).
+constexpr size_t kLabelMax = TQXP11_LABEL_SIZE - 1;
+// Whether the whole text fits a record's label field.
+bool labelFits(const char *label);
+// A record of the label's first 255 characters, the kind and the low byte
+// of the private flag, without value record.
+TQXP11_OBJECT labelRecord(const char *label, CK_ULONG kind, int isPrivate);
+// The record's label characters, without NUL: the CKA_ID of its key.
+TQXP11_BYTES labelBytes(TQXP11_OBJECT &record);
+// The zero IV of a key's kind: 16 bytes for AES, 8 for every other kind.
+TQXP11_BYTES zeroIv(CK_ULONG kind);
+// Hands a read value out in a new system buffer of length + 1 zero-filled
+// bytes (5002 when there is none).
+int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length);
+
 }  // namespace tqbridge

@@ -50,7 +50,8 @@ TEST(CipherDes, BothWaysAgainstOpensslOverRandomInputs) {
         for (int i = 0; i < 12; ++i) {
             Bytes key = tqtest::randomBytes(f.keyLength, seed++);
             Bytes iv = tqtest::randomBytes(8, seed++);
-            Bytes plain = tqtest::randomBytes(tqtest::randomBytes(1, seed++)[0] % 70, seed++);
+            size_t length = tqtest::randomBytes(1, seed++)[0] % 70;
+            Bytes plain = tqtest::randomBytes(length, seed++);
             SCOPED_TRACE(plain.size());
             const bool chained = f.keyLength != 8 || f.cbc;
             Bytes peerIv = chained ? iv : Bytes();
@@ -121,7 +122,9 @@ TEST(CipherDes, IvAndKeyLengths) {
                                      k.nullInput ? nullptr : plain.data(), k.inputLength, &out.data,
                                      &out.length, 1);
         EXPECT_EQ(rc, k.expected);
-        if (rc == TQ_RTN_OK) EXPECT_EQ(out.length, 8);
+        if (rc == TQ_RTN_OK) {
+            EXPECT_EQ(out.length, 8);
+        }
     }
     int length = 0;
     unsigned char *data = nullptr;

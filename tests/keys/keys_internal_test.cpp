@@ -6,6 +6,8 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <cstring>
+
 #include "keys_internal.h"
 #include "keys_testutil.h"
 
@@ -33,6 +35,22 @@ protected:
     tqtest::TempDir dir;
     HandleOwner key;
 };
+
+// A key method that answers with more bytes than its key holds, as a token
+// may: the real result and then what it added.
+size_t g_addedBytes = 0;
+int longEncrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t length, int flags,
+                TQXCRYPT_BLOB *out) {
+    tqtest::BlobOwner real;
+    const int rc = TQXCrypt_PrivateEncrypt(key, in, length, flags, &real);
+    if (rc != TQ_RTN_OK) return rc;
+    out->length = real.b.length + g_addedBytes;
+    out->data = static_cast<unsigned char *>(TQCryptMemAlloc(static_cast<size_t>(out->length)));
+    if (out->data == nullptr) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    std::memcpy(out->data, real.b.data, static_cast<size_t>(real.b.length));
+    std::memset(out->data + real.b.length, 0xA5, g_addedBytes);
+    return TQ_RTN_OK;
+}
 
 }  // namespace
 
@@ -91,6 +109,40 @@ TEST_F(KeysInternal, RsaSignRefusesHandlesThatHoldNoKey) {
         EXPECT_EQ(length, 0u);
         EXPECT_NE(ERR_peek_last_error(), 0u);
         ERR_clear_error();
+    }
+}
+
+// The signature buffer holds as many bytes as the key: a longer answer of
+// the key method must be refused, not copied.
+TEST_F(KeysInternal, RsaSignRefusesAnAnswerLongerThanTheKey) {
+    TQXCRYPT_KEY_METHOD method = *tqxCryptRSAPriMethod();
+    method.encrypt = longEncrypt;
+    EVP_PKEY *pkey = static_cast<EVP_PKEY *>(key.get()->object);
+    ASSERT_EQ(EVP_PKEY_up_ref(pkey), 1);
+    HandleOwner talkative;
+    ASSERT_EQ(tqxCryptCreateHandle(&talkative.h, TQXCRYPT_KIND_PRIVATEKEY, pkey,
+                                   tqxCryptASN1PrivateKeyMethod(), &method),
+              0);
+    const Bytes digest = tqtest::randomBytes(32, 8);
+    for (size_t added : {0, 1, 300}) {
+        SCOPED_TRACE(added);
+        g_addedBytes = added;
+        Bytes signature(static_cast<size_t>(TQXCrypt_KeySize(talkative.get())));
+        unsigned int length = 0;
+        const int ok =
+            tqxCrypt_RSA_sign(NID_sha256, digest.data(), 32, signature.data(), &length, talkative.get());
+        EXPECT_EQ(ok, added ? 0 : 1);
+        EXPECT_EQ(length, added ? 0u : signature.size());
+        if (added) {
+            EXPECT_EQ(ERR_GET_LIB(ERR_peek_last_error()), ERR_LIB_RSA);
+            EXPECT_EQ(ERR_GET_REASON(ERR_peek_last_error()), RSA_R_WRONG_SIGNATURE_LENGTH);
+        } else {
+            Bytes expected;
+            ASSERT_EQ(sign(NID_sha256, digest, expected), 1);
+            EXPECT_EQ(signature, expected);
+        }
+        ERR_clear_error();
+        EXPECT_EQ(signedDataCode(talkative.get()), added ? TQ_RTN_SIGN_FAILED : TQ_RTN_OK);
     }
 }
 

@@ -6,9 +6,21 @@
 
 #include <openssl/safestack.h>
 
+#include "tqxcrypt_pkcs7.h"
+
 namespace keystest {
 
 std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
+
+int signedDataCode(TQXCRYPT_HANDLE *key) {
+    tqtest::HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
+    const Bytes data = tqtest::randomBytes(1024, 7);
+    tqtest::HandleOwner message;
+    const int rc = TQXCrypt_Sign(cert.get(), key, nullptr, data.data(), data.size(), TQXCRYPT_DETACHED,
+                                 TQXCRYPT_HASH_SHA256, message.out());
+    EXPECT_EQ(message.get() != nullptr, rc == TQ_RTN_OK) << rc;
+    return rc;
+}
 
 TQXCRYPT_HANDLE *unpackedPkcs12() {
     TQXCRYPT_HANDLE *h = tqtest::decodeFixture(TQXCRYPT_KIND_PKCS12, "objects/user.p12");

@@ -29,6 +29,11 @@ TQXCRYPT_HANDLE *publicKey(const std::string &name);
 // contents record (three empty lists), not a key method table.
 TQXCRYPT_HANDLE *unpackedPkcs12();
 
+// A detached PKCS#7 signature (SHA-256) of 1 KB by a key of user.key.pem,
+// with that key's certificate: the result code. A message comes out exactly
+// when the code is 0; it is dropped.
+int signedDataCode(TQXCRYPT_HANDLE *key);
+
 // Hexadecimal text (any case, colons and white space ignored) as bytes;
 // as a number, without leading zero bytes.
 Bytes hexBytes(const std::string &text);

@@ -16,9 +16,11 @@ using tqtest::HandleOwner;
 
 namespace {
 
-// The stand-in token: the software key behind the method, and a call count.
+// The stand-in token: the software key behind the method, a call count, and
+// how many bytes more than it wrote its private encryption claims.
 RSA *g_tokenKey = nullptr;
 int g_tokenCalls = 0;
+int g_claimedExtra = 0;
 
 // Every operation of the stand-in counts, the public ones too: a key that
 // shares the stand-in's RSA object (instead of copying its numbers) shows.
@@ -29,6 +31,11 @@ int onToken(int length, const unsigned char *from, unsigned char *to, RSA *, int
     return Operation(length, from, to, g_tokenKey, padding);
 }
 
+int longOnToken(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding) {
+    const int n = onToken<RSA_private_encrypt>(length, from, to, rsa, padding);
+    return n < 0 ? n : n + g_claimedExtra;
+}
+
 class KeysTokenPath : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -37,7 +44,7 @@ protected:
         g_tokenKey = EVP_PKEY_get1_RSA(static_cast<EVP_PKEY *>(software.get()->object));
         method = RSA_meth_dup(RSA_PKCS1_OpenSSL());
         RSA_meth_set1_name(method, "stand-in token");
-        RSA_meth_set_priv_enc(method, onToken<RSA_private_encrypt>);
+        RSA_meth_set_priv_enc(method, longOnToken);
         RSA_meth_set_priv_dec(method, onToken<RSA_private_decrypt>);
         RSA_meth_set_pub_enc(method, onToken<RSA_public_encrypt>);
         RSA_meth_set_pub_dec(method, onToken<RSA_public_decrypt>);
@@ -53,6 +60,7 @@ protected:
                                  const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPriMethod())),
             0);
         g_tokenCalls = 0;
+        g_claimedExtra = 0;
     }
     void TearDown() override {
         TQXCryptFreeHandle(token.release());
@@ -144,4 +152,26 @@ TEST_F(KeysTokenPath, ComponentsAndDerivedPublicKey) {
     BlobOwner back;
     ASSERT_EQ(TQXCrypt_PrivateDecrypt(token.get(), enc.b.data, enc.b.length, 0, &back), 0);
     EXPECT_EQ(back.bytes(), msg);
+}
+
+// A token that claims more bytes than the modulus holds: no result may
+// carry them, whichever road reaches the token.
+TEST_F(KeysTokenPath, AnswerLongerThanTheModulusIsRefused) {
+    const Bytes data = tqtest::randomBytes(1024, 7);
+    const Bytes digest(32, 5);
+    for (int extra : {0, 1, 64}) {
+        SCOPED_TRACE(extra);
+        g_claimedExtra = extra;
+        const int raw = extra ? TQ_RTN_ENCRYPT_FAILED : TQ_RTN_OK;
+        BlobOwner pure, block;
+        EXPECT_EQ(TQXCrypt_PureSign(token.get(), data.data(), data.size(),
+                                    TQXCRYPT_PURE_HASH_DATA | TQXCRYPT_HASH_SHA256, &pure),
+                  raw);
+        EXPECT_EQ(TQXCrypt_PrivateEncrypt(token.get(), digest.data(), digest.size(), 0, &block), raw);
+        if (raw == TQ_RTN_OK) {
+            EXPECT_EQ(pure.b.length, 256u);
+            EXPECT_EQ(block.b.length, 256u);
+        }
+        EXPECT_EQ(signedDataCode(token.get()), extra ? TQ_RTN_SIGN_FAILED : TQ_RTN_OK);
+    }
 }

@@ -1,0 +1,100 @@
+// The TLS client of the transport: negotiated version from TLS 1.2 on, the
+// default cipher list, no verification, and no SIGPIPE for the host.
+#include <arpa/inet.h>
+#include <pthread.h>
+
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+
+#include "ocsp_internal.h"
+
+namespace tq {
+
+SigpipeBlock::SigpipeBlock() {
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigemptyset(&pending);
+    sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe, &previous_);
+}
+
+SigpipeBlock::~SigpipeBlock() {
+    // A SIGPIPE that was pending before is the host's: it is left alone.
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigemptyset(&pending);
+    if (!pendingBefore_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {}
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+TlsLink::~TlsLink() = default;
+
+int TlsLink::open(int socket, const std::string &host) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { OPENSSL_init_ssl(0, nullptr); });
+
+    ctx_.reset(SSL_CTX_new(TLS_client_method()));
+    if (!ctx_ || SSL_CTX_set_cipher_list(ctx_.get(), "DEFAULT") != 1) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    // The system's floor stays when it is higher.
+    long floor = SSL_CTX_get_min_proto_version(ctx_.get());
+    if (floor == 0 || floor < TLS1_2_VERSION) SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx_.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_NONE, nullptr);
+
+    ssl_.reset(SSL_new(ctx_.get()));
+    if (!ssl_) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    BIO *bio = BIO_new_socket(socket, BIO_NOCLOSE);
+    if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    SSL_set_bio(ssl_.get(), bio, bio);
+    unsigned char numeric[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, host.c_str(), numeric) != 1 && inet_pton(AF_INET6, host.c_str(), numeric) != 1 &&
+        !host.empty() && SSL_set_tlsext_host_name(ssl_.get(), host.c_str()) != 1)
+        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    SSL_set_connect_state(ssl_.get());
+    return TQ_RTN_OK;
+}
+
+IoStep TlsLink::outcome(int ret, bool writing) {
+    if (ret > 0) return {IoStep::Moved, static_cast<size_t>(ret), 0};
+    int error = errno;
+    // A close_notify, or (by SSL_OP_IGNORE_UNEXPECTED_EOF) a bare close.
+    if (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) return {IoStep::Closed, 0, 0};
+    int kind = SSL_get_error(ssl_.get(), ret);
+    if (kind == SSL_ERROR_WANT_READ) return {IoStep::WantRead, 0, 0};
+    if (kind == SSL_ERROR_WANT_WRITE) return {IoStep::WantWrite, 0, 0};
+    if (kind == SSL_ERROR_ZERO_RETURN) return {IoStep::Closed, 0, 0};
+    // A caller's stale queue entry makes SSL_get_error report a failure for
+    // what is only a retry; the socket's errno tells.
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        if (SSL_want_read(ssl_.get())) return {IoStep::WantRead, 0, 0};
+        if (SSL_want_write(ssl_.get())) return {IoStep::WantWrite, 0, 0};
+    }
+    // Without errno the socket reached its end mid-handshake or mid-record.
+    if (kind == SSL_ERROR_SYSCALL && error == 0 && writing) return {IoStep::Closed, 0, 0};
+    return {IoStep::Failed, 0, error};
+}
+
+IoStep TlsLink::write(const unsigned char *bytes, size_t length) {
+    int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+    errno = 0;
+    return outcome(SSL_write(ssl_.get(), bytes, n), true);
+}
+
+IoStep TlsLink::read(unsigned char *bytes, size_t length) {
+    int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+    errno = 0;
+    return outcome(SSL_read(ssl_.get(), bytes, n), false);
+}
+
+void TlsLink::shutdown() {
+    if (ssl_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
+}
+
+}  // namespace tq

@@ -1,0 +1,120 @@
+#include "ocsp_testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/err.h>
+
+#include "tqxcrypt_ocsp.h"
+#include "tqxcrypt_store.h"
+
+namespace tqtest {
+
+std::string ocspFixtures() { return fixture("ocsp"); }
+
+tq::X509Ptr loadCert(const std::string &name) {
+    tq::BioPtr bio(BIO_new_file((ocspFixtures() + "/" + name).c_str(), "r"));
+    return tq::X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+tq::OcspRequestPtr opensslRequest(const std::string &cert) {
+    tq::X509Ptr issuer = loadCert("ca.pem"), subject = loadCert(cert);
+    tq::OcspRequestPtr request(OCSP_REQUEST_new());
+    OCSP_CERTID *id = OCSP_cert_to_id(nullptr, subject.get(), issuer.get());
+    EXPECT_TRUE(id && OCSP_request_add0_id(request.get(), id));
+    EXPECT_EQ(OCSP_request_add1_nonce(request.get(), nullptr, 16), 1);
+    return request;
+}
+
+std::string storedAnswer() {
+    Bytes b = readFile(ocspFixtures() + "/good.resp.der");
+    return std::string(b.begin(), b.end());
+}
+
+TQXCRYPT_HANDLE *certHandle(const std::string &name) {
+    return decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "ocsp/" + name, TQXCRYPT_DECODE_TEXT);
+}
+
+TQXCRYPT_HANDLE *storeOf(const std::string &name) {
+    TQXCRYPT_HANDLE *store = nullptr;
+    EXPECT_EQ(TQXCrypt_LoadStore(&store, readText(ocspFixtures() + "/" + name).c_str(), nullptr), TQ_RTN_OK);
+    return store;
+}
+
+namespace {
+TQXCRYPT_HANDLE *keyHandle(int kind, const std::string &command) {
+    Bytes der = shBytes(command);
+    TQXCRYPT_HANDLE *key = nullptr;
+    EXPECT_EQ(TQXCrypt_DecodeObject(&key, kind, der.data(), der.size(), 0, nullptr), TQ_RTN_OK);
+    return key;
+}
+}  // namespace
+
+TQXCRYPT_HANDLE *privateKey(const std::string &file) {
+    return keyHandle(TQXCRYPT_KIND_PRIVATEKEY,
+                     "openssl pkey -in " + ocspFixtures() + "/" + file + " -outform DER");
+}
+TQXCRYPT_HANDLE *publicKeyOf(const std::string &cert) {
+    return keyHandle(TQXCRYPT_KIND_PUBLICKEY, "openssl x509 -in " + ocspFixtures() + "/" + cert +
+                                                  " -pubkey -noout | openssl pkey -pubin -outform DER");
+}
+
+std::string encoded(TQXCRYPT_HANDLE *handle) {
+    BlobOwner blob;
+    EXPECT_EQ(TQXCrypt_EncodeObject(handle, handle->kind, &blob, 0, nullptr), TQ_RTN_OK);
+    return blob.text();
+}
+
+// openssl's text of a request.
+std::string requestText(const std::string &requestDer, TempDir &dir) {
+    writeFile(dir.file("req.der"), requestDer);
+    return sh("openssl ocsp -reqin " + dir.file("req.der") + " -req_text");
+}
+
+// openssl ocsp's answer to a request, offline.
+std::string answerOf(const std::string &requestDer, const std::string &options, const std::string &signer,
+                     const std::string &key) {
+    TempDir dir;
+    writeFile(dir.file("req.der"), requestDer);
+    sh("openssl ocsp -index " + ocspFixtures() + "/index.txt -CA " + ocspFixtures() + "/ca.pem -rsigner " +
+       ocspFixtures() + "/" + signer + " -rkey " + ocspFixtures() + "/" + key + " -reqin " +
+       dir.file("req.der") + " -respout " + dir.file("resp.der") + " " + options + " 2>/dev/null");
+    Bytes b = readFile(dir.file("resp.der"));
+    return std::string(b.begin(), b.end());
+}
+
+tq::OcspBasicRespPtr basicOf(const std::string &responseDer) {
+    tq::OcspResponsePtr response(fromDer(responseDer, d2i_OCSP_RESPONSE));
+    OCSP_BASICRESP *basic = nullptr;
+    EXPECT_EQ(tqxCrypt_OCSP_get_basicrsp(response.get(), &basic, 0), TQ_RTN_OK);
+    return tq::OcspBasicRespPtr(basic);
+}
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// DER of an OCSPResponse from its parts, for answers no responder sends.
+std::string derResponse(int status, const char *typeOid, const std::string &bytes) {
+    auto tlv = [](unsigned char tag, const std::string &v) {
+        std::string out(1, static_cast<char>(tag));
+        if (v.size() < 128) {
+            out += static_cast<char>(v.size());
+        } else {
+            out += '\x82';
+            out += static_cast<char>(v.size() >> 8);
+            out += static_cast<char>(v.size() & 0xff);
+        }
+        return out + v;
+    };
+    std::string body = tlv(0x0a, std::string(1, static_cast<char>(status)));
+    if (typeOid) {
+        tq::Asn1ObjectPtr oid(OBJ_txt2obj(typeOid, 1));
+        std::string oidDer = derOf(static_cast<const ASN1_OBJECT *>(oid.get()), i2d_ASN1_OBJECT);
+        body += tlv(0xa0, tlv(0x30, oidDer + tlv(0x04, bytes)));
+    }
+    return tlv(0x30, body);
+}
+
+}  // namespace tqtest

@@ -1,6 +1,7 @@
 // Natives over the one-call text API, the OCSP check and PFX files.
 #include "jni_internal.h"
 #include "tqxcrypt_containers.h"
+#include "tqxcrypt_ocsp.h"
 
 using tqjni::Bytes;
 using tqjni::Call;
@@ -42,6 +43,19 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetPrivateKeyX)(JNIEnv *env, jobject sel
 JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetCertificateX)(JNIEnv *env, jobject self, jbyteArray pfx,
                                                          jstring password, jint index, jint) {
     return fromPfx(env, self, pfx, password, index, TQXCrypt_P12GetUserCertificate);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XOCSPVerifyCertX)(JNIEnv *env, jobject self, jlong requestor, jlong key,
+                                                   jlong cert, jlong store, jlong responder, jstring url) {
+    Call call(env, self);
+    Text where(call, url);
+    const int code =
+        where.failed()
+            ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+            : TQXCrypt_OCSPVerifyCert(tqjni::handleOf(requestor), tqjni::handleOf(key), tqjni::handleOf(cert),
+                                      tqjni::handleOf(store), tqjni::handleOf(responder), where.get());
+    call.store(code);
+    return code;
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(TrySocketConnect)(JNIEnv *env, jobject self, jstring, jint, jint) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "com_vandrelot_crypto_WKP11Crypt.h"
+#include "jni_jvm.h"
 #include "testutil.h"
 #include "tq_codes.h"
 #include "tqjni.h"
@@ -20,23 +22,7 @@ namespace {
 
 JNIEnv *env_ = nullptr;
 
-class Jvm : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::string classPath = std::string("-Djava.class.path=") + TQ_JNI_CLASSES;
-        JavaVMOption options[2];
-        options[0].optionString = const_cast<char *>(classPath.c_str());
-        options[1].optionString = const_cast<char *>("-Xcheck:jni");
-        JavaVMInitArgs args;
-        args.version = JNI_VERSION_1_8;
-        args.nOptions = 2;
-        args.options = options;
-        args.ignoreUnrecognized = JNI_FALSE;
-        JavaVM *vm = nullptr;
-        ASSERT_EQ(JNI_CreateJavaVM(&vm, reinterpret_cast<void **>(&env_), &args), JNI_OK);
-    }
-};
-const auto *const jvm_ = ::testing::AddGlobalTestEnvironment(new Jvm);
+const auto *const jvm_ = ::testing::AddGlobalTestEnvironment(new tqtest::JvmEnvironment(&env_));
 
 std::u16string javaText(jstring s) {
     if (!s) return u"<null>";

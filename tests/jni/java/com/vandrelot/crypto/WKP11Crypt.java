@@ -62,6 +62,10 @@ public class WKP11Crypt {
     public native int XPKCS7VerifyX(long store, long p7, byte[] data, String subject, int signerIndex, int flags,
                                     int checkTime);
 
+    // OCSP
+    public native int XOCSPVerifyCertX(long requestorCert, long signingKey, long cert, long store, long responderCert,
+                                       String url);
+
     // PFX and the connection probe
     public native long PFX_XGetPrivateKeyX(byte[] pfx, String password, int index, int unused);
     public native long PFX_XGetCertificateX(byte[] pfx, String password, int index, int unused);

@@ -38,6 +38,12 @@ case "$target" in
     printf '\x01991231235959Z' > "$corpus/seed-utc"
     printf '\x01010203040506-0130' > "$corpus/seed-utc-offset"
     printf '\x0220500101000000Z' > "$corpus/seed-generalized" ;;
+  textapi)
+    seeds=()
+    for cert in "$fixtures/textapi/"*.pem; do
+      case "$cert" in *.key.pem|*.enc.pem|*.p8.pem) continue ;; esac
+      openssl x509 -in "$cert" -outform DER -out "$corpus/seed-$(basename "$cert" .pem)" 2>/dev/null || true
+    done ;;
   hex) seeds=() ; od -An -v -tx1 "$objects/ca.der" | tr -d ' \n' > "$corpus/seed-hex" ;;
   cka_id_hex) seeds=() ; printf '0a1B' > "$corpus/seed-id" ; printf 'zz7' > "$corpus/seed-odd" ;;
   decode_object)

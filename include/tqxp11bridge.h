@@ -1,6 +1,6 @@
 /* Token keys as crypto-core handles: an RSA key that stays on a token
- * becomes an ordinary key handle whose RSA object runs on the token.
- * Plain C. */
+ * becomes an ordinary key handle whose RSA object runs on the token, a
+ * secret key a cipher handle whose cipher runs there. Plain C. */
 #ifndef TQXP11BRIDGE_H
 #define TQXP11BRIDGE_H
 
@@ -50,6 +50,19 @@ TQ_API int TQXP11Crypt_XSignData(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certi
                                  size_t length, int options, int hashFlags, TQXP11_OBJECT key, char **text);
 TQ_API int TQXP11Crypt_XDecrypt(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const char *text,
                                 size_t length, int flags, TQXP11_OBJECT key, TQXCRYPT_BLOB *plain);
+
+/* Token DES, triple-DES and RC4 keys as cipher handles (kind 10) for the
+ * crypto core's init, update and final calls. The algorithm is the
+ * symmetric selector (0, 1 DES, 2 triple-DES, 4 RC4) with the mode bits in
+ * flags; the label is searched as a private secret key by its first 255
+ * characters. Release with TQXCryptFreeHandle; the session must stay open
+ * until then. */
+TQ_API int TQXP11Crypt_GetSymmetricKey(TQXP11_SESSION *session, const char *label, int algorithm, int flags,
+                                       TQXCRYPT_HANDLE **cipher);
+/* The token object behind a token cipher handle: its handle, or the object
+ * destroyed on this session (the cipher handle stays the caller's). */
+TQ_API int TQXP11Crypt_TransKeyToP11hKey(TQXCRYPT_HANDLE *cipher, CK_OBJECT_HANDLE *objectHandle);
+TQ_API int TQXP11Crypt_DeleteKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *cipher);
 
 /* Hexadecimal CKA_ID texts: any other character counts as 0, an odd last
  * character is dropped. The buffer (count + 1 zero-filled bytes, from

@@ -120,6 +120,12 @@ void freeBytes(TQXP11_BYTES &bytes) {
     bytes = TQXP11_BYTES{nullptr, 0};
 }
 
+// A secret key's value read from the token leaves no copy in freed memory.
+void freeSecretBytes(TQXP11_BYTES &bytes) {
+    if (bytes.data && bytes.length) OPENSSL_cleanse(bytes.data, bytes.length);
+    freeBytes(bytes);
+}
+
 }  // namespace
 
 void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record) {
@@ -151,7 +157,7 @@ void freeValueRecord(CK_ULONG kind, TQXP11_VALUE *record) {
     case TQXP11_KIND_RC4:
         freeBytes(record->secret.id);
         freeBytes(record->secret.iv);
-        freeBytes(record->secret.value);
+        freeSecretBytes(record->secret.value);
         break;
     default:
         return;

@@ -15,6 +15,16 @@ extern "C" {
 const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PrivateKeyMethod(void);
 const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void);
 void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle);
+
+// The token cipher objects, the final hook of token cipher handles and
+// their hook table.
+const EVP_CIPHER *tqx_pkcs11_des(void);
+const EVP_CIPHER *tqx_pkcs11_des_cbc(void);
+const EVP_CIPHER *tqx_pkcs11_des3_ede(void);
+const EVP_CIPHER *tqx_pkcs11_des3_ede_cbc(void);
+const EVP_CIPHER *tqx_pkcs11_rc4(void);
+int tqxP11Crypt_SymFinal(TQXCRYPT_HANDLE *cipher, int flags, int encrypt);
+const TQXCRYPT_CIPHER_HOOKS *tqxP11CryptSymCBMethod(void);
 }
 
 namespace tqbridge {
@@ -35,6 +45,23 @@ int tokenKey(TQXP11_KEY_REFERENCE *reference, tq::EvpPkeyPtr &key);
 
 // The reference a token key carries, or null.
 TQXP11_KEY_REFERENCE *referenceOf(EVP_PKEY *key);
+
+// The key reference of a token cipher handle with what its callbacks keep:
+// whether the context has its cipher yet, and which token operation runs.
+struct CipherReference {
+    TQXP11_KEY_REFERENCE reference;  // first: the application data points here
+    bool bound;
+    enum Running : int { kNone = 0, kEncrypting = 1, kDecrypting = 2 } running;
+};
+CipherReference *cipherReferenceOf(TQXP11_KEY_REFERENCE *reference);
+// Ends the running token operation, if any; the token's answer.
+int closeTokenOperation(CipherReference *reference);
+// Wipes a key value the reader brought and releases the reference with its
+// records; a running token operation is the caller's to close first.
+void releaseCipherReference(CipherReference *reference);
+// A token cipher handle for a copy of the caller's key record.
+int getSymmetricKey(TQXP11_SESSION *session, const TQXP11_OBJECT *key, int algorithm, int flags,
+                    TQXCRYPT_HANDLE **cipher);
 
 // Records of the calls that name token objects by label (label_records.cpp).
 constexpr size_t kLabelMax = TQXP11_LABEL_SIZE - 1;

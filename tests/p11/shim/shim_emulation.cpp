@@ -1,6 +1,7 @@
 #include "shim_emulation.h"
 
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
@@ -154,8 +155,31 @@ CK_RV rc4Update(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK
     return CKR_OK;
 }
 
+// The multi-part cipher calls are counted and take injected answers. An
+// injected failure of an update or final still ends the module's
+// operation, as PKCS#11 says a failed call does.
+template <bool Encrypt>
+CK_RV realFinal(CK_SESSION_HANDLE session, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
+    auto it = rc4Operations[Encrypt].find(session);
+    if (it == rc4Operations[Encrypt].end())
+        return Encrypt ? next.C_EncryptFinal(session, out, outLength)
+                       : next.C_DecryptFinal(session, out, outLength);
+    *outLength = 0;
+    if (out) rc4Operations[Encrypt].erase(it);
+    return CKR_OK;
+}
+
+template <bool Encrypt>
+void endOperation(CK_SESSION_HANDLE session) {
+    unsigned char scratch[256];
+    CK_ULONG length = sizeof scratch;
+    realFinal<Encrypt>(session, scratch, &length);
+    OPENSSL_cleanse(scratch, sizeof scratch);
+}
+
 template <bool Encrypt>
 CK_RV cipherInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
+    if (CK_RV injected = enter(Encrypt ? "C_EncryptInit" : "C_DecryptInit")) return injected;
     if (mechanism->mechanism == CKM_RC4) return rc4Init(session, mechanism, key, Encrypt);
     return Encrypt ? next.C_EncryptInit(session, mechanism, key)
                    : next.C_DecryptInit(session, mechanism, key);
@@ -164,6 +188,10 @@ CK_RV cipherInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJEC
 template <bool Encrypt>
 CK_RV cipherUpdate(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
                    CK_ULONG_PTR outLength) {
+    if (CK_RV injected = enter(Encrypt ? "C_EncryptUpdate" : "C_DecryptUpdate")) {
+        endOperation<Encrypt>(session);
+        return injected;
+    }
     if (rc4Operations[Encrypt].count(session))
         return rc4Update(session, in, inLength, out, outLength, Encrypt);
     return Encrypt ? next.C_EncryptUpdate(session, in, inLength, out, outLength)
@@ -172,13 +200,11 @@ CK_RV cipherUpdate(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength,
 
 template <bool Encrypt>
 CK_RV cipherFinal(CK_SESSION_HANDLE session, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-    auto it = rc4Operations[Encrypt].find(session);
-    if (it == rc4Operations[Encrypt].end())
-        return Encrypt ? next.C_EncryptFinal(session, out, outLength)
-                       : next.C_DecryptFinal(session, out, outLength);
-    *outLength = 0;
-    if (out) rc4Operations[Encrypt].erase(it);
-    return CKR_OK;
+    if (CK_RV injected = enter(Encrypt ? "C_EncryptFinal" : "C_DecryptFinal")) {
+        endOperation<Encrypt>(session);
+        return injected;
+    }
+    return realFinal<Encrypt>(session, out, outLength);
 }
 
 CK_RV verifyRecoverInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {

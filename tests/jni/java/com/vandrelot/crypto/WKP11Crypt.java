@@ -62,7 +62,18 @@ public class WKP11Crypt {
     public native int XPKCS7VerifyX(long store, long p7, byte[] data, String subject, int signerIndex, int flags,
                                     int checkTime);
 
-    // OCSP
+    // One-call text API and OCSP
+    public native String PKCS7SignX(String certificate, String key, String password, long store, byte[] data,
+                                    int flags, int keyUsage, int hash);
+    public native int PKCS7VerifyX(long store, String p7, byte[] data, String subject, int flags, int keyUsage,
+                                   int checkTime);
+    public native String PKCS7Encrypt(String certificate, byte[] data, int cipher, int keyUsage);
+    public native String PKCS7Encrypt(String certificate, String data, int cipher, int keyUsage);
+    public native byte[] PKCS7Decrypt(String certificate, String key, String password, String envelope, int flags,
+                                      int keyUsage);
+    public native String ComposeSignature(String certificate, String signerInfo, int flags);
+    public native int OCSPVerifyCert(String requestor, String key, String password, String certificate,
+                                     String caCertificates, String responder, String url);
     public native int XOCSPVerifyCertX(long requestorCert, long signingKey, long cert, long store, long responderCert,
                                        String url);
 

@@ -94,6 +94,16 @@ case "$target" in
     printf '\x03\x02CA:TRUE,pathlen:3' > "$corpus/seed-ext" ;;
   crl_lookup)
     seeds=("$objects/crl.der" "$fixtures/keys/"crl.*.der) ;;
+  triple_des)
+    seeds=()
+    # IV and cipher text under the key the library derives from "passphrase".
+    key=$(openssl kdf -keylen 32 -kdfopt digest:SHA1 -kdfopt pass:passphrase -kdfopt hexsalt: -kdfopt iter:1 \
+      PBKDF2 | tr -d ':')
+    for n in 0 20 1100; do
+      { printf '\x22'; { printf '\x01\x02\x03\x04\x05\x06\x07\x08'; head -c "$n" "$objects/ca.der" |
+          openssl enc -des-ede3-cbc -K "${key:0:48}" -iv 0102030405060708; } | openssl base64; } \
+        > "$corpus/seed-$n"
+    done ;;
 esac
 for s in "${seeds[@]}"; do cp "$s" "$corpus/"; done
 exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"

@@ -1,0 +1,137 @@
+// Natives of object encoding, the text codecs and handle release.
+#include "jni_internal.h"
+
+using tqjni::Bytes;
+using tqjni::Call;
+using tqjni::handleOf;
+using tqjni::Password;
+using tqjni::Text;
+
+namespace {
+
+jbyteArray encodeObject(Call &call, jlong handle, jint kind, jint flags, jbyteArray password) {
+    Bytes bytes(call, password);
+    Password copy(bytes);
+    if (bytes.failed() || copy.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = TQXCrypt_EncodeObject(handleOf(handle), kind, &blob, flags, copy.get());
+    jbyteArray result = code == 0 ? tqjni::takeBlob(call, blob) : nullptr;
+    TQXCryptFreeBlob(&blob);
+    call.store(code);
+    return result;
+}
+
+jlong decodeObject(Call &call, jint kind, jbyteArray data, jint flags, jbyteArray password) {
+    Bytes input(call, data);
+    Bytes bytes(call, password);
+    Password copy(bytes);
+    if (input.failed() || bytes.failed() || copy.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return 0;
+    }
+    TQXCRYPT_HANDLE *h = nullptr;
+    const int code =
+        TQXCrypt_DecodeObject(&h, kind, input.data(), static_cast<size_t>(input.size()), flags, copy.get());
+    call.store(code);
+    return code == 0 ? tqjni::valueOf(h) : 0;
+}
+
+jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring label) {
+    Text name(call, label);
+    if (name.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = TQXCrypt_Encode(data, length, &blob, name.get());
+    jstring result = nullptr;
+    if (code == 0) {
+        // The core's text is NUL-terminated past its length.
+        result = tqjni::newString(call, blob.data ? reinterpret_cast<const char *>(blob.data) : "");
+    }
+    TQXCryptFreeBlob(&blob);
+    call.store(code);
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII)(JNIEnv *env, jobject self, jlong handle,
+                                                            jint kind, jint flags) {
+    Call call(env, self);
+    return encodeObject(call, handle, kind, flags, nullptr);
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII_3B)(JNIEnv *env, jobject self, jlong handle,
+                                                               jint kind, jint flags, jbyteArray password) {
+    Call call(env, self);
+    return encodeObject(call, handle, kind, flags, password);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI)(JNIEnv *env, jobject self, jint kind,
+                                                         jbyteArray data, jint flags) {
+    Call call(env, self);
+    return decodeObject(call, kind, data, flags, nullptr);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI_3B)(JNIEnv *env, jobject self, jint kind,
+                                                            jbyteArray data, jint flags,
+                                                            jbyteArray password) {
+    Call call(env, self);
+    return decodeObject(call, kind, data, flags, password);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(Encode___3BLjava_lang_String_2)(JNIEnv *env, jobject self,
+                                                                    jbyteArray data, jstring label) {
+    Call call(env, self);
+    Bytes input(call, data);
+    if (input.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    return encodeText(call, input.data(), static_cast<size_t>(input.size()), label);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(Encode__Ljava_lang_String_2Ljava_lang_String_2)(JNIEnv *env, jobject self,
+                                                                                    jstring data,
+                                                                                    jstring label) {
+    Call call(env, self);
+    Text input(call, data);
+    if (input.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    return encodeText(call, reinterpret_cast<const unsigned char *>(input.get()), input.size(), label);
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(Decode)(JNIEnv *env, jobject self, jstring text, jstring labels) {
+    Call call(env, self);
+    Text input(call, text);
+    Text names(call, labels);
+    if (input.failed() || names.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = TQXCrypt_Decode(input.get(), input.size(), &blob, names.get());
+    jbyteArray result = code == 0 ? tqjni::takeBlob(call, blob) : nullptr;
+    TQXCryptFreeBlob(&blob);
+    call.store(code);
+    return result;
+}
+
+JNIEXPORT void JNICALL TQ_NATIVE(XFreeHandleX)(JNIEnv *env, jobject self, jlong handle) {
+    if (!handle) return;
+    // The next verification releases what these fields hold: a handle
+    // released here must not be released there again.
+    if (GetLong(env, self, "hSignerCert") == handle) SetLong(env, self, "hSignerCert", 0);
+    if (GetLong(env, self, "hSignerInfo") == handle) SetLong(env, self, "hSignerInfo", 0);
+    TQXCryptFreeHandle(handleOf(handle));
+}
+
+}  // extern "C"

@@ -1,0 +1,131 @@
+// What every native shares: taking Java arguments, handing results back,
+// and keeping a JVM failure aside until the native has finished its work.
+#ifndef TQ_JNI_INTERNAL_H
+#define TQ_JNI_INTERNAL_H
+
+#include <jni.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "com_vandrelot_crypto_WKP11Crypt.h"
+#include "tqjni.h"
+#include "tqxcrypt.h"
+
+// The exported name of a native: the JNI name of the Java method.
+#define TQ_NATIVE(name) Java_com_vandrelot_crypto_WKP11Crypt_##name
+
+namespace tqjni {
+
+// A JVM failure taken off the thread so that further JNI calls are allowed;
+// raised again when the holder ends. The first failure wins.
+class HeldException {
+public:
+    explicit HeldException(JNIEnv *env) : env_(env) {}
+    ~HeldException();
+    HeldException(const HeldException &) = delete;
+    HeldException &operator=(const HeldException &) = delete;
+    // True when a failure was pending (and is now held).
+    bool take();
+
+private:
+    JNIEnv *env_;
+    jthrowable held_ = nullptr;
+};
+
+// One native call: the receiver, the held failure, and the result code that
+// goes to ErrorCode.
+class Call {
+public:
+    Call(JNIEnv *env, jobject self) : env(env), self(self), failure(env) {}
+    void store(int code) { SetInteger(env, self, "ErrorCode", code); }
+    JNIEnv *const env;
+    const jobject self;
+    HeldException failure;
+};
+
+// A String argument as standard UTF-8; null stays null.
+class Text {
+public:
+    Text(Call &call, jstring s);
+    ~Text();
+    Text(const Text &) = delete;
+    Text &operator=(const Text &) = delete;
+    const char *get() const { return standard_ ? converted_.c_str() : chars_; }
+    size_t size() const {
+        return standard_ ? converted_.size() : chars_ ? std::char_traits<char>::length(chars_) : 0;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    JNIEnv *env_;
+    jstring string_;
+    const char *chars_ = nullptr;
+    bool standard_ = false;  // true: converted_ holds the text
+    std::string converted_;
+    bool failed_ = false;
+};
+
+// A byte[] argument: its elements (no copy asked for) and its length.
+class Bytes {
+public:
+    Bytes(Call &call, jbyteArray array);
+    ~Bytes();
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
+    unsigned char *data() const { return reinterpret_cast<unsigned char *>(elements_); }
+    jsize size() const { return length_; }
+    bool failed() const { return failed_; }
+
+private:
+    JNIEnv *env_;
+    jbyteArray array_;
+    jbyte *elements_ = nullptr;
+    jsize length_ = 0;
+    bool failed_ = false;
+};
+
+// The NUL-terminated copy of a password array: on the stack up to 255 bytes.
+// The encoder reads the argument of non-key kinds as an int, so the bytes up
+// to sizeof(int) past the text are always set.
+class Password {
+public:
+    explicit Password(const Bytes &bytes);
+    ~Password();
+    Password(const Password &) = delete;
+    Password &operator=(const Password &) = delete;
+    char *get() const { return text_; }
+    bool failed() const { return failed_; }
+
+private:
+    char stack_[256 + sizeof(int)];
+    char *heap_ = nullptr;
+    char *text_ = nullptr;
+    size_t size_ = 0;
+    bool failed_ = false;
+};
+
+// Results. Each takes a JVM failure into the call's holder.
+jbyteArray newBytes(Call &call, const void *data, size_t length);
+jstring newString(Call &call, const char *standardUtf8);
+// The blob as a new array, then the blob released.
+jbyteArray takeBlob(Call &call, TQXCRYPT_BLOB &blob);
+
+// Standard UTF-8 into the JVM's modified form: surrogate pairs for 4-byte
+// sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.
+std::string toModifiedUtf8(const char *text, size_t length);
+// The JVM's modified form into standard UTF-8 when it differs; false when
+// the text is standard already (nothing written).
+bool toStandardUtf8(const char *modified, std::string &out);
+
+inline TQXCRYPT_HANDLE *handleOf(jlong value) {
+    return reinterpret_cast<TQXCRYPT_HANDLE *>(static_cast<intptr_t>(value));
+}
+inline jlong valueOf(TQXCRYPT_HANDLE *handle) {
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(handle));
+}
+
+}  // namespace tqjni
+
+#endif

@@ -1,0 +1,84 @@
+package com.vandrelot.crypto;
+
+/** The natives of tokencrypt's crypto core as the binding exports them. */
+public class WKP11Crypt {
+    public int ErrorCode;
+    public int iLoginRequired;
+    public int ObjectListCount;
+    public long pObjectListArray;
+    public long hSignerCert;
+    public long hSignerInfo;
+    public String strSignerInfo;
+    public String strSignerCert;
+
+    // Encoding, text codecs and handle release
+    public native byte[] XEncodeObjectX(long handle, int kind, int flags);
+    public native byte[] XEncodeObjectX(long handle, int kind, int flags, byte[] password);
+    public native long XDecodeObjectX(int kind, byte[] data, int flags);
+    public native long XDecodeObjectX(int kind, byte[] data, int flags, byte[] password);
+    public native String Encode(byte[] data, String label);
+    public native String Encode(String data, String label);
+    public native byte[] Decode(String text, String labels);
+    public native void XFreeHandleX(long handle);
+
+    // Keys, raw RSA and digests
+    public native int XCheckKeyUsage(int on);
+    public native long XPrivateKeyGetPublicKeyX(long key);
+    public native int XCheckKeyPairX(long key1, long key2);
+    public native long XCreateRSAPublicKeyX(byte[] modulus, byte[] exponent, int flags);
+    public native byte[] XRSAKeyGetModulusX(long key);
+    public native byte[] XRSAKeyGetExponentX(long key);
+    public native byte[] XPureSignX(long key, byte[] data, int flags);
+    public native int XPureVerifyX(long key, byte[] data, byte[] signature, int flags);
+    public native byte[] XPrivateEncryptX(long key, byte[] data, int flags);
+    public native byte[] XPublicDecryptX(long key, byte[] data, int flags);
+    public native byte[] XPrivateDecryptX(long key, byte[] data, int flags);
+    public native byte[] XPublicEncryptX(long key, byte[] data, int flags);
+    public native byte[] XPublicKeyHashedX(long key);
+
+    // Password-derived keys and streaming ciphers
+    public native long XGenerateKeyX(int algorithm, String password, byte[] salt, int iterations, int flags);
+    public native int XEncryptInitX(long key, byte[] iv);
+    public native int XDecryptInitX(long key, byte[] iv);
+    public native int XEncryptUpdateX(long key, byte[] in, int inOffset, int inLength, byte[] out, int outOffset);
+    public native int XDecryptUpdateX(long key, byte[] in, int inOffset, int inLength, byte[] out, int outOffset);
+    public native int XEncryptFinalX(long key, byte[] out, int outOffset);
+    public native int XDecryptFinalX(long key, byte[] out, int outOffset);
+
+    // PKCS#7
+    public native long XPKCS7CreateX();
+    public native int XPKCS7AddCertificateX(long p7, long cert);
+    public native int XPKCS7GetCertCountX(long p7);
+    public native long XPKCS7GetCertX(long p7, int index);
+    public native int XPKCS7GetSignerInfoCountX(long p7);
+    public native long XPKCS7GetSignerInfoX(long p7, int index);
+    public native long XPKCS7GetSignerCertificateX(long p7, int index);
+    public native long XPKCS7GetUserCertificateX(long p7);
+    public native long XPKCS7GetCertChainX(long p7);
+    public native byte[] XPKCS7GetContentX(long p7);
+    public native byte[] XPKCS7EncryptX(long cert, byte[] data, int cipher);
+    public native byte[] XPKCS7DecryptX(long cert, long key, byte[] envelope, int flags);
+    public native long XPKCS7SignX(long cert, long key, long unused, byte[] data, int options, int hash);
+    public native int XPKCS7VerifyX(long store, long p7, byte[] data, String subject, int signerIndex, int flags,
+                                    int checkTime);
+
+    // One-call text API and OCSP
+    public native String PKCS7SignX(String certificate, String key, String password, long store, byte[] data,
+                                    int flags, int keyUsage, int hash);
+    public native int PKCS7VerifyX(long store, String p7, byte[] data, String subject, int flags, int keyUsage,
+                                   int checkTime);
+    public native String PKCS7Encrypt(String certificate, byte[] data, int cipher, int keyUsage);
+    public native String PKCS7Encrypt(String certificate, String data, int cipher, int keyUsage);
+    public native byte[] PKCS7Decrypt(String certificate, String key, String password, String envelope, int flags,
+                                      int keyUsage);
+    public native String ComposeSignature(String certificate, String signerInfo, int flags);
+    public native int OCSPVerifyCert(String requestor, String key, String password, String certificate,
+                                     String caCertificates, String responder, String url);
+    public native int XOCSPVerifyCertX(long requestorCert, long signingKey, long cert, long store, long responderCert,
+                                       String url);
+
+    // PFX and the connection probe
+    public native long PFX_XGetPrivateKeyX(byte[] pfx, String password, int index, int unused);
+    public native long PFX_XGetCertificateX(byte[] pfx, String password, int index, int unused);
+    public native int TrySocketConnect(String host, int port, int timeout);
+}

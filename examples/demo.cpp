@@ -1,5 +1,9 @@
 // The main road as far as it is built: objects made by the openssl tool are
-// decoded, encoded again, and compared byte for byte with what openssl prints.
+// decoded, encoded again, and compared byte for byte with what openssl prints;
+// a software fixture key signs a PKCS#7 message that openssl cms verifies;
+// then the same key, imported into a SoftHSM2 token of the demo's own, signs
+// through the token layer and a token key handle, and its message verifies
+// and equals the software key's byte for byte.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,7 +12,9 @@
 #include <vector>
 
 #include "tqxcrypt.h"
+#include "tqxcrypt_keys.h"
 #include "tqxcrypt_pkcs7.h"
+#include "tqxp11bridge.h"
 
 namespace {
 
@@ -28,48 +34,45 @@ struct Kind {
     const char *pemCommand;  // openssl's own PEM of the same object
 };
 
-// The signing road: a software key from the PKCS#7 fixture set signs a
-// message through its key handle, and the openssl tool verifies it.
-int signWithFixtureKey(const std::string &dir) {
-    std::string source = __FILE__;
-    std::string script = source.substr(0, source.rfind('/')) + "/../tests/fixtures/sets/pkcs7.sh";
-    std::string fx = dir + "/pkcs7-fixtures";
-    std::printf("\nmaking the PKCS#7 fixtures in %s\n", fx.c_str());
-    if (!sh("rm -rf '" + fx + "' && mkdir -p '" + fx + "' && cd '" + fx + "' && bash -euo pipefail '" +
-            script + "'"))
-        return 1;
-    Bytes certText = readFile(fx + "/signer.pem"), keyText = readFile(fx + "/signer.key.pem");
-    TQXCRYPT_HANDLE *cert = nullptr, *key = nullptr, *p7 = nullptr;
-    const std::string data = "Signed through a key handle by tokencrypt.\n";
-    int rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, certText.data(), certText.size(),
-                                   TQXCRYPT_DECODE_TEXT, nullptr);
-    if (rc == TQ_RTN_OK)
-        rc = TQXCrypt_DecodeObject(&key, TQXCRYPT_KIND_PRIVATEKEY, keyText.data(), keyText.size(),
-                                   TQXCRYPT_DECODE_TEXT, nullptr);
-    if (rc == TQ_RTN_OK)
-        rc = TQXCrypt_Sign(cert, key, nullptr, reinterpret_cast<const unsigned char *>(data.data()),
-                           data.size(), 0, 4, &p7);
+std::string quoted(const std::string &path) { return "'" + path + "'"; }
+
+bool writeFile(const std::string &path, const Bytes &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+TQXCRYPT_HANDLE *decodePem(int kind, const std::string &path) {
+    Bytes text = readFile(path);
+    TQXCRYPT_HANDLE *h = nullptr;
+    int rc = TQXCrypt_DecodeObject(&h, kind, text.data(), text.size(), TQXCRYPT_DECODE_TEXT, nullptr);
+    if (rc != TQ_RTN_OK) std::printf("decoding %s failed: %d\n", path.c_str(), rc);
+    return h;
+}
+
+// A PKCS#7 signed-data message (SHA-256, the signer's certificate included)
+// as DER; empty when signing or encoding fails.
+Bytes signedMessage(TQXCRYPT_HANDLE *cert, TQXCRYPT_HANDLE *key, const std::string &data, int flags) {
+    TQXCRYPT_HANDLE *p7 = nullptr;
+    int rc = TQXCrypt_Sign(cert, key, nullptr, reinterpret_cast<const unsigned char *>(data.data()),
+                           data.size(), flags, TQXCRYPT_HASH_SHA256, &p7);
     TQXCRYPT_BLOB der{0, nullptr};
     if (rc == TQ_RTN_OK) rc = TQXCrypt_EncodeObject(p7, TQXCRYPT_KIND_PKCS7, &der, 0, nullptr);
-    if (rc == TQ_RTN_OK) {
-        std::FILE *f = std::fopen((dir + "/signed.p7.der").c_str(), "wb");
-        if (f) {
-            std::fwrite(der.data, 1, der.length, f);
-            std::fclose(f);
-        }
-    }
+    Bytes out = rc == TQ_RTN_OK ? Bytes(der.data, der.data + der.length) : Bytes();
+    if (rc != TQ_RTN_OK) std::printf("signing failed: %d\n", rc);
     TQXCryptFreeBlob(&der);
     TQXCryptFreeHandle(p7);
-    TQXCryptFreeHandle(key);
-    TQXCryptFreeHandle(cert);
-    if (rc != TQ_RTN_OK) {
-        std::printf("signing with signer.key.pem failed: %d\n", rc);
-        return 1;
-    }
-    std::printf("signed %zu bytes with signer.key.pem (SHA-256, certificate included) into signed.p7.der\n",
-                data.size());
-    std::string verify = "openssl cms -verify -binary -inform DER -in '" + dir + "/signed.p7.der' -CAfile '" +
-                         fx + "/chain.pem' -out '" + dir + "/verified.txt'";
+    return out;
+}
+
+// The openssl tool verifies the message against the fixture chain and must
+// give back exactly the content.
+bool opensslAccepts(const std::string &dir, const std::string &fx, const std::string &message,
+                    const std::string &detachedContent, const std::string &data) {
+    std::string verify = "openssl cms -verify -binary -inform DER -in " + quoted(dir + "/" + message) +
+                         (detachedContent.empty() ? "" : " -content " + quoted(dir + "/" + detachedContent)) +
+                         " -CAfile " + quoted(fx + "/chain.pem") + " -out " + quoted(dir + "/verified.txt");
+    std::remove((dir + "/verified.txt").c_str());
     std::printf("$ %s\n", verify.c_str());
     std::fflush(stdout);
     bool accepted = sh(verify + " 2>&1");
@@ -77,7 +80,162 @@ int signWithFixtureKey(const std::string &dir) {
     bool same = std::string(back.begin(), back.end()) == data;
     std::printf(accepted && same ? "openssl cms accepts the signature and gives back the content\n"
                                  : "openssl cms REFUSED the signature\n");
-    return accepted && same ? 0 : 1;
+    return accepted && same;
+}
+
+std::string makePkcs7Fixtures(const std::string &dir) {
+    std::string source = __FILE__;
+    std::string script = source.substr(0, source.rfind('/')) + "/../tests/fixtures/sets/pkcs7.sh";
+    std::string fx = dir + "/pkcs7-fixtures";
+    std::printf("\nmaking the PKCS#7 fixtures in %s\n", fx.c_str());
+    if (!sh("rm -rf " + quoted(fx) + " && mkdir -p " + quoted(fx) + " && cd " + quoted(fx) +
+            " && bash -euo pipefail " + quoted(script)))
+        return "";
+    return fx;
+}
+
+// The signing road: a software key from the PKCS#7 fixture set signs a
+// message through its key handle, and the openssl tool verifies it.
+int signWithFixtureKey(const std::string &dir, const std::string &fx) {
+    const std::string data = "Signed through a key handle by tokencrypt.\n";
+    TQXCRYPT_HANDLE *cert = decodePem(TQXCRYPT_KIND_CERTIFICATE, fx + "/signer.pem");
+    TQXCRYPT_HANDLE *key = decodePem(TQXCRYPT_KIND_PRIVATEKEY, fx + "/signer.key.pem");
+    Bytes der = cert && key ? signedMessage(cert, key, data, 0) : Bytes();
+    TQXCryptFreeHandle(key);
+    TQXCryptFreeHandle(cert);
+    if (der.empty() || !writeFile(dir + "/signed.p7.der", der)) return 1;
+    std::printf("signed %zu bytes with signer.key.pem (SHA-256, certificate included) into signed.p7.der\n",
+                data.size());
+    return opensslAccepts(dir, fx, "signed.p7.der", "", data) ? 0 : 1;
+}
+
+const char *const kTokenLabel = "tq-demo";
+const char *const kSoPin = "87654321";
+const char *const kUserPin = "123456";
+
+// A SoftHSM2 token of the demo's own, its configuration and objects under
+// the work dir, holding the fixture signer's key; false when a tool fails.
+bool makeToken(const std::string &dir, const std::string &fx) {
+    std::string home = dir + "/softhsm";
+    std::string config = home + "/softhsm2.conf";
+    std::printf("\nmaking a SoftHSM2 token in %s\n", home.c_str());
+    // Last run's token would carry the same label.
+    if (!sh("rm -rf " + quoted(home) + " && mkdir -p " + quoted(home + "/tokens"))) return false;
+    std::ofstream(config) << "directories.tokendir = " << home << "/tokens\n"
+                          << "objectstore.backend = file\nlog.level = ERROR\nslots.removable = false\n";
+    // The module in this process and the tool both read it.
+    setenv("SOFTHSM2_CONF", config.c_str(), 1);
+    std::string util = TQ_SOFTHSM_UTIL;
+    if (!sh(util + " --init-token --free --label " + kTokenLabel + " --so-pin " + kSoPin + " --pin " +
+            kUserPin + " >/dev/null")) {
+        std::printf("softhsm2-util could not initialise the token\n");
+        return false;
+    }
+    std::printf("initialised token %s (user PIN %s)\n", kTokenLabel, kUserPin);
+    std::string pkcs8 = home + "/signer.p8.pem";
+    if (!sh("openssl pkcs8 -topk8 -nocrypt -in " + quoted(fx + "/signer.key.pem") + " -out " +
+            quoted(pkcs8)) ||
+        !sh(util + " --import " + quoted(pkcs8) + " --token " + kTokenLabel +
+            " --label signer --id 01 --pin " + kUserPin + " >/dev/null")) {
+        std::printf("softhsm2-util could not import signer.key.pem\n");
+        return false;
+    }
+    std::remove(pkcs8.c_str());
+    std::printf("imported signer.key.pem as the token's private key \"signer\"\n");
+    return true;
+}
+
+// Prints what a token-layer call did, or why it failed.
+bool p11Step(int rc, const char *call, const char *done = nullptr) {
+    if (rc != TQP11_RTN_OK)
+        std::printf("%s failed: %s\n", call, TQXP11_ErrorMessage(rc));
+    else if (done)
+        std::printf("%s\n", done);
+    return rc == TQP11_RTN_OK;
+}
+
+std::string tokenLabelOf(const CK_TOKEN_INFO &info) {
+    std::string label(reinterpret_cast<const char *>(info.label), sizeof info.label);
+    label.erase(label.find_last_not_of(' ') + 1);
+    return label;
+}
+
+// The main road on a real token: the key never leaves SoftHSM2, the crypto
+// core signs through its key handle, and the message is the software key's.
+int signOnToken(const std::string &dir, const std::string &fx) {
+    if (!makeToken(dir, fx)) return 1;
+    TQXP11_CONTEXT context{};
+    if (!p11Step(TQXP11_Init(&context, TQ_SOFTHSM_MODULE), "TQXP11_Init")) return 1;
+    std::printf("TQXP11_Init loaded %s: %lu slots\n", TQ_SOFTHSM_MODULE,
+                static_cast<unsigned long>(context.slotCount));
+    bool found = false;
+    for (CK_ULONG i = 0; i < context.slotCount && !found; ++i) {
+        CK_TOKEN_INFO info;
+        found = p11Step(TQXP11_SetCurrentSlot(&context, i), "TQXP11_SetCurrentSlot") &&
+                p11Step(TQXP11_GetTokenInfo(&context, &info), "TQXP11_GetTokenInfo") &&
+                tokenLabelOf(info) == kTokenLabel;
+        if (found)
+            std::printf("token %s is in slot %lu (index %lu)\n", kTokenLabel,
+                        static_cast<unsigned long>(context.slotList[i]), static_cast<unsigned long>(i));
+    }
+    int failures = found ? 0 : 1;
+    if (!found) std::printf("no slot holds token %s\n", kTokenLabel);
+
+    TQXP11_SESSION session{};
+    bool open = found && p11Step(TQXP11_SessionOpen(&context, &session), "TQXP11_SessionOpen",
+                                 "TQXP11_SessionOpen opened a session");
+    bool loggedIn =
+        open && p11Step(TQXP11_Login(&session, kUserPin), "TQXP11_Login", "TQXP11_Login logged the user in");
+    if (open && !loggedIn) ++failures;
+
+    TQXCRYPT_HANDLE *tokenKey = nullptr;
+    if (loggedIn) {
+        int rc = TQXP11Crypt_GetPrivateKey(&session, "signer", 0, &tokenKey);
+        if (rc == TQ_RTN_OK)
+            std::printf("TQXP11Crypt_GetPrivateKey: \"signer\" is a %d-bit RSA key handle on the token\n",
+                        8 * TQXCrypt_KeySize(tokenKey));
+        else {
+            std::printf("TQXP11Crypt_GetPrivateKey found no usable \"signer\": code %d\n", rc);
+            ++failures;
+        }
+    }
+    if (tokenKey) {
+        const std::string data = "Signed on a SoftHSM2 token by tokencrypt.\n";
+        TQXCRYPT_HANDLE *cert = decodePem(TQXCRYPT_KIND_CERTIFICATE, fx + "/signer.pem");
+        TQXCRYPT_HANDLE *software = decodePem(TQXCRYPT_KIND_PRIVATEKEY, fx + "/signer.key.pem");
+        // The signing time is signed too, to the second: both messages must
+        // fall into the same second to be comparable byte for byte.
+        Bytes fromToken, fromSoftware;
+        for (int attempt = 0; cert && software && attempt < 3; ++attempt) {
+            fromToken = signedMessage(cert, tokenKey, data, TQXCRYPT_DETACHED);
+            fromSoftware = signedMessage(cert, software, data, TQXCRYPT_DETACHED);
+            if (fromToken.empty() || fromToken == fromSoftware) break;
+        }
+        TQXCryptFreeHandle(software);
+        TQXCryptFreeHandle(cert);
+        bool written = !fromToken.empty() && writeFile(dir + "/token-signed.p7.der", fromToken) &&
+                       writeFile(dir + "/token-content.txt", Bytes(data.begin(), data.end()));
+        if (written) {
+            std::printf("TQXCrypt_Sign with the token key: %zu bytes, detached, into token-signed.p7.der\n",
+                        fromToken.size());
+            if (!opensslAccepts(dir, fx, "token-signed.p7.der", "token-content.txt", data)) ++failures;
+            bool same = fromToken == fromSoftware;
+            std::printf(
+                same ? "the token's message equals signer.key.pem's, byte for byte (signature included)\n"
+                     : "the token's message DIFFERS from signer.key.pem's\n");
+            if (!same) ++failures;
+        } else {
+            ++failures;
+        }
+    }
+    if (tokenKey) std::printf("released the token key handle (the key stays on the token)\n");
+    TQXCryptFreeHandle(tokenKey);
+    if (loggedIn) failures += !p11Step(TQXP11_Logout(&session), "TQXP11_Logout", "TQXP11_Logout logged out");
+    if (open)
+        failures += !p11Step(TQXP11_SessionClose(&session), "TQXP11_SessionClose",
+                             "TQXP11_SessionClose closed the session");
+    failures += !p11Step(TQXP11_Final(&context), "TQXP11_Final", "TQXP11_Final released the module");
+    return failures ? 1 : 0;
 }
 
 }  // namespace
@@ -145,6 +303,9 @@ int main(int argc, char **argv) {
         TQXCryptFreeHandle(h);
     }
     std::printf(failures ? "demo: %d differences\n" : "demo: every object round-trips\n", failures);
-    failures += signWithFixtureKey(dir);
+    std::string fx = makePkcs7Fixtures(dir);
+    if (fx.empty()) return 1;
+    failures += signWithFixtureKey(dir, fx);
+    failures += signOnToken(dir, fx);
     return failures ? 1 : 0;
 }

@@ -54,7 +54,8 @@ TQ_API int TQP11_WriteP7Cert(TQXP11_SESSION *session, const char *p7Text, const 
                              const char *idText, int flags);
 TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int flags);
 
-/* Deleting */
+/* Deleting. By CKA_ID, every object of the kind with that ID goes; a text
+ * that decodes to no byte is refused (5005). */
 TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, int kind, int isPrivate,
                                     int flags);
 TQ_API int TQXP11Crypt_DeleteCertificate(TQXP11_SESSION *session, const char *certText, int flags);

@@ -63,6 +63,12 @@ void releaseCipherReference(CipherReference *reference);
 int getSymmetricKey(TQXP11_SESSION *session, const TQXP11_OBJECT *key, int algorithm, int flags,
                     TQXCRYPT_HANDLE **cipher);
 
+// The bytes of a CKA_ID text by one of the two hex decoders: the decoder's
+// code when it refuses, 5005 for a text that gives no byte (an empty ID
+// would select every object stored without one).
+using HexDecoder = int (*)(const char *, int, unsigned char **, int *);
+int decodeId(const char *hexId, HexDecoder decode, tq::TqMem &id, CK_ULONG *count);
+
 // Records of the calls that name token objects by label (label_records.cpp).
 constexpr size_t kLabelMax = TQXP11_LABEL_SIZE - 1;
 // Whether the whole text fits a record's label field.

@@ -48,19 +48,15 @@ int readByLabel(TQXP11_SESSION *session, const char *label, int flags, TQXCRYPT_
 }
 
 int readById(TQXP11_SESSION *session, const char *hexId, int flags, TQXCRYPT_HANDLE **certificate) {
-    if (!session || !hexId || !certificate) return TQ_RTN_BAD_ARGUMENT;
-    const size_t textLength = std::strlen(hexId);
-    if (!tq::fitsInt(textLength)) return TQ_RTN_BAD_ARGUMENT;
-    unsigned char *decoded = nullptr;
-    int count = 0;
-    int rc = TQXP11Crypt_HexDecode(hexId, static_cast<int>(textLength), &decoded, &count);
-    tq::TqMem id(decoded);
+    if (!session || !certificate) return TQ_RTN_BAD_ARGUMENT;
+    tq::TqMem id;
+    CK_ULONG count = 0;
+    int rc = tqbridge::decodeId(hexId, TQXP11Crypt_HexDecode, id, &count);
     if (rc != TQ_RTN_OK) return rc;
-    if (count == 0) return TQ_RTN_BAD_ARGUMENT;
     // The token layer searches with the record's first byte string, which
     // for a certificate record is not its ID pair: the ID goes where it is read.
     TQXP11_VALUE search{};
-    search.first = bytesOf(id.get(), static_cast<size_t>(count));
+    search.first = TQXP11_BYTES{id.get(), count};
     TQXP11_OBJECT record = searchRecord("", TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
     record.valueRecord = &search;
     rc = TQXP11_ReadCertificateObjectWithCKAID(session, &record);

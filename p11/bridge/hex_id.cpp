@@ -49,3 +49,21 @@ TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **
 }
 
 }  // extern "C"
+
+namespace tqbridge {
+
+int decodeId(const char *hexId, HexDecoder decode, tq::TqMem &id, CK_ULONG *count) {
+    if (!hexId) return TQ_RTN_BAD_ARGUMENT;
+    const size_t textLength = std::strlen(hexId);
+    if (!tq::fitsInt(textLength)) return TQ_RTN_BAD_ARGUMENT;
+    unsigned char *decoded = nullptr;
+    int n = 0;
+    const int rc = decode(hexId, static_cast<int>(textLength), &decoded, &n);
+    id.reset(decoded);
+    if (rc != TQ_RTN_OK) return rc;
+    if (n <= 0) return TQ_RTN_BAD_ARGUMENT;
+    *count = static_cast<CK_ULONG>(n);
+    return TQ_RTN_OK;
+}
+
+}  // namespace tqbridge

@@ -110,21 +110,17 @@ TQ_API int TQXP11Crypt_GetPublicKey(TQXP11_SESSION *session, const char *label, 
 TQ_API int TQXP11Crypt_GetPrivateKeyWithCKAID(TQXP11_SESSION *session, const char *hexId, int,
                                               TQXCRYPT_HANDLE **key) {
     tq::ErrorQueueScope scope;
-    if (!session || !hexId || !*hexId || !key) return TQ_RTN_BAD_ARGUMENT;
-    const size_t textLength = std::strlen(hexId);
-    if (!tq::fitsInt(textLength)) return TQ_RTN_BAD_ARGUMENT;
-    unsigned char *decoded = nullptr;
-    int count = 0;
-    int rc = TQXP11Crypt_HexDecode(hexId, static_cast<int>(textLength), &decoded, &count);
-    tq::TqMem id(decoded);
+    if (!session || !key) return TQ_RTN_BAD_ARGUMENT;
+    tq::TqMem id;
+    CK_ULONG count = 0;
+    int rc = tqbridge::decodeId(hexId, TQXP11Crypt_HexDecode, id, &count);
     if (rc != TQ_RTN_OK) return rc;
-    if (count == 0) return TQ_RTN_BAD_ARGUMENT;
 
     tqbridge::ReferencePtr reference;
     if ((rc = newReference(session, reference)) != TQ_RTN_OK) return rc;
     tqp11::SystemPtr<TQXP11_VALUE> search(static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE))));
     if (!search) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    search->rsaPrivate.id = TQXP11_BYTES{id.get(), static_cast<CK_ULONG>(count)};
+    search->rsaPrivate.id = TQXP11_BYTES{id.get(), count};
     TQXP11_OBJECT *object = reference->object;
     object->kind = TQXP11_KIND_RSA_PRIVATE;
     object->isPrivate = CK_TRUE;

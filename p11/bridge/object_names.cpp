@@ -10,7 +10,7 @@ namespace {
 
 // Every object of the kind's class, token flag and private flag whose CKA_ID
 // is these bytes.
-tqp11::Result deleteById(TQXP11_SESSION *session, const unsigned char *id, size_t length, CK_ULONG kind,
+tqp11::Result deleteById(TQXP11_SESSION *session, const unsigned char *id, CK_ULONG length, CK_ULONG kind,
                          CK_BBOOL isPrivate) {
     CK_OBJECT_CLASS cls = 0;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
@@ -22,7 +22,7 @@ tqp11::Result deleteById(TQXP11_SESSION *session, const unsigned char *id, size_
     search.addUlong(CKA_CLASS, cls);
     search.addBool(CKA_TOKEN, true);
     search.addByte(CKA_PRIVATE, isPrivate);
-    search.addBytes(CKA_ID, id, static_cast<CK_ULONG>(length));
+    search.addBytes(CKA_ID, id, length);
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
     tqp11::Result rv = tqp11::findObjects(session, handles, search, &found);
@@ -58,15 +58,13 @@ TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, i
     if (!session || !name) return TQ_RTN_BAD_ARGUMENT;
     const CK_BBOOL privateByte = static_cast<CK_BBOOL>(isPrivate & 0xFF);
     if (flags & TQXP11_BY_CKA_ID) {
-        const size_t textLength = std::strlen(name);
-        if (!tq::fitsInt(textLength)) return TQ_RTN_BAD_ARGUMENT;
-        unsigned char *decoded = nullptr;
-        int count = 0;
-        int rc = TQXCrypt_HexDecode(name, static_cast<int>(textLength), &decoded, &count);
-        tq::TqMem id(decoded);
-        if (rc != TQ_RTN_OK) return TQ_RTN_BAD_HEX;
-        return TQXP11_ErrorCode(deleteById(session, id.get(), static_cast<size_t>(count),
-                                           static_cast<CK_ULONG>(kind), privateByte));
+        tq::TqMem id;
+        CK_ULONG count = 0;
+        int rc = tqbridge::decodeId(name, TQXCrypt_HexDecode, id, &count);
+        // No bytes at all is no ID: it is not a decoding failure.
+        if (rc != TQ_RTN_OK) return rc == TQ_RTN_BAD_ARGUMENT ? rc : TQ_RTN_BAD_HEX;
+        return TQXP11_ErrorCode(
+            deleteById(session, id.get(), count, static_cast<CK_ULONG>(kind), privateByte));
     }
     TQXP11_OBJECT record{};
     int rc = tqbridge::namedRecord(name, static_cast<CK_ULONG>(kind), isPrivate, &record);

@@ -316,6 +316,13 @@ TEST_F(CertsByName, DeletingByLabelAndById) {
     peerWriteCert("signer", "first", "0a0b");
     peerWriteCert("recipient", "second", "0a0b");
     peerWriteCert("other", "third", "0c");
+    // An empty ID text names no ID: the certificate stored without one stays.
+    HandleOwner signer(certificate(pkcs7File("signer.pem")));
+    ASSERT_EQ(TQXP11Crypt_WriteCertificate(&session, signer.get(), "no-id", nullptr, 0), TQ_RTN_OK);
+    EXPECT_EQ(TQXP11Crypt_DeleteObject(&session, "", TQXP11_KIND_CERTIFICATE, 0, TQXP11_BY_CKA_ID),
+              TQ_RTN_BAD_ARGUMENT);
+    EXPECT_NE(objects().find("label:      no-id"), std::string::npos);
+    ASSERT_EQ(TQXP11Crypt_DeleteObject(&session, "no-id", TQXP11_KIND_CERTIFICATE, 0, 0), TQ_RTN_OK);
     ASSERT_EQ(TQXP11Crypt_DeleteObject(&session, "third", TQXP11_KIND_CERTIFICATE, 0, 0), TQ_RTN_OK);
     // Every object of the ID goes, whatever its label.
     ASSERT_EQ(TQXP11Crypt_DeleteObject(&session, "0A0b", TQXP11_KIND_CERTIFICATE, 0, TQXP11_BY_CKA_ID),

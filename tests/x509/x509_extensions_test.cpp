@@ -486,6 +486,23 @@ TEST(ExtensionDecoders, FailuresLeaveTheHostsErrorQueue) {
     }
 }
 
+// The reader that starts the library itself: the start-up, which drops what
+// it queued, runs inside the call's scope and leaves the host's entry alone.
+TEST(NationalAttributes, FirstCallAfterReleaseKeepsTheHostsErrorQueue) {
+    HandleOwner national(cert("ext.national.pem"));
+    TQXCryptRelease();
+    ERR_clear_error();
+    ERR_raise_data(ERR_LIB_USER, 102, "host entry");
+    tqtest::BlobOwner value;
+    EXPECT_EQ(TQXCrypt_CertGetSubjectDirectoryAttrs(national.get(), "2.16.886.1.100.2.51", 0, &value),
+              TQ_RTN_OK);
+    EXPECT_EQ(value.bytes(), Bytes({'1', '2', '3', '4'}));
+    const unsigned long host = ERR_get_error();
+    EXPECT_EQ(ERR_GET_LIB(host), ERR_LIB_USER);
+    EXPECT_EQ(ERR_GET_REASON(host), 102);
+    EXPECT_EQ(ERR_get_error(), 0u);
+}
+
 TEST(OcspExtension, NonceAsTheToolShowsItAndRefusedTypes) {
     Bytes der = tqtest::readFile(path("ocsp.nonce.der"));
     const unsigned char *p = der.data();

@@ -1,6 +1,7 @@
 // Digests, and the fields and extension summaries of a certificate text.
 #include "textapi_internal.h"
 
+#include "keys_internal.h"
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_x509.h"
 
@@ -9,17 +10,10 @@ namespace {
 constexpr size_t kDigestRoom = 128;
 
 int hexDigest(const unsigned char *data, size_t length, int selector, char **digest) {
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_HashInit(&made, static_cast<unsigned int>(selector));
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr context(made);
-    rc = TQXCrypt_HashUpdate(context.get(), data, length, 0);
-    if (rc != TQ_RTN_OK) return rc;
     unsigned char room[kDigestRoom];
     TQXCRYPT_BLOB out{sizeof room, room};
-    rc = TQXCrypt_HashFinal(context.get(), 0, &out);
+    int rc = tq::hashInto(static_cast<unsigned>(selector), data, length, &out);
     if (rc != TQ_RTN_OK) return rc;
-    context.release();  // the final step freed it
     return tq::handOutHex(room, static_cast<size_t>(out.length), digest);
 }
 

@@ -4,6 +4,21 @@
 #include "tqxcrypt_pkcs7.h"
 #include "tqxcrypt_x509.h"
 
+namespace {
+
+// The detached signed-data of a certificate text and a signer-info text.
+int composed(const char *certificate, const char *signerInfo, int flags, tq::HandlePtr &message) {
+    tq::HandlePtr cert, info;
+    int rc = tq::decodeText(certificate, TQXCRYPT_KIND_CERTIFICATE, nullptr, cert);
+    if (rc == TQ_RTN_OK) rc = tq::decodeText(signerInfo, TQXCRYPT_KIND_SIGNERINFO, nullptr, info);
+    TQXCRYPT_HANDLE *made = nullptr;
+    if (rc == TQ_RTN_OK) rc = TQXCrypt_ComposeSignature(cert.get(), info.get(), flags, &made);
+    message.reset(made);
+    return rc;
+}
+
+}  // namespace
+
 extern "C" {
 
 int TQCrypt_Sign(const char *certificate, const char *privateKey, const char *password,
@@ -55,12 +70,8 @@ int TQCrypt_Verify(TQXCRYPT_HANDLE *store, const char *pkcs7, const unsigned cha
 int TQCrypt_ComposeSignature(const char *certificate, const char *signerInfo, int flags, char **pkcs7) {
     tq::ErrorQueueScope scope;
     if (!certificate || !signerInfo || !pkcs7) return TQ_RTN_BAD_ARGUMENT;
-    tq::HandlePtr cert, info, message;
-    int rc = tq::decodeText(certificate, TQXCRYPT_KIND_CERTIFICATE, nullptr, cert);
-    if (rc == TQ_RTN_OK) rc = tq::decodeText(signerInfo, TQXCRYPT_KIND_SIGNERINFO, nullptr, info);
-    TQXCRYPT_HANDLE *made = nullptr;
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_ComposeSignature(cert.get(), info.get(), flags, &made);
-    message.reset(made);
+    tq::HandlePtr message;
+    int rc = composed(certificate, signerInfo, flags, message);
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(message.get(), TQXCRYPT_KIND_PKCS7, pkcs7);
     return rc;
 }
@@ -70,12 +81,8 @@ int TQCrypt_VerifyDigest(TQXCRYPT_HANDLE *store, const char *certificate, const 
                          time_t checkTime) {
     tq::ErrorQueueScope scope;
     if (!store || !certificate || !signerInfo || !data) return TQ_RTN_BAD_ARGUMENT;
-    tq::HandlePtr cert, info, message;
-    int rc = tq::decodeText(certificate, TQXCRYPT_KIND_CERTIFICATE, nullptr, cert);
-    if (rc == TQ_RTN_OK) rc = tq::decodeText(signerInfo, TQXCRYPT_KIND_SIGNERINFO, nullptr, info);
-    TQXCRYPT_HANDLE *made = nullptr;
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_ComposeSignature(cert.get(), info.get(), flags, &made);
-    message.reset(made);
+    tq::HandlePtr message;
+    int rc = composed(certificate, signerInfo, flags, message);
     if (rc == TQ_RTN_OK)
         rc = TQXCrypt_Verify(store, message.get(), data, dataLength, subjectRule, 0,
                              flags | TQXCRYPT_DETACHED, checkTime, nullptr, nullptr);

@@ -50,6 +50,31 @@ bool argumentsGiven(const unsigned char *data, size_t dataLength, unsigned char 
     return (data || dataLength == 0) && out && outLength;
 }
 
+// A cipher derived from the password, run once; decrypted text ends in a NUL
+// after its bytes.
+int withPassword(bool encrypt, const char *password, const unsigned char *data, size_t dataLength,
+                 const unsigned char *salt, int saltLength, int iterations, const unsigned char *iv,
+                 int algorithm, int flags, unsigned char **out, uint64_t *outLength) {
+    if (!password || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
+    TQXCRYPT_HANDLE *made = nullptr;
+    int rc = TQXCrypt_GenerateKey(algorithm, password, salt, saltLength, iterations, flags, &made);
+    if (rc != TQ_RTN_OK) return rc;
+    tq::HandlePtr cipher(made);
+    return oneShot(cipher.get(), iv, 0, data, dataLength, encrypt, !encrypt, out, outLength);
+}
+
+// A cipher from raw key bytes, run once.
+int withKey(bool encrypt, int algorithm, const unsigned char *data, size_t dataLength,
+            const unsigned char *key, int keyLength, const unsigned char *iv, int ivLength, int flags,
+            int paddingFlags, unsigned char **out, uint64_t *outLength) {
+    if (!key || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
+    TQXCRYPT_HANDLE *made = nullptr;
+    int rc = TQXCrypt_CreateKey(algorithm, key, keyLength, iv, ivLength, flags, &made);
+    if (rc != TQ_RTN_OK) return rc;
+    tq::HandlePtr cipher(made);
+    return oneShot(cipher.get(), iv, paddingFlags, data, dataLength, encrypt, false, out, outLength);
+}
+
 }  // namespace
 
 extern "C" {
@@ -59,12 +84,8 @@ int TQCrypt_SymmetricEncrypt(const char *password, const unsigned char *data, si
                              const unsigned char *iv, int algorithm, int flags, unsigned char **out,
                              uint64_t *outLength) {
     tq::ErrorQueueScope scope;
-    if (!password || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_GenerateKey(algorithm, password, salt, saltLength, iterations, flags, &made);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr cipher(made);
-    return oneShot(cipher.get(), iv, 0, data, dataLength, true, false, out, outLength);
+    return withPassword(true, password, data, dataLength, salt, saltLength, iterations, iv, algorithm, flags,
+                        out, outLength);
 }
 
 int TQCrypt_SymmetricDecrypt(const char *password, const unsigned char *data, size_t dataLength,
@@ -72,36 +93,24 @@ int TQCrypt_SymmetricDecrypt(const char *password, const unsigned char *data, si
                              const unsigned char *iv, int algorithm, int flags, unsigned char **out,
                              uint64_t *outLength) {
     tq::ErrorQueueScope scope;
-    if (!password || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_GenerateKey(algorithm, password, salt, saltLength, iterations, flags, &made);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr cipher(made);
-    return oneShot(cipher.get(), iv, 0, data, dataLength, false, true, out, outLength);
+    return withPassword(false, password, data, dataLength, salt, saltLength, iterations, iv, algorithm, flags,
+                        out, outLength);
 }
 
 int TQCrypt_SymmetricEncryptEx(int algorithm, const unsigned char *data, size_t dataLength,
                                const unsigned char *key, int keyLength, const unsigned char *iv, int ivLength,
                                int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) {
     tq::ErrorQueueScope scope;
-    if (!key || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_CreateKey(algorithm, key, keyLength, iv, ivLength, flags, &made);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr cipher(made);
-    return oneShot(cipher.get(), iv, paddingFlags, data, dataLength, true, false, out, outLength);
+    return withKey(true, algorithm, data, dataLength, key, keyLength, iv, ivLength, flags, paddingFlags, out,
+                   outLength);
 }
 
 int TQCrypt_SymmetricDecryptEx(int algorithm, const unsigned char *data, size_t dataLength,
                                const unsigned char *key, int keyLength, const unsigned char *iv, int ivLength,
                                int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) {
     tq::ErrorQueueScope scope;
-    if (!key || !argumentsGiven(data, dataLength, out, outLength)) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_CreateKey(algorithm, key, keyLength, iv, ivLength, flags, &made);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr cipher(made);
-    return oneShot(cipher.get(), iv, paddingFlags, data, dataLength, false, false, out, outLength);
+    return withKey(false, algorithm, data, dataLength, key, keyLength, iv, ivLength, flags, paddingFlags, out,
+                   outLength);
 }
 
 }  // extern "C"

@@ -33,9 +33,10 @@ int TQXCrypt_CertGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, vo
 
 int TQXCrypt_CertGetSubjectDirectoryAttrs(TQXCRYPT_HANDLE *handle, const char *attribute, int,
                                           TQXCRYPT_BLOB *value) {
-    // The national identifiers exist only once the library has started.
-    TQXCryptInitialize();
+    // The national identifiers exist only once the library has started; its
+    // start-up clears the queue, so it runs inside the scope.
     tq::ErrorQueueScope scope;
+    TQXCryptInitialize();
     X509 *cert = nullptr;
     int rc = tq::objectOf(handle, TQXCRYPT_KIND_CERTIFICATE, &cert);
     if (rc != TQ_RTN_OK) return rc;

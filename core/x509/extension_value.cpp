@@ -163,6 +163,7 @@ private:
 }  // namespace
 
 extern "C" int tqxCryptGetExtensionValue(X509_EXTENSION *extension, void *value, int *critical) {
+    tq::ErrorQueueScope scope;
     if (!extension || !value) return TQ_RTN_BAD_ARGUMENT;
     const X509V3_EXT_METHOD *method = X509V3_EXT_get(extension);
     if (!method) return TQ_RTN_FAILED;

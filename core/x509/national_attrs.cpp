@@ -55,6 +55,7 @@ extern "C" {
 
 int tqxCryptGetUnKnownOIDExtensionValue(X509_EXTENSION *extension, const char *attribute,
                                         TQXCRYPT_BLOB *value) {
+    tq::ErrorQueueScope scope;
     if (!extension) return TQ_RTN_FAILED;
     if (!attribute || !value) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();

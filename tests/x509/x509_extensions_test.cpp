@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/ocsp.h>
 #include <openssl/x509v3.h>
@@ -437,6 +438,69 @@ TEST(NationalAttributes, EachRowAndEachRefusal) {
             EXPECT_EQ(value.b.data, nullptr);
         }
     }
+}
+
+// The decoders a host calls with its own extensions: a value that does not
+// decode or a type that names nothing leaves the host's queue as it was.
+TEST(ExtensionDecoders, FailuresLeaveTheHostsErrorQueue) {
+    HandleOwner undecodable(cert("ext.undecodable.pem")), broken(cert("ext.national_broken.pem")),
+        national(cert("ext.national.pem"));
+    auto extensionOf = [](TQXCRYPT_HANDLE *h, int nid) {
+        auto *object = static_cast<X509 *>(h->object);
+        return X509_get_ext(object, X509_get_ext_by_NID(object, nid, -1));
+    };
+    X509_EXTENSION *altName = extensionOf(undecodable.get(), NID_subject_alt_name);
+    X509_EXTENSION *brokenAttrs = extensionOf(broken.get(), NID_subject_directory_attributes);
+    X509_EXTENSION *attrs = extensionOf(national.get(), NID_subject_directory_attributes);
+    ASSERT_TRUE(altName && brokenAttrs && attrs);
+    const struct {
+        const char *what;
+        int rc;
+        std::function<int(TQXCRYPT_BLOB *)> call;
+    } rows[] = {
+        {"undecodable alternative name", TQ_RTN_BAD_FORMAT,
+         [&](TQXCRYPT_BLOB *) {
+             ListOwner list;
+             return tqxCryptGetExtensionValue(altName, &list.list, nullptr);
+         }},
+        {"attributes that are no SEQUENCE OF Attribute", TQ_RTN_FAILED,
+         [&](TQXCRYPT_BLOB *out) {
+             return tqxCryptGetUnKnownOIDExtensionValue(brokenAttrs, "2.16.886.1.100.2.51", out);
+         }},
+        {"attribute type that names nothing", TQ_RTN_FAILED,
+         [&](TQXCRYPT_BLOB *out) {
+             return tqxCryptGetUnKnownOIDExtensionValue(attrs, "not an identifier", out);
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ERR_clear_error();
+        ERR_raise_data(ERR_LIB_USER, 102, "host entry");
+        tqtest::BlobOwner value;
+        EXPECT_EQ(row.call(&value.b), row.rc);
+        const unsigned long host = ERR_get_error();
+        EXPECT_EQ(ERR_GET_LIB(host), ERR_LIB_USER);
+        EXPECT_EQ(ERR_GET_REASON(host), 102);
+        EXPECT_EQ(ERR_get_error(), 0u) << "entries were left behind";
+        ERR_clear_error();
+    }
+}
+
+// The reader that starts the library itself: the start-up, which drops what
+// it queued, runs inside the call's scope and leaves the host's entry alone.
+TEST(NationalAttributes, FirstCallAfterReleaseKeepsTheHostsErrorQueue) {
+    HandleOwner national(cert("ext.national.pem"));
+    TQXCryptRelease();
+    ERR_clear_error();
+    ERR_raise_data(ERR_LIB_USER, 102, "host entry");
+    tqtest::BlobOwner value;
+    EXPECT_EQ(TQXCrypt_CertGetSubjectDirectoryAttrs(national.get(), "2.16.886.1.100.2.51", 0, &value),
+              TQ_RTN_OK);
+    EXPECT_EQ(value.bytes(), Bytes({'1', '2', '3', '4'}));
+    const unsigned long host = ERR_get_error();
+    EXPECT_EQ(ERR_GET_LIB(host), ERR_LIB_USER);
+    EXPECT_EQ(ERR_GET_REASON(host), 102);
+    EXPECT_EQ(ERR_get_error(), 0u);
 }
 
 TEST(OcspExtension, NonceAsTheToolShowsItAndRefusedTypes) {

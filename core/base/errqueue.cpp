@@ -1,5 +1,7 @@
 // Taking the newest entry off the calling thread's OpenSSL error queue, and
 // setting the caller's entries aside for the length of an operation.
+#include <new>
+
 #include <openssl/err.h>
 
 #include "internal.h"
@@ -7,7 +9,7 @@
 namespace {
 
 // 3.0's error state is opaque: the queue is read by draining it.
-std::vector<tq::QueuedError> drainQueue() {
+std::vector<tq::QueuedError> drainQueue() noexcept {
     std::vector<tq::QueuedError> queue;
     for (;;) {
         const char *file = nullptr, *func = nullptr, *data = nullptr;
@@ -15,7 +17,11 @@ std::vector<tq::QueuedError> drainQueue() {
         unsigned long code = ERR_get_error_all(&file, &line, &func, &data, &flags);
         if (code == 0) break;
         const bool hasText = data && (flags & ERR_TXT_STRING);
-        queue.push_back({code, file ? file : "", func ? func : "", hasText ? data : "", line, hasText});
+        // Out of memory, an entry is dropped: no exception may leave an exported call.
+        try {
+            queue.push_back({code, file ? file : "", func ? func : "", hasText ? data : "", line, hasText});
+        } catch (const std::bad_alloc &) {
+        }
     }
     return queue;
 }

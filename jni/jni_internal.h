@@ -111,6 +111,9 @@ jbyteArray newBytes(Call &call, const void *data, size_t length);
 jstring newString(Call &call, const char *standardUtf8);
 // The blob as a new array, then the blob released.
 jbyteArray takeBlob(Call &call, TQXCRYPT_BLOB &blob);
+// The common ends of a native: the code stored, the result only when it is 0.
+jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob);
+jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle);
 
 // Standard UTF-8 into the JVM's modified form: surrogate pairs for 4-byte
 // sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.

@@ -2,6 +2,7 @@
 #include "jni_internal.h"
 #include "tqxcrypt_keys.h"
 
+using tqjni::blobResult;
 using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::handleOf;
@@ -11,13 +12,6 @@ namespace {
 
 typedef int RawOperation(TQXCRYPT_HANDLE *, const unsigned char *, uint64_t, int, TQXCRYPT_BLOB *);
 typedef int Component(TQXCRYPT_HANDLE *, TQXCRYPT_BLOB *);
-
-jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob) {
-    jbyteArray result = code == 0 ? tqjni::takeBlob(call, blob) : nullptr;
-    TQXCryptFreeBlob(&blob);
-    call.store(code);
-    return result;
-}
 
 jbyteArray raw(JNIEnv *env, jobject self, RawOperation *operation, jlong key, jbyteArray data, jint flags) {
     Call call(env, self);

@@ -106,6 +106,18 @@ jbyteArray takeBlob(Call &call, TQXCRYPT_BLOB &blob) {
     return array;
 }
 
+jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob) {
+    jbyteArray result = code == 0 ? takeBlob(call, blob) : nullptr;
+    TQXCryptFreeBlob(&blob);
+    call.store(code);
+    return result;
+}
+
+jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle) {
+    call.store(code);
+    return code == 0 ? valueOf(handle) : 0;
+}
+
 namespace {
 
 // Length of the valid standard UTF-8 sequence at p (at most `left` bytes), 0 if none.

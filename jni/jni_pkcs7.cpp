@@ -3,29 +3,19 @@
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_pkcs7.h"
 
+using tqjni::blobResult;
 using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::handleOf;
+using tqjni::handleResult;
 using tqjni::Text;
 using tqjni::valueOf;
 
 namespace {
 
-jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *h) {
-    call.store(code);
-    return code == 0 ? valueOf(h) : 0;
-}
-
 jint countResult(Call &call, int code, int32_t count) {
     call.store(code);
     return code == 0 ? count : 0;
-}
-
-jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob) {
-    jbyteArray result = code == 0 ? tqjni::takeBlob(call, blob) : nullptr;
-    TQXCryptFreeBlob(&blob);
-    call.store(code);
-    return result;
 }
 
 }  // namespace

@@ -107,6 +107,61 @@ public class Pkcs7Test {
         c.XFreeHandleX(p7);
     }
 
+    private static Path chains(String name) {
+        return fixture("../chains/" + name);
+    }
+
+    private static String pems(String... names) throws Exception {
+        StringBuilder s = new StringBuilder();
+        for (String n : names) s.append(new String(Files.readAllBytes(chains(n)), StandardCharsets.US_ASCII));
+        return s.toString();
+    }
+
+    /** The chain of an smime-signed message against stores made from PEM lists. */
+    @Test
+    public void verifiesTheSignersChainAgainstAStore() throws Exception {
+        final int chain = 0x1, crlCheck = 0x2, revokedKeyCompromise = 5021;
+        final String leaf = "rev-keyCompromise.leaf";
+        Path in = temp(data);
+        byte[] signed = openssl(null, "smime", "-sign", "-binary", "-nodetach", "-in", in.toString(), "-signer",
+                                chains(leaf + ".pem").toString(), "-inkey", chains(leaf + ".key.pem").toString(),
+                                "-outform", "DER");
+        long p7 = c.XDecodeObjectX(PKCS7, signed, 0);
+        assertEquals(OK, c.ErrorCode);
+
+        long trusted = c.XLoadStoreX(pems("root.pem", "inter.pem"), null);
+        assertEquals(OK, c.ErrorCode);
+        assertEquals(OK, c.XPKCS7VerifyX(trusted, p7, null, "CN=Revoked keyCompromise", 0, chain, 0));
+        assertArrayEquals(Files.readAllBytes(chains(leaf + ".der")), c.XEncodeObjectX(c.hSignerInfo, CERTIFICATE, 0));
+
+        // A store without the intermediate does not vouch for the signer.
+        long partial = c.XLoadStoreX(pems("root.pem"), null);
+        assertEquals(OK, c.ErrorCode);
+        assertNotEquals(OK, c.XPKCS7VerifyX(partial, p7, null, null, 0, chain, 0));
+        assertEquals(0, c.hSignerCert);
+        assertEquals(0, c.hSignerInfo);
+        // Without the chain flag the store is not consulted.
+        assertEquals(OK, c.XPKCS7VerifyX(partial, p7, null, null, 0, 0, 0));
+
+        // The intermediate's CRL lists the signer as key-compromised; the tool agrees.
+        long revoking = c.XLoadStoreX(pems("root.pem", "inter.pem"), pems("crl.inter.pem"));
+        assertEquals(OK, c.ErrorCode);
+        assertEquals(revokedKeyCompromise, c.XPKCS7VerifyX(revoking, p7, null, null, 0, chain | crlCheck, 0));
+        assertEquals(OK, c.XPKCS7VerifyX(revoking, p7, null, null, 0, chain, 0));
+        Path bundle = temp(pems("root.pem", "inter.pem").getBytes(StandardCharsets.US_ASCII));
+        Path withCrl = temp(pems("root.pem", "inter.pem", "crl.inter.pem").getBytes(StandardCharsets.US_ASCII));
+        Result revoked = run(signed, "cms", "-verify", "-inform", "DER", "-CAfile", withCrl.toString(), "-crl_check");
+        assertNotEquals(0, revoked.status);
+        assertEquals(0, run(signed, "cms", "-verify", "-inform", "DER", "-CAfile", withCrl.toString()).status);
+        assertEquals(0, run(signed, "smime", "-verify", "-inform", "DER", "-CAfile", bundle.toString()).status);
+        assertNotEquals(0, run(signed, "smime", "-verify", "-inform", "DER", "-CAfile",
+                               chains("root.pem").toString()).status);
+        c.XFreeHandleX(trusted);
+        c.XFreeHandleX(partial);
+        c.XFreeHandleX(revoking);
+        c.XFreeHandleX(p7);
+    }
+
     /** Handles released by Java are not released again by the next check. */
     @Test
     public void releasedSignerHandlesAreForgotten() throws Exception {

@@ -81,4 +81,19 @@ public class WKP11Crypt {
     public native long PFX_XGetPrivateKeyX(byte[] pfx, String password, int index, int unused);
     public native long PFX_XGetCertificateX(byte[] pfx, String password, int index, int unused);
     public native int TrySocketConnect(String host, int port, int timeout);
+
+    // Trust stores and certificate reading
+    public native long XLoadStoreX(String certificates, String crls);
+    public native int XAddCertToStoreX(long store, long cert);
+    public native int XAddCRLToStoreX(long store, long crl);
+    public native int XVerifyCertChainX(long cert, long store, int flags, int time);
+    public native int XValidateCertificateX(long cert, String rules, int time);
+    public native byte[] XCertGetSerialNumberX(long cert, int format);
+    public native String XCertGetSubjectX(long cert, int format);
+    public native String XCertGetIssuerX(long cert, int format);
+    public native String XCertGetNotBeforeX(long cert, int format);
+    public native String XCertGetNotAfterX(long cert, int format);
+    public native byte[] XCertGetDigestX(long cert, int flags);
+    public native long XCertGetPublicKeyX(long cert);
+    public native int XCertGetKeyUsagesX(long cert);
 }

@@ -1,0 +1,90 @@
+// Natives reading a certificate: names, validity, serial, fingerprints, public
+// key and key usage.
+#include "jni_internal.h"
+#include "tqxcrypt_keys.h"
+#include "tqxcrypt_x509.h"
+
+using tqjni::blobResult;
+using tqjni::Call;
+using tqjni::handleOf;
+using tqjni::handleResult;
+
+namespace {
+
+// A name text from the core, released here whatever happens to the String.
+jstring nameResult(Call &call, int code, char *text) {
+    jstring result = code == 0 && text ? tqjni::newString(call, text) : nullptr;
+    if (text) TQCryptMemFree(text);
+    call.store(code);
+    return result;
+}
+
+// The core writes at most 20 bytes of time text.
+using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
+jstring timeResult(Call &call, TimeGetter getter, jlong cert, jint format) {
+    char buffer[64] = {0};
+    const int code = getter(handleOf(cert), format, buffer);
+    jstring result = code == 0 ? tqjni::newString(call, buffer) : nullptr;
+    call.store(code);
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XCertGetSerialNumberX)(JNIEnv *env, jobject self, jlong cert,
+                                                              jint format) {
+    Call call(env, self);
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = TQXCrypt_CertGetSerialNumber(handleOf(cert), format, &blob);
+    return blobResult(call, code, blob);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetSubjectX)(JNIEnv *env, jobject self, jlong cert, jint format) {
+    Call call(env, self);
+    char *text = nullptr;
+    const int code = TQXCrypt_CertGetSubject(handleOf(cert), format, &text);
+    return nameResult(call, code, text);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetIssuerX)(JNIEnv *env, jobject self, jlong cert, jint format) {
+    Call call(env, self);
+    char *text = nullptr;
+    const int code = TQXCrypt_CertGetIssuer(handleOf(cert), format, &text);
+    return nameResult(call, code, text);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetNotBeforeX)(JNIEnv *env, jobject self, jlong cert, jint format) {
+    Call call(env, self);
+    return timeResult(call, TQXCrypt_CertGetNotBefore, cert, format);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetNotAfterX)(JNIEnv *env, jobject self, jlong cert, jint format) {
+    Call call(env, self);
+    return timeResult(call, TQXCrypt_CertGetNotAfter, cert, format);
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XCertGetDigestX)(JNIEnv *env, jobject self, jlong cert, jint flags) {
+    Call call(env, self);
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = TQXCrypt_CertGetDigest(handleOf(cert), static_cast<unsigned int>(flags), &blob);
+    return blobResult(call, code, blob);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XCertGetPublicKeyX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    TQXCRYPT_HANDLE *h = nullptr;
+    const int code = TQXCrypt_CertGetPublicKey(handleOf(cert), &h);
+    return handleResult(call, code, h);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertGetKeyUsagesX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    int bits = 0;
+    const int code = TQXCrypt_CertGetKeyUsage(handleOf(cert), &bits);
+    call.store(code);
+    return code == 0 ? bits : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,59 @@
+// Natives of trust stores: loading from PEM lists, adding objects, chain
+// verification and the rule checks of one certificate.
+#include "jni_internal.h"
+#include "tqxcrypt_store.h"
+
+using tqjni::Call;
+using tqjni::handleOf;
+using tqjni::Text;
+
+namespace {
+
+jint codeResult(Call &call, int code) {
+    call.store(code);
+    return code;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XLoadStoreX)(JNIEnv *env, jobject self, jstring certificates,
+                                               jstring crls) {
+    Call call(env, self);
+    Text certs(call, certificates);
+    Text revocations(call, crls);
+    if (certs.failed() || revocations.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return 0;
+    }
+    TQXCRYPT_HANDLE *h = nullptr;
+    const int code = TQXCrypt_LoadStore(&h, certs.get(), revocations.get());
+    return tqjni::handleResult(call, code, h);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XAddCertToStoreX)(JNIEnv *env, jobject self, jlong store, jlong cert) {
+    Call call(env, self);
+    return codeResult(call, TQXCrypt_AddCertToStore(handleOf(store), handleOf(cert)));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XAddCRLToStoreX)(JNIEnv *env, jobject self, jlong store, jlong crl) {
+    Call call(env, self);
+    return codeResult(call, TQXCrypt_AddCRLToStore(handleOf(store), handleOf(crl)));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XVerifyCertChainX)(JNIEnv *env, jobject self, jlong cert, jlong store,
+                                                    jint flags, jint time) {
+    Call call(env, self);
+    return codeResult(call, TQXCrypt_VerifyCertChain(handleOf(cert), handleOf(store), flags, time));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XValidateCertificateX)(JNIEnv *env, jobject self, jlong cert, jstring rules,
+                                                        jint time) {
+    Call call(env, self);
+    Text text(call, rules);
+    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, TQXCrypt_ValidateCertificate(handleOf(cert), text.get(), time));
+}
+
+}  // extern "C"

@@ -81,4 +81,19 @@ JNIEXPORT jint JNICALL TQ_NATIVE(LogoutX)(JNIEnv *env, jobject self, jlong sessi
     return bySession(env, self, session, TQXP11_Logout);
 }
 
+JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong session, jstring oldPin,
+                                                jstring newPin, jint) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    if (session != 0) {
+        Text before(call, oldPin);
+        Text after(call, newPin);
+        code = before.failed() || after.failed()
+                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                   : TQXP11_ChangePin(sessionOf(session), before.get(), after.get());
+    }
+    call.store(code);
+    return code;
+}
+
 }  // extern "C"

@@ -15,5 +15,5 @@ export SOFTHSM2_CONF=$dir/softhsm2.conf
   >/dev/null
 serial=$("$tool" --module "$module" -L | awk -F': *' '/token label/ { t = $2 } /serial num/ && t ~ /^tqjava/ { print $2; exit }')
 [ -n "$serial" ] || { echo "pkcs11-tool lists no tqjava token"; exit 1; }
-export TQ_P11_MODULE=$module TQ_P11_SERIAL=$serial
+export TQ_P11_MODULE=$module TQ_P11_SERIAL=$serial TQ_PKCS11_TOOL=$tool
 "$(dirname "$0")/run_jvm.sh" "$@"

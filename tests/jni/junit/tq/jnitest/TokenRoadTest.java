@@ -130,6 +130,36 @@ public class TokenRoadTest {
         c.XFreeHandleX(cert);
     }
 
+    private int tokenLogin(String pin) throws Exception {
+        Process p = new ProcessBuilder("timeout", "60", System.getenv("TQ_PKCS11_TOOL"), "--module", module, "--token-label",
+                                       "tqjava", "--login", "--pin", pin, "-O")
+                        .redirectErrorStream(true)
+                        .redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                        .start();
+        return p.waitFor();
+    }
+
+    @Test
+    public void changedPinIsTheTokensPin() throws Exception {
+        long context = c.XP11InitX(module);
+        assertEquals(OK, c.ErrorCode);
+        selectTokenSlot(context);
+        long session = c.XP11OpenSessionX(context);
+        assertEquals(OK, c.ErrorCode);
+        assertEquals(OK, c.XP11LoginX(session, PIN));
+        assertEquals(PIN_INCORRECT, c.P11ChangePINX(session, "999999", "654321", 0));
+        assertEquals(OK, c.P11ChangePINX(session, PIN, "654321", 0));
+        assertEquals(OK, c.ErrorCode);
+        assertEquals(0, tokenLogin("654321"));
+        assertNotEquals(0, tokenLogin(PIN));
+        assertEquals(OK, c.P11ChangePINX(session, "654321", PIN, 0));
+        assertEquals(0, tokenLogin(PIN));
+        assertEquals(OK, c.XP11LogoutX(session));
+        assertEquals(OK, c.XP11CloseSessionX(session));
+        assertEquals(OK, c.XP11FinalX(context));
+        assertEquals(BAD_ARGUMENT, c.P11ChangePINX(0, PIN, PIN, 0));
+    }
+
     @Test
     public void versionAndRefusals() {
         c.ErrorCode = 77;

@@ -100,6 +100,7 @@ public class WKP11Crypt {
     public native int XP11Login_SOX(long session, String pin);
     public native int XP11LogoutX(long session);
     public native int LogoutX(long session);
+    public native int P11ChangePINX(long session, String oldPin, String newPin, int unused);
     public native long XP11CryptGetPrivateKeyX(long session, String name, int flags);
     public native long XGetPrivateKeyX(long session, String name, int flags);
     public native long XP11CryptGetPublicKeyX(long session, String label, int flags);

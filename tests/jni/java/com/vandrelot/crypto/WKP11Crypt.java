@@ -96,4 +96,28 @@ public class WKP11Crypt {
     public native byte[] XCertGetDigestX(long cert, int flags);
     public native long XCertGetPublicKeyX(long cert);
     public native int XCertGetKeyUsagesX(long cert);
+
+    // ---- Token module, sessions, logins and token keys
+    public native String GetNativeVersion();
+    public native long XP11SyncCriticalSectionX();
+    public native long XP11SyncMutexX();
+    public native long XP11InitX(String path);
+    public native long XP11InitExX(String path, long initArgs);
+    public native long XP11MTInitX(String path);
+    public native int XP11FinalX(long context);
+    public native int XP11SetCurrentSlotX(long context, int index);
+    public native int XSetCurrentSlotX(long context, int index);
+    public native String XP11GetTokenSNX(long context);
+    public native long XP11OpenSessionX(long context);
+    public native int XP11CloseSessionX(long session);
+    public native int XP11LoginX(long session, String pin);
+    public native int LoginX(long session, String pin);
+    public native int XP11Login_SOX(long session, String pin);
+    public native int XP11LogoutX(long session);
+    public native int LogoutX(long session);
+    public native int P11ChangePINX(long session, String oldPin, String newPin, int unused);
+    public native long XP11CryptGetPrivateKeyX(long session, String name, int flags);
+    public native long XGetPrivateKeyX(long session, String name, int flags);
+    public native long XP11CryptGetPublicKeyX(long session, String label, int flags);
+    public native long XGetPublicKeyX(long session, String label, int flags);
 }

@@ -1,0 +1,109 @@
+// Natives of the library version and the PKCS#11 module's lifecycle.
+#include <cstdlib>
+#include <cstring>
+
+#include "jni_internal.h"
+#include "tqxp11.h"
+
+using tqjni::Call;
+using tqjni::Text;
+
+namespace {
+
+TQXP11_CONTEXT *contextOf(jlong value) {
+    return reinterpret_cast<TQXP11_CONTEXT *>(static_cast<intptr_t>(value));
+}
+
+jlong addressOf(const void *p) { return static_cast<jlong>(reinterpret_cast<intptr_t>(p)); }
+
+// The context record is Java's only while the module is loaded: a failed
+// initialisation frees it here, so Java never holds a half-made context.
+template <typename Init>
+jlong initialise(JNIEnv *env, jobject self, jstring path, Init init) {
+    Call call(env, self);
+    // Token DES and RC4 keys run in our own OpenSSL and need its legacy
+    // provider, whether or not Java decoded anything before.
+    TQXCryptInitialize();
+    Text modulePath(call, path);
+    auto *context = static_cast<TQXP11_CONTEXT *>(std::calloc(1, sizeof(TQXP11_CONTEXT)));
+    int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (context && !modulePath.failed()) code = init(context, modulePath.get());
+    if (code != 0) {
+        std::free(context);
+        context = nullptr;
+    }
+    call.store(code);
+    return addressOf(context);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(GetNativeVersion)(JNIEnv *env, jobject self) {
+    Call call(env, self);
+    return tqjni::newString(call, "2,5,13,202");
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncCriticalSectionX)(JNIEnv *, jobject) {
+    return addressOf(TQXP11_SyncCriticalSection());
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncMutexX)(JNIEnv *, jobject) { return addressOf(TQXP11_SyncMutex()); }
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitX)(JNIEnv *env, jobject self, jstring path) {
+    return initialise(env, self, path, TQXP11_Init);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstring path, jlong arguments) {
+    const auto *block = reinterpret_cast<const CK_C_INITIALIZE_ARGS *>(static_cast<intptr_t>(arguments));
+    return initialise(env, self, path,
+                      [block](TQXP11_CONTEXT *c, const char *p) { return TQXP11_InitEx(c, p, block); });
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11MTInitX)(JNIEnv *env, jobject self, jstring path) {
+    return initialise(env, self, path, TQXP11_MTInit);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong context) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    if (context != 0) {
+        code = TQXP11_Final(contextOf(context));
+        if (code == 0) std::free(contextOf(context));
+    }
+    call.store(code);
+    return code;
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11SetCurrentSlotX)(JNIEnv *env, jobject self, jlong context, jint index) {
+    Call call(env, self);
+    // A negative index would become a huge unsigned one: the layer's bound refuses it.
+    const int code = context == 0 ? TQ_RTN_BAD_ARGUMENT
+                                  : TQXP11_SetCurrentSlot(contextOf(context), static_cast<CK_ULONG>(index));
+    call.store(code);
+    return code;
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XSetCurrentSlotX)(JNIEnv *env, jobject self, jlong context, jint index) {
+    return TQ_NATIVE(XP11SetCurrentSlotX)(env, self, context, index);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetTokenSNX)(JNIEnv *env, jobject self, jlong context) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    jstring result = nullptr;
+    if (context != 0) {
+        CK_TOKEN_INFO info = {};
+        code = TQXP11_GetTokenInfo(contextOf(context), &info);
+        if (code == 0) {
+            char serial[sizeof info.serialNumber + 1] = {};
+            std::memcpy(serial, info.serialNumber, sizeof info.serialNumber);
+            result = tqjni::newString(call, serial);
+        }
+    }
+    call.store(code);
+    return result;
+}
+
+}  // extern "C"

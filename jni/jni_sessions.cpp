@@ -1,0 +1,99 @@
+// Natives of sessions and logins on the current slot of a context.
+#include <cstdlib>
+
+#include "jni_internal.h"
+#include "tqxp11.h"
+
+using tqjni::Call;
+using tqjni::Text;
+
+namespace {
+
+TQXP11_SESSION *sessionOf(jlong value) {
+    return reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(value));
+}
+
+jint bySession(JNIEnv *env, jobject self, jlong session, int (*operation)(TQXP11_SESSION *)) {
+    Call call(env, self);
+    const int code = session == 0 ? TQ_RTN_BAD_ARGUMENT : operation(sessionOf(session));
+    call.store(code);
+    return code;
+}
+
+jint withPin(JNIEnv *env, jobject self, jlong session, jstring pin,
+             int (*login)(TQXP11_SESSION *, const char *)) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    if (session != 0) {
+        Text text(call, pin);
+        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : login(sessionOf(session), text.get());
+    }
+    call.store(code);
+    return code;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The session record is Java's only while the session is open.
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, jlong context) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    TQXP11_SESSION *session = nullptr;
+    if (context != 0) {
+        session = static_cast<TQXP11_SESSION *>(std::calloc(1, sizeof(TQXP11_SESSION)));
+        code = session ? TQXP11_SessionOpen(
+                             reinterpret_cast<TQXP11_CONTEXT *>(static_cast<intptr_t>(context)), session)
+                       : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (code != 0) {
+            std::free(session);
+            session = nullptr;
+        }
+    }
+    call.store(code);
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(session));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11CloseSessionX)(JNIEnv *env, jobject self, jlong session) {
+    const jint code = bySession(env, self, session, TQXP11_SessionClose);
+    if (code == 0) std::free(sessionOf(session));
+    return code;
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+    return withPin(env, self, session, pin, TQXP11_Login);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+    return withPin(env, self, session, pin, TQXP11_Login);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11Login_1SOX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+    return withPin(env, self, session, pin, TQXP11_SOLogin);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LogoutX)(JNIEnv *env, jobject self, jlong session) {
+    return bySession(env, self, session, TQXP11_Logout);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(LogoutX)(JNIEnv *env, jobject self, jlong session) {
+    return bySession(env, self, session, TQXP11_Logout);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong session, jstring oldPin,
+                                                jstring newPin, jint) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    if (session != 0) {
+        Text before(call, oldPin);
+        Text after(call, newPin);
+        code = before.failed() || after.failed()
+                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                   : TQXP11_ChangePin(sessionOf(session), before.get(), after.get());
+    }
+    call.store(code);
+    return code;
+}
+
+}  // extern "C"

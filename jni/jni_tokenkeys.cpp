@@ -1,0 +1,44 @@
+// Natives that take a token key as a crypto-core handle.
+#include "jni_internal.h"
+#include "tqxp11bridge.h"
+
+using tqjni::Call;
+using tqjni::Text;
+
+namespace {
+
+typedef int KeyReader(TQXP11_SESSION *, const char *, int, TQXCRYPT_HANDLE **);
+
+jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags, KeyReader *read) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    TQXCRYPT_HANDLE *key = nullptr;
+    if (session != 0) {
+        Text text(call, name);
+        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                             : read(reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(session)),
+                                    text.get(), flags, &key);
+    }
+    call.store(code);
+    return code == 0 ? tqjni::valueOf(key) : 0;
+}
+
+}  // namespace
+
+// Each reader is exported under its name and under the name's short alias.
+#define TQ_KEY_READER(name, alias, reader)                                                            \
+    JNIEXPORT jlong JNICALL TQ_NATIVE(name)(JNIEnv * env, jobject self, jlong session, jstring text,  \
+                                            jint flags) {                                             \
+        return readKey(env, self, session, text, flags, reader);                                      \
+    }                                                                                                 \
+    JNIEXPORT jlong JNICALL TQ_NATIVE(alias)(JNIEnv * env, jobject self, jlong session, jstring text, \
+                                             jint flags) {                                            \
+        return readKey(env, self, session, text, flags, reader);                                      \
+    }
+
+extern "C" {
+
+TQ_KEY_READER(XP11CryptGetPrivateKeyX, XGetPrivateKeyX, TQXP11Crypt_GetPrivateKey)
+TQ_KEY_READER(XP11CryptGetPublicKeyX, XGetPublicKeyX, TQXP11Crypt_GetPublicKey)
+
+}  // extern "C"

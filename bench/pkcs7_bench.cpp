@@ -4,6 +4,7 @@
 // also on 1 to 8 threads that share the key and the store.
 #include <benchmark/benchmark.h>
 
+#include "bench_signer.h"
 #include "ratio.h"
 
 #include <openssl/evp.h>
@@ -41,18 +42,9 @@ struct Signer {
 
     Signer() {
         TQXCryptInitialize();
-        EVP_PKEY *fresh = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
-        X509 *self = X509_new();
-        X509_set_version(self, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(self), 1);
-        X509_NAME *name = X509_get_subject_name(self);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char *>("Bench Signer"), -1, -1, 0);
-        X509_set_issuer_name(self, name);
-        X509_gmtime_adj(X509_getm_notBefore(self), 0);
-        X509_gmtime_adj(X509_getm_notAfter(self), 86400);
-        X509_set_pubkey(self, fresh);
-        X509_sign(self, fresh, EVP_sha256());
+        tqbench::SelfSigned made;
+        EVP_PKEY *fresh = made.key;
+        X509 *self = made.cert;
         unsigned char *der = nullptr;
         int n = i2d_X509(self, &der);
         TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, der, static_cast<size_t>(n), 0, nullptr);
@@ -61,8 +53,6 @@ struct Signer {
         n = i2d_PrivateKey(fresh, &der);
         TQXCrypt_DecodeObject(&key, TQXCRYPT_KIND_PRIVATEKEY, der, static_cast<size_t>(n), 0, nullptr);
         OPENSSL_free(der);
-        X509_free(self);
-        EVP_PKEY_free(fresh);
         TQXCrypt_LoadStore(&store, nullptr, nullptr);
         x509 = static_cast<X509 *>(cert->object);
         pkey = static_cast<EVP_PKEY *>(key->object);

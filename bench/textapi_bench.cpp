@@ -3,6 +3,7 @@
 // PEM texts, PKCS7_sign, i2d_PKCS7 and Base64 in 64-character lines.
 #include <benchmark/benchmark.h>
 
+#include "bench_signer.h"
 #include "ratio.h"
 
 #include <openssl/evp.h>
@@ -25,24 +26,13 @@ struct Texts {
 
     Texts() {
         TQXCryptInitialize();
-        EVP_PKEY *fresh = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048));
-        X509 *self = X509_new();
-        X509_set_version(self, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(self), 1);
-        X509_NAME *name = X509_get_subject_name(self);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char *>("Bench Signer"), -1, -1, 0);
-        X509_set_issuer_name(self, name);
-        X509_gmtime_adj(X509_getm_notBefore(self), 0);
-        X509_gmtime_adj(X509_getm_notAfter(self), 86400);
-        X509_set_pubkey(self, fresh);
-        X509_sign(self, fresh, EVP_sha256());
+        tqbench::SelfSigned made;
+        EVP_PKEY *fresh = made.key;
+        X509 *self = made.cert;
         cert = pem([&](BIO *b) { return PEM_write_bio_X509(b, self); });
         key = pem([&](BIO *b) {
             return PEM_write_bio_PrivateKey_traditional(b, fresh, nullptr, nullptr, 0, nullptr, nullptr);
         });
-        X509_free(self);
-        EVP_PKEY_free(fresh);
     }
     template <class Write>
     static std::string pem(Write write) {

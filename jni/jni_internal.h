@@ -12,6 +12,7 @@
 #include "com_vandrelot_crypto_WKP11Crypt.h"
 #include "tqjni.h"
 #include "tqxcrypt.h"
+#include "tqxp11.h"
 
 // The exported name of a native: the JNI name of the Java method.
 #define TQ_NATIVE(name) Java_com_vandrelot_crypto_WKP11Crypt_##name
@@ -114,6 +115,11 @@ jbyteArray takeBlob(Call &call, TQXCRYPT_BLOB &blob);
 // The common ends of a native: the code stored, the result only when it is 0.
 jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob);
 jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle);
+// The code stored and returned, for natives whose result is their code.
+inline jint codeResult(Call &call, int code) {
+    call.store(code);
+    return code;
+}
 
 // Standard UTF-8 into the JVM's modified form: surrogate pairs for 4-byte
 // sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.
@@ -127,6 +133,9 @@ inline TQXCRYPT_HANDLE *handleOf(jlong value) {
 }
 inline jlong valueOf(TQXCRYPT_HANDLE *handle) {
     return static_cast<jlong>(reinterpret_cast<intptr_t>(handle));
+}
+inline TQXP11_SESSION *sessionOf(jlong value) {
+    return reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(value));
 }
 
 }  // namespace tqjni

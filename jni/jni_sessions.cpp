@@ -5,13 +5,10 @@
 #include "tqxp11.h"
 
 using tqjni::Call;
+using tqjni::sessionOf;
 using tqjni::Text;
 
 namespace {
-
-TQXP11_SESSION *sessionOf(jlong value) {
-    return reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(value));
-}
 
 jint bySession(JNIEnv *env, jobject self, jlong session, int (*operation)(TQXP11_SESSION *)) {
     Call call(env, self);

@@ -4,17 +4,9 @@
 #include "tqxcrypt_store.h"
 
 using tqjni::Call;
+using tqjni::codeResult;
 using tqjni::handleOf;
 using tqjni::Text;
-
-namespace {
-
-jint codeResult(Call &call, int code) {
-    call.store(code);
-    return code;
-}
-
-}  // namespace
 
 extern "C" {
 

@@ -16,8 +16,7 @@ jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags
     if (session != 0) {
         Text text(call, name);
         code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                             : read(reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(session)),
-                                    text.get(), flags, &key);
+                             : read(tqjni::sessionOf(session), text.get(), flags, &key);
     }
     call.store(code);
     return code == 0 ? tqjni::valueOf(key) : 0;

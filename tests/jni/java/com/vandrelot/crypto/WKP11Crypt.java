@@ -97,6 +97,16 @@ public class WKP11Crypt {
     public native long XCertGetPublicKeyX(long cert);
     public native int XCertGetKeyUsagesX(long cert);
 
+    // Certificate requests, building and signatures over objects
+    public native long XCertficiateCreateX();
+    public native int XSignObjectX(long object, long privateKey, int flags);
+    public native int XVerifyObjectX(long object, long publicKey, int flags);
+
+    // CRLs and their revoked entries
+    public native long XCRLCreateX();
+
+    // Extensions as com.tq.pki objects
+
     // ---- Token module, sessions, logins and token keys
     public native String GetNativeVersion();
     public native long XP11SyncCriticalSectionX();
@@ -120,4 +130,12 @@ public class WKP11Crypt {
     public native long XGetPrivateKeyX(long session, String name, int flags);
     public native long XP11CryptGetPublicKeyX(long session, String label, int flags);
     public native long XGetPublicKeyX(long session, String label, int flags);
+
+    // Multi-step and bank logins, token certificates, selection by key usage, deletion
+
+    // Token writers, key-pair generation and the object list
+
+    // Token signing, decryption, data objects, secret-key values and random numbers
+
+    // Token secret keys: generation, wrapping, MACs and one-call ciphers
 }

@@ -37,7 +37,7 @@ public class TokenCryptTest {
 
     private static final int FUNCTION_NOT_SUPPORTED = 9023, KEY_NOT_FOUND = 9100, OBJECT_EXIST = 9101,
                              SLOT_NOT_FOUND = 9112, BAD_BASE64 = 5008;
-    private static final int BY_CKA_ID = 0x1000000, DETACHED = 0x4000, SHA256 = 4;
+    private static final int BY_CKA_ID = 0x1000000, DETACHED = 0x4000, SIGN_CHAIN = 0x200, SHA256 = 4;
     private static final int KIND_DATA = 16, KIND_DES = 20, KIND_DES2 = 21, KIND_DES3 = 36, KIND_AES = 38;
     private static final int SENSITIVE = 0x4000, EXTRACTABLE = 0x8000;
     private static final String PIN = "123456";
@@ -138,6 +138,18 @@ public class TokenCryptTest {
                 assertArrayEquals(what, data, Files.readAllBytes(out));
             }
         }
+        // The store reaches the signer: with the chain option the issuer goes into the message.
+        long store = c.XLoadStoreX(text("ca.pem"), null);
+        assertEquals(OK, c.ErrorCode);
+        for (int options : new int[] {DETACHED, DETACHED | SIGN_CHAIN}) {
+            String p7 = c.P11SignX(session, "userkey", store, data, options, SHA256);
+            assertEquals(OK, c.ErrorCode);
+            String certs = new String(openssl(Base64.getMimeDecoder().decode(p7), "pkcs7", "-inform", "DER",
+                                              "-print_certs", "-noout"),
+                                      StandardCharsets.UTF_8);
+            assertEquals(certs, options == DETACHED ? 1 : 2, certs.split("subject=", -1).length - 1);
+        }
+        c.XFreeHandleX(store);
         // A certificate's label that no private key carries.
         assertEquals(0, tool("--write-object", fixture("ca.der").toString(), "--type", "cert", "--label", "ca only")
                             .status);

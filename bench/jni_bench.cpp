@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_jvm.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_pkcs7.h"
@@ -56,18 +57,9 @@ int main() {
     TQXCRYPT_HANDLE *pub = nullptr;
     if (!cert || !key || TQXCrypt_GetPublicKey(key, &pub) != 0) return 1;
 
-    std::string classPath = std::string("-Djava.class.path=") + TQ_BENCH_CLASSES;
-    JavaVMOption options[1];
-    options[0].optionString = const_cast<char *>(classPath.c_str());
-    JavaVMInitArgs args{JNI_VERSION_1_8, 1, options, JNI_FALSE};
-    JavaVM *vm = nullptr;
     JNIEnv *env = nullptr;
-    if (JNI_CreateJavaVM(&vm, reinterpret_cast<void **>(&env), &args) != JNI_OK) return 1;
-    jclass bench = env->FindClass("JniBench");
+    jclass bench = tqbench::startJvm(TQ_BENCH_CLASSES, "JniBench", TQ_BENCH_LIBRARY, &env);
     if (!bench) return 1;
-    jstring library = env->NewStringUTF(TQ_BENCH_LIBRARY);
-    env->CallStaticVoidMethod(bench, env->GetStaticMethodID(bench, "load", "(Ljava/lang/String;)V"), library);
-    if (env->ExceptionCheck()) return 1;
     const jlong jcert = static_cast<jlong>(reinterpret_cast<intptr_t>(cert));
     const jlong jkey = static_cast<jlong>(reinterpret_cast<intptr_t>(key));
     const jlong jpub = static_cast<jlong>(reinterpret_cast<intptr_t>(pub));

@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+
+#include <openssl/crypto.h>
 
 #include "com_vandrelot_crypto_WKP11Crypt.h"
 #include "tqjni.h"
@@ -136,6 +139,24 @@ inline jlong valueOf(TQXCRYPT_HANDLE *handle) {
 }
 inline TQXP11_SESSION *sessionOf(jlong value) {
     return reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(value));
+}
+
+// A token native works only on a session that is not 0: 0 gives 5005 before
+// anything is taken from Java.
+template <class Work>
+int onSession(jlong session, Work &&work) {
+    return session == 0 ? TQ_RTN_BAD_ARGUMENT : work(sessionOf(session));
+}
+
+// The common end of a buffer from the system allocator (the token layer's or
+// the native's own): its bytes as a new array when the code is 0; wiped, as
+// it may hold key bytes, and freed in every case; the code stored.
+inline jbyteArray freedResult(Call &call, int code, unsigned char *buffer, size_t length) {
+    jbyteArray result = code == 0 ? newBytes(call, buffer, length) : nullptr;
+    if (buffer) OPENSSL_cleanse(buffer, length);
+    std::free(buffer);
+    call.store(code);
+    return result;
 }
 
 }  // namespace tqjni

@@ -136,6 +136,20 @@ public class WKP11Crypt {
     // Token writers, key-pair generation and the object list
 
     // Token signing, decryption, data objects, secret-key values and random numbers
+    public native String WKP11SignX(long session, String name, long store, byte[] data, int flags, int hashFlags);
+    public native String P11SignX(long session, String name, long store, byte[] data, int flags, int hashFlags);
+    public native String P11SignByCertStringX(long session, String certText, String keyLabel, long store, byte[] data,
+                                              int options);
+    public native byte[] P11DecryptX(long session, String name, String text, int flags);
+    public native byte[] WKP11DecryptX(long session, String name, byte[] text, int flags);
+    public native byte[] P11ReadDataObjectX(long session, String label, int isPrivate, int flags);
+    public native int P11WriteDataObjectX(long session, String label, int isPrivate, byte[] value, int flags);
+    public native int P11WriteSymKeyObjectX(long session, String label, int kind, byte[] value, int flags);
+    public native byte[] P11ReadSymKeyObjectX(long session, String label, int kind, int spare);
+    public native byte[] P11ReadSymKeyObjectExX(long session, String label, int kind, int isPrivate, int spare);
+    public native byte[] P11GetRandomNumberX(long session, int length);
+    public native int P11ChangeObjLabelX(long session, String label, int kind, String newLabel, int spare);
+    public native byte[] P11HCAGetBasicDataX(long session, int selector);
 
     // Token secret keys: generation, wrapping, MACs and one-call ciphers
 }

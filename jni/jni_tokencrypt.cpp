@@ -1,0 +1,251 @@
+// Natives that sign, decrypt, store and read with objects that stay on the
+// token: PKCS#7 by name, data objects, secret-key values, random bytes,
+// relabelling and the vendor records.
+#include <cstdlib>
+
+#include "jni_internal.h"
+#include "tqp11certs.h"
+#include "tqp11secret.h"
+#include "tqxcrypt.h"
+#include "tqxp11crypto.h"
+#include "tqxp11obj.h"
+
+using tqjni::Bytes;
+using tqjni::Call;
+using tqjni::freedResult;
+using tqjni::onSession;
+using tqjni::Text;
+
+namespace {
+
+// A Java argument the JVM could not hand out is our allocation failure.
+template <class... Args>
+bool anyFailed(const Args &...args) {
+    return (args.failed() || ...);
+}
+
+// The common end of a text from the library allocator.
+jstring textResult(Call &call, int code, char *text) {
+    jstring result = code == 0 ? tqjni::newString(call, text) : nullptr;
+    TQCryptMemFree(text);
+    call.store(code);
+    return result;
+}
+
+// The signers' road: the data taken; `sign` takes the names it needs.
+template <class Sign>
+jstring signData(JNIEnv *env, jobject self, jlong session, jbyteArray data, Sign sign) {
+    Call call(env, self);
+    char *text = nullptr;
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Bytes d(call, data);
+        return d.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                          : sign(call, s, d.data(), static_cast<size_t>(d.size()), &text);
+    });
+    return textResult(call, code, text);
+}
+
+jstring signByName(JNIEnv *env, jobject self, jlong session, jstring name, jlong store, jbyteArray data,
+                   jint flags, jint hashFlags) {
+    return signData(env, self, session, data,
+                    [&](Call &call, TQXP11_SESSION *s, const unsigned char *d, size_t n, char **text) -> int {
+                        Text t(call, name);
+                        return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                          : TQP11_Sign(s, t.get(), tqjni::handleOf(store), d, n, flags,
+                                                       hashFlags, text);
+                    });
+}
+
+// The common end of a plaintext from the library allocator.
+jbyteArray plainResult(Call &call, int code, char *plain, int length) {
+    const size_t n = length > 0 ? static_cast<size_t>(length) : 0;
+    jbyteArray result = code == 0 ? tqjni::newBytes(call, plain, n) : nullptr;
+    if (plain) OPENSSL_cleanse(plain, n);
+    TQCryptMemFree(plain);
+    call.store(code);
+    return result;
+}
+
+// The envelope's text comes from `withText`, which takes it from Java and
+// hands it to the decryption while it holds it.
+template <class WithText>
+jbyteArray decryptByName(JNIEnv *env, jobject self, jlong session, jstring name, jint flags,
+                         WithText withText) {
+    Call call(env, self);
+    char *plain = nullptr;
+    int length = 0;
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text n(call, name);
+        if (n.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return withText(
+            call, [&](const char *text) { return TQP11_Decrypt(s, n.get(), text, flags, &plain, &length); });
+    });
+    return plainResult(call, code, plain, length);
+}
+
+jbyteArray readSymKey(JNIEnv *env, jobject self, jlong session, jstring label, jint kind, jint isPrivate,
+                      jint spare) {
+    Call call(env, self);
+    unsigned char *value = nullptr;
+    CK_ULONG length = 0;
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text l(call, label);
+        if (l.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return TQP11_ReadSymKeyObject(s, l.get(), kind, isPrivate, spare, &value, &length);
+    });
+    return freedResult(call, code, value, length);
+}
+
+// The writers' road: a label and a value array taken, the code returned.
+template <class Write>
+jint writeByLabel(JNIEnv *env, jobject self, jlong session, jstring label, jbyteArray value, Write write) {
+    Call call(env, self);
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text l(call, label);
+        Bytes v(call, value);
+        if (anyFailed(l, v)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return write(s, l.get(), v.data(), static_cast<CK_ULONG>(v.size()));
+    });
+    return tqjni::codeResult(call, code);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(WKP11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
+                                                jlong store, jbyteArray data, jint flags, jint hashFlags) {
+    return signByName(env, self, session, name, store, data, flags, hashFlags);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
+                                              jlong store, jbyteArray data, jint flags, jint hashFlags) {
+    return signByName(env, self, session, name, store, data, flags, hashFlags);
+}
+
+// This native has no digest argument: it signs with SHA-1.
+JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignByCertStringX)(JNIEnv *env, jobject self, jlong session,
+                                                          jstring certText, jstring keyLabel, jlong store,
+                                                          jbyteArray data, jint options) {
+    return signData(env, self, session, data,
+                    [&](Call &call, TQXP11_SESSION *s, const unsigned char *d, size_t n, char **text) -> int {
+                        Text cert(call, certText);
+                        Text key(call, keyLabel);
+                        return anyFailed(cert, key)
+                                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                   : TQP11_SignByCertString(s, cert.get(), key.get(), tqjni::handleOf(store),
+                                                            d, n, options, 0, text);
+                    });
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
+                                                    jstring text, jint flags) {
+    return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
+        Text t(call, text);
+        return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(t.get());
+    });
+}
+
+// The array holds the Base64 text without a terminator of its own.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(WKP11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
+                                                      jbyteArray text, jint flags) {
+    return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
+        Bytes t(call, text);
+        const tqjni::Password terminated(t);
+        return anyFailed(t, terminated) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(terminated.get());
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadDataObjectX)(JNIEnv *env, jobject self, jlong session,
+                                                           jstring label, jint isPrivate, jint flags) {
+    Call call(env, self);
+    unsigned char *value = nullptr;
+    CK_ULONG length = 0;
+    int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text l(call, label);
+        if (l.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return TQP11_ReadDataObject(s, l.get(), isPrivate, flags, &value, &length);
+    });
+    if (code != 0 || !(flags & TQXCRYPT_ENCODE_TEXT)) return freedResult(call, code, value, length);
+    TQXCRYPT_BLOB text{0, nullptr};
+    code = TQXCrypt_Encode(value, length, &text, nullptr);
+    OPENSSL_cleanse(value, length);
+    std::free(value);
+    return tqjni::blobResult(call, code, text);
+}
+
+// With TQXCRYPT_ENCODE_TEXT the array is the Base64 text of the value.
+JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteDataObjectX)(JNIEnv *env, jobject self, jlong session, jstring label,
+                                                      jint isPrivate, jbyteArray value, jint flags) {
+    return writeByLabel(
+        env, self, session, label, value,
+        [&](TQXP11_SESSION *s, const char *l, const unsigned char *v, CK_ULONG n) -> int {
+            if (!(flags & TQXCRYPT_ENCODE_TEXT)) return TQP11_WriteDataObject(s, l, isPrivate, v, n, flags);
+            TQXCRYPT_BLOB decoded{0, nullptr};
+            int code = TQXCrypt_Decode(reinterpret_cast<const char *>(v), n, &decoded, nullptr);
+            if (code == 0) code = TQP11_WriteDataObject(s, l, isPrivate, decoded.data, decoded.length, flags);
+            TQXCryptFreeBlob(&decoded);
+            return code;
+        });
+}
+
+// DES kinds come back to Java in their odd-parity form.
+JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteSymKeyObjectX)(JNIEnv *env, jobject self, jlong session,
+                                                        jstring label, jint kind, jbyteArray value,
+                                                        jint flags) {
+    return writeByLabel(env, self, session, label, value,
+                        [&](TQXP11_SESSION *s, const char *l, unsigned char *v, CK_ULONG n) -> int {
+                            return TQP11_WriteSymKeyObject(s, l, kind, 1, v, n, flags);
+                        });
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectX)(JNIEnv *env, jobject self, jlong session,
+                                                             jstring label, jint kind, jint spare) {
+    return readSymKey(env, self, session, label, kind, 1, spare);
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectExX)(JNIEnv *env, jobject self, jlong session,
+                                                               jstring label, jint kind, jint isPrivate,
+                                                               jint spare) {
+    return readSymKey(env, self, session, label, kind, isPrivate, spare);
+}
+
+// A negative length sizes nothing: it is refused before any allocation.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject self, jlong session,
+                                                            jint length) {
+    Call call(env, self);
+    unsigned char *buffer = nullptr;
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        if (length < 0) return TQ_RTN_BAD_ARGUMENT;
+        buffer = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(length) + 1, 1));
+        if (!buffer) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return TQXP11_GenRandomNumber(s, buffer, length);
+    });
+    return freedResult(call, code, buffer, code == 0 ? static_cast<size_t>(length) : 0);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangeObjLabelX)(JNIEnv *env, jobject self, jlong session, jstring label,
+                                                     jint kind, jstring newLabel, jint spare) {
+    Call call(env, self);
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text from(call, label);
+        Text to(call, newLabel);
+        if (anyFailed(from, to)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        return TQP11_ChangeObjLabel(s, from.get(), kind, to.get(), spare);
+    });
+    return tqjni::codeResult(call, code);
+}
+
+// A record the token does not hold is an empty array.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11HCAGetBasicDataX)(JNIEnv *env, jobject self, jlong session,
+                                                            jint selector) {
+    Call call(env, self);
+    unsigned char *value = nullptr;
+    CK_ULONG length = 0;
+    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
+        return TQXP11_HCAGetRecord(s, selector < 1 ? "HCA_BASIC" : "HCA_HOP_BASIC1", 0, &value, &length);
+    });
+    return freedResult(call, code, value, length);
+}
+
+}  // extern "C"

@@ -43,7 +43,8 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, 
         return 0;
     }
     const jint count = heldCount(call);
-    if (count > 0) TQXP11_ReleaseObjectList(listOf(heldList(call)), static_cast<CK_ULONG>(count));
+    const jlong held = heldList(call);
+    if (held != 0 && count > 0) TQXP11_ReleaseObjectList(listOf(held), static_cast<CK_ULONG>(count));
     holdList(call, nullptr, 0);
     TQXP11_OBJECT *list = nullptr;
     CK_ULONG listed = 0;

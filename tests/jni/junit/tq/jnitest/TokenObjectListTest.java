@@ -22,7 +22,7 @@ public class TokenObjectListTest {
         Peer.load();
     }
 
-    private static final int BUFFER_TOO_SMALL_ON_TOKEN = 9075;
+    private static final int TOKEN_BUFFER_TOO_SMALL = 9075;
 
     // The label bytes (printf escapes), the object pkcs11-tool makes with it, the label Java must see.
     private static final String[][] LABELS = {
@@ -164,7 +164,7 @@ public class TokenObjectListTest {
             write(longLabel, "data");
             try {
                 assertEquals(0, c.P11GetObjectListX(t.session, 0));
-                assertEquals(BUFFER_TOO_SMALL_ON_TOKEN, c.ErrorCode);
+                assertEquals(TOKEN_BUFFER_TOO_SMALL, c.ErrorCode);
                 assertEquals(0, c.ObjectListCount);
                 assertEquals(0, c.pObjectListArray);
             } finally {

@@ -7,6 +7,7 @@ import static org.junit.Assert.assertTrue;
 import static tq.jnitest.Peer.*;
 import static tq.jnitest.TokenPeer.*;
 
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
@@ -43,9 +44,51 @@ public class TokenObjectListTest {
         assertEquals("pkcs11-tool writes " + labelEscapes, 0, r.status);
     }
 
+    // A public data object whose CKA_LABEL is exactly the given bytes, straight through the module: the
+    // token's tools take labels from the command line, where no NUL fits.
+    private static final String EXACT_LABEL = """
+            import ctypes, sys
+            lib = ctypes.CDLL(sys.argv[1])
+            U = ctypes.c_ulong
+            class Attr(ctypes.Structure):
+                _fields_ = [("type", U), ("value", ctypes.c_void_p), ("length", U)]
+            def ok(rv):
+                if rv:
+                    sys.exit("CK_RV 0x%x" % rv)
+            ok(lib.C_Initialize(None))
+            slots, n = (U * 64)(), U(64)
+            ok(lib.C_GetSlotList(ctypes.c_ubyte(1), slots, ctypes.byref(n)))
+            info = ctypes.create_string_buffer(512)
+            slot = next(s for s in slots[:n.value] if lib.C_GetTokenInfo(U(s), info) == 0 and info.raw[:32].rstrip() == sys.argv[2].encode())
+            session = U()
+            ok(lib.C_OpenSession(U(slot), U(6), None, None, ctypes.byref(session)))
+            pin = sys.argv[3].encode()
+            ok(lib.C_Login(session, U(1), pin, U(len(pin))))
+            label, value, cls, true, false = bytes.fromhex(sys.argv[4]), b"x", U(0), ctypes.c_ubyte(1), ctypes.c_ubyte(0)
+            parts = [(0, ctypes.byref(cls), ctypes.sizeof(cls)), (1, ctypes.byref(true), 1),
+                     (2, ctypes.byref(false), 1), (3, ctypes.c_char_p(label), len(label)), (0x11, ctypes.c_char_p(value), len(value))]
+            template = (Attr * len(parts))(*[Attr(t, ctypes.cast(p, ctypes.c_void_p), l) for t, p, l in parts])
+            made = U()
+            ok(lib.C_CreateObject(session, template, U(len(parts)), ctypes.byref(made)))
+            ok(lib.C_Logout(session))
+            ok(lib.C_CloseSession(session))
+            ok(lib.C_Finalize(None))
+            """;
+
+    private static void writeExactLabel(byte[] label) throws Exception {
+        Process p = new ProcessBuilder("timeout", "60", "python3", "-c", EXACT_LABEL, System.getenv("TQ_P11_MODULE"),
+                                       "tqjava", PIN, hex(label))
+                        .redirectErrorStream(true)
+                        .start();
+        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(out, 0, p.waitFor());
+    }
+
     @BeforeClass
     public static void tokenObjects() throws Exception {
         for (String[] l : LABELS) write(l[0], l[1]);
+        // A label stored with its terminating NUL counted, as some writers do.
+        writeExactLabel("counted NUL\0".getBytes(StandardCharsets.US_ASCII));
         assertEquals(0, tool("--write-object", fixture("user.der").toString(), "--type", "cert", "--label",
                              "tool cert", "--id", "c0")
                             .status);
@@ -101,6 +144,7 @@ public class TokenObjectListTest {
             assertEquals(toolEntries(), comparable(ours));
             for (String[] l : LABELS)
                 assertTrue(l[2], ours.contains((l[1].equals("aes") ? "0 " : "16 ") + l[2]));
+            assertTrue(ours.contains("16 counted NUL"));
             assertTrue(ours.contains("17 tool cert"));
             assertTrue(ours.contains("18 userkey"));
             assertTrue(ours.contains("19 userkey"));

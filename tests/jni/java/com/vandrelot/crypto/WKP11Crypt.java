@@ -134,6 +134,22 @@ public class WKP11Crypt {
     // Multi-step and bank logins, token certificates, selection by key usage, deletion
 
     // Token writers, key-pair generation and the object list
+    public native int XP11CryptWritePrivateKeyX(long session, long key, String label, String id, int flags);
+    public native int XP11CryptWritePublicKeyX(long session, long key, String label, String id, int flags);
+    public native void XP11CryptWriteCertificateX(long session, long cert, String label, String id, int flags);
+    public native void XWriteCertificateX(long session, long cert, String label, String id, int flags);
+    public native int P11WriteX509CertX(long session, String cert, String label, String id, int flags);
+    public native int P11WriteP7CertX(long session, String p7, String label, String id, int flags);
+    public native int P11Crypt_WritePFXX(long session, byte[] pfx, String password, String label, String id,
+                                         int flags);
+    public native long XP11CryptGenerateKeyPairX(long session, String privateLabel, String privateId,
+                                                 String publicLabel, String publicId, long modulusBits, int flags);
+    public native long XGenerateKeyPairX(long session, String privateLabel, String privateId, String publicLabel,
+                                         String publicId, long modulusBits, int flags);
+    public native long P11GetObjectListX(long session, int unused);
+    public native String XP11GetObjectListLabelX(long unused, long list, int index);
+    public native int XP11GetObjectListObjectTypeX(long unused, long list, int index);
+    public native int XP11ReleaseObjectListX(long list, int count);
 
     // Token signing, decryption, data objects, secret-key values and random numbers
     public native String WKP11SignX(long session, String name, long store, byte[] data, int flags, int hashFlags);

@@ -1,0 +1,137 @@
+// Natives that store keys and certificates on the token and generate key pairs there.
+#include "jni_internal.h"
+#include "tqp11certs.h"
+
+using tqjni::Bytes;
+using tqjni::Call;
+using tqjni::sessionOf;
+using tqjni::Text;
+
+namespace {
+
+typedef int HandleWriter(TQXP11_SESSION *, TQXCRYPT_HANDLE *, const char *, const char *, int);
+typedef int TextWriter(TQXP11_SESSION *, const char *, const char *, const char *, int);
+
+// A key or certificate handle stored under a label and an ID text.
+int writeHandle(Call &call, jlong session, jlong handle, jstring label, jstring id, jint flags,
+                HandleWriter *write) {
+    if (session == 0) return TQ_RTN_BAD_ARGUMENT;
+    Text labelText(call, label);
+    Text idText(call, id);
+    if (labelText.failed() || idText.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    return write(sessionOf(session), tqjni::handleOf(handle), labelText.get(), idText.get(), flags);
+}
+
+// The token layer answers a session of 0 here, after decoding the text.
+jint writeText(JNIEnv *env, jobject self, jlong session, jstring object, jstring label, jstring id,
+               jint flags, TextWriter *write) {
+    Call call(env, self);
+    Text objectText(call, object);
+    Text labelText(call, label);
+    Text idText(call, id);
+    const int code = objectText.failed() || labelText.failed() || idText.failed()
+                         ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                         : write(sessionOf(session), objectText.get(), labelText.get(), idText.get(), flags);
+    return tqjni::codeResult(call, code);
+}
+
+jlong generateKeyPair(JNIEnv *env, jobject self, jlong session, jstring privateLabel, jstring privateId,
+                      jstring publicLabel, jstring publicId, jlong modulusBits, jint flags) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    TQXCRYPT_HANDLE *key = nullptr;
+    // A negative size would reach the token as a huge unsigned one.
+    if (session != 0 && modulusBits >= 0) {
+        Text privateLabelText(call, privateLabel);
+        Text privateIdText(call, privateId);
+        Text publicLabelText(call, publicLabel);
+        Text publicIdText(call, publicId);
+        code =
+            privateLabelText.failed() || privateIdText.failed() || publicLabelText.failed() ||
+                    publicIdText.failed()
+                ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                : TQXP11Crypt_GenerateKeyPair(sessionOf(session), privateLabelText.get(), privateIdText.get(),
+                                              publicLabelText.get(), publicIdText.get(),
+                                              static_cast<CK_ULONG>(modulusBits), flags, &key);
+    }
+    return tqjni::handleResult(call, code, key);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptWritePrivateKeyX)(JNIEnv *env, jobject self, jlong session,
+                                                            jlong key, jstring label, jstring id,
+                                                            jint flags) {
+    Call call(env, self);
+    return tqjni::codeResult(
+        call, writeHandle(call, session, key, label, id, flags, TQP11Crypt_WriteRSAPrivateKey));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptWritePublicKeyX)(JNIEnv *env, jobject self, jlong session,
+                                                           jlong key, jstring label, jstring id, jint flags) {
+    Call call(env, self);
+    const int code = key == 0
+                         ? TQ_RTN_BAD_ARGUMENT
+                         : writeHandle(call, session, key, label, id, flags, TQP11Crypt_WriteRSAPublicKey);
+    return tqjni::codeResult(call, code);
+}
+
+JNIEXPORT void JNICALL TQ_NATIVE(XP11CryptWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
+                                                             jlong certificate, jstring label, jstring id,
+                                                             jint flags) {
+    Call call(env, self);
+    call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
+}
+
+JNIEXPORT void JNICALL TQ_NATIVE(XWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
+                                                     jlong certificate, jstring label, jstring id,
+                                                     jint flags) {
+    Call call(env, self);
+    call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteX509CertX)(JNIEnv *env, jobject self, jlong session,
+                                                    jstring certificate, jstring label, jstring id,
+                                                    jint flags) {
+    return writeText(env, self, session, certificate, label, id, flags, TQP11_WriteX509Cert);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteP7CertX)(JNIEnv *env, jobject self, jlong session, jstring p7,
+                                                  jstring label, jstring id, jint flags) {
+    return writeText(env, self, session, p7, label, id, flags, TQP11_WriteP7Cert);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11Crypt_1WritePFXX)(JNIEnv *env, jobject self, jlong session,
+                                                      jbyteArray pfx, jstring password, jstring label,
+                                                      jstring id, jint flags) {
+    Call call(env, self);
+    Bytes file(call, pfx);
+    Text passwordText(call, password);
+    Text labelText(call, label);
+    Text idText(call, id);
+    const int code = file.failed() || passwordText.failed() || labelText.failed() || idText.failed()
+                         ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                         : TQP11Crypt_WritePFX(sessionOf(session), file.data(), file.size(),
+                                               passwordText.get(), labelText.get(), idText.get(), flags);
+    return tqjni::codeResult(call, code);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
+                                                             jstring privateLabel, jstring privateId,
+                                                             jstring publicLabel, jstring publicId,
+                                                             jlong modulusBits, jint flags) {
+    return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
+                           flags);
+}
+
+JNIEXPORT jlong JNICALL TQ_NATIVE(XGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
+                                                     jstring privateLabel, jstring privateId,
+                                                     jstring publicLabel, jstring publicId, jlong modulusBits,
+                                                     jint flags) {
+    return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
+                           flags);
+}
+
+}  // extern "C"

@@ -22,8 +22,8 @@ namespace {
 using Getter = int (*)(TQXCRYPT_HANDLE *, const char *, int, void *, int *);
 using Setter = int (*)(TQXCRYPT_HANDLE *, const char *, const void *, int);
 
-// A local reference dropped when the scope ends: the builders below run in
-// loops and natives of their own, and the JVM grants only a few.
+// A local reference released when its scope ends, so that the natives hold
+// no more than the few the JVM grants them.
 class LocalRef {
 public:
     LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}

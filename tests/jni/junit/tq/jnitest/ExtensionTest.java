@@ -399,8 +399,9 @@ public class ExtensionTest {
         assertEquals(NOT_SUPPORTED, c.XCertSetExtensionX(h, "certificatePolicies", "1.2.3.4", false));
         assertEquals(NOT_SUPPORTED, c.ErrorCode);
         String text = signedText(h, "x509");
-        assertShows(text, "DNS:dotted.example.org\n",
-                    "X509v3 Basic Constraints: critical\n                CA:TRUE, pathlen:3\n", "email:ca@example.org\n", "Digital Signature, Key Encipherment\n");
+        assertShows(text, "DNS:dotted.example.org\n", "email:ca@example.org\n",
+                    "X509v3 Basic Constraints: critical\n                CA:TRUE, pathlen:3\n",
+                    "Digital Signature, Key Encipherment\n");
     }
 
     /** Array elements of another class than byte[] and String are refused, and nothing is built. */

@@ -427,4 +427,48 @@ public class ExtensionTest {
         assertArrayEquals(certBefore, c.XEncodeObjectX(cert, CERTIFICATE, 0));
         assertArrayEquals(crlBefore, c.XEncodeObjectX(list, CRL, 0));
     }
+
+    /** A getter in a JVM whose class path lacks its result class. */
+    public static final class WithoutResultClass {
+        public static void main(String[] args) throws Exception {
+            System.load(System.getProperty("tq.library"));
+            WKP11Crypt c = new WKP11Crypt();
+            long h = c.XDecodeObjectX(CERTIFICATE, Files.readAllBytes(Paths.get(args[0])), 0);
+            c.ErrorCode = -1;
+            String thrown = "nothing";
+            try {
+                c.XCertGetKeyUsageX(h);
+            } catch (NoClassDefFoundError e) {
+                thrown = e.getClass().getSimpleName();
+            }
+            boolean others = c.XCertGetBasicConstraintsX(h) != null;
+            c.XFreeHandleX(h);
+            System.out.println(c.ErrorCode + " " + thrown + " " + others);
+        }
+    }
+
+    @Test
+    public void missingResultClassReachesTheCaller() throws Exception {
+        Path classes = Paths.get(System.getProperty("java.class.path").split(java.io.File.pathSeparator)[0]);
+        Path copy = Files.createTempDirectory("tqjni");
+        try (java.util.stream.Stream<Path> all = Files.walk(classes)) {
+            for (Path p : (Iterable<Path>) all::iterator) {
+                Path to = copy.resolve(classes.relativize(p).toString());
+                if (Files.isDirectory(p)) Files.createDirectories(to);
+                else if (!p.getFileName().toString().equals("X509KeyUsage.class")) Files.copy(p, to);
+            }
+        }
+        Process p = new ProcessBuilder(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+                                       "-Xcheck:jni", "-Dtq.library=" + System.getProperty("tq.library"), "-cp",
+                                       copy.toString(), WithoutResultClass.class.getName(), file("leaf.der").toString())
+                        .redirectErrorStream(true)
+                        .start();
+        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(out, 0, p.waitFor());
+        try (java.util.stream.Stream<Path> all = Files.walk(copy)) {
+            all.sorted(java.util.Comparator.reverseOrder()).forEach(f -> f.toFile().delete());
+        }
+        // The code of the lookup, null, and the JVM's error for the caller; no JNI warning.
+        assertEquals("0 NoClassDefFoundError true\n", out);
+    }
 }

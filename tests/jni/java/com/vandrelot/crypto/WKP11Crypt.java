@@ -106,6 +106,25 @@ public class WKP11Crypt {
     public native long XCRLCreateX();
 
     // Extensions as com.tq.pki objects
+    public native com.tq.pki.X509BasicConstraints XCertGetBasicConstraintsX(long cert);
+    public native com.tq.pki.X509KeyUsage XCertGetKeyUsageX(long cert);
+    public native com.tq.pki.X509ExtendedKeyUsage XCertGetExtendedKeyUsageX(long cert);
+    public native com.tq.pki.X509SubjectKeyIdentifier XCertGetSubjectKeyIdentifierX(long cert);
+    public native com.tq.pki.X509AuthorityKeyIdentifier XCertGetAuthorityKeyIdentifierX(long cert);
+    public native com.tq.pki.X509CRLDistributionPoints XCertGetCRLDistributionPointsX(long cert);
+    public native com.tq.pki.X509CRLNumber XCRLGetCRLNumberX(long crl);
+    public native com.tq.pki.X509AuthorityKeyIdentifier XCRLGetAuthorityKeyIdentifierX(long crl);
+    public native int XCertSetBasicConstraintsX(long cert, boolean ca, int pathLength, boolean critical);
+    public native int XCertSetKeyUsageX(long cert, byte[] value, boolean critical);
+    public native int XCertSetExtendedKeyUsageX(long cert, byte[] value, boolean critical);
+    public native int XCertSetSubjectKeyIdentifierX(long cert, byte[] value, boolean critical);
+    public native int XCertSetNetscapeCertTypeX(long cert, byte[] value, boolean critical);
+    public native int XCertSetAuthorityKeyIdentifierX(long cert, Object[] value, boolean critical);
+    public native int XCertSetCRLDistributionPointsX(long cert, String value, boolean critical);
+    public native int XCertSetExtensionX(long cert, String name, String value, boolean critical);
+    public native int XCertSetExtensionByOIDX(long cert, String oid, String value, boolean critical);
+    public native int XCRLSetCRLNumberX(long crl, byte[] value, boolean critical);
+    public native int XCRLSetAuthorityKeyIdentifierX(long crl, Object[] value, boolean critical);
 
     // ---- Token module, sessions, logins and token keys
     public native String GetNativeVersion();

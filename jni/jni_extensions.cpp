@@ -1,0 +1,372 @@
+// Natives reading and writing the common extensions of certificates and CRLs
+// as com/tq/pki objects or plain values.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include <openssl/objects.h>
+
+#include "jni_internal.h"
+#include "tqxcrypt_build.h"
+#include "tqxcrypt_crl.h"
+
+using tqjni::Bytes;
+using tqjni::Call;
+using tqjni::codeResult;
+using tqjni::handleOf;
+using tqjni::Text;
+
+namespace {
+
+using Getter = int (*)(TQXCRYPT_HANDLE *, const char *, int, void *, int *);
+using Setter = int (*)(TQXCRYPT_HANDLE *, const char *, const void *, int);
+
+// A local reference released when its scope ends, so that the natives hold
+// no more than the few the JVM grants them.
+class LocalRef {
+public:
+    LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}
+    ~LocalRef() {
+        if (object_) env_->DeleteLocalRef(object_);
+    }
+    LocalRef(const LocalRef &) = delete;
+    LocalRef &operator=(const LocalRef &) = delete;
+    jobject get() const { return object_; }
+    void reset(jobject object) {
+        if (object_) env_->DeleteLocalRef(object_);
+        object_ = object;
+    }
+
+private:
+    JNIEnv *env_;
+    jobject object_;
+};
+
+// A result object; the JVM's failure, if any, is held for the caller.
+template <class... Args>
+jobject newResult(Call &call, const char *className, const char *signature, Args... args) {
+    jobject object = NewObject(call.env, className, signature, args...);
+    call.failure.take();
+    return object;
+}
+
+jobject generalNameOf(Call &call, const TQXCRYPT_ATTRIBUTES &list) {
+    jobject name = NewX509GeneralName(call.env, &list);
+    call.failure.take();
+    return name;
+}
+
+bool named(const TQXCRYPT_ATTRIBUTE &item, int isList, const char *name) {
+    return item.isList == isList && item.name && std::strcmp(item.name, name) == 0;
+}
+
+// The value bytes folded into 32 bits, most significant first; longer values keep their last four.
+uint32_t folded(const TQXCRYPT_BLOB &value) {
+    uint32_t n = 0;
+    for (uint64_t i = 0; i < value.length; ++i) n = (n << 8) + value.data[i];
+    return n;
+}
+
+// The byte-valued extensions: the value as byte[] and the critical flag.
+jobject bytesExtension(Call &call, Getter get, jlong handle, const char *type, const char *className) {
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    int critical = 0;
+    const int code = get(handleOf(handle), type, 0, &blob, &critical);
+    jobject result = nullptr;
+    if (code == 0) {
+        LocalRef value(call.env, tqjni::takeBlob(call, blob));
+        result = newResult(call, className, "([BZ)V", value.get(), static_cast<jboolean>(critical != 0));
+    }
+    TQXCryptFreeBlob(&blob);
+    call.store(code);
+    return result;
+}
+
+// Upper-case hex of a serial number: on the stack up to 512 bytes, from the
+// heap beyond.
+class SerialText {
+public:
+    explicit SerialText(const TQXCRYPT_BLOB &value) {
+        const size_t n = static_cast<size_t>(value.length);
+        text_ = stack_;
+        if (n > kStackBytes) {
+            heap_ = n < (SIZE_MAX - 1) / 2 ? static_cast<char *>(std::malloc(2 * n + 1)) : nullptr;
+            text_ = heap_;
+            if (!heap_) return;
+        }
+        static const char digits[] = "0123456789ABCDEF";
+        for (size_t i = 0; i < n; ++i) {
+            text_[2 * i] = digits[value.data[i] >> 4];
+            text_[2 * i + 1] = digits[value.data[i] & 0x0F];
+        }
+        text_[2 * n] = '\0';
+    }
+    ~SerialText() { std::free(heap_); }
+    SerialText(const SerialText &) = delete;
+    SerialText &operator=(const SerialText &) = delete;
+    const char *get() const { return text_; }  // null when the heap refused
+
+private:
+    static constexpr size_t kStackBytes = 512;
+    char stack_[2 * kStackBytes + 1];
+    char *heap_ = nullptr;
+    char *text_ = nullptr;
+};
+
+jobject authorityKeyId(Call &call, Getter get, jlong handle) {
+    TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    int critical = 0;
+    int code = get(handleOf(handle), "authorityKeyIdentifier", 0, &list, &critical);
+    jobject result = nullptr;
+    if (code == 0) {
+        LocalRef keyId(call.env, nullptr), issuer(call.env, nullptr), serial(call.env, nullptr);
+        for (int32_t i = 0; i < list.count && code == 0; ++i) {
+            const TQXCRYPT_ATTRIBUTE &item = list.items[i];
+            if (named(item, 0, "keyid")) {
+                keyId.reset(
+                    tqjni::newBytes(call, item.value.blob.data, static_cast<size_t>(item.value.blob.length)));
+            } else if (named(item, 0, "serial")) {
+                SerialText text(item.value.blob);
+                if (!text.get()) {
+                    code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
+                    break;
+                }
+                serial.reset(tqjni::newString(call, text.get()));
+            } else if (named(item, 1, "issuer")) {
+                issuer.reset(generalNameOf(call, item.value.list));
+            }
+        }
+        if (code == 0)
+            result = newResult(call, "com/tq/pki/X509AuthorityKeyIdentifier",
+                               "([BLcom/tq/pki/X509GeneralName;Ljava/lang/String;Z)V", keyId.get(),
+                               issuer.get(), serial.get(), static_cast<jboolean>(critical != 0));
+    }
+    TQXCryptFreeAttributes(&list);
+    call.store(code);
+    return result;
+}
+
+int setBytes(Call &call, Setter set, jlong handle, const char *type, jbyteArray value, jboolean critical) {
+    Bytes bytes(call, value);
+    if (bytes.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    TQXCRYPT_BLOB blob = {static_cast<uint64_t>(bytes.size()), bytes.data()};
+    return codeResult(call, set(handleOf(handle), type, &blob, critical ? 1 : 0));
+}
+
+int setText(Call &call, Setter set, jlong handle, const char *type, jstring value, jboolean critical) {
+    Text text(call, value);
+    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, set(handleOf(handle), type, text.get(), critical ? 1 : 0));
+}
+
+// The first three elements of the array, each null or of its expected class
+// (byte[], then two Strings); false when one is of another class.
+bool akidElements(Call &call, jobjectArray array, LocalRef (&elements)[3]) {
+    const jsize n = array ? call.env->GetArrayLength(array) : 0;
+    static const char *const kClasses[3] = {"[B", "java/lang/String", "java/lang/String"};
+    for (jsize i = 0; i < n && i < 3; ++i) {
+        elements[i].reset(call.env->GetObjectArrayElement(array, i));
+        if (!elements[i].get()) continue;
+        LocalRef cls(call.env, call.env->FindClass(kClasses[i]));
+        if (!cls.get() || !call.env->IsInstanceOf(elements[i].get(), static_cast<jclass>(cls.get()))) {
+            call.failure.take();
+            return false;
+        }
+    }
+    return true;
+}
+
+int setAuthorityKeyId(Call &call, Setter set, jlong handle, jobjectArray array, jboolean critical) {
+    LocalRef elements[3] = {{call.env, nullptr}, {call.env, nullptr}, {call.env, nullptr}};
+    if (!akidElements(call, array, elements)) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    Bytes keyBytes(call, static_cast<jbyteArray>(elements[0].get()));
+    Text issuer(call, static_cast<jstring>(elements[1].get()));
+    Text serial(call, static_cast<jstring>(elements[2].get()));
+    if (keyBytes.failed() || issuer.failed() || serial.failed())
+        return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    TQXCRYPT_BLOB keyId = {static_cast<uint64_t>(keyBytes.size()), keyBytes.data()};
+    TQXCRYPT_AUTHORITY_KEY_ID_VALUE value = {elements[0].get() ? &keyId : nullptr, issuer.get(),
+                                             serial.get()};
+    return codeResult(call, set(handleOf(handle), "authorityKeyIdentifier", &value, critical ? 1 : 0));
+}
+
+// The types whose builder value is a record or a blob, not text: a Java
+// text given for them would be read as one.
+bool takesRecord(const char *type) {
+    static constexpr int kRecordTypes[] = {
+        NID_key_usage,  NID_netscape_cert_type, NID_subject_key_identifier,
+        NID_crl_number, NID_ext_key_usage,      NID_authority_key_identifier};
+    const int nid = OBJ_txt2nid(type);
+    for (int record : kRecordTypes)
+        if (nid == record) return true;
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    int critical = 0;
+    const int code = TQXCrypt_CertGetExtension(handleOf(cert), "basicConstraints", 0, &list, &critical);
+    jobject result = nullptr;
+    if (code == 0) {
+        bool ca = false;
+        uint32_t pathLength = UINT32_MAX;
+        for (int32_t i = 0; i < list.count; ++i) {
+            const TQXCRYPT_ATTRIBUTE &item = list.items[i];
+            if (named(item, 0, "CA")) ca = folded(item.value.blob) != 0;
+            if (named(item, 0, "PATHLEN")) pathLength = folded(item.value.blob);
+        }
+        const jboolean flag = static_cast<jboolean>(critical != 0);
+        const auto signedLength = static_cast<jint>(pathLength);
+        result = signedLength >= 0 ? newResult(call, "com/tq/pki/X509BasicConstraints", "(ZIZ)V",
+                                               static_cast<jboolean>(ca), signedLength, flag)
+                                   : newResult(call, "com/tq/pki/X509BasicConstraints", "(ZZ)V",
+                                               static_cast<jboolean>(ca), flag);
+    }
+    TQXCryptFreeAttributes(&list);
+    call.store(code);
+    return result;
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetKeyUsageX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "keyUsage", "com/tq/pki/X509KeyUsage");
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "extendedKeyUsage",
+                          "com/tq/pki/X509ExtendedKeyUsage");
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "subjectKeyIdentifier",
+                          "com/tq/pki/X509SubjectKeyIdentifier");
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    return authorityKeyId(call, TQXCrypt_CertGetExtension, cert);
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert) {
+    Call call(env, self);
+    TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    int critical = 0;
+    const int code = TQXCrypt_CertGetExtension(handleOf(cert), "crlDistributionPoints", 0, &list, &critical);
+    jobject result = nullptr;
+    if (code == 0) {
+        LocalRef fullName(env, nullptr);
+        for (int32_t i = 0; i < list.count; ++i) {
+            if (!named(list.items[i], 1, "fullname")) continue;
+            fullName.reset(generalNameOf(call, list.items[i].value.list));
+            break;
+        }
+        result = newResult(call, "com/tq/pki/X509CRLDistributionPoints", "(Lcom/tq/pki/X509GeneralName;Z)V",
+                           fullName.get(), static_cast<jboolean>(critical != 0));
+    }
+    TQXCryptFreeAttributes(&list);
+    call.store(code);
+    return result;
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetCRLNumberX)(JNIEnv *env, jobject self, jlong crl) {
+    Call call(env, self);
+    return bytesExtension(call, TQXCrypt_CRLGetExtension, crl, "crlNumber", "com/tq/pki/X509CRLNumber");
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl) {
+    Call call(env, self);
+    return authorityKeyId(call, TQXCrypt_CRLGetExtension, crl);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert,
+                                                            jboolean ca, jint pathLength, jboolean critical) {
+    Call call(env, self);
+    char text[256];
+    if (!ca)
+        std::snprintf(text, sizeof text, "CA:FALSE");
+    else if (pathLength < 0)
+        std::snprintf(text, sizeof text, "CA:TRUE");
+    else
+        std::snprintf(text, sizeof text, "CA:TRUE,pathlen:%d", static_cast<int>(pathLength));
+    return codeResult(call,
+                      TQXCrypt_CertSetExtension(handleOf(cert), "basicConstraints", text, critical ? 1 : 0));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetKeyUsageX)(JNIEnv *env, jobject self, jlong cert, jbyteArray value,
+                                                    jboolean critical) {
+    Call call(env, self);
+    return setBytes(call, TQXCrypt_CertSetExtension, cert, "keyUsage", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert,
+                                                            jbyteArray value, jboolean critical) {
+    Call call(env, self);
+    return setBytes(call, TQXCrypt_CertSetExtension, cert, "extendedKeyUsage", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
+                                                                jbyteArray value, jboolean critical) {
+    Call call(env, self);
+    return setBytes(call, TQXCrypt_CertSetExtension, cert, "subjectKeyIdentifier", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNetscapeCertTypeX)(JNIEnv *env, jobject self, jlong cert,
+                                                            jbyteArray value, jboolean critical) {
+    Call call(env, self);
+    return setBytes(call, TQXCrypt_CertSetExtension, cert, "nsCertType", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
+                                                                  jobjectArray value, jboolean critical) {
+    Call call(env, self);
+    return setAuthorityKeyId(call, TQXCrypt_CertSetExtension, cert, value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert,
+                                                                 jstring value, jboolean critical) {
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetExtension, cert, "crlDistributionPoints", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionX)(JNIEnv *env, jobject self, jlong cert, jstring name,
+                                                     jstring value, jboolean critical) {
+    Call call(env, self);
+    Text type(call, name);
+    Text text(call, value);
+    if (type.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    if (type.get() && takesRecord(type.get())) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    return codeResult(call,
+                      TQXCrypt_CertSetExtension(handleOf(cert), type.get(), text.get(), critical ? 1 : 0));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject self, jlong cert, jstring oid,
+                                                          jstring value, jboolean critical) {
+    Call call(env, self);
+    Text identifier(call, oid);
+    Text text(call, value);
+    if (identifier.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(
+        call, TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier.get(), text.get(), critical ? 1 : 0));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetCRLNumberX)(JNIEnv *env, jobject self, jlong crl, jbyteArray value,
+                                                    jboolean critical) {
+    Call call(env, self);
+    return setBytes(call, TQXCrypt_CRLSetExtension, crl, "crlNumber", value, critical);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl,
+                                                                 jobjectArray value, jboolean critical) {
+    Call call(env, self);
+    return setAuthorityKeyId(call, TQXCrypt_CRLSetExtension, crl, value, critical);
+}
+
+}  // extern "C"

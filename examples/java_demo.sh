@@ -11,7 +11,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout signer.key.pem -subj "/CN=Demo
 openssl pkcs12 -export -in signer.pem -inkey signer.key.pem -passout pass:demo -out signer.p12
 printf 'a document signed from Java\n' > document.txt
 rm -rf classes
-javac -d classes "$top/tests/jni/java/com/vandrelot/crypto/WKP11Crypt.java" "$top/examples/java/PfxSign.java" \
+javac -sourcepath "$top/tests/jni/java" -d classes "$top/tests/jni/java/com/vandrelot/crypto/WKP11Crypt.java" "$top/examples/java/PfxSign.java" \
   "$top/examples/java/TokenSign.java"
 java -Xcheck:jni -cp classes PfxSign "$lib" signer.p12 demo document.txt document.p7s
 openssl cms -verify -binary -inform DER -in document.p7s -content document.txt -CAfile signer.pem \

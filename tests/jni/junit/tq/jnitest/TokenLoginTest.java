@@ -1,6 +1,8 @@
 package tq.jnitest;
 
 import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertFalse;
+import static org.junit.Assert.assertTrue;
 import static tq.jnitest.Peer.*;
 import static tq.jnitest.TokenSession.PIN;
 
@@ -67,9 +69,9 @@ public class TokenLoginTest {
                 }
                 assertEquals(what, OK, end(t.session, alias));
                 assertEquals(what, OK, c.ErrorCode);
-                assertEquals(what, true, userKeyInReach(t.session));
+                assertTrue(what, userKeyInReach(t.session));
                 assertEquals(what, OK, c.XP11LogoutX(t.session));
-                assertEquals(what, false, userKeyInReach(t.session));
+                assertFalse(what, userKeyInReach(t.session));
             }
 
             // All parts given, but not the PIN.
@@ -77,14 +79,14 @@ public class TokenLoginTest {
             for (String part : new String[] {"12", "34", "99"}) assertEquals(OK, c.LoginUpdateX(t.session, part));
             assertEquals(PIN_INCORRECT, c.XP11LoginFinalX(t.session));
             assertEquals(PIN_INCORRECT, c.ErrorCode);
-            assertEquals(false, userKeyInReach(t.session));
+            assertFalse(userKeyInReach(t.session));
 
             // Ended before the module had all parts: the module refuses it.
             assertEquals(OK, c.LoginInitX(t.session));
             assertEquals(OK, c.LoginUpdateX(t.session, PIN));
             assertEquals(2, c.iLoginRequired);
             assertEquals(PIN_INCORRECT, c.LoginFinalX(t.session));
-            assertEquals(false, userKeyInReach(t.session));
+            assertFalse(userKeyInReach(t.session));
         }
     }
 
@@ -115,7 +117,7 @@ public class TokenLoginTest {
             assertEquals(OK, c.XP11LoginUpdateX(t.session, "456"));
             assertEquals(0, c.iLoginRequired);
             assertEquals(OK, c.XP11LoginFinalX(t.session));
-            assertEquals(true, userKeyInReach(t.session));
+            assertTrue(userKeyInReach(t.session));
         }
     }
 
@@ -130,7 +132,7 @@ public class TokenLoginTest {
                 assertEquals(FUNCTION_NOT_SUPPORTED, end(t.session, alias));
                 assertEquals(FUNCTION_NOT_SUPPORTED, c.ErrorCode);
                 assertEquals(UNTOUCHED, c.iLoginRequired);
-                assertEquals(false, userKeyInReach(t.session));
+                assertFalse(userKeyInReach(t.session));
             }
         }
     }
@@ -141,11 +143,11 @@ public class TokenLoginTest {
         try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
             assertEquals(PIN_INCORRECT, c.XP11BankLoginX(t.session, bank, "123", "000"));
             assertEquals(PIN_INCORRECT, c.ErrorCode);
-            assertEquals(false, userKeyInReach(t.session));
+            assertFalse(userKeyInReach(t.session));
             // The library's two values are the halves of the PIN.
             assertEquals(OK, c.XP11BankLoginX(t.session, bank, "123", "456"));
             assertEquals(OK, c.ErrorCode);
-            assertEquals(true, userKeyInReach(t.session));
+            assertTrue(userKeyInReach(t.session));
             // The module itself has the user logged in.
             assertEquals(USER_ALREADY_LOGGED_IN, c.XP11LoginX(t.session, PIN));
             assertEquals(OK, c.XP11LogoutX(t.session));
@@ -155,7 +157,7 @@ public class TokenLoginTest {
                 assertEquals(String.valueOf(path), LOAD_LIBRARY_FAIL, c.XP11BankLoginX(t.session, path, "123", "456"));
                 assertEquals(LOAD_LIBRARY_FAIL, c.ErrorCode);
             }
-            assertEquals(false, userKeyInReach(t.session));
+            assertFalse(userKeyInReach(t.session));
         }
     }
 

@@ -29,6 +29,30 @@ jint withPin(JNIEnv *env, jobject self, jlong session, jstring pin,
     return code;
 }
 
+// The parts still required go to Java only with a step that succeeded.
+jint loginStep(Call &call, int code, CK_ULONG required) {
+    if (code == 0) SetInteger(call.env, call.self, "iLoginRequired", static_cast<jint>(required));
+    return tqjni::codeResult(call, code);
+}
+
+jint loginInit(JNIEnv *env, jobject self, jlong session) {
+    Call call(env, self);
+    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    CK_ULONG required = 0, second = 0;
+    const int code = TQXP11_LoginInit(sessionOf(session), &required, &second);
+    return loginStep(call, code, required);
+}
+
+jint loginUpdate(JNIEnv *env, jobject self, jlong session, jstring part) {
+    Call call(env, self);
+    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    Text text(call, part);
+    if (text.failed()) return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    CK_ULONG required = 0;
+    const int code = TQXP11_LoginUpdate(sessionOf(session), text.get(), &required);
+    return loginStep(call, code, required);
+}
+
 }  // namespace
 
 extern "C" {
@@ -91,6 +115,50 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong
     }
     call.store(code);
     return code;
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginInitX)(JNIEnv *env, jobject self, jlong session) {
+    return loginInit(env, self, session);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginInitX)(JNIEnv *env, jobject self, jlong session) {
+    return loginInit(env, self, session);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) {
+    return loginUpdate(env, self, session, part);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) {
+    return loginUpdate(env, self, session, part);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginFinalX)(JNIEnv *env, jobject self, jlong session) {
+    return bySession(env, self, session, TQXP11_LoginFinal);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginFinalX)(JNIEnv *env, jobject self, jlong session) {
+    return bySession(env, self, session, TQXP11_LoginFinal);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlong session, jstring path,
+                                                 jstring first, jstring second) {
+    Call call(env, self);
+    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    Text library(call, path);
+    Text one(call, first);
+    Text two(call, second);
+    if (library.failed() || one.failed() || two.failed())
+        return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    int code = TQXP11_BankLogin(sessionOf(session), library.get(), one.get(), two.get());
+    // The host's library logs the module's session in past the token layer:
+    // the record learns the new state, or the natives that need the user
+    // would go on refusing the session.
+    if (code == 0) {
+        CK_BBOOL loggedIn = 0;
+        code = TQXP11_GetSessionInfo(sessionOf(session), &loggedIn);
+    }
+    return tqjni::codeResult(call, code);
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
-// Natives that take a token key as a crypto-core handle.
+// Natives that take a token key or certificate as a crypto-core handle.
 #include "jni_internal.h"
-#include "tqxp11bridge.h"
+#include "tqp11certs.h"
 
 using tqjni::Call;
 using tqjni::Text;
@@ -39,5 +39,6 @@ extern "C" {
 
 TQ_KEY_READER(XP11CryptGetPrivateKeyX, XGetPrivateKeyX, TQXP11Crypt_GetPrivateKey)
 TQ_KEY_READER(XP11CryptGetPublicKeyX, XGetPublicKeyX, TQXP11Crypt_GetPublicKey)
+TQ_KEY_READER(XP11CryptGetCertificateX, XGetCertificateX, TQXP11Crypt_ReadCertificate)
 
 }  // extern "C"

@@ -151,6 +151,21 @@ public class WKP11Crypt {
     public native long XGetPublicKeyX(long session, String label, int flags);
 
     // Multi-step and bank logins, token certificates, selection by key usage, deletion
+    public native int XP11LoginInitX(long session);
+    public native int LoginInitX(long session);
+    public native int XP11LoginUpdateX(long session, String part);
+    public native int LoginUpdateX(long session, String part);
+    public native int XP11LoginFinalX(long session);
+    public native int LoginFinalX(long session);
+    public native int XP11BankLoginX(long session, String library, String first, String second);
+    public native long XP11CryptGetCertificateX(long session, String name, int flags);
+    public native long XGetCertificateX(long session, String name, int flags);
+    public native long GPKI_XGetPrivateKeyX(long session, int keyUsage, int unused);
+    public native long GPKI_XGetCertificateX(long session, int keyUsage, int unused);
+    public native long XP11CryptGetSymmetricKeyX(long session, String label, int cipherId, int isPrivate);
+    public native int XP11CryptDeleteKeyX(long session, long handle);
+    public native int XDeleteKeyX(long session, long handle);
+    public native int P11DeleteObjectX(long session, String name, int kind, int isPrivate, int flags);
 
     // Token writers, key-pair generation and the object list
     public native int XP11CryptWritePrivateKeyX(long session, long key, String label, String id, int flags);

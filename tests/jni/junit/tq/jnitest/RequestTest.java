@@ -8,6 +8,7 @@ import static tq.jnitest.Peer.*;
 
 import java.io.ByteArrayOutputStream;
 import java.io.InputStream;
+import java.io.OutputStream;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -67,20 +68,25 @@ public class RequestTest {
         return der;
     }
 
-    /** The tool's verdict on a DER request with its text; it reports the verdict only on standard error. */
-    static String toolVerify(byte[] der) throws Exception {
-        Process p = new ProcessBuilder("timeout", "60", "openssl", "req", "-verify", "-text", "-noout", "-inform",
-                                       "DER", "-nameopt", "RFC2253,-esc_msb")
-                        .redirectErrorStream(true)
-                        .start();
-        p.getOutputStream().write(der);
-        p.getOutputStream().close();
+    /** The tool's output with its standard error, where req and crl write their verdicts. */
+    static String withVerdict(byte[] input, String... args) throws Exception {
+        List<String> argv = new ArrayList<>(List.of("timeout", "60", "openssl"));
+        argv.addAll(Arrays.asList(args));
+        Process p = new ProcessBuilder(argv).redirectErrorStream(true).start();
+        try (OutputStream in = p.getOutputStream()) {
+            in.write(input);
+        }
         ByteArrayOutputStream out = new ByteArrayOutputStream();
         try (InputStream s = p.getInputStream()) {
             s.transferTo(out);
         }
         p.waitFor();
         return new String(out.toByteArray(), StandardCharsets.UTF_8);
+    }
+
+    static String toolVerify(byte[] der) throws Exception {
+        return withVerdict(der, "req", "-verify", "-text", "-noout", "-inform", "DER", "-nameopt",
+                           "RFC2253,-esc_msb");
     }
 
     static void assertVerifies(String what, String text) {
@@ -144,7 +150,8 @@ public class RequestTest {
             {0L, 0L, SUBJECT, NO_SIGN, 0, BAD_ARGUMENT},  // no key at all
             {pub, 0L, SUBJECT, 0, 0, WRONG_HANDLE},       {key, key, SUBJECT, 0, 0, WRONG_HANDLE},
             {cert, 0L, SUBJECT, NO_SIGN, 0, WRONG_HANDLE}, {key, 0L, "CN", 0, 0, BAD_FORMAT},
-            {key, 0L, "nokey=x", 0, 0, BAD_FORMAT},       {ca, pub, SUBJECT, 0, 4, KEY_MISMATCH}, {key, 0L, SUBJECT, 0, 7, SIGN_FAILED},
+            {key, 0L, "nokey=x", 0, 0, BAD_FORMAT},       {ca, pub, SUBJECT, 0, 4, KEY_MISMATCH},
+            {key, 0L, SUBJECT, 0, 7, SIGN_FAILED},
         };
         for (Object[] k : cases) {
             String what = Arrays.toString(k);

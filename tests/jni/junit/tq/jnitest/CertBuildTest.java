@@ -28,8 +28,9 @@ public class CertBuildTest {
     static final int BAD_FORMAT = 5045;
     static final int BAD_SIGNATURE = 5036;
     static final int SIGN_FAILED = 5061;
-    static final String SUBJECT = "C=TW\nO=Orvane Test\nCN=Built \u00dcser\nE=built@example.org";
-    static final String SUBJECT_RFC2253 = "emailAddress=built@example.org,CN=Built \u00dcser,O=Orvane Test,C=TW";
+    static final String SUBJECT = "C=TW\nO=Orvane Test\nCN=Built \u00dcser \ud834\udd1e\nE=built@example.org";
+    static final String SUBJECT_RFC2253 =
+        "emailAddress=built@example.org,CN=Built \u00dcser \ud834\udd1e,O=Orvane Test,C=TW";
     static final String CA_SUBJECT = "C=TW\nO=Orvane Test\nCN=Test Root";
 
     private final WKP11Crypt c = new WKP11Crypt();
@@ -97,10 +98,7 @@ public class CertBuildTest {
         return run(null, "verify", "-CAfile", fixture("ca.pem").toString(), temp(pem).toString());
     }
 
-    static final String[] SIGNATURES = {"sha1WithRSAEncryption",   "md5WithRSAEncryption",
-                                        "sha1WithRSAEncryption",   "sha224WithRSAEncryption",
-                                        "sha256WithRSAEncryption", "sha384WithRSAEncryption",
-                                        "sha512WithRSAEncryption"};
+    static final String[] SIGNATURES = RequestTest.SIGNATURES;
 
     @Test
     public void everyFieldSignedUnderEveryHash() throws Exception {

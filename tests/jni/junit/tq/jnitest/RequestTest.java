@@ -31,11 +31,14 @@ public class RequestTest {
     static final int KEY_MISMATCH = 5060;
     static final int SIGN_FAILED = 5061;
     static final int NO_SIGN = 0x1;
-    static final String SUBJECT = "C=TW\nO=Orvane Test\nCN=Request \u00dcser\nE=req@example.org";
+    static final String SUBJECT =
+        "C=TW\nO=Orvane Test\nCN=Request \u00dcser \ud834\udd1e\nE=req@example.org";
     /** The subject as the tool prints it in RFC 2253 order. */
-    static final String TOOL_SUBJECT = "emailAddress=req@example.org,CN=Request \u00dcser,O=Orvane Test,C=TW";
+    static final String TOOL_SUBJECT =
+        "emailAddress=req@example.org,CN=Request \u00dcser \ud834\udd1e,O=Orvane Test,C=TW";
     /** The subject as the library writes it. */
-    static final String SUBJECT_TEXT = "C=TW\r\nO=Orvane Test\r\nCN=Request \u00dcser\r\nEmail=req@example.org";
+    static final String SUBJECT_TEXT =
+        "C=TW\r\nO=Orvane Test\r\nCN=Request \u00dcser \ud834\udd1e\r\nEmail=req@example.org";
     /** The tool's names of the signature under each hash selector. */
     static final String[] SIGNATURES = {"sha1WithRSAEncryption",   "md5WithRSAEncryption",
                                         "sha1WithRSAEncryption",   "sha224WithRSAEncryption",

@@ -112,6 +112,21 @@ public class SummaryTest {
         }
     }
 
+    /** Alternative names the bytes of which are no UTF-8 text still reach Java as valid text. */
+    @Test
+    public void altNameBytesThatAreNoText() throws Exception {
+        Path dir = java.nio.file.Files.createTempDirectory("tqsummary");
+        String key = dir.resolve("k.pem").toString(), pem = dir.resolve("c.pem").toString();
+        openssl(null, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-subj", "/CN=IPv6", "-days",
+                "2", "-addext", "subjectAltName=IP:2001:db8::1,DNS:later.example.org", "-outform", "DER", "-out",
+                pem);
+        long h = c.XDecodeObjectX(CERTIFICATE, java.nio.file.Files.readAllBytes(Paths.get(pem)), 0);
+        assertEquals(OK, c.ErrorCode);
+        // 20 01 0D B8 00 ...: the text ends at the zero byte, and B8 starts no UTF-8 sequence.
+        assertEquals(" \u0001\r\ufffd", summary(h, ALT_NAME));
+        c.XFreeHandleX(h);
+    }
+
     @Test
     public void absentEmptyAndRefused() throws Exception {
         // A certificate without extensions (the tool adds key identifiers to its own).

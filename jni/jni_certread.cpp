@@ -8,16 +8,9 @@ using tqjni::blobResult;
 using tqjni::Call;
 using tqjni::handleOf;
 using tqjni::handleResult;
+using tqjni::textResult;
 
 namespace {
-
-// A name text from the core, released here whatever happens to the String.
-jstring nameResult(Call &call, int code, char *text) {
-    jstring result = code == 0 && text ? tqjni::newString(call, text) : nullptr;
-    if (text) TQCryptMemFree(text);
-    call.store(code);
-    return result;
-}
 
 // The core writes at most 20 bytes of time text.
 using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
@@ -45,14 +38,14 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetSubjectX)(JNIEnv *env, jobject self,
     Call call(env, self);
     char *text = nullptr;
     const int code = TQXCrypt_CertGetSubject(handleOf(cert), format, &text);
-    return nameResult(call, code, text);
+    return textResult(call, code, text);
 }
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetIssuerX)(JNIEnv *env, jobject self, jlong cert, jint format) {
     Call call(env, self);
     char *text = nullptr;
     const int code = TQXCrypt_CertGetIssuer(handleOf(cert), format, &text);
-    return nameResult(call, code, text);
+    return textResult(call, code, text);
 }
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetNotBeforeX)(JNIEnv *env, jobject self, jlong cert, jint format) {
@@ -85,6 +78,14 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertGetKeyUsagesX)(JNIEnv *env, jobject self, 
     const int code = TQXCrypt_CertGetKeyUsage(handleOf(cert), &bits);
     call.store(code);
     return code == 0 ? bits : 0;
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetExtensionX)(JNIEnv *env, jobject self, jlong cert,
+                                                        jint selector) {
+    Call call(env, self);
+    char *text = nullptr;
+    const int code = TQXCrypt_CertGetKDRAExtension(handleOf(cert), selector, &text);
+    return textResult(call, code, text);
 }
 
 }  // extern "C"

@@ -118,6 +118,8 @@ jbyteArray takeBlob(Call &call, TQXCRYPT_BLOB &blob);
 // The common ends of a native: the code stored, the result only when it is 0.
 jbyteArray blobResult(Call &call, int code, TQXCRYPT_BLOB &blob);
 jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle);
+// A text of the core as a String, the text released whatever happens.
+jstring textResult(Call &call, int code, char *text);
 // The code stored and returned, for natives whose result is their code.
 inline jint codeResult(Call &call, int code) {
     call.store(code);

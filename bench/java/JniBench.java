@@ -39,4 +39,17 @@ public final class JniBench {
             sink += p7;
         }, n);
     }
+
+    public static double subject(long cert, int n) {
+        return time(() -> sink += C.XCertGetSubjectX(cert, 0).length(), n);
+    }
+
+    public static double digest(long cert, int n) {
+        return time(() -> sink += C.XCertGetDigestX(cert, 4).length, n);
+    }
+
+    /** Re-signs the certificate with SHA-256. */
+    public static double signObject(long cert, long key, int n) {
+        return time(() -> sink += C.XSignObjectX(cert, key, 4), n);
+    }
 }

@@ -101,6 +101,25 @@ public class WKP11Crypt {
     public native long XCertficiateCreateX();
     public native int XSignObjectX(long object, long privateKey, int flags);
     public native int XVerifyObjectX(long object, long publicKey, int flags);
+    public native long XCryptGenerateCertRequestX(long privateKey, long publicKey, String subject, int flags);
+    public native long XCryptGenerateCertRequest2X(long privateKey, long publicKey, String subject, int flags,
+                                                   int hash);
+    public native long WKXCryptGenerateCertRequestX(long privateKey, long publicKey, String subject, int flags);
+    public native long WKXCryptGenerateCertRequest2X(long privateKey, long publicKey, String subject, int flags,
+                                                     int hash);
+    public native long XCertReqCreateX();
+    public native int XCertReqSetSubjectX(long request, String subject);
+    public native int XCertReqSetPublicKeyX(long request, long publicKey);
+    public native long XCertReqGetPublicKeyX(long request);
+    public native String XCertReqGetSubjectX(long request, int format);
+    public native int XCertSetSerialNumberX(long cert, String hexSerial);
+    public native int XCertSetIssuerX(long cert, long issuerCert);
+    public native int XCertSetIssuerX(long cert, String issuer);
+    public native int XCertSetSubjectX(long cert, String subject);
+    public native int XCertSetNotBeforeX(long cert, String time);
+    public native int XCertSetNotAfterX(long cert, String time);
+    public native int XCertSetPubliccKeyX(long cert, long publicKey);
+    public native String XCertGetExtensionX(long cert, int selector);
 
     // CRLs and their revoked entries
     public native long XCRLCreateX();

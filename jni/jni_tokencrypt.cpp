@@ -15,6 +15,7 @@ using tqjni::Call;
 using tqjni::freedResult;
 using tqjni::onSession;
 using tqjni::Text;
+using tqjni::textResult;
 
 namespace {
 
@@ -22,14 +23,6 @@ namespace {
 template <class... Args>
 bool anyFailed(const Args &...args) {
     return (args.failed() || ...);
-}
-
-// The common end of a text from the library allocator.
-jstring textResult(Call &call, int code, char *text) {
-    jstring result = code == 0 ? tqjni::newString(call, text) : nullptr;
-    TQCryptMemFree(text);
-    call.store(code);
-    return result;
 }
 
 // The signers' road: the data taken; `sign` takes the names it needs.

@@ -8,28 +8,8 @@ using tqjni::blobResult;
 using tqjni::Call;
 using tqjni::handleOf;
 using tqjni::handleResult;
-
-namespace {
-
-// A name text from the core, released here whatever happens to the String.
-jstring nameResult(Call &call, int code, char *text) {
-    jstring result = code == 0 && text ? tqjni::newString(call, text) : nullptr;
-    if (text) TQCryptMemFree(text);
-    call.store(code);
-    return result;
-}
-
-// The core writes at most 20 bytes of time text.
-using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
-jstring timeResult(Call &call, TimeGetter getter, jlong cert, jint format) {
-    char buffer[64] = {0};
-    const int code = getter(handleOf(cert), format, buffer);
-    jstring result = code == 0 ? tqjni::newString(call, buffer) : nullptr;
-    call.store(code);
-    return result;
-}
-
-}  // namespace
+using tqjni::nameResult;
+using tqjni::timeResult;
 
 extern "C" {
 

@@ -118,6 +118,21 @@ jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle) {
     return code == 0 ? valueOf(handle) : 0;
 }
 
+jstring nameResult(Call &call, int code, char *text) {
+    jstring result = code == 0 && text ? newString(call, text) : nullptr;
+    if (text) TQCryptMemFree(text);
+    call.store(code);
+    return result;
+}
+
+jstring timeResult(Call &call, TimeGetter getter, jlong handle, jint format) {
+    char buffer[64] = {0};
+    const int code = getter(handleOf(handle), format, buffer);
+    jstring result = code == 0 ? newString(call, buffer) : nullptr;
+    call.store(code);
+    return result;
+}
+
 namespace {
 
 // Length of the valid standard UTF-8 sequence at p (at most `left` bytes), 0 if none.

@@ -9,20 +9,7 @@ using tqjni::Call;
 using tqjni::handleOf;
 using tqjni::handleResult;
 using tqjni::textResult;
-
-namespace {
-
-// The core writes at most 20 bytes of time text.
-using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
-jstring timeResult(Call &call, TimeGetter getter, jlong cert, jint format) {
-    char buffer[64] = {0};
-    const int code = getter(handleOf(cert), format, buffer);
-    jstring result = code == 0 ? tqjni::newString(call, buffer) : nullptr;
-    call.store(code);
-    return result;
-}
-
-}  // namespace
+using tqjni::timeResult;
 
 extern "C" {
 

@@ -3,6 +3,58 @@
 #include "tqxcrypt_crl.h"
 
 using tqjni::Call;
+using tqjni::codeResult;
+using tqjni::handleOf;
+using tqjni::Text;
+
+namespace {
+
+// Revocation dates come back in a buffer of this size (the core writes 20).
+constexpr size_t kDateRoom = 32;
+
+// An entry as Java sees it; null when the JVM could not make a part of it
+// (its failure is held by the call).
+jobject revokedOf(Call &call, const unsigned char *serial, uint64_t length, const char *date, int reason) {
+    jbyteArray bytes = tqjni::newBytes(call, serial, static_cast<size_t>(length));
+    jstring text = tqjni::newString(call, date);
+    jobject entry = nullptr;
+    if (bytes && text) {
+        entry = NewObject(call.env, "com/tq/pki/X509Revoked", "([BLjava/lang/String;I)V", bytes, text,
+                          static_cast<jint>(reason));
+        call.failure.take();
+    }
+    if (bytes) call.env->DeleteLocalRef(bytes);
+    if (text) call.env->DeleteLocalRef(text);
+    return entry;
+}
+
+// The bytes the core makes of a serial text. The binding sees only the
+// exported interface, so the text goes through a scratch certificate's
+// serial setter and getter: the one reading the lookup uses too.
+int serialOfText(const char *hex, TQXCRYPT_BLOB &out) {
+    TQXCRYPT_HANDLE *scratch = nullptr;
+    int code = TQXCrypt_CreateCertificate(&scratch);
+    if (code == 0) code = TQXCrypt_CertSetSerialNumber(scratch, hex);
+    if (code == 0) code = TQXCrypt_CertGetSerialNumber(scratch, 0, &out);
+    if (scratch) TQXCryptFreeHandle(scratch);
+    return code;
+}
+
+using TextSetter = int (*)(TQXCRYPT_HANDLE *, const char *);
+jint setText(Call &call, TextSetter setter, jlong crl, jstring value) {
+    Text text(call, value);
+    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, setter(handleOf(crl), text.get()));
+}
+
+// The common end of the entry natives: the code stored, the blob released.
+jobject entryResult(Call &call, int code, TQXCRYPT_BLOB &serial, jobject entry) {
+    TQXCryptFreeBlob(&serial);
+    call.store(code);
+    return code == 0 ? entry : nullptr;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -11,6 +63,119 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XCRLCreateX)(JNIEnv *env, jobject self) {
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_CreateCRL(&h);
     return tqjni::handleResult(call, code, h);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetIssuerX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+    Call call(env, self);
+    char *text = nullptr;
+    const int code = TQXCrypt_CRLGetIssuer(handleOf(crl), format, &text);
+    return tqjni::textResult(call, code, text);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+    Call call(env, self);
+    return tqjni::timeResult(call, TQXCrypt_CRLGetLastUpdate, crl, format);
+}
+
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+    Call call(env, self);
+    return tqjni::timeResult(call, TQXCrypt_CRLGetNextUpdate, crl, format);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
+    Call call(env, self);
+    return setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
+    Call call(env, self);
+    return setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong issuerCert) {
+    Call call(env, self);
+    return codeResult(call, TQXCrypt_CRLSetIssuer(handleOf(crl), handleOf(issuerCert)));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
+                                                                       jstring issuer) {
+    Call call(env, self);
+    return setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) {
+    Call call(env, self);
+    return codeResult(call, TQXCrypt_CRLSortRevoked(handleOf(crl), flags));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JLjava_lang_String_2Ljava_lang_String_2I)(
+    JNIEnv *env, jobject self, jlong crl, jstring hexSerial, jstring date, jint reason) {
+    Call call(env, self);
+    Text serial(call, hexSerial);
+    Text when(call, date);
+    if (serial.failed() || when.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, TQXCrypt_CRLAddRevoked(handleOf(crl), serial.get(), when.get(), reason));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JJLjava_lang_String_2I)(JNIEnv *env, jobject self,
+                                                                          jlong crl, jlong cert, jstring date,
+                                                                          jint reason) {
+    Call call(env, self);
+    Text when(call, date);
+    if (when.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, TQXCrypt_CRLAddCertRevoked(handleOf(crl), handleOf(cert), when.get(), reason));
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLRevokedCountX)(JNIEnv *env, jobject self, jlong crl) {
+    Call call(env, self);
+    int count = 0;
+    const int code = TQXCrypt_CRLGetRevokedCount(handleOf(crl), &count);
+    call.store(code);
+    return code == 0 ? count : 0;
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject self, jlong crl, jint index) {
+    Call call(env, self);
+    TQXCRYPT_BLOB serial = {0, nullptr};
+    char date[kDateRoom] = {0};
+    int reason = 0;
+    const int code = TQXCrypt_CRLGetRevokedInfo(handleOf(crl), index, &serial, date, &reason);
+    jobject entry = code == 0 ? revokedOf(call, serial.data, serial.length, date, reason) : nullptr;
+    return entryResult(call, code, serial, entry);
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
+                                                                        jstring hexSerial) {
+    Call call(env, self);
+    Text hex(call, hexSerial);
+    if (hex.failed()) {
+        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+        return nullptr;
+    }
+    TQXCRYPT_BLOB serial = {0, nullptr};
+    char date[kDateRoom] = {0};
+    int reason = 0;
+    int code = TQXCrypt_CRLGetRevoked(handleOf(crl), hex.get(), date, &reason, 0);
+    jobject entry = nullptr;
+    if (code == 0 && reason != 0) {
+        code = serialOfText(hex.get(), serial);
+        if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
+    }
+    return entryResult(call, code, serial, entry);
+}
+
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong cert) {
+    Call call(env, self);
+    TQXCRYPT_BLOB serial = {0, nullptr};
+    char date[kDateRoom] = {0};
+    int reason = 0;
+    int code = TQXCrypt_CRLGetCertRevoked(handleOf(crl), handleOf(cert), date, &reason, 0);
+    jobject entry = nullptr;
+    if (code == 0 && reason != 0) {
+        code = TQXCrypt_CertGetSerialNumber(handleOf(cert), 0, &serial);
+        if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
+    }
+    return entryResult(call, code, serial, entry);
 }
 
 }  // extern "C"

@@ -125,6 +125,10 @@ inline jint codeResult(Call &call, int code) {
     call.store(code);
     return code;
 }
+// A time text the getter writes into a stack buffer (the core writes at most
+// 20 bytes).
+using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
+jstring timeResult(Call &call, TimeGetter getter, jlong handle, jint format);
 
 // Standard UTF-8 into the JVM's modified form: surrogate pairs for 4-byte
 // sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.

@@ -125,6 +125,14 @@ jstring textResult(Call &call, int code, char *text) {
     return result;
 }
 
+jstring timeResult(Call &call, TimeGetter getter, jlong handle, jint format) {
+    char buffer[64] = {0};
+    const int code = getter(handleOf(handle), format, buffer);
+    jstring result = code == 0 ? newString(call, buffer) : nullptr;
+    call.store(code);
+    return result;
+}
+
 namespace {
 
 // Length of the valid standard UTF-8 sequence at p (at most `left` bytes), 0 if none.

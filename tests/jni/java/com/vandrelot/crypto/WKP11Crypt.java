@@ -123,6 +123,20 @@ public class WKP11Crypt {
 
     // CRLs and their revoked entries
     public native long XCRLCreateX();
+    public native String XCRLGetIssuerX(long crl, int format);
+    public native String XCRLGetLastUpdateX(long crl, int format);
+    public native String XCRLGetNextUpdateX(long crl, int format);
+    public native int XCRLSetLastUpdateX(long crl, String time);
+    public native int XCRLSetNextUpdateX(long crl, String time);
+    public native int XCRLSetIssuerX(long crl, String issuer);
+    public native int XCRLSetIssuerX(long crl, long issuerCert);
+    public native int XCRLSortRevoked(long crl, int flags);
+    public native int XCRLAddRevokedX(long crl, String hexSerial, String date, int reason);
+    public native int XCRLAddRevokedX(long crl, long cert, String date, int reason);
+    public native int XCRLRevokedCountX(long crl);
+    public native com.tq.pki.X509Revoked XCRLGetRevokedInfoX(long crl, int index);
+    public native com.tq.pki.X509Revoked XCRLRevokedX(long crl, String hexSerial);
+    public native com.tq.pki.X509Revoked XCRLRevokedX(long crl, long cert);
 
     // Extensions as com.tq.pki objects
     public native com.tq.pki.X509BasicConstraints XCertGetBasicConstraintsX(long cert);

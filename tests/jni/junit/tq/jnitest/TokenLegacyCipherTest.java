@@ -26,8 +26,8 @@ public class TokenLegacyCipherTest {
         assertEquals(OK, c.XP11LoginX(session, TokenSecretTest.PIN));
         String key = TokenSecretTest.generatedDesKey(c, session, "legacy");
         byte[] plain = TokenSecretTest.bytes(24, 1);
-        byte[] cipher =
-            c.P11SymEncryptExX(session, "legacy", 0x7fff0000L, TokenSecretTest.DES, null, plain, TokenSecretTest.DES_CBC);
+        byte[] cipher = c.P11SymEncryptExX(session, "legacy", 0x7fff0000L, TokenSecretTest.DES, null, plain,
+                                           TokenSecretTest.DES_CBC);
         assertEquals(OK, c.ErrorCode);
         assertArrayEquals(TokenSecretTest.enc(plain, "des-cbc", key, "0", false, false), cipher);
         assertEquals(OK, c.XP11LogoutX(session));

@@ -24,7 +24,7 @@ public class TokenSecretTest {
         Peer.load();
     }
 
-    static final int ATTRIBUTE_READ_ONLY = 9010, KEY_HANDLE_INVALID = 9024, KEY_UNEXTRACTABLE = 9033, MECHANISM_INVALID = 9034,
+    static final int ATTRIBUTE_READ_ONLY = 9010, KEY_UNEXTRACTABLE = 9033, MECHANISM_INVALID = 9034,
                      USER_NOT_LOGGED_IN = 9063, P11_BUFFER_TOO_SMALL = 9075, OBJECT_NOT_EXIST = 9100;
     static final int RSA_PUBLIC = 18, RSA_PRIVATE = 19, DES = 20, DES3 = 36, AES = 38;
     static final int DES_ECB = 0x210, DES_CBC = 0x211, DES_CBC_PAD = 0x212, DES3_CBC = 0x221, DES3_CBC_PAD = 0x222,
@@ -144,10 +144,14 @@ public class TokenSecretTest {
     }
 
     static final Case[] CIPHERS = {
-        new Case("aes", AES, AES_ECB, "aes-128-ecb", false),  new Case("aes", AES, AES_CBC, "aes-128-cbc", false),
-        new Case("aes", AES, AES_CBC_PAD, "aes-128-cbc", true), new Case("des", DES, DES_ECB, "des-ecb", false),
-        new Case("des", DES, DES_CBC, "des-cbc", false),        new Case("des", DES, DES_CBC_PAD, "des-cbc", true),
-        new Case("des3", DES3, DES3_CBC, "des-ede3-cbc", false), new Case("des3", DES3, DES3_CBC_PAD, "des-ede3-cbc", true),
+        new Case("aes", AES, AES_ECB, "aes-128-ecb", false),
+        new Case("aes", AES, AES_CBC, "aes-128-cbc", false),
+        new Case("aes", AES, AES_CBC_PAD, "aes-128-cbc", true),
+        new Case("des", DES, DES_ECB, "des-ecb", false),
+        new Case("des", DES, DES_CBC, "des-cbc", false),
+        new Case("des", DES, DES_CBC_PAD, "des-cbc", true),
+        new Case("des3", DES3, DES3_CBC, "des-ede3-cbc", false),
+        new Case("des3", DES3, DES3_CBC_PAD, "des-ede3-cbc", true),
     };
 
     @Test
@@ -160,25 +164,27 @@ public class TokenSecretTest {
         keys.put("des", generatedDesKey(c, session, "des"));
         for (Case k : CIPHERS) {
             String what = k.cipher + (k.pad ? " padded" : "");
-            // Whole blocks without padding; with it, a last block short of a whole one.
-            byte[] plain = bytes(k.pad ? 42 : 48, k.mode);
+            // Whole blocks without padding; with it, a last block of 13 or 5 bytes, which
+            // decryption's final step hands back into the room the update left.
+            byte[] plain = bytes(k.pad ? 45 : 48, k.mode);
             byte[] expected = enc(plain, k.cipher, keys.get(k.label), "0", k.pad, false);
             // A handle that names no key: the label finds it.
             byte[] byLabel = c.P11SymEncryptExX(session, k.label, 0x7fff0000L, k.kind, null, plain, k.mode);
             assertEquals(what, OK, c.ErrorCode);
             assertArrayEquals(what, expected, byLabel);
             // The IV arrays are not used: the token runs with the zero IV.
-            assertArrayEquals(what, expected,
-                              c.P11SymEncryptExX(session, k.label, 0x7fff0000L, k.kind, bytes(16, 3), plain, k.mode));
+            assertArrayEquals(what, expected, c.P11SymEncryptExX(session, k.label, 0x7fff0000L, k.kind, bytes(16, 3),
+                                                                 plain, k.mode));
             assertArrayEquals(what, plain, c.P11SymDecryptX(session, k.label, k.kind, null, expected, k.mode));
             assertEquals(what, OK, c.ErrorCode);
-            assertArrayEquals(what, plain, c.P11SymDecryptX(session, k.label, k.kind, bytes(16, 9), expected, k.mode));
+            assertArrayEquals(what, plain,
+                              c.P11SymDecryptX(session, k.label, k.kind, bytes(16, 9), expected, k.mode));
         }
         // A label no key carries, and a ciphertext the token's padding check refuses.
         assertNull(c.P11SymDecryptX(session, "no such key", AES, null, new byte[16], AES_CBC));
         assertEquals(OBJECT_NOT_EXIST, c.ErrorCode);
-        assertNull(c.P11SymDecryptX(session, "aes", AES, null, enc(bytes(16, 1), "aes-128-ecb", AES_KEY, "0", false, false),
-                                    AES_CBC_PAD));
+        byte[] badPadding = enc(bytes(16, 1), "aes-128-ecb", AES_KEY, "0", false, false);
+        assertNull(c.P11SymDecryptX(session, "aes", AES, null, badPadding, AES_CBC_PAD));
         assertNotEquals(OK, c.ErrorCode);
     }
 
@@ -197,6 +203,8 @@ public class TokenSecretTest {
         assertEquals(OK, c.ErrorCode);
         assertEquals(32, byHandle.length);
         assertArrayEquals(plain, c.P11SymDecryptX(session, "roll", AES, null, byHandle, AES_CBC));
+        // The handle alone names the key while it lives.
+        assertArrayEquals(byHandle, c.P11SymEncryptExX(session, "nowhere", handle, AES, null, plain, AES_CBC));
 
         // Destroyed and written again by value: the old handle falls back to the label.
         tool("--delete-object", "--type", "secrkey", "--label", "roll");

@@ -235,4 +235,15 @@ public class WKP11Crypt {
     public native byte[] P11HCAGetBasicDataX(long session, int selector);
 
     // Token secret keys: generation, wrapping, MACs and one-call ciphers
+    public native long P11GenerateSymKeyX(long session, String label, int kind, int flags);
+    public native byte[] P11WrapKeyX(long session, String keyLabel, int keyKind, String wrappingLabel,
+                                     int wrappingKind, int spare, long mode);
+    public native int P11UnWrapKeyX(long session, String unwrappingLabel, int unwrappingKind, byte[] wrapped,
+                                    String newLabel, int newKind, int flags, long mode);
+    public native byte[] P11GenerateMACX(long session, String label, int kind, byte[] iv, byte[] data, int spare,
+                                         int mode);
+    public native byte[] P11SymDecryptX(long session, String label, int kind, byte[] iv, byte[] data, int mode);
+    public native byte[] P11SymEncryptExX(long session, String label, long keyHandle, int kind, byte[] iv,
+                                          byte[] data, int mode);
+    public native int P11SetObjExtractableX(long session, String label, int kind, boolean extractable);
 }

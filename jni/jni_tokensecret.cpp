@@ -1,0 +1,196 @@
+// Natives of the token's secret keys named by label: generation, wrapping,
+// MACs, the one-call ciphers and the extractable attribute.
+#include <openssl/crypto.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "jni_internal.h"
+#include "tqp11certs.h"
+#include "tqp11secret.h"
+
+using tqjni::Bytes;
+using tqjni::Call;
+using tqjni::sessionOf;
+using tqjni::Text;
+
+namespace {
+
+// Wrapped keys come back in a buffer of this size on the stack.
+constexpr CK_ULONG kWrapCapacity = 2048;
+
+int takenCode(const Text &a, const Text &b) {
+    return a.failed() || b.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
+}
+
+// A zero-filled buffer of the system allocator, wiped before it goes: it may
+// hold plaintext. Never null when it could be made, even for no bytes.
+class Scratch {
+public:
+    explicit Scratch(size_t size)
+        : size_(size), data_(static_cast<unsigned char *>(std::calloc(size ? size : 1, 1))) {}
+    ~Scratch() {
+        if (data_) OPENSSL_cleanse(data_, size_);
+        std::free(data_);
+    }
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    unsigned char *get() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    size_t size_;
+    unsigned char *data_;
+};
+
+// The code stored; the bytes go to Java only when it is 0.
+jbyteArray bytesResult(Call &call, int code, const unsigned char *data, CK_ULONG length) {
+    call.store(code);
+    return code == 0 ? tqjni::newBytes(call, data, length) : nullptr;
+}
+
+// A token that reports more than the room it was given has overrun it.
+int withinCapacity(int code, CK_ULONG length, size_t capacity) {
+    return code == 0 && length > capacity ? TQP11_RTN_BUFFER_TOO_SMALL : code;
+}
+
+// The arguments of a one-call token operation on data: the key's label,
+// the IV array, the data, and an output area of the data's length and room.
+struct OneCall {
+    OneCall(Call &call, jstring label, jbyteArray ivArray, jbyteArray data, size_t room)
+        : name(call, label),
+          iv(call, ivArray),
+          input(call, data),
+          out(static_cast<size_t>(input.size()) + room) {}
+    bool ready() const { return !name.failed() && !iv.failed() && !input.failed() && out.get(); }
+    CK_ULONG size() const { return static_cast<CK_ULONG>(input.size()); }
+    jbyteArray result(Call &call, int code) const {
+        return bytesResult(call, withinCapacity(code, length, out.size()), out.get(), length);
+    }
+    Text name;
+    Bytes iv;
+    Bytes input;
+    Scratch out;
+    CK_ULONG length = 0;
+};
+
+}  // namespace
+
+extern "C" {
+
+// The handle on success; on failure the code itself, told apart only by ErrorCode.
+JNIEXPORT jlong JNICALL TQ_NATIVE(P11GenerateSymKeyX)(JNIEnv *env, jobject self, jlong session, jstring label,
+                                                      jint kind, jint flags) {
+    Call call(env, self);
+    int code = TQ_RTN_BAD_ARGUMENT;
+    CK_OBJECT_HANDLE handle = 0;
+    if (session != 0) {
+        Text name(call, label);
+        code = name.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                             : TQXP11_GenerateSymKey(sessionOf(session), name.get(), 1, kind, flags, &handle);
+    }
+    call.store(code);
+    return code == 0 ? static_cast<jlong>(handle) : code;
+}
+
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11WrapKeyX)(JNIEnv *env, jobject self, jlong session,
+                                                    jstring keyLabel, jint keyKind, jstring wrappingLabel,
+                                                    jint wrappingKind, jint spare, jlong mode) {
+    Call call(env, self);
+    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    Text key(call, keyLabel);
+    Text wrapping(call, wrappingLabel);
+    unsigned char wrapped[kWrapCapacity] = {};
+    CK_ULONG length = sizeof wrapped;
+    int code = takenCode(key, wrapping);
+    if (code == 0)
+        code = TQP11_WrapKey(sessionOf(session), key.get(), keyKind, wrapping.get(), wrappingKind, spare,
+                             wrapped, &length, static_cast<CK_ULONG>(mode));
+    return bytesResult(call, withinCapacity(code, length, sizeof wrapped), wrapped, length);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong session,
+                                                jstring unwrappingLabel, jint unwrappingKind,
+                                                jbyteArray wrapped, jstring newLabel, jint newKind,
+                                                jint flags, jlong mode) {
+    Call call(env, self);
+    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    Text unwrapping(call, unwrappingLabel);
+    Bytes bytes(call, wrapped);
+    Text name(call, newLabel);
+    int code = takenCode(unwrapping, name);
+    if (code == 0 && bytes.failed()) code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (code == 0)
+        code = TQP11_UnWrapKey(sessionOf(session), unwrapping.get(), unwrappingKind, bytes.data(),
+                               static_cast<CK_ULONG>(bytes.size()), name.get(), newKind, flags,
+                               static_cast<CK_ULONG>(mode));
+    return tqjni::codeResult(call, code);
+}
+
+// The whole ciphertext goes to Java; the caller takes the last block as the MAC.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject self, jlong session,
+                                                        jstring label, jint kind, jbyteArray iv,
+                                                        jbyteArray data, jint spare, jint mode) {
+    Call call(env, self);
+    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    OneCall op(call, label, iv, data, 1024);
+    // The token layer reads the IV as text.
+    Scratch ivText(static_cast<size_t>(op.iv.size()) + 1);
+    int code = op.ready() && ivText.get() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (code == 0) {
+        if (op.iv.data()) std::memcpy(ivText.get(), op.iv.data(), static_cast<size_t>(op.iv.size()));
+        code = TQP11_GenerateMAC(sessionOf(session), op.name.get(), kind,
+                                 op.iv.data() ? reinterpret_cast<const char *>(ivText.get()) : nullptr,
+                                 op.input.data(), op.size(), spare, mode, op.out.get(), &op.length);
+    }
+    return op.result(call, code);
+}
+
+// The IV array is taken but not used: the token decrypts with the zero IV.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymDecryptX)(JNIEnv *env, jobject self, jlong session,
+                                                       jstring label, jint kind, jbyteArray iv,
+                                                       jbyteArray data, jint mode) {
+    Call call(env, self);
+    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    // Refreshes the session's state for the layer's login checks; its answer is not ours.
+    CK_BBOOL loggedIn = CK_FALSE;
+    TQXP11_GetSessionInfo(sessionOf(session), &loggedIn);
+    OneCall op(call, label, iv, data, 0);
+    int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (code == 0)
+        code = TQP11_SymDecrypt(sessionOf(session), op.name.get(), kind, 0, op.input.data(), op.size(), mode,
+                                op.out.get(), &op.length);
+    return op.result(call, code);
+}
+
+// By handle first; a handle that no longer names a key falls back to the
+// label. Modules answer a destroyed key's handle as a key or as an object.
+// The IV array is taken but not used: the token encrypts with the zero IV.
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymEncryptExX)(JNIEnv *env, jobject self, jlong session,
+                                                         jstring label, jlong keyHandle, jint kind,
+                                                         jbyteArray iv, jbyteArray data, jint mode) {
+    Call call(env, self);
+    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    OneCall op(call, label, iv, data, 16);
+    int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (code == 0)
+        code = TQP11_SymEncryptByHandle(sessionOf(session), static_cast<CK_OBJECT_HANDLE>(keyHandle), kind, 0,
+                                        op.input.data(), op.size(), mode, op.out.get(), &op.length);
+    if (code == TQP11_RTN_KEY_HANDLE_INVALID || code == TQP11_RTN_OBJECT_HANDLE_INVALID)
+        code = TQP11_SymEncrypt(sessionOf(session), op.name.get(), kind, 0, op.input.data(), op.size(), mode,
+                                op.out.get(), &op.length);
+    return op.result(call, code);
+}
+
+JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject self, jlong session,
+                                                        jstring label, jint kind, jboolean extractable) {
+    Call call(env, self);
+    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    Text name(call, label);
+    const int code = name.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                   : TQP11_SetObjExtractable(sessionOf(session), name.get(), kind,
+                                                             extractable ? CK_TRUE : CK_FALSE);
+    return tqjni::codeResult(call, code);
+}
+
+}  // extern "C"

@@ -5,6 +5,7 @@ set -euo pipefail
 java=$1
 classes=$2
 lib=$3
+expected=$4
 prefix=Java_com_vandrelot_crypto_WKP11Crypt_
 declared=$("$java" -cp "$classes" tq.jnitest.NativeNames | sort -u)
 exported=$(nm -D --defined-only "$lib" | awk 'NF >= 3 { print $3 }' | sed 's/@.*//' | grep "^$prefix" | sort -u || true)
@@ -18,5 +19,10 @@ if nm -D --defined-only "$lib" | awk '{ print $NF }' | grep -qE '^JNI_On(Load|Un
   echo "the library has a JNI load hook"
   status=1
 fi
-echo "$(echo "$declared" | wc -l) natives declared"
+count=$(echo "$declared" | wc -l)
+echo "$count natives declared"
+if [ "$count" -ne "$expected" ]; then
+  echo "the class declares $count natives, not $expected"
+  status=1
+fi
 exit $status

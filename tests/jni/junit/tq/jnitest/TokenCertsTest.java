@@ -27,7 +27,7 @@ public class TokenCertsTest {
     private final WKP11Crypt c = new WKP11Crypt();
 
     private static void writeCertificate(String label, String id) throws Exception {
-        TokenSession.tool("--write-object", fixture("user.der").toString(), "--type", "cert", "--label", label,
+        TokenPeer.toolOk("--write-object", fixture("user.der").toString(), "--type", "cert", "--label", label,
                           "--id", id);
     }
 
@@ -35,7 +35,7 @@ public class TokenCertsTest {
     public void certificateByLabelAndByHexId() throws Exception {
         writeCertificate("user cert", "c3d4");
         byte[] der = read("user.der");
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
             // A public certificate needs no login.
             Object[][] found = {{"by label", c.XP11CryptGetCertificateX(t.session, "user cert", 0)},
                                 {"alias by label", c.XGetCertificateX(t.session, "user cert", 0)},
@@ -66,12 +66,12 @@ public class TokenCertsTest {
 
     @Test
     public void secretKeyObjectByCipherId() throws Exception {
-        TokenSession.tool("--write-object", temp(unhex("00112233445566778899aabbccddeeff")).toString(), "--type",
+        TokenPeer.toolOk("--write-object", temp(unhex("00112233445566778899aabbccddeeff")).toString(), "--type",
                           "secrkey", "--key-type", "AES:16", "--label", "aes key");
-        TokenSession.tool("--write-object", temp(unhex("0123456789abcdeffedcba98765432100123456789abcdef")).toString(),
+        TokenPeer.toolOk("--write-object", temp(unhex("0123456789abcdeffedcba98765432100123456789abcdef")).toString(),
                           "--type", "secrkey", "--key-type", "DES3:24", "--label", "des3 key", "--private");
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
-            assertEquals(OK, c.XP11LoginX(t.session, TokenSession.PIN));
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
+            assertEquals(OK, c.XP11LoginX(t.session, TokenPeer.PIN));
             long aes = c.XP11CryptGetSymmetricKeyX(t.session, "aes key", AES, 0);
             assertEquals(OK, c.ErrorCode);
             assertNotEquals(0, aes);
@@ -106,14 +106,14 @@ public class TokenCertsTest {
 
     @Test
     public void deletingKeysTakesOnlyTokenCipherHandles() throws Exception {
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
-            assertEquals(OK, c.XP11LoginX(t.session, TokenSession.PIN));
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
+            assertEquals(OK, c.XP11LoginX(t.session, TokenPeer.PIN));
             long key = c.XP11CryptGetPrivateKeyX(t.session, "userkey", 0);
             long pub = c.XGetPublicKeyX(t.session, "userkey", 0);
             long cert = decode(c, CERTIFICATE, "user.der");
             long cipher = c.XGenerateKeyX(DES3, "secret", unhex("0102030405060708"), 1, 0);
             assertEquals(OK, c.ErrorCode);
-            List<String> before = TokenSession.listedLabels();
+            List<String> before = TokenPeer.listedLabels();
             assertTrue(before.contains("userkey"));
             for (long h : new long[] {key, pub, cert, cipher}) {
                 assertEquals(WRONG_HANDLE, c.XP11CryptDeleteKeyX(t.session, h));
@@ -128,7 +128,7 @@ public class TokenCertsTest {
                 assertEquals(BAD_ARGUMENT, c.ErrorCode);
             }
             // Nothing left the token, and the key still signs.
-            assertEquals(before, TokenSession.listedLabels());
+            assertEquals(before, TokenPeer.listedLabels());
             c.XPureSignX(key, "still here".getBytes(), HASH_DATA | SHA256);
             assertEquals(OK, c.ErrorCode);
             for (long h : new long[] {key, pub, cert, cipher}) c.XFreeHandleX(h);
@@ -140,17 +140,17 @@ public class TokenCertsTest {
         writeCertificate("gone by label", "0a0b");
         writeCertificate("gone by id", "0c0d");
         writeCertificate("kept", "0e0f");
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
-            assertEquals(OK, c.XP11LoginX(t.session, TokenSession.PIN));
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
+            assertEquals(OK, c.XP11LoginX(t.session, TokenPeer.PIN));
             assertEquals(OK, c.P11DeleteObjectX(t.session, "gone by label", KIND_CERTIFICATE, 0, 0));
             assertEquals(OK, c.ErrorCode);
-            List<String> labels = TokenSession.listedLabels();
+            List<String> labels = TokenPeer.listedLabels();
             assertFalse(labels.contains("gone by label"));
             assertTrue(labels.contains("gone by id"));
             assertEquals(OBJECT_NOT_EXIST, c.P11DeleteObjectX(t.session, "gone by label", KIND_CERTIFICATE, 0, 0));
 
             assertEquals(OK, c.P11DeleteObjectX(t.session, "0C0D", KIND_CERTIFICATE, 0, BY_CKA_ID));
-            labels = TokenSession.listedLabels();
+            labels = TokenPeer.listedLabels();
             assertFalse(labels.contains("gone by id"));
             assertTrue(labels.contains("kept"));
 
@@ -167,7 +167,7 @@ public class TokenCertsTest {
             }
             assertEquals(BAD_ARGUMENT, c.P11DeleteObjectX(0, "kept", KIND_CERTIFICATE, 0, 0));
             assertEquals(BAD_ARGUMENT, c.ErrorCode);
-            assertTrue(TokenSession.listedLabels().contains("kept"));
+            assertTrue(TokenPeer.listedLabels().contains("kept"));
         }
     }
 }

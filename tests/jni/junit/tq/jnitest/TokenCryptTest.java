@@ -40,32 +40,16 @@ public class TokenCryptTest {
     private static final int BY_CKA_ID = 0x1000000, DETACHED = 0x4000, SIGN_CHAIN = 0x200, SHA256 = 4;
     private static final int KIND_DATA = 16, KIND_DES = 20, KIND_DES2 = 21, KIND_DES3 = 36, KIND_AES = 38;
     private static final int SENSITIVE = 0x4000, EXTRACTABLE = 0x8000;
-    private static final String PIN = "123456";
 
-    private static final String MODULE = System.getenv("TQ_P11_MODULE");
     private final WKP11Crypt c = new WKP11Crypt();
     private final byte[] data = "signed on the token\r\n\0 and binary \u00ff".getBytes(StandardCharsets.ISO_8859_1);
+    private TokenPeer peer;
     private long context, session;
-
-    /** pkcs11-tool on the test's token, bounded in time: its status and standard output. */
-    private static Result tool(String... args) throws Exception {
-        List<String> argv = new ArrayList<>(Arrays.asList("timeout", "60", System.getenv("TQ_PKCS11_TOOL"),
-                                                          "--module", MODULE, "--token-label", "tqjava"));
-        argv.addAll(Arrays.asList(args));
-        Process p = new ProcessBuilder(argv).redirectError(ProcessBuilder.Redirect.DISCARD).start();
-        p.getOutputStream().close();
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        try (InputStream s = p.getInputStream()) {
-            s.transferTo(out);
-        }
-        int status = p.waitFor();
-        return new Result(status, out.toByteArray());
-    }
 
     /** The value pkcs11-tool reads from the object of that type and label. */
     private static byte[] toolRead(String type, String label) throws Exception {
         Path out = temp(new byte[0]);
-        Result r = tool("--login", "--pin", PIN, "--read-object", "--type", type, "--label", label,
+        Result r = TokenPeer.tool("--read-object", "--type", type, "--label", label,
                         "--output-file", out.toString());
         assertEquals("pkcs11-tool reads " + label, 0, r.status);
         return Files.readAllBytes(out);
@@ -74,32 +58,21 @@ public class TokenCryptTest {
     /** The token layer signs with the key and the certificate of one label and CKA_ID. */
     @BeforeClass
     public static void certificateNextToTheKey() throws Exception {
-        assertEquals(0, tool("--login", "--pin", PIN, "--write-object", fixture("user.der").toString(), "--type",
+        assertEquals(0, TokenPeer.tool("--write-object", fixture("user.der").toString(), "--type",
                              "cert", "--label", "userkey", "--id", "a1b2")
                             .status);
     }
 
     @Before
     public void open() {
-        context = c.XP11InitX(MODULE);
-        assertEquals(OK, c.ErrorCode);
-        String wanted = System.getenv("TQ_P11_SERIAL").trim();
-        int found = -1;
-        for (int i = 0; c.XP11SetCurrentSlotX(context, i) != SLOT_NOT_FOUND; i++) {
-            if (c.XP11GetTokenSNX(context).trim().equals(wanted)) found = i;
-        }
-        assertNotEquals("no slot shows " + wanted, -1, found);
-        assertEquals(OK, c.XP11SetCurrentSlotX(context, found));
-        session = c.XP11OpenSessionX(context);
-        assertEquals(OK, c.ErrorCode);
-        assertEquals(OK, c.XP11LoginX(session, PIN));
+        peer = TokenPeer.user(c);
+        context = peer.context;
+        session = peer.session;
     }
 
     @After
     public void close() {
-        assertEquals(OK, c.XP11LogoutX(session));
-        assertEquals(OK, c.XP11CloseSessionX(session));
-        assertEquals(OK, c.XP11FinalX(context));
+        peer.close();
     }
 
     /** openssl's status verifying a Base64 PKCS#7 against the fixture CA; the content goes to out. */
@@ -151,7 +124,7 @@ public class TokenCryptTest {
         }
         c.XFreeHandleX(store);
         // A certificate's label that no private key carries.
-        assertEquals(0, tool("--write-object", fixture("ca.der").toString(), "--type", "cert", "--label", "ca only")
+        assertEquals(0, TokenPeer.tool("--write-object", fixture("ca.der").toString(), "--type", "cert", "--label", "ca only")
                             .status);
         assertNull(c.WKP11SignX(session, "ca only", 0, data, DETACHED, SHA256));
         assertEquals(KEY_NOT_FOUND, c.ErrorCode);
@@ -357,7 +330,7 @@ public class TokenCryptTest {
         assertEquals(OK, c.P11WriteDataObjectX(session, "before relabel", 0, new byte[] {7}, 0));
         assertEquals(OK, c.P11ChangeObjLabelX(session, "before relabel", KIND_DATA, "after relabel", 0));
         assertEquals(OK, c.ErrorCode);
-        String listed = tool("-O").text();
+        String listed = TokenPeer.tool("-O").text();
         assertTrue(listed, listed.contains("after relabel"));
         assertFalse(listed, listed.contains("before relabel"));
         assertArrayEquals(new byte[] {7}, c.P11ReadDataObjectX(session, "after relabel", 0, 0));

@@ -42,8 +42,8 @@ public class TokenKeyUsageTest {
                 String.valueOf(days), "-config", temp(config.getBytes(StandardCharsets.US_ASCII)).toString(),
                 "-extensions", "ext", "-outform", "DER", "-out", cert.toString());
         ders.put(label, Files.readAllBytes(cert));
-        TokenSession.tool("--write-object", cert.toString(), "--type", "cert", "--label", label, "--id", id);
-        TokenSession.tool("--write-object", key.toString(), "--type", "privkey", "--label", label + " key", "--id", id);
+        TokenPeer.toolOk("--write-object", cert.toString(), "--type", "cert", "--label", label, "--id", id);
+        TokenPeer.toolOk("--write-object", key.toString(), "--type", "privkey", "--label", label + " key", "--id", id);
     }
 
     private byte[] modulusOf(byte[] certificateDer) {
@@ -80,8 +80,8 @@ public class TokenKeyUsageTest {
 
     @Test
     public void latestWithTheWantedBitsUnlessCert1Signs() throws Exception {
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
-            assertEquals(OK, c.XP11LoginX(t.session, TokenSession.PIN));
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
+            assertEquals(OK, c.XP11LoginX(t.session, TokenPeer.PIN));
             // The token holds a key but no certificate.
             expectChoice(t.session, DIGITAL_SIGNATURE, null);
             expectChoice(t.session, 0, null);
@@ -118,7 +118,7 @@ public class TokenKeyUsageTest {
             expectChoice(t.session, KEY_ENCIPHERMENT, "encipher newest");
 
             // Without its key, "cert1" is still chosen: the key's absence is the answer.
-            TokenSession.tool("--delete-object", "--type", "privkey", "--id", "05");
+            TokenPeer.toolOk("--delete-object", "--type", "privkey", "--id", "05");
             assertEquals(0, c.GPKI_XGetPrivateKeyX(t.session, DIGITAL_SIGNATURE, 0));
             assertEquals(OBJECT_NOT_EXIST, c.ErrorCode);
             long cert = c.GPKI_XGetCertificateX(t.session, DIGITAL_SIGNATURE, 0);

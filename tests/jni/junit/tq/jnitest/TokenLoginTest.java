@@ -4,7 +4,7 @@ import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 import static tq.jnitest.Peer.*;
-import static tq.jnitest.TokenSession.PIN;
+import static tq.jnitest.TokenPeer.PIN;
 
 import java.util.function.IntSupplier;
 
@@ -55,7 +55,7 @@ public class TokenLoginTest {
     @Test
     public void loginInSeveralStepsCountsThePartsTheModuleAsks() {
         ShimControl.setLoginParts(3);
-        try (TokenSession t = TokenSession.open(c, ShimControl.module())) {
+        try (TokenPeer t = TokenPeer.open(c, ShimControl.module())) {
             for (boolean alias : new boolean[] {false, true}) {
                 String what = alias ? "short names" : "long names";
                 c.iLoginRequired = UNTOUCHED;
@@ -92,7 +92,7 @@ public class TokenLoginTest {
 
     @Test
     public void failedStepsLeaveThePartCountAlone() {
-        try (TokenSession t = TokenSession.open(c, ShimControl.module())) {
+        try (TokenPeer t = TokenPeer.open(c, ShimControl.module())) {
             c.iLoginRequired = UNTOUCHED;
             ShimControl.inject("C_LoginBegin", CKR_DEVICE_ERROR);
             assertEquals(DEVICE_ERROR, c.XP11LoginInitX(t.session));
@@ -123,7 +123,7 @@ public class TokenLoginTest {
 
     @Test
     public void softHsmHasNoLoginStepsAndLeavesTheFieldAlone() {
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
             for (boolean alias : new boolean[] {false, true}) {
                 c.iLoginRequired = UNTOUCHED;
                 assertEquals(FUNCTION_NOT_SUPPORTED, init(t.session, alias));
@@ -140,7 +140,7 @@ public class TokenLoginTest {
     @Test
     public void bankLoginThroughTheHostsLibrary() {
         String bank = System.getenv("TQ_BANK_LIBRARY");
-        try (TokenSession t = TokenSession.open(c, TokenSession.softModule())) {
+        try (TokenPeer t = TokenPeer.open(c, TokenPeer.MODULE)) {
             assertEquals(PIN_INCORRECT, c.XP11BankLoginX(t.session, bank, "123", "000"));
             assertEquals(PIN_INCORRECT, c.ErrorCode);
             assertFalse(userKeyInReach(t.session));

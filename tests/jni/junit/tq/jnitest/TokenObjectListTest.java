@@ -135,7 +135,7 @@ public class TokenObjectListTest {
 
     @Test
     public void listIsWhatTheTokensToolLists() throws Exception {
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             long count = c.P11GetObjectListX(t.session, 0);
             assertEquals(OK, c.ErrorCode);
             assertEquals(count, c.ObjectListCount);
@@ -158,7 +158,7 @@ public class TokenObjectListTest {
 
     @Test
     public void indexOutsideTheListReadsNothing() throws Exception {
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             int count = (int) c.P11GetObjectListX(t.session, 0);
             assertEquals(OK, c.ErrorCode);
             long list = c.pObjectListArray;
@@ -192,7 +192,7 @@ public class TokenObjectListTest {
 
     @Test
     public void aSecondListingReplacesTheFirst() throws Exception {
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             long first = c.P11GetObjectListX(t.session, 0);
             assertEquals(OK, c.ErrorCode);
             write("added later", "data");

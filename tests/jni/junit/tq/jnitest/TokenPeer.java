@@ -17,23 +17,26 @@ import java.util.regex.Pattern;
 import com.vandrelot.crypto.WKP11Crypt;
 
 /**
- * A user session from Java on the token the runner made, and pkcs11-tool as the peer that writes and
- * reads the same token.
+ * A session from Java on the token the runner made, and pkcs11-tool as the peer that writes and reads the
+ * same token.
  */
 public final class TokenPeer implements AutoCloseable {
     public static final String PIN = "123456";
     public static final int SLOT_NOT_FOUND = 9112, OBJECT_NOT_EXIST = 9100, OBJECT_EXIST = 9101;
-
-    private static final String MODULE = System.getenv("TQ_P11_MODULE");
+    /** The run's SoftHSM2 module. */
+    public static final String MODULE = System.getenv("TQ_P11_MODULE");
 
     private final WKP11Crypt c;
     public final long context, session;
 
-    /** Initialises the module, selects the slot of the runner's token and logs the user in. */
-    public TokenPeer(WKP11Crypt c) {
+    private TokenPeer(WKP11Crypt c, long context, long session) {
         this.c = c;
-        context = c.XP11InitX(MODULE);
-        assertEquals(Peer.OK, c.ErrorCode);
+        this.context = context;
+        this.session = session;
+    }
+
+    /** Makes the slot of the runner's token the context's current slot. */
+    public static void selectSlot(WKP11Crypt c, long context) {
         String wanted = System.getenv("TQ_P11_SERIAL").trim();
         int slot = -1;
         for (int i = 0; c.XP11SetCurrentSlotX(context, i) != SLOT_NOT_FOUND; i++) {
@@ -42,20 +45,40 @@ public final class TokenPeer implements AutoCloseable {
         }
         assertNotEquals("no slot shows " + wanted, -1, slot);
         assertEquals(Peer.OK, c.XP11SetCurrentSlotX(context, slot));
-        session = c.XP11OpenSessionX(context);
+    }
+
+    /** The module initialised, the runner's token selected and a session opened on it; nobody logged in. */
+    public static TokenPeer open(WKP11Crypt c, String module) {
+        long context = c.XP11InitX(module);
+        assertEquals(module, Peer.OK, c.ErrorCode);
+        selectSlot(c, context);
+        long session = c.XP11OpenSessionX(context);
         assertEquals(Peer.OK, c.ErrorCode);
-        assertEquals(Peer.OK, c.XP11LoginX(session, PIN));
+        return new TokenPeer(c, context, session);
+    }
+
+    /** The same on the run's module, with the user logged in. */
+    public static TokenPeer user(WKP11Crypt c) {
+        TokenPeer t = open(c, MODULE);
+        assertEquals(Peer.OK, c.XP11LoginX(t.session, PIN));
+        return t;
     }
 
     @Override
     public void close() {
-        assertEquals(Peer.OK, c.XP11LogoutX(session));
+        // Logged in or not, the session ends.
+        c.XP11LogoutX(session);
         assertEquals(Peer.OK, c.XP11CloseSessionX(session));
         assertEquals(Peer.OK, c.XP11FinalX(context));
     }
 
-    private static Peer.Result exec(List<String> argv) throws Exception {
-        Process p = new ProcessBuilder(argv).redirectError(ProcessBuilder.Redirect.DISCARD).start();
+    private static Peer.Result exec(List<String> argv, boolean withErrors) throws Exception {
+        ProcessBuilder b = new ProcessBuilder(argv);
+        if (withErrors)
+            b.redirectErrorStream(true);
+        else
+            b.redirectError(ProcessBuilder.Redirect.DISCARD);
+        Process p = b.start();
         p.getOutputStream().close();
         ByteArrayOutputStream out = new ByteArrayOutputStream();
         try (InputStream s = p.getInputStream()) {
@@ -72,9 +95,27 @@ public final class TokenPeer implements AutoCloseable {
         return argv;
     }
 
-    /** pkcs11-tool on the token, logged in as the user. */
+    /** pkcs11-tool on the token, logged in as the user: its status and standard output. */
     public static Peer.Result tool(String... args) throws Exception {
-        return exec(toolArgv(args));
+        return exec(toolArgv(args), false);
+    }
+
+    /** The same where it must succeed: its output, errors included, as text. */
+    public static String toolOk(String... args) throws Exception {
+        Peer.Result r = exec(toolArgv(args), true);
+        String text = new String(r.out, StandardCharsets.UTF_8);
+        assertEquals("pkcs11-tool " + String.join(" ", args) + ": " + text, 0, r.status);
+        return text;
+    }
+
+    /** Labels of the token's objects as pkcs11-tool -O prints them. */
+    public static List<String> listedLabels() throws Exception {
+        List<String> labels = new ArrayList<>();
+        for (String line : toolOk("-O").split("\n")) {
+            line = line.trim();
+            if (line.startsWith("label:")) labels.add(line.substring("label:".length()).trim());
+        }
+        return labels;
     }
 
     /** The same with a label given as printf escapes, so that any byte reaches the token. */
@@ -82,7 +123,7 @@ public final class TokenPeer implements AutoCloseable {
         List<String> argv = new ArrayList<>(Arrays.asList("sh", "-c", "l=$(printf \"$0\") && exec \"$@\" --label \"$l\"",
                                                           labelEscapes));
         argv.addAll(toolArgv(args));
-        return exec(argv);
+        return exec(argv, false);
     }
 
     /** The DER of an object as pkcs11-tool reads it, chosen by --label or --id. */

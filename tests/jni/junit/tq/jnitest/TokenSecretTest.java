@@ -30,26 +30,20 @@ public class TokenSecretTest {
     static final int DES_ECB = 0x210, DES_CBC = 0x211, DES_CBC_PAD = 0x212, DES3_CBC = 0x221, DES3_CBC_PAD = 0x222,
                      AES_ECB = 0x240, AES_CBC = 0x241, AES_CBC_PAD = 0x242;
     static final int EXTRACTABLE = 0x8000;
-    static final String PIN = "123456";
+    static final String PIN = TokenPeer.PIN;
     static final String AES_KEY = "00112233445566778899aabbccddeeff", KEK = "8899aabbccddeeff0011223344556677",
                         DES3_KEY = "0123456789abcdeffedcba987654321089abcdef01234567";
 
     final WKP11Crypt c = new WKP11Crypt();
-    static final String MODULE = System.getenv("TQ_P11_MODULE");
+    static final String MODULE = TokenPeer.MODULE;
     long context, session;
 
-    /** Opens the module on the token the runner made and logs the user in. */
+    /** A session on the token the runner made; nobody logged in. */
     static long openSession(WKP11Crypt c, long context) {
-        String wanted = System.getenv("TQ_P11_SERIAL").trim();
-        for (int i = 0; c.XP11SetCurrentSlotX(context, i) == OK; i++) {
-            String serial = c.XP11GetTokenSNX(context);
-            if (serial != null && serial.trim().equals(wanted)) {
-                long session = c.XP11OpenSessionX(context);
-                assertEquals(OK, c.ErrorCode);
-                return session;
-            }
-        }
-        throw new AssertionError("no slot shows the token " + wanted);
+        TokenPeer.selectSlot(c, context);
+        long session = c.XP11OpenSessionX(context);
+        assertEquals(OK, c.ErrorCode);
+        return session;
     }
 
     @Before
@@ -67,21 +61,9 @@ public class TokenSecretTest {
         assertEquals(OK, c.XP11FinalX(context));
     }
 
-    /** pkcs11-tool logged in on the token; it must succeed. Its output as text. */
-    static String tool(String... args) throws Exception {
-        String[] argv = {"timeout", "60", System.getenv("TQ_PKCS11_TOOL"), "--module", MODULE, "--token-label",
-                         "tqjava", "--login", "--pin", PIN};
-        String[] all = Arrays.copyOf(argv, argv.length + args.length);
-        System.arraycopy(args, 0, all, argv.length, args.length);
-        Process p = new ProcessBuilder(all).redirectErrorStream(true).start();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals("pkcs11-tool " + String.join(" ", args) + "\n" + out, 0, p.waitFor());
-        return out;
-    }
-
     /** What pkcs11-tool -O shows of the secret key with that label. */
     static String listing(String label) throws Exception {
-        String all = tool("-O", "--type", "secrkey");
+        String all = TokenPeer.toolOk("-O", "--type", "secrkey");
         for (String object : all.split("(?=Secret Key Object)"))
             if (object.contains("label:      " + label + "\n")) return object;
         throw new AssertionError("pkcs11-tool lists no key " + label + ":\n" + all);
@@ -94,7 +76,7 @@ public class TokenSecretTest {
                          label, "--private", "--usage-wrap"};
         String[] all = Arrays.copyOf(base, base.length + more.length);
         System.arraycopy(more, 0, all, base.length, more.length);
-        tool(all);
+        TokenPeer.toolOk(all);
     }
 
     /** A DES key generated on the token, extractable and not sensitive; its value as pkcs11-tool reads it. */
@@ -103,7 +85,7 @@ public class TokenSecretTest {
         assertEquals(OK, c.ErrorCode);
         assertNotEquals(0, handle);
         java.nio.file.Path out = temp(new byte[0]);
-        tool("--read-object", "--type", "secrkey", "--label", label, "--output-file", out.toString());
+        TokenPeer.toolOk("--read-object", "--type", "secrkey", "--label", label, "--output-file", out.toString());
         byte[] value = java.nio.file.Files.readAllBytes(out);
         assertEquals(8, value.length);
         return hex(value);
@@ -207,7 +189,7 @@ public class TokenSecretTest {
         assertArrayEquals(byHandle, c.P11SymEncryptExX(session, "nowhere", handle, AES, null, plain, AES_CBC));
 
         // Destroyed and written again by value: the old handle falls back to the label.
-        tool("--delete-object", "--type", "secrkey", "--label", "roll");
+        TokenPeer.toolOk("--delete-object", "--type", "secrkey", "--label", "roll");
         writeKey("roll", "AES:16", AES_KEY);
         byte[] fallback = c.P11SymEncryptExX(session, "roll", handle, AES, null, plain, AES_CBC);
         assertEquals(OK, c.ErrorCode);
@@ -267,13 +249,13 @@ public class TokenSecretTest {
         assertEquals(AES_KEY, hex(enc(wrapped, "aes-128-cbc", KEK, "0", false, true)));
 
         // Under a private RSA public key (PKCS#1 v1.5 whatever the mode), into a new key by its private key.
-        tool("--keypairgen", "--key-type", "rsa:2048", "--label", "rsawrap", "--id", "0e0e", "--private",
+        TokenPeer.toolOk("--keypairgen", "--key-type", "rsa:2048", "--label", "rsawrap", "--id", "0e0e", "--private",
              "--usage-wrap");
         byte[] byRsa = c.P11WrapKeyX(session, "inner", AES, "rsawrap", RSA_PUBLIC, 0, 0);
         assertEquals(OK, c.ErrorCode);
         assertEquals(256, byRsa.length);
         java.nio.file.Path out = temp(new byte[0]);
-        tool("--decrypt", "-m", "RSA-PKCS", "--id", "0e0e", "--input-file", temp(byRsa).toString(), "--output-file",
+        TokenPeer.toolOk("--decrypt", "-m", "RSA-PKCS", "--id", "0e0e", "--input-file", temp(byRsa).toString(), "--output-file",
              out.toString());
         assertEquals(AES_KEY, hex(java.nio.file.Files.readAllBytes(out)));
         assertEquals(OK, c.P11UnWrapKeyX(session, "rsawrap", RSA_PUBLIC, byRsa, "copy", AES, EXTRACTABLE, 0));
@@ -287,7 +269,7 @@ public class TokenSecretTest {
         // The token's refusal is passed on: this one unwraps with none of our symmetric modes.
         assertEquals(MECHANISM_INVALID, c.P11UnWrapKeyX(session, "kek", AES, wrapped, "again", AES, 0, AES_CBC));
         assertEquals(MECHANISM_INVALID, c.ErrorCode);
-        assertFalse(tool("-O", "--type", "secrkey").contains("label:      again"));
+        assertFalse(TokenPeer.toolOk("-O", "--type", "secrkey").contains("label:      again"));
 
         // Once not extractable, pkcs11-tool shows it and the token refuses to wrap it.
         assertEquals(OK, c.P11SetObjExtractableX(session, "inner", AES, false));
@@ -336,7 +318,7 @@ public class TokenSecretTest {
     public void wrappedKeyBeyondTheBufferIsRefused() throws Exception {
         byte[] der = blockAlignedPrivateKey();
         assertTrue(der.length > 2048);
-        tool("--write-object", temp(der).toString(), "--type", "privkey", "--label", "bigkey", "--id", "0b0b",
+        TokenPeer.toolOk("--write-object", temp(der).toString(), "--type", "privkey", "--label", "bigkey", "--id", "0b0b",
              "--private", "--extractable");
         writeKey("bigkek", "AES:16", KEK);
         assertNull(c.P11WrapKeyX(session, "bigkey", RSA_PRIVATE, "bigkek", AES, 0, AES_CBC));

@@ -59,7 +59,7 @@ public class TokenWriteTest {
         byte[] publicDer = read("user.pub.der");
         long key = decode(c, PRIVATEKEY, "user.rsa.der");
         long pub = decode(c, PUBLICKEY, "user.pub.der");
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             assertEquals(OK, c.XP11CryptWritePrivateKeyX(t.session, key, "java key", "jk1", 0));
             assertEquals(OK, c.ErrorCode);
             // The private key is written with its public half, both under the label and the ID text.
@@ -87,7 +87,7 @@ public class TokenWriteTest {
     public void certificatesWrittenFromJavaReadBackWithTheTokensTool() throws Exception {
         long cert = decode(c, CERTIFICATE, "user.der");
         long key = decode(c, PRIVATEKEY, "user.rsa.der");
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             long s = t.session;
             String pem = text("user.pem"), p7 = text("signed.p7.pem");
             // label, ID text, the write (its code as the native reports it)
@@ -129,7 +129,7 @@ public class TokenWriteTest {
     @Test
     public void pfxWrittenFromJavaGivesKeyAndCertificate() throws Exception {
         byte[] pfx = read("user.p12");
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             assertEquals(P12_BAD_MAC, c.P11Crypt_WritePFXX(t.session, pfx, "wrong", "pfx set", "p1", 0));
             assertEquals(P12_BAD_MAC, c.ErrorCode);
             assertFalse(labelled("pfx set"));
@@ -145,7 +145,7 @@ public class TokenWriteTest {
 
     @Test
     public void generatedKeyPairsWithAndWithoutIds() throws Exception {
-        try (TokenPeer t = new TokenPeer(c)) {
+        try (TokenPeer t = TokenPeer.user(c)) {
             long key = c.XP11CryptGenerateKeyPairX(t.session, "gen private", "gp1", "gen public", "gq1", 2048, 0);
             assertEquals(OK, c.ErrorCode);
             assertNotEquals(0, key);

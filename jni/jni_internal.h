@@ -154,6 +154,12 @@ int onSession(jlong session, Work &&work) {
     return session == 0 ? TQ_RTN_BAD_ARGUMENT : work(sessionOf(session));
 }
 
+// A Java argument the JVM could not hand out is our allocation failure.
+template <class... Args>
+bool anyFailed(const Args &...args) {
+    return (args.failed() || ...);
+}
+
 // The common end of a buffer from the system allocator (the token layer's or
 // the native's own): its bytes as a new array when the code is 0; wiped, as
 // it may hold key bytes, and freed in every case; the code stored.

@@ -10,6 +10,7 @@
 #include "tqxp11crypto.h"
 #include "tqxp11obj.h"
 
+using tqjni::anyFailed;
 using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::freedResult;
@@ -18,12 +19,6 @@ using tqjni::Text;
 using tqjni::textResult;
 
 namespace {
-
-// A Java argument the JVM could not hand out is our allocation failure.
-template <class... Args>
-bool anyFailed(const Args &...args) {
-    return (args.failed() || ...);
-}
 
 // The signers' road: the data taken; `sign` takes the names it needs.
 template <class Sign>

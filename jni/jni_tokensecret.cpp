@@ -19,10 +19,6 @@ namespace {
 // Wrapped keys come back in a buffer of this size on the stack.
 constexpr CK_ULONG kWrapCapacity = 2048;
 
-int takenCode(const Text &a, const Text &b) {
-    return a.failed() || b.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
-}
-
 // A zero-filled buffer of the system allocator, wiped before it goes: it may
 // hold plaintext. Never null when it could be made, even for no bytes.
 class Scratch {
@@ -62,7 +58,7 @@ struct OneCall {
           iv(call, ivArray),
           input(call, data),
           out(static_cast<size_t>(input.size()) + room) {}
-    bool ready() const { return !name.failed() && !iv.failed() && !input.failed() && out.get(); }
+    bool ready() const { return !tqjni::anyFailed(name, iv, input) && out.get(); }
     CK_ULONG size() const { return static_cast<CK_ULONG>(input.size()); }
     jbyteArray result(Call &call, int code) const {
         return bytesResult(call, withinCapacity(code, length, out.size()), out.get(), length);
@@ -102,7 +98,7 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11WrapKeyX)(JNIEnv *env, jobject self, j
     Text wrapping(call, wrappingLabel);
     unsigned char wrapped[kWrapCapacity] = {};
     CK_ULONG length = sizeof wrapped;
-    int code = takenCode(key, wrapping);
+    int code = tqjni::anyFailed(key, wrapping) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
     if (code == 0)
         code = TQP11_WrapKey(sessionOf(session), key.get(), keyKind, wrapping.get(), wrappingKind, spare,
                              wrapped, &length, static_cast<CK_ULONG>(mode));
@@ -118,8 +114,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong
     Text unwrapping(call, unwrappingLabel);
     Bytes bytes(call, wrapped);
     Text name(call, newLabel);
-    int code = takenCode(unwrapping, name);
-    if (code == 0 && bytes.failed()) code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    int code = tqjni::anyFailed(unwrapping, bytes, name) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
     if (code == 0)
         code = TQP11_UnWrapKey(sessionOf(session), unwrapping.get(), unwrappingKind, bytes.data(),
                                static_cast<CK_ULONG>(bytes.size()), name.get(), newKind, flags,

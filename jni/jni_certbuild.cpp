@@ -6,20 +6,7 @@
 using tqjni::Call;
 using tqjni::codeResult;
 using tqjni::handleOf;
-using tqjni::Text;
-
-namespace {
-
-// The setters that take one text; their code is their result.
-using TextSetter = int (*)(TQXCRYPT_HANDLE *, const char *);
-jint setText(JNIEnv *env, jobject self, TextSetter setter, jlong cert, jstring value) {
-    Call call(env, self);
-    Text text(call, value);
-    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    return codeResult(call, setter(handleOf(cert), text.get()));
-}
-
-}  // namespace
+using tqjni::setText;
 
 extern "C" {
 
@@ -32,7 +19,8 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XCertficiateCreateX)(JNIEnv *env, jobject self
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSerialNumberX)(JNIEnv *env, jobject self, jlong cert,
                                                         jstring hexSerial) {
-    return setText(env, self, TQXCrypt_CertSetSerialNumber, cert, hexSerial);
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetSerialNumber, cert, hexSerial);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong cert,
@@ -43,19 +31,23 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetIssuerX__JJ)(JNIEnv *env, jobject self,
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong cert,
                                                                         jstring issuer) {
-    return setText(env, self, TQXCrypt_CertSetIssuerName, cert, issuer);
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetIssuerName, cert, issuer);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSubjectX)(JNIEnv *env, jobject self, jlong cert, jstring subject) {
-    return setText(env, self, TQXCrypt_CertSetSubjectName, cert, subject);
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetSubjectName, cert, subject);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNotBeforeX)(JNIEnv *env, jobject self, jlong cert, jstring time) {
-    return setText(env, self, TQXCrypt_CertSetNotBefore, cert, time);
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetNotBefore, cert, time);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNotAfterX)(JNIEnv *env, jobject self, jlong cert, jstring time) {
-    return setText(env, self, TQXCrypt_CertSetNotAfter, cert, time);
+    Call call(env, self);
+    return setText(call, TQXCrypt_CertSetNotAfter, cert, time);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetPubliccKeyX)(JNIEnv *env, jobject self, jlong cert,

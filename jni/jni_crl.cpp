@@ -40,13 +40,6 @@ int serialOfText(const char *hex, TQXCRYPT_BLOB &out) {
     return code;
 }
 
-using TextSetter = int (*)(TQXCRYPT_HANDLE *, const char *);
-jint setText(Call &call, TextSetter setter, jlong crl, jstring value) {
-    Text text(call, value);
-    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    return codeResult(call, setter(handleOf(crl), text.get()));
-}
-
 // The common end of the entry natives: the code stored, the blob released.
 jobject entryResult(Call &call, int code, TQXCRYPT_BLOB &serial, jobject entry) {
     TQXCryptFreeBlob(&serial);
@@ -84,12 +77,12 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject sel
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
     Call call(env, self);
-    return setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
+    return tqjni::setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
     Call call(env, self);
-    return setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
+    return tqjni::setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong issuerCert) {
@@ -100,7 +93,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
                                                                        jstring issuer) {
     Call call(env, self);
-    return setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
+    return tqjni::setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) {

@@ -125,6 +125,10 @@ inline jint codeResult(Call &call, int code) {
     call.store(code);
     return code;
 }
+// A setter of one text on a handle: the text taken, the code stored and
+// returned.
+using TextSetter = int (*)(TQXCRYPT_HANDLE *, const char *);
+jint setText(Call &call, TextSetter setter, jlong handle, jstring value);
 // A time text the getter writes into a stack buffer (the core writes at most
 // 20 bytes).
 using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);

@@ -125,6 +125,12 @@ jstring textResult(Call &call, int code, char *text) {
     return result;
 }
 
+jint setText(Call &call, TextSetter setter, jlong handle, jstring value) {
+    Text text(call, value);
+    if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, setter(handleOf(handle), text.get()));
+}
+
 jstring timeResult(Call &call, TimeGetter getter, jlong handle, jint format) {
     char buffer[64] = {0};
     const int code = getter(handleOf(handle), format, buffer);

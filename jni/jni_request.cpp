@@ -59,9 +59,7 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XCertReqCreateX)(JNIEnv *env, jobject self) {
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertReqSetSubjectX)(JNIEnv *env, jobject self, jlong request,
                                                       jstring subject) {
     Call call(env, self);
-    Text name(call, subject);
-    if (name.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    return codeResult(call, TQXCrypt_CertReqSetSubject(handleOf(request), name.get()));
+    return tqjni::setText(call, TQXCrypt_CertReqSetSubject, request, subject);
 }
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertReqSetPublicKeyX)(JNIEnv *env, jobject self, jlong request,

@@ -19,6 +19,7 @@
 
 #include "tqxcrypt.h"
 
+#include "boundary.h"
 #include "owners.h"
 
 extern "C" {

@@ -146,7 +146,7 @@ int loadCrls(X509_STORE *store, const char *text) {
 
 extern "C" {
 
-int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) {
+int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) try {
     int byName = X509_NAME_cmp(X509_CRL_get_issuer(a), X509_CRL_get_issuer(b));
     if (byName != 0) return byName;
     bool hasA = hasAkid(a), hasB = hasAkid(b);
@@ -158,8 +158,9 @@ int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) {
     if (akA->serial && akB->serial && ASN1_INTEGER_cmp(akA->serial, akB->serial) != 0) return 1;
     return 0;
 }
+TQ_CATCH_RETURN(1)
 
-X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJECT *object) {
+X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJECT *object) try {
     X509_LOOKUP_TYPE type = X509_OBJECT_get_type(object);
     const X509_NAME *name = objectName(object);
     if (!name) return nullptr;
@@ -176,12 +177,14 @@ X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJEC
     }
     return nullptr;
 }
+TQ_CATCH_EMPTY
 
-int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) {
+int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) try {
     return addCertEntry(store, certificate) > 0 ? 1 : 0;
 }
+TQ_CATCH_EMPTY
 
-int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
+int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) try {
     tq::X509ObjectPtr entry(X509_OBJECT_new());
     if (!entry || !X509_OBJECT_set1_X509_CRL(entry.get(), crl)) return 0;
     if (!X509_STORE_lock(store)) return 0;
@@ -197,8 +200,9 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
     X509_STORE_unlock(store);
     return added ? 1 : 0;
 }
+TQ_CATCH_EMPTY
 
-int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
+int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -218,8 +222,9 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
     if (rc == TQ_RTN_OK) store.release();
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
+int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) try {
     tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
@@ -233,8 +238,9 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
     certHandle->object = nullptr;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
+int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) try {
     tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
@@ -249,5 +255,6 @@ int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHan
     crlHandle->object = nullptr;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

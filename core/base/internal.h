@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
 #include <openssl/pkcs12.h>
@@ -29,6 +30,18 @@ uint32_t tqxhtonl(uint32_t value);
 uint32_t tqxntohl(uint32_t value);
 unsigned long ERR_get_last_error(void);
 }
+
+namespace tq {
+
+// A routine in OpenSSL's style (1 or 0, a pointer or null, reasons queued)
+// that runs out of memory queues OpenSSL's reason for it, which the callers
+// that map reasons turn into 5002.
+inline void queueOutOfMemory() noexcept { ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE); }
+
+}  // namespace tq
+
+// The handler of such a routine (boundary.h), answering `failure`.
+#define TQ_CATCH_OPENSSL(failure) TQ_CATCH_RETURN((::tq::queueOutOfMemory(), failure))
 
 namespace tq {
 

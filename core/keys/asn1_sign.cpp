@@ -119,7 +119,7 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     }
     return storeSignature(signature, out.data(), static_cast<int>(out.size()));
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
                                       ASN1_BIT_STRING *, void *data, unsigned int selector,
@@ -133,7 +133,7 @@ TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
     if (tq::hashInto(selector, der.data(), der.size(), digest) != TQ_RTN_OK) return 0;
     return static_cast<int>(digest->length);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_BIT_STRING *signature,
                                 void *data, TQXCRYPT_HANDLE *key) try {
@@ -155,7 +155,7 @@ TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_B
                             der.size(), static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));
     return rc == TQ_RTN_OK ? 1 : -1;
 }
-TQ_CATCH_RETURN(-1)
+TQ_CATCH_OPENSSL(-1)
 
 TQ_API int tqxCrypt_ASN1_setSignatureValue(ASN1_BIT_STRING *signature, const unsigned char *bytes,
                                            int length) try {
@@ -165,6 +165,6 @@ TQ_API int tqxCrypt_ASN1_setSignatureValue(ASN1_BIT_STRING *signature, const uns
     }
     return storeSignature(signature, bytes, length);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"

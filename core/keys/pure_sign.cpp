@@ -203,6 +203,6 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
     *signatureLength = static_cast<unsigned int>(out.size());
     return 1;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"

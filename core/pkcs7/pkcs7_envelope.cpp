@@ -201,7 +201,7 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
     chain.append(input);
     return chain.release();
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO *out, int flags) try {
     if (!p7) {
@@ -255,7 +255,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     }
     return 1;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, const unsigned char *data,
                               unsigned int dataLength, int) try {
@@ -283,7 +283,7 @@ PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *ciph
     }
     return p7.release();
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
                                   STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, BIO *data, int flags,
@@ -305,7 +305,7 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
     if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
                      TQXCRYPT_BLOB *out) try {

@@ -155,4 +155,4 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) try {
     }
     return 1;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)

@@ -146,7 +146,7 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
     tq::parkKey(si, key);
     return 1;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key,
                                                 const EVP_MD *digest) try {
@@ -157,7 +157,7 @@ PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYP
     if (!PKCS7_add_signer(p7, si.get())) return nullptr;
     return si.release();
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
                            const unsigned char *data, unsigned int dataLength, int flags,
@@ -175,7 +175,7 @@ PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *c
         return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates, BIO *data,
                                const char *, const char *, void *, int flags) try {
@@ -200,6 +200,6 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
     if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

@@ -196,7 +196,7 @@ int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, 
     return verifySigner(p7, certificates, content, out, store, flags, subjectRule, signerIndex, checkTime,
                         nullptr);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,

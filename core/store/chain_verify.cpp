@@ -352,10 +352,10 @@ int initVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_O
 extern "C" {
 
 int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) try { return walk(ctx, true); }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 int tqxCrypt_cert_verify(X509_STORE_CTX *ctx) try { return walk(ctx, false); }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *storeHandle, int flags,
                              int time) try {

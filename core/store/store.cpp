@@ -182,7 +182,7 @@ TQ_CATCH_EMPTY
 int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) try {
     return addCertEntry(store, certificate) > 0 ? 1 : 0;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) try {
     tq::X509ObjectPtr entry(X509_OBJECT_new());
@@ -200,7 +200,7 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) try {
     X509_STORE_unlock(store);
     return added ? 1 : 0;
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) try {
     tq::ErrorQueueScope scope;

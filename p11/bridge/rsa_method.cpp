@@ -108,7 +108,7 @@ extern "C" {
     int name(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding) try { \
         return operate(side, encrypt, length, from, to, rsa, padding);                              \
     }                                                                                               \
-    TQ_CATCH_RETURN(-1)
+    TQ_CATCH_OPENSSL(-1)
 TQ_TOKEN_RSA_LIST(TQ_TOKEN_RSA_DEFINE)
 #undef TQ_TOKEN_RSA_DEFINE
 
@@ -134,22 +134,22 @@ int tqxp11_RSA_sign(int type, const unsigned char *m, unsigned int m_length, uns
                     unsigned int *siglen, RSA *rsa) try {
     return RSA_sign(type, m, m_length, sigret, siglen, rsa);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_verify(int type, const unsigned char *m, unsigned int m_length, const unsigned char *sigbuf,
                       unsigned int siglen, RSA *rsa) try {
     return RSA_verify(type, m, m_length, sigbuf, siglen, rsa);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_sign_ASN1_OCTET_STRING(int type, const unsigned char *m, unsigned int m_length,
                                       unsigned char *sigret, unsigned int *siglen, RSA *rsa) try {
     return RSA_sign_ASN1_OCTET_STRING(type, m, m_length, sigret, siglen, rsa);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_verify_ASN1_OCTET_STRING(int type, const unsigned char *m, unsigned int m_length,
                                         unsigned char *sigbuf, unsigned int siglen, RSA *rsa) try {
     return RSA_verify_ASN1_OCTET_STRING(type, m, m_length, sigbuf, siglen, rsa);
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"
 

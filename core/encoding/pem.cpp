@@ -83,8 +83,11 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
     int bodyLength = 0;
     int rc = tqbase64_encode(data, static_cast<int>(length), &bodyText, &bodyLength);
     if (rc != TQ_RTN_OK) return rc;
-    // The text may spell out a private key: both copies of it are wiped.
+    // The text may spell out a private key: both copies of it are wiped, the
+    // Base64 one also when the armoured one cannot be made.
     const size_t n = static_cast<size_t>(bodyLength);
+    tq::SecretBlob body;
+    *body.get() = TQXCRYPT_BLOB{n, reinterpret_cast<unsigned char *>(bodyText)};
     tq::SecureBytes armoured(begin.size() + n + end.size());
     unsigned char *w = armoured.data();
     for (const auto &[from, count] : {std::pair<const void *, size_t>{begin.data(), begin.size()},
@@ -93,8 +96,6 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
         if (count) std::memcpy(w, from, count);
         w += count;
     }
-    OPENSSL_cleanse(bodyText, n);
-    TQCryptMemFree(bodyText);
     return tq::putBlob(text, armoured.data(), armoured.size());
 }
 TQ_CATCH_CODE

@@ -1,6 +1,7 @@
 // Arguments, fields and results at the boundary between Java and the core.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include <openssl/crypto.h>
@@ -35,7 +36,13 @@ Text::Text(Call &call, jstring s) : env_(call.env), string_(s) {
         failed_ = true;
         return;
     }
-    standard_ = toStandardUtf8(chars_, converted_);
+    // Out of memory the conversion throws: the characters go back first.
+    try {
+        standard_ = toStandardUtf8(chars_, converted_);
+    } catch (...) {
+        env_->ReleaseStringUTFChars(string_, chars_);
+        throw;
+    }
 }
 
 Text::~Text() {
@@ -131,8 +138,9 @@ jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle) {
 }
 
 jstring textResult(Call &call, int code, char *text) {
+    // Released also when the conversion runs out of memory.
+    const std::unique_ptr<char, void (*)(void *)> owner(text, TQCryptMemFree);
     jstring result = code == 0 && text ? newString(call, text) : nullptr;
-    if (text) TQCryptMemFree(text);
     call.store(code);
     return result;
 }

@@ -164,12 +164,7 @@ TQ_API int TQP11_WriteSymKeyObject(TQXP11_SESSION *session, const char *label, i
                                    const void *value, CK_ULONG length, int flags) try {
     if (!session || !label || !dataGiven(value, length)) return TQ_RTN_BAD_ARGUMENT;
     // The writer sets DES parity in the bytes it is given: a copy of ours.
-    tq::SecureBytes bytes;
-    try {
-        bytes.assign(value, length);
-    } catch (const std::bad_alloc &) {
-        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    }
+    tq::SecureBytes bytes(value, length);
     KeyRecord key(label, static_cast<CK_ULONG>(kind), isPrivate);
     key.identifyByLabel();
     key.value.secret.value = TQXP11_BYTES{bytes.data(), length};

@@ -15,19 +15,21 @@ void skipSpace(tq::ByteCursor &c) {
 }
 
 // One "-----BEGIN label-----" ... "-----END label-----" block at the cursor
-// (white space before it allowed), decoded into DER. False ends the list.
-bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
+// (white space before it allowed), decoded into DER: 0, or -1 when the list
+// ends. Out of memory is no end of the list but 5002, so a store is never
+// made from part of it.
+int getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
     const std::string begin = std::string("-----BEGIN ") + label + "-----";
     const std::string end = std::string("-----END ") + label + "-----";
     tq::ByteCursor c = cursor;
     skipSpace(c);
-    if (!c.startsWith(begin.data(), begin.size())) return false;
+    if (!c.startsWith(begin.data(), begin.size())) return -1;
     c.skip(begin.size());
     skipSpace(c);
     tq::ByteCursor scan = c;
     for (;;) {
         size_t dash = scan.find('-');
-        if (dash == SIZE_MAX) return false;
+        if (dash == SIZE_MAX) return -1;
         scan.skip(dash);
         if (scan.startsWith(end.data(), end.size())) break;
         scan.skip(1);
@@ -35,16 +37,17 @@ bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, si
     size_t bodyLength = scan.position() - c.position();
     tq::ByteCursor body = c.take(bodyLength);
     TQXCRYPT_BLOB blob{0, nullptr};
-    if (TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr) !=
-        TQ_RTN_OK) {
+    const int rc =
+        TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr);
+    if (rc != TQ_RTN_OK) {
         TQXCryptFreeBlob(&blob);
-        return false;
+        return rc == TQ_RTN_MEMORY_ALLOCATE_FAIL ? rc : -1;
     }
     der->reset(blob.data);
     *length = static_cast<size_t>(blob.length);
     c.skip(bodyLength + end.size());
     cursor = c;
-    return true;
+    return TQ_RTN_OK;
 }
 
 template <class T, T *(*D2i)(T **, const unsigned char **, long)>
@@ -117,13 +120,14 @@ int loadCertificates(X509_STORE *store, const char *text) {
     int rc = TQ_RTN_BAD_CERTIFICATE;
     tq::TqMem der;
     size_t length = 0;
-    while (getDERfromPEM(c, "CERTIFICATE", &der, &length)) {
+    int block;
+    while ((block = getDERfromPEM(c, "CERTIFICATE", &der, &length)) == TQ_RTN_OK) {
         tq::X509Ptr cert(decodeDer<X509, d2i_X509>(der, length));
         if (!cert) break;
         if (addCertEntry(store, cert.get()) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
     }
-    return rc;
+    return block == TQ_RTN_MEMORY_ALLOCATE_FAIL ? block : rc;
 }
 
 int loadCrls(X509_STORE *store, const char *text) {
@@ -131,7 +135,8 @@ int loadCrls(X509_STORE *store, const char *text) {
     int rc = TQ_RTN_BAD_CRL;
     tq::TqMem der;
     size_t length = 0;
-    while (getDERfromPEM(c, "X509 CRL", &der, &length)) {
+    int block;
+    while ((block = getDERfromPEM(c, "X509 CRL", &der, &length)) == TQ_RTN_OK) {
         tq::X509CrlPtr crl(decodeDer<X509_CRL, d2i_X509_CRL>(der, length));
         if (!crl) break;
         int admitted = admitCrl(store, crl.get());
@@ -139,7 +144,7 @@ int loadCrls(X509_STORE *store, const char *text) {
         if (!tqxCrypt_X509_STORE_add_crl1(store, crl.get())) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
     }
-    return rc;
+    return block == TQ_RTN_MEMORY_ALLOCATE_FAIL ? block : rc;
 }
 
 }  // namespace

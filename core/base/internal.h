@@ -38,6 +38,14 @@ namespace tq {
 // that map reasons turn into 5002.
 inline void queueOutOfMemory() noexcept { ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE); }
 
+// What a caller answers when a reader of DN or general-name text gives null:
+// 5002 when it ran out of memory (its newest reason says so), else 5045.
+inline int unreadText() noexcept {
+    return ERR_GET_REASON(ERR_peek_last_error()) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)
+               ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+               : TQ_RTN_BAD_FORMAT;
+}
+
 }  // namespace tq
 
 // The handler of such a routine (boundary.h), answering `failure`.

@@ -108,7 +108,7 @@ int TQXCrypt_CRLSetIssuerName(TQXCRYPT_HANDLE *handle, const char *text) try {
     if (rc != TQ_RTN_OK) return rc;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     tq::X509NamePtr name(tqxCrypt_GetX509Name(text));
-    if (!name) return TQ_RTN_BAD_FORMAT;
+    if (!name) return tq::unreadText();
     return setIssuer(crl, name.get());
 }
 TQ_CATCH_CODE

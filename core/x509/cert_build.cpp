@@ -15,7 +15,7 @@ int setNameText(TQXCRYPT_HANDLE *handle, const char *text) {
     if (rc != TQ_RTN_OK) return rc;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     tq::X509NamePtr name(tqxCrypt_GetX509Name(text));
-    if (!name) return TQ_RTN_BAD_FORMAT;
+    if (!name) return tq::unreadText();
     return Set(cert, name.get()) == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
 

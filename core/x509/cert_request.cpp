@@ -13,7 +13,7 @@ int requestOf(TQXCRYPT_HANDLE *handle, X509_REQ **request) {
 int subjectName(const char *text, tq::X509NamePtr &out) {
     out.reset(text && *text ? tqxCrypt_GetX509Name(text) : X509_NAME_new());
     if (out) return TQ_RTN_OK;
-    return text && *text ? TQ_RTN_BAD_FORMAT : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    return text && *text ? tq::unreadText() : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
 
 // The keys of the one-call request, in the order they are answered for.

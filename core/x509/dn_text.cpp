@@ -60,6 +60,6 @@ X509_NAME *tqxCrypt_GetX509Name(const char *text) try {
     }
     return name.release();
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

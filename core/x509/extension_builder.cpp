@@ -65,7 +65,7 @@ int crlNumber(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) 
 
 int generalNames(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) {
     tq::GeneralNamesPtr names(tqxCrypt_GetGeneralName(static_cast<const char *>(value)));
-    if (!names) return TQ_RTN_BAD_FORMAT;
+    if (!names) return tq::unreadText();
     return encode(method, names.get(), out);
 }
 
@@ -93,7 +93,7 @@ int authorityKeyId(const X509V3_EXT_METHOD *method, const void *value, Encoded &
     }
     if (parts->issuer) {
         akid->issuer = tqxCrypt_GetGeneralName(parts->issuer);
-        if (!akid->issuer) return TQ_RTN_BAD_FORMAT;
+        if (!akid->issuer) return tq::unreadText();
     }
     if (parts->serial) {
         tq::Asn1IntegerPtr serial;
@@ -106,7 +106,7 @@ int authorityKeyId(const X509V3_EXT_METHOD *method, const void *value, Encoded &
 
 int distributionPoints(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) {
     tq::GeneralNamesPtr names(tqxCrypt_GetGeneralName(static_cast<const char *>(value)));
-    if (!names) return TQ_RTN_BAD_FORMAT;
+    if (!names) return tq::unreadText();
     tq::CrlDistPointsPtr points(CRL_DIST_POINTS_new());
     DIST_POINT *point = DIST_POINT_new();
     if (!points || !point) {

@@ -105,6 +105,6 @@ GENERAL_NAMES *tqxCrypt_GetGeneralName(const char *text) try {
     }
     return names.release();
 }
-TQ_CATCH_EMPTY
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

@@ -75,8 +75,13 @@ bool valueMatches(const ASN1_STRING *entry, const tq::ByteCursor &value, bool pr
 int attributeNid(const tq::ByteCursor &key) {
     // The old short name of the e-mail attribute, which 3.0 no longer knows.
     if (equals(key, "Email")) return NID_pkcs9_emailAddress;
-    std::string name(reinterpret_cast<const char *>(key.here()), key.remaining());
-    return OBJ_txt2nid(name.c_str());
+    // On the stack, so that matching never runs out of memory; no name or
+    // identifier the library knows is longer.
+    char name[256];
+    if (key.remaining() >= sizeof name) return NID_undef;
+    std::memcpy(name, key.here(), key.remaining());
+    name[key.remaining()] = '\0';
+    return OBJ_txt2nid(name);
 }
 
 bool nameHas(const X509_NAME *name, int nid, const tq::ByteCursor &value, bool prefix) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
+#include <openssl/x509_vfy.h>
 
+#include <functional>
+#include <set>
 #include <string>
 
 #include "allocation_failure.h"
@@ -15,6 +18,7 @@
 #include "tqxcrypt_build.h"
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_pkcs7.h"
+#include "tqxcrypt_store.h"
 
 namespace {
 
@@ -163,6 +167,108 @@ TEST_F(OutOfMemory, TextSignature) {
             signature = nullptr;
         },
         {TQ_RTN_MEMORY_ALLOCATE_FAIL, TQ_RTN_SIGN_FAILED});
+}
+
+// The other places of the core that allocate through a standard container
+// or the secret-bytes owner, each swept on its own: what a run hands out is
+// compared with what the first run handed out, and released.
+TEST_F(OutOfMemory, EveryContainerSite) {
+    HandleOwner key(pem(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/signer.key.pem"));
+    HandleOwner signer(pem(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/signer.pem"));
+    HandleOwner recipient(pem(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/recipient.pem"));
+    HandleOwner recipientKey(pem(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/recipient.key.pem"));
+    HandleOwner cert(pem(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/inter.pem"));
+    const std::string chain = tqtest::readText(tqtest::fixture("pkcs7/chain.pem"));
+    const std::string signerPem = tqtest::readText(tqtest::fixture("pkcs7/signer.pem"));
+    const Bytes data = tqtest::readFile(tqtest::fixture("pkcs7/data.bin"));
+    HandleOwner store, message;
+    ASSERT_EQ(TQXCrypt_LoadStore(store.out(), chain.c_str(), nullptr), 0);
+    ASSERT_EQ(TQXCrypt_Sign(signer.get(), key.get(), nullptr, data.data(), data.size(), 0,
+                            TQXCRYPT_HASH_SHA256, message.out()),
+              0);
+    BlobOwner envelope;
+    ASSERT_EQ(TQXCrypt_Encrypt(recipient.get(), data.data(), data.size(), 2, &envelope), 0);
+
+    // Each row's call leaves what it hands out in `blob` or `handle`; a
+    // handle's DER stands for it, a store's count of objects.
+    TQXCRYPT_BLOB blob{0, nullptr};
+    TQXCRYPT_HANDLE *handle = nullptr;
+    const struct Row {
+        const char *what;
+        std::function<int()> call;
+        std::set<int> refusals;
+    } rows[] = {
+        {"PEM text read by a list of labels",
+         [&] {
+             return TQXCrypt_Decode(signerPem.data(), signerPem.size(), &blob,
+                                    "X509 CERTIFICATE;CERTIFICATE");
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"store loaded from PEM text",
+         [&] { return TQXCrypt_LoadStore(&handle, chain.c_str(), nullptr); },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"subject from DN text",
+         [&] {
+             return TQXCrypt_CertSetSubjectName(cert.get(),
+                                                "countryName=TW\norganizationName=Orvane Test\n"
+                                                "commonName=Renamed Signer");
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"alternative names from general-name text",
+         [&] {
+             return TQXCrypt_CertSetExtension(
+                 cert.get(), "subjectAltName",
+                 "DNS=localhost\tEmail=leaf@example.org\tURI=http://leaf.example.org/", 0);
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"hash-and-sign",
+         [&] {
+             return TQXCrypt_PureSign(key.get(), data.data(), data.size(),
+                                      TQXCRYPT_HASH_SHA256 | TQXCRYPT_PURE_HASH_DATA, &blob);
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"modulus", [&] { return TQXCrypt_KeyModulus(key.get(), &blob); }, {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"PKCS#7 verification",
+         [&] {
+             return TQXCrypt_Verify(store.get(), message.get(), data.data(), data.size(), nullptr, 0,
+                                    TQXCRYPT_VERIFY_CHAIN, 0, nullptr, nullptr);
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+        {"envelope opened",
+         [&] {
+             return TQXCrypt_Decrypt(recipient.get(), recipientKey.get(), envelope.b.data, envelope.b.length,
+                                     0, &blob);
+         },
+         {TQ_RTN_MEMORY_ALLOCATE_FAIL}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes expected;
+        bool first = true;
+        sweepAllocations(
+            row.call,
+            [&](int code) {
+                Bytes got = blob.data ? Bytes(blob.data, blob.data + blob.length) : Bytes();
+                if (handle && handle->kind == TQXCRYPT_KIND_STORE) {
+                    auto *s = static_cast<X509_STORE *>(handle->object);
+                    got = Bytes{static_cast<unsigned char>(sk_X509_OBJECT_num(X509_STORE_get0_objects(s)))};
+                } else if (handle) {
+                    got = encoded(handle, handle->kind);
+                }
+                if (code != 0) {
+                    EXPECT_TRUE(got.empty());
+                } else if (first) {
+                    expected = got;
+                    first = false;
+                } else {
+                    EXPECT_EQ(got, expected);
+                }
+                TQXCryptFreeBlob(&blob);
+                TQXCryptFreeHandle(handle);
+                handle = nullptr;
+            },
+            row.refusals);
+    }
 }
 
 }  // namespace

@@ -40,9 +40,8 @@ int serialOfText(const char *hex, TQXCRYPT_BLOB &out) {
     return code;
 }
 
-// The common end of the entry natives: the code stored, the blob released.
-jobject entryResult(Call &call, int code, TQXCRYPT_BLOB &serial, jobject entry) {
-    TQXCryptFreeBlob(&serial);
+// The common end of the entry natives: the code stored.
+jobject entryResult(Call &call, int code, jobject entry) {
     call.store(code);
     return code == 0 ? entry : nullptr;
 }
@@ -146,11 +145,12 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject se
                                                          jint index) try {
     Call call(env, self);
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     const int code = TQXCrypt_CRLGetRevokedInfo(handleOf(crl), index, &serial, date, &reason);
     jobject entry = code == 0 ? revokedOf(call, serial.data, serial.length, date, reason) : nullptr;
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
 TQ_JNI_CATCH
 
@@ -163,6 +163,7 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *
         return nullptr;
     }
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     int code = TQXCrypt_CRLGetRevoked(handleOf(crl), hex.get(), date, &reason, 0);
@@ -171,13 +172,14 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *
         code = serialOfText(hex.get(), serial);
         if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
     }
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
 TQ_JNI_CATCH
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong cert) try {
     Call call(env, self);
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     int code = TQXCrypt_CRLGetCertRevoked(handleOf(crl), handleOf(cert), date, &reason, 0);
@@ -186,7 +188,7 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self,
         code = TQXCrypt_CertGetSerialNumber(handleOf(cert), 0, &serial);
         if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
     }
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
 TQ_JNI_CATCH
 

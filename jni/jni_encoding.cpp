@@ -46,13 +46,13 @@ jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring
         return nullptr;
     }
     TQXCRYPT_BLOB blob = {0, nullptr};
+    const tqjni::Release release(blob);
     const int code = TQXCrypt_Encode(data, length, &blob, name.get());
     jstring result = nullptr;
     if (code == 0) {
         // The core's text is NUL-terminated past its length.
         result = tqjni::newString(call, blob.data ? reinterpret_cast<const char *>(blob.data) : "");
     }
-    TQXCryptFreeBlob(&blob);
     call.store(code);
     return result;
 }

@@ -52,7 +52,7 @@ jobject newResult(Call &call, const char *className, const char *signature, Args
 }
 
 jobject generalNameOf(Call &call, const TQXCRYPT_ATTRIBUTES &list) {
-    jobject name = NewX509GeneralName(call.env, &list);
+    jobject name = tqjni::newGeneralName(call.env, &list);
     call.failure.take();
     return name;
 }
@@ -116,6 +116,7 @@ private:
 
 jobject authorityKeyId(Call &call, Getter get, jlong handle) {
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     int code = get(handleOf(handle), "authorityKeyIdentifier", 0, &list, &critical);
     jobject result = nullptr;
@@ -142,7 +143,6 @@ jobject authorityKeyId(Call &call, Getter get, jlong handle) {
                                "([BLcom/tq/pki/X509GeneralName;Ljava/lang/String;Z)V", keyId.get(),
                                issuer.get(), serial.get(), static_cast<jboolean>(critical != 0));
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }
@@ -210,6 +210,7 @@ extern "C" {
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) try {
     Call call(env, self);
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     const int code = TQXCrypt_CertGetExtension(handleOf(cert), "basicConstraints", 0, &list, &critical);
     jobject result = nullptr;
@@ -228,7 +229,6 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobj
                                    : newResult(call, "com/tq/pki/X509BasicConstraints", "(ZZ)V",
                                                static_cast<jboolean>(ca), flag);
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }
@@ -266,6 +266,7 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env,
                                                                     jlong cert) try {
     Call call(env, self);
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     const int code = TQXCrypt_CertGetExtension(handleOf(cert), "crlDistributionPoints", 0, &list, &critical);
     jobject result = nullptr;
@@ -279,7 +280,6 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env,
         result = newResult(call, "com/tq/pki/X509CRLDistributionPoints", "(Lcom/tq/pki/X509GeneralName;Z)V",
                            fullName.get(), static_cast<jboolean>(critical != 0));
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }

@@ -123,6 +123,37 @@ private:
 tqboundary::Empty refused(JNIEnv *env, jobject self) noexcept;
 jint refusedCode(JNIEnv *env, jobject self) noexcept;
 
+// Releases what the core handed out (a blob, a list, a text) when the
+// native's scope ends, on every path: also when a conversion to Java runs
+// out of memory before the native would release it.
+class Release {
+public:
+    explicit Release(TQXCRYPT_BLOB &blob) : blob_(&blob) {}
+    explicit Release(TQXCRYPT_ATTRIBUTES &list) : list_(&list) {}
+    explicit Release(char *&text) : text_(&text) {}
+    ~Release() {
+        if (blob_) TQXCryptFreeBlob(blob_);
+        if (list_) TQXCryptFreeAttributes(list_);
+        if (text_) {
+            TQCryptMemFree(*text_);
+            *text_ = nullptr;
+        }
+    }
+    Release(const Release &) = delete;
+    Release &operator=(const Release &) = delete;
+
+private:
+    TQXCRYPT_BLOB *blob_ = nullptr;
+    TQXCRYPT_ATTRIBUTES *list_ = nullptr;
+    char **text_ = nullptr;
+};
+
+// SetString for a text in the JVM's form already: it allocates nothing.
+int setModifiedString(JNIEnv *env, jobject object, const char *field, const char *modified);
+// NewX509GeneralName for the natives: out of memory it throws, so that the
+// native answers 5002, where the exported helper answers as for a JVM failure.
+jobject newGeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list);
+
 // Results. Each takes a JVM failure into the call's holder.
 jbyteArray newBytes(Call &call, const void *data, size_t length);
 jstring newString(Call &call, const char *standardUtf8);

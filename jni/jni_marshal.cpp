@@ -1,7 +1,6 @@
 // Arguments, fields and results at the boundary between Java and the core.
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include <openssl/crypto.h>
@@ -138,8 +137,7 @@ jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle) {
 }
 
 jstring textResult(Call &call, int code, char *text) {
-    // Released also when the conversion runs out of memory.
-    const std::unique_ptr<char, void (*)(void *)> owner(text, TQCryptMemFree);
+    const Release release(text);
     jstring result = code == 0 && text ? newString(call, text) : nullptr;
     call.store(code);
     return result;
@@ -274,6 +272,23 @@ jfieldID fieldOf(JNIEnv *env, jobject object, const char *name, const char *type
 
 }  // namespace
 
+namespace tqjni {
+
+int setModifiedString(JNIEnv *env, jobject object, const char *field, const char *modified) {
+    jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
+    if (!id) return -1;
+    jstring value = nullptr;
+    if (modified) {
+        value = env->NewStringUTF(modified);
+        if (!value) return -1;  // the JVM's failure stays pending for the caller
+    }
+    env->SetObjectField(object, id, value);
+    if (value) env->DeleteLocalRef(value);
+    return 0;
+}
+
+}  // namespace tqjni
+
 extern "C" {
 
 TQ_API jstring GetString(JNIEnv *env, jobject object, const char *field) try {
@@ -283,17 +298,9 @@ TQ_API jstring GetString(JNIEnv *env, jobject object, const char *field) try {
 TQ_CATCH_EMPTY
 
 TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char *text) try {
-    jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
-    if (!id) return -1;
-    jstring value = nullptr;
-    if (text) {
-        const std::string modified = tqjni::toModifiedUtf8(text, std::strlen(text));
-        value = env->NewStringUTF(modified.c_str());
-        if (!value) return -1;  // the JVM's failure stays pending for the caller
-    }
-    env->SetObjectField(object, id, value);
-    if (value) env->DeleteLocalRef(value);
-    return 0;
+    if (!text) return tqjni::setModifiedString(env, object, field, nullptr);
+    const std::string modified = tqjni::toModifiedUtf8(text, std::strlen(text));
+    return tqjni::setModifiedString(env, object, field, modified.c_str());
 }
 TQ_CATCH_RETURN(-1)
 

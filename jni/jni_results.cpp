@@ -88,6 +88,10 @@ jobject newName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list, const char *result
 
 }  // namespace
 
+jobject tqjni::newGeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) {
+    return newName(env, list, "com/tq/pki/X509GeneralName", true);
+}
+
 extern "C" {
 
 TQ_API jobject NewObject(JNIEnv *env, const char *className, const char *signature, ...) try {
@@ -120,7 +124,7 @@ TQ_API jobject NewX509Name(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) try {
 TQ_CATCH_EMPTY
 
 TQ_API jobject NewX509GeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) try {
-    return newName(env, list, "com/tq/pki/X509GeneralName", true);
+    return tqjni::newGeneralName(env, list);
 }
 TQ_CATCH_EMPTY
 

@@ -2,6 +2,7 @@
 #include <openssl/crypto.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "jni_internal.h"
 #include "tqcrypt.h"
@@ -37,12 +38,7 @@ jlong fromPfx(JNIEnv *env, jobject self, jbyteArray pfx, jstring password, jint 
 }
 
 // A text of the core as a String, the text then released.
-jstring takeText(Call &call, int code, char *text) {
-    jstring result = code == 0 ? tqjni::newString(call, text) : nullptr;
-    TQCryptMemFree(text);
-    call.store(code);
-    return result;
-}
+jstring takeText(Call &call, int code, char *text) { return tqjni::textResult(call, code, text); }
 
 jstring encryptText(Call &call, jstring certificate, const unsigned char *data, size_t length, jint cipher,
                     jint keyUsage) {
@@ -89,20 +85,23 @@ JNIEXPORT jint JNICALL TQ_NATIVE(PKCS7VerifyX)(JNIEnv *env, jobject self, jlong 
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     char *info = nullptr;
     char *signer = nullptr;
+    const tqjni::Release releaseInfo(info), releaseSigner(signer);
     if (!message.failed() && !rule.failed() && !input.failed()) {
         code = TQCrypt_Verify(tqjni::handleOf(store), message.get(), input.data(),
                               static_cast<size_t>(input.size()), rule.get(), flags, keyUsage,
                               static_cast<time_t>(checkTime), &info, &signer);
     }
-    // A failed check leaves what the last good one stored.
+    // A failed check leaves what the last good one stored; both texts are
+    // converted before either field is set, so running out of memory does too.
     if (code == 0) {
-        SetString(env, self, "strSignerInfo", info);
+        const std::string infoText = info ? tqjni::toModifiedUtf8(info, std::strlen(info)) : std::string();
+        const std::string signerText =
+            signer ? tqjni::toModifiedUtf8(signer, std::strlen(signer)) : std::string();
+        tqjni::setModifiedString(env, self, "strSignerInfo", info ? infoText.c_str() : nullptr);
         call.failure.take();
-        SetString(env, self, "strSignerCert", signer);
+        tqjni::setModifiedString(env, self, "strSignerCert", signer ? signerText.c_str() : nullptr);
         call.failure.take();
     }
-    TQCryptMemFree(info);
-    TQCryptMemFree(signer);
     call.store(code);
     return code;
 }

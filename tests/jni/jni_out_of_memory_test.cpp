@@ -209,7 +209,9 @@ TEST_F(JniOutOfMemory, EveryKindOfConversion) {
             },
             [&](int code) {
                 EXPECT_FALSE(env_->ExceptionCheck());
-                if (row.answersObject) EXPECT_EQ(result == nullptr, code != 0) << code;
+                if (row.answersObject) {
+                    EXPECT_EQ(result == nullptr, code != 0) << code;
+                }
                 // The signer fields only the text verification sets.
                 jobject info = GetString(env_, self, "strSignerInfo");
                 jobject signerCert = GetString(env_, self, "strSignerCert");

@@ -27,6 +27,9 @@ struct State {
     CK_ULONG loginParts = 2;
     std::map<std::string, Injection> injections;
     std::map<std::string, std::vector<unsigned char>> records;
+    // A search that names no class finds the records too, after this many
+    // of the module's own objects.
+    CK_ULONG recordsAfter = 0;
     // Misreported lengths: slot IDs and handles beyond those written, the
     // answer to a length query by attribute (for that many queries), and
     // lengths added to a read's answer.

@@ -62,7 +62,7 @@ int byLabel(TQXP11_SESSION *session, const char *label, CK_ULONG tokenKind, cons
     std::snprintf(object->label, sizeof object->label, "%.255s", label);
     object->kind = tokenKind;
     object->isPrivate = tokenKind == TQXP11_KIND_RSA_PRIVATE ? CK_TRUE : CK_FALSE;
-    rc = TQXP11_ReadObject(session, object);
+    rc = TQXP11_ErrorCode(tqp11::readRsaKeyNumbers(session, object));
     if (rc != TQ_RTN_OK) return rc;
     return finish(reference, flavour, key);
 }

@@ -239,6 +239,7 @@ CK_RV readRecord(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG 
 CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
                             CK_ULONG count) {
     SHIM_ENTER(C_GetAttributeValue)
+    shim::recordTemplate("C_GetAttributeValue", attributes, count);
     if (isRecordHandle(object)) return readRecord(object, attributes, count);
     CK_RV rv = real->C_GetAttributeValue(session, object, attributes, count);
     shim::State &s = shim::state();

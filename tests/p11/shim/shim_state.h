@@ -55,7 +55,7 @@ struct State {
     std::vector<CK_ULONG> keyTypeLengths;
     std::vector<CK_ULONG> rc4KeyLengths;                              // asked of RC4 generation
     std::vector<std::pair<CK_ULONG, CK_ULONG>> keyPairTemplateSizes;  // public, private
-    // The templates of the calls that make objects, as they came.
+    // The templates of the calls that make objects, and of the reads, as they came.
     struct Template {
         std::string function;  // "C_GenerateKeyPair" gives two: public, then private
         std::vector<CK_ATTRIBUTE_TYPE> types;

@@ -8,8 +8,9 @@
 //             check at all;
 //   bits 5-6  the nonce expected: none, 16 bare bytes, their 18-byte DER
 //             form, or the bare bytes cut short;
-// then one byte picks two extension names, 16 bytes are the nonce the
-// caller sent, and the rest is the HTTP answer.
+// then one byte picks an extension name (bits 0-2), the getter (bits 3-4:
+// one of three, or all) and whether the critical flag is asked (bit 5); 16
+// bytes are the nonce the caller sent, and the rest is the HTTP answer.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -102,24 +103,27 @@ void checkAnswer(const Peers &peers, OCSP_RESPONSE *response, uint8_t choice, co
     OCSP_BASICRESP_free(basic);
 }
 
-// Two names from the byte; every getter takes the basic response apart again.
-void readExtensions(OCSP_RESPONSE *response, uint8_t names) {
+// A name and a getter (or all three) from the byte: every getter takes the
+// basic response apart again, which is what an input costs most.
+void readExtensions(OCSP_RESPONSE *response, uint8_t choice) {
     static const char *const kNames[] = {
         "OCSP Nonce",     "1.3.6.1.5.5.7.48.1.3", "1.3.6.1.5.5.7.48.1.4", "2.5.29.21",
         "invalidityDate", "1.3.6.1.5.5.7.48.1.6", "1.3.6.1.5.5.7.48.1.9", "no such name"};
+    using Getter = int (*)(TQXCRYPT_HANDLE *, const char *, int, TQXCRYPT_BLOB *, int *);
+    static const Getter kGetters[] = {TQXCrypt_OCSPRspGetRspExtensionByOID, TQXCrypt_OCSPRspGetRspExtension,
+                                      TQXCrypt_OCSPRspGetSingleRspExtensionByOID};
     TQXCRYPT_HANDLE *handle = nullptr;
     if (tqxCryptCreateHandle(&handle, TQXCRYPT_KIND_OCSPRESPONSE, response, tqxCryptASN1OCSPResponseMethod(),
                              nullptr) != TQ_RTN_OK)
         return;
-    for (const char *name : {kNames[names & 7], kNames[(names >> 3) & 7]}) {
-        for (auto getter : {TQXCrypt_OCSPRspGetRspExtensionByOID, TQXCrypt_OCSPRspGetRspExtension,
-                            TQXCrypt_OCSPRspGetSingleRspExtensionByOID}) {
-            TQXCRYPT_BLOB value{0, nullptr};
-            int critical = -1;
-            int rc = getter(handle, name, 0, &value, (names & 0x40) ? nullptr : &critical);
-            if (rc != TQ_RTN_OK && value.data) __builtin_trap();  // a failure hands nothing out
-            TQXCryptFreeBlob(&value);
-        }
+    const int which = (choice >> 3) & 3;
+    for (int g = 0; g < 3; ++g) {
+        if (which != 3 && which != g) continue;
+        TQXCRYPT_BLOB value{0, nullptr};
+        int critical = -1;
+        int rc = kGetters[g](handle, kNames[choice & 7], 0, &value, (choice & 0x20) ? nullptr : &critical);
+        if (rc != TQ_RTN_OK && value.data) __builtin_trap();  // a failure hands nothing out
+        TQXCryptFreeBlob(&value);
     }
     TQXCryptFreeHandle(handle);  // frees the response too
 }

@@ -70,12 +70,12 @@ case "$target" in
     respond "$ocsp/good.req.der" "$corpus/bykey.resp" -resp_key_id
     respond "$ocsp/good.req.der" "$corpus/nocerts.resp" -resp_no_certs
     respond "$corpus/revoked.req" "$corpus/revoked.resp"
-    # answer CHOICE REQUEST RESPONSE: the choice, the nonce and the first two
-    # extension names, the nonce of the request, and the answer.
+    # answer CHOICE REQUEST RESPONSE: the choice, the nonce extension through
+    # all getters, the nonce of the request, and the answer.
     answer() {
       local hex k
       hex=$(openssl ocsp -reqin "$2" -req_text 2>/dev/null | awk '/OCSP Nonce/ {getline; print $1}')
-      printf "\\x$(printf %02x "$1")\\x08"
+      printf "\\x$(printf %02x "$1")\\x18"
       for ((k = 4; k < 36; k += 2)); do printf "\\x${hex:k:2}"; done
       printf 'HTTP/1.0 200 OK\r\nContent-Type: application/ocsp-response\r\n\r\n'
       cat "$3"

@@ -236,10 +236,8 @@ CK_RV readRecord(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG 
     return rv;
 }
 
-CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                            CK_ULONG count) {
-    SHIM_ENTER(C_GetAttributeValue)
-    shim::recordTemplate("C_GetAttributeValue", attributes, count);
+CK_RV readAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                     CK_ULONG count) {
     if (isRecordHandle(object)) return readRecord(object, attributes, count);
     CK_RV rv = real->C_GetAttributeValue(session, object, attributes, count);
     shim::State &s = shim::state();
@@ -262,6 +260,15 @@ CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, 
         if (a.pValue && overstated != s.overstatedReads.end()) a.ulValueLen += overstated->second;
     }
     return rv;
+}
+
+CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                            CK_ULONG count) {
+    SHIM_ENTER(C_GetAttributeValue)
+    shim::recordTemplate("C_GetAttributeValue", attributes, count);
+    return shim::answerAttributes(attributes, count, [&](CK_ATTRIBUTE_PTR some, CK_ULONG n) {
+        return readAttributes(session, object, some, n);
+    });
 }
 
 // Plain forwarders that count calls and take injected answers.

@@ -3,6 +3,7 @@
 // shim load, so the test never holds the shim open itself.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ struct State {
     CK_ULONG extraSlots = 0;
     std::map<CK_ATTRIBUTE_TYPE, QueryAnswer> queryAnswers;
     std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> overstatedReads;
+    // Values handed out in place of the token's, to length queries and reads
+    // alike; and attributes reported unavailable, with the answer of the
+    // whole call (CKR_OK for a module that does not say so).
+    std::map<CK_ATTRIBUTE_TYPE, std::vector<unsigned char>> substitutes;
+    std::map<CK_ATTRIBUTE_TYPE, CK_RV> unavailable;
 
     // Seen by the shim.
     std::map<std::string, int> calls;
@@ -75,6 +81,10 @@ const State::Template &lastTemplate(const std::string &function, int back = 0);
 void reset();
 // Counts the call and answers an injected value for it, or CKR_OK.
 CK_RV enter(const char *function);
+// Answers an attribute read: the substituted and unavailable attributes
+// from the state, the others through `read`.
+CK_RV answerAttributes(CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                       const std::function<CK_RV(CK_ATTRIBUTE_PTR, CK_ULONG)> &read);
 int calls(const std::string &function);
 
 }  // namespace shim

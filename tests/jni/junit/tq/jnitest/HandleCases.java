@@ -9,11 +9,17 @@ import static org.junit.Assert.assertTrue;
 import static org.junit.Assert.fail;
 import static tq.jnitest.Peer.*;
 
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Paths;
+import java.util.Arrays;
+import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.Map;
+import java.util.Set;
 import java.util.function.IntSupplier;
 import java.util.function.LongFunction;
 
@@ -145,6 +151,18 @@ public final class HandleCases {
         assertEquals(OK, c.ErrorCode);
     }
 
+    /** The natives that store no code. */
+    private static final Set<String> STORE_NOTHING = new HashSet<>(Arrays.asList("XFreeHandleX"));
+
+    private static Object emptyOf(Class<?> type, long value) {
+        if (type == long.class) return value;
+        if (type == int.class) return 0;
+        if (type == boolean.class) return false;
+        if (type == byte[].class) return new byte[16];
+        if (type == String.class) return "";
+        return null;
+    }
+
     private static long peakResidentKiB() throws Exception {
         for (String line : Files.readAllLines(Paths.get("/proc/self/status")))
             if (line.startsWith("VmHWM:")) return Long.parseLong(line.replaceAll("[^0-9]", ""));
@@ -169,6 +187,35 @@ public final class HandleCases {
                 c.XFreeHandleX(v);
                 assertEquals(4242, c.ErrorCode);
             }
+        });
+        add("every native with a small value in each long argument", c -> {
+            // The other arguments are as empty as their types allow; whatever a native checks
+            // first, it neither dies of the value nor succeeds with it.
+            int calls = 0;
+            for (Method m : WKP11Crypt.class.getDeclaredMethods()) {
+                if (!Modifier.isNative(m.getModifiers())) continue;
+                Class<?>[] types = m.getParameterTypes();
+                for (int slot = 0; slot < types.length; slot++) {
+                    if (types[slot] != long.class) continue;
+                    for (long v : SMALL) {
+                        Object[] args = new Object[types.length];
+                        for (int i = 0; i < types.length; i++) args[i] = emptyOf(types[i], i == slot ? v : 0);
+                        String what = m.getName() + " with " + v + " as argument " + slot;
+                        c.ErrorCode = -1;
+                        try {
+                            m.invoke(c, args);
+                        } catch (InvocationTargetException e) {
+                            throw new AssertionError(what + " threw", e.getCause());
+                        }
+                        calls++;
+                        if (STORE_NOTHING.contains(m.getName())) continue;
+                        // Releasing no list is the one success.
+                        if (!m.getName().equals("XP11ReleaseObjectListX")) assertNotEquals(what, OK, c.ErrorCode);
+                        assertNotEquals(what + " stored nothing", -1, c.ErrorCode);
+                    }
+                }
+            }
+            assertTrue("natives called: " + calls, calls > 0);
         });
         add("small values where a token context is wanted", c -> {
             for (long v : SMALL) allRefuse("value " + v, c, contextNatives(c, v));

@@ -82,7 +82,7 @@ const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void) {
 }
 
 void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) {
-    if (!handle) return;
+    if (!tq::isHandle(handle)) return;
     if (auto *key = static_cast<EVP_PKEY *>(handle->object)) {
         tqbridge::releaseReference(tqbridge::referenceOf(key));
         EVP_PKEY_free(key);

@@ -1,30 +1,14 @@
 // Subject and issuer rule texts against a fixed certificate.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "fixture_files.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_store.h"
 
 namespace {
 
 TQXCRYPT_HANDLE *certificate() {
-    static TQXCRYPT_HANDLE *cert = [] {
-        const char *dir = std::getenv("TQ_FIXTURES");
-        std::string path = std::string(dir ? dir : ".") + "/objects/user.der";
-        std::vector<unsigned char> der;
-        if (FILE *f = std::fopen(path.c_str(), "rb")) {
-            int c;
-            while ((c = std::fgetc(f)) != EOF) der.push_back(static_cast<unsigned char>(c));
-            std::fclose(f);
-        }
-        TQXCRYPT_HANDLE *h = nullptr;
-        if (TQXCrypt_DecodeObject(&h, TQXCRYPT_KIND_CERTIFICATE, der.data(), der.size(), 0, nullptr) !=
-            TQ_RTN_OK)
-            std::abort();
-        return h;
-    }();
+    static TQXCRYPT_HANDLE *const cert = fuzz::fixtureObject(TQXCRYPT_KIND_CERTIFICATE, "objects/user.der");
     return cert;
 }
 

@@ -1,25 +1,47 @@
-// A hostile DER CRL through sorting, both lookups, every entry by index and
-// the extension reader.
+// A serial number text and a hostile DER CRL, split at the first NUL: the
+// CRL through sorting, both lookups, every entry by index and the extension
+// reader.
 #include <cstring>
+#include <string>
 
 #include "tqxcrypt_crl.h"
+
+namespace {
+
+// The lookup by text and the lookup by a certificate of the serial the text
+// sets answer alike, in a CRL as decoded and as sorted.
+void lookUp(TQXCRYPT_HANDLE *crl, const char *serial) {
+    TQXCRYPT_HANDLE *cert = nullptr;
+    if (TQXCrypt_CreateCertificate(&cert) != TQ_RTN_OK) return;
+    const bool set = TQXCrypt_CertSetSerialNumber(cert, serial) == TQ_RTN_OK;
+    char byText[TQXCRYPT_TIME_TEXT_SIZE], byCert[TQXCRYPT_TIME_TEXT_SIZE];
+    int textStatus = -1, certStatus = -1;
+    const int textRc = TQXCrypt_CRLGetRevoked(crl, serial, byText, &textStatus, 0);
+    if (set) {
+        const int certRc = TQXCrypt_CRLGetCertRevoked(crl, cert, byCert, &certStatus, 0);
+        if (certRc != textRc || certStatus != textStatus ||
+            (textRc == TQ_RTN_OK && std::strcmp(byText, byCert) != 0))
+            __builtin_trap();
+    }
+    TQXCryptFreeHandle(cert);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool started = (TQXCryptInitialize(), true);
     (void)started;
-    static TQXCRYPT_HANDLE *cert = [] {
-        TQXCRYPT_HANDLE *h = nullptr;
-        TQXCrypt_CreateCertificate(&h);
-        TQXCrypt_CertSetSerialNumber(h, "0102");
-        return h;
-    }();
+    const uint8_t *end = static_cast<const uint8_t *>(std::memchr(data, 0, size));
+    if (!end) return 0;
+    const std::string serial(reinterpret_cast<const char *>(data), static_cast<size_t>(end - data));
     TQXCRYPT_HANDLE *crl = nullptr;
-    if (TQXCrypt_DecodeObject(&crl, TQXCRYPT_KIND_CRL, data, size, 0, nullptr) != 0) return 0;
+    if (TQXCrypt_DecodeObject(&crl, TQXCRYPT_KIND_CRL, end + 1, size - static_cast<size_t>(end + 1 - data), 0,
+                              nullptr) != 0)
+        return 0;
     char date[TQXCRYPT_TIME_TEXT_SIZE];
-    int status = 0, count = 0;
+    int count = 0;
     for (int pass = 0; pass < 2; ++pass) {
-        TQXCrypt_CRLGetRevoked(crl, "01", date, &status, 0);
-        TQXCrypt_CRLGetCertRevoked(crl, cert, date, &status, 0);
+        lookUp(crl, serial.c_str());
         TQXCrypt_CRLSortRevoked(crl, 0);
     }
     TQXCrypt_CRLGetRevokedCount(crl, &count);

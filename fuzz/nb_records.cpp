@@ -5,11 +5,10 @@
 // optional element's flag (and, when wrapping, the element itself).
 #include <openssl/evp.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
+#include "der_element.h"
+#include "fixture_files.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_containers.h"
 
@@ -17,20 +16,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes tlv(unsigned char identifier, const Bytes &content) {
-    Bytes out{identifier};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes length;
-        for (size_t v = n; v; v >>= 8) length.insert(length.begin(), static_cast<unsigned char>(v));
-        out.push_back(static_cast<unsigned char>(0x80 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
+using derelement::tlv;
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -80,20 +66,8 @@ Bytes userRecord(const Bytes &plaintext, bool optional) {
 }
 
 TQXCRYPT_HANDLE *certificate() {
-    static TQXCRYPT_HANDLE *cert = [] {
-        const char *dir = std::getenv("TQ_FIXTURES");
-        std::string path = std::string(dir ? dir : ".") + "/containers/nb1024.der";
-        Bytes der;
-        if (FILE *f = std::fopen(path.c_str(), "rb")) {
-            int c;
-            while ((c = std::fgetc(f)) != EOF) der.push_back(static_cast<unsigned char>(c));
-            std::fclose(f);
-        }
-        TQXCRYPT_HANDLE *h = nullptr;
-        if (TQXCrypt_DecodeObject(&h, TQXCRYPT_KIND_CERTIFICATE, der.data(), der.size(), 0, nullptr) != 0)
-            std::abort();
-        return h;
-    }();
+    static TQXCRYPT_HANDLE *const cert =
+        fuzz::fixtureObject(TQXCRYPT_KIND_CERTIFICATE, "containers/nb1024.der");
     return cert;
 }
 

@@ -1,7 +1,9 @@
 // PKCS#12 from untrusted bytes: decoding, unpacking with a password the first
-// byte chooses, and every key and certificate taken out.
-#include <vector>
-
+// byte chooses (bits 0-1), and every key and certificate taken out. With bit
+// 2 the rest is the content of the authenticated safe, put into a file with
+// a MAC under that password, so that mutations reach the safes and the bag
+// routing; without it the rest is the whole file, MAC and all.
+#include "pfx_wrap.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_containers.h"
 
@@ -9,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     if (size < 1) return 0;
     static const char *const kPasswords[] = {nullptr, "", "secret", "wrong"};
     const char *password = kPasswords[data[0] & 3];
-    std::vector<unsigned char> body(data + 1, data + size);
+    const fuzz::Bytes body =
+        (data[0] & 4) ? fuzz::macedPfx(data + 1, size - 1, password) : fuzz::Bytes(data + 1, data + size);
     TQXCRYPT_HANDLE *p12 = nullptr;
     if (TQXCrypt_DecodeObject(&p12, TQXCRYPT_KIND_PKCS12, body.data(), body.size(), 0, nullptr) != 0)
         return 0;
@@ -23,7 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
             __builtin_trap();
         for (int i = -1; i <= keys; ++i) {
             TQXCRYPT_HANDLE *key = nullptr;
-            if (TQXCrypt_P12GetPrivateKey(p12, i, 0, &key) == 0) TQXCryptFreeHandle(key);
+            if (TQXCrypt_P12GetPrivateKey(p12, i, 0, &key) == 0) {
+                TQXCrypt_KeySize(key);
+                TQXCryptFreeHandle(key);
+            }
         }
         for (int i = -1; i <= ca || i <= user; ++i) {
             TQXCRYPT_HANDLE *cert = nullptr;

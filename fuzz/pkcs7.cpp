@@ -1,43 +1,21 @@
 // PKCS#7 messages from untrusted bytes: the accessors, signature verification
 // against a store and envelope decryption. The first byte chooses the flags.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
+#include "fixture_files.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_pkcs7.h"
 #include "tqxcrypt_store.h"
 
 namespace {
 
-std::vector<unsigned char> fixture(const char *name) {
-    const char *dir = std::getenv("TQ_FIXTURES");
-    std::string path = std::string(dir ? dir : ".") + "/" + name;
-    std::vector<unsigned char> bytes;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        int c;
-        while ((c = std::fgetc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-TQXCRYPT_HANDLE *decodeFixture(int kind, const char *name) {
-    std::vector<unsigned char> der = fixture(name);
-    TQXCRYPT_HANDLE *h = nullptr;
-    if (TQXCrypt_DecodeObject(&h, kind, der.data(), der.size(), 0, nullptr) != TQ_RTN_OK) std::abort();
-    return h;
-}
-
 struct Peers {
     TQXCRYPT_HANDLE *store = nullptr, *recipient = nullptr, *key = nullptr;
     Peers() {
-        std::vector<unsigned char> pem = fixture("objects/ca.pem");
-        std::string text(pem.begin(), pem.end());
-        if (TQXCrypt_LoadStore(&store, text.c_str(), nullptr) != TQ_RTN_OK) std::abort();
-        recipient = decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "objects/user.der");
-        key = decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "objects/user.rsa.der");
+        if (TQXCrypt_LoadStore(&store, fuzz::fixtureText("objects/ca.pem").c_str(), nullptr) != TQ_RTN_OK)
+            std::abort();
+        recipient = fuzz::fixtureObject(TQXCRYPT_KIND_CERTIFICATE, "objects/user.der");
+        key = fuzz::fixtureObject(TQXCRYPT_KIND_PRIVATEKEY, "objects/user.rsa.der");
     }
 };
 

@@ -80,6 +80,10 @@ struct TQXCRYPT_HANDLE {
     void *object;
     const TQXCRYPT_ASN1_METHOD *asn1Method;
     void *extra;
+    /* Written by tqxCryptCreateHandle from the record's own address: how the
+     * library tells one of its handles from other memory passed in its place.
+     * A record built any other way is no handle. */
+    uint64_t seal;
 };
 
 /* Hooks of a token-backed cipher context; null for software keys. */

@@ -191,15 +191,52 @@ inline TQXCRYPT_HANDLE *handleOf(jlong value) {
 inline jlong valueOf(TQXCRYPT_HANDLE *handle) {
     return static_cast<jlong>(reinterpret_cast<intptr_t>(handle));
 }
-inline TQXP11_SESSION *sessionOf(jlong value) {
-    return reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(value));
+// The token records the binding allocates and hands to Java carry a tag of
+// their kind in their first word, `spare`, which the token layer clears and
+// leaves unused. Every record the binding hands out has that word (a
+// crypto-core handle, the smallest, included), so reading it never leaves the
+// record Java gave. Bound to the address, as the core's seal is.
+enum class Tag : uint64_t { Context = 0x2f1c6a93d58e47b1u, Session = 0x6b0e9d27c34a51f8u };
+
+template <class Record>
+uint64_t tagOf(const Record *record, Tag kind) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record)) ^ static_cast<uint64_t>(kind);
 }
 
-// A token native works only on a session that is not 0: 0 gives 5005 before
-// anything is taken from Java.
+// Set once the token layer has filled the record.
+template <class Record>
+void tag(Record *record, Tag kind) {
+    record->spare = tagOf(record, kind);
+}
+
+// The record a Java value holds; null for 0, for a value no record can have
+// and for a record of another kind, which each native then answers as it
+// answers 0.
+template <class Record>
+Record *tagged(jlong value, Tag kind) {
+    auto *record = reinterpret_cast<Record *>(static_cast<intptr_t>(value));
+    if (value < TQ_LOWEST_RECORD_ADDRESS || value % alignof(Record) != 0 ||
+        record->spare != tagOf(record, kind))
+        return nullptr;
+    return record;
+}
+
+inline TQXP11_CONTEXT *contextOf(jlong value) { return tagged<TQXP11_CONTEXT>(value, Tag::Context); }
+inline TQXP11_SESSION *sessionOf(jlong value) { return tagged<TQXP11_SESSION>(value, Tag::Session); }
+
+// A record Java no longer holds goes back without its tag.
+template <class Record>
+void release(Record *record) {
+    if (record) record->spare = 0;
+    std::free(record);
+}
+
+// A token native works only on a session Java was handed: anything else
+// gives 5005 before anything is taken from Java.
 template <class Work>
 int onSession(jlong session, Work &&work) {
-    return session == 0 ? TQ_RTN_BAD_ARGUMENT : work(sessionOf(session));
+    TQXP11_SESSION *s = sessionOf(session);
+    return s ? work(s) : TQ_RTN_BAD_ARGUMENT;
 }
 
 // A Java argument the JVM could not hand out is our allocation failure.

@@ -6,13 +6,10 @@
 #include "tqxp11.h"
 
 using tqjni::Call;
+using tqjni::contextOf;
 using tqjni::Text;
 
 namespace {
-
-TQXP11_CONTEXT *contextOf(jlong value) {
-    return reinterpret_cast<TQXP11_CONTEXT *>(static_cast<intptr_t>(value));
-}
 
 jlong addressOf(const void *p) { return static_cast<jlong>(reinterpret_cast<intptr_t>(p)); }
 
@@ -28,7 +25,9 @@ jlong initialise(JNIEnv *env, jobject self, jstring path, Init init) {
     auto *context = static_cast<TQXP11_CONTEXT *>(std::calloc(1, sizeof(TQXP11_CONTEXT)));
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (context && !modulePath.failed()) code = init(context, modulePath.get());
-    if (code != 0) {
+    if (code == 0) {
+        tqjni::tag(context, tqjni::Tag::Context);
+    } else {
         std::free(context);
         context = nullptr;
     }
@@ -62,7 +61,14 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitX)(JNIEnv *env, jobject self, jstring 
 TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstring path, jlong arguments) try {
-    const auto *block = reinterpret_cast<const CK_C_INITIALIZE_ARGS *>(static_cast<intptr_t>(arguments));
+    // The one block the binding hands out is the only one Java can hold:
+    // anything else would reach the module as its mutex functions.
+    const CK_C_INITIALIZE_ARGS *block = arguments == 0 ? nullptr : TQXP11_SyncMutex();
+    if (arguments != addressOf(block)) {
+        Call call(env, self);
+        call.store(TQ_RTN_BAD_ARGUMENT);
+        return 0;
+    }
     return initialise(env, self, path,
                       [block](TQXP11_CONTEXT *c, const char *p) { return TQXP11_InitEx(c, p, block); });
 }
@@ -75,11 +81,9 @@ TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong context) try {
     Call call(env, self);
-    int code = TQ_RTN_BAD_ARGUMENT;
-    if (context != 0) {
-        code = TQXP11_Final(contextOf(context));
-        if (code == 0) std::free(contextOf(context));
-    }
+    TQXP11_CONTEXT *record = contextOf(context);
+    const int code = record ? TQXP11_Final(record) : TQ_RTN_BAD_ARGUMENT;
+    if (code == 0) tqjni::release(record);
     call.store(code);
     return code;
 }
@@ -89,8 +93,9 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11SetCurrentSlotX)(JNIEnv *env, jobject self,
                                                       jint index) try {
     Call call(env, self);
     // A negative index would become a huge unsigned one: the layer's bound refuses it.
-    const int code = context == 0 ? TQ_RTN_BAD_ARGUMENT
-                                  : TQXP11_SetCurrentSlot(contextOf(context), static_cast<CK_ULONG>(index));
+    TQXP11_CONTEXT *record = contextOf(context);
+    const int code =
+        record ? TQXP11_SetCurrentSlot(record, static_cast<CK_ULONG>(index)) : TQ_RTN_BAD_ARGUMENT;
     call.store(code);
     return code;
 }
@@ -105,9 +110,9 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetTokenSNX)(JNIEnv *env, jobject self, 
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     jstring result = nullptr;
-    if (context != 0) {
+    if (TQXP11_CONTEXT *record = contextOf(context)) {
         CK_TOKEN_INFO info = {};
-        code = TQXP11_GetTokenInfo(contextOf(context), &info);
+        code = TQXP11_GetTokenInfo(record, &info);
         if (code == 0) {
             char serial[sizeof info.serialNumber + 1] = {};
             std::memcpy(serial, info.serialNumber, sizeof info.serialNumber);

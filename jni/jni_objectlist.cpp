@@ -24,10 +24,14 @@ void holdList(const Call &call, TQXP11_OBJECT *list, CK_ULONG count) {
 }
 
 // The entry the index names. The index is Java's: it must lie within the
-// count the calling object holds, or the read would leave the array.
+// count the calling object holds, or the read would leave the array. That
+// count belongs to the list the object holds, so that list is the only one a
+// value can name: any other (a handle, a session, a list released before) is
+// no list, as 0 is none.
 int entryOf(const Call &call, jlong list, jint index, const TQXP11_OBJECT **entry) {
     if (list == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
     if (index < 0 || index >= heldCount(call)) return TQ_RTN_BAD_ARGUMENT;
+    if (list != heldList(call)) return TQP11_RTN_OBJECT_NOT_EXIST;
     *entry = listOf(list) + index;
     return TQ_RTN_OK;
 }
@@ -38,7 +42,8 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, jlong session, jint) try {
     Call call(env, self);
-    if (session == 0) {
+    TQXP11_SESSION *const s = tqjni::sessionOf(session);
+    if (!s) {
         call.store(TQ_RTN_BAD_ARGUMENT);
         return 0;
     }
@@ -48,7 +53,7 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, 
     holdList(call, nullptr, 0);
     TQXP11_OBJECT *list = nullptr;
     CK_ULONG listed = 0;
-    const int code = TQXP11_GetObjectList(tqjni::sessionOf(session), nullptr, &list, &listed);
+    const int code = TQXP11_GetObjectList(s, nullptr, &list, &listed);
     if (code == TQ_RTN_OK) holdList(call, list, listed);
     call.store(code);
     return code == TQ_RTN_OK ? static_cast<jlong>(listed) : 0;
@@ -91,7 +96,8 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11ReleaseObjectListX)(JNIEnv *env, jobject se
     } else if (count < 0) {
         code = TQ_RTN_BAD_ARGUMENT;
     } else {
-        code = TQXP11_ReleaseObjectList(listOf(list), static_cast<CK_ULONG>(count));
+        // Any other value names no list of the binding's (see entryOf): released as none is.
+        code = TQXP11_ReleaseObjectList(nullptr, static_cast<CK_ULONG>(count));
     }
     holdList(call, nullptr, 0);
     return tqjni::codeResult(call, code);

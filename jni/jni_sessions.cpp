@@ -12,7 +12,8 @@ namespace {
 
 jint bySession(JNIEnv *env, jobject self, jlong session, int (*operation)(TQXP11_SESSION *)) {
     Call call(env, self);
-    const int code = session == 0 ? TQ_RTN_BAD_ARGUMENT : operation(sessionOf(session));
+    TQXP11_SESSION *const s = sessionOf(session);
+    const int code = s ? operation(s) : TQ_RTN_BAD_ARGUMENT;
     call.store(code);
     return code;
 }
@@ -21,9 +22,9 @@ jint withPin(JNIEnv *env, jobject self, jlong session, jstring pin,
              int (*login)(TQXP11_SESSION *, const char *)) {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
-    if (session != 0) {
+    if (TQXP11_SESSION *s = sessionOf(session)) {
         Text text(call, pin);
-        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : login(sessionOf(session), text.get());
+        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : login(s, text.get());
     }
     call.store(code);
     return code;
@@ -37,19 +38,21 @@ jint loginStep(Call &call, int code, CK_ULONG required) {
 
 jint loginInit(JNIEnv *env, jobject self, jlong session) {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     CK_ULONG required = 0, second = 0;
-    const int code = TQXP11_LoginInit(sessionOf(session), &required, &second);
+    const int code = TQXP11_LoginInit(s, &required, &second);
     return loginStep(call, code, required);
 }
 
 jint loginUpdate(JNIEnv *env, jobject self, jlong session, jstring part) {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Text text(call, part);
     if (text.failed()) return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
     CK_ULONG required = 0;
-    const int code = TQXP11_LoginUpdate(sessionOf(session), text.get(), &required);
+    const int code = TQXP11_LoginUpdate(s, text.get(), &required);
     return loginStep(call, code, required);
 }
 
@@ -62,12 +65,12 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, j
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXP11_SESSION *session = nullptr;
-    if (context != 0) {
+    if (TQXP11_CONTEXT *record = tqjni::contextOf(context)) {
         session = static_cast<TQXP11_SESSION *>(std::calloc(1, sizeof(TQXP11_SESSION)));
-        code = session ? TQXP11_SessionOpen(
-                             reinterpret_cast<TQXP11_CONTEXT *>(static_cast<intptr_t>(context)), session)
-                       : TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        if (code != 0) {
+        code = session ? TQXP11_SessionOpen(record, session) : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        if (code == 0) {
+            tqjni::tag(session, tqjni::Tag::Session);
+        } else {
             std::free(session);
             session = nullptr;
         }
@@ -78,8 +81,9 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, j
 TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11CloseSessionX)(JNIEnv *env, jobject self, jlong session) try {
+    TQXP11_SESSION *const record = sessionOf(session);
     const jint code = bySession(env, self, session, TQXP11_SessionClose);
-    if (code == 0) std::free(sessionOf(session));
+    if (code == 0) tqjni::release(record);
     return code;
 }
 TQ_JNI_CATCH_CODE
@@ -113,12 +117,11 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong
                                                 jstring newPin, jint) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
-    if (session != 0) {
+    if (TQXP11_SESSION *s = sessionOf(session)) {
         Text before(call, oldPin);
         Text after(call, newPin);
-        code = before.failed() || after.failed()
-                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                   : TQXP11_ChangePin(sessionOf(session), before.get(), after.get());
+        code = before.failed() || after.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                                 : TQXP11_ChangePin(s, before.get(), after.get());
     }
     call.store(code);
     return code;
@@ -159,19 +162,20 @@ TQ_JNI_CATCH_CODE
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlong session, jstring path,
                                                  jstring first, jstring second) try {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Text library(call, path);
     Text one(call, first);
     Text two(call, second);
     if (library.failed() || one.failed() || two.failed())
         return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    int code = TQXP11_BankLogin(sessionOf(session), library.get(), one.get(), two.get());
+    int code = TQXP11_BankLogin(s, library.get(), one.get(), two.get());
     // The host's library logs the module's session in past the token layer:
     // the record learns the new state, or the natives that need the user
     // would go on refusing the session.
     if (code == 0) {
         CK_BBOOL loggedIn = 0;
-        code = TQXP11_GetSessionInfo(sessionOf(session), &loggedIn);
+        code = TQXP11_GetSessionInfo(s, &loggedIn);
     }
     return tqjni::codeResult(call, code);
 }

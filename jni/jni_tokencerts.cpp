@@ -101,11 +101,12 @@ typedef int FromCertificate(TQXP11_SESSION *, const TQXP11_CERTIFICATE_VALUE &, 
 
 jlong byKeyUsage(JNIEnv *env, jobject self, jlong session, jint usage, FromCertificate *make) {
     Call call(env, self);
-    if (session == 0) return tqjni::handleResult(call, TQ_RTN_BAD_ARGUMENT, nullptr);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::handleResult(call, TQ_RTN_BAD_ARGUMENT, nullptr);
     Candidates candidates;
     TQXCRYPT_HANDLE *handle = nullptr;
-    int code = selectCertificate(sessionOf(session), usage, candidates);
-    if (code == 0) code = make(sessionOf(session), candidates.chosen(), &handle);
+    int code = selectCertificate(s, usage, candidates);
+    if (code == 0) code = make(s, candidates.chosen(), &handle);
     return tqjni::handleResult(call, code, handle);
 }
 
@@ -128,8 +129,9 @@ int secretKindOf(jint cipherId) {
 
 jint deleteKey(JNIEnv *env, jobject self, jlong session, jlong handle) {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    return tqjni::codeResult(call, TQXP11Crypt_DeleteKey(sessionOf(session), tqjni::handleOf(handle)));
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    return tqjni::codeResult(call, TQXP11Crypt_DeleteKey(s, tqjni::handleOf(handle)));
 }
 
 }  // namespace
@@ -154,13 +156,13 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGetSymmetricKeyX)(JNIEnv *env, jobjec
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     CK_OBJECT_HANDLE object = 0;
-    if (session != 0) {
+    if (TQXP11_SESSION *s = sessionOf(session)) {
         Text name(call, label);
         const int kind = secretKindOf(cipherId);
         if (name.failed())
             code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
         else if (kind != 0)
-            code = TQP11_GetKeyHandle(sessionOf(session), name.get(), kind, isPrivate, 0, &object);
+            code = TQP11_GetKeyHandle(s, name.get(), kind, isPrivate, 0, &object);
     }
     call.store(code);
     return code == 0 ? static_cast<jlong>(object) : 0;

@@ -209,18 +209,32 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectExX)(JNIEnv *env, jobj
 }
 TQ_JNI_CATCH
 
-// A negative length sizes nothing: it is refused before any allocation.
+// A negative length sizes nothing: it is refused before any allocation. The
+// Java array comes first: a length the JVM cannot hold fails there, with
+// the JVM's own error, before any buffer or token call.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject self, jlong session,
                                                             jint length) try {
     Call call(env, self);
+    jbyteArray result = nullptr;
     unsigned char *buffer = nullptr;
     const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
         if (length < 0) return TQ_RTN_BAD_ARGUMENT;
+        result = env->NewByteArray(length);
+        if (!result) {
+            call.failure.take();
+            return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+        }
         buffer = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(length) + 1, 1));
         if (!buffer) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        return TQXP11_GenRandomNumber(s, buffer, length);
+        const int rc = TQXP11_GenRandomNumber(s, buffer, length);
+        if (rc == 0 && length > 0)
+            env->SetByteArrayRegion(result, 0, length, reinterpret_cast<jbyte *>(buffer));
+        return rc;
     });
-    return freedResult(call, code, buffer, code == 0 ? static_cast<size_t>(length) : 0);
+    if (buffer) OPENSSL_cleanse(buffer, static_cast<size_t>(length));
+    std::free(buffer);
+    call.store(code);
+    return code == 0 ? result : nullptr;
 }
 TQ_JNI_CATCH
 

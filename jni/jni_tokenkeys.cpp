@@ -3,6 +3,7 @@
 #include "tqp11certs.h"
 
 using tqjni::Call;
+using tqjni::sessionOf;
 using tqjni::Text;
 
 namespace {
@@ -13,10 +14,9 @@ jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *key = nullptr;
-    if (session != 0) {
+    if (TQXP11_SESSION *s = sessionOf(session)) {
         Text text(call, name);
-        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                             : read(tqjni::sessionOf(session), text.get(), flags, &key);
+        code = text.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : read(s, text.get(), flags, &key);
     }
     call.store(code);
     return code == 0 ? tqjni::valueOf(key) : 0;

@@ -80,10 +80,10 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(P11GenerateSymKeyX)(JNIEnv *env, jobject self,
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     CK_OBJECT_HANDLE handle = 0;
-    if (session != 0) {
+    if (TQXP11_SESSION *s = sessionOf(session)) {
         Text name(call, label);
         code = name.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                             : TQXP11_GenerateSymKey(sessionOf(session), name.get(), 1, kind, flags, &handle);
+                             : TQXP11_GenerateSymKey(s, name.get(), 1, kind, flags, &handle);
     }
     call.store(code);
     return code == 0 ? static_cast<jlong>(handle) : code;
@@ -94,15 +94,16 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11WrapKeyX)(JNIEnv *env, jobject self, j
                                                     jstring keyLabel, jint keyKind, jstring wrappingLabel,
                                                     jint wrappingKind, jint spare, jlong mode) try {
     Call call(env, self);
-    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
     Text key(call, keyLabel);
     Text wrapping(call, wrappingLabel);
     unsigned char wrapped[kWrapCapacity] = {};
     CK_ULONG length = sizeof wrapped;
     int code = tqjni::anyFailed(key, wrapping) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
     if (code == 0)
-        code = TQP11_WrapKey(sessionOf(session), key.get(), keyKind, wrapping.get(), wrappingKind, spare,
-                             wrapped, &length, static_cast<CK_ULONG>(mode));
+        code = TQP11_WrapKey(s, key.get(), keyKind, wrapping.get(), wrappingKind, spare, wrapped, &length,
+                             static_cast<CK_ULONG>(mode));
     return bytesResult(call, withinCapacity(code, length, sizeof wrapped), wrapped, length);
 }
 TQ_JNI_CATCH
@@ -112,13 +113,14 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong
                                                 jbyteArray wrapped, jstring newLabel, jint newKind,
                                                 jint flags, jlong mode) try {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Text unwrapping(call, unwrappingLabel);
     Bytes bytes(call, wrapped);
     Text name(call, newLabel);
     int code = tqjni::anyFailed(unwrapping, bytes, name) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
     if (code == 0)
-        code = TQP11_UnWrapKey(sessionOf(session), unwrapping.get(), unwrappingKind, bytes.data(),
+        code = TQP11_UnWrapKey(s, unwrapping.get(), unwrappingKind, bytes.data(),
                                static_cast<CK_ULONG>(bytes.size()), name.get(), newKind, flags,
                                static_cast<CK_ULONG>(mode));
     return tqjni::codeResult(call, code);
@@ -130,14 +132,15 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject sel
                                                         jstring label, jint kind, jbyteArray iv,
                                                         jbyteArray data, jint spare, jint mode) try {
     Call call(env, self);
-    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
     OneCall op(call, label, iv, data, 1024);
     // The token layer reads the IV as text.
     Scratch ivText(static_cast<size_t>(op.iv.size()) + 1);
     int code = op.ready() && ivText.get() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (code == 0) {
         if (op.iv.data()) std::memcpy(ivText.get(), op.iv.data(), static_cast<size_t>(op.iv.size()));
-        code = TQP11_GenerateMAC(sessionOf(session), op.name.get(), kind,
+        code = TQP11_GenerateMAC(s, op.name.get(), kind,
                                  op.iv.data() ? reinterpret_cast<const char *>(ivText.get()) : nullptr,
                                  op.input.data(), op.size(), spare, mode, op.out.get(), &op.length);
     }
@@ -150,15 +153,16 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymDecryptX)(JNIEnv *env, jobject self
                                                        jstring label, jint kind, jbyteArray iv,
                                                        jbyteArray data, jint mode) try {
     Call call(env, self);
-    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
     // Refreshes the session's state for the layer's login checks; its answer is not ours.
     CK_BBOOL loggedIn = CK_FALSE;
-    TQXP11_GetSessionInfo(sessionOf(session), &loggedIn);
+    TQXP11_GetSessionInfo(s, &loggedIn);
     OneCall op(call, label, iv, data, 0);
     int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (code == 0)
-        code = TQP11_SymDecrypt(sessionOf(session), op.name.get(), kind, 0, op.input.data(), op.size(), mode,
-                                op.out.get(), &op.length);
+        code = TQP11_SymDecrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode, op.out.get(),
+                                &op.length);
     return op.result(call, code);
 }
 TQ_JNI_CATCH
@@ -170,15 +174,16 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymEncryptExX)(JNIEnv *env, jobject se
                                                          jstring label, jlong keyHandle, jint kind,
                                                          jbyteArray iv, jbyteArray data, jint mode) try {
     Call call(env, self);
-    if (session == 0) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
     OneCall op(call, label, iv, data, 16);
     int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (code == 0)
-        code = TQP11_SymEncryptByHandle(sessionOf(session), static_cast<CK_OBJECT_HANDLE>(keyHandle), kind, 0,
-                                        op.input.data(), op.size(), mode, op.out.get(), &op.length);
+        code = TQP11_SymEncryptByHandle(s, static_cast<CK_OBJECT_HANDLE>(keyHandle), kind, 0, op.input.data(),
+                                        op.size(), mode, op.out.get(), &op.length);
     if (code == TQP11_RTN_KEY_HANDLE_INVALID || code == TQP11_RTN_OBJECT_HANDLE_INVALID)
-        code = TQP11_SymEncrypt(sessionOf(session), op.name.get(), kind, 0, op.input.data(), op.size(), mode,
-                                op.out.get(), &op.length);
+        code = TQP11_SymEncrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode, op.out.get(),
+                                &op.length);
     return op.result(call, code);
 }
 TQ_JNI_CATCH
@@ -186,11 +191,12 @@ TQ_JNI_CATCH
 JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject self, jlong session,
                                                         jstring label, jint kind, jboolean extractable) try {
     Call call(env, self);
-    if (session == 0) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Text name(call, label);
-    const int code = name.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                                   : TQP11_SetObjExtractable(sessionOf(session), name.get(), kind,
-                                                             extractable ? CK_TRUE : CK_FALSE);
+    const int code = name.failed()
+                         ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                         : TQP11_SetObjExtractable(s, name.get(), kind, extractable ? CK_TRUE : CK_FALSE);
     return tqjni::codeResult(call, code);
 }
 TQ_JNI_CATCH_CODE

@@ -15,14 +15,16 @@ typedef int TextWriter(TQXP11_SESSION *, const char *, const char *, const char 
 // A key or certificate handle stored under a label and an ID text.
 int writeHandle(Call &call, jlong session, jlong handle, jstring label, jstring id, jint flags,
                 HandleWriter *write) {
-    if (session == 0) return TQ_RTN_BAD_ARGUMENT;
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (!s) return TQ_RTN_BAD_ARGUMENT;
     Text labelText(call, label);
     Text idText(call, id);
     if (labelText.failed() || idText.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    return write(sessionOf(session), tqjni::handleOf(handle), labelText.get(), idText.get(), flags);
+    return write(s, tqjni::handleOf(handle), labelText.get(), idText.get(), flags);
 }
 
-// The token layer answers a session of 0 here, after decoding the text.
+// The token layer answers a session of 0 (or anything that is no session)
+// here, after decoding the text.
 jint writeText(JNIEnv *env, jobject self, jlong session, jstring object, jstring label, jstring id,
                jint flags, TextWriter *write) {
     Call call(env, self);
@@ -41,18 +43,18 @@ jlong generateKeyPair(JNIEnv *env, jobject self, jlong session, jstring privateL
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *key = nullptr;
     // A negative size would reach the token as a huge unsigned one.
-    if (session != 0 && modulusBits >= 0) {
+    TQXP11_SESSION *const s = sessionOf(session);
+    if (s && modulusBits >= 0) {
         Text privateLabelText(call, privateLabel);
         Text privateIdText(call, privateId);
         Text publicLabelText(call, publicLabel);
         Text publicIdText(call, publicId);
-        code =
-            privateLabelText.failed() || privateIdText.failed() || publicLabelText.failed() ||
-                    publicIdText.failed()
-                ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                : TQXP11Crypt_GenerateKeyPair(sessionOf(session), privateLabelText.get(), privateIdText.get(),
-                                              publicLabelText.get(), publicIdText.get(),
-                                              static_cast<CK_ULONG>(modulusBits), flags, &key);
+        code = privateLabelText.failed() || privateIdText.failed() || publicLabelText.failed() ||
+                       publicIdText.failed()
+                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                   : TQXP11Crypt_GenerateKeyPair(s, privateLabelText.get(), privateIdText.get(),
+                                                 publicLabelText.get(), publicIdText.get(),
+                                                 static_cast<CK_ULONG>(modulusBits), flags, &key);
     }
     return tqjni::handleResult(call, code, key);
 }

@@ -4,6 +4,16 @@
 
 #include "internal.h"
 
+namespace {
+
+// Bound to the address, so that no content of another record (a label, a
+// token's object handle) can be chosen in advance to pass for it.
+uint64_t sealOf(const TQXCRYPT_HANDLE *handle) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)) ^ 0x9e3779b97f4a7c15u;
+}
+
+}  // namespace
+
 extern "C" {
 
 int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
@@ -15,13 +25,14 @@ int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
     h->object = object;
     h->asn1Method = asn1Method;
     h->extra = extra;
+    h->seal = sealOf(h);
     *out = h;
     return TQ_RTN_OK;
 }
 TQ_CATCH_CODE
 
 int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) try {
-    if (!handle || !object || !handle->object) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(handle) || !object || !handle->object) return TQ_RTN_BAD_ARGUMENT;
     if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
     *object = handle->object;
     return TQ_RTN_OK;
@@ -29,7 +40,7 @@ int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) try {
 TQ_CATCH_CODE
 
 int tqxCryptGetHandleEx(void **extra, TQXCRYPT_HANDLE *handle, int kind) try {
-    if (!handle || !extra) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(handle) || !extra) return TQ_RTN_BAD_ARGUMENT;
     if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
     if (!handle->object || !handle->extra) return TQ_RTN_BAD_ARGUMENT;
     *extra = handle->extra;
@@ -38,7 +49,7 @@ int tqxCryptGetHandleEx(void **extra, TQXCRYPT_HANDLE *handle, int kind) try {
 TQ_CATCH_CODE
 
 void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) try {
-    if (!handle) return;
+    if (!tq::isHandle(handle)) return;
     if (handle->asn1Method) {
         if (handle->asn1Method->free) {
             handle->asn1Method->free(handle);
@@ -125,6 +136,15 @@ int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe, Shor
     int rc = writeBlob(out, bytes, count, shortfall);
     if (wipe == Wipe::Source && bytes && count) OPENSSL_cleanse(const_cast<void *>(bytes), count);
     return rc;
+}
+
+bool isHandle(const TQXCRYPT_HANDLE *handle) {
+    // The seal is the record's last word: every record the library hands
+    // out is at least a handle long, so reading it stays inside whichever
+    // record was given.
+    const auto address = reinterpret_cast<intptr_t>(handle);
+    return address >= TQ_LOWEST_RECORD_ADDRESS && address % alignof(TQXCRYPT_HANDLE) == 0 &&
+           handle->seal == sealOf(handle);
 }
 
 int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object) {

@@ -117,12 +117,24 @@ enum class Shortfall { ReportNeeded, KeepLength };
 int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wipe::Keep,
             Shortfall shortfall = Shortfall::ReportNeeded);
 
-// Typed handle access, in the order every operation answers: a null handle or
-// a handle without an object 5005, a handle of another kind 5006. Kinds 10
+// Whether a value can be a live handle: not below the lowest address of a
+// record (null included) and sealed by the constructor, so that a code or a
+// record of another kind (a token session, an object list) is never read as
+// a handle. Every read of a handle goes through it or the access below.
+bool isHandle(const TQXCRYPT_HANDLE *handle);
+
+// Typed handle access, in the order every operation answers: a value that is
+// no handle (isHandle) or a handle without an object 5005, a handle of
+// another kind 5006. Kinds 10
 // and 11 each name two objects: the form with a method table also requires
 // that table (null: none), so one object is never taken for the other.
 int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object);
 int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object);
+// An optional handle is absent when null or a handle without an object;
+// any other value goes to the access above, which refuses what is no handle.
+inline bool absentHandle(const TQXCRYPT_HANDLE *handle) {
+    return handle == nullptr || (isHandle(handle) && handle->object == nullptr);
+}
 template <class T>
 int objectOf(TQXCRYPT_HANDLE *handle, int kind, T **object) {
     void *raw = nullptr;

@@ -58,7 +58,7 @@ const char *labelFor(const KindInfo &k, const void *armour) {
 }
 
 int encodeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
-    if (!handle || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(handle) || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
     int text = k.armour != Armour::DerOnly && (flags & TQXCRYPT_ENCODE_TEXT);
     return tqxCrypt_ASN1_Encode(handle->object, k.i2d, text, text ? labelFor(k, armour) : nullptr, out);
 }
@@ -87,7 +87,7 @@ int decodeWith(const KindInfo &k, TQXCRYPT_HANDLE **out, const unsigned char *da
 }
 
 void freeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle) {
-    if (!handle) return;
+    if (!tq::isHandle(handle)) return;
     if (handle->object) k.freeObject(handle->object);
     TQCryptMemFree(handle);
 }
@@ -237,7 +237,7 @@ constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO,
 // password-encrypted PEM.
 int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
     tq::ErrorQueueScope scope;
-    if (!handle || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(handle) || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
     const char *password = static_cast<const char *>(armour);
     if (!(flags & TQXCRYPT_ENCODE_TEXT))
         return tqxCrypt_ASN1_Encode(handle->object, i2dPrivateKey, 0, nullptr, out);
@@ -306,7 +306,7 @@ const TQXCRYPT_ASN1_METHOD tqASN1PrivateKeyMethod = {encodePrivateKey, decodePri
                                                      freeOp<&kPrivateKey>};
 
 void freePkcs12(TQXCRYPT_HANDLE *handle) {
-    if (!handle) return;
+    if (!tq::isHandle(handle)) return;
     tqxCryptFreeP12List(static_cast<TQXCRYPT_P12_CONTENTS *>(handle->extra));
     freeWith(kPkcs12, handle);
 }

@@ -47,7 +47,7 @@ int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes 
 
 // Kinds 6 and 7: the only handles whose object is a key.
 inline bool isKeyHandle(const TQXCRYPT_HANDLE *key) {
-    return key != nullptr && key->object != nullptr &&
+    return isHandle(key) && key->object != nullptr &&
            (key->kind == TQXCRYPT_KIND_PRIVATEKEY || key->kind == TQXCRYPT_KIND_PUBLICKEY);
 }
 

@@ -66,7 +66,7 @@ int samePublicKey(const EVP_PKEY *a, const EVP_PKEY *b) {
 }
 
 int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
-    if (key == nullptr || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(key) || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (key->kind != TQXCRYPT_KIND_PRIVATEKEY && key->kind != TQXCRYPT_KIND_PUBLICKEY)
         return TQ_RTN_WRONG_HANDLE;
     return TQ_RTN_OK;
@@ -188,7 +188,8 @@ TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) t
 TQ_CATCH_CODE
 
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKeyToMatch) try {
-    if (key == nullptr || key->object == nullptr || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
+    // Any other handle's object is no key to compare.
+    if (!tq::isKeyHandle(key) || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
     auto *own = static_cast<const EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(own) != EVP_PKEY_get_base_id(publicKeyToMatch)) return TQ_RTN_KEY_MISMATCH;
     return samePublicKey(own, publicKeyToMatch);

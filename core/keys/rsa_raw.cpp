@@ -38,7 +38,7 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
 using Component = const BIGNUM *(*)(const RSA *rsa);
 
 int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) {
-    if (key == nullptr || key->object == nullptr || out == nullptr) return TQ_RTN_BAD_ARGUMENT;
+    if (!tq::isHandle(key) || key->object == nullptr || out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     // Either key kind will do; another handle's object is no key at all.
     if (!tq::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
     auto *pkey = static_cast<EVP_PKEY *>(key->object);

@@ -7,11 +7,10 @@ namespace tq {
 
 namespace {
 
-// An optional handle: absent when null or without an object.
 template <class T>
 int optionalObject(TQXCRYPT_HANDLE *handle, int kind, T **object) {
     *object = nullptr;
-    if (!handle || !handle->object) return TQ_RTN_OK;
+    if (absentHandle(handle)) return TQ_RTN_OK;
     return objectOf(handle, kind, object);
 }
 

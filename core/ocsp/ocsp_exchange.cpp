@@ -1,16 +1,23 @@
 // One HTTP/1.0 POST to a responder over IPv4, plain or TLS, bounded in time
 // and in size, read until the responder closes the connection.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "ocsp_internal.h"
 
@@ -74,16 +81,96 @@ struct Link {
     }
 };
 
-int doconnect(const ResponderUrl &url, SocketOwner *socket, Clock::time_point deadline) {
+// One host-name lookup, shared by the caller and the thread that runs it. The
+// thread writes only here, so a caller that stopped waiting loses nothing
+// and the last owner frees it.
+struct Lookup {
+    explicit Lookup(std::string name) : host(std::move(name)) {}
+    const std::string host;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool found = false;
+    sockaddr_in address{};
+};
+
+void resolve(const std::shared_ptr<Lookup> &lookup) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (url.host.empty() || getaddrinfo(url.host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return TQ_RTN_HOST_LOOKUP;
+    addrinfo *list = nullptr;
     sockaddr_in address{};
-    std::memcpy(&address, found->ai_addr, sizeof address);
-    freeaddrinfo(found);
+    bool found = getaddrinfo(lookup->host.c_str(), nullptr, &hints, &list) == 0 && list &&
+                 list->ai_addrlen >= sizeof address;
+    if (found) std::memcpy(&address, list->ai_addr, sizeof address);
+    if (list) freeaddrinfo(list);
+    std::lock_guard<std::mutex> hold(lookup->mutex);
+    lookup->found = found;
+    lookup->address = address;
+    lookup->done = true;
+    lookup->finished.notify_one();
+}
+
+// Every signal stays blocked in the threads started while it lives: the
+// host's signals are not for a thread of ours.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsBlocked(const SignalsBlocked &) = delete;
+    SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// A lookup left running returns into this library when the resolver gives
+// up, so from then on the library stays mapped even if the host unloads it.
+void keepLibraryMapped() {
+    static std::once_flag kept;
+    std::call_once(kept, [] {
+        Dl_info self{};
+        if (dladdr(reinterpret_cast<void *>(&keepLibraryMapped), &self) && self.dli_fname &&
+            !dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE))
+            dlerror();  // a program holding these objects itself is never unloaded
+    });
+}
+
+// The first IPv4 address of the host, or 5501 when it has none or the
+// resolver has not answered by the deadline; the resolver's own time-outs do
+// not hold up the caller. 5002 when no thread can be started.
+int lookupHost(const std::string &host, sockaddr_in *address, Clock::time_point deadline) {
+    if (host.empty()) return TQ_RTN_HOST_LOOKUP;
+    auto lookup = std::make_shared<Lookup>(host);
+    std::thread resolver;
+    try {
+        SignalsBlocked quiet;
+        resolver = std::thread(resolve, lookup);
+    } catch (const std::system_error &) {
+        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    }
+    std::unique_lock<std::mutex> hold(lookup->mutex);
+    if (!lookup->finished.wait_until(hold, deadline, [&] { return lookup->done; })) {
+        hold.unlock();
+        keepLibraryMapped();
+        resolver.detach();
+        return TQ_RTN_HOST_LOOKUP;
+    }
+    hold.unlock();
+    resolver.join();
+    if (!lookup->found) return TQ_RTN_HOST_LOOKUP;
+    *address = lookup->address;
+    return TQ_RTN_OK;
+}
+
+int doconnect(const ResponderUrl &url, SocketOwner *socket, Clock::time_point deadline) {
+    sockaddr_in address{};
+    int rc = lookupHost(url.host, &address, deadline);
+    if (rc != TQ_RTN_OK) return rc;
     if (url.port < 1 || url.port > 65535) return TQ_RTN_CONNECT;
     address.sin_port = htons(static_cast<uint16_t>(url.port));
 

@@ -34,7 +34,7 @@ int parseURL(const char *url, ResponderUrl *out);
 // The limits of one exchange. The exported transport uses the defaults; the
 // tests shorten them.
 struct ExchangeLimits {
-    std::chrono::milliseconds connect{10000};
+    std::chrono::milliseconds connect{10000};   // host lookup and connect together
     std::chrono::milliseconds exchange{20000};  // handshake, send and read together
     size_t maxAnswer = 1024 * 1024;             // status line, headers and body
 };

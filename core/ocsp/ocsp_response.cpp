@@ -147,7 +147,8 @@ int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *
     const ASN1_OCTET_STRING *signature = OCSP_resp_get0_signature(basic);
     if (!signature || ASN1_STRING_length(signature) <= 0) return TQ_RTN_OCSP_NO_SIGNATURE;
     tq::HandlePtr leafKey;
-    if (!key || !key->object) {
+    if (!tq::absentHandle(key) && !tq::isHandle(key)) return TQ_RTN_BAD_ARGUMENT;
+    if (tq::absentHandle(key)) {
         const STACK_OF(X509) *certs = OCSP_resp_get0_certs(basic);
         X509 *leaf = certs ? tqxCryptGetLeafCert(const_cast<STACK_OF(X509) *>(certs)) : nullptr;
         if (!leaf) return TQ_RTN_OCSP_NO_SIGNER;

@@ -127,7 +127,7 @@ extern "C" {
 
 int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT_HANDLE *key,
                                    const EVP_MD *digest) try {
-    if (!si || !signer || !key || !key->extra || !digest) {
+    if (!si || !signer || !tq::keyMethod(key) || !digest) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
     }

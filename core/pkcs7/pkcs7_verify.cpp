@@ -120,7 +120,7 @@ int verifySigner(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out
 
 // The store of a call: the caller's, or an empty one owned here.
 int storeOf(TQXCRYPT_HANDLE *handle, tq::X509StorePtr &own, X509_STORE **store) {
-    if (handle && handle->object) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
+    if (!tq::absentHandle(handle)) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
     own.reset(X509_STORE_new());
     if (!own) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     *store = own.get();

@@ -43,7 +43,8 @@ int TQCrypt_Verify(TQXCRYPT_HANDLE *store, const char *pkcs7, const unsigned cha
                    const char *subjectRule, int flags, int keyUsage, time_t checkTime, char **signerInfo,
                    char **signerCertificate) try {
     tq::ErrorQueueScope scope;
-    if (!store || !pkcs7) return TQ_RTN_BAD_ARGUMENT;
+    // No store: the signature alone is checked, as the handle API does.
+    if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message, info, cert;
     int rc = tq::decodeText(pkcs7, TQXCRYPT_KIND_PKCS7, nullptr, message);
     TQXCRYPT_HANDLE *madeInfo = nullptr, *madeCert = nullptr;
@@ -83,7 +84,7 @@ int TQCrypt_VerifyDigest(TQXCRYPT_HANDLE *store, const char *certificate, const 
                          const unsigned char *data, size_t dataLength, const char *subjectRule, int flags,
                          time_t checkTime) try {
     tq::ErrorQueueScope scope;
-    if (!store || !certificate || !signerInfo || !data) return TQ_RTN_BAD_ARGUMENT;
+    if (!certificate || !signerInfo || !data) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message;
     int rc = composed(certificate, signerInfo, flags, message);
     if (rc == TQ_RTN_OK)

@@ -7,14 +7,21 @@ namespace {
 int storeTime(ASN1_TIME *time, const char *text, size_t length, int (*set)(ASN1_STRING *, const char *)) {
     if (!time || !text) return TQ_RTN_BAD_ARGUMENT;
     if (std::strlen(text) != length) return TQ_RTN_BAD_FORMAT;
+    // Digits, and the offset's sign before its four digits: the library's
+    // setter alone would also take forms no reader reads back (fractional
+    // seconds in as many characters).
+    const size_t sign = length - 5;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (i == sign ? c != '+' && c != '-' : c < '0' || c > '9') return TQ_RTN_BAD_FORMAT;
+    }
     char copy[TQXCRYPT_TIME_TEXT_SIZE];
     std::memcpy(copy, text, length + 1);
-    const size_t sign = length - 5;
-    if (std::memcmp(copy + sign + 1, "0000", 4) == 0 && (copy[sign] == '+' || copy[sign] == '-')) {
+    if (std::memcmp(copy + sign + 1, "0000", 4) == 0) {
         copy[sign] = 'Z';
         copy[sign + 1] = '\0';
     }
-    // The library's setter checks digits, field ranges and the offset.
+    // The library's setter checks the field ranges and the offset.
     return set(time, copy) == 1 ? TQ_RTN_OK : TQ_RTN_BAD_FORMAT;
 }
 

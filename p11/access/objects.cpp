@@ -197,6 +197,12 @@ const Field kRsaPrivateFields[] = {
 const Field kRsaPublicPartFields[] = {
     {CKA_MODULUS, [](TQXP11_VALUE *v) { return &v->rsaPrivate.modulus; }},
     {CKA_PUBLIC_EXPONENT, [](TQXP11_VALUE *v) { return &v->rsaPrivate.publicExponent; }}};
+// What certificate and key handles are made of: a certificate's DER, a key's
+// n and e.
+const Field kCertificateValueFields[] = {{CKA_VALUE, [](TQXP11_VALUE *v) { return &v->certificate.value; }}};
+const Field kRsaPublicNumberFields[] = {
+    {CKA_MODULUS, [](TQXP11_VALUE *v) { return &v->rsaPublic.modulus; }},
+    {CKA_PUBLIC_EXPONENT, [](TQXP11_VALUE *v) { return &v->rsaPublic.publicExponent; }}};
 const Field kSecretFields[] = {{CKA_ID, [](TQXP11_VALUE *v) { return &v->secret.id; }},
                                {CKA_VALUE, [](TQXP11_VALUE *v) { return &v->secret.value; }}};
 
@@ -390,14 +396,14 @@ struct IdSearch : tqp11::AttributeList<5> {
     }
 };
 
-Result readCertificateById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+Result readCertificateById(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *fields, size_t n) {
     Result rv = checkAccess(session, object);
     if (rv != CKR_OK) return rv;
     if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
     IdSearch search(session, object, CKO_CERTIFICATE, false);
     rv = tqp11::findOne(session, search, &object->handle);
     if (rv != CKR_OK) return rv;
-    return readValues(session, object, kCertificateFields, fieldCount(kCertificateFields), true);
+    return readValues(session, object, fields, n, true);
 }
 
 bool allZero(const TQXP11_BYTES &bytes) {
@@ -489,6 +495,25 @@ Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) 
     return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
 }
 
+Result tqp11::readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId) {
+    const size_t n = fieldCount(kCertificateValueFields);
+    return byId ? readCertificateById(session, object, kCertificateValueFields, n)
+                : readByLabel(session, object, CKO_CERTIFICATE, kCertificateValueFields, n);
+}
+
+Result tqp11::readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+    switch (object->kind) {
+    case TQXP11_KIND_RSA_PRIVATE:
+        return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPublicPartFields,
+                           fieldCount(kRsaPublicPartFields));
+    case TQXP11_KIND_RSA_PUBLIC:
+        return readByLabel(session, object, CKO_PUBLIC_KEY, kRsaPublicNumberFields,
+                           fieldCount(kRsaPublicNumberFields));
+    default:
+        return CKR_FUNCTION_NOT_SUPPORTED;
+    }
+}
+
 namespace {
 
 constexpr size_t kRsaComponents = 7;
@@ -558,7 +583,8 @@ TQ_CATCH_CODE
 
 TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
-    return TQXP11_ErrorCode(readCertificateById(session, object));
+    return TQXP11_ErrorCode(
+        readCertificateById(session, object, kCertificateFields, fieldCount(kCertificateFields)));
 }
 TQ_CATCH_CODE
 

@@ -155,7 +155,8 @@ Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsig
     tqp11::addLabelKey(t, session, newKey, newClass);
     t.addUlong(CKA_KEY_TYPE, keyType);
     t.addBytes(CKA_ID, newKey->valueRecord ? newKey->valueRecord->first : none);
-    // The key length comes from the unwrapped data, as the mechanism knows it.
+    // The key length comes from the unwrapped data, as the mechanism knows it:
+    // SoftHSM2 refuses CKA_VALUE_LEN in an unwrap template, whatever its value.
     if (newClass == CKO_SECRET_KEY) {
         t.addBool(CKA_ENCRYPT, true);
         t.addBool(CKA_DECRYPT, true);

@@ -78,6 +78,14 @@ Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fla
 // Writes the public key of the stored private key that carries the label.
 void writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *object);
 
+// The readers of handles, which keep only these values: a certificate's
+// VALUE, found by label or, with its ID in the record's first byte string, by
+// CKA_ID (that record stays the caller's); an RSA key's modulus and public
+// exponent, found by label in the class of its kind. Checks and searches as
+// the full readers make them.
+Result readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId);
+Result readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object);
+
 // Reads what the readers read for the object's kind (data value; certificate
 // values; RSA ID, modulus and exponent; secret ID and value) into a new value
 // record of the object. Leaves the handle as it is.

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 
 #include "bridge_internal.h"
+#include "tokenlayer.h"
 #include "tqp11certs.h"
 #include "tqxcrypt_containers.h"
 #include "tqxcrypt_keys.h"
@@ -42,7 +43,7 @@ int certificateOfRecord(TQXP11_OBJECT &record, TQXCRYPT_HANDLE **certificate) {
 int readByLabel(TQXP11_SESSION *session, const char *label, int flags, TQXCRYPT_HANDLE **certificate) {
     if (!session || !label || !certificate) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record = searchRecord(label, TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
-    int rc = TQXP11_ReadObject(session, &record);
+    int rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, false));
     if (rc != TQ_RTN_OK) return rc;
     return certificateOfRecord(record, certificate);
 }
@@ -59,7 +60,7 @@ int readById(TQXP11_SESSION *session, const char *hexId, int flags, TQXCRYPT_HAN
     search.first = TQXP11_BYTES{id.get(), count};
     TQXP11_OBJECT record = searchRecord("", TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
     record.valueRecord = &search;
-    rc = TQXP11_ReadCertificateObjectWithCKAID(session, &record);
+    rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, true));
     if (record.valueRecord == &search) record.valueRecord = nullptr;
     if (rc != TQ_RTN_OK) {
         TQXP11_FreeObject(&record);

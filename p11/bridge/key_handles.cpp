@@ -62,7 +62,7 @@ int byLabel(TQXP11_SESSION *session, const char *label, CK_ULONG tokenKind, cons
     std::snprintf(object->label, sizeof object->label, "%.255s", label);
     object->kind = tokenKind;
     object->isPrivate = tokenKind == TQXP11_KIND_RSA_PRIVATE ? CK_TRUE : CK_FALSE;
-    rc = TQXP11_ReadObject(session, object);
+    rc = TQXP11_ErrorCode(tqp11::readRsaKeyNumbers(session, object));
     if (rc != TQ_RTN_OK) return rc;
     return finish(reference, flavour, key);
 }
@@ -84,7 +84,7 @@ const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void) try {
 TQ_CATCH_EMPTY
 
 void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) try {
-    if (!handle) return;
+    if (!tq::isHandle(handle)) return;
     if (auto *key = static_cast<EVP_PKEY *>(handle->object)) {
         tqbridge::releaseReference(tqbridge::referenceOf(key));
         EVP_PKEY_free(key);

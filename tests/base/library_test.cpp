@@ -202,8 +202,8 @@ TEST(Handles, ChecksAndRelease) {
     EXPECT_EQ(tqxCryptGetHandle(&object, cert.get(), 3), TQ_RTN_WRONG_HANDLE);
     ASSERT_EQ(tqxCryptGetHandle(&object, cert.get(), 1), 0);
     EXPECT_EQ(object, cert.get()->object);
-    TQXCRYPT_HANDLE empty{3, nullptr, nullptr, nullptr};
-    EXPECT_EQ(tqxCryptGetHandle(&object, &empty, 1),
+    HandleOwner empty(tqtest::emptyHandle(3));
+    EXPECT_EQ(tqxCryptGetHandle(&object, empty.get(), 1),
               TQ_RTN_BAD_ARGUMENT);  // no object: TQ_RTN_BAD_ARGUMENT whatever the kind
     void *extra = nullptr;
     EXPECT_EQ(tqxCryptGetHandleEx(&extra, cert.get(), 1), TQ_RTN_BAD_ARGUMENT);  // a certificate has no extra

@@ -16,13 +16,10 @@ namespace {
 
 const char *const kT0Reader = "Virtual PCD 00 00";
 const char *const kT1Reader = "Virtual PCD 00 01";
-// vpcd's entry on port 35963 serves two readers, the second on the next port.
-constexpr int kT0Port = 35963;
-constexpr int kT1Port = 35964;
+constexpr int kT0Slot = 0;
+constexpr int kT1Slot = 1;
 const char *const kT0Atr = "3B021450";  // T=0 by default
 const char *const kT1Atr = "3B800181";  // TD1 offers T=1 only
-
-std::string workDir(const char *suite) { return std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite; }
 
 std::string repeat(const std::string &s, int n) {
     std::string out;
@@ -191,33 +188,48 @@ std::vector<uint8_t> bytesOf(const std::string &hex) {
     return out;
 }
 
-class CardprobeCards : public ::testing::Test {
+// One stack a suite: pcscd with vpcd's two readers or none, with the scripted
+// cards in them or empty. Where a package is missing, the cases skip.
+template <bool Readers, bool Cards>
+class StackSuite : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        stack_ = new PcscStack(workDir("cards"));
-        problem_ = stack_->startDaemon({kT0Port});
-        PcscStack::Card t0{kT0Port, kT0Atr, {}}, t1{kT1Port, kT1Atr, {}};
+        missing_ = MissingPcscPackage();
+        if (!missing_.empty()) return;
+        const char *suite = ::testing::UnitTest::GetInstance()->current_test_suite()->name();
+        stack_ = new PcscStack(std::string(CARDPROBE_TEST_WORK_DIR) + "/" + suite);
+        problem_ = stack_->startDaemon(Readers);
+        if (!Cards) return;
+        PcscStack::Card t0{kT0Atr, {}}, t1{kT1Atr, {}};
         for (const auto &c : selectCases())
             for (const auto &rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
         for (const auto &c : transmitCases())
             for (const auto &rule : c.rules) (c.t0 ? t0 : t1).rules.push_back(rule);
-        if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Reader);
-        if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Reader);
+        if (problem_.empty()) problem_ = stack_->insertCard(t0, kT0Slot);
+        if (problem_.empty()) problem_ = stack_->insertCard(t1, kT1Slot);
     }
     static void TearDownTestSuite() {
+        // The logs of a failed suite stay.
+        if (stack_ && ::testing::UnitTest::GetInstance()->current_test_suite()->Failed()) stack_->keepFiles();
         delete stack_;
         stack_ = nullptr;
+        problem_.clear();
     }
     void SetUp() override {
-        if (RunningPcscdIsForeign()) GTEST_SKIP() << problem_;
+        if (!missing_.empty()) GTEST_SKIP() << missing_;
         ASSERT_EQ(problem_, "");
     }
-    static bool RunningPcscdIsForeign() { return problem_.rfind("a pcscd is running", 0) == 0; }
     static PcscStack *stack_;
-    static std::string problem_;
+    static std::string missing_, problem_;
 };
-PcscStack *CardprobeCards::stack_ = nullptr;
-std::string CardprobeCards::problem_;
+template <bool Readers, bool Cards>
+PcscStack *StackSuite<Readers, Cards>::stack_ = nullptr;
+template <bool Readers, bool Cards>
+std::string StackSuite<Readers, Cards>::missing_;
+template <bool Readers, bool Cards>
+std::string StackSuite<Readers, Cards>::problem_;
+
+using CardprobeCards = StackSuite<true, true>;
 
 TEST_F(CardprobeCards, ListsEveryReaderWithoutTrailingNul) {
     std::vector<std::string> names;
@@ -269,12 +281,12 @@ TEST_F(CardprobeCards, CardRecordHoldsTheStatus) {
 TEST_F(CardprobeCards, SelectApplet) {
     for (const auto &c : selectCases()) {
         SCOPED_TRACE(c.name);
-        const int port = c.t0 ? kT0Port : kT1Port;
-        stack_->clearCommands(port);
+        const int slot = c.t0 ? kT0Slot : kT1Slot;
+        stack_->clearCommands(slot);
         const int result = ProbeSelectApplet(c.t0 ? kT0Reader : kT1Reader, c.aidText);
         const char *name = TQSCResultName(result);
         EXPECT_EQ(result, c.expected) << (name ? name : "not a result code of ours");
-        EXPECT_EQ(stack_->commands(port), c.sent);
+        EXPECT_EQ(stack_->commands(slot), c.sent);
     }
 }
 
@@ -311,17 +323,17 @@ TEST_F(CardprobeCards, TransmitKeepsItsResponseData) {
 TEST_F(CardprobeCards, TransmitAsGiven) {
     for (const auto &c : transmitCases()) {
         SCOPED_TRACE(c.name);
-        const int port = c.t0 ? kT0Port : kT1Port;
+        const int slot = c.t0 ? kT0Slot : kT1Slot;
         TQSC_CARD_CHANNEL channel{};
         ASSERT_EQ(OpenContext(&channel.context), SCARD_S_SUCCESS);
         ASSERT_EQ(ConnectChannel(&channel, c.t0 ? kT0Reader : kT1Reader), 0);
-        stack_->clearCommands(port);
+        stack_->clearCommands(slot);
         const std::vector<uint8_t> command = bytesOf(c.command);
         uint8_t response[256];
         size_t length = sizeof response;
         EXPECT_EQ(TransmitApdu(&channel, command.data(), command.size(), response, &length), c.expected);
         EXPECT_EQ(length, c.dataLength);
-        EXPECT_EQ(stack_->commands(port), c.sent);
+        EXPECT_EQ(stack_->commands(slot), c.sent);
         CloseChannel(&channel);
     }
 }
@@ -352,38 +364,17 @@ std::vector<std::string> runJvm(const std::string &workDir, const char *classes,
     if (!jvm.start(argv, out, env)) return {"java could not be started"};
     const int status = jvm.wait();
     std::vector<std::string> lines;
-    std::ifstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    {
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    unlink(out.c_str());
     if (status != 0) lines.push_back("exit status " + std::to_string(status));
     return lines;
 }
 
-// pcscd with the given vpcd entries and no card in any reader.
-template <int... Ports>
-class EmptyStack : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        stack_ = new PcscStack(workDir(sizeof...(Ports) ? "emptyreader" : "noreader"));
-        problem_ = stack_->startDaemon({Ports...});
-    }
-    static void TearDownTestSuite() {
-        delete stack_;
-        stack_ = nullptr;
-    }
-    void SetUp() override {
-        if (problem_.rfind("a pcscd is running", 0) == 0) GTEST_SKIP() << problem_;
-        ASSERT_EQ(problem_, "");
-    }
-    static PcscStack *stack_;
-    static std::string problem_;
-};
-template <int... Ports>
-PcscStack *EmptyStack<Ports...>::stack_ = nullptr;
-template <int... Ports>
-std::string EmptyStack<Ports...>::problem_;
-
-using CardprobeNoReader = EmptyStack<>;
-using CardprobeEmptyReader = EmptyStack<kT0Port>;
+using CardprobeNoReader = StackSuite<false, false>;
+using CardprobeEmptyReader = StackSuite<true, false>;
 
 TEST_F(CardprobeEmptyReader, NoCard) {
     std::vector<std::string> names;
@@ -446,9 +437,9 @@ TEST_F(CardprobeJvm, TheFourNatives) {
                          "select 25014 ErrorCode=25014",
                      }));
     // SELECT with the AID text sends exactly 00 A4 04 00 05 A0 00 00 00 03 first.
-    stack_->clearCommands(kT0Port);
+    stack_->clearCommands(kT0Slot);
     runJvm(stack_->dir(), CARDPROBE_JAVA_CLASSES, {"select|" + t0 + "|A0 00 00 00 03"});
-    EXPECT_EQ(stack_->commands(kT0Port), (std::vector<std::string>{"00A4040005A000000003"}));
+    EXPECT_EQ(stack_->commands(kT0Slot), (std::vector<std::string>{"00A4040005A000000003"}));
 }
 
 TEST_F(CardprobeJvm, WithoutErrorCodeField) {
@@ -458,8 +449,8 @@ TEST_F(CardprobeJvm, WithoutErrorCodeField) {
 }
 
 TEST(CardprobeServiceStopped, ContextFailures) {
-    const std::string claim = ClaimPcscd();
-    if (!claim.empty()) GTEST_SKIP() << claim;
+    // Our own socket, which no pcscd serves.
+    ASSERT_NE(PrivatePcscSocket(), "");
     std::vector<std::string> names;
     EXPECT_EQ(ProbeReaderNames(&names), TQSC_RTN_CONTEXT_FAILED);
     std::string text;

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+#include "der_element.h"
+
 namespace containertest {
 
 std::string fx(const std::string &name) { return tqtest::fixture("containers/" + name); }
@@ -25,20 +27,7 @@ std::string sh(const std::string &command) {
 
 namespace der {
 
-Bytes tlv(unsigned identifier, const Bytes &content) {
-    Bytes out{static_cast<unsigned char>(identifier)};
-    const size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        Bytes length;
-        for (size_t v = n; v; v >>= 8) length.insert(length.begin(), static_cast<unsigned char>(v & 0xFF));
-        out.push_back(static_cast<unsigned char>(0x80 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
+Bytes tlv(unsigned identifier, const Bytes &content) { return derelement::tlv(identifier, content); }
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes out;

@@ -275,12 +275,12 @@ TEST(CrlBadInput, HandlesTextsAndBuffers) {
     char date[TQXCRYPT_TIME_TEXT_SIZE];
     int status = 0, count = 0;
     tqtest::BlobOwner serial;
-    TQXCRYPT_HANDLE noObject{TQXCRYPT_KIND_CRL, nullptr, nullptr, nullptr};
+    HandleOwner noObject(tqtest::emptyHandle(TQXCRYPT_KIND_CRL));
     const std::string longSerial(2049, 'A');
     const tqtest::CodeCase cases[] = {
         {"create: null", TQXCrypt_CreateCRL(nullptr), TQ_RTN_BAD_ARGUMENT},
         {"null CRL", TQXCrypt_CRLAddRevoked(nullptr, "01", "250101000000+0000", 0), TQ_RTN_BAD_ARGUMENT},
-        {"CRL without object", TQXCrypt_CRLGetRevokedCount(&noObject, &count), TQ_RTN_BAD_ARGUMENT},
+        {"CRL without object", TQXCrypt_CRLGetRevokedCount(noObject.get(), &count), TQ_RTN_BAD_ARGUMENT},
         {"certificate as CRL", TQXCrypt_CRLSortRevoked(cert.get(), 0), TQ_RTN_WRONG_HANDLE},
         {"key as certificate", TQXCrypt_CRLSetIssuer(crl.get(), key.get()), TQ_RTN_WRONG_HANDLE},
         {"null certificate", TQXCrypt_CRLAddCertRevoked(crl.get(), nullptr, "250101000000+0000", 0),

@@ -285,8 +285,8 @@ TEST(Encoding, HandleChecksComeInTheirOrder) {
     EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 3, nullptr, 0, nullptr),
               TQ_RTN_WRONG_HANDLE);  // kind before output
     EXPECT_EQ(TQXCrypt_EncodeObject(cert.get(), 1, nullptr, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
-    TQXCRYPT_HANDLE empty{1, nullptr, tqxCryptASN1CertificateMethod(), nullptr};
-    EXPECT_EQ(TQXCrypt_EncodeObject(&empty, 1, &out.b, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
+    HandleOwner empty(tqtest::emptyHandle(1, tqxCryptASN1CertificateMethod()));
+    EXPECT_EQ(TQXCrypt_EncodeObject(empty.get(), 1, &out.b, 0, nullptr), TQ_RTN_BAD_ARGUMENT);
 
     // A cipher context shares kind 10 with OCSP requests but has no table.
     TQXCRYPT_HANDLE *cipher = nullptr;

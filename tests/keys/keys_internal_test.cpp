@@ -154,5 +154,7 @@ TEST_F(KeysInternal, KeyCheckAgainstAnOpensslKey) {
     EXPECT_EQ(tqxCheckKeyPair(key.get(), certKey), 0);
     EXPECT_EQ(tqxCheckKeyPair(other.get(), certKey), TQ_RTN_KEY_MISMATCH);
     EXPECT_EQ(tqxCheckKeyPair(ec.get(), certKey), TQ_RTN_KEY_MISMATCH);
+    // A handle whose object is no key is not read as one.
+    EXPECT_EQ(tqxCheckKeyPair(cert.get(), certKey), TQ_RTN_BAD_ARGUMENT);
     EVP_PKEY_free(certKey);
 }

@@ -84,12 +84,13 @@ TEST(OcspRequest, ArgumentCodes) {
     HandleOwner cert(certHandle("user-1000.pem")), store(storeOf("ca.pem")), other(storeOf("responder.pem")),
         out;
     HandleOwner key(privateKey("user.key"));
-    TQXCRYPT_HANDLE empty{TQXCRYPT_KIND_CERTIFICATE, nullptr, nullptr, nullptr};
+    HandleOwner empty(tqtest::emptyHandle(TQXCRYPT_KIND_CERTIFICATE));
     const CodeCase cases[] = {
         {"null certificate", TQXCrypt_CreateOCSPRequest(nullptr, nullptr, store.get(), "u", 0, out.out()),
          TQ_RTN_BAD_ARGUMENT},
         {"certificate without object",
-         TQXCrypt_CreateOCSPRequest(nullptr, &empty, store.get(), "u", 0, out.out()), TQ_RTN_BAD_ARGUMENT},
+         TQXCrypt_CreateOCSPRequest(nullptr, empty.get(), store.get(), "u", 0, out.out()),
+         TQ_RTN_BAD_ARGUMENT},
         {"key as certificate", TQXCrypt_CreateOCSPRequest(nullptr, key.get(), store.get(), "u", 0, out.out()),
          TQ_RTN_WRONG_HANDLE},
         {"null URL", TQXCrypt_CreateOCSPRequest(nullptr, cert.get(), store.get(), nullptr, 0, out.out()),

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -29,6 +30,28 @@ using Clock = std::chrono::steady_clock;
 
 // How long any peer may live: each one ends by itself well before ctest's limit.
 const char *const kPeerLifetime = "120";
+
+// The answer to one query: its id and question, then 127.0.0.1 for an A
+// query. Empty for what is not one well-formed question.
+std::string dnsAnswer(const std::string &query) {
+    const size_t header = 12;
+    if (query.size() < header || (query[2] & 0x80) || query[4] != 0 || query[5] != 1) return "";
+    size_t at = header;
+    while (at < query.size() && query[at] != 0) {
+        size_t label = static_cast<unsigned char>(query[at]);
+        if (label > 63) return "";
+        at += 1 + label;
+    }
+    if (at + 5 > query.size()) return "";
+    size_t questionEnd = at + 5;
+    bool typeA = query[at + 1] == 0 && query[at + 2] == 1 && query[at + 3] == 0 && query[at + 4] == 1;
+    std::string answer = query.substr(0, 2);
+    answer += std::string("\x81\x80\0\x01\0", 5) + (typeA ? '\x01' : '\0') + std::string(4, '\0');
+    answer += query.substr(header, questionEnd - header);
+    // The question's name by reference, class IN, 60 s, four bytes.
+    if (typeA) answer += std::string("\xc0\x0c\0\x01\0\x01\0\0\0\x3c\0\x04\x7f\0\0\x01", 16);
+    return answer;
+}
 
 }  // namespace
 
@@ -271,6 +294,53 @@ void CannedServer::serve() {
         ERR_clear_error();
     }
     close(fd);
+}
+
+NameServer::NameServer(bool holding) : holding_(holding) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(53);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        if (fd_ >= 0) close(fd_);
+        throw std::runtime_error("name server cannot bind 127.0.0.1:53");
+    }
+    thread_ = std::thread([this] { serve(); });
+}
+
+NameServer::~NameServer() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+}
+
+void NameServer::serve() {
+    struct Held {
+        std::string answer;
+        sockaddr_in from;
+    };
+    std::vector<Held> held;
+    auto deadline = Clock::now() + std::chrono::seconds(std::atoi(kPeerLifetime));
+    while (!stopping_ && Clock::now() < deadline) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0) {
+            char query[512];
+            Held h{"", {}};
+            socklen_t size = sizeof h.from;
+            ssize_t n = recvfrom(fd_, query, sizeof query, 0, reinterpret_cast<sockaddr *>(&h.from), &size);
+            if (n > 0) {
+                ++queries_;
+                h.answer = dnsAnswer(std::string(query, static_cast<size_t>(n)));
+                if (!h.answer.empty()) held.push_back(h);
+            }
+        }
+        if (holding_) continue;
+        for (const Held &h : held)
+            sendto(fd_, h.answer.data(), h.answer.size(), 0, reinterpret_cast<const sockaddr *>(&h.from),
+                   sizeof h.from);
+        held.clear();
+    }
 }
 
 std::string httpAnswer(const std::string &body) {

@@ -111,6 +111,28 @@ private:
     std::thread thread_;
 };
 
+// A name server on 127.0.0.1:53 over UDP, for a resolver inside the tests'
+// network namespace. Every A query gets 127.0.0.1, any other query no
+// records; while holding, it reads queries and keeps their answers back.
+class NameServer {
+public:
+    explicit NameServer(bool holding);
+    ~NameServer();
+    NameServer(const NameServer &) = delete;
+    NameServer &operator=(const NameServer &) = delete;
+    // Answers what it holds, and every later query at once.
+    void release() { holding_ = false; }
+    int queries() const { return queries_; }
+
+private:
+    void serve();
+    int fd_ = -1;
+    std::atomic<bool> holding_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> queries_{0};
+    std::thread thread_;
+};
+
 // An HTTP/1.0 200 answer carrying `body` as an OCSP response.
 std::string httpAnswer(const std::string &body);
 

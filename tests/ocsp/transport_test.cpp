@@ -2,6 +2,8 @@
 // own, over loopback, with the time limits shortened where a case waits.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <openssl/err.h>
 
@@ -433,23 +436,37 @@ TEST(OcspTransport, ArgumentsAndErrorQueue) {
 }
 
 // Host names need a resolver of the test's own: these cases run inside a new
-// user, network and mount namespace with loopback up and an /etc/hosts of
-// their own, where ports 80 and 443 are free to bind.
+// network and mount namespace (and a user namespace where that is what is
+// permitted) with loopback up and an /etc/hosts and /etc/resolv.conf of
+// their own, where ports 53, 80 and 443 are free to bind. The resolver asks
+// 127.0.0.1, where a case's own name server listens or nothing does, and
+// would wait a minute for a silent one.
 TEST(OcspNamespace, RunsNamedCasesInsideANamespace) {
     if (std::getenv("TQ_OCSP_NAMESPACE")) GTEST_SKIP() << "already inside";
+    if (access("/etc/resolv.conf", F_OK) != 0)
+        GTEST_SKIP() << "no /etc/resolv.conf to cover with the test's own";
     int status = -1;
-    run("unshare -rnm true 2>/dev/null", &status);
-    if (status != 0) GTEST_SKIP() << "unshare -rnm is not permitted here";
+    std::string unshare;
+    for (const char *command : {"unshare -nm", "unshare -rnm"}) {
+        run(std::string(command) + " true 2>/dev/null", &status);
+        if (status == 0) {
+            unshare = command;
+            break;
+        }
+    }
+    if (unshare.empty()) GTEST_SKIP() << "neither unshare -nm nor unshare -rnm is permitted here";
     TempDir dir;
     writeFile(dir.file("hosts"), std::string("127.0.0.1 responder.test\n2001:db8::1 v6only.test\n"));
+    writeFile(dir.file("resolv.conf"), std::string("nameserver 127.0.0.1\noptions timeout:30 attempts:2\n"));
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = 0;
     std::string script = "ip link set lo up && mount --bind " + dir.file("hosts") +
-                         " /etc/hosts && TQ_OCSP_NAMESPACE=1 exec " + self +
-                         " --gtest_filter='InNamespace.*'";
-    std::string out = run("timeout 120 unshare -rnm sh -c \"" + script + "\" 2>&1", &status);
+                         " /etc/hosts && mount --bind " + dir.file("resolv.conf") +
+                         " /etc/resolv.conf && TQ_OCSP_NAMESPACE=1 exec env -u RES_OPTIONS -u LOCALDOMAIN " +
+                         self + " --gtest_filter='InNamespace.*'";
+    std::string out = run("timeout 120 " + unshare + " sh -c \"" + script + "\" 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("[  PASSED  ]"), std::string::npos) << out;
     EXPECT_EQ(out.find("[  SKIPPED ]"), std::string::npos) << out;
@@ -493,4 +510,103 @@ TEST_F(InNamespace, UnknownAndIpv6OnlyHosts) {
         SCOPED_TRACE(url);
         EXPECT_EQ(exchange(request.get(), url).rc, TQ_RTN_HOST_LOOKUP);
     }
+}
+
+namespace {
+
+// Threads of this process now.
+size_t threadCount() {
+    size_t n = 0;
+    if (DIR *tasks = opendir("/proc/self/task")) {
+        while (dirent *entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++n;
+        closedir(tasks);
+    }
+    return n;
+}
+
+// Waits (at most 10 s) until no more than `most` threads run.
+bool threadsEndDownTo(size_t most) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (threadCount() > most) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        usleep(20000);
+    }
+    return true;
+}
+
+std::string namedUrl(int port) { return "http://responder.example.test:" + std::to_string(port) + "/"; }
+
+}  // namespace
+
+// The lookup counts inside the connect time: an answer in time connects, a
+// held one gives 5501 when the time is up, and the lookup left behind ends by
+// itself once its answer comes.
+TEST_F(InNamespace, NameServerAnsweringInTimeOrAfterTheConnectTime) {
+    for (bool holding : {false, true}) {
+        SCOPED_TRACE(holding ? "holding" : "answering");
+        NameServer names(holding);
+        CannedServer server([](CannedPeer &p) { p.send(httpAnswer(storedAnswer())); });
+        size_t threads = threadCount();
+        tq::OcspRequestPtr request = opensslRequest();
+        Outcome o = exchange(request.get(), namedUrl(server.port()), shortLimits());
+        EXPECT_GE(names.queries(), 1);
+        if (holding) {
+            EXPECT_EQ(o.rc, TQ_RTN_HOST_LOOKUP);
+            EXPECT_GE(o.seconds, 0.7);
+            EXPECT_LT(o.seconds, 0.7 + 2);
+            names.release();
+        } else {
+            EXPECT_EQ(o.rc, TQ_RTN_OK);
+            EXPECT_EQ(o.response, storedAnswer());
+        }
+        EXPECT_TRUE(threadsEndDownTo(threads)) << threadCount() << " threads, " << threads << " before";
+    }
+}
+
+// Callers on three threads at once each get 5501 after the exported call's
+// 10 s, not after the resolver's minute; the host may unload the library
+// meanwhile, and its calls go on while the lookups are still out.
+TEST_F(InNamespace, ExportedCallGivesUpOnASilentNameServer) {
+    NameServer names(true);
+    void *library = dlopen(TQ_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Send = int (*)(OCSP_REQUEST *, const char *, OCSP_RESPONSE **, int);
+    auto send = reinterpret_cast<Send>(dlsym(library, "tqxCryptSendOCSPRequest"));
+    ASSERT_NE(send, nullptr);
+    size_t threads = threadCount();
+
+    struct Call {
+        int rc = -1;
+        OCSP_RESPONSE *response = nullptr;
+        double seconds = 0;
+    } calls[3];
+    std::vector<std::thread> callers;
+    for (Call &call : calls)
+        callers.emplace_back([&call, send] {
+            tq::OcspRequestPtr request = opensslRequest();
+            auto start = std::chrono::steady_clock::now();
+            call.rc = send(request.get(), "http://responder.example.test/", &call.response, 0);
+            call.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        });
+    for (std::thread &caller : callers) caller.join();
+    for (const Call &call : calls) {
+        EXPECT_EQ(call.rc, TQ_RTN_HOST_LOOKUP);
+        EXPECT_EQ(call.response, nullptr);
+        EXPECT_GE(call.seconds, 10.0);
+        EXPECT_LT(call.seconds, 10.0 + 3);
+    }
+    EXPECT_GE(names.queries(), 3);
+
+    dlclose(library);
+    {
+        CannedServer server([](CannedPeer &p) { p.send(httpAnswer(storedAnswer())); });
+        tq::OcspRequestPtr request = opensslRequest();
+        Outcome o = exchange(request.get(), "http://responder.test:" + std::to_string(server.port()) + "/");
+        EXPECT_EQ(o.rc, TQ_RTN_OK);
+        EXPECT_LT(o.seconds, 5);
+    }
+    // The lookups return into the library they were started from.
+    names.release();
+    EXPECT_TRUE(threadsEndDownTo(threads)) << threadCount() << " threads, " << threads << " before";
 }

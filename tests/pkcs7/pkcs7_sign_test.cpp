@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "pkcs7_support.h"
@@ -171,6 +172,7 @@ int countingEncrypt(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t n, i
     if (failEncrypt) return TQ_RTN_ENCRYPT_FAILED;
     return TQXCrypt_PrivateEncrypt(key, in, n, flags, out);
 }
+void *roomyZeroed(size_t n) { return std::calloc(1, n < 512 ? 512 : n); }
 }  // namespace
 
 TEST(Pkcs7Sign, SignsThroughTheKeyMethodTableAndClearsTheKeySlot) {
@@ -182,10 +184,12 @@ TEST(Pkcs7Sign, SignsThroughTheKeyMethodTableAndClearsTheKeySlot) {
     // a signer info's key slot, OpenSSL would take it for a key whose last
     // reference goes and free the block, and our own free below would then
     // free it a second time, which the allocator reports.
-    auto *token = static_cast<TQXCRYPT_HANDLE *>(TQCryptMemAlloc(512));
-    std::memset(static_cast<void *>(token), 0, 512);
-    *token = *k.get();
-    token->extra = &method;
+    TQXCRYPT_HANDLE *token = nullptr;
+    TQCryptSetMemCallBack(roomyZeroed, nullptr, nullptr);
+    const int made =
+        tqxCryptCreateHandle(&token, TQXCRYPT_KIND_PRIVATEKEY, k.get()->object, k.get()->asn1Method, &method);
+    TQCryptSetMemCallBack(nullptr, nullptr, nullptr);
+    ASSERT_EQ(made, TQ_RTN_OK);
     Bytes content = tqtest::readFile(fx("data.bin"));
     HandleOwner m;
     encryptCalls = 0;

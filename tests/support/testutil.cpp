@@ -108,6 +108,12 @@ TempDir::~TempDir() {
     }
 }
 
+TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method) {
+    TQXCRYPT_HANDLE *h = nullptr;
+    EXPECT_EQ(tqxCryptCreateHandle(&h, kind, nullptr, method, nullptr), TQ_RTN_OK);
+    return h;
+}
+
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
     Bytes data = readFile(fixture(name));
     TQXCRYPT_HANDLE *h = nullptr;

@@ -99,6 +99,10 @@ struct BlobOwner {
     std::string text() const { return b.data ? std::string((const char *)b.data, b.length) : std::string(); }
 };
 
+// A handle without an object, made by the library's constructor: a record
+// built any other way is no handle to the library.
+TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method = nullptr);
+
 // Decodes a fixture file into a handle; fails the current test on error.
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
                                const char *password = nullptr);

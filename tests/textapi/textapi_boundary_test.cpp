@@ -65,13 +65,13 @@ const Call kCalls[] = {
     {"Verify",
      [](Inputs &in, int n) {
          char *info = nullptr, *cert = nullptr;
-         int rc = TQCrypt_Verify(pick(in.store, n, 1), pick(in.message.c_str(), n, 2), nullptr, 0, nullptr, 0,
-                                 0, 0, &info, &cert);
+         int rc = TQCrypt_Verify(in.store, pick(in.message.c_str(), n, 1), nullptr, 0, nullptr, 0, 0, 0,
+                                 &info, &cert);
          TQCryptMemFree(info);
          TQCryptMemFree(cert);
          return rc;
      },
-     2},
+     1},
     {"ComposeSignature",
      [](Inputs &in, int n) {
          char *out = nullptr;
@@ -83,11 +83,10 @@ const Call kCalls[] = {
      3},
     {"VerifyDigest",
      [](Inputs &in, int n) {
-         return TQCrypt_VerifyDigest(pick(in.store, n, 1), pick(in.sign.c_str(), n, 2),
-                                     pick(in.signerInfo.c_str(), n, 3), pick(in.data.data(), n, 4),
-                                     in.data.size(), nullptr, 0, 0);
+         return TQCrypt_VerifyDigest(in.store, pick(in.sign.c_str(), n, 1), pick(in.signerInfo.c_str(), n, 2),
+                                     pick(in.data.data(), n, 3), in.data.size(), nullptr, 0, 0);
      },
-     4},
+     3},
     {"PKCS7GetUserCertificate",
      [](Inputs &in, int n) {
          char *out = nullptr;

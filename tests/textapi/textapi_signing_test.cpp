@@ -195,6 +195,45 @@ TEST(TextVerify, ComposeAndVerifyDigestWithAnOpensslSignerInfo) {
     TQXCryptFreeHandle(store);
 }
 
+// No store: the signature alone is checked; a chain cannot be built from
+// nothing. Neither way leaves a block of the library allocator behind.
+TEST(TextVerify, WithoutAStoreOnlyTheSignatureCounts) {
+    TempDir dir;
+    const Bytes signedData = opensslSigned(dir, "sign", false);
+    const std::string message = base64Of(signedData), info = base64Of(signerInfoDer(signedData));
+    Bytes other = kData;
+    other[10] ^= 4;
+    const struct Row {
+        const char *name;
+        const Bytes &data;
+        int flags, verify, digest;
+    } rows[] = {
+        {"signature", kData, 0, TQ_RTN_OK, TQ_RTN_OK},
+        {"chain", kData, TQXCRYPT_VERIFY_CHAIN, TQ_RTN_NO_ISSUER, TQ_RTN_NO_ISSUER},
+        {"other data", other, 0, TQ_RTN_CONTENT_MISMATCH, TQ_RTN_VERIFY_FAILED},
+    };
+    BlockCount count;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const long before = BlockCount::live();
+        char *signerInfo = nullptr, *signer = nullptr;
+        EXPECT_EQ(TQCrypt_Verify(nullptr, message.c_str(), r.data.data(), r.data.size(), "CN=Text Signer",
+                                 r.flags, 0x80, 0, &signerInfo, &signer),
+                  r.verify);
+        EXPECT_EQ(signer != nullptr, r.verify == TQ_RTN_OK);
+        if (signer) {
+            EXPECT_TRUE(derOfBase64(dir, signer) == certDer("sign.pem"));
+            EXPECT_EQ(std::string(signerInfo ? signerInfo : ""), info);
+        }
+        TQCryptMemFree(signerInfo);
+        TQCryptMemFree(signer);
+        EXPECT_EQ(TQCrypt_VerifyDigest(nullptr, text("sign.pem").c_str(), info.c_str(), r.data.data(),
+                                       r.data.size(), "CN=Text Signer", r.flags, 0),
+                  r.digest);
+        EXPECT_EQ(BlockCount::live(), before);
+    }
+}
+
 TEST(TextVerify, UserCertificateAndDigestAlgorithmOfAMessage) {
     TempDir dir;
     const std::string message = base64Of(opensslSigned(dir, "sign", false));

@@ -506,11 +506,11 @@ TEST(Arguments, HandleChecksComeFirstThenOutputs) {
                         bool n) { return TQXCrypt_CertGetKDRAExtension(h, 7, n ? nullptr : &text); }},
     };
     HandleOwner good(cert("ext.full.pem")), other(message("signers.p7.der"));
-    TQXCRYPT_HANDLE empty{TQXCRYPT_KIND_CERTIFICATE, nullptr, nullptr, nullptr};
+    HandleOwner empty(tqtest::emptyHandle(TQXCRYPT_KIND_CERTIFICATE));
     for (const auto &op : operations) {
         SCOPED_TRACE(op.first);
         EXPECT_EQ(op.second(nullptr, false), TQ_RTN_BAD_ARGUMENT);
-        EXPECT_EQ(op.second(&empty, false), TQ_RTN_BAD_ARGUMENT);
+        EXPECT_EQ(op.second(empty.get(), false), TQ_RTN_BAD_ARGUMENT);
         EXPECT_EQ(op.second(other.get(), false), TQ_RTN_WRONG_HANDLE);
         EXPECT_EQ(op.second(other.get(), true), TQ_RTN_WRONG_HANDLE);
         EXPECT_EQ(op.second(good.get(), true), TQ_RTN_BAD_ARGUMENT);

@@ -33,14 +33,15 @@ TEST(Dispatch, HandleChecksOfBothDispatchers) {
     HandleOwner bare;
     ASSERT_EQ(tqxCryptCreateHandle(bare.out(), TQXCRYPT_KIND_CERTIFICATE, X509_new(), nullptr, nullptr),
               TQ_RTN_OK);
-    TQXCRYPT_HANDLE emptyKey{TQXCRYPT_KIND_PRIVATEKEY, nullptr, nullptr, nullptr};
-    TQXCRYPT_HANDLE emptyObject{TQXCRYPT_KIND_CERTIFICATE, nullptr, tqxCryptASN1CertificateMethod(), nullptr};
+    HandleOwner emptyKey(tqtest::emptyHandle(TQXCRYPT_KIND_PRIVATEKEY));
+    HandleOwner emptyObject(tqtest::emptyHandle(TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod()));
     const tqtest::CodeCase cases[] = {
         {"sign: null key", TQXCrypt_SignObject(cert.get(), nullptr, 4), TQ_RTN_BAD_ARGUMENT},
-        {"sign: key without object", TQXCrypt_SignObject(cert.get(), &emptyKey, 4), TQ_RTN_BAD_ARGUMENT},
+        {"sign: key without object", TQXCrypt_SignObject(cert.get(), emptyKey.get(), 4), TQ_RTN_BAD_ARGUMENT},
         {"sign: public key", TQXCrypt_SignObject(cert.get(), pub.get(), 4), TQ_RTN_WRONG_HANDLE},
         {"sign: null object", TQXCrypt_SignObject(nullptr, key.get(), 4), TQ_RTN_BAD_ARGUMENT},
-        {"sign: object without object", TQXCrypt_SignObject(&emptyObject, key.get(), 4), TQ_RTN_BAD_ARGUMENT},
+        {"sign: object without object", TQXCrypt_SignObject(emptyObject.get(), key.get(), 4),
+         TQ_RTN_BAD_ARGUMENT},
         {"sign: no table", TQXCrypt_SignObject(bare.get(), key.get(), 4), TQ_RTN_WRONG_HANDLE},
         {"sign: PKCS#7", TQXCrypt_SignObject(pkcs7.get(), key.get(), 4), TQ_RTN_WRONG_HANDLE},
         {"sign: a key", TQXCrypt_SignObject(key.get(), key.get(), 4), TQ_RTN_WRONG_HANDLE},

@@ -453,6 +453,34 @@ TEST_F(p11Crypto, WrapAndUnwrap) {
               TQP11_RTN_OBJECT_NOT_EXIST);
 }
 
+// Of the unwrapping mechanisms the mode codes name, SoftHSM2 has RSA PKCS#1;
+// it takes an AES key's length from the data and refuses CKA_VALUE_LEN in the
+// template whatever its value, so the template carries none.
+TEST_F(p11Crypto, UnwrappedAesKeysTakeTheirLengthFromTheData) {
+    importUserKey("rsa unwrap");
+    TQXP11_OBJECT unwrapper = describe("rsa unwrap", TQXP11_KIND_RSA_PUBLIC, false);
+    const Bytes plain = tqtest::randomBytes(48, 90);
+    for (size_t length : {16, 24, 32}) {
+        SCOPED_TRACE(length);
+        const Bytes key = tqtest::randomBytes(length, static_cast<uint32_t>(length));
+        const Bytes wrapped =
+            openssl("pkeyutl -encrypt -certin -inkey '" + tqtest::fixture("objects/user.pem") + "' -in '" +
+                    file("aes.bin", key) + "'");
+        const std::string label = "unwrapped aes " + std::to_string(length);
+        TQXP11_OBJECT fresh = describe(label, TQXP11_KIND_AES, false);
+        ASSERT_EQ(TQXP11_Unwrap(&session, &unwrapper, wrapped.data(), wrapped.size(), &fresh, 0, 0),
+                  TQP11_RTN_OK);
+        TQXP11_OBJECT back = describe(label, TQXP11_KIND_AES, false);
+        ASSERT_EQ(TQXP11_ReadObject(&session, &back), TQP11_RTN_OK);
+        EXPECT_EQ(bytesOf(back.valueRecord->secret.value), key);
+        TQXP11_FreeObject(&back);
+        // The token ciphers with the key as the openssl tool does with its bytes.
+        EXPECT_EQ(cipher(true, TQXP11_MODE_AES_ECB, &fresh, plain),
+                  openssl("enc -aes-" + std::to_string(length * 8) + "-ecb -nopad -K " + tqtest::toHex(key) +
+                          " -in '" + file("plain.bin", plain) + "'"));
+    }
+}
+
 TEST_F(p11ShimCrypto, UnwrappedPrivateKeyGetsItsPublicKey) {
     // The openssl tool wraps under a key of known value; the shim unwraps in
     // the padded CBC mode, which SoftHSM2 offers only for encryption.

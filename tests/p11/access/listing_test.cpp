@@ -230,6 +230,39 @@ TEST_F(p11ShimListing, Rc4KeysAreListedWithTheirKind) {
     EXPECT_EQ(bytesOf(list.entries[0].valueRecord->secret.value), value);
 }
 
+TEST_F(p11ShimListing, AVendorRecordEndsTheListing) {
+    fill();
+    shim::State &s = shim::state();
+    s.records["HCA_BASIC"] = tqtest::randomBytes(64, 71);
+    // First, among the others, last of the token's eight objects.
+    for (CK_ULONG after : {0, 3, 8}) {
+        SCOPED_TRACE(after);
+        s.recordsAfter = after;
+        s.calls.clear();
+        List list;
+        EXPECT_EQ(TQXP11_GetObjectList(&session, nullptr, &list.entries, &list.count),
+                  TQP11_RTN_FUNCTION_NOT_SUPPORTED);
+        EXPECT_EQ(list.entries, nullptr);
+        EXPECT_EQ(list.count, 0u);
+        EXPECT_FALSE(s.recordSearchOpen);
+        // Nothing is read past the record.
+        if (after == 0) {
+            EXPECT_EQ(shim::calls("C_GetAttributeValue"), 1);
+        }
+    }
+    // A filter names a class, and the record is not among what it finds.
+    TQXP11_OBJECT filter = describe("", TQXP11_KIND_CERTIFICATE, false);
+    List certs;
+    ASSERT_EQ(TQXP11_GetObjectList(&session, &filter, &certs.entries, &certs.count), TQP11_RTN_OK);
+    ASSERT_EQ(certs.count, 1u);
+    EXPECT_STREQ(certs.entries[0].label, "cert");
+    // Without the record the same token lists in full.
+    s.records.clear();
+    List all;
+    ASSERT_EQ(TQXP11_GetObjectList(&session, nullptr, &all.entries, &all.count), TQP11_RTN_OK);
+    EXPECT_EQ(all.count, 8u);
+}
+
 TEST_F(p11ShimListing, HandlesBeyondTheSearchBoundAreNotRead) {
     fill();
     // The module claims far more handles than the 128 it was asked for.

@@ -157,4 +157,42 @@ TEST_F(SignByName, DecryptsEnvelopesByLabelAndById) {
     EXPECT_EQ(plain.text, nullptr);
 }
 
+// A name costs one search per object, and each object is read for what its
+// handle is made of: the certificate's DER, the key's modulus and exponent.
+TEST_F(SignByName, SearchesOnceForEachObjectAndReadsWhatTheHandlesHold) {
+    const std::string envelope = token.file("reads.der");
+    sh("openssl smime -encrypt -des3 -binary -outform DER -in '" + dataFile + "' -out '" + envelope + "' '" +
+       pkcs7File("recipient.pem") + "'");
+    const std::string text = sh("openssl base64 -in '" + envelope + "'");
+    const struct {
+        const char *name;
+        int byId;
+        bool decrypting;
+    } cases[] = {
+        {"signer", 0, false},
+        {"01", TQXP11_BY_CKA_ID, false},
+        {"recipient", 0, true},
+        {"03", TQXP11_BY_CKA_ID, true},
+    };
+    // Lengths first, then the values, for each object.
+    using Types = std::vector<CK_ATTRIBUTE_TYPE>;
+    const Types value{CKA_VALUE}, numbers{CKA_MODULUS, CKA_PUBLIC_EXPONENT};
+    const std::vector<Types> expectedReads{value, value, numbers, numbers};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.decrypting ? "decrypting with " : "signing with ") + c.name);
+        shim::reset();
+        TextOwner out;
+        ASSERT_EQ(c.decrypting ? TQP11_Decrypt(&session, c.name, text.c_str(), c.byId, &out.text, nullptr)
+                               : TQP11_Sign(&session, c.name, nullptr, data.data(), data.size(),
+                                            TQXCRYPT_DETACHED | c.byId, TQXCRYPT_HASH_SHA256, &out.text),
+                  TQ_RTN_OK);
+        EXPECT_EQ(tokenCalls("C_FindObjectsInit"), 2);
+        EXPECT_EQ(tokenCalls(c.decrypting ? "C_Decrypt" : "C_Sign"), 1);
+        std::vector<Types> reads;
+        for (const shim::State::Template &t : shim::state().templates)
+            if (t.function == "C_GetAttributeValue") reads.push_back(t.types);
+        EXPECT_EQ(reads, expectedReads);
+    }
+}
+
 }  // namespace

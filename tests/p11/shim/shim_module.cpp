@@ -6,6 +6,7 @@
 // vendor entries, with only the standard list, and without C_GetFunctionList.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -57,6 +58,42 @@ bool isRecordHandle(CK_OBJECT_HANDLE handle) {
     return handle >= kRecordHandleBase && handle < kRecordHandleBase + shim::state().records.size();
 }
 
+// A record object holds its class, the token and private flags, its name
+// as label and its value; false for any other attribute.
+bool recordAttribute(const std::string &name, CK_ATTRIBUTE_TYPE type, std::vector<unsigned char> &out) {
+    const auto *cls = reinterpret_cast<const unsigned char *>(&kRecordClass);
+    switch (type) {
+    case CKA_CLASS:
+        out.assign(cls, cls + sizeof kRecordClass);
+        return true;
+    case CKA_TOKEN:
+        out = {CK_TRUE};
+        return true;
+    case CKA_PRIVATE:
+        out = {CK_FALSE};
+        return true;
+    case CKA_LABEL:
+        out.assign(name.begin(), name.end());
+        return true;
+    case CKA_VALUE:
+        out = shim::state().records[name];
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool recordMatches(const std::string &name, const CK_ATTRIBUTE *search, CK_ULONG count) {
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const auto *wanted = static_cast<const unsigned char *>(search[i].pValue);
+        std::vector<unsigned char> held;
+        if (!recordAttribute(name, search[i].type, held) ||
+            held != std::vector<unsigned char>(wanted, wanted ? wanted + search[i].ulValueLen : wanted))
+            return false;
+    }
+    return true;
+}
+
 #define SHIM_ENTER(name) \
     if (CK_RV injected = shim::enter(#name)) return injected;
 
@@ -97,6 +134,32 @@ CK_RV shimGetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info) {
     return rv;
 }
 
+// The module's objects with the matching records among them; the shim
+// answers the search from then on.
+CK_RV searchWithRecords(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK_ULONG count) {
+    CK_RV rv = real->C_FindObjectsInit(session, search, count);
+    if (rv != CKR_OK) return rv;
+    std::vector<CK_OBJECT_HANDLE> found;
+    CK_OBJECT_HANDLE batch[64];
+    CK_ULONG n = 0;
+    while ((rv = real->C_FindObjects(session, batch, 64, &n)) == CKR_OK && n > 0)
+        found.insert(found.end(), batch, batch + n);
+    real->C_FindObjectsFinal(session);
+    if (rv != CKR_OK) return rv;
+    shim::State &s = shim::state();
+    std::vector<CK_OBJECT_HANDLE> records;
+    CK_OBJECT_HANDLE handle = kRecordHandleBase;
+    for (const auto &record : s.records) {
+        if (recordMatches(record.first, search, count)) records.push_back(handle);
+        ++handle;
+    }
+    found.insert(found.begin() + std::min<size_t>(s.recordsAfter, found.size()), records.begin(),
+                 records.end());
+    recordSearches[session] = found;
+    s.recordSearchOpen = true;
+    return CKR_OK;
+}
+
 CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK_ULONG count) {
     SHIM_ENTER(C_FindObjectsInit)
     shim::State &s = shim::state();
@@ -121,6 +184,7 @@ CK_RV shimFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR search, CK
         s.recordSearchOpen = true;
         return CKR_OK;
     }
+    if (!cls && !s.records.empty()) return searchWithRecords(session, search, count);
     return real->C_FindObjectsInit(session, search, count);
 }
 
@@ -151,11 +215,12 @@ CK_RV shimFindObjectsFinal(CK_SESSION_HANDLE session) {
 }
 
 CK_RV readRecord(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
-    const std::vector<unsigned char> &value = shim::state().records[recordName(handle)];
+    const std::string name = recordName(handle);
     CK_RV rv = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE &a = attributes[i];
-        if (a.type != CKA_VALUE) {
+        std::vector<unsigned char> value;
+        if (!recordAttribute(name, a.type, value)) {
             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             rv = CKR_ATTRIBUTE_TYPE_INVALID;
         } else if (!a.pValue) {
@@ -171,9 +236,8 @@ CK_RV readRecord(CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG 
     return rv;
 }
 
-CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                            CK_ULONG count) {
-    SHIM_ENTER(C_GetAttributeValue)
+CK_RV readAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                     CK_ULONG count) {
     if (isRecordHandle(object)) return readRecord(object, attributes, count);
     CK_RV rv = real->C_GetAttributeValue(session, object, attributes, count);
     shim::State &s = shim::state();
@@ -196,6 +260,15 @@ CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, 
         if (a.pValue && overstated != s.overstatedReads.end()) a.ulValueLen += overstated->second;
     }
     return rv;
+}
+
+CK_RV shimGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                            CK_ULONG count) {
+    SHIM_ENTER(C_GetAttributeValue)
+    shim::recordTemplate("C_GetAttributeValue", attributes, count);
+    return shim::answerAttributes(attributes, count, [&](CK_ATTRIBUTE_PTR some, CK_ULONG n) {
+        return readAttributes(session, object, some, n);
+    });
 }
 
 // Plain forwarders that count calls and take injected answers.

@@ -1,5 +1,7 @@
 #include "shim_state.h"
 
+#include <cstring>
+
 namespace shim {
 
 State &state() {
@@ -47,6 +49,38 @@ const State::Template &lastTemplate(const std::string &function, int back) {
         if (it->function == function && back-- == 0) return *it;
     static const State::Template none;
     return none;
+}
+
+CK_RV answerAttributes(CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                       const std::function<CK_RV(CK_ATTRIBUTE_PTR, CK_ULONG)> &read) {
+    const State &s = state();
+    std::vector<CK_ATTRIBUTE> others;
+    std::vector<CK_ULONG> where;
+    CK_RV own = CKR_OK;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE &a = attributes[i];
+        auto unavailable = s.unavailable.find(a.type);
+        auto substitute = s.substitutes.find(a.type);
+        if (unavailable != s.unavailable.end()) {
+            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            if (own == CKR_OK) own = unavailable->second;
+        } else if (substitute != s.substitutes.end()) {
+            const std::vector<unsigned char> &value = substitute->second;
+            if (a.pValue && a.ulValueLen < value.size()) {
+                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                if (own == CKR_OK) own = CKR_BUFFER_TOO_SMALL;
+                continue;
+            }
+            if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
+            a.ulValueLen = value.size();
+        } else {
+            others.push_back(a);
+            where.push_back(i);
+        }
+    }
+    CK_RV rv = others.empty() ? CKR_OK : read(others.data(), others.size());
+    for (size_t k = 0; k < others.size(); ++k) attributes[where[k]].ulValueLen = others[k].ulValueLen;
+    return rv != CKR_OK ? rv : own;
 }
 
 int calls(const std::string &function) {

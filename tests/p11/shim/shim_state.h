@@ -3,6 +3,7 @@
 // shim load, so the test never holds the shim open itself.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct State {
     CK_ULONG loginParts = 2;
     std::map<std::string, Injection> injections;
     std::map<std::string, std::vector<unsigned char>> records;
+    // A search that names no class finds the records too, after this many
+    // of the module's own objects.
+    CK_ULONG recordsAfter = 0;
     // Misreported lengths: slot IDs and handles beyond those written, the
     // answer to a length query by attribute (for that many queries), and
     // lengths added to a read's answer.
@@ -38,6 +42,11 @@ struct State {
     CK_ULONG extraSlots = 0;
     std::map<CK_ATTRIBUTE_TYPE, QueryAnswer> queryAnswers;
     std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> overstatedReads;
+    // Values handed out in place of the token's, to length queries and reads
+    // alike; and attributes reported unavailable, with the answer of the
+    // whole call (CKR_OK for a module that does not say so).
+    std::map<CK_ATTRIBUTE_TYPE, std::vector<unsigned char>> substitutes;
+    std::map<CK_ATTRIBUTE_TYPE, CK_RV> unavailable;
 
     // Seen by the shim.
     std::map<std::string, int> calls;
@@ -52,7 +61,7 @@ struct State {
     std::vector<CK_ULONG> keyTypeLengths;
     std::vector<CK_ULONG> rc4KeyLengths;                              // asked of RC4 generation
     std::vector<std::pair<CK_ULONG, CK_ULONG>> keyPairTemplateSizes;  // public, private
-    // The templates of the calls that make objects, as they came.
+    // The templates of the calls that make objects, and of the reads, as they came.
     struct Template {
         std::string function;  // "C_GenerateKeyPair" gives two: public, then private
         std::vector<CK_ATTRIBUTE_TYPE> types;
@@ -72,6 +81,10 @@ const State::Template &lastTemplate(const std::string &function, int back = 0);
 void reset();
 // Counts the call and answers an injected value for it, or CKR_OK.
 CK_RV enter(const char *function);
+// Answers an attribute read: the substituted and unavailable attributes
+// from the state, the others through `read`.
+CK_RV answerAttributes(CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                       const std::function<CK_RV(CK_ATTRIBUTE_PTR, CK_ULONG)> &read);
 int calls(const std::string &function);
 
 }  // namespace shim

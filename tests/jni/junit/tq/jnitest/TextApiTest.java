@@ -22,7 +22,7 @@ public class TextApiTest {
         Peer.load();
     }
 
-    private static final int DETACHED = 0x4000;
+    private static final int DETACHED = 0x4000, VERIFY_CHAIN = 0x1, NO_ISSUER = 5015;
     private final WKP11Crypt c = new WKP11Crypt();
     private final byte[] data = "text api content\n".getBytes(StandardCharsets.US_ASCII);
 
@@ -47,20 +47,26 @@ public class TextApiTest {
             assertEquals(0, r.status);
             if (flags == 0) assertArrayEquals(data, r.out);
 
-            // The store has no native here: without one the check fails and
-            // the fields keep what they held.
+            // Without a store the signature alone is checked; a failed check
+            // leaves the fields as they were.
             c.strSignerInfo = "before";
             c.strSignerCert = "before";
-            assertEquals(BAD_ARGUMENT, c.PKCS7VerifyX(0, p7, data, null, flags, 0, 0));
-            assertEquals(BAD_ARGUMENT, c.ErrorCode);
+            byte[] other = "other content\n".getBytes(StandardCharsets.US_ASCII);
+            assertNotEquals(OK, c.PKCS7VerifyX(0, p7, other, null, flags, 0, 0));
+            assertNotEquals(OK, c.ErrorCode);
+            assertEquals(NO_ISSUER, c.PKCS7VerifyX(0, p7, data, null, flags | VERIFY_CHAIN, 0, 0));
             assertEquals("before", c.strSignerInfo);
             assertEquals("before", c.strSignerCert);
+            assertEquals(OK, c.PKCS7VerifyX(0, p7, data, "CN=User One", flags, 0x80, 0));
+            assertEquals(OK, c.ErrorCode);
+            assertArrayEquals(read("user.der"), der(c.strSignerCert));
 
             long message = c.XDecodeObjectX(PKCS7, p7.getBytes(StandardCharsets.US_ASCII), DECODE_TEXT);
             long info = c.XPKCS7GetSignerInfoX(message, 0);
             String infoText = new String(c.XEncodeObjectX(info, SIGNERINFO, ENCODE_TEXT), StandardCharsets.US_ASCII);
             c.XFreeHandleX(info);
             c.XFreeHandleX(message);
+            assertArrayEquals(der(infoText), der(c.strSignerInfo));
             String composed = c.ComposeSignature(cert, infoText, 0);
             assertEquals(OK, c.ErrorCode);
             assertEquals(0, cmsVerify(der(composed), true).status);

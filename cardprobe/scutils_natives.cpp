@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "boundary.h"
 #include "probe.h"
 #include "result_codes.h"
 #include "text_convert.h"
@@ -13,10 +14,11 @@
 
 HINSTANCE gModuleHandle = nullptr;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) try {
     if (reason == DLL_PROCESS_ATTACH) gModuleHandle = instance;
     return TRUE;
 }
+TQ_CATCH_RETURN(FALSE)
 #endif
 
 namespace {
@@ -36,6 +38,17 @@ int SetErrorCodeField(JNIEnv *env, jobject object, const char *name, jint value)
     }
     env->SetIntField(object, field, value);
     return 0;
+}
+
+// A native whose work threw: 5002 in ErrorCode, as for any failed allocation,
+// and the code or no result.
+jint RefusedCode(JNIEnv *env, jobject self) {
+    SetErrorCodeField(env, self, "ErrorCode", TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+}
+tqboundary::Empty Refused(JNIEnv *env, jobject self) {
+    RefusedCode(env, self);
+    return {};
 }
 
 // The UTF-8 characters of a Java string for the length of a native call.
@@ -60,13 +73,15 @@ private:
 
 extern "C" {
 
-JNIEXPORT jstring JNICALL Java_com_quelmara_smartcard_SCUtils_GetNativeVersion(JNIEnv *env, jobject) {
+JNIEXPORT jstring JNICALL Java_com_quelmara_smartcard_SCUtils_GetNativeVersion(JNIEnv *env, jobject) try {
     const std::string version = ProbeNativeVersion();
     if (version.empty()) return nullptr;
     return env->NewStringUTF(version.c_str());
 }
+TQ_CATCH_EMPTY
 
-JNIEXPORT jobjectArray JNICALL Java_com_quelmara_smartcard_SCUtils_ListReaders(JNIEnv *env, jobject self) {
+JNIEXPORT jobjectArray JNICALL Java_com_quelmara_smartcard_SCUtils_ListReaders(JNIEnv *env,
+                                                                               jobject self) try {
     std::vector<std::string> names;
     int rc = ProbeReaderNames(&names);
     jobjectArray array = nullptr;
@@ -93,9 +108,10 @@ JNIEXPORT jobjectArray JNICALL Java_com_quelmara_smartcard_SCUtils_ListReaders(J
     SetErrorCodeField(env, self, "ErrorCode", rc);
     return rc == TQSC_RTN_SUCCESS ? array : nullptr;
 }
+TQ_CATCH_RETURN(Refused(env, self))
 
 JNIEXPORT jstring JNICALL Java_com_quelmara_smartcard_SCUtils_GetATR(JNIEnv *env, jobject self,
-                                                                     jstring reader) {
+                                                                     jstring reader) try {
     StringChars readerName(env, reader);
     std::string text;
     int rc = ProbeAtrText(readerName.get(), &text);
@@ -107,14 +123,16 @@ JNIEXPORT jstring JNICALL Java_com_quelmara_smartcard_SCUtils_GetATR(JNIEnv *env
     SetErrorCodeField(env, self, "ErrorCode", rc);
     return rc == TQSC_RTN_SUCCESS ? result : nullptr;
 }
+TQ_CATCH_RETURN(Refused(env, self))
 
 JNIEXPORT jint JNICALL Java_com_quelmara_smartcard_SCUtils_SelectApplet(JNIEnv *env, jobject self,
-                                                                        jstring reader, jstring aid) {
+                                                                        jstring reader, jstring aid) try {
     StringChars aidText(env, aid);
     StringChars readerName(env, reader);
     const int rc = ProbeSelectApplet(readerName.get(), aidText.get());
     SetErrorCodeField(env, self, "ErrorCode", rc);
     return rc;
 }
+TQ_CATCH_RETURN(RefusedCode(env, self))
 
 }  // extern "C"

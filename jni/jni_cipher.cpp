@@ -111,7 +111,7 @@ extern "C" {
 JNIEXPORT jlong JNICALL TQ_NATIVE(XGenerateKeyX__ILjava_lang_String_2_3BII)(JNIEnv *env, jobject self,
                                                                             jint algorithm, jstring password,
                                                                             jbyteArray salt, jint iterations,
-                                                                            jint flags) {
+                                                                            jint flags) try {
     Call call(env, self);
     Text secret(call, password);
     Bytes bytes(call, salt);
@@ -125,6 +125,7 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XGenerateKeyX__ILjava_lang_String_2_3BII)(JNIE
     // Callers tell the code from a handle by ErrorCode.
     return code == 0 ? tqjni::valueOf(h) : static_cast<jlong>(code);
 }
+TQ_JNI_CATCH
 
 // javac declares the short name of a method declared once; the library
 // exports the long one, which the JVM finds as well.
@@ -132,38 +133,44 @@ static_assert(std::is_same<decltype(TQ_NATIVE(XGenerateKeyX)),
                            decltype(TQ_NATIVE(XGenerateKeyX__ILjava_lang_String_2_3BII))>::value,
               "XGenerateKeyX differs from the Java declaration");
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) try {
     return init(env, self, key, iv, true);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) try {
     return init(env, self, key, iv, false);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptUpdateX)(JNIEnv *env, jobject self, jlong key, jbyteArray in,
                                                   jint inOffset, jint inLength, jbyteArray out,
-                                                  jint outOffset) {
+                                                  jint outOffset) try {
     return update(env, self, key, in, inOffset, inLength, out, outOffset, true);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptUpdateX)(JNIEnv *env, jobject self, jlong key, jbyteArray in,
                                                   jint inOffset, jint inLength, jbyteArray out,
-                                                  jint outOffset) {
+                                                  jint outOffset) try {
     return update(env, self, key, in, inOffset, inLength, out, outOffset, false);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptFinalX)(JNIEnv *env, jobject self, jlong key, jbyteArray out,
-                                                 jint outOffset) {
+                                                 jint outOffset) try {
     return final(env, self, key, out, outOffset, true);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptFinalX)(JNIEnv *env, jobject self, jlong key, jbyteArray out,
-                                                 jint outOffset) {
+                                                 jint outOffset) try {
     return final(env, self, key, out, outOffset, false);
 }
+TQ_JNI_CATCH
 
 TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int algorithm, int flags,
-                            unsigned char **out, int *outLength) {
+                            unsigned char **out, int *outLength) try {
     if (!cipherText || !out || !outLength) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_BLOB decoded = {0, nullptr};
     if (TQXCrypt_Decode(cipherText, std::strlen(cipherText), &decoded, nullptr) != 0)
@@ -204,5 +211,6 @@ TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int 
     TQXCryptFreeBlob(&decoded);
     return code;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -40,9 +40,8 @@ int serialOfText(const char *hex, TQXCRYPT_BLOB &out) {
     return code;
 }
 
-// The common end of the entry natives: the code stored, the blob released.
-jobject entryResult(Call &call, int code, TQXCRYPT_BLOB &serial, jobject entry) {
-    TQXCryptFreeBlob(&serial);
+// The common end of the entry natives: the code stored.
+jobject entryResult(Call &call, int code, jobject entry) {
     call.store(code);
     return code == 0 ? entry : nullptr;
 }
@@ -51,94 +50,112 @@ jobject entryResult(Call &call, int code, TQXCRYPT_BLOB &serial, jobject entry) 
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XCRLCreateX)(JNIEnv *env, jobject self) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XCRLCreateX)(JNIEnv *env, jobject self) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_CreateCRL(&h);
     return tqjni::handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetIssuerX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetIssuerX)(JNIEnv *env, jobject self, jlong crl, jint format) try {
     Call call(env, self);
     char *text = nullptr;
     const int code = TQXCrypt_CRLGetIssuer(handleOf(crl), format, &text);
     return tqjni::textResult(call, code, text);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetLastUpdateX)(JNIEnv *env, jobject self, jlong crl,
+                                                        jint format) try {
     Call call(env, self);
     return tqjni::timeResult(call, TQXCrypt_CRLGetLastUpdate, crl, format);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jint format) {
+JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject self, jlong crl,
+                                                        jint format) try {
     Call call(env, self);
     return tqjni::timeResult(call, TQXCrypt_CRLGetNextUpdate, crl, format);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
     Call call(env, self);
     return tqjni::setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
     Call call(env, self);
     return tqjni::setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong issuerCert) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl,
+                                                     jlong issuerCert) try {
     Call call(env, self);
     return codeResult(call, TQXCrypt_CRLSetIssuer(handleOf(crl), handleOf(issuerCert)));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
-                                                                       jstring issuer) {
+                                                                       jstring issuer) try {
     Call call(env, self);
     return tqjni::setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) try {
     Call call(env, self);
     return codeResult(call, TQXCrypt_CRLSortRevoked(handleOf(crl), flags));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JLjava_lang_String_2Ljava_lang_String_2I)(
-    JNIEnv *env, jobject self, jlong crl, jstring hexSerial, jstring date, jint reason) {
+    JNIEnv *env, jobject self, jlong crl, jstring hexSerial, jstring date, jint reason) try {
     Call call(env, self);
     Text serial(call, hexSerial);
     Text when(call, date);
     if (serial.failed() || when.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
     return codeResult(call, TQXCrypt_CRLAddRevoked(handleOf(crl), serial.get(), when.get(), reason));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JJLjava_lang_String_2I)(JNIEnv *env, jobject self,
                                                                           jlong crl, jlong cert, jstring date,
-                                                                          jint reason) {
+                                                                          jint reason) try {
     Call call(env, self);
     Text when(call, date);
     if (when.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
     return codeResult(call, TQXCrypt_CRLAddCertRevoked(handleOf(crl), handleOf(cert), when.get(), reason));
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLRevokedCountX)(JNIEnv *env, jobject self, jlong crl) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCRLRevokedCountX)(JNIEnv *env, jobject self, jlong crl) try {
     Call call(env, self);
     int count = 0;
     const int code = TQXCrypt_CRLGetRevokedCount(handleOf(crl), &count);
     call.store(code);
     return code == 0 ? count : 0;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject self, jlong crl, jint index) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject self, jlong crl,
+                                                         jint index) try {
     Call call(env, self);
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     const int code = TQXCrypt_CRLGetRevokedInfo(handleOf(crl), index, &serial, date, &reason);
     jobject entry = code == 0 ? revokedOf(call, serial.data, serial.length, date, reason) : nullptr;
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
-                                                                        jstring hexSerial) {
+                                                                        jstring hexSerial) try {
     Call call(env, self);
     Text hex(call, hexSerial);
     if (hex.failed()) {
@@ -146,6 +163,7 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *
         return nullptr;
     }
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     int code = TQXCrypt_CRLGetRevoked(handleOf(crl), hex.get(), date, &reason, 0);
@@ -154,12 +172,14 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JLjava_lang_String_2)(JNIEnv *
         code = serialOfText(hex.get(), serial);
         if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
     }
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self, jlong crl, jlong cert) try {
     Call call(env, self);
     TQXCRYPT_BLOB serial = {0, nullptr};
+    const tqjni::Release release(serial);
     char date[kDateRoom] = {0};
     int reason = 0;
     int code = TQXCrypt_CRLGetCertRevoked(handleOf(crl), handleOf(cert), date, &reason, 0);
@@ -168,7 +188,8 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLRevokedX__JJ)(JNIEnv *env, jobject self,
         code = TQXCrypt_CertGetSerialNumber(handleOf(cert), 0, &serial);
         if (code == 0) entry = revokedOf(call, serial.data, serial.length, date, reason);
     }
-    return entryResult(call, code, serial, entry);
+    return entryResult(call, code, entry);
 }
+TQ_JNI_CATCH
 
 }  // extern "C"

@@ -46,13 +46,13 @@ jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring
         return nullptr;
     }
     TQXCRYPT_BLOB blob = {0, nullptr};
+    const tqjni::Release release(blob);
     const int code = TQXCrypt_Encode(data, length, &blob, name.get());
     jstring result = nullptr;
     if (code == 0) {
         // The core's text is NUL-terminated past its length.
         result = tqjni::newString(call, blob.data ? reinterpret_cast<const char *>(blob.data) : "");
     }
-    TQXCryptFreeBlob(&blob);
     call.store(code);
     return result;
 }
@@ -62,32 +62,37 @@ jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring
 extern "C" {
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII)(JNIEnv *env, jobject self, jlong handle,
-                                                            jint kind, jint flags) {
+                                                            jint kind, jint flags) try {
     Call call(env, self);
     return encodeObject(call, handle, kind, flags, nullptr);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII_3B)(JNIEnv *env, jobject self, jlong handle,
-                                                               jint kind, jint flags, jbyteArray password) {
+                                                               jint kind, jint flags,
+                                                               jbyteArray password) try {
     Call call(env, self);
     return encodeObject(call, handle, kind, flags, password);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI)(JNIEnv *env, jobject self, jint kind,
-                                                         jbyteArray data, jint flags) {
+                                                         jbyteArray data, jint flags) try {
     Call call(env, self);
     return decodeObject(call, kind, data, flags, nullptr);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI_3B)(JNIEnv *env, jobject self, jint kind,
                                                             jbyteArray data, jint flags,
-                                                            jbyteArray password) {
+                                                            jbyteArray password) try {
     Call call(env, self);
     return decodeObject(call, kind, data, flags, password);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(Encode___3BLjava_lang_String_2)(JNIEnv *env, jobject self,
-                                                                    jbyteArray data, jstring label) {
+                                                                    jbyteArray data, jstring label) try {
     Call call(env, self);
     Bytes input(call, data);
     if (input.failed()) {
@@ -96,10 +101,11 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(Encode___3BLjava_lang_String_2)(JNIEnv *env,
     }
     return encodeText(call, input.data(), static_cast<size_t>(input.size()), label);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(Encode__Ljava_lang_String_2Ljava_lang_String_2)(JNIEnv *env, jobject self,
                                                                                     jstring data,
-                                                                                    jstring label) {
+                                                                                    jstring label) try {
     Call call(env, self);
     Text input(call, data);
     if (input.failed()) {
@@ -108,8 +114,9 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(Encode__Ljava_lang_String_2Ljava_lang_String
     }
     return encodeText(call, reinterpret_cast<const unsigned char *>(input.get()), input.size(), label);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(Decode)(JNIEnv *env, jobject self, jstring text, jstring labels) {
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(Decode)(JNIEnv *env, jobject self, jstring text, jstring labels) try {
     Call call(env, self);
     Text input(call, text);
     Text names(call, labels);
@@ -124,8 +131,9 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(Decode)(JNIEnv *env, jobject self, jstrin
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT void JNICALL TQ_NATIVE(XFreeHandleX)(JNIEnv *env, jobject self, jlong handle) {
+JNIEXPORT void JNICALL TQ_NATIVE(XFreeHandleX)(JNIEnv *env, jobject self, jlong handle) try {
     if (!handle) return;
     // The next verification releases what these fields hold: a handle
     // released here must not be released there again.
@@ -133,5 +141,6 @@ JNIEXPORT void JNICALL TQ_NATIVE(XFreeHandleX)(JNIEnv *env, jobject self, jlong 
     if (GetLong(env, self, "hSignerInfo") == handle) SetLong(env, self, "hSignerInfo", 0);
     TQXCryptFreeHandle(handleOf(handle));
 }
+TQ_CATCH_VOID
 
 }  // extern "C"

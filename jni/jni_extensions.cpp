@@ -52,7 +52,7 @@ jobject newResult(Call &call, const char *className, const char *signature, Args
 }
 
 jobject generalNameOf(Call &call, const TQXCRYPT_ATTRIBUTES &list) {
-    jobject name = NewX509GeneralName(call.env, &list);
+    jobject name = tqjni::newGeneralName(call.env, &list);
     call.failure.take();
     return name;
 }
@@ -116,6 +116,7 @@ private:
 
 jobject authorityKeyId(Call &call, Getter get, jlong handle) {
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     int code = get(handleOf(handle), "authorityKeyIdentifier", 0, &list, &critical);
     jobject result = nullptr;
@@ -142,7 +143,6 @@ jobject authorityKeyId(Call &call, Getter get, jlong handle) {
                                "([BLcom/tq/pki/X509GeneralName;Ljava/lang/String;Z)V", keyId.get(),
                                issuer.get(), serial.get(), static_cast<jboolean>(critical != 0));
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }
@@ -207,9 +207,10 @@ bool takesRecord(const char *type) {
 
 extern "C" {
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) try {
     Call call(env, self);
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     const int code = TQXCrypt_CertGetExtension(handleOf(cert), "basicConstraints", 0, &list, &critical);
     jobject result = nullptr;
@@ -228,36 +229,44 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobj
                                    : newResult(call, "com/tq/pki/X509BasicConstraints", "(ZZ)V",
                                                static_cast<jboolean>(ca), flag);
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetKeyUsageX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
     Call call(env, self);
     return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "keyUsage", "com/tq/pki/X509KeyUsage");
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
     Call call(env, self);
     return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "extendedKeyUsage",
                           "com/tq/pki/X509ExtendedKeyUsage");
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetSubjectKeyIdentifierX)(JNIEnv *env, jobject self,
+                                                                   jlong cert) try {
     Call call(env, self);
     return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "subjectKeyIdentifier",
                           "com/tq/pki/X509SubjectKeyIdentifier");
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
+                                                                     jlong cert) try {
     Call call(env, self);
     return authorityKeyId(call, TQXCrypt_CertGetExtension, cert);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self,
+                                                                    jlong cert) try {
     Call call(env, self);
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
+    const tqjni::Release release(list);
     int critical = 0;
     const int code = TQXCrypt_CertGetExtension(handleOf(cert), "crlDistributionPoints", 0, &list, &critical);
     jobject result = nullptr;
@@ -271,23 +280,27 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env,
         result = newResult(call, "com/tq/pki/X509CRLDistributionPoints", "(Lcom/tq/pki/X509GeneralName;Z)V",
                            fullName.get(), static_cast<jboolean>(critical != 0));
     }
-    TQXCryptFreeAttributes(&list);
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetCRLNumberX)(JNIEnv *env, jobject self, jlong crl) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetCRLNumberX)(JNIEnv *env, jobject self, jlong crl) try {
     Call call(env, self);
     return bytesExtension(call, TQXCrypt_CRLGetExtension, crl, "crlNumber", "com/tq/pki/X509CRLNumber");
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl) {
+JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
+                                                                    jlong crl) try {
     Call call(env, self);
     return authorityKeyId(call, TQXCrypt_CRLGetExtension, crl);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jboolean ca, jint pathLength, jboolean critical) {
+                                                            jboolean ca, jint pathLength,
+                                                            jboolean critical) try {
     Call call(env, self);
     char text[256];
     if (!ca)
@@ -299,45 +312,52 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject
     return codeResult(call,
                       TQXCrypt_CertSetExtension(handleOf(cert), "basicConstraints", text, critical ? 1 : 0));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetKeyUsageX)(JNIEnv *env, jobject self, jlong cert, jbyteArray value,
-                                                    jboolean critical) {
+                                                    jboolean critical) try {
     Call call(env, self);
     return setBytes(call, TQXCrypt_CertSetExtension, cert, "keyUsage", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) {
+                                                            jbyteArray value, jboolean critical) try {
     Call call(env, self);
     return setBytes(call, TQXCrypt_CertSetExtension, cert, "extendedKeyUsage", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                jbyteArray value, jboolean critical) {
+                                                                jbyteArray value, jboolean critical) try {
     Call call(env, self);
     return setBytes(call, TQXCrypt_CertSetExtension, cert, "subjectKeyIdentifier", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNetscapeCertTypeX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) {
+                                                            jbyteArray value, jboolean critical) try {
     Call call(env, self);
     return setBytes(call, TQXCrypt_CertSetExtension, cert, "nsCertType", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                  jobjectArray value, jboolean critical) {
+                                                                  jobjectArray value, jboolean critical) try {
     Call call(env, self);
     return setAuthorityKeyId(call, TQXCrypt_CertSetExtension, cert, value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert,
-                                                                 jstring value, jboolean critical) {
+                                                                 jstring value, jboolean critical) try {
     Call call(env, self);
     return setText(call, TQXCrypt_CertSetExtension, cert, "crlDistributionPoints", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionX)(JNIEnv *env, jobject self, jlong cert, jstring name,
-                                                     jstring value, jboolean critical) {
+                                                     jstring value, jboolean critical) try {
     Call call(env, self);
     Text type(call, name);
     Text text(call, value);
@@ -346,9 +366,10 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionX)(JNIEnv *env, jobject self, 
     return codeResult(call,
                       TQXCrypt_CertSetExtension(handleOf(cert), type.get(), text.get(), critical ? 1 : 0));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject self, jlong cert, jstring oid,
-                                                          jstring value, jboolean critical) {
+                                                          jstring value, jboolean critical) try {
     Call call(env, self);
     Text identifier(call, oid);
     Text text(call, value);
@@ -356,17 +377,20 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject s
     return codeResult(
         call, TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier.get(), text.get(), critical ? 1 : 0));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetCRLNumberX)(JNIEnv *env, jobject self, jlong crl, jbyteArray value,
-                                                    jboolean critical) {
+                                                    jboolean critical) try {
     Call call(env, self);
     return setBytes(call, TQXCrypt_CRLSetExtension, crl, "crlNumber", value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl,
-                                                                 jobjectArray value, jboolean critical) {
+                                                                 jobjectArray value, jboolean critical) try {
     Call call(env, self);
     return setAuthorityKeyId(call, TQXCrypt_CRLSetExtension, crl, value, critical);
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 
 #include <openssl/crypto.h>
 
+#include "boundary.h"
 #include "com_vandrelot_crypto_WKP11Crypt.h"
 #include "tqjni.h"
 #include "tqxcrypt.h"
@@ -19,6 +20,13 @@
 
 // The exported name of a native: the JNI name of the Java method.
 #define TQ_NATIVE(name) Java_com_vandrelot_crypto_WKP11Crypt_##name
+
+// The handlers that end the natives (boundary.h): 5002 goes to ErrorCode and
+// the native answers null or 0, the code, or nothing. The natives that store
+// no code end in the plain handlers.
+#define TQ_JNI_CATCH TQ_CATCH_RETURN(::tqjni::refused(env, self))
+#define TQ_JNI_CATCH_CODE TQ_CATCH_RETURN(::tqjni::refusedCode(env, self))
+#define TQ_JNI_CATCH_VOID TQ_CATCH_RETURN(void(::tqjni::refused(env, self)))
 
 namespace tqjni {
 
@@ -109,6 +117,42 @@ private:
     size_t size_ = 0;
     bool failed_ = false;
 };
+
+// A native whose work threw: 5002 stored as for any failed allocation of its
+// own, a pending JVM failure held meanwhile and raised again.
+tqboundary::Empty refused(JNIEnv *env, jobject self) noexcept;
+jint refusedCode(JNIEnv *env, jobject self) noexcept;
+
+// Releases what the core handed out (a blob, a list, a text) when the
+// native's scope ends, on every path: also when a conversion to Java runs
+// out of memory before the native would release it.
+class Release {
+public:
+    explicit Release(TQXCRYPT_BLOB &blob) : blob_(&blob) {}
+    explicit Release(TQXCRYPT_ATTRIBUTES &list) : list_(&list) {}
+    explicit Release(char *&text) : text_(&text) {}
+    ~Release() {
+        if (blob_) TQXCryptFreeBlob(blob_);
+        if (list_) TQXCryptFreeAttributes(list_);
+        if (text_) {
+            TQCryptMemFree(*text_);
+            *text_ = nullptr;
+        }
+    }
+    Release(const Release &) = delete;
+    Release &operator=(const Release &) = delete;
+
+private:
+    TQXCRYPT_BLOB *blob_ = nullptr;
+    TQXCRYPT_ATTRIBUTES *list_ = nullptr;
+    char **text_ = nullptr;
+};
+
+// SetString for a text in the JVM's form already: it allocates nothing.
+int setModifiedString(JNIEnv *env, jobject object, const char *field, const char *modified);
+// NewX509GeneralName for the natives: out of memory it throws, so that the
+// native answers 5002, where the exported helper answers as for a JVM failure.
+jobject newGeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list);
 
 // Results. Each takes a JVM failure into the call's holder.
 jbyteArray newBytes(Call &call, const void *data, size_t length);

@@ -37,27 +37,30 @@ jbyteArray component(JNIEnv *env, jobject self, Component *read, jlong key) {
 
 extern "C" {
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyUsage)(JNIEnv *, jobject, jint on) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyUsage)(JNIEnv *, jobject, jint on) try {
     return TQXCryptCheckKeyUsage(on);
 }
+TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPrivateKeyGetPublicKeyX)(JNIEnv *env, jobject self, jlong key) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPrivateKeyGetPublicKeyX)(JNIEnv *env, jobject self, jlong key) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_GetPublicKey(handleOf(key), &h);
     call.store(code);
     return code == 0 ? valueOf(h) : 0;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyPairX)(JNIEnv *env, jobject self, jlong key1, jlong key2) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyPairX)(JNIEnv *env, jobject self, jlong key1, jlong key2) try {
     Call call(env, self);
     const int code = TQXCrypt_CheckKeyPair(handleOf(key1), handleOf(key2));
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XCreateRSAPublicKeyX)(JNIEnv *env, jobject self, jbyteArray modulus,
-                                                        jbyteArray exponent, jint flags) {
+                                                        jbyteArray exponent, jint flags) try {
     Call call(env, self);
     Bytes n(call, modulus);
     Bytes e(call, exponent);
@@ -71,22 +74,26 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XCreateRSAPublicKeyX)(JNIEnv *env, jobject sel
     // Callers tell the code from a handle by ErrorCode.
     return code == 0 ? valueOf(h) : static_cast<jlong>(code);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetModulusX)(JNIEnv *env, jobject self, jlong key) {
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetModulusX)(JNIEnv *env, jobject self, jlong key) try {
     return component(env, self, TQXCrypt_KeyModulus, key);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetExponentX)(JNIEnv *env, jobject self, jlong key) {
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetExponentX)(JNIEnv *env, jobject self, jlong key) try {
     return component(env, self, TQXCrypt_KeyExponent, key);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPureSignX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                   jint flags) {
+                                                   jint flags) try {
     return raw(env, self, TQXCrypt_PureSign, key, data, flags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XPureVerifyX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                               jbyteArray signature, jint flags) {
+                                               jbyteArray signature, jint flags) try {
     Call call(env, self);
     Bytes input(call, data);
     Bytes sig(call, signature);
@@ -98,28 +105,33 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XPureVerifyX)(JNIEnv *env, jobject self, jlong 
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPrivateEncryptX)(JNIEnv *env, jobject self, jlong key,
-                                                         jbyteArray data, jint flags) {
+                                                         jbyteArray data, jint flags) try {
     return raw(env, self, TQXCrypt_PrivateEncrypt, key, data, flags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicDecryptX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                        jint flags) {
+                                                        jint flags) try {
     return raw(env, self, TQXCrypt_PublicDecrypt, key, data, flags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPrivateDecryptX)(JNIEnv *env, jobject self, jlong key,
-                                                         jbyteArray data, jint flags) {
+                                                         jbyteArray data, jint flags) try {
     return raw(env, self, TQXCrypt_PrivateDecrypt, key, data, flags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicEncryptX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                        jint flags) {
+                                                        jint flags) try {
     return raw(env, self, TQXCrypt_PublicEncrypt, key, data, flags);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicKeyHashedX)(JNIEnv *env, jobject self, jlong key) {
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicKeyHashedX)(JNIEnv *env, jobject self, jlong key) try {
     Call call(env, self);
     TQXCRYPT_BLOB der = {0, nullptr};
     int code = TQXCrypt_EncodeObject(handleOf(key), TQXCRYPT_KIND_PUBLICKEY, &der, 0, nullptr);
@@ -139,5 +151,6 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicKeyHashedX)(JNIEnv *env, jobject s
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
 }  // extern "C"

@@ -35,7 +35,13 @@ Text::Text(Call &call, jstring s) : env_(call.env), string_(s) {
         failed_ = true;
         return;
     }
-    standard_ = toStandardUtf8(chars_, converted_);
+    // Out of memory the conversion throws: the characters go back first.
+    try {
+        standard_ = toStandardUtf8(chars_, converted_);
+    } catch (...) {
+        env_->ReleaseStringUTFChars(string_, chars_);
+        throw;
+    }
 }
 
 Text::~Text() {
@@ -80,6 +86,18 @@ Password::~Password() {
     std::free(heap_);
 }
 
+tqboundary::Empty refused(JNIEnv *env, jobject self) noexcept {
+    Call call(env, self);
+    call.failure.take();
+    call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return {};
+}
+
+jint refusedCode(JNIEnv *env, jobject self) noexcept {
+    refused(env, self);
+    return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+}
+
 jbyteArray newBytes(Call &call, const void *data, size_t length) {
     if (length > static_cast<size_t>(INT32_MAX)) return nullptr;
     jbyteArray array = call.env->NewByteArray(static_cast<jsize>(length));
@@ -119,8 +137,8 @@ jlong handleResult(Call &call, int code, TQXCRYPT_HANDLE *handle) {
 }
 
 jstring textResult(Call &call, int code, char *text) {
+    const Release release(text);
     jstring result = code == 0 && text ? newString(call, text) : nullptr;
-    if (text) TQCryptMemFree(text);
     call.store(code);
     return result;
 }
@@ -254,20 +272,14 @@ jfieldID fieldOf(JNIEnv *env, jobject object, const char *name, const char *type
 
 }  // namespace
 
-extern "C" {
+namespace tqjni {
 
-TQ_API jstring GetString(JNIEnv *env, jobject object, const char *field) {
-    jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
-    return id ? static_cast<jstring>(env->GetObjectField(object, id)) : nullptr;
-}
-
-TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char *text) {
+int setModifiedString(JNIEnv *env, jobject object, const char *field, const char *modified) {
     jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
     if (!id) return -1;
     jstring value = nullptr;
-    if (text) {
-        const std::string modified = tqjni::toModifiedUtf8(text, std::strlen(text));
-        value = env->NewStringUTF(modified.c_str());
+    if (modified) {
+        value = env->NewStringUTF(modified);
         if (!value) return -1;  // the JVM's failure stays pending for the caller
     }
     env->SetObjectField(object, id, value);
@@ -275,31 +287,53 @@ TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char 
     return 0;
 }
 
-TQ_API jint GetInteger(JNIEnv *env, jobject object, const char *field) {
+}  // namespace tqjni
+
+extern "C" {
+
+TQ_API jstring GetString(JNIEnv *env, jobject object, const char *field) try {
+    jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
+    return id ? static_cast<jstring>(env->GetObjectField(object, id)) : nullptr;
+}
+TQ_CATCH_EMPTY
+
+TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char *text) try {
+    if (!text) return tqjni::setModifiedString(env, object, field, nullptr);
+    const std::string modified = tqjni::toModifiedUtf8(text, std::strlen(text));
+    return tqjni::setModifiedString(env, object, field, modified.c_str());
+}
+TQ_CATCH_RETURN(-1)
+
+TQ_API jint GetInteger(JNIEnv *env, jobject object, const char *field) try {
     jfieldID id = fieldOf(env, object, field, "I");
     return id ? env->GetIntField(object, id) : 0;
 }
+TQ_CATCH_EMPTY
 
-TQ_API int SetInteger(JNIEnv *env, jobject object, const char *field, jint value) {
+TQ_API int SetInteger(JNIEnv *env, jobject object, const char *field, jint value) try {
     jfieldID id = fieldOf(env, object, field, "I");
     if (!id) return -1;
     env->SetIntField(object, id, value);
     return 0;
 }
+TQ_CATCH_RETURN(-1)
 
-TQ_API jlong GetLong(JNIEnv *env, jobject object, const char *field) {
+TQ_API jlong GetLong(JNIEnv *env, jobject object, const char *field) try {
     jfieldID id = fieldOf(env, object, field, "J");
     return id ? env->GetLongField(object, id) : 0;
 }
+TQ_CATCH_EMPTY
 
-TQ_API int64_t SetLong(JNIEnv *env, jobject object, const char *field, jlong value) {
+TQ_API int64_t SetLong(JNIEnv *env, jobject object, const char *field, jlong value) try {
     jfieldID id = fieldOf(env, object, field, "J");
     if (!id) return -1;
     env->SetLongField(object, id, value);
     return 0;
 }
+TQ_CATCH_RETURN(-1)
 
-TQ_API int bin_to_hex(const unsigned char *data, uint32_t length, char *out, int outSize, char separator) {
+TQ_API int bin_to_hex(const unsigned char *data, uint32_t length, char *out, int outSize,
+                      char separator) try {
     if (!out || outSize < 1) return TQ_RTN_BUFFER_TOO_SMALL;
     if (length && !data) return TQ_RTN_BAD_ARGUMENT;
     static const char digits[] = "0123456789ABCDEF";
@@ -316,5 +350,6 @@ TQ_API int bin_to_hex(const unsigned char *data, uint32_t length, char *out, int
     *p = '\0';
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

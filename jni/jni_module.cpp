@@ -39,22 +39,28 @@ jlong initialise(JNIEnv *env, jobject self, jstring path, Init init) {
 
 extern "C" {
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(GetNativeVersion)(JNIEnv *env, jobject self) {
+JNIEXPORT jstring JNICALL TQ_NATIVE(GetNativeVersion)(JNIEnv *env, jobject self) try {
     Call call(env, self);
     return tqjni::newString(call, "2,5,13,202");
 }
+TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncCriticalSectionX)(JNIEnv *, jobject) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncCriticalSectionX)(JNIEnv *, jobject) try {
     return addressOf(TQXP11_SyncCriticalSection());
 }
+TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncMutexX)(JNIEnv *, jobject) { return addressOf(TQXP11_SyncMutex()); }
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncMutexX)(JNIEnv *, jobject) try {
+    return addressOf(TQXP11_SyncMutex());
+}
+TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitX)(JNIEnv *env, jobject self, jstring path) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitX)(JNIEnv *env, jobject self, jstring path) try {
     return initialise(env, self, path, TQXP11_Init);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstring path, jlong arguments) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstring path, jlong arguments) try {
     // The one block the binding hands out is the only one Java can hold:
     // anything else would reach the module as its mutex functions.
     const CK_C_INITIALIZE_ARGS *block = arguments == 0 ? nullptr : TQXP11_SyncMutex();
@@ -66,12 +72,14 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstrin
     return initialise(env, self, path,
                       [block](TQXP11_CONTEXT *c, const char *p) { return TQXP11_InitEx(c, p, block); });
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11MTInitX)(JNIEnv *env, jobject self, jstring path) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11MTInitX)(JNIEnv *env, jobject self, jstring path) try {
     return initialise(env, self, path, TQXP11_MTInit);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong context) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong context) try {
     Call call(env, self);
     TQXP11_CONTEXT *record = contextOf(context);
     const int code = record ? TQXP11_Final(record) : TQ_RTN_BAD_ARGUMENT;
@@ -79,8 +87,10 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong co
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11SetCurrentSlotX)(JNIEnv *env, jobject self, jlong context, jint index) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11SetCurrentSlotX)(JNIEnv *env, jobject self, jlong context,
+                                                      jint index) try {
     Call call(env, self);
     // A negative index would become a huge unsigned one: the layer's bound refuses it.
     TQXP11_CONTEXT *record = contextOf(context);
@@ -89,12 +99,14 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11SetCurrentSlotX)(JNIEnv *env, jobject self,
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XSetCurrentSlotX)(JNIEnv *env, jobject self, jlong context, jint index) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XSetCurrentSlotX)(JNIEnv *env, jobject self, jlong context, jint index) try {
     return TQ_NATIVE(XP11SetCurrentSlotX)(env, self, context, index);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetTokenSNX)(JNIEnv *env, jobject self, jlong context) {
+JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetTokenSNX)(JNIEnv *env, jobject self, jlong context) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     jstring result = nullptr;
@@ -110,5 +122,6 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetTokenSNX)(JNIEnv *env, jobject self, 
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
 }  // extern "C"

@@ -40,7 +40,7 @@ int entryOf(const Call &call, jlong list, jint index, const TQXP11_OBJECT **entr
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, jlong session, jint) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, jlong session, jint) try {
     Call call(env, self);
     TQXP11_SESSION *const s = tqjni::sessionOf(session);
     if (!s) {
@@ -58,9 +58,10 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(P11GetObjectListX)(JNIEnv *env, jobject self, 
     call.store(code);
     return code == TQ_RTN_OK ? static_cast<jlong>(listed) : 0;
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetObjectListLabelX)(JNIEnv *env, jobject self, jlong, jlong list,
-                                                             jint index) {
+                                                             jint index) try {
     Call call(env, self);
     const TQXP11_OBJECT *entry = nullptr;
     const int code = entryOf(call, list, index, &entry);
@@ -71,9 +72,10 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(XP11GetObjectListLabelX)(JNIEnv *env, jobjec
     const std::string label(entry->label, strnlen(entry->label, bound));
     return tqjni::newString(call, label.c_str());
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11GetObjectListObjectTypeX)(JNIEnv *env, jobject self, jlong, jlong list,
-                                                               jint index) {
+                                                               jint index) try {
     Call call(env, self);
     const TQXP11_OBJECT *entry = nullptr;
     int code = entryOf(call, list, index, &entry);
@@ -81,8 +83,10 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11GetObjectListObjectTypeX)(JNIEnv *env, jobj
     call.store(code);
     return code == TQ_RTN_OK ? static_cast<jint>(entry->kind) : 0;
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11ReleaseObjectListX)(JNIEnv *env, jobject self, jlong list, jint count) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11ReleaseObjectListX)(JNIEnv *env, jobject self, jlong list,
+                                                         jint count) try {
     Call call(env, self);
     int code = TQ_RTN_OK;
     if (list != 0 && list == heldList(call)) {
@@ -98,5 +102,6 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11ReleaseObjectListX)(JNIEnv *env, jobject se
     holdList(call, nullptr, 0);
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

@@ -22,79 +22,89 @@ jint countResult(Call &call, int code, int32_t count) {
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7CreateX)(JNIEnv *env, jobject self) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7CreateX)(JNIEnv *env, jobject self) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_CreatePKCS7(&h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7AddCertificateX)(JNIEnv *env, jobject self, jlong p7, jlong cert) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7AddCertificateX)(JNIEnv *env, jobject self, jlong p7, jlong cert) try {
     Call call(env, self);
     const int code = TQXCrypt_PKCS7AddCertificate(handleOf(p7), handleOf(cert));
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetCertCountX)(JNIEnv *env, jobject self, jlong p7) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetCertCountX)(JNIEnv *env, jobject self, jlong p7) try {
     Call call(env, self);
     int32_t count = 0;
     const int code = TQXCrypt_PKCS7GetCertificateCount(handleOf(p7), &count);
     return countResult(call, code, count);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertX)(JNIEnv *env, jobject self, jlong p7, jint index) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertX)(JNIEnv *env, jobject self, jlong p7, jint index) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_PKCS7GetCertificate(handleOf(p7), index, &h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetSignerInfoCountX)(JNIEnv *env, jobject self, jlong p7) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetSignerInfoCountX)(JNIEnv *env, jobject self, jlong p7) try {
     Call call(env, self);
     int32_t count = 0;
     const int code = TQXCrypt_PKCS7GetSignerInfoCount(handleOf(p7), &count);
     return countResult(call, code, count);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetSignerInfoX)(JNIEnv *env, jobject self, jlong p7, jint index) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetSignerInfoX)(JNIEnv *env, jobject self, jlong p7, jint index) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_PKCS7GetSignerInfo(handleOf(p7), index, &h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetSignerCertificateX)(JNIEnv *env, jobject self, jlong p7,
-                                                               jint index) {
+                                                               jint index) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_PKCS7GetSignerCertificate(handleOf(p7), index, &h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetUserCertificateX)(JNIEnv *env, jobject self, jlong p7) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetUserCertificateX)(JNIEnv *env, jobject self, jlong p7) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_PKCS7GetUserCertificate(handleOf(p7), &h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertChainX)(JNIEnv *env, jobject self, jlong p7) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertChainX)(JNIEnv *env, jobject self, jlong p7) try {
     Call call(env, self);
     TQXCRYPT_HANDLE *h = nullptr;
     const int code = TQXCrypt_PKCS7GetCertChain(handleOf(p7), &h);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7GetContentX)(JNIEnv *env, jobject self, jlong p7) {
+JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7GetContentX)(JNIEnv *env, jobject self, jlong p7) try {
     Call call(env, self);
     TQXCRYPT_BLOB blob = {0, nullptr};
     const int code = TQXCrypt_PKCS7GetContent(handleOf(p7), &blob);
     return blobResult(call, code, blob);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7EncryptX)(JNIEnv *env, jobject self, jlong cert, jbyteArray data,
-                                                       jint cipher) {
+                                                       jint cipher) try {
     Call call(env, self);
     Bytes input(call, data);
     TQXCRYPT_BLOB blob = {0, nullptr};
@@ -103,9 +113,10 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7EncryptX)(JNIEnv *env, jobject self
                                                        static_cast<uint64_t>(input.size()), cipher, &blob);
     return blobResult(call, code, blob);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7DecryptX)(JNIEnv *env, jobject self, jlong cert, jlong key,
-                                                       jbyteArray envelope, jint flags) {
+                                                       jbyteArray envelope, jint flags) try {
     Call call(env, self);
     Bytes input(call, envelope);
     TQXCRYPT_BLOB blob = {0, nullptr};
@@ -114,9 +125,10 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7DecryptX)(JNIEnv *env, jobject self
                                                        static_cast<uint64_t>(input.size()), flags, &blob);
     return blobResult(call, code, blob);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7SignX)(JNIEnv *env, jobject self, jlong cert, jlong key, jlong,
-                                               jbyteArray data, jint options, jint hash) {
+                                               jbyteArray data, jint options, jint hash) try {
     Call call(env, self);
     Bytes input(call, data);
     if (input.failed()) {
@@ -137,10 +149,11 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7SignX)(JNIEnv *env, jobject self, jlong 
     TQXCryptFreeBlob(&signature);
     return handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7VerifyX)(JNIEnv *env, jobject self, jlong store, jlong p7,
                                                 jbyteArray data, jstring subject, jint signerIndex,
-                                                jint flags, jint checkTime) {
+                                                jint flags, jint checkTime) try {
     Call call(env, self);
     Bytes input(call, data);
     Text rule(call, subject);
@@ -168,5 +181,6 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7VerifyX)(JNIEnv *env, jobject self, jlong
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

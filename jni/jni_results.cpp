@@ -88,9 +88,13 @@ jobject newName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list, const char *result
 
 }  // namespace
 
+jobject tqjni::newGeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) {
+    return newName(env, list, "com/tq/pki/X509GeneralName", true);
+}
+
 extern "C" {
 
-TQ_API jobject NewObject(JNIEnv *env, const char *className, const char *signature, ...) {
+TQ_API jobject NewObject(JNIEnv *env, const char *className, const char *signature, ...) try {
     jclass cls;
     jmethodID init;
     if (!constructorOf(env, className, signature, cls, init)) return nullptr;
@@ -101,9 +105,10 @@ TQ_API jobject NewObject(JNIEnv *env, const char *className, const char *signatu
     env->DeleteLocalRef(cls);
     return object;
 }
+TQ_CATCH_EMPTY
 
 TQ_API jobject NewObject1(JNIEnv *env, const char *className, const char *signature, jobject argument,
-                          jboolean flag) {
+                          jboolean flag) try {
     jclass cls;
     jmethodID init;
     if (!constructorOf(env, className, signature, cls, init)) return nullptr;
@@ -111,13 +116,16 @@ TQ_API jobject NewObject1(JNIEnv *env, const char *className, const char *signat
     env->DeleteLocalRef(cls);
     return object;
 }
+TQ_CATCH_EMPTY
 
-TQ_API jobject NewX509Name(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) {
+TQ_API jobject NewX509Name(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) try {
     return newName(env, list, "com/tq/pki/X509Name", false);
 }
+TQ_CATCH_EMPTY
 
-TQ_API jobject NewX509GeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) {
-    return newName(env, list, "com/tq/pki/X509GeneralName", true);
+TQ_API jobject NewX509GeneralName(JNIEnv *env, const TQXCRYPT_ATTRIBUTES *list) try {
+    return tqjni::newGeneralName(env, list);
 }
+TQ_CATCH_EMPTY
 
 }  // extern "C"

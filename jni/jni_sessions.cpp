@@ -61,7 +61,7 @@ jint loginUpdate(JNIEnv *env, jobject self, jlong session, jstring part) {
 extern "C" {
 
 // The session record is Java's only while the session is open.
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, jlong context) {
+JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, jlong context) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXP11_SESSION *session = nullptr;
@@ -78,36 +78,43 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, j
     call.store(code);
     return static_cast<jlong>(reinterpret_cast<intptr_t>(session));
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11CloseSessionX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11CloseSessionX)(JNIEnv *env, jobject self, jlong session) try {
     TQXP11_SESSION *const record = sessionOf(session);
     const jint code = bySession(env, self, session, TQXP11_SessionClose);
     if (code == 0) tqjni::release(record);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
     return withPin(env, self, session, pin, TQXP11_Login);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
     return withPin(env, self, session, pin, TQXP11_Login);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11Login_1SOX)(JNIEnv *env, jobject self, jlong session, jstring pin) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11Login_1SOX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
     return withPin(env, self, session, pin, TQXP11_SOLogin);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LogoutX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LogoutX)(JNIEnv *env, jobject self, jlong session) try {
     return bySession(env, self, session, TQXP11_Logout);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(LogoutX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(LogoutX)(JNIEnv *env, jobject self, jlong session) try {
     return bySession(env, self, session, TQXP11_Logout);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong session, jstring oldPin,
-                                                jstring newPin, jint) {
+                                                jstring newPin, jint) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     if (TQXP11_SESSION *s = sessionOf(session)) {
@@ -119,33 +126,41 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginInitX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginInitX)(JNIEnv *env, jobject self, jlong session) try {
     return loginInit(env, self, session);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginInitX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginInitX)(JNIEnv *env, jobject self, jlong session) try {
     return loginInit(env, self, session);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginUpdateX)(JNIEnv *env, jobject self, jlong session,
+                                                   jstring part) try {
     return loginUpdate(env, self, session, part);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) {
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) try {
     return loginUpdate(env, self, session, part);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginFinalX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginFinalX)(JNIEnv *env, jobject self, jlong session) try {
     return bySession(env, self, session, TQXP11_LoginFinal);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginFinalX)(JNIEnv *env, jobject self, jlong session) {
+JNIEXPORT jint JNICALL TQ_NATIVE(LoginFinalX)(JNIEnv *env, jobject self, jlong session) try {
     return bySession(env, self, session, TQXP11_LoginFinal);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlong session, jstring path,
-                                                 jstring first, jstring second) {
+                                                 jstring first, jstring second) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
@@ -164,5 +179,6 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlon
     }
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

@@ -11,7 +11,7 @@ using tqjni::Text;
 extern "C" {
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XLoadStoreX)(JNIEnv *env, jobject self, jstring certificates,
-                                               jstring crls) {
+                                               jstring crls) try {
     Call call(env, self);
     Text certs(call, certificates);
     Text revocations(call, crls);
@@ -23,29 +23,34 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XLoadStoreX)(JNIEnv *env, jobject self, jstrin
     const int code = TQXCrypt_LoadStore(&h, certs.get(), revocations.get());
     return tqjni::handleResult(call, code, h);
 }
+TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XAddCertToStoreX)(JNIEnv *env, jobject self, jlong store, jlong cert) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XAddCertToStoreX)(JNIEnv *env, jobject self, jlong store, jlong cert) try {
     Call call(env, self);
     return codeResult(call, TQXCrypt_AddCertToStore(handleOf(store), handleOf(cert)));
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XAddCRLToStoreX)(JNIEnv *env, jobject self, jlong store, jlong crl) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XAddCRLToStoreX)(JNIEnv *env, jobject self, jlong store, jlong crl) try {
     Call call(env, self);
     return codeResult(call, TQXCrypt_AddCRLToStore(handleOf(store), handleOf(crl)));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XVerifyCertChainX)(JNIEnv *env, jobject self, jlong cert, jlong store,
-                                                    jint flags, jint time) {
+                                                    jint flags, jint time) try {
     Call call(env, self);
     return codeResult(call, TQXCrypt_VerifyCertChain(handleOf(cert), handleOf(store), flags, time));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XValidateCertificateX)(JNIEnv *env, jobject self, jlong cert, jstring rules,
-                                                        jint time) {
+                                                        jint time) try {
     Call call(env, self);
     Text text(call, rules);
     if (text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
     return codeResult(call, TQXCrypt_ValidateCertificate(handleOf(cert), text.get(), time));
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

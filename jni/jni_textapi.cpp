@@ -2,6 +2,7 @@
 #include <openssl/crypto.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "jni_internal.h"
 #include "tqcrypt.h"
@@ -37,12 +38,7 @@ jlong fromPfx(JNIEnv *env, jobject self, jbyteArray pfx, jstring password, jint 
 }
 
 // A text of the core as a String, the text then released.
-jstring takeText(Call &call, int code, char *text) {
-    jstring result = code == 0 ? tqjni::newString(call, text) : nullptr;
-    TQCryptMemFree(text);
-    call.store(code);
-    return result;
-}
+jstring takeText(Call &call, int code, char *text) { return tqjni::textResult(call, code, text); }
 
 jstring encryptText(Call &call, jstring certificate, const unsigned char *data, size_t length, jint cipher,
                     jint keyUsage) {
@@ -62,7 +58,7 @@ extern "C" {
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7SignX)(JNIEnv *env, jobject self, jstring certificate, jstring key,
                                                 jstring password, jlong store, jbyteArray data, jint flags,
-                                                jint keyUsage, jint hash) {
+                                                jint keyUsage, jint hash) try {
     Call call(env, self);
     Text cert(call, certificate);
     Text pem(call, key);
@@ -77,10 +73,11 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7SignX)(JNIEnv *env, jobject self, jstri
                                   static_cast<size_t>(input.size()), flags, keyUsage, hash, &signature);
     return takeText(call, code, signature);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(PKCS7VerifyX)(JNIEnv *env, jobject self, jlong store, jstring p7,
                                                jbyteArray data, jstring subject, jint flags, jint keyUsage,
-                                               jint checkTime) {
+                                               jint checkTime) try {
     Call call(env, self);
     Text message(call, p7);
     Text rule(call, subject);
@@ -88,28 +85,32 @@ JNIEXPORT jint JNICALL TQ_NATIVE(PKCS7VerifyX)(JNIEnv *env, jobject self, jlong 
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     char *info = nullptr;
     char *signer = nullptr;
+    const tqjni::Release releaseInfo(info), releaseSigner(signer);
     if (!message.failed() && !rule.failed() && !input.failed()) {
         code = TQCrypt_Verify(tqjni::handleOf(store), message.get(), input.data(),
                               static_cast<size_t>(input.size()), rule.get(), flags, keyUsage,
                               static_cast<time_t>(checkTime), &info, &signer);
     }
-    // A failed check leaves what the last good one stored.
+    // A failed check leaves what the last good one stored; both texts are
+    // converted before either field is set, so running out of memory does too.
     if (code == 0) {
-        SetString(env, self, "strSignerInfo", info);
+        const std::string infoText = info ? tqjni::toModifiedUtf8(info, std::strlen(info)) : std::string();
+        const std::string signerText =
+            signer ? tqjni::toModifiedUtf8(signer, std::strlen(signer)) : std::string();
+        tqjni::setModifiedString(env, self, "strSignerInfo", info ? infoText.c_str() : nullptr);
         call.failure.take();
-        SetString(env, self, "strSignerCert", signer);
+        tqjni::setModifiedString(env, self, "strSignerCert", signer ? signerText.c_str() : nullptr);
         call.failure.take();
     }
-    TQCryptMemFree(info);
-    TQCryptMemFree(signer);
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2_3BII)(JNIEnv *env, jobject self,
                                                                             jstring certificate,
                                                                             jbyteArray data, jint cipher,
-                                                                            jint keyUsage) {
+                                                                            jint keyUsage) try {
     Call call(env, self);
     Bytes input(call, data);
     if (input.failed()) {
@@ -118,9 +119,10 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2_3BII)(JNIE
     }
     return encryptText(call, certificate, input.data(), static_cast<size_t>(input.size()), cipher, keyUsage);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2Ljava_lang_String_2II)(
-    JNIEnv *env, jobject self, jstring certificate, jstring data, jint cipher, jint keyUsage) {
+    JNIEnv *env, jobject self, jstring certificate, jstring data, jint cipher, jint keyUsage) try {
     Call call(env, self);
     Text input(call, data);
     if (input.failed()) {
@@ -130,10 +132,11 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2Ljava_lang_
     return encryptText(call, certificate, reinterpret_cast<const unsigned char *>(input.get()), input.size(),
                        cipher, keyUsage);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(PKCS7Decrypt)(JNIEnv *env, jobject self, jstring certificate,
                                                      jstring key, jstring password, jstring envelope,
-                                                     jint flags, jint keyUsage) {
+                                                     jint flags, jint keyUsage) try {
     Call call(env, self);
     Text cert(call, certificate);
     Text pem(call, key);
@@ -154,9 +157,10 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(PKCS7Decrypt)(JNIEnv *env, jobject self, 
     call.store(code);
     return result;
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(ComposeSignature)(JNIEnv *env, jobject self, jstring certificate,
-                                                      jstring signerInfo, jint flags) {
+                                                      jstring signerInfo, jint flags) try {
     Call call(env, self);
     Text cert(call, certificate);
     Text info(call, signerInfo);
@@ -168,9 +172,11 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(ComposeSignature)(JNIEnv *env, jobject self,
     const int code = TQCrypt_ComposeSignature(cert.get(), info.get(), flags, &p7);
     return takeText(call, code, p7);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(OCSPVerifyCert)(JNIEnv *env, jobject self, jstring s1, jstring s2,
-                                                 jstring s3, jstring s4, jstring s5, jstring s6, jstring s7) {
+                                                 jstring s3, jstring s4, jstring s5, jstring s6,
+                                                 jstring s7) try {
     Call call(env, self);
     Text requestor(call, s1), key(call, s2), password(call, s3), cert(call, s4), cas(call, s5),
         responder(call, s6), url(call, s7);
@@ -183,19 +189,23 @@ JNIEXPORT jint JNICALL TQ_NATIVE(OCSPVerifyCert)(JNIEnv *env, jobject self, jstr
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetPrivateKeyX)(JNIEnv *env, jobject self, jbyteArray pfx,
-                                                        jstring password, jint index, jint) {
+                                                        jstring password, jint index, jint) try {
     return fromPfx(env, self, pfx, password, index, TQXCrypt_P12GetPrivateKey);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetCertificateX)(JNIEnv *env, jobject self, jbyteArray pfx,
-                                                         jstring password, jint index, jint) {
+                                                         jstring password, jint index, jint) try {
     return fromPfx(env, self, pfx, password, index, TQXCrypt_P12GetUserCertificate);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XOCSPVerifyCertX)(JNIEnv *env, jobject self, jlong requestor, jlong key,
-                                                   jlong cert, jlong store, jlong responder, jstring url) {
+                                                   jlong cert, jlong store, jlong responder,
+                                                   jstring url) try {
     Call call(env, self);
     Text where(call, url);
     const int code =
@@ -206,11 +216,13 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XOCSPVerifyCertX)(JNIEnv *env, jobject self, jl
     call.store(code);
     return code;
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(TrySocketConnect)(JNIEnv *env, jobject self, jstring, jint, jint) {
+JNIEXPORT jint JNICALL TQ_NATIVE(TrySocketConnect)(JNIEnv *env, jobject self, jstring, jint, jint) try {
     // Kept for callers that probe before connecting; it opens nothing.
     SetInteger(env, self, "ErrorCode", 0);
     return 0;
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

@@ -139,17 +139,20 @@ jint deleteKey(JNIEnv *env, jobject self, jlong session, jlong handle) {
 extern "C" {
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(GPKI_1XGetPrivateKeyX)(JNIEnv *env, jobject self, jlong session, jint usage,
-                                                         jint) {
+                                                         jint) try {
     return byKeyUsage(env, self, session, usage, keyOfCertificate);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(GPKI_1XGetCertificateX)(JNIEnv *env, jobject self, jlong session,
-                                                          jint usage, jint) {
+                                                          jint usage, jint) try {
     return byKeyUsage(env, self, session, usage, certificateHandle);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGetSymmetricKeyX)(JNIEnv *env, jobject self, jlong session,
-                                                             jstring label, jint cipherId, jint isPrivate) {
+                                                             jstring label, jint cipherId,
+                                                             jint isPrivate) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     CK_OBJECT_HANDLE object = 0;
@@ -164,25 +167,29 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGetSymmetricKeyX)(JNIEnv *env, jobjec
     call.store(code);
     return code == 0 ? static_cast<jlong>(object) : 0;
 }
+TQ_JNI_CATCH
 
 // Any handle goes on: the bridge tells a token cipher from the rest.
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptDeleteKeyX)(JNIEnv *env, jobject self, jlong session,
-                                                      jlong handle) {
+                                                      jlong handle) try {
     return deleteKey(env, self, session, handle);
 }
+TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XDeleteKeyX)(JNIEnv *env, jobject self, jlong session, jlong handle) {
+JNIEXPORT jint JNICALL TQ_NATIVE(XDeleteKeyX)(JNIEnv *env, jobject self, jlong session, jlong handle) try {
     return deleteKey(env, self, session, handle);
 }
+TQ_JNI_CATCH_CODE
 
 // The bridge checks the session itself.
 JNIEXPORT jint JNICALL TQ_NATIVE(P11DeleteObjectX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                   jint kind, jint isPrivate, jint flags) {
+                                                   jint kind, jint isPrivate, jint flags) try {
     Call call(env, self);
     Text text(call, name);
     if (text.failed()) return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
     return tqjni::codeResult(
         call, TQXP11Crypt_DeleteObject(sessionOf(session), text.get(), kind, isPrivate, flags));
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

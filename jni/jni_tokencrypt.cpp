@@ -102,19 +102,22 @@ jint writeByLabel(JNIEnv *env, jobject self, jlong session, jstring label, jbyte
 extern "C" {
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(WKP11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                jlong store, jbyteArray data, jint flags, jint hashFlags) {
+                                                jlong store, jbyteArray data, jint flags,
+                                                jint hashFlags) try {
     return signByName(env, self, session, name, store, data, flags, hashFlags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                              jlong store, jbyteArray data, jint flags, jint hashFlags) {
+                                              jlong store, jbyteArray data, jint flags, jint hashFlags) try {
     return signByName(env, self, session, name, store, data, flags, hashFlags);
 }
+TQ_JNI_CATCH
 
 // This native has no digest argument: it signs with SHA-1.
 JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignByCertStringX)(JNIEnv *env, jobject self, jlong session,
                                                           jstring certText, jstring keyLabel, jlong store,
-                                                          jbyteArray data, jint options) {
+                                                          jbyteArray data, jint options) try {
     return signData(env, self, session, data,
                     [&](Call &call, TQXP11_SESSION *s, const unsigned char *d, size_t n, char **text) -> int {
                         Text cert(call, certText);
@@ -125,27 +128,30 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignByCertStringX)(JNIEnv *env, jobject s
                                                             d, n, options, 0, text);
                     });
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                    jstring text, jint flags) {
+                                                    jstring text, jint flags) try {
     return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
         Text t(call, text);
         return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(t.get());
     });
 }
+TQ_JNI_CATCH
 
 // The array holds the Base64 text without a terminator of its own.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(WKP11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                      jbyteArray text, jint flags) {
+                                                      jbyteArray text, jint flags) try {
     return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
         Bytes t(call, text);
         const tqjni::Password terminated(t);
         return anyFailed(t, terminated) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(terminated.get());
     });
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadDataObjectX)(JNIEnv *env, jobject self, jlong session,
-                                                           jstring label, jint isPrivate, jint flags) {
+                                                           jstring label, jint isPrivate, jint flags) try {
     Call call(env, self);
     unsigned char *value = nullptr;
     CK_ULONG length = 0;
@@ -161,10 +167,11 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadDataObjectX)(JNIEnv *env, jobject 
     std::free(value);
     return tqjni::blobResult(call, code, text);
 }
+TQ_JNI_CATCH
 
 // With TQXCRYPT_ENCODE_TEXT the array is the Base64 text of the value.
 JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteDataObjectX)(JNIEnv *env, jobject self, jlong session, jstring label,
-                                                      jint isPrivate, jbyteArray value, jint flags) {
+                                                      jint isPrivate, jbyteArray value, jint flags) try {
     return writeByLabel(
         env, self, session, label, value,
         [&](TQXP11_SESSION *s, const char *l, const unsigned char *v, CK_ULONG n) -> int {
@@ -176,33 +183,37 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteDataObjectX)(JNIEnv *env, jobject self,
             return code;
         });
 }
+TQ_JNI_CATCH_CODE
 
 // DES kinds come back to Java in their odd-parity form.
 JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteSymKeyObjectX)(JNIEnv *env, jobject self, jlong session,
                                                         jstring label, jint kind, jbyteArray value,
-                                                        jint flags) {
+                                                        jint flags) try {
     return writeByLabel(env, self, session, label, value,
                         [&](TQXP11_SESSION *s, const char *l, unsigned char *v, CK_ULONG n) -> int {
                             return TQP11_WriteSymKeyObject(s, l, kind, 1, v, n, flags);
                         });
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectX)(JNIEnv *env, jobject self, jlong session,
-                                                             jstring label, jint kind, jint spare) {
+                                                             jstring label, jint kind, jint spare) try {
     return readSymKey(env, self, session, label, kind, 1, spare);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectExX)(JNIEnv *env, jobject self, jlong session,
                                                                jstring label, jint kind, jint isPrivate,
-                                                               jint spare) {
+                                                               jint spare) try {
     return readSymKey(env, self, session, label, kind, isPrivate, spare);
 }
+TQ_JNI_CATCH
 
 // A negative length sizes nothing: it is refused before any allocation. The
 // Java array comes first: a length the JVM cannot hold fails there, with
 // the JVM's own error, before any buffer or token call.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject self, jlong session,
-                                                            jint length) {
+                                                            jint length) try {
     Call call(env, self);
     jbyteArray result = nullptr;
     unsigned char *buffer = nullptr;
@@ -225,9 +236,10 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject
     call.store(code);
     return code == 0 ? result : nullptr;
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangeObjLabelX)(JNIEnv *env, jobject self, jlong session, jstring label,
-                                                     jint kind, jstring newLabel, jint spare) {
+                                                     jint kind, jstring newLabel, jint spare) try {
     Call call(env, self);
     const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
         Text from(call, label);
@@ -237,10 +249,11 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangeObjLabelX)(JNIEnv *env, jobject self, 
     });
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 // A record the token does not hold is an empty array.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11HCAGetBasicDataX)(JNIEnv *env, jobject self, jlong session,
-                                                            jint selector) {
+                                                            jint selector) try {
     Call call(env, self);
     unsigned char *value = nullptr;
     CK_ULONG length = 0;
@@ -249,5 +262,6 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11HCAGetBasicDataX)(JNIEnv *env, jobject
     });
     return freedResult(call, code, value, length);
 }
+TQ_JNI_CATCH
 
 }  // extern "C"

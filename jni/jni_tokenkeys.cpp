@@ -27,13 +27,15 @@ jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags
 // Each reader is exported under its name and under the name's short alias.
 #define TQ_KEY_READER(name, alias, reader)                                                            \
     JNIEXPORT jlong JNICALL TQ_NATIVE(name)(JNIEnv * env, jobject self, jlong session, jstring text,  \
-                                            jint flags) {                                             \
+                                            jint flags) try {                                         \
         return readKey(env, self, session, text, flags, reader);                                      \
     }                                                                                                 \
+    TQ_JNI_CATCH                                                                                      \
     JNIEXPORT jlong JNICALL TQ_NATIVE(alias)(JNIEnv * env, jobject self, jlong session, jstring text, \
-                                             jint flags) {                                            \
+                                             jint flags) try {                                        \
         return readKey(env, self, session, text, flags, reader);                                      \
-    }
+    }                                                                                                 \
+    TQ_JNI_CATCH
 
 extern "C" {
 

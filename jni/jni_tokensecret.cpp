@@ -76,7 +76,7 @@ extern "C" {
 
 // The handle on success; on failure the code itself, told apart only by ErrorCode.
 JNIEXPORT jlong JNICALL TQ_NATIVE(P11GenerateSymKeyX)(JNIEnv *env, jobject self, jlong session, jstring label,
-                                                      jint kind, jint flags) {
+                                                      jint kind, jint flags) try {
     Call call(env, self);
     int code = TQ_RTN_BAD_ARGUMENT;
     CK_OBJECT_HANDLE handle = 0;
@@ -88,10 +88,11 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(P11GenerateSymKeyX)(JNIEnv *env, jobject self,
     call.store(code);
     return code == 0 ? static_cast<jlong>(handle) : code;
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11WrapKeyX)(JNIEnv *env, jobject self, jlong session,
                                                     jstring keyLabel, jint keyKind, jstring wrappingLabel,
-                                                    jint wrappingKind, jint spare, jlong mode) {
+                                                    jint wrappingKind, jint spare, jlong mode) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
@@ -105,11 +106,12 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11WrapKeyX)(JNIEnv *env, jobject self, j
                              static_cast<CK_ULONG>(mode));
     return bytesResult(call, withinCapacity(code, length, sizeof wrapped), wrapped, length);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong session,
                                                 jstring unwrappingLabel, jint unwrappingKind,
                                                 jbyteArray wrapped, jstring newLabel, jint newKind,
-                                                jint flags, jlong mode) {
+                                                jint flags, jlong mode) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
@@ -123,11 +125,12 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong
                                static_cast<CK_ULONG>(mode));
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 // The whole ciphertext goes to Java; the caller takes the last block as the MAC.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject self, jlong session,
                                                         jstring label, jint kind, jbyteArray iv,
-                                                        jbyteArray data, jint spare, jint mode) {
+                                                        jbyteArray data, jint spare, jint mode) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
@@ -143,11 +146,12 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject sel
     }
     return op.result(call, code);
 }
+TQ_JNI_CATCH
 
 // The IV array is taken but not used: the token decrypts with the zero IV.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymDecryptX)(JNIEnv *env, jobject self, jlong session,
                                                        jstring label, jint kind, jbyteArray iv,
-                                                       jbyteArray data, jint mode) {
+                                                       jbyteArray data, jint mode) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
@@ -161,13 +165,14 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymDecryptX)(JNIEnv *env, jobject self
                                 &op.length);
     return op.result(call, code);
 }
+TQ_JNI_CATCH
 
 // By handle first; a handle that no longer names a key falls back to the
 // label. Modules answer a destroyed key's handle as a key or as an object.
 // The IV array is taken but not used: the token encrypts with the zero IV.
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymEncryptExX)(JNIEnv *env, jobject self, jlong session,
                                                          jstring label, jlong keyHandle, jint kind,
-                                                         jbyteArray iv, jbyteArray data, jint mode) {
+                                                         jbyteArray iv, jbyteArray data, jint mode) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
@@ -181,9 +186,10 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymEncryptExX)(JNIEnv *env, jobject se
                                 &op.length);
     return op.result(call, code);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject self, jlong session,
-                                                        jstring label, jint kind, jboolean extractable) {
+                                                        jstring label, jint kind, jboolean extractable) try {
     Call call(env, self);
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
@@ -193,5 +199,6 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject sel
                          : TQP11_SetObjExtractable(s, name.get(), kind, extractable ? CK_TRUE : CK_FALSE);
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 }  // extern "C"

@@ -65,49 +65,56 @@ extern "C" {
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptWritePrivateKeyX)(JNIEnv *env, jobject self, jlong session,
                                                             jlong key, jstring label, jstring id,
-                                                            jint flags) {
+                                                            jint flags) try {
     Call call(env, self);
     return tqjni::codeResult(
         call, writeHandle(call, session, key, label, id, flags, TQP11Crypt_WriteRSAPrivateKey));
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptWritePublicKeyX)(JNIEnv *env, jobject self, jlong session,
-                                                           jlong key, jstring label, jstring id, jint flags) {
+                                                           jlong key, jstring label, jstring id,
+                                                           jint flags) try {
     Call call(env, self);
     const int code = key == 0
                          ? TQ_RTN_BAD_ARGUMENT
                          : writeHandle(call, session, key, label, id, flags, TQP11Crypt_WriteRSAPublicKey);
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT void JNICALL TQ_NATIVE(XP11CryptWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
                                                              jlong certificate, jstring label, jstring id,
-                                                             jint flags) {
+                                                             jint flags) try {
     Call call(env, self);
     call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
 }
+TQ_JNI_CATCH_VOID
 
 JNIEXPORT void JNICALL TQ_NATIVE(XWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
                                                      jlong certificate, jstring label, jstring id,
-                                                     jint flags) {
+                                                     jint flags) try {
     Call call(env, self);
     call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
 }
+TQ_JNI_CATCH_VOID
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteX509CertX)(JNIEnv *env, jobject self, jlong session,
                                                     jstring certificate, jstring label, jstring id,
-                                                    jint flags) {
+                                                    jint flags) try {
     return writeText(env, self, session, certificate, label, id, flags, TQP11_WriteX509Cert);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteP7CertX)(JNIEnv *env, jobject self, jlong session, jstring p7,
-                                                  jstring label, jstring id, jint flags) {
+                                                  jstring label, jstring id, jint flags) try {
     return writeText(env, self, session, p7, label, id, flags, TQP11_WriteP7Cert);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11Crypt_1WritePFXX)(JNIEnv *env, jobject self, jlong session,
                                                       jbyteArray pfx, jstring password, jstring label,
-                                                      jstring id, jint flags) {
+                                                      jstring id, jint flags) try {
     Call call(env, self);
     Bytes file(call, pfx);
     Text passwordText(call, password);
@@ -119,21 +126,24 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11Crypt_1WritePFXX)(JNIEnv *env, jobject self,
                                                passwordText.get(), labelText.get(), idText.get(), flags);
     return tqjni::codeResult(call, code);
 }
+TQ_JNI_CATCH_CODE
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
                                                              jstring privateLabel, jstring privateId,
                                                              jstring publicLabel, jstring publicId,
-                                                             jlong modulusBits, jint flags) {
+                                                             jlong modulusBits, jint flags) try {
     return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
                            flags);
 }
+TQ_JNI_CATCH
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
                                                      jstring privateLabel, jstring privateId,
                                                      jstring publicLabel, jstring publicId, jlong modulusBits,
-                                                     jint flags) {
+                                                     jint flags) try {
     return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
                            flags);
 }
+TQ_JNI_CATCH
 
 }  // extern "C"

@@ -40,7 +40,7 @@ void raiseAgain(const std::vector<tq::QueuedError> &queue) {
 
 }  // namespace
 
-extern "C" unsigned long ERR_get_last_error(void) {
+extern "C" unsigned long ERR_get_last_error(void) try {
     // Keep the newest entry and raise the older ones again in their order.
     std::vector<tq::QueuedError> queue = drainQueue();
     if (queue.empty()) return 0;
@@ -49,6 +49,7 @@ extern "C" unsigned long ERR_get_last_error(void) {
     raiseAgain(queue);
     return newest;
 }
+TQ_CATCH_EMPTY
 
 namespace tq {
 

@@ -17,7 +17,7 @@ uint64_t sealOf(const TQXCRYPT_HANDLE *handle) {
 extern "C" {
 
 int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
-                         const TQXCRYPT_ASN1_METHOD *asn1Method, void *extra) {
+                         const TQXCRYPT_ASN1_METHOD *asn1Method, void *extra) try {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     auto *h = static_cast<TQXCRYPT_HANDLE *>(TQCryptMemAlloc(sizeof(TQXCRYPT_HANDLE)));
     if (!h) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
@@ -29,23 +29,26 @@ int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
     *out = h;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) {
+int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) try {
     if (!tq::isHandle(handle) || !object || !handle->object) return TQ_RTN_BAD_ARGUMENT;
     if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
     *object = handle->object;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int tqxCryptGetHandleEx(void **extra, TQXCRYPT_HANDLE *handle, int kind) {
+int tqxCryptGetHandleEx(void **extra, TQXCRYPT_HANDLE *handle, int kind) try {
     if (!tq::isHandle(handle) || !extra) return TQ_RTN_BAD_ARGUMENT;
     if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
     if (!handle->object || !handle->extra) return TQ_RTN_BAD_ARGUMENT;
     *extra = handle->extra;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
+void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) try {
     if (!tq::isHandle(handle)) return;
     if (handle->asn1Method) {
         if (handle->asn1Method->free) {
@@ -76,24 +79,29 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
     }
     TQCryptMemFree(handle);
 }
+TQ_CATCH_VOID
 
-void TQXCryptFreeBlob(TQXCRYPT_BLOB *blob) {
+void TQXCryptFreeBlob(TQXCRYPT_BLOB *blob) try {
     if (!blob || !blob->data) return;
     TQCryptMemFree(blob->data);
     blob->data = nullptr;
     blob->length = 0;
 }
+TQ_CATCH_VOID
 
-int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count) {
+int tqxCryptAssignBlob(TQXCRYPT_BLOB *blob, const void *bytes, int count) try {
     if (!blob || count < 0) return TQ_RTN_BAD_ARGUMENT;
     return tq::putBlob(blob, bytes, static_cast<size_t>(count), tq::Wipe::Keep, tq::Shortfall::KeepLength);
 }
+TQ_CATCH_CODE
 
-uint32_t tqxhtonl(uint32_t v) {
+uint32_t tqxhtonl(uint32_t v) try {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
+TQ_CATCH_EMPTY
 
-uint32_t tqxntohl(uint32_t v) { return tqxhtonl(v); }
+uint32_t tqxntohl(uint32_t v) try { return tqxhtonl(v); }
+TQ_CATCH_EMPTY
 
 }  // extern "C"
 

@@ -124,7 +124,7 @@ void addAliases(const Aliases (&table)[N], int type, int nameType) {
 
 extern "C" {
 
-void TQXCryptInitialize(void) {
+void TQXCryptInitialize(void) try {
     // Every entry point calls this: the flag answers without the lock once set.
     if (tqcryptinit.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> lock(g_initLock);
@@ -142,40 +142,47 @@ void TQXCryptInitialize(void) {
     ERR_clear_error();
     tqcryptinit.store(1, std::memory_order_release);
 }
+TQ_CATCH_VOID
 
-void TQXCryptRelease(void) {
+void TQXCryptRelease(void) try {
     std::lock_guard<std::mutex> lock(g_initLock);
     if (!tqcryptinit.load(std::memory_order_relaxed)) return;
     // Providers stay loaded: unloading them under live handles would break them.
     ERR_clear_error();
     tqcryptinit.store(0, std::memory_order_release);
 }
+TQ_CATCH_VOID
 
-void TQXCryptAddDigest(const EVP_MD *digest) {
+void TQXCryptAddDigest(const EVP_MD *digest) try {
     if (!digest) return;
     EVP_add_digest(digest);
     addAliases(kDigestAliases, EVP_MD_get_type(digest), OBJ_NAME_TYPE_MD_METH);
 }
+TQ_CATCH_VOID
 
-void TQXCryptAddCipher(const EVP_CIPHER *cipher) {
+void TQXCryptAddCipher(const EVP_CIPHER *cipher) try {
     if (!cipher) return;
     EVP_add_cipher(cipher);
     addAliases(kCipherAliases, EVP_CIPHER_get_type(cipher), OBJ_NAME_TYPE_CIPHER_METH);
 }
+TQ_CATCH_VOID
 
-int TQXCryptCheckKeyUsage(int on) {
+int TQXCryptCheckKeyUsage(int on) try {
     chk_keyusage = on;
     return on;
 }
+TQ_CATCH_EMPTY
 
-int tqxCryptCheckKeyUsage(void) { return chk_keyusage; }
+int tqxCryptCheckKeyUsage(void) try { return chk_keyusage; }
+TQ_CATCH_EMPTY
 
-int TQXCryptShowDebugMessage(int on) {
+int TQXCryptShowDebugMessage(int on) try {
     g_bShowDebug = on;
     return on;
 }
+TQ_CATCH_EMPTY
 
-void TQXCryptDebugMessage(const char *format, ...) {
+void TQXCryptDebugMessage(const char *format, ...) try {
     if (!g_bShowDebug || !format) return;
     va_list args;
     va_start(args, format);
@@ -183,5 +190,6 @@ void TQXCryptDebugMessage(const char *format, ...) {
     va_end(args);
     std::fflush(stdout);
 }
+TQ_CATCH_VOID
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
 #include <openssl/pkcs12.h>
@@ -19,6 +20,7 @@
 
 #include "tqxcrypt.h"
 
+#include "boundary.h"
 #include "owners.h"
 
 extern "C" {
@@ -28,6 +30,26 @@ uint32_t tqxhtonl(uint32_t value);
 uint32_t tqxntohl(uint32_t value);
 unsigned long ERR_get_last_error(void);
 }
+
+namespace tq {
+
+// A routine in OpenSSL's style (1 or 0, a pointer or null, reasons queued)
+// that runs out of memory queues OpenSSL's reason for it, which the callers
+// that map reasons turn into 5002.
+inline void queueOutOfMemory() noexcept { ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE); }
+
+// What a caller answers when a reader of DN or general-name text gives null:
+// 5002 when it ran out of memory (its newest reason says so), else 5045.
+inline int unreadText() noexcept {
+    return ERR_GET_REASON(ERR_peek_last_error()) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)
+               ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+               : TQ_RTN_BAD_FORMAT;
+}
+
+}  // namespace tq
+
+// The handler of such a routine (boundary.h), answering `failure`.
+#define TQ_CATCH_OPENSSL(failure) TQ_CATCH_RETURN((::tq::queueOutOfMemory(), failure))
 
 namespace tq {
 

@@ -10,18 +10,20 @@ TQ_ALLOC_FN XMemAlloc = nullptr;
 TQ_REALLOC_FN XMemRealloc = nullptr;
 TQ_FREE_FN XMemFree = nullptr;
 
-void *TQCryptMemAlloc(size_t size) {
+void *TQCryptMemAlloc(size_t size) try {
     // A hook pointing back at us would recurse forever.
     if (XMemAlloc && XMemAlloc != &TQCryptMemAlloc) return XMemAlloc(size);
     return std::malloc(size);
 }
+TQ_CATCH_EMPTY
 
-void *TQCryptMemRealloc(void *block, size_t size) {
+void *TQCryptMemRealloc(void *block, size_t size) try {
     if (XMemRealloc && XMemRealloc != &TQCryptMemRealloc) return XMemRealloc(block, size);
     return std::realloc(block, size);
 }
+TQ_CATCH_EMPTY
 
-void TQCryptMemFree(void *block) {
+void TQCryptMemFree(void *block) try {
     if (!block) return;
     if (XMemFree && XMemFree != &TQCryptMemFree) {
         XMemFree(block);
@@ -29,12 +31,14 @@ void TQCryptMemFree(void *block) {
     }
     std::free(block);
 }
+TQ_CATCH_VOID
 
-void TQCryptSetMemCallBack(TQ_ALLOC_FN alloc, TQ_REALLOC_FN reallocate, TQ_FREE_FN release) {
+void TQCryptSetMemCallBack(TQ_ALLOC_FN alloc, TQ_REALLOC_FN reallocate, TQ_FREE_FN release) try {
     XMemAlloc = alloc;
     XMemRealloc = reallocate;
     XMemFree = release;
 }
+TQ_CATCH_VOID
 
 }  // extern "C"
 
@@ -58,7 +62,7 @@ SecureHeader *headerOf(void *area) {
 
 extern "C" {
 
-void *XTQSecureMemAlloc(size_t size) {
+void *XTQSecureMemAlloc(size_t size) try {
     if (size > SIZE_MAX - kHeaderSize) return nullptr;
     auto *block = static_cast<unsigned char *>(std::malloc(size + kHeaderSize));
     if (!block) return nullptr;
@@ -68,27 +72,31 @@ void *XTQSecureMemAlloc(size_t size) {
     header->release = std::free;
     return block + kHeaderSize;
 }
+TQ_CATCH_EMPTY
 
-void *XTQSecureMemRealloc(void *area, size_t size) {
+void *XTQSecureMemRealloc(void *area, size_t size) try {
     if (!area) return XTQSecureMemAlloc(size);
     if (size > SIZE_MAX - kHeaderSize) return nullptr;
     SecureHeader *header = headerOf(area);
     auto *block = static_cast<unsigned char *>(header->reallocate(header, size + kHeaderSize));
     return block ? block + kHeaderSize : nullptr;
 }
+TQ_CATCH_EMPTY
 
-void XTQSecureMemFree(void *area) {
+void XTQSecureMemFree(void *area) try {
     if (!area) return;
     SecureHeader *header = headerOf(area);
     header->release(header);
 }
+TQ_CATCH_VOID
 
-char *tqxstrdup(const char *text) {
+char *tqxstrdup(const char *text) try {
     if (!text) return nullptr;
     size_t n = std::strlen(text) + 1;
     auto *copy = static_cast<char *>(TQCryptMemAlloc(n));
     if (copy) std::memcpy(copy, text, n);
     return copy;
 }
+TQ_CATCH_EMPTY
 
 }  // extern "C"

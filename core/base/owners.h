@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include <openssl/bio.h>
@@ -145,6 +147,33 @@ struct TqMemFree {
 using TqMem = std::unique_ptr<unsigned char[], TqMemFree>;
 inline TqMem tqAlloc(size_t n) { return TqMem(static_cast<unsigned char *>(TQCryptMemAlloc(n))); }
 
+// The library allocator for standard containers, so that the host's hooks
+// see what they hold; out of memory it throws, as the default one does, and
+// the exported call's handler answers 5002.
+template <class T>
+struct LibraryAllocator {
+    using value_type = T;
+    LibraryAllocator() = default;
+    template <class U>
+    LibraryAllocator(const LibraryAllocator<U> &) noexcept {}
+    T *allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+        // Never zero bytes: a hook may answer those with null.
+        void *p = TQCryptMemAlloc(n ? n * sizeof(T) : 1);
+        if (!p) throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t) noexcept { TQCryptMemFree(p); }
+    template <class U>
+    bool operator==(const LibraryAllocator<U> &) const noexcept {
+        return true;
+    }
+    template <class U>
+    bool operator!=(const LibraryAllocator<U> &) const noexcept {
+        return false;
+    }
+};
+
 // Bytes that may hold key material or a PIN: wiped before they are released.
 class SecureBytes {
 public:
@@ -168,7 +197,7 @@ public:
             bytes_.resize(n);
             return;
         }
-        std::vector<unsigned char> bigger(n);
+        Storage bigger(n);
         if (!bytes_.empty()) std::memcpy(bigger.data(), bytes_.data(), bytes_.size());
         wipe();
         bytes_.swap(bigger);
@@ -180,10 +209,11 @@ public:
     }
 
 private:
+    using Storage = std::vector<unsigned char, LibraryAllocator<unsigned char>>;
     void wipe() {
         if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
     }
-    std::vector<unsigned char> bytes_;
+    Storage bytes_;
 };
 
 // A handle owned until it is handed to the caller.

@@ -151,7 +151,7 @@ const CipherRow *cipherRow(int id) {
 extern "C" {
 
 int TQXCrypt_CreateKey(int algorithm, const unsigned char *key, int keyLength, const unsigned char *iv,
-                       int ivLength, int flags, TQXCRYPT_HANDLE **cipher) {
+                       int ivLength, int flags, TQXCRYPT_HANDLE **cipher) try {
     tq::ErrorQueueScope scope;
     tq::NewContext made;
     int rc = made.make(cipher, algorithm, flags, true);
@@ -167,9 +167,10 @@ int TQXCrypt_CreateKey(int algorithm, const unsigned char *key, int keyLength, c
     *cipher = made.handle.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_GenerateKey(int algorithm, const char *password, const unsigned char *salt, int saltLength,
-                         int iterations, int flags, TQXCRYPT_HANDLE **cipher) {
+                         int iterations, int flags, TQXCRYPT_HANDLE **cipher) try {
     tq::ErrorQueueScope scope;
     tq::NewContext made;
     int rc = made.make(cipher, algorithm, flags, false);
@@ -184,31 +185,38 @@ int TQXCrypt_GenerateKey(int algorithm, const char *password, const unsigned cha
     *cipher = made.handle.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_EncryptInit(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int flags) {
+int TQXCrypt_EncryptInit(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int flags) try {
     return tq::initOperation(cipher, iv, flags, 1);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_DecryptInit(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int flags) {
+int TQXCrypt_DecryptInit(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int flags) try {
     return tq::initOperation(cipher, iv, flags, 0);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_EncryptUpdate(TQXCRYPT_HANDLE *cipher, const unsigned char *input, size_t inputLength,
-                           unsigned char *output, int *outputLength) {
+                           unsigned char *output, int *outputLength) try {
     return tq::updateOperation(cipher, input, inputLength, output, outputLength, 1);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_DecryptUpdate(TQXCRYPT_HANDLE *cipher, const unsigned char *input, size_t inputLength,
-                           unsigned char *output, int *outputLength) {
+                           unsigned char *output, int *outputLength) try {
     return tq::updateOperation(cipher, input, inputLength, output, outputLength, 0);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_EncryptFinal(TQXCRYPT_HANDLE *cipher, unsigned char *output, int *outputLength, int flags) {
+int TQXCrypt_EncryptFinal(TQXCRYPT_HANDLE *cipher, unsigned char *output, int *outputLength, int flags) try {
     return tq::finalOperation(cipher, output, outputLength, flags, 1);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_DecryptFinal(TQXCRYPT_HANDLE *cipher, unsigned char *output, int *outputLength, int flags) {
+int TQXCrypt_DecryptFinal(TQXCRYPT_HANDLE *cipher, unsigned char *output, int *outputLength, int flags) try {
     return tq::finalOperation(cipher, output, outputLength, flags, 0);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

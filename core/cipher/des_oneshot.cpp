@@ -7,7 +7,7 @@
 
 extern "C" int TQXCrypt_DESEncrypt(int cbc, const unsigned char *key, int keyLength, const unsigned char *iv,
                                    int ivLength, const unsigned char *input, int inputLength,
-                                   unsigned char **output, int *outputLength, int encrypt) {
+                                   unsigned char **output, int *outputLength, int encrypt) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     if (!key || !output || !outputLength || inputLength < 0 || (!input && inputLength > 0) || ivLength < 0 ||
@@ -63,3 +63,4 @@ extern "C" int TQXCrypt_DESEncrypt(int cbc, const unsigned char *key, int keyLen
     *outputLength = produced + last;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE

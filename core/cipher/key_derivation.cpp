@@ -77,7 +77,7 @@ extern "C" {
 
 int TQXCrypt_ByteToKey(const char *password, int passwordLength, const unsigned char *salt, int saltLength,
                        int iterations, int flags, unsigned char *key, int keyLength, unsigned char *iv,
-                       int ivLength) {
+                       int ivLength) try {
     tq::ErrorQueueScope scope;
     if (passwordLength < -1 || saltLength < 0 || keyLength < 0 || ivLength < 0) return TQ_RTN_BAD_ARGUMENT;
     if ((!password && passwordLength > 0) || (!salt && saltLength > 0) || (!key && keyLength > 0) ||
@@ -101,5 +101,6 @@ int TQXCrypt_ByteToKey(const char *password, int passwordLength, const unsigned 
         return TQ_RTN_BAD_ARGUMENT;
     }
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -96,7 +96,7 @@ int keyMaterial(const char *password, unsigned char digest[tq::kMaxDigest]) {
 extern "C" {
 
 int TQXCrypt_NBCert2X509Cert(const unsigned char *data, int length, int flag, unsigned char **cert,
-                             int *certLength) {
+                             int *certLength) try {
     tq::ErrorQueueScope scope;
     if (!data || length < 0 || !cert || !certLength) return TQ_RTN_BAD_ARGUMENT;
     const unsigned char *at = data, *end = data + length;
@@ -115,9 +115,10 @@ int TQXCrypt_NBCert2X509Cert(const unsigned char *data, int length, int flag, un
     *certLength = static_cast<int>(n);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_NBSecUser2PFX(const unsigned char *data, int length, const char *password, TQXCRYPT_HANDLE *cert,
-                           int flag, unsigned char **pfx, int *pfxLength) {
+                           int flag, unsigned char **pfx, int *pfxLength) try {
     tq::ErrorQueueScope scope;
     if (!data || length < 0 || !password || !*password || !pfx || !pfxLength) return TQ_RTN_BAD_ARGUMENT;
     X509 *x509 = nullptr;
@@ -157,5 +158,6 @@ int TQXCrypt_NBSecUser2PFX(const unsigned char *data, int length, const char *pa
     *pfxLength = static_cast<int>(n);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

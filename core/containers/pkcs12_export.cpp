@@ -34,7 +34,7 @@ int pkcs12Der(PKCS12 *p12, TqMem *der, size_t *length) {
 
 extern "C" int TQXCrypt_ExportPKCS12(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *cert,
                                      TQXCRYPT_HANDLE **caCerts, int caCount, unsigned char **der,
-                                     uint64_t *length, const char *password) {
+                                     uint64_t *length, const char *password) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     EVP_PKEY *key = nullptr;
@@ -62,3 +62,4 @@ extern "C" int TQXCrypt_ExportPKCS12(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDL
     *length = n;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE

@@ -171,7 +171,7 @@ int certificateHandle(X509 *cert, TQXCRYPT_HANDLE **out) {
 
 extern "C" {
 
-int TQXCrypt_P12Unpack(TQXCRYPT_HANDLE *p12, const char *password, int) {
+int TQXCrypt_P12Unpack(TQXCRYPT_HANDLE *p12, const char *password, int) try {
     tq::ErrorQueueScope scope;
     PKCS12 *object = nullptr;
     int rc = tq::objectOf(p12, TQXCRYPT_KIND_PKCS12, tqxCryptASN1PKCS12Method(), &object);
@@ -192,20 +192,24 @@ int TQXCrypt_P12Unpack(TQXCRYPT_HANDLE *p12, const char *password, int) {
     p12->extra = contents;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetPrivateKeyCount(TQXCRYPT_HANDLE *p12, int, int *count) {
+int TQXCrypt_P12GetPrivateKeyCount(TQXCRYPT_HANDLE *p12, int, int *count) try {
     return tq::countOf(p12, count, [](const TQXCRYPT_P12_CONTENTS &c) { return sk_EVP_PKEY_num(c.keys); });
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetCACertificateCount(TQXCRYPT_HANDLE *p12, int, int *count) {
+int TQXCrypt_P12GetCACertificateCount(TQXCRYPT_HANDLE *p12, int, int *count) try {
     return tq::countOf(p12, count, [](const TQXCRYPT_P12_CONTENTS &c) { return sk_X509_num(c.caCerts); });
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetUserCertificateCount(TQXCRYPT_HANDLE *p12, int, int *count) {
+int TQXCrypt_P12GetUserCertificateCount(TQXCRYPT_HANDLE *p12, int, int *count) try {
     return tq::countOf(p12, count, [](const TQXCRYPT_P12_CONTENTS &c) { return sk_X509_num(c.userCerts); });
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetPrivateKey(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **key) {
+int TQXCrypt_P12GetPrivateKey(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     TQXCRYPT_P12_CONTENTS *contents = nullptr;
     int rc = tq::contentsOf(p12, &contents);
@@ -216,13 +220,16 @@ int TQXCrypt_P12GetPrivateKey(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HAN
     if (!entry) return TQ_RTN_P12_NO_KEY;
     return tq::keyHandle(entry, key);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetCACertificate(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **cert) {
+int TQXCrypt_P12GetCACertificate(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **cert) try {
     return tq::certificateAt(p12, index, cert, false);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_P12GetUserCertificate(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **cert) {
+int TQXCrypt_P12GetUserCertificate(TQXCRYPT_HANDLE *p12, int index, int, TQXCRYPT_HANDLE **cert) try {
     return tq::certificateAt(p12, index, cert, true);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -21,7 +21,7 @@ bool wrongPassword(unsigned long reason) {
 
 extern "C" {
 
-int TQXCrypt_PKCS8InfoToPrivateKey(TQXCRYPT_HANDLE *info, int, TQXCRYPT_HANDLE **key) {
+int TQXCrypt_PKCS8InfoToPrivateKey(TQXCRYPT_HANDLE *info, int, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     PKCS8_PRIV_KEY_INFO *p8 = nullptr;
     int rc = tq::objectOf(info, TQXCRYPT_KIND_PKCS8INFO, &p8);
@@ -31,8 +31,9 @@ int TQXCrypt_PKCS8InfoToPrivateKey(TQXCRYPT_HANDLE *info, int, TQXCRYPT_HANDLE *
     if (!pkey) return TQ_RTN_FAILED;
     return tq::keyHandle(pkey.get(), key);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PrivateKeyToPKCS8Info(TQXCRYPT_HANDLE *key, int, TQXCRYPT_HANDLE **info) {
+int TQXCrypt_PrivateKeyToPKCS8Info(TQXCRYPT_HANDLE *key, int, TQXCRYPT_HANDLE **info) try {
     tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
@@ -45,9 +46,10 @@ int TQXCrypt_PrivateKeyToPKCS8Info(TQXCRYPT_HANDLE *key, int, TQXCRYPT_HANDLE **
     if (rc == TQ_RTN_OK) p8.release();
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_PKCS8Encrypt(TQXCRYPT_HANDLE *info, const char *password, const unsigned char *salt,
-                          int saltLength, int iterations, int, TQXCRYPT_HANDLE **encrypted) {
+                          int saltLength, int iterations, int, TQXCRYPT_HANDLE **encrypted) try {
     tq::ErrorQueueScope scope;
     PKCS8_PRIV_KEY_INFO *p8 = nullptr;
     int rc = tq::objectOf(info, TQXCRYPT_KIND_PKCS8INFO, &p8);
@@ -61,8 +63,9 @@ int TQXCrypt_PKCS8Encrypt(TQXCRYPT_HANDLE *info, const char *password, const uns
     if (rc == TQ_RTN_OK) sig.release();
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS8Decrypt(TQXCRYPT_HANDLE *encrypted, const char *password, int, TQXCRYPT_HANDLE **info) {
+int TQXCrypt_PKCS8Decrypt(TQXCRYPT_HANDLE *encrypted, const char *password, int, TQXCRYPT_HANDLE **info) try {
     tq::ErrorQueueScope scope;
     X509_SIG *sig = nullptr;
     int rc = tq::objectOf(encrypted, TQXCRYPT_KIND_PKCS8, &sig);
@@ -76,5 +79,6 @@ int TQXCrypt_PKCS8Decrypt(TQXCRYPT_HANDLE *encrypted, const char *password, int,
     if (rc == TQ_RTN_OK) p8.release();
     return rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -54,7 +54,7 @@ int makeVersion2(X509_CRL *crl) {
 
 extern "C" {
 
-int tqxCrypt_CRLAddRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, const char *date, int reason) {
+int tqxCrypt_CRLAddRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, const char *date, int reason) try {
     int value = reasonValue(reason);
     if (value == -2 || !crl || !serial) return TQ_RTN_BAD_ARGUMENT;
     tq::X509RevokedPtr entry(X509_REVOKED_new());
@@ -79,16 +79,18 @@ int tqxCrypt_CRLAddRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, const char
     entry.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CreateCRL(TQXCRYPT_HANDLE **out) {
+int TQXCrypt_CreateCRL(TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     X509_CRL *crl = X509_CRL_new();
     if (!crl) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     return tq::wrapNew<X509_CRL, X509_CRL_free>(crl, TQXCRYPT_KIND_CRL, tqxCryptASN1CRLMethod(), out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHandle) {
+int TQXCrypt_CRLSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHandle) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     X509 *cert = nullptr;
@@ -97,27 +99,31 @@ int TQXCrypt_CRLSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHandle) 
     if (rc != TQ_RTN_OK) return rc;
     return setIssuer(crl, X509_get_subject_name(cert));
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLSetIssuerName(TQXCRYPT_HANDLE *handle, const char *text) {
+int TQXCrypt_CRLSetIssuerName(TQXCRYPT_HANDLE *handle, const char *text) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
     if (rc != TQ_RTN_OK) return rc;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     tq::X509NamePtr name(tqxCrypt_GetX509Name(text));
-    if (!name) return TQ_RTN_BAD_FORMAT;
+    if (!name) return tq::unreadText();
     return setIssuer(crl, name.get());
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLSetLastUpdate(TQXCRYPT_HANDLE *handle, const char *time) {
+int TQXCrypt_CRLSetLastUpdate(TQXCRYPT_HANDLE *handle, const char *time) try {
     return setTime<X509_CRL_set1_lastUpdate>(handle, time);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLSetNextUpdate(TQXCRYPT_HANDLE *handle, const char *time) {
+int TQXCrypt_CRLSetNextUpdate(TQXCRYPT_HANDLE *handle, const char *time) try {
     return setTime<X509_CRL_set1_nextUpdate>(handle, time);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const void *value, int critical) {
+int TQXCrypt_CRLSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const void *value, int critical) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     X509_CRL *crl = nullptr;
@@ -132,8 +138,9 @@ int TQXCrypt_CRLSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const vo
     tq::markChanged(crl);
     return tq::makeVersion2(crl);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLAddRevoked(TQXCRYPT_HANDLE *handle, const char *serial, const char *date, int reason) {
+int TQXCrypt_CRLAddRevoked(TQXCRYPT_HANDLE *handle, const char *serial, const char *date, int reason) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -143,9 +150,10 @@ int TQXCrypt_CRLAddRevoked(TQXCRYPT_HANDLE *handle, const char *serial, const ch
     if (rc != TQ_RTN_OK) return rc;
     return tqxCrypt_CRLAddRevoked(crl, number.get(), date, reason);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CRLAddCertRevoked(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHandle, const char *date,
-                               int reason) {
+                               int reason) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     X509 *cert = nullptr;
@@ -156,10 +164,11 @@ int TQXCrypt_CRLAddCertRevoked(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHan
     if (!serial || ASN1_STRING_length(serial) <= 0) return TQ_RTN_FAILED;
     return tqxCrypt_CRLAddRevoked(crl, serial, date, reason);
 }
+TQ_CATCH_CODE
 
 // The library's sort orders as the lookup compares (length, bytes, sign),
 // renumbers the entries and leaves the list marked sorted.
-int TQXCrypt_CRLSortRevoked(TQXCRYPT_HANDLE *handle, int) {
+int TQXCrypt_CRLSortRevoked(TQXCRYPT_HANDLE *handle, int) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -167,5 +176,6 @@ int TQXCrypt_CRLSortRevoked(TQXCRYPT_HANDLE *handle, int) {
     if (X509_CRL_get_REVOKED(crl)) X509_CRL_sort(crl);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -67,7 +67,7 @@ int reasonCode(const X509_REVOKED *entry) {
 
 extern "C" {
 
-int tqxcrypt_CRLRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, char *date, int *status) {
+int tqxcrypt_CRLRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, char *date, int *status) try {
     *status = 0;
     const X509_REVOKED *entry = find(X509_CRL_get_REVOKED(crl), serial);
     if (!entry) {
@@ -79,8 +79,9 @@ int tqxcrypt_CRLRevoked(X509_CRL *crl, const ASN1_INTEGER *serial, char *date, i
     *status = tq::reasonCode(entry);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetRevoked(TQXCRYPT_HANDLE *handle, const char *serial, char *date, int *status, int) {
+int TQXCrypt_CRLGetRevoked(TQXCRYPT_HANDLE *handle, const char *serial, char *date, int *status, int) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -91,9 +92,10 @@ int TQXCrypt_CRLGetRevoked(TQXCRYPT_HANDLE *handle, const char *serial, char *da
     if (rc != TQ_RTN_OK) return rc;
     return tqxcrypt_CRLRevoked(crl, number.get(), date, status);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CRLGetCertRevoked(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHandle, char *date, int *status,
-                               int) {
+                               int) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     X509 *cert = nullptr;
@@ -105,8 +107,9 @@ int TQXCrypt_CRLGetCertRevoked(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *certHan
     if (!serial || ASN1_STRING_length(serial) <= 0) return TQ_RTN_FAILED;
     return tqxcrypt_CRLRevoked(crl, serial, date, status);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetRevokedCount(TQXCRYPT_HANDLE *handle, int *count) {
+int TQXCrypt_CRLGetRevokedCount(TQXCRYPT_HANDLE *handle, int *count) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -116,9 +119,10 @@ int TQXCrypt_CRLGetRevokedCount(TQXCRYPT_HANDLE *handle, int *count) {
     *count = n > 0 ? n : 0;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CRLGetRevokedInfo(TQXCRYPT_HANDLE *handle, int index, TQXCRYPT_BLOB *serial, char *date,
-                               int *reason) {
+                               int *reason) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -138,8 +142,9 @@ int TQXCrypt_CRLGetRevokedInfo(TQXCRYPT_HANDLE *handle, int index, TQXCRYPT_BLOB
     *reason = tq::reasonCode(entry);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetIssuer(TQXCRYPT_HANDLE *handle, int, char **text) {
+int TQXCrypt_CRLGetIssuer(TQXCRYPT_HANDLE *handle, int, char **text) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -147,16 +152,19 @@ int TQXCrypt_CRLGetIssuer(TQXCRYPT_HANDLE *handle, int, char **text) {
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     return tqxGetCertX509Name(X509_CRL_get_issuer(crl), 0, text);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetLastUpdate(TQXCRYPT_HANDLE *handle, int, char *date) {
+int TQXCrypt_CRLGetLastUpdate(TQXCRYPT_HANDLE *handle, int, char *date) try {
     return timeText<X509_CRL_get0_lastUpdate>(handle, date);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetNextUpdate(TQXCRYPT_HANDLE *handle, int, char *date) {
+int TQXCrypt_CRLGetNextUpdate(TQXCRYPT_HANDLE *handle, int, char *date) try {
     return timeText<X509_CRL_get0_nextUpdate>(handle, date);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CRLGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, void *value, int *critical) {
+int TQXCrypt_CRLGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, void *value, int *critical) try {
     tq::ErrorQueueScope scope;
     X509_CRL *crl = nullptr;
     int rc = tq::crlOf(handle, &crl);
@@ -166,5 +174,6 @@ int TQXCrypt_CRLGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, voi
     rc = tq::findExtension(X509_CRL_get0_extensions(crl), type, &extension);
     return rc == TQ_RTN_OK ? tqxCryptGetExtensionValue(extension, value, critical) : rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -317,29 +317,42 @@ const TQXCRYPT_ASN1_METHOD tqASN1PKCS12Method = {encodeOp<&kPkcs12>, decodeOp<&k
 
 extern "C" {
 
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CertificateMethod(void) { return &tqASN1CertificateMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PrivateKeyMethod(void) { return &tqASN1PrivateKeyMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PublicKeyMethod(void) { return &tqASN1PublicKeyMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS7Method(void) { return &tqASN1PKCS7Method; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1SignerInfoMethod(void) { return &tqASN1SignerInfoMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1OCSPRequestMethod(void) { return &tqASN1OCSPRequestMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1OCSPResponseMethod(void) { return &tqASN1OCSPResponseMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CertRequestMethod(void) { return &tqASN1CertRequestMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CRLMethod(void) { return &tqASN1CRLMethod; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS12Method(void) { return &tqASN1PKCS12Method; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS8Method(void) { return &tqASN1PKCS8Method; }
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS8InfoMethod(void) { return &tqASN1PKCS8InfoMethod; }
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CertificateMethod(void) try { return &tqASN1CertificateMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PrivateKeyMethod(void) try { return &tqASN1PrivateKeyMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PublicKeyMethod(void) try { return &tqASN1PublicKeyMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS7Method(void) try { return &tqASN1PKCS7Method; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1SignerInfoMethod(void) try { return &tqASN1SignerInfoMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1OCSPRequestMethod(void) try { return &tqASN1OCSPRequestMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1OCSPResponseMethod(void) try { return &tqASN1OCSPResponseMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CertRequestMethod(void) try { return &tqASN1CertRequestMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1CRLMethod(void) try { return &tqASN1CRLMethod; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS12Method(void) try { return &tqASN1PKCS12Method; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS8Method(void) try { return &tqASN1PKCS8Method; }
+TQ_CATCH_EMPTY
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1PKCS8InfoMethod(void) try { return &tqASN1PKCS8InfoMethod; }
+TQ_CATCH_EMPTY
 
-int tqcrypt_passwd_cb(char *buffer, int size, int, void *password) {
+int tqcrypt_passwd_cb(char *buffer, int size, int, void *password) try {
     if (!password || !buffer || size < 0) return -1;
     size_t n = std::strlen(static_cast<const char *>(password));
     if (n > static_cast<size_t>(size)) n = static_cast<size_t>(size);
     std::memcpy(buffer, password, n);
     return static_cast<int>(n);
 }
+TQ_CATCH_RETURN(-1)
 
 int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *data, size_t length,
-                          int flags, const char *password) {
+                          int flags, const char *password) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -381,8 +394,10 @@ int TQXCrypt_DecodeObject(TQXCRYPT_HANDLE **out, int kind, const unsigned char *
     }
     return table->decode(out, data, length, flags, password);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags, void *armour) {
+int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out, int flags,
+                          void *armour) try {
     tq::ErrorQueueScope scope;
     void *object = nullptr;
     int rc = tq::objectOf(handle, kind, &object);
@@ -392,5 +407,6 @@ int TQXCrypt_EncodeObject(TQXCRYPT_HANDLE *handle, int kind, TQXCRYPT_BLOB *out,
     if (!handle->asn1Method->encode) return TQ_RTN_NOT_SUPPORTED;
     return handle->asn1Method->encode(handle, out, flags, armour);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -82,15 +82,17 @@ bool isLineBreak(int c) { return c == '\n' || c == '\r'; }
 
 extern "C" {
 
-int tqbase64_encode(const unsigned char *data, int length, char **text, int *textLength) {
+int tqbase64_encode(const unsigned char *data, int length, char **text, int *textLength) try {
     return encode(data, length, text, textLength, true);
 }
+TQ_CATCH_CODE
 
-int tqbase64_encode_ex(const unsigned char *data, int length, char **text, int *textLength) {
+int tqbase64_encode_ex(const unsigned char *data, int length, char **text, int *textLength) try {
     return encode(data, length, text, textLength, false);
 }
+TQ_CATCH_CODE
 
-int tqbase64_decode(const char *text, int length, unsigned char **data, int *dataLength) {
+int tqbase64_decode(const char *text, int length, unsigned char **data, int *dataLength) try {
     if (!data || !dataLength || length < 0 || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
 
     // Size the result: every character but CR and LF counts; at most two
@@ -158,5 +160,6 @@ int tqbase64_decode(const char *text, int length, unsigned char **data, int *dat
     *dataLength = static_cast<int>(written);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

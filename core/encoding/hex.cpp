@@ -5,15 +5,16 @@
 
 extern "C" {
 
-int HexToInt(int character) {
+int HexToInt(int character) try {
     int c = character & 0xFF;
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return TQ_RTN_BAD_HEX;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *dataLength) {
+int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *dataLength) try {
     tq::ErrorQueueScope scope;
     if (!hex) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // A negative length is refused whatever its parity.
@@ -35,8 +36,9 @@ int TQXCrypt_HexDecode(const char *hex, int length, unsigned char **data, int *d
     }
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_HexEncode(const unsigned char *data, int length, char **hex, int *hexLength) {
+int TQXCrypt_HexEncode(const unsigned char *data, int length, char **hex, int *hexLength) try {
     tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (length < 0 || length > INT_MAX / 2 || !hex || !hexLength) return TQ_RTN_BAD_ARGUMENT;
@@ -53,5 +55,6 @@ int TQXCrypt_HexEncode(const unsigned char *data, int length, char **hex, int *h
     *hexLength = static_cast<int>(2 * n);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -171,17 +171,19 @@ int verifyOcspResponse(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags)
 
 extern "C" {
 
-int TQXCrypt_SignObject(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *privateKey, int flags) {
+int TQXCrypt_SignObject(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *privateKey, int flags) try {
     tq::ErrorQueueScope scope;
     return dispatch(object, privateKey, TQXCRYPT_KIND_PRIVATEKEY, flags, true);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_VerifyObject(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *publicKey, int flags) {
+int TQXCrypt_VerifyObject(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *publicKey, int flags) try {
     tq::ErrorQueueScope scope;
     return dispatch(object, publicKey, TQXCRYPT_KIND_PUBLICKEY, flags, false);
 }
+TQ_CATCH_CODE
 
-int tqxCrypt_ASN1_GetCertRequestHashValue(TQXCRYPT_HANDLE *handle, int flags, TQXCRYPT_BLOB *out) {
+int tqxCrypt_ASN1_GetCertRequestHashValue(TQXCRYPT_HANDLE *handle, int flags, TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -199,9 +201,10 @@ int tqxCrypt_ASN1_GetCertRequestHashValue(TQXCRYPT_HANDLE *handle, int flags, TQ
         return TQ_RTN_SIGN_FAILED;
     return tq::putBlob(out, digest.data(), digest.size());
 }
+TQ_CATCH_CODE
 
 int tqxCrypt_ASN1_SetCertRequestSignature(TQXCRYPT_HANDLE *handle, int, const unsigned char *bytes,
-                                          int length) {
+                                          int length) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -212,7 +215,9 @@ int tqxCrypt_ASN1_SetCertRequestSignature(TQXCRYPT_HANDLE *handle, int, const un
                ? TQ_RTN_OK
                : TQ_RTN_SIGN_FAILED;
 }
+TQ_CATCH_CODE
 
-int tqxCrypt_ASN1_SignOCSPResponse(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *, int) { return TQ_RTN_FAILED; }
+int tqxCrypt_ASN1_SignOCSPResponse(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *, int) try { return TQ_RTN_FAILED; }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -69,7 +69,7 @@ int findArmouredBody(const tq::ByteCursor &text, const char *labels, tq::ByteCur
 
 extern "C" {
 
-int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) {
+int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *text, const char *label) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     if (!tq::fitsInt(length) || (length > 0 && !data)) return TQ_RTN_BAD_ARGUMENT;
@@ -83,8 +83,11 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
     int bodyLength = 0;
     int rc = tqbase64_encode(data, static_cast<int>(length), &bodyText, &bodyLength);
     if (rc != TQ_RTN_OK) return rc;
-    // The text may spell out a private key: both copies of it are wiped.
+    // The text may spell out a private key: both copies of it are wiped, the
+    // Base64 one also when the armoured one cannot be made.
     const size_t n = static_cast<size_t>(bodyLength);
+    tq::SecretBlob body;
+    *body.get() = TQXCRYPT_BLOB{n, reinterpret_cast<unsigned char *>(bodyText)};
     tq::SecureBytes armoured(begin.size() + n + end.size());
     unsigned char *w = armoured.data();
     for (const auto &[from, count] : {std::pair<const void *, size_t>{begin.data(), begin.size()},
@@ -93,14 +96,13 @@ int TQXCrypt_Encode(const unsigned char *data, size_t length, TQXCRYPT_BLOB *tex
         if (count) std::memcpy(w, from, count);
         w += count;
     }
-    OPENSSL_cleanse(bodyText, n);
-    TQCryptMemFree(bodyText);
     return tq::putBlob(text, armoured.data(), armoured.size());
 }
+TQ_CATCH_CODE
 
 // Not through the blob writer: the Base64 core ends its single line with a NUL
 // also in a caller's buffer that has room for one, which the writer never adds.
-int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) {
+int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     char *out = reinterpret_cast<char *>(text->data);
@@ -111,8 +113,9 @@ int TQXCrypt_EncodeEx(const unsigned char *data, int length, TQXCRYPT_BLOB *text
     text->length = static_cast<uint64_t>(capacity);
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) {
+int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const char *labels) try {
     tq::ErrorQueueScope scope;
     if (!data) return TQ_RTN_BAD_ARGUMENT;
     if (!tq::fitsInt(length) || (length > 0 && !text)) return TQ_RTN_BAD_ARGUMENT;
@@ -126,5 +129,6 @@ int TQXCrypt_Decode(const char *text, size_t length, TQXCRYPT_BLOB *data, const 
     }
     return decodeBody(c, data);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -96,7 +96,7 @@ extern "C" {
 
 TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
                               ASN1_BIT_STRING *signature, void *data, TQXCRYPT_HANDLE *key,
-                              unsigned int selector) {
+                              unsigned int selector) try {
     if (signature == nullptr) {
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
@@ -119,10 +119,11 @@ TQ_API int tqxCrypt_ASN1_sign(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_AL
     }
     return storeSignature(signature, out.data(), static_cast<int>(out.size()));
 }
+TQ_CATCH_OPENSSL(0)
 
 TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1, X509_ALGOR *algorithm2,
                                       ASN1_BIT_STRING *, void *data, unsigned int selector,
-                                      TQXCRYPT_BLOB *digest) {
+                                      TQXCRYPT_BLOB *digest) try {
     if (digest == nullptr) {
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_NULL_PARAMETER);
         return 0;
@@ -132,9 +133,10 @@ TQ_API int tqxCrypt_ASN1_getHashValue(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm1,
     if (tq::hashInto(selector, der.data(), der.size(), digest) != TQ_RTN_OK) return 0;
     return static_cast<int>(digest->length);
 }
+TQ_CATCH_OPENSSL(0)
 
 TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_BIT_STRING *signature,
-                                void *data, TQXCRYPT_HANDLE *key) {
+                                void *data, TQXCRYPT_HANDLE *key) try {
     if (algorithm == nullptr || signature == nullptr || key == nullptr) return -1;
     // Only RSA signature algorithms whose digest has a selector.
     int digestNid = NID_undef, keyNid = NID_undef;
@@ -153,14 +155,16 @@ TQ_API int tqxCrypt_ASN1_verify(TQXCRYPT_I2D *i2d, X509_ALGOR *algorithm, ASN1_B
                             der.size(), static_cast<int>(row->selector | TQXCRYPT_PURE_HASH_DATA));
     return rc == TQ_RTN_OK ? 1 : -1;
 }
+TQ_CATCH_OPENSSL(-1)
 
 TQ_API int tqxCrypt_ASN1_setSignatureValue(ASN1_BIT_STRING *signature, const unsigned char *bytes,
-                                           int length) {
+                                           int length) try {
     if (signature == nullptr || length < 0 || (bytes == nullptr && length != 0)) {
         ERR_raise(ERR_LIB_ASN1, ERR_R_PASSED_INVALID_ARGUMENT);
         return 0;
     }
     return storeSignature(signature, bytes, length);
 }
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"

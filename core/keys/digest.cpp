@@ -26,7 +26,7 @@ using namespace tq;
 
 extern "C" {
 
-TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
+TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) try {
     tq::ErrorQueueScope scope;
     if (digest == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -42,8 +42,9 @@ TQ_API int TQXCrypt_HashInit(TQXCRYPT_HANDLE **digest, unsigned int flags) {
     ctx.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64_t length, int) {
+TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64_t length, int) try {
     tq::ErrorQueueScope scope;
     EVP_MD_CTX *ctx = nullptr;
     int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
@@ -53,8 +54,9 @@ TQ_API int TQXCrypt_HashUpdate(TQXCRYPT_HANDLE *digest, const void *data, uint64
     if (EVP_DigestUpdate(ctx, data, static_cast<size_t>(length)) != 1) return TQ_RTN_FAILED;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) {
+TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     EVP_MD_CTX *ctx = nullptr;
     int rc = tq::objectOf(digest, TQXCRYPT_KIND_DIGEST, &ctx);
@@ -73,8 +75,9 @@ TQ_API int TQXCrypt_HashFinal(TQXCRYPT_HANDLE *digest, int, TQXCRYPT_BLOB *out) 
     if (rc == TQ_RTN_OK) TQXCryptFreeHandle(digest);
     return rc;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) {
+TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int flags, TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -85,5 +88,6 @@ TQ_API int TQXCrypt_CertGetDigest(TQXCRYPT_HANDLE *certificate, unsigned int fla
     if (rc != TQ_RTN_OK) return rc;
     return hashInto(flags, der.data(), der.size(), out);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

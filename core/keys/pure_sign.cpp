@@ -76,7 +76,7 @@ using namespace tq;
 extern "C" {
 
 TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, uint64_t dataLength, int flags,
-                             TQXCRYPT_BLOB *signature) {
+                             TQXCRYPT_BLOB *signature) try {
     tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
@@ -98,9 +98,10 @@ TQ_API int TQXCrypt_PureSign(TQXCRYPT_HANDLE *key, const unsigned char *data, ui
     if (rc != TQ_RTN_OK) return rc;
     return method->encrypt(key, block.data(), block.size(), 0, signature);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signature, uint64_t signatureLength,
-                               const unsigned char *data, uint64_t dataLength, int flags) {
+                               const unsigned char *data, uint64_t dataLength, int flags) try {
     tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(key, TQXCRYPT_KIND_PUBLICKEY, &pkey);
@@ -133,9 +134,10 @@ TQ_API int TQXCrypt_PureVerify(TQXCRYPT_HANDLE *key, const unsigned char *signat
         return TQ_RTN_VERIFY_FAILED;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLength, unsigned int flags,
-                                    unsigned char **der, int *derLength) {
+                                    unsigned char **der, int *derLength) try {
     tq::ErrorQueueScope scope;
     const HashRow *row = hashRow(flags & TQXCRYPT_HASH_MASK);
     if (row == nullptr) return TQ_RTN_BAD_ARGUMENT;
@@ -152,9 +154,10 @@ TQ_API int tqxCrypt_Encode_X509_SIG(const unsigned char *digest, int digestLengt
     *derLength = static_cast<int>(encoded.size());
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int digestLength,
-                      unsigned char *signature, unsigned int *signatureLength, TQXCRYPT_HANDLE *key) {
+                      unsigned char *signature, unsigned int *signatureLength, TQXCRYPT_HANDLE *key) try {
     const TQXCRYPT_KEY_METHOD *method = key ? keyMethod(key) : nullptr;
     if (digest == nullptr || signature == nullptr || signatureLength == nullptr || method == nullptr ||
         method->encrypt == nullptr || method->keySize == nullptr) {
@@ -200,5 +203,6 @@ int tqxCrypt_RSA_sign(int digestNid, const unsigned char *digest, unsigned int d
     *signatureLength = static_cast<unsigned int>(out.size());
     return 1;
 }
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"

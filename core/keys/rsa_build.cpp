@@ -76,7 +76,7 @@ int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
 
 extern "C" {
 
-TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
+TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -93,10 +93,11 @@ TQ_API int TQXCrypt_GenerateKeyPair(int bits, int, TQXCRYPT_HANDLE **key) {
     tq::EvpPkeyPtr pkey(made);
     return wrapKey(pkey, TQXCRYPT_KIND_PRIVATEKEY, key);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t modulusLength,
                                        const unsigned char *exponent, uint64_t exponentLength, int,
-                                       TQXCRYPT_HANDLE **key) {
+                                       TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     if (key == nullptr) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -110,8 +111,9 @@ TQ_API int TQXCrypt_CreateRSAPublicKey(const unsigned char *modulus, uint64_t mo
     if (!pkey) return TQ_RTN_KEY_BUILD_FAILED;
     return wrapKey(pkey, TQXCRYPT_KIND_PUBLICKEY, key);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **publicKeyOut) {
+TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **publicKeyOut) try {
     tq::ErrorQueueScope scope;
     EVP_PKEY *pkey = nullptr;
     int rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
@@ -126,11 +128,12 @@ TQ_API int TQXCrypt_GetPublicKey(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE **
     if (!derived) return TQ_RTN_KEY_BUILD_FAILED;
     return wrapKey(derived, TQXCRYPT_KIND_PUBLICKEY, publicKeyOut);
 }
+TQ_CATCH_CODE
 
 TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t prime1Length,
                                         const unsigned char *prime2, uint64_t prime2Length,
                                         const unsigned char *exponent, uint64_t exponentLength, int,
-                                        EVP_PKEY **key) {
+                                        EVP_PKEY **key) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     if (prime1 == nullptr || prime2 == nullptr || key == nullptr || !tq::fitsInt(prime1Length) ||
@@ -169,8 +172,9 @@ TQ_API int tqxCrypt_CreateRSAPrivateKey(const unsigned char *prime1, uint64_t pr
     *key = pkey.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) {
+TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) try {
     tq::ErrorQueueScope scope;
     int rc = checkKeyHandle(key1);
     if (rc == TQ_RTN_OK) rc = checkKeyHandle(key2);
@@ -181,13 +185,15 @@ TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) {
     if (EVP_PKEY_get_base_id(a) != EVP_PKEY_RSA) return TQ_RTN_FAILED;
     return samePublicKey(a, b);
 }
+TQ_CATCH_CODE
 
-int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKeyToMatch) {
+int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKeyToMatch) try {
     // Any other handle's object is no key to compare.
     if (!tq::isKeyHandle(key) || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
     auto *own = static_cast<const EVP_PKEY *>(key->object);
     if (EVP_PKEY_get_base_id(own) != EVP_PKEY_get_base_id(publicKeyToMatch)) return TQ_RTN_KEY_MISMATCH;
     return samePublicKey(own, publicKeyToMatch);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

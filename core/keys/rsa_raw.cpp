@@ -67,10 +67,11 @@ extern "C" {
 
 #define TQ_RSA_RAW_DEFINE(name, kind, primitive, failure)                                  \
     TQ_API int name(TQXCRYPT_HANDLE *key, const unsigned char *in, uint64_t inLength, int, \
-                    TQXCRYPT_BLOB *out) {                                                  \
+                    TQXCRYPT_BLOB *out) try {                                              \
         tq::ErrorQueueScope scope;                                                         \
         return rawOperation(key, kind, primitive, failure, in, inLength, out);             \
-    }
+    }                                                                                      \
+    TQ_CATCH_CODE
 TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
 #undef TQ_RSA_RAW_DEFINE
 
@@ -86,11 +87,12 @@ TQ_RSA_RAW_LIST(TQ_RSA_RAW_DEFINE)
     X(TQXCrypt_KeyDMQ1, RSA_get0_dmq1)          \
     X(TQXCrypt_KeyIQMP, RSA_get0_iqmp)
 
-#define TQ_RSA_COMPONENT_DEFINE(name, component)                \
-    TQ_API int name(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) { \
-        tq::ErrorQueueScope scope;                              \
-        return getComponent(key, out, component);               \
-    }
+#define TQ_RSA_COMPONENT_DEFINE(name, component)                    \
+    TQ_API int name(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out) try { \
+        tq::ErrorQueueScope scope;                                  \
+        return getComponent(key, out, component);                   \
+    }                                                               \
+    TQ_CATCH_CODE
 TQ_RSA_COMPONENT_LIST(TQ_RSA_COMPONENT_DEFINE)
 #undef TQ_RSA_COMPONENT_DEFINE
 

@@ -105,7 +105,7 @@ extern "C" {
 
 TQ_API int TQXCrypt_OCSPVerifyCert(TQXCRYPT_HANDLE *requestor, TQXCRYPT_HANDLE *key,
                                    TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store,
-                                   TQXCRYPT_HANDLE *responder, const char *url) {
+                                   TQXCRYPT_HANDLE *responder, const char *url) try {
     tq::ErrorQueueScope scope;
     try {
         X509 *cert = nullptr;
@@ -130,10 +130,11 @@ TQ_API int TQXCrypt_OCSPVerifyCert(TQXCRYPT_HANDLE *requestor, TQXCRYPT_HANDLE *
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPVerifyCertByOCSPReq(TQXCRYPT_HANDLE *requestHandle, TQXCRYPT_HANDLE *requestor,
                                             TQXCRYPT_HANDLE *key, TQXCRYPT_HANDLE *responder, const char *url,
-                                            int, TQXCRYPT_HANDLE **out) {
+                                            int, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     try {
         OCSP_REQUEST *request = nullptr;
@@ -164,5 +165,6 @@ TQ_API int TQXCrypt_OCSPVerifyCertByOCSPReq(TQXCRYPT_HANDLE *requestHandle, TQXC
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

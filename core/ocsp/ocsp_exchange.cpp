@@ -291,7 +291,7 @@ int sendOcspRequest(OCSP_REQUEST *request, const char *url, OCSP_RESPONSE **resp
 }  // namespace tq
 
 extern "C" int tqxCryptSendOCSPRequest(OCSP_REQUEST *request, const char *url, OCSP_RESPONSE **response,
-                                       int) {
+                                       int) try {
     tq::ErrorQueueScope scope;
     try {
         return tq::sendOcspRequest(request, url, response, tq::ExchangeLimits());
@@ -299,3 +299,4 @@ extern "C" int tqxCryptSendOCSPRequest(OCSP_REQUEST *request, const char *url, O
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     }
 }
+TQ_CATCH_CODE

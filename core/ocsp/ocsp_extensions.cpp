@@ -51,14 +51,16 @@ int addExtension(TQXCRYPT_HANDLE *handle, const char *oid, const char *value, in
 extern "C" {
 
 TQ_API int TQXCrypt_OCSPReqAddReqExtensionByOID(TQXCRYPT_HANDLE *request, const char *oid, const char *value,
-                                                int critical) {
+                                                int critical) try {
     return tq::addExtension(request, oid, value, critical, tq::Target::Request);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPReqAddSingleReqExtensionByOID(TQXCRYPT_HANDLE *request, const char *oid,
-                                                      const char *value, int critical) {
+                                                      const char *value, int critical) try {
     return tq::addExtension(request, oid, value, critical, tq::Target::FirstSingleRequest);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"
 
@@ -153,37 +155,42 @@ int getResponseExtension(TQXCRYPT_HANDLE *handle, const char *name, TQXCRYPT_BLO
 extern "C" {
 
 TQ_API int TQXCrypt_OCSPReqGetReqExtensionByOID(TQXCRYPT_HANDLE *request, const char *name, int,
-                                                TQXCRYPT_BLOB *value, int *critical) {
+                                                TQXCRYPT_BLOB *value, int *critical) try {
     return tq::getRequestExtension(request, name, value, critical, tq::ReqList::Request,
                                    {true, TQ_RTN_FAILED, TQ_RTN_NOT_PRESENT});
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPReqGetReqExtension(TQXCRYPT_HANDLE *request, const char *name, int,
-                                           TQXCRYPT_BLOB *value, int *critical) {
+                                           TQXCRYPT_BLOB *value, int *critical) try {
     return tq::getRequestExtension(request, name, value, critical, tq::ReqList::Request,
                                    {false, TQ_RTN_FAILED, TQ_RTN_OK});
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPReqGetSingleReqExtensionByOID(TQXCRYPT_HANDLE *request, const char *name, int,
-                                                      TQXCRYPT_BLOB *value, int *critical) {
+                                                      TQXCRYPT_BLOB *value, int *critical) try {
     return tq::getRequestExtension(request, name, value, critical, tq::ReqList::FirstSingleRequest,
                                    {true, TQ_RTN_FAILED, TQ_RTN_NOT_PRESENT});
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPRspGetRspExtensionByOID(TQXCRYPT_HANDLE *response, const char *name, int,
-                                                TQXCRYPT_BLOB *value, int *critical) {
+                                                TQXCRYPT_BLOB *value, int *critical) try {
     return tq::getResponseExtension(response, name, value, critical,
                                     {true, TQ_RTN_OCSP_NONCE, TQ_RTN_NOT_PRESENT});
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPRspGetRspExtension(TQXCRYPT_HANDLE *response, const char *name, int,
-                                           TQXCRYPT_BLOB *value, int *critical) {
+                                           TQXCRYPT_BLOB *value, int *critical) try {
     return tq::getResponseExtension(response, name, value, critical,
                                     {false, TQ_RTN_OCSP_NONCE, TQ_RTN_NOT_PRESENT});
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_OCSPRspGetSingleRspExtensionByOID(TQXCRYPT_HANDLE *response, const char *name, int,
-                                                      TQXCRYPT_BLOB *value, int *critical) {
+                                                      TQXCRYPT_BLOB *value, int *critical) try {
     tq::ErrorQueueScope scope;
     tq::OcspBasicRespPtr basic;
     int rc = tq::basicOfHandle(response, value, &basic);
@@ -202,5 +209,6 @@ TQ_API int TQXCrypt_OCSPRspGetSingleRspExtensionByOID(TQXCRYPT_HANDLE *response,
     }
     return anyList ? TQ_RTN_NOT_PRESENT : TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

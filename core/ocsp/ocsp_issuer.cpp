@@ -2,7 +2,7 @@
 #include "ocsp_internal.h"
 
 extern "C" TQ_API int TQXCrypt_GetCertIssuer(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store,
-                                             TQXCRYPT_HANDLE **issuer) {
+                                             TQXCRYPT_HANDLE **issuer) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     X509_STORE *x509Store = nullptr;
@@ -22,3 +22,4 @@ extern "C" TQ_API int TQXCrypt_GetCertIssuer(TQXCRYPT_HANDLE *certificate, TQXCR
     if (rc == TQ_RTN_OK) owned.release();
     return rc;
 }
+TQ_CATCH_CODE

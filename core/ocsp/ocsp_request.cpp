@@ -114,7 +114,7 @@ int requestSignature(const OCSP_REQUEST *request, X509AlgorPtr *algorithm, Asn1B
 extern "C" TQ_API OCSP_REQUEST *tqxCrypt_CreateOCSPRequest(X509 *, X509 *issuer, X509 *certificate,
                                                            const EVP_MD *digest, const unsigned char *nonce,
                                                            int nonceLength, const char *,
-                                                           OCSP_CERTID **certId) {
+                                                           OCSP_CERTID **certId) try {
     if (!issuer || !certificate || !digest || nonceLength < 0 || (nonceLength > 0 && !nonce)) return nullptr;
     tq::OcspRequestPtr request(OCSP_REQUEST_new());
     if (!request ||
@@ -130,6 +130,7 @@ extern "C" TQ_API OCSP_REQUEST *tqxCrypt_CreateOCSPRequest(X509 *, X509 *issuer,
     if (certId) *certId = id;
     return request.release();
 }
+TQ_CATCH_EMPTY
 
 namespace tq {
 
@@ -153,7 +154,7 @@ int requestFor(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store, const char 
 
 extern "C" TQ_API int TQXCrypt_CreateOCSPRequest(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *certificate,
                                                  TQXCRYPT_HANDLE *store, const char *url, int,
-                                                 TQXCRYPT_HANDLE **out) {
+                                                 TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -168,3 +169,4 @@ extern "C" TQ_API int TQXCrypt_CreateOCSPRequest(TQXCRYPT_HANDLE *, TQXCRYPT_HAN
     if (rc == TQ_RTN_OK) request.release();
     return rc;
 }
+TQ_CATCH_CODE

@@ -125,7 +125,7 @@ int certStatusCode(int status, int reason) {
 
 extern "C" {
 
-TQ_API int tqxCrypt_OCSP_get_basicrsp(OCSP_RESPONSE *response, OCSP_BASICRESP **basic, int) {
+TQ_API int tqxCrypt_OCSP_get_basicrsp(OCSP_RESPONSE *response, OCSP_BASICRESP **basic, int) try {
     tq::ErrorQueueScope scope;
     if (!response || !basic) return TQ_RTN_BAD_ARGUMENT;
     OCSP_BASICRESP *decoded = OCSP_response_get1_basic(response);
@@ -140,8 +140,9 @@ TQ_API int tqxCrypt_OCSP_get_basicrsp(OCSP_RESPONSE *response, OCSP_BASICRESP **
     *basic = decoded;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *key) {
+int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *key) try {
     if (!basic) return TQ_RTN_BAD_ARGUMENT;
     const ASN1_OCTET_STRING *signature = OCSP_resp_get0_signature(basic);
     if (!signature || ASN1_STRING_length(signature) <= 0) return TQ_RTN_OCSP_NO_SIGNATURE;
@@ -168,9 +169,10 @@ int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *
                              const_cast<OCSP_RESPDATA *>(OCSP_resp_get0_respdata(basic)), key);
     return ok > 0 ? TQ_RTN_OK : TQ_RTN_SIGN_FAILED;
 }
+TQ_CATCH_CODE
 
 TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDLE *key,
-                                         OCSP_BASICRESP **basic, int flags) {
+                                         OCSP_BASICRESP **basic, int flags) try {
     tq::ErrorQueueScope scope;
     OCSP_BASICRESP *decoded = nullptr;
     int rc = tqxCrypt_OCSP_get_basicrsp(response, &decoded, flags);
@@ -180,9 +182,10 @@ TQ_API int tqxCrypt_OCSP_response_verify(OCSP_RESPONSE *response, TQXCRYPT_HANDL
     if (rc == TQ_RTN_OK && basic) *basic = owned.release();
     return rc;
 }
+TQ_CATCH_CODE
 
 TQ_API int tqxCrypt_Validate_OCSP_RESPONSE(X509 *responder, OCSP_BASICRESP *basic, const unsigned char *nonce,
-                                           int nonceLength) {
+                                           int nonceLength) try {
     tq::ErrorQueueScope scope;
     if (!basic || nonceLength < 0) return TQ_RTN_BAD_ARGUMENT;
     if (responder) {
@@ -192,8 +195,9 @@ TQ_API int tqxCrypt_Validate_OCSP_RESPONSE(X509 *responder, OCSP_BASICRESP *basi
     if (!nonce) return TQ_RTN_OK;
     return tq::checkNonce(basic, nonce, static_cast<size_t>(nonceLength));
 }
+TQ_CATCH_CODE
 
-TQ_API int tqxCrypt_CERT_ID_cmp(OCSP_CERTID *a, OCSP_CERTID *b) {
+TQ_API int tqxCrypt_CERT_ID_cmp(OCSP_CERTID *a, OCSP_CERTID *b) try {
     if (!a || !b) return -1;
     ASN1_OCTET_STRING *nameA = nullptr, *nameB = nullptr, *keyA = nullptr, *keyB = nullptr;
     ASN1_INTEGER *serialA = nullptr, *serialB = nullptr;
@@ -204,5 +208,6 @@ TQ_API int tqxCrypt_CERT_ID_cmp(OCSP_CERTID *a, OCSP_CERTID *b) {
     // The sign is part of the number.
     return ASN1_INTEGER_cmp(serialA, serialB) == 0 ? 0 : 1;
 }
+TQ_CATCH_RETURN(-1)
 
 }  // extern "C"

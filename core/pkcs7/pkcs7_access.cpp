@@ -54,7 +54,7 @@ struct HandleArray {
 
 extern "C" {
 
-int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -64,8 +64,9 @@ int TQXCrypt_PKCS7GetSignerInfoCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
     *count = infos ? sk_PKCS7_SIGNER_INFO_num(infos) : -1;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -81,8 +82,9 @@ int TQXCrypt_PKCS7GetSignerInfo(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_
     if (rc == TQ_RTN_OK) copy.release();
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -94,8 +96,9 @@ int TQXCrypt_PKCS7GetSignerCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQ
     if (!signers || index < 0 || index >= sk_X509_num(signers.get())) return TQ_RTN_BAD_PKCS7;
     return tq::certHandle(sk_X509_value(signers.get(), index), out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -105,8 +108,9 @@ int TQXCrypt_PKCS7AddSignerCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *
     (void)PKCS7_add_certificate(p7, cert);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
+int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -124,8 +128,9 @@ int TQXCrypt_PKCS7GetContent(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_BLOB *content) {
     }
     return tq::putBlob(content, ASN1_STRING_get0_data(os), static_cast<size_t>(ASN1_STRING_length(os)));
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
@@ -137,8 +142,9 @@ int TQXCrypt_PKCS7GetUserCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **o
     if ((rc = leafOf(*list, &leaf)) != TQ_RTN_OK) return rc;
     return tq::certHandle(leaf, out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
@@ -154,8 +160,9 @@ int TQXCrypt_PKCS7GetCertChain(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **out) {
     chain->d.sign->cert = copy;
     return tq::pkcs7Handle(chain.release(), out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
+int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     *out = nullptr;
@@ -164,8 +171,9 @@ int TQXCrypt_CreatePKCS7(TQXCRYPT_HANDLE **out) {
     if (rc != TQ_RTN_OK) return rc;
     return tq::pkcs7Handle(p7.release(), out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) {
+int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certificate) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
@@ -178,8 +186,9 @@ int TQXCrypt_PKCS7AddCertificate(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE *certif
     X509_up_ref(cert);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
+int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     int rc = tq::objectOf(pkcs7, TQXCRYPT_KIND_PKCS7, &p7);
@@ -192,8 +201,9 @@ int TQXCrypt_PKCS7GetCertificateCount(TQXCRYPT_HANDLE *pkcs7, int32_t *count) {
     *count = *list ? sk_X509_num(*list) : -1;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) {
+int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     PKCS7 *p7 = nullptr;
     STACK_OF(X509) **list = nullptr;
@@ -204,9 +214,10 @@ int TQXCrypt_PKCS7GetCertificate(TQXCRYPT_HANDLE *pkcs7, int32_t index, TQXCRYPT
     if (index < 0 || index >= sk_X509_num(*list)) return TQ_RTN_BAD_ARGUMENT;
     return tq::certHandle(sk_X509_value(*list, index), out);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf, TQXCRYPT_HANDLE ***others,
-                                  int32_t *count) {
+                                  int32_t *count) try {
     tq::ErrorQueueScope scope;
     if (!leaf || !others || !count) return TQ_RTN_BAD_ARGUMENT;
     *leaf = nullptr;
@@ -251,5 +262,6 @@ int TQXCrypt_PKCS7GetCertificates(TQXCRYPT_HANDLE *pkcs7, TQXCRYPT_HANDLE **leaf
     array.items = nullptr;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

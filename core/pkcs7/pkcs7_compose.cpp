@@ -74,7 +74,7 @@ extern "C" {
 
 int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                   const unsigned char *data, uint64_t dataLength, int flags, int hashSelector,
-                  TQXCRYPT_HANDLE **pkcs7) {
+                  TQXCRYPT_HANDLE **pkcs7) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -95,11 +95,12 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
                                          static_cast<unsigned int>(dataLength), builderFlags, hashSelector);
     return handOut(message, pkcs7);
 }
+TQ_CATCH_CODE
 
 int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned int signatureLength,
                                      TQXCRYPT_HANDLE *certificate, const unsigned char *content,
                                      uint64_t contentLength, int flags, int hashSelector,
-                                     TQXCRYPT_HANDLE **pkcs7) {
+                                     TQXCRYPT_HANDLE **pkcs7) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -115,10 +116,11 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
                       static_cast<int>(contentLength), tq::pkcs7BuilderFlags(flags), hashSelector);
     return handOut(message, pkcs7);
 }
+TQ_CATCH_CODE
 
 int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, const char *certificateText,
                            int certificateTextLength, const unsigned char *content, uint64_t contentLength,
-                           int flags, int hashSelector, TQXCRYPT_HANDLE **pkcs7) {
+                           int flags, int hashSelector, TQXCRYPT_HANDLE **pkcs7) try {
     tq::ErrorQueueScope scope;
     if (signatureLength < 0 || certificateTextLength < 0) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *cert = nullptr;
@@ -130,9 +132,10 @@ int tqxCrypt_GeneratePKCS7(const unsigned char *signature, int signatureLength, 
     return tqxCrypt_GeneratePKCS7WithHandle(signature, static_cast<unsigned int>(signatureLength), cert,
                                             content, contentLength, flags, hashSelector, pkcs7);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *signerInfo, int,
-                              TQXCRYPT_HANDLE **pkcs7) {
+                              TQXCRYPT_HANDLE **pkcs7) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -155,10 +158,11 @@ int TQXCrypt_ComposeSignature(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *sig
     PKCS7_set_detached(p7.get(), 1);
     return tq::pkcs7Handle(p7.release(), pkcs7);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *store,
                           const unsigned char *data, uint64_t dataLength, int, const char *description,
-                          const char *url, void *, TQXCRYPT_HANDLE **pkcs7) {
+                          const char *url, void *, TQXCRYPT_HANDLE **pkcs7) try {
     tq::ErrorQueueScope scope;
     X509_STORE *storeObject = nullptr;
     int rc = tq::objectOf(store, TQXCRYPT_KIND_STORE, &storeObject);
@@ -180,5 +184,6 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
                                              nullptr, PKCS7_BINARY | PKCS7_NOATTR | PKCS7_DETACHED);
     return handOut(message, pkcs7);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

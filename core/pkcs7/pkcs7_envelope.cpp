@@ -84,7 +84,7 @@ bool cipherFinished(BIO *chain) {
 
 extern "C" {
 
-BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipient) {
+BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipient) try {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -201,8 +201,9 @@ BIO *tqx_PKCS7_dataDecode(PKCS7 *p7, TQXCRYPT_HANDLE *key, BIO *in, X509 *recipi
     chain.append(input);
     return chain.release();
 }
+TQ_CATCH_OPENSSL(nullptr)
 
-int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO *out, int flags) {
+int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO *out, int flags) try {
     if (!p7) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -254,9 +255,10 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     }
     return 1;
 }
+TQ_CATCH_OPENSSL(0)
 
 PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, const unsigned char *data,
-                              unsigned int dataLength, int) {
+                              unsigned int dataLength, int) try {
     if (!recipients || !cipher || (!data && dataLength) || dataLength > INT_MAX) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -281,10 +283,11 @@ PKCS7 *tqxCrypt_PKCS7_encrypt(STACK_OF(X509) *recipients, const EVP_CIPHER *ciph
     }
     return p7.release();
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
                                   STACK_OF(X509) *recipients, const EVP_CIPHER *cipher, BIO *data, int flags,
-                                  int hashSelector) {
+                                  int hashSelector) try {
     if (!signer || !key || !recipients || !cipher || !data) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -302,9 +305,10 @@ PKCS7 *tqxCrypt_PKCS7_signencrypt(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X
     if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags & ~PKCS7_DETACHED);
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint64_t dataLength, int cipher,
-                     TQXCRYPT_BLOB *out) {
+                     TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -327,9 +331,10 @@ int TQXCrypt_Encrypt(TQXCRYPT_HANDLE *recipient, const unsigned char *data, uint
     if (length < 0) return TQ_RTN_BAD_FORMAT;
     return tq::putBlob(out, der, static_cast<size_t>(length));
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, const unsigned char *der,
-                     uint64_t derLength, int, TQXCRYPT_BLOB *out) {
+                     uint64_t derLength, int, TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(recipient, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -354,10 +359,11 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     long n = BIO_get_mem_data(plain.get(), &bytes);
     return tq::putBlob(out, bytes, n > 0 ? static_cast<size_t>(n) : 0, tq::Wipe::Source);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *recipient,
                             TQXCRYPT_HANDLE *store, const unsigned char *data, uint64_t dataLength, int flags,
-                            int hashSelector, TQXCRYPT_BLOB *out) {
+                            int hashSelector, TQXCRYPT_BLOB *out) try {
     tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *signedHandle = nullptr;
     int rc = TQXCrypt_Sign(signer, privateKey, store, data, dataLength,
@@ -369,10 +375,11 @@ int TQXCrypt_SignAndEncrypt(TQXCRYPT_HANDLE *signer, TQXCRYPT_HANDLE *privateKey
     if (rc != TQ_RTN_OK) return rc;
     return TQXCrypt_Encrypt(recipient, encoded.data(), encoded.size(), flags, out);
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey,
                               const unsigned char *der, uint64_t derLength, int, int flags,
-                              TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) {
+                              TQXCRYPT_BLOB *content, TQXCRYPT_HANDLE **signerCertificate) try {
     tq::ErrorQueueScope scope;
     tq::SecretBlob decrypted;
     int rc = TQXCrypt_Decrypt(recipient, privateKey, der, derLength, 0, decrypted.get());
@@ -390,5 +397,6 @@ int TQXCrypt_DecryptAndVerify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *recipient
     }
     return rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -90,7 +90,7 @@ ASN1_OCTET_STRING *encryptedContent(PKCS7_ENC_CONTENT *enc) {
 
 }  // namespace
 
-extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
+extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) try {
     if (!p7 || !chain) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -155,3 +155,4 @@ extern "C" int tqx_PKCS7_dataFinal(PKCS7 *p7, BIO *chain) {
     }
     return 1;
 }
+TQ_CATCH_OPENSSL(0)

@@ -126,7 +126,7 @@ PKCS7 *tq::pkcs7Finish(tq::Pkcs7Building &p7, BIO *chain, int flags) {
 extern "C" {
 
 int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT_HANDLE *key,
-                                   const EVP_MD *digest) {
+                                   const EVP_MD *digest) try {
     if (!si || !signer || !tq::keyMethod(key) || !digest) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return 0;
@@ -146,9 +146,10 @@ int tqxCrypt_PKCS7_SIGNER_INFO_set(PKCS7_SIGNER_INFO *si, X509 *signer, TQXCRYPT
     tq::parkKey(si, key);
     return 1;
 }
+TQ_CATCH_OPENSSL(0)
 
 PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYPT_HANDLE *key,
-                                                const EVP_MD *digest) {
+                                                const EVP_MD *digest) try {
     tq::SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
     if (!si || !tqxCrypt_PKCS7_SIGNER_INFO_set(si.get(), signer, key, digest)) return nullptr;
     // The key slot stays set: the message now owns the signer info and its
@@ -156,9 +157,11 @@ PKCS7_SIGNER_INFO *tqxCrypt_PKCS7_add_signature(PKCS7 *p7, X509 *signer, TQXCRYP
     if (!PKCS7_add_signer(p7, si.get())) return nullptr;
     return si.release();
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates,
-                           const unsigned char *data, unsigned int dataLength, int flags, int hashSelector) {
+                           const unsigned char *data, unsigned int dataLength, int flags,
+                           int hashSelector) try {
     if (!signer || !key || (!data && dataLength)) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -172,9 +175,10 @@ PKCS7 *tqxCrypt_PKCS7_sign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *c
         return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags);
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509) *certificates, BIO *data,
-                               const char *, const char *, void *, int flags) {
+                               const char *, const char *, void *, int flags) try {
     if (!signer || !key || !data) {
         ERR_raise(ERR_LIB_PKCS7, PKCS7_R_INVALID_NULL_POINTER);
         return nullptr;
@@ -196,5 +200,6 @@ PKCS7 *tqxCrypt_PKCS7_codesign(X509 *signer, TQXCRYPT_HANDLE *key, STACK_OF(X509
     if (!tq::pkcs7AddStandardAttributes(si, flags)) return nullptr;
     return tq::pkcs7Finish(p7, chain.get(), flags);
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

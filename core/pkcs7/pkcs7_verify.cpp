@@ -192,14 +192,15 @@ extern "C" {
 
 // OpenSSL's own way: the procedure comes with the store.
 int tqxCrypt_VerifyPKCS7(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out, X509_STORE *store,
-                         int flags, const char *subjectRule, int signerIndex, time_t checkTime) {
+                         int flags, const char *subjectRule, int signerIndex, time_t checkTime) try {
     return verifySigner(p7, certificates, content, out, store, flags, subjectRule, signerIndex, checkTime,
                         nullptr);
 }
+TQ_CATCH_OPENSSL(0)
 
 int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsigned char *data,
                     uint64_t dataLength, const char *subjectRule, int signerIndex, int flags,
-                    time_t checkTime, TQXCRYPT_HANDLE **signerInfo, TQXCRYPT_HANDLE **signerCertificate) {
+                    time_t checkTime, TQXCRYPT_HANDLE **signerInfo, TQXCRYPT_HANDLE **signerCertificate) try {
     tq::ErrorQueueScope scope;
     if (signerInfo) *signerInfo = nullptr;
     if (signerCertificate) *signerCertificate = nullptr;
@@ -216,5 +217,6 @@ int TQXCrypt_Verify(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *pkcs7, const unsign
     if (signerCertificate) *signerCertificate = cert.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

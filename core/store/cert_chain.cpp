@@ -21,7 +21,7 @@ int handOut(tq::CertStack chain, STACK_OF(X509) **out, int *count) {
 extern "C" {
 
 int tqxCryptGetCertificateChain(X509_STORE *store, X509 *certificate, int flags, STACK_OF(X509) **out,
-                                int *count) {
+                                int *count) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     tq::CertStack chain(sk_X509_new_null());
@@ -46,8 +46,9 @@ int tqxCryptGetCertificateChain(X509_STORE *store, X509 *certificate, int flags,
     if (flags & kNeedWholeChain) return TQ_RTN_NO_ISSUER;
     return handOut(std::move(chain), out, count);
 }
+TQ_CATCH_CODE
 
-X509 *tqxCryptGetLeafCert(STACK_OF(X509) *certificates) {
+X509 *tqxCryptGetLeafCert(STACK_OF(X509) *certificates) try {
     int n = sk_X509_num(certificates);
     if (n == 1) return sk_X509_value(certificates, 0);
     for (int i = 0; i < n; ++i) {
@@ -62,8 +63,9 @@ X509 *tqxCryptGetLeafCert(STACK_OF(X509) *certificates) {
     }
     return nullptr;
 }
+TQ_CATCH_EMPTY
 
-int tqxCryptGetCertificateKeyUsage(X509 *certificate, int *bits) {
+int tqxCryptGetCertificateKeyUsage(X509 *certificate, int *bits) try {
     tq::ErrorQueueScope scope;
     if (bits) *bits = 0;
     tq::Asn1BitStringPtr usage(
@@ -77,5 +79,6 @@ int tqxCryptGetCertificateKeyUsage(X509 *certificate, int *bits) {
     if (bits) *bits = value;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

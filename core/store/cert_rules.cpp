@@ -75,8 +75,13 @@ bool valueMatches(const ASN1_STRING *entry, const tq::ByteCursor &value, bool pr
 int attributeNid(const tq::ByteCursor &key) {
     // The old short name of the e-mail attribute, which 3.0 no longer knows.
     if (equals(key, "Email")) return NID_pkcs9_emailAddress;
-    std::string name(reinterpret_cast<const char *>(key.here()), key.remaining());
-    return OBJ_txt2nid(name.c_str());
+    // On the stack, so that matching never runs out of memory; no name or
+    // identifier the library knows is longer.
+    char name[256];
+    if (key.remaining() >= sizeof name) return NID_undef;
+    std::memcpy(name, key.here(), key.remaining());
+    name[key.remaining()] = '\0';
+    return OBJ_txt2nid(name);
 }
 
 bool nameHas(const X509_NAME *name, int nid, const tq::ByteCursor &value, bool prefix) {
@@ -127,19 +132,22 @@ int certificateOf(X509 **cert, TQXCRYPT_HANDLE *handle) {
 
 extern "C" {
 
-int tqxCrypt_ValidateCertSubject(X509 *certificate, const char *rules, int flags) {
+int tqxCrypt_ValidateCertSubject(X509 *certificate, const char *rules, int flags) try {
     return matchRules(certificate, X509_get_subject_name(certificate), rules, flags);
 }
+TQ_CATCH_RETURN(-1)
 
-int tqxCrypt_ValidateCertIssuer(X509 *certificate, const char *rules, int flags) {
+int tqxCrypt_ValidateCertIssuer(X509 *certificate, const char *rules, int flags) try {
     return matchRules(certificate, X509_get_issuer_name(certificate), rules, flags);
 }
+TQ_CATCH_RETURN(-1)
 
-int tqxCrypt_ValidateCertSerialNumber(X509 *certificate, const char *serials) {
+int tqxCrypt_ValidateCertSerialNumber(X509 *certificate, const char *serials) try {
     return serialInList(certificate, tq::ByteCursor(serials, std::strlen(serials))) ? 0 : 1;
 }
+TQ_CATCH_RETURN(-1)
 
-int tqxCryptValidateCert(X509 *certificate, time_t when) {
+int tqxCryptValidateCert(X509 *certificate, time_t when) try {
     tq::ErrorQueueScope scope;
     time_t at = when ? when : std::time(nullptr);
     // A field that cannot be compared (0) fails like a date outside the window.
@@ -147,8 +155,9 @@ int tqxCryptValidateCert(X509 *certificate, time_t when) {
     if (X509_cmp_time(X509_get0_notAfter(certificate), &at) <= 0) return TQ_RTN_CERT_EXPIRED;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRules, int time) {
+int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRules, int time) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
@@ -157,9 +166,10 @@ int TQXCrypt_ValidateCertificate(TQXCRYPT_HANDLE *handle, const char *subjectRul
     if (time < 0) return TQ_RTN_OK;
     return tqxCryptValidateCert(cert, static_cast<time_t>(time));
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectRules, const char *issuerRules,
-                                   int flags) {
+                                   int flags) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certificateOf(&cert, handle);
@@ -171,5 +181,6 @@ int TQXCrypt_ValidateCertificateEx(TQXCRYPT_HANDLE *handle, const char *subjectR
     if (flags & TQXCRYPT_VALIDATE_TIME) return tqxCryptValidateCert(cert, 0);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

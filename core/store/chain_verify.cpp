@@ -351,11 +351,14 @@ int initVerification(X509_STORE_CTX *ctx, X509_STORE *store, X509 *cert, STACK_O
 
 extern "C" {
 
-int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) { return walk(ctx, true); }
+int tqxCrypt_cert_crl_verify(X509_STORE_CTX *ctx) try { return walk(ctx, true); }
+TQ_CATCH_OPENSSL(0)
 
-int tqxCrypt_cert_verify(X509_STORE_CTX *ctx) { return walk(ctx, false); }
+int tqxCrypt_cert_verify(X509_STORE_CTX *ctx) try { return walk(ctx, false); }
+TQ_CATCH_OPENSSL(0)
 
-int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *storeHandle, int flags, int time) {
+int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *storeHandle, int flags,
+                             int time) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     X509_STORE *store = nullptr;
@@ -371,5 +374,6 @@ int TQXCrypt_VerifyCertChain(TQXCRYPT_HANDLE *certHandle, TQXCRYPT_HANDLE *store
     if (tq::verifyContext(ctx.get(), 0) > 0) return TQ_RTN_OK;
     return tq::verifyErrorCode(X509_STORE_CTX_get_error(ctx.get()));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

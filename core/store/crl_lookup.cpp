@@ -76,7 +76,7 @@ int lookUp(X509_STORE_CTX *ctx, X509_LOOKUP_TYPE type, const X509_NAME *name, Ac
 
 extern "C" {
 
-int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest) {
+int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest) try {
     if (nameTest && X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(certificate)) != 0)
         return 0;
     if (X509_CRL_get_version(crl) == 0) return 1;
@@ -94,8 +94,9 @@ int X509_CRL_issuer_by(X509_CRL *crl, X509 *certificate, int nameTest) {
     }
     return 1;
 }
+TQ_CATCH_EMPTY
 
-int tqxCrypt_X509_STORE_CTX_get_crl_issuer(X509 **issuer, X509_STORE_CTX *ctx, X509_CRL *crl) {
+int tqxCrypt_X509_STORE_CTX_get_crl_issuer(X509 **issuer, X509_STORE_CTX *ctx, X509_CRL *crl) try {
     void *found = nullptr;
     auto accept = [crl](void *cert, bool nameTest) {
         return X509_CRL_issuer_by(crl, static_cast<X509 *>(cert), nameTest) != 0;
@@ -106,8 +107,9 @@ int tqxCrypt_X509_STORE_CTX_get_crl_issuer(X509 **issuer, X509_STORE_CTX *ctx, X
     if (rc == 1) *issuer = static_cast<X509 *>(found);
     return rc;
 }
+TQ_CATCH_RETURN(-1)
 
-int tqxCrypt_X509_STORE_CTX_get_crl(X509_CRL **crl, X509_STORE_CTX *ctx, X509 *issuer) {
+int tqxCrypt_X509_STORE_CTX_get_crl(X509_CRL **crl, X509_STORE_CTX *ctx, X509 *issuer) try {
     void *found = nullptr;
     auto accept = [issuer](void *candidate, bool nameTest) {
         return X509_CRL_issuer_by(static_cast<X509_CRL *>(candidate), issuer, nameTest) != 0;
@@ -117,8 +119,9 @@ int tqxCrypt_X509_STORE_CTX_get_crl(X509_CRL **crl, X509_STORE_CTX *ctx, X509 *i
     if (rc == 1) *crl = static_cast<X509_CRL *>(found);
     return rc;
 }
+TQ_CATCH_RETURN(-1)
 
-int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date) {
+int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date) try {
     const ASN1_INTEGER *serial = X509_get0_serialNumber(certificate);
     if (!serial) return 0;
     STACK_OF(X509_REVOKED) *entries = X509_CRL_get_REVOKED(crl);
@@ -136,5 +139,6 @@ int X509_revoked(X509_CRL *crl, X509 *certificate, const ASN1_TIME **date) {
     }
     return 0;
 }
+TQ_CATCH_RETURN(X509_V_ERR_OUT_OF_MEM)
 
 }  // extern "C"

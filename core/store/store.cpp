@@ -15,19 +15,21 @@ void skipSpace(tq::ByteCursor &c) {
 }
 
 // One "-----BEGIN label-----" ... "-----END label-----" block at the cursor
-// (white space before it allowed), decoded into DER. False ends the list.
-bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
+// (white space before it allowed), decoded into DER: 0, or -1 when the list
+// ends. Out of memory is no end of the list but 5002, so a store is never
+// made from part of it.
+int getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, size_t *length) {
     const std::string begin = std::string("-----BEGIN ") + label + "-----";
     const std::string end = std::string("-----END ") + label + "-----";
     tq::ByteCursor c = cursor;
     skipSpace(c);
-    if (!c.startsWith(begin.data(), begin.size())) return false;
+    if (!c.startsWith(begin.data(), begin.size())) return -1;
     c.skip(begin.size());
     skipSpace(c);
     tq::ByteCursor scan = c;
     for (;;) {
         size_t dash = scan.find('-');
-        if (dash == SIZE_MAX) return false;
+        if (dash == SIZE_MAX) return -1;
         scan.skip(dash);
         if (scan.startsWith(end.data(), end.size())) break;
         scan.skip(1);
@@ -35,16 +37,17 @@ bool getDERfromPEM(tq::ByteCursor &cursor, const char *label, tq::TqMem *der, si
     size_t bodyLength = scan.position() - c.position();
     tq::ByteCursor body = c.take(bodyLength);
     TQXCRYPT_BLOB blob{0, nullptr};
-    if (TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr) !=
-        TQ_RTN_OK) {
+    const int rc =
+        TQXCrypt_Decode(reinterpret_cast<const char *>(body.here()), body.remaining(), &blob, nullptr);
+    if (rc != TQ_RTN_OK) {
         TQXCryptFreeBlob(&blob);
-        return false;
+        return rc == TQ_RTN_MEMORY_ALLOCATE_FAIL ? rc : -1;
     }
     der->reset(blob.data);
     *length = static_cast<size_t>(blob.length);
     c.skip(bodyLength + end.size());
     cursor = c;
-    return true;
+    return TQ_RTN_OK;
 }
 
 template <class T, T *(*D2i)(T **, const unsigned char **, long)>
@@ -117,13 +120,14 @@ int loadCertificates(X509_STORE *store, const char *text) {
     int rc = TQ_RTN_BAD_CERTIFICATE;
     tq::TqMem der;
     size_t length = 0;
-    while (getDERfromPEM(c, "CERTIFICATE", &der, &length)) {
+    int block;
+    while ((block = getDERfromPEM(c, "CERTIFICATE", &der, &length)) == TQ_RTN_OK) {
         tq::X509Ptr cert(decodeDer<X509, d2i_X509>(der, length));
         if (!cert) break;
         if (addCertEntry(store, cert.get()) < 0) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
     }
-    return rc;
+    return block == TQ_RTN_MEMORY_ALLOCATE_FAIL ? block : rc;
 }
 
 int loadCrls(X509_STORE *store, const char *text) {
@@ -131,7 +135,8 @@ int loadCrls(X509_STORE *store, const char *text) {
     int rc = TQ_RTN_BAD_CRL;
     tq::TqMem der;
     size_t length = 0;
-    while (getDERfromPEM(c, "X509 CRL", &der, &length)) {
+    int block;
+    while ((block = getDERfromPEM(c, "X509 CRL", &der, &length)) == TQ_RTN_OK) {
         tq::X509CrlPtr crl(decodeDer<X509_CRL, d2i_X509_CRL>(der, length));
         if (!crl) break;
         int admitted = admitCrl(store, crl.get());
@@ -139,14 +144,14 @@ int loadCrls(X509_STORE *store, const char *text) {
         if (!tqxCrypt_X509_STORE_add_crl1(store, crl.get())) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         rc = TQ_RTN_OK;
     }
-    return rc;
+    return block == TQ_RTN_MEMORY_ALLOCATE_FAIL ? block : rc;
 }
 
 }  // namespace
 
 extern "C" {
 
-int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) {
+int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) try {
     int byName = X509_NAME_cmp(X509_CRL_get_issuer(a), X509_CRL_get_issuer(b));
     if (byName != 0) return byName;
     bool hasA = hasAkid(a), hasB = hasAkid(b);
@@ -158,8 +163,9 @@ int X509_CRL_cmp1(const X509_CRL *a, const X509_CRL *b) {
     if (akA->serial && akB->serial && ASN1_INTEGER_cmp(akA->serial, akB->serial) != 0) return 1;
     return 0;
 }
+TQ_CATCH_RETURN(1)
 
-X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJECT *object) {
+X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJECT *object) try {
     X509_LOOKUP_TYPE type = X509_OBJECT_get_type(object);
     const X509_NAME *name = objectName(object);
     if (!name) return nullptr;
@@ -176,12 +182,14 @@ X509_OBJECT *X509_OBJECT_retrieve_match1(STACK_OF(X509_OBJECT) *list, X509_OBJEC
     }
     return nullptr;
 }
+TQ_CATCH_EMPTY
 
-int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) {
+int tqxCrypt_X509_STORE_add_cert1(X509_STORE *store, X509 *certificate) try {
     return addCertEntry(store, certificate) > 0 ? 1 : 0;
 }
+TQ_CATCH_OPENSSL(0)
 
-int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
+int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) try {
     tq::X509ObjectPtr entry(X509_OBJECT_new());
     if (!entry || !X509_OBJECT_set1_X509_CRL(entry.get(), crl)) return 0;
     if (!X509_STORE_lock(store)) return 0;
@@ -197,8 +205,9 @@ int tqxCrypt_X509_STORE_add_crl1(X509_STORE *store, X509_CRL *crl) {
     X509_STORE_unlock(store);
     return added ? 1 : 0;
 }
+TQ_CATCH_OPENSSL(0)
 
-int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) {
+int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const char *crls) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
@@ -218,8 +227,9 @@ int TQXCrypt_LoadStore(TQXCRYPT_HANDLE **out, const char *certificates, const ch
     if (rc == TQ_RTN_OK) store.release();
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) {
+int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certHandle) try {
     tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509 *cert = nullptr;
@@ -233,8 +243,9 @@ int TQXCrypt_AddCertToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *certH
     certHandle->object = nullptr;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) {
+int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHandle) try {
     tq::ErrorQueueScope scope;
     X509_STORE *store = nullptr;
     X509_CRL *crl = nullptr;
@@ -249,5 +260,6 @@ int TQXCrypt_AddCRLToStore(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *crlHan
     crlHandle->object = nullptr;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -99,14 +99,15 @@ int readTime(const char *certificate, int handedOn, char *time, TimeReader read)
 
 extern "C" {
 
-int TQCrypt_Hash(const unsigned char *data, size_t dataLength, int hashSelector, char **digest) {
+int TQCrypt_Hash(const unsigned char *data, size_t dataLength, int hashSelector, char **digest) try {
     tq::ErrorQueueScope scope;
     if (!data || !digest) return TQ_RTN_BAD_ARGUMENT;
     return hexDigest(data, dataLength, hashSelector, digest);
 }
+TQ_CATCH_CODE
 
 // The DER is hashed as it stands: it is never parsed as a certificate.
-int TQCrypt_CertGetDigest(const char *certificate, int hashSelector, char **digest) {
+int TQCrypt_CertGetDigest(const char *certificate, int hashSelector, char **digest) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !digest) return TQ_RTN_BAD_ARGUMENT;
     tq::OwnedBlob der;
@@ -114,8 +115,9 @@ int TQCrypt_CertGetDigest(const char *certificate, int hashSelector, char **dige
     if (rc != TQ_RTN_OK) return rc;
     return hexDigest(der.data(), der.size(), hashSelector, digest);
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetKeySize(const char *certificate, int, int *keySize) {
+int TQCrypt_CertGetKeySize(const char *certificate, int, int *keySize) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !keySize) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr cert, key;
@@ -129,8 +131,9 @@ int TQCrypt_CertGetKeySize(const char *certificate, int, int *keySize) {
     *keySize = size;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetSerialNumber(const char *certificate, int ignored, char **serial) {
+int TQCrypt_CertGetSerialNumber(const char *certificate, int ignored, char **serial) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !serial) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr cert;
@@ -140,8 +143,9 @@ int TQCrypt_CertGetSerialNumber(const char *certificate, int ignored, char **ser
     if (rc == TQ_RTN_OK) rc = tq::handOutHex(bytes.data(), bytes.size(), serial);
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetSubject(const char *certificate, int fields, char **subject) {
+int TQCrypt_CertGetSubject(const char *certificate, int fields, char **subject) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !subject) return TQ_RTN_BAD_ARGUMENT;
     char *name = nullptr;
@@ -160,28 +164,33 @@ int TQCrypt_CertGetSubject(const char *certificate, int fields, char **subject) 
     TQCryptMemFree(name);
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetIssuer(const char *certificate, int handedOn, char **issuer) {
+int TQCrypt_CertGetIssuer(const char *certificate, int handedOn, char **issuer) try {
     tq::ErrorQueueScope scope;
     return readText(certificate, handedOn, issuer, TQXCrypt_CertGetIssuer);
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetSignatureAlgorithm(const char *certificate, int handedOn, char **name) {
+int TQCrypt_CertGetSignatureAlgorithm(const char *certificate, int handedOn, char **name) try {
     tq::ErrorQueueScope scope;
     return readText(certificate, handedOn, name, TQXCrypt_CertGetSignatureAlgorithm);
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetNotBefore(const char *certificate, int handedOn, char *time) {
+int TQCrypt_CertGetNotBefore(const char *certificate, int handedOn, char *time) try {
     tq::ErrorQueueScope scope;
     return readTime(certificate, handedOn, time, TQXCrypt_CertGetNotBefore);
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetNotAfter(const char *certificate, int handedOn, char *time) {
+int TQCrypt_CertGetNotAfter(const char *certificate, int handedOn, char *time) try {
     tq::ErrorQueueScope scope;
     return readTime(certificate, handedOn, time, TQXCrypt_CertGetNotAfter);
 }
+TQ_CATCH_CODE
 
-int TQCrypt_CertGetKDRAExtension(const char *certificate, int selector, char **summary) {
+int TQCrypt_CertGetKDRAExtension(const char *certificate, int selector, char **summary) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !summary) return TQ_RTN_BAD_ARGUMENT;
     if (selector < TQXCRYPT_SUMMARY_CRL_DISTRIBUTION_POINT || selector > TQXCRYPT_SUMMARY_SUBJECT_ALT_NAME)
@@ -191,5 +200,6 @@ int TQCrypt_CertGetKDRAExtension(const char *certificate, int selector, char **s
                                                           : TQXCrypt_CertGetKDRAExtension(cert, which, text);
     });
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

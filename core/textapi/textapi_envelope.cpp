@@ -6,7 +6,7 @@
 extern "C" {
 
 int TQCrypt_CertEncrypt(const char *certificate, const unsigned char *data, size_t dataLength, int cipher,
-                        int keyUsage, char **envelope) {
+                        int keyUsage, char **envelope) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !data || !envelope) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr cert;
@@ -17,10 +17,11 @@ int TQCrypt_CertEncrypt(const char *certificate, const unsigned char *data, size
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(der.data(), der.size(), envelope);
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_CertDecrypt(const char *certificate, const char *privateKey, const char *password,
                         const char *envelope, int flags, int keyUsage, unsigned char **data,
-                        uint64_t *dataLength) {
+                        uint64_t *dataLength) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !privateKey || !envelope || !data) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr cert, key;
@@ -40,5 +41,6 @@ int TQCrypt_CertDecrypt(const char *certificate, const char *privateKey, const c
     if (dataLength) *dataLength = plain.length;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

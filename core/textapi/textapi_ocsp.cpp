@@ -6,7 +6,7 @@
 
 extern "C" int TQCrypt_OCSPVerifyCert(const char *requestor, const char *privateKey, const char *password,
                                       const char *certificate, const char *caStore, const char *responder,
-                                      const char *url) {
+                                      const char *url) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !caStore || !url) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr requestorCert, key, cert, store, responderCert;
@@ -25,3 +25,4 @@ extern "C" int TQCrypt_OCSPVerifyCert(const char *requestor, const char *private
                                      responderCert.get(), url);
     return rc;
 }
+TQ_CATCH_CODE

@@ -38,7 +38,7 @@ struct P12Parts {
 extern "C" {
 
 int TQCrypt_P12GetUserCertificateCount(const unsigned char *p12, size_t p12Length, const char *password,
-                                       int *count) {
+                                       int *count) try {
     tq::ErrorQueueScope scope;
     if (!p12 || !count) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr file;
@@ -48,10 +48,11 @@ int TQCrypt_P12GetUserCertificateCount(const unsigned char *p12, size_t p12Lengt
     if (rc == TQ_RTN_OK) *count = found;
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_P12Sign(const unsigned char *p12, size_t p12Length, const char *password,
                     const unsigned char *data, size_t dataLength, int flags, int, int hashSelector,
-                    char **signature) {
+                    char **signature) try {
     tq::ErrorQueueScope scope;
     if (!p12 || !data || !signature) return TQ_RTN_BAD_ARGUMENT;
     P12Parts parts;
@@ -64,9 +65,10 @@ int TQCrypt_P12Sign(const unsigned char *p12, size_t p12Length, const char *pass
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(pkcs7.get(), TQXCRYPT_KIND_PKCS7, signature);
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_FiltrateP12(const unsigned char *p12, size_t p12Length, const char *password,
-                        unsigned char **filtered, uint64_t *filteredLength) {
+                        unsigned char **filtered, uint64_t *filteredLength) try {
     tq::ErrorQueueScope scope;
     if (!p12 || !filtered || !filteredLength) return TQ_RTN_BAD_ARGUMENT;
     P12Parts parts;
@@ -83,10 +85,11 @@ int TQCrypt_FiltrateP12(const unsigned char *p12, size_t p12Length, const char *
     *filteredLength = length;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 // The subject rule only: an expired certificate still passes.
 int TQCrypt_CheckPFX(const unsigned char *p12, size_t p12Length, const char *password,
-                     const char *subjectRule, int, int) {
+                     const char *subjectRule, int, int) try {
     tq::ErrorQueueScope scope;
     if (!p12) return TQ_RTN_BAD_ARGUMENT;
     P12Parts parts;
@@ -94,9 +97,10 @@ int TQCrypt_CheckPFX(const unsigned char *p12, size_t p12Length, const char *pas
     if (rc == TQ_RTN_OK) rc = TQXCrypt_ValidateCertificate(parts.cert.get(), subjectRule, -1);
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_P12XGetUserCertificate(const unsigned char *p12, size_t p12Length, const char *password,
-                                   TQXCRYPT_BLOB *certificate) {
+                                   TQXCRYPT_BLOB *certificate) try {
     tq::ErrorQueueScope scope;
     if (!p12 || !certificate) return TQ_RTN_BAD_ARGUMENT;
     P12Parts parts;
@@ -106,5 +110,6 @@ int TQCrypt_P12XGetUserCertificate(const unsigned char *p12, size_t p12Length, c
                                    TQXCRYPT_ENCODE_TEXT, nullptr);
     return rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

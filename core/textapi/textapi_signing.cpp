@@ -23,7 +23,7 @@ extern "C" {
 
 int TQCrypt_Sign(const char *certificate, const char *privateKey, const char *password,
                  TQXCRYPT_HANDLE *store, const unsigned char *data, size_t dataLength, int flags,
-                 int keyUsage, int hashSelector, char **signature) {
+                 int keyUsage, int hashSelector, char **signature) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !privateKey || !data || !signature) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr cert, key, pkcs7;
@@ -37,10 +37,11 @@ int TQCrypt_Sign(const char *certificate, const char *privateKey, const char *pa
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(pkcs7.get(), TQXCRYPT_KIND_PKCS7, signature);
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_Verify(TQXCRYPT_HANDLE *store, const char *pkcs7, const unsigned char *data, size_t dataLength,
                    const char *subjectRule, int flags, int keyUsage, time_t checkTime, char **signerInfo,
-                   char **signerCertificate) {
+                   char **signerCertificate) try {
     tq::ErrorQueueScope scope;
     // No store: the signature alone is checked, as the handle API does.
     if (!pkcs7) return TQ_RTN_BAD_ARGUMENT;
@@ -67,8 +68,9 @@ int TQCrypt_Verify(TQXCRYPT_HANDLE *store, const char *pkcs7, const unsigned cha
     if (signerCertificate) *signerCertificate = certText;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_ComposeSignature(const char *certificate, const char *signerInfo, int flags, char **pkcs7) {
+int TQCrypt_ComposeSignature(const char *certificate, const char *signerInfo, int flags, char **pkcs7) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !signerInfo || !pkcs7) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message;
@@ -76,10 +78,11 @@ int TQCrypt_ComposeSignature(const char *certificate, const char *signerInfo, in
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(message.get(), TQXCRYPT_KIND_PKCS7, pkcs7);
     return rc;
 }
+TQ_CATCH_CODE
 
 int TQCrypt_VerifyDigest(TQXCRYPT_HANDLE *store, const char *certificate, const char *signerInfo,
                          const unsigned char *data, size_t dataLength, const char *subjectRule, int flags,
-                         time_t checkTime) {
+                         time_t checkTime) try {
     tq::ErrorQueueScope scope;
     if (!certificate || !signerInfo || !data) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message;
@@ -89,8 +92,9 @@ int TQCrypt_VerifyDigest(TQXCRYPT_HANDLE *store, const char *certificate, const 
                              flags | TQXCRYPT_DETACHED, checkTime, nullptr, nullptr);
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_PKCS7GetUserCertificate(const char *pkcs7, char **certificate) {
+int TQCrypt_PKCS7GetUserCertificate(const char *pkcs7, char **certificate) try {
     tq::ErrorQueueScope scope;
     if (!pkcs7 || !certificate) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message, cert;
@@ -101,8 +105,9 @@ int TQCrypt_PKCS7GetUserCertificate(const char *pkcs7, char **certificate) {
     if (rc == TQ_RTN_OK) rc = tq::handOutBase64(cert.get(), TQXCRYPT_KIND_CERTIFICATE, certificate);
     return rc;
 }
+TQ_CATCH_CODE
 
-int TQCrypt_SignatureGetAlgorithm(const char *pkcs7, int handedOn, int index, char **name) {
+int TQCrypt_SignatureGetAlgorithm(const char *pkcs7, int handedOn, int index, char **name) try {
     tq::ErrorQueueScope scope;
     if (!pkcs7 || !name) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr message;
@@ -116,5 +121,6 @@ int TQCrypt_SignatureGetAlgorithm(const char *pkcs7, int handedOn, int index, ch
     *name = made;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

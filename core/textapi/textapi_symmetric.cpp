@@ -82,35 +82,39 @@ extern "C" {
 int TQCrypt_SymmetricEncrypt(const char *password, const unsigned char *data, size_t dataLength,
                              const unsigned char *salt, int saltLength, int iterations,
                              const unsigned char *iv, int algorithm, int flags, unsigned char **out,
-                             uint64_t *outLength) {
+                             uint64_t *outLength) try {
     tq::ErrorQueueScope scope;
     return withPassword(true, password, data, dataLength, salt, saltLength, iterations, iv, algorithm, flags,
                         out, outLength);
 }
+TQ_CATCH_CODE
 
 int TQCrypt_SymmetricDecrypt(const char *password, const unsigned char *data, size_t dataLength,
                              const unsigned char *salt, int saltLength, int iterations,
                              const unsigned char *iv, int algorithm, int flags, unsigned char **out,
-                             uint64_t *outLength) {
+                             uint64_t *outLength) try {
     tq::ErrorQueueScope scope;
     return withPassword(false, password, data, dataLength, salt, saltLength, iterations, iv, algorithm, flags,
                         out, outLength);
 }
+TQ_CATCH_CODE
 
 int TQCrypt_SymmetricEncryptEx(int algorithm, const unsigned char *data, size_t dataLength,
                                const unsigned char *key, int keyLength, const unsigned char *iv, int ivLength,
-                               int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) {
+                               int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) try {
     tq::ErrorQueueScope scope;
     return withKey(true, algorithm, data, dataLength, key, keyLength, iv, ivLength, flags, paddingFlags, out,
                    outLength);
 }
+TQ_CATCH_CODE
 
 int TQCrypt_SymmetricDecryptEx(int algorithm, const unsigned char *data, size_t dataLength,
                                const unsigned char *key, int keyLength, const unsigned char *iv, int ivLength,
-                               int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) {
+                               int flags, int paddingFlags, unsigned char **out, uint64_t *outLength) try {
     tq::ErrorQueueScope scope;
     return withKey(false, algorithm, data, dataLength, key, keyLength, iv, ivLength, flags, paddingFlags, out,
                    outLength);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

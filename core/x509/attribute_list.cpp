@@ -7,7 +7,7 @@
 
 extern "C" {
 
-void TQXCryptFreeAttributes(TQXCRYPT_ATTRIBUTES *list) {
+void TQXCryptFreeAttributes(TQXCRYPT_ATTRIBUTES *list) try {
     if (!list || !list->items) return;
     for (int32_t i = 0; i < list->count; ++i) {
         TQXCRYPT_ATTRIBUTE &item = list->items[i];
@@ -21,6 +21,7 @@ void TQXCryptFreeAttributes(TQXCRYPT_ATTRIBUTES *list) {
     list->items = nullptr;
     list->count = 0;
 }
+TQ_CATCH_VOID
 
 }  // extern "C"
 

@@ -15,7 +15,7 @@ int setNameText(TQXCRYPT_HANDLE *handle, const char *text) {
     if (rc != TQ_RTN_OK) return rc;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     tq::X509NamePtr name(tqxCrypt_GetX509Name(text));
-    if (!name) return TQ_RTN_BAD_FORMAT;
+    if (!name) return tq::unreadText();
     return Set(cert, name.get()) == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
 
@@ -46,7 +46,7 @@ int addExtension(X509 *cert, tq::X509ExtensionPtr &extension, bool replace) {
 
 extern "C" {
 
-int TQXCrypt_CreateCertificate(TQXCRYPT_HANDLE **out) {
+int TQXCrypt_CreateCertificate(TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     if (!out) return TQ_RTN_BAD_ARGUMENT;
@@ -59,8 +59,9 @@ int TQXCrypt_CreateCertificate(TQXCRYPT_HANDLE **out) {
     return tq::wrapNew<X509, X509_free>(cert, TQXCRYPT_KIND_CERTIFICATE, tqxCryptASN1CertificateMethod(),
                                         out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetSerialNumber(TQXCRYPT_HANDLE *handle, const char *hex) {
+int TQXCrypt_CertSetSerialNumber(TQXCRYPT_HANDLE *handle, const char *hex) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -70,8 +71,9 @@ int TQXCrypt_CertSetSerialNumber(TQXCRYPT_HANDLE *handle, const char *hex) {
     if (rc != TQ_RTN_OK) return rc;
     return X509_set_serialNumber(cert, serial.get()) == 1 ? TQ_RTN_OK : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *issuerHandle) {
+int TQXCrypt_CertSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *issuerHandle) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr, *issuer = nullptr;
     int rc = certOf(handle, &cert);
@@ -79,24 +81,29 @@ int TQXCrypt_CertSetIssuer(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *issuerHandl
     if (rc != TQ_RTN_OK) return rc;
     return X509_set_issuer_name(cert, X509_get_subject_name(issuer)) == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetSubjectName(TQXCRYPT_HANDLE *handle, const char *text) {
+int TQXCrypt_CertSetSubjectName(TQXCRYPT_HANDLE *handle, const char *text) try {
     return setNameText<X509_set_subject_name>(handle, text);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetIssuerName(TQXCRYPT_HANDLE *handle, const char *text) {
+int TQXCrypt_CertSetIssuerName(TQXCRYPT_HANDLE *handle, const char *text) try {
     return setNameText<X509_set_issuer_name>(handle, text);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetNotBefore(TQXCRYPT_HANDLE *handle, const char *time) {
+int TQXCrypt_CertSetNotBefore(TQXCRYPT_HANDLE *handle, const char *time) try {
     return setTime<X509_set1_notBefore>(handle, time);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetNotAfter(TQXCRYPT_HANDLE *handle, const char *time) {
+int TQXCrypt_CertSetNotAfter(TQXCRYPT_HANDLE *handle, const char *time) try {
     return setTime<X509_set1_notAfter>(handle, time);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publicKey) {
+int TQXCrypt_CertSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publicKey) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     EVP_PKEY *key = nullptr;
@@ -105,8 +112,10 @@ int TQXCrypt_CertSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publicKe
     if (rc != TQ_RTN_OK) return rc;
     return X509_set_pubkey(cert, key) == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const void *value, int critical) {
+int TQXCrypt_CertSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const void *value,
+                              int critical) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     X509 *cert = nullptr;
@@ -116,9 +125,10 @@ int TQXCrypt_CertSetExtension(TQXCRYPT_HANDLE *handle, const char *type, const v
     rc = tq::buildExtension(type, value, critical, extension);
     return rc == TQ_RTN_OK ? addExtension(cert, extension, true) : rc;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CertSetOIDExtension(TQXCRYPT_HANDLE *handle, const char *oid, const char *hexValue,
-                                 int critical) {
+                                 int critical) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -127,5 +137,6 @@ int TQXCrypt_CertSetOIDExtension(TQXCRYPT_HANDLE *handle, const char *oid, const
     rc = tq::buildOidExtension(oid, hexValue, critical, extension);
     return rc == TQ_RTN_OK ? addExtension(cert, extension, false) : rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -66,7 +66,7 @@ int publicKeyHandle(EvpPkeyPtr key, TQXCRYPT_HANDLE **out) {
 
 extern "C" {
 
-int TQXCrypt_CertGetSignatureAlgorithm(TQXCRYPT_HANDLE *handle, int, char **name) {
+int TQXCrypt_CertGetSignatureAlgorithm(TQXCRYPT_HANDLE *handle, int, char **name) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -75,24 +75,29 @@ int TQXCrypt_CertGetSignatureAlgorithm(TQXCRYPT_HANDLE *handle, int, char **name
     // The to-be-signed field: the outer one is not covered by the signature.
     return algorithmName(X509_get0_tbs_sigalg(cert), name);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetSubject(TQXCRYPT_HANDLE *handle, int, char **text) {
+int TQXCrypt_CertGetSubject(TQXCRYPT_HANDLE *handle, int, char **text) try {
     return nameText(handle, text, X509_get_subject_name);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetIssuer(TQXCRYPT_HANDLE *handle, int, char **text) {
+int TQXCrypt_CertGetIssuer(TQXCRYPT_HANDLE *handle, int, char **text) try {
     return nameText(handle, text, X509_get_issuer_name);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetNotBefore(TQXCRYPT_HANDLE *handle, int, char *text) {
+int TQXCrypt_CertGetNotBefore(TQXCRYPT_HANDLE *handle, int, char *text) try {
     return timeText(handle, text, X509_get0_notBefore);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetNotAfter(TQXCRYPT_HANDLE *handle, int, char *text) {
+int TQXCrypt_CertGetNotAfter(TQXCRYPT_HANDLE *handle, int, char *text) try {
     return timeText(handle, text, X509_get0_notAfter);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetSerialNumber(TQXCRYPT_HANDLE *handle, int, TQXCRYPT_BLOB *serial) {
+int TQXCrypt_CertGetSerialNumber(TQXCRYPT_HANDLE *handle, int, TQXCRYPT_BLOB *serial) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -104,8 +109,9 @@ int TQXCrypt_CertGetSerialNumber(TQXCRYPT_HANDLE *handle, int, TQXCRYPT_BLOB *se
     // A short buffer keeps its length: the serial's exception to the blob rule.
     return tqxCryptAssignBlob(serial, ASN1_STRING_get0_data(number), ASN1_STRING_length(number));
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetKeyUsage(TQXCRYPT_HANDLE *handle, int *bits) {
+int TQXCrypt_CertGetKeyUsage(TQXCRYPT_HANDLE *handle, int *bits) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -113,8 +119,9 @@ int TQXCrypt_CertGetKeyUsage(TQXCRYPT_HANDLE *handle, int *bits) {
     if (!bits) return TQ_RTN_BAD_ARGUMENT;
     return tqxCryptGetCertificateKeyUsage(cert, bits);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) {
+int TQXCrypt_CertGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = certOf(handle, &cert);
@@ -122,8 +129,9 @@ int TQXCrypt_CertGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) {
     if (!key) return TQ_RTN_BAD_ARGUMENT;
     return tq::publicKeyHandle(tq::EvpPkeyPtr(X509_get_pubkey(cert)), key);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_SignatureGetAlgorithm(TQXCRYPT_HANDLE *handle, int, int index, char **name) {
+int TQXCrypt_SignatureGetAlgorithm(TQXCRYPT_HANDLE *handle, int, int index, char **name) try {
     tq::ErrorQueueScope scope;
     PKCS7 *message = nullptr;
     int rc = tq::objectOf(handle, TQXCRYPT_KIND_PKCS7, &message);
@@ -140,5 +148,6 @@ int TQXCrypt_SignatureGetAlgorithm(TQXCRYPT_HANDLE *handle, int, int index, char
     const PKCS7_SIGNER_INFO *signer = sk_PKCS7_SIGNER_INFO_value(signers, index);
     return algorithmName(signer ? signer->digest_alg : nullptr, name);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

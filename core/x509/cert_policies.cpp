@@ -60,7 +60,8 @@ int qualifierList(const STACK_OF(POLICYQUALINFO) *qualifiers, AttrList &out) {
 
 }  // namespace tq
 
-extern "C" int tqxCryptGetPolicyQualifyInfo(STACK_OF(POLICYQUALINFO) *qualifiers, TQXCRYPT_ATTRIBUTES *list) {
+extern "C" int tqxCryptGetPolicyQualifyInfo(STACK_OF(POLICYQUALINFO) *qualifiers,
+                                            TQXCRYPT_ATTRIBUTES *list) try {
     if (!list) return TQ_RTN_BAD_ARGUMENT;
     *list = {0, nullptr};
     tq::AttrList built;
@@ -68,3 +69,4 @@ extern "C" int tqxCryptGetPolicyQualifyInfo(STACK_OF(POLICYQUALINFO) *qualifiers
     if (rc == TQ_RTN_OK) built.handOut(list);
     return rc;
 }
+TQ_CATCH_CODE

@@ -13,7 +13,7 @@ int requestOf(TQXCRYPT_HANDLE *handle, X509_REQ **request) {
 int subjectName(const char *text, tq::X509NamePtr &out) {
     out.reset(text && *text ? tqxCrypt_GetX509Name(text) : X509_NAME_new());
     if (out) return TQ_RTN_OK;
-    return text && *text ? TQ_RTN_BAD_FORMAT : TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    return text && *text ? tq::unreadText() : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
 
 // The keys of the one-call request, in the order they are answered for.
@@ -41,7 +41,7 @@ int checkKeys(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *publicKey, int flags
 extern "C" {
 
 int TQXCrypt_GenerateCertRequest(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *publicKey, const char *subject,
-                                 int flags, int hashSelector, TQXCRYPT_HANDLE **out) {
+                                 int flags, int hashSelector, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     TQXCryptInitialize();
     int rc = checkKeys(privateKey, publicKey, flags);
@@ -78,8 +78,9 @@ int TQXCrypt_GenerateCertRequest(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *p
     *out = handle.release();
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CreateCertReq(TQXCRYPT_HANDLE **out) {
+int TQXCrypt_CreateCertReq(TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     X509_REQ *request = X509_REQ_new();
@@ -91,8 +92,9 @@ int TQXCrypt_CreateCertReq(TQXCRYPT_HANDLE **out) {
     return tq::wrapNew<X509_REQ, X509_REQ_free>(request, TQXCRYPT_KIND_CERTREQUEST,
                                                 tqxCryptASN1CertRequestMethod(), out);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqSetSubject(TQXCRYPT_HANDLE *handle, const char *subject) {
+int TQXCrypt_CertReqSetSubject(TQXCRYPT_HANDLE *handle, const char *subject) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -102,8 +104,9 @@ int TQXCrypt_CertReqSetSubject(TQXCRYPT_HANDLE *handle, const char *subject) {
     if (rc != TQ_RTN_OK) return rc;
     return X509_REQ_set_subject_name(request, name.get()) == 1 ? TQ_RTN_OK : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publicKey) {
+int TQXCrypt_CertReqSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publicKey) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     EVP_PKEY *key = nullptr;
@@ -112,12 +115,15 @@ int TQXCrypt_CertReqSetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE *publi
     if (rc != TQ_RTN_OK) return rc;
     return X509_REQ_set_pubkey(request, key) == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqGetHash(TQXCRYPT_HANDLE *handle, int hashSelector, TQXCRYPT_BLOB *hash) {
+int TQXCrypt_CertReqGetHash(TQXCRYPT_HANDLE *handle, int hashSelector, TQXCRYPT_BLOB *hash) try {
     return tqxCrypt_ASN1_GetCertRequestHashValue(handle, hashSelector, hash);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqSetSignature(TQXCRYPT_HANDLE *handle, const unsigned char *signature, int length, int) {
+int TQXCrypt_CertReqSetSignature(TQXCRYPT_HANDLE *handle, const unsigned char *signature, int length,
+                                 int) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -125,8 +131,9 @@ int TQXCrypt_CertReqSetSignature(TQXCRYPT_HANDLE *handle, const unsigned char *s
     if (!signature || length < 16) return TQ_RTN_BAD_ARGUMENT;
     return tqxCrypt_ASN1_SetCertRequestSignature(handle, 0, signature, length);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) {
+int TQXCrypt_CertReqGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -134,8 +141,9 @@ int TQXCrypt_CertReqGetPublicKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_HANDLE **key)
     if (!key) return TQ_RTN_BAD_ARGUMENT;
     return tq::publicKeyHandle(tq::EvpPkeyPtr(X509_REQ_get_pubkey(request)), key);
 }
+TQ_CATCH_CODE
 
-int TQXCrypt_CertReqGetSubject(TQXCRYPT_HANDLE *handle, int, char **text) {
+int TQXCrypt_CertReqGetSubject(TQXCRYPT_HANDLE *handle, int, char **text) try {
     tq::ErrorQueueScope scope;
     X509_REQ *request = nullptr;
     int rc = requestOf(handle, &request);
@@ -143,5 +151,6 @@ int TQXCrypt_CertReqGetSubject(TQXCRYPT_HANDLE *handle, int, char **text) {
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     return tqxGetCertX509Name(X509_REQ_get_subject_name(request), 0, text);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

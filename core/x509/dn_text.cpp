@@ -47,7 +47,7 @@ bool addLine(X509_NAME *name, tq::ByteCursor line) {
 
 extern "C" {
 
-X509_NAME *tqxCrypt_GetX509Name(const char *text) {
+X509_NAME *tqxCrypt_GetX509Name(const char *text) try {
     tq::X509NamePtr name(X509_NAME_new());
     if (!name) return nullptr;
     if (!text) return name.release();
@@ -60,5 +60,6 @@ X509_NAME *tqxCrypt_GetX509Name(const char *text) {
     }
     return name.release();
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

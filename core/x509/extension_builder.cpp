@@ -65,7 +65,7 @@ int crlNumber(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) 
 
 int generalNames(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) {
     tq::GeneralNamesPtr names(tqxCrypt_GetGeneralName(static_cast<const char *>(value)));
-    if (!names) return TQ_RTN_BAD_FORMAT;
+    if (!names) return tq::unreadText();
     return encode(method, names.get(), out);
 }
 
@@ -93,7 +93,7 @@ int authorityKeyId(const X509V3_EXT_METHOD *method, const void *value, Encoded &
     }
     if (parts->issuer) {
         akid->issuer = tqxCrypt_GetGeneralName(parts->issuer);
-        if (!akid->issuer) return TQ_RTN_BAD_FORMAT;
+        if (!akid->issuer) return tq::unreadText();
     }
     if (parts->serial) {
         tq::Asn1IntegerPtr serial;
@@ -106,7 +106,7 @@ int authorityKeyId(const X509V3_EXT_METHOD *method, const void *value, Encoded &
 
 int distributionPoints(const X509V3_EXT_METHOD *method, const void *value, Encoded &out) {
     tq::GeneralNamesPtr names(tqxCrypt_GetGeneralName(static_cast<const char *>(value)));
-    if (!names) return TQ_RTN_BAD_FORMAT;
+    if (!names) return tq::unreadText();
     tq::CrlDistPointsPtr points(CRL_DIST_POINTS_new());
     DIST_POINT *point = DIST_POINT_new();
     if (!points || !point) {
@@ -177,13 +177,14 @@ constexpr Builder kBuilders[] = {
 }  // namespace
 
 extern "C" X509_EXTENSION *CreateX509Extension(ASN1_OBJECT *type, unsigned char *der, long length,
-                                               int critical) {
+                                               int critical) try {
     if (!type || length < 0 || !tq::fitsInt(static_cast<uint64_t>(length)) || (length > 0 && !der))
         return nullptr;
     tq::Asn1OctetStringPtr value(ASN1_OCTET_STRING_new());
     if (!value || ASN1_OCTET_STRING_set(value.get(), der, static_cast<int>(length)) != 1) return nullptr;
     return X509_EXTENSION_create_by_OBJ(nullptr, type, critical ? 1 : 0, value.get());
 }
+TQ_CATCH_EMPTY
 
 namespace tq {
 
@@ -244,7 +245,7 @@ int addToStack(STACK_OF(X509_EXTENSION) *list, X509_EXTENSION *extension, int at
 extern "C" {
 
 int tqxCryptSetExtension(STACK_OF(X509_EXTENSION) *extensions, const char *type, const void *value,
-                         int critical) {
+                         int critical) try {
     if (!extensions) return TQ_RTN_BAD_ARGUMENT;
     tq::X509ExtensionPtr made;
     int rc = tq::buildExtension(type, value, critical, made);
@@ -252,9 +253,10 @@ int tqxCryptSetExtension(STACK_OF(X509_EXTENSION) *extensions, const char *type,
     return tq::replaceExtension<STACK_OF(X509_EXTENSION), findInStack, deleteFromStack, addToStack>(
         extensions, made);
 }
+TQ_CATCH_CODE
 
 int tqxCryptSetExtensionByOID(STACK_OF(X509_EXTENSION) *extensions, const char *oid, const char *hexValue,
-                              int critical) {
+                              int critical) try {
     if (!extensions) return TQ_RTN_BAD_ARGUMENT;
     tq::X509ExtensionPtr made;
     int rc = tq::buildOidExtension(oid, hexValue, critical, made);
@@ -262,5 +264,6 @@ int tqxCryptSetExtensionByOID(STACK_OF(X509_EXTENSION) *extensions, const char *
     // By identifier the extensions accumulate.
     return X509v3_add_ext(&extensions, made.get(), -1) ? TQ_RTN_OK : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

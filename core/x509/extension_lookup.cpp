@@ -20,7 +20,8 @@ int findExtension(const STACK_OF(X509_EXTENSION) *extensions, const char *type, 
 
 extern "C" {
 
-int TQXCrypt_CertGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, void *value, int *critical) {
+int TQXCrypt_CertGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, void *value,
+                              int *critical) try {
     tq::ErrorQueueScope scope;
     X509 *cert = nullptr;
     int rc = tq::objectOf(handle, TQXCRYPT_KIND_CERTIFICATE, &cert);
@@ -30,9 +31,10 @@ int TQXCrypt_CertGetExtension(TQXCRYPT_HANDLE *handle, const char *type, int, vo
     rc = tq::findExtension(X509_get0_extensions(cert), type, &extension);
     return rc == TQ_RTN_OK ? tqxCryptGetExtensionValue(extension, value, critical) : rc;
 }
+TQ_CATCH_CODE
 
 int TQXCrypt_CertGetSubjectDirectoryAttrs(TQXCRYPT_HANDLE *handle, const char *attribute, int,
-                                          TQXCRYPT_BLOB *value) {
+                                          TQXCRYPT_BLOB *value) try {
     // The national identifiers exist only once the library has started; its
     // start-up clears the queue, so it runs inside the scope.
     tq::ErrorQueueScope scope;
@@ -45,5 +47,6 @@ int TQXCrypt_CertGetSubjectDirectoryAttrs(TQXCRYPT_HANDLE *handle, const char *a
     rc = tq::findExtension(X509_get0_extensions(cert), "subjectDirectoryAttributes", &extension);
     return rc == TQ_RTN_OK ? tqxCryptGetUnKnownOIDExtensionValue(extension, attribute, value) : rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

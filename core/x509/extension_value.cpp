@@ -162,7 +162,7 @@ private:
 
 }  // namespace
 
-extern "C" int tqxCryptGetExtensionValue(X509_EXTENSION *extension, void *value, int *critical) {
+extern "C" int tqxCryptGetExtensionValue(X509_EXTENSION *extension, void *value, int *critical) try {
     tq::ErrorQueueScope scope;
     if (!extension || !value) return TQ_RTN_BAD_ARGUMENT;
     const X509V3_EXT_METHOD *method = X509V3_EXT_get(extension);
@@ -185,3 +185,4 @@ extern "C" int tqxCryptGetExtensionValue(X509_EXTENSION *extension, void *value,
     }
     return TQ_RTN_NOT_SUPPORTED;
 }
+TQ_CATCH_CODE

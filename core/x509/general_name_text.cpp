@@ -85,7 +85,7 @@ tq::GeneralNamePtr readEntry(const std::string &type, const std::string &value) 
 
 extern "C" {
 
-GENERAL_NAMES *tqxCrypt_GetGeneralName(const char *text) {
+GENERAL_NAMES *tqxCrypt_GetGeneralName(const char *text) try {
     tq::GeneralNamesPtr names(GENERAL_NAMES_new());
     if (!names || !text) return names.release();
     tq::ByteCursor rest(reinterpret_cast<const unsigned char *>(text), std::strlen(text));
@@ -105,5 +105,6 @@ GENERAL_NAMES *tqxCrypt_GetGeneralName(const char *text) {
     }
     return names.release();
 }
+TQ_CATCH_OPENSSL(nullptr)
 
 }  // extern "C"

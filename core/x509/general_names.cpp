@@ -54,7 +54,7 @@ int generalNameList(const GENERAL_NAMES *names, AttrList &out) {
 
 }  // namespace tq
 
-extern "C" int GetGeneralName(GENERAL_NAMES *names, TQXCRYPT_ATTRIBUTES *list) {
+extern "C" int GetGeneralName(GENERAL_NAMES *names, TQXCRYPT_ATTRIBUTES *list) try {
     if (!list) return TQ_RTN_BAD_ARGUMENT;
     *list = {0, nullptr};
     tq::AttrList built;
@@ -62,3 +62,4 @@ extern "C" int GetGeneralName(GENERAL_NAMES *names, TQXCRYPT_ATTRIBUTES *list) {
     if (rc == TQ_RTN_OK) built.handOut(list);
     return rc;
 }
+TQ_CATCH_CODE

@@ -174,7 +174,7 @@ constexpr struct {
 
 }  // namespace
 
-extern "C" int TQXCrypt_CertGetKDRAExtension(TQXCRYPT_HANDLE *cert, int selector, char **text) {
+extern "C" int TQXCrypt_CertGetKDRAExtension(TQXCRYPT_HANDLE *cert, int selector, char **text) try {
     if (selector < TQXCRYPT_SUMMARY_CRL_DISTRIBUTION_POINT || selector > TQXCRYPT_SUMMARY_SUBJECT_ALT_NAME)
         return TQ_RTN_BAD_ARGUMENT;
     tq::ErrorQueueScope scope;
@@ -209,3 +209,4 @@ extern "C" int TQXCrypt_CertGetKDRAExtension(TQXCRYPT_HANDLE *cert, int selector
     }
     return TQ_RTN_BAD_ARGUMENT;
 }
+TQ_CATCH_CODE

@@ -69,7 +69,7 @@ size_t renderValue(const ASN1_STRING *value, unsigned char *out) {
 
 extern "C" {
 
-int tqxGetCertX509Name(X509_NAME *name, int, char **text) {
+int tqxGetCertX509Name(X509_NAME *name, int, char **text) try {
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     int entries = name ? X509_NAME_entry_count(name) : 0;
     if (entries <= 0) return TQ_RTN_FAILED;
@@ -103,8 +103,9 @@ int tqxGetCertX509Name(X509_NAME *name, int, char **text) {
     *text = out;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int GetX509Name(X509_NAME *name, TQXCRYPT_ATTRIBUTES *list) {
+int GetX509Name(X509_NAME *name, TQXCRYPT_ATTRIBUTES *list) try {
     if (!list) return TQ_RTN_BAD_ARGUMENT;
     *list = {0, nullptr};
     tq::AttrList built;
@@ -112,6 +113,7 @@ int GetX509Name(X509_NAME *name, TQXCRYPT_ATTRIBUTES *list) {
     if (rc == TQ_RTN_OK) built.handOut(list);
     return rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"
 

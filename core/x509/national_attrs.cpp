@@ -54,7 +54,7 @@ ValueForm formOf(int nid) {
 extern "C" {
 
 int tqxCryptGetUnKnownOIDExtensionValue(X509_EXTENSION *extension, const char *attribute,
-                                        TQXCRYPT_BLOB *value) {
+                                        TQXCRYPT_BLOB *value) try {
     tq::ErrorQueueScope scope;
     if (!extension) return TQ_RTN_FAILED;
     if (!attribute || !value) return TQ_RTN_BAD_ARGUMENT;
@@ -85,5 +85,6 @@ int tqxCryptGetUnKnownOIDExtensionValue(X509_EXTENSION *extension, const char *a
     OBJ_obj2txt(dotted, sizeof dotted, first->value.object, 1);
     return tqxCryptAssignBlob(value, dotted, sizeof dotted);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

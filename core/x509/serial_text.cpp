@@ -16,7 +16,7 @@ constexpr int kSerialRoom = 1024;
 
 extern "C" {
 
-int hex2bin(const char *text, int length, unsigned char *out, int capacity) {
+int hex2bin(const char *text, int length, unsigned char *out, int capacity) try {
     if (!text || length < 0) return -2;
     int needed = (length + 1) / 2;
     if (capacity < needed) return -1;
@@ -31,8 +31,9 @@ int hex2bin(const char *text, int length, unsigned char *out, int capacity) {
                                                hexValue(static_cast<unsigned char>(text[i + 1])));
     return at;
 }
+TQ_CATCH_RETURN(-1)
 
-int setASN1Integer(ASN1_INTEGER *integer, unsigned char *bytes, int length, int copy) {
+int setASN1Integer(ASN1_INTEGER *integer, unsigned char *bytes, int length, int copy) try {
     if (!integer || length < 0 || (length > 0 && !bytes)) return TQ_RTN_BAD_ARGUMENT;
     while (length > 1 && bytes[0] == 0) {
         ++bytes;
@@ -44,8 +45,9 @@ int setASN1Integer(ASN1_INTEGER *integer, unsigned char *bytes, int length, int 
     ASN1_STRING_set0(integer, bytes, length);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-int bin2hex(const unsigned char *bytes, unsigned int count, char *out, int capacity, char separator) {
+int bin2hex(const unsigned char *bytes, unsigned int count, char *out, int capacity, char separator) try {
     static const char kDigits[] = "0123456789ABCDEF";
     if (!out || capacity < 1 || (count > 0 && !bytes)) return TQ_RTN_BAD_ARGUMENT;
     bool separate = static_cast<signed char>(separator) > 0;
@@ -62,6 +64,7 @@ int bin2hex(const unsigned char *bytes, unsigned int count, char *out, int capac
     out[at] = '\0';
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"
 

@@ -34,11 +34,13 @@ int setUtc(ASN1_STRING *time, const char *text) { return ASN1_UTCTIME_set_string
 
 extern "C" {
 
-int tqxCryptSetGeneralTime(ASN1_TIME *time, const char *text) {
+int tqxCryptSetGeneralTime(ASN1_TIME *time, const char *text) try {
     return storeTime(time, text, 19, setGeneralized);
 }
+TQ_CATCH_CODE
 
-int tqxCryptSetUTCTime(ASN1_TIME *time, const char *text) { return storeTime(time, text, 17, setUtc); }
+int tqxCryptSetUTCTime(ASN1_TIME *time, const char *text) try { return storeTime(time, text, 17, setUtc); }
+TQ_CATCH_CODE
 
 }  // extern "C"
 

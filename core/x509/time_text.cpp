@@ -26,7 +26,7 @@ bool isZone(int c) { return c == 'Z' || c == '+' || c == '-'; }
 
 extern "C" {
 
-int tqxGetCertTimeFormat(ASN1_TIME *time, int, char *text) {
+int tqxGetCertTimeFormat(ASN1_TIME *time, int, char *text) try {
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     if (!time) return TQ_RTN_BAD_FORMAT;
     const unsigned char *data = ASN1_STRING_get0_data(time);
@@ -77,5 +77,6 @@ int tqxGetCertTimeFormat(ASN1_TIME *time, int, char *text) {
     std::memcpy(text, out, sizeof out);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -3,7 +3,7 @@
 
 extern "C" {
 
-TQ_API int TQXP11_ErrorCode(CK_RV rv) {
+TQ_API int TQXP11_ErrorCode(CK_RV rv) try {
     switch (rv) {
 #define TQP11_MAP_CASE(name, value, code) \
     case value:                           \
@@ -19,8 +19,9 @@ TQ_API int TQXP11_ErrorCode(CK_RV rv) {
         return TQP11_RTN_UNKNOW_ERROR;
     }
 }
+TQ_CATCH_CODE
 
-TQ_API const char *TQXP11_ErrorMessage(int64_t code) {
+TQ_API const char *TQXP11_ErrorMessage(int64_t code) try {
     switch (code) {
 #define TQP11_MAP_TEXT(name, value, code) \
     case code:                            \
@@ -36,5 +37,6 @@ TQ_API const char *TQXP11_ErrorMessage(int64_t code) {
         return "TQP11_RTN_UNKNOW_ERROR";
     }
 }
+TQ_CATCH_RETURN("TQP11_RTN_UNKNOW_ERROR")
 
 }  // extern "C"

@@ -115,47 +115,57 @@ Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag f
 
 extern "C" {
 
-TQ_API int TQXP11_DeletePrivateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_DeletePrivateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     return TQXP11_ErrorCode(deleteMatching(session, object, 3, CKA_ID));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DeletePubKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_DeletePubKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     return TQXP11_ErrorCode(deleteMatching(session, object, 2, CKA_ID));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DeleteCertObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_DeleteCertObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     return TQXP11_ErrorCode(deleteMatching(session, object, 1, CKA_SERIAL_NUMBER));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DeleteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_DeleteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     return TQXP11_ErrorCode(deleteByKind(session, object));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DeleteObjectByID(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle) {
+TQ_API int TQXP11_DeleteObjectByID(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle) try {
     if (!session) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (!session->module) return TQXP11_ErrorCode(TQP11_RTN_LIBRARY_NOT_LOAD);
     return TQXP11_ErrorCode(session->module->C_DestroyObject(session->sessionHandle, handle));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_ChangeObjLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel) {
+TQ_API int TQXP11_ChangeObjLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel) try {
     return TQXP11_ErrorCode(relabel(session, object, newLabel, nullptr, false));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_ChangeObjLabelEx(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel,
-                                   const char *newId) {
+                                   const char *newId) try {
     return TQXP11_ErrorCode(relabel(session, object, newLabel, newId, true));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SetObjWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+TQ_API int TQXP11_SetObjWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
     return TQXP11_ErrorCode(setFlag(session, object, value, Flag::wrap));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SetObjUnWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+TQ_API int TQXP11_SetObjUnWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
     return TQXP11_ErrorCode(setFlag(session, object, value, Flag::unwrap));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SetObjExtractable(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) {
+TQ_API int TQXP11_SetObjExtractable(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
     return TQXP11_ErrorCode(setFlag(session, object, value, Flag::extractable));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

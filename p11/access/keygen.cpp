@@ -145,16 +145,18 @@ Result generateSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags)
 extern "C" {
 
 TQ_API int TQXP11_GenerateKeyPairObject(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey,
-                                        TQXP11_OBJECT *privateKey, int flags) {
+                                        TQXP11_OBJECT *privateKey, int flags) try {
     if (!session || !publicKey || !privateKey) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (publicKey->kind != TQXP11_KIND_RSA_PUBLIC || privateKey->kind != TQXP11_KIND_RSA_PRIVATE)
         return TQXP11_ErrorCode(CKR_FUNCTION_NOT_SUPPORTED);
     return TQXP11_ErrorCode(generateKeyPair(session, publicKey, privateKey, flags));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GenerateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags) {
+TQ_API int TQXP11_GenerateKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags) try {
     if (!session || !key) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     return TQXP11_ErrorCode(generateSecretKey(session, key, flags));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -144,13 +144,15 @@ Result listObjects(TQXP11_SESSION *session, TQXP11_OBJECT *filter, TQXP11_OBJECT
 extern "C" {
 
 TQ_API int TQXP11_GetObjectList(TQXP11_SESSION *session, TQXP11_OBJECT *filter, TQXP11_OBJECT **list,
-                                CK_ULONG *count) {
+                                CK_ULONG *count) try {
     return TQXP11_ErrorCode(listObjects(session, filter, list, count));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_ReleaseObjectList(TQXP11_OBJECT *list, CK_ULONG count) {
+TQ_API int TQXP11_ReleaseObjectList(TQXP11_OBJECT *list, CK_ULONG count) try {
     releaseList(list, count);
     return TQP11_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

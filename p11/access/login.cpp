@@ -78,35 +78,43 @@ Result bankLogin(TQXP11_SESSION *session, const char *libraryPath, const char *f
 
 extern "C" {
 
-TQ_API int TQXP11_Login(TQXP11_SESSION *session, const char *pin) {
+TQ_API int TQXP11_Login(TQXP11_SESSION *session, const char *pin) try {
     return TQXP11_ErrorCode(logIn(session, CKU_USER, pin));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SOLogin(TQXP11_SESSION *session, const char *pin) {
+TQ_API int TQXP11_SOLogin(TQXP11_SESSION *session, const char *pin) try {
     return TQXP11_ErrorCode(logIn(session, CKU_SO, pin));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Login(TQXP11_SESSION *session, int kind, const char *pin) {
+TQ_API int TQXP11Login(TQXP11_SESSION *session, int kind, const char *pin) try {
     if (kind == TQXP11_LOGIN_SO) return TQXP11_SOLogin(session, pin);
     if (kind == TQXP11_LOGIN_USER) return TQXP11_Login(session, pin);
     return TQXP11_ErrorCode(CKR_USER_TYPE_INVALID);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_LoginInit(TQXP11_SESSION *session, CK_ULONG_PTR partsRequired, CK_ULONG_PTR second) {
+TQ_API int TQXP11_LoginInit(TQXP11_SESSION *session, CK_ULONG_PTR partsRequired, CK_ULONG_PTR second) try {
     return TQXP11_ErrorCode(loginBegin(session, partsRequired, second));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_LoginUpdate(TQXP11_SESSION *session, const char *part, CK_ULONG_PTR partsRequired) {
+TQ_API int TQXP11_LoginUpdate(TQXP11_SESSION *session, const char *part, CK_ULONG_PTR partsRequired) try {
     return TQXP11_ErrorCode(loginNext(session, part, partsRequired));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_LoginFinal(TQXP11_SESSION *session) { return TQXP11_ErrorCode(loginEnd(session)); }
+TQ_API int TQXP11_LoginFinal(TQXP11_SESSION *session) try { return TQXP11_ErrorCode(loginEnd(session)); }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_Logout(TQXP11_SESSION *session) { return TQXP11_ErrorCode(logOut(session)); }
+TQ_API int TQXP11_Logout(TQXP11_SESSION *session) try { return TQXP11_ErrorCode(logOut(session)); }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_BankLogin(TQXP11_SESSION *session, const char *libraryPath, const char *first,
-                            const char *second) {
+                            const char *second) try {
     return TQXP11_ErrorCode(bankLogin(session, libraryPath, first, second));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -155,19 +155,23 @@ const CK_C_INITIALIZE_ARGS syncMutex = {
 
 extern "C" {
 
-TQ_API int TQXP11_InitEx(TQXP11_CONTEXT *context, const char *path, const CK_C_INITIALIZE_ARGS *initArgs) {
+TQ_API int TQXP11_InitEx(TQXP11_CONTEXT *context, const char *path,
+                         const CK_C_INITIALIZE_ARGS *initArgs) try {
     return TQXP11_ErrorCode(initialise(context, path, initArgs));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_Init(TQXP11_CONTEXT *context, const char *path) {
+TQ_API int TQXP11_Init(TQXP11_CONTEXT *context, const char *path) try {
     return TQXP11_InitEx(context, path, nullptr);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_MTInit(TQXP11_CONTEXT *context, const char *path) {
+TQ_API int TQXP11_MTInit(TQXP11_CONTEXT *context, const char *path) try {
     return TQXP11_InitEx(context, path, nullptr);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_Final(TQXP11_CONTEXT *context) {
+TQ_API int TQXP11_Final(TQXP11_CONTEXT *context) try {
     if (!context) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     Result rv = TQP11_RTN_LIBRARY_NOT_LOAD;
     if (TQXP11_MODULE *module = context->module) {
@@ -182,11 +186,14 @@ TQ_API int TQXP11_Final(TQXP11_CONTEXT *context) {
     context->currentSlot = 0;
     return TQXP11_ErrorCode(rv);
 }
+TQ_CATCH_CODE
 
-TQ_API const CK_C_INITIALIZE_ARGS *TQXP11_SyncMutex(void) { return &syncMutex; }
-TQ_API const CK_C_INITIALIZE_ARGS *TQXP11_SyncCriticalSection(void) { return &syncMutex; }
+TQ_API const CK_C_INITIALIZE_ARGS *TQXP11_SyncMutex(void) try { return &syncMutex; }
+TQ_CATCH_EMPTY
+TQ_API const CK_C_INITIALIZE_ARGS *TQXP11_SyncCriticalSection(void) try { return &syncMutex; }
+TQ_CATCH_EMPTY
 
-TQ_API CK_RV TQXP11_CreateMutex(CK_VOID_PTR_PTR mutex) {
+TQ_API CK_RV TQXP11_CreateMutex(CK_VOID_PTR_PTR mutex) try {
     if (!mutex) return CKR_ARGUMENTS_BAD;
     auto *created = static_cast<pthread_mutex_t *>(std::malloc(sizeof(pthread_mutex_t)));
     if (!created) return CKR_FUNCTION_NOT_SUPPORTED;
@@ -197,21 +204,25 @@ TQ_API CK_RV TQXP11_CreateMutex(CK_VOID_PTR_PTR mutex) {
     *mutex = created;
     return CKR_OK;
 }
+TQ_CATCH_RETURN(CKR_FUNCTION_NOT_SUPPORTED)
 
-TQ_API CK_RV TQXP11_DestroyMutex(CK_VOID_PTR mutex) {
+TQ_API CK_RV TQXP11_DestroyMutex(CK_VOID_PTR mutex) try {
     if (!mutex || pthread_mutex_destroy(static_cast<pthread_mutex_t *>(mutex)) != 0) return CKR_MUTEX_BAD;
     std::free(mutex);
     return CKR_OK;
 }
+TQ_CATCH_RETURN(CKR_GENERAL_ERROR)
 
-TQ_API CK_RV TQXP11_LockMutex(CK_VOID_PTR mutex) {
+TQ_API CK_RV TQXP11_LockMutex(CK_VOID_PTR mutex) try {
     if (!mutex || pthread_mutex_lock(static_cast<pthread_mutex_t *>(mutex)) != 0) return CKR_MUTEX_BAD;
     return CKR_OK;
 }
+TQ_CATCH_RETURN(CKR_GENERAL_ERROR)
 
-TQ_API CK_RV TQXP11_UnlockMutex(CK_VOID_PTR mutex) {
+TQ_API CK_RV TQXP11_UnlockMutex(CK_VOID_PTR mutex) try {
     if (!mutex || pthread_mutex_unlock(static_cast<pthread_mutex_t *>(mutex)) != 0) return CKR_MUTEX_BAD;
     return CKR_OK;
 }
+TQ_CATCH_RETURN(CKR_GENERAL_ERROR)
 
 }  // extern "C"

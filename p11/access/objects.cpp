@@ -575,36 +575,40 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
 
 extern "C" {
 
-TQ_API int TQXP11_ReadObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_ReadObject(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     return TQXP11_ErrorCode(readObject(session, object));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_ReadCertificateObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     return TQXP11_ErrorCode(
         readCertificateById(session, object, kCertificateFields, fieldCount(kCertificateFields)));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+TQ_API int TQXP11_ReadRSAPrivateKeyObjectWithCKAID(TQXP11_SESSION *session, TQXP11_OBJECT *object) try {
     if (!session || !object) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     return TQXP11_ErrorCode(readRsaPrivateKeyById(session, object));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_RSAKEY_AttrValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned char **modulus,
                                    int *modulusLength, unsigned char **publicExponent,
                                    int *publicExponentLength, unsigned char **prime1, int *prime1Length,
                                    unsigned char **prime2, int *prime2Length, unsigned char **exponent1,
                                    int *exponent1Length, unsigned char **exponent2, int *exponent2Length,
-                                   unsigned char **coefficient, int *coefficientLength) {
+                                   unsigned char **coefficient, int *coefficientLength) try {
     unsigned char **out[kRsaComponents] = {modulus,   publicExponent, prime1,     prime2,
                                            exponent1, exponent2,      coefficient};
     int *outLength[kRsaComponents] = {modulusLength,   publicExponentLength, prime1Length,     prime2Length,
                                       exponent1Length, exponent2Length,      coefficientLength};
     return TQXP11_ErrorCode(rsaComponents(session, object, out, outLength));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object) {
+TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object) try {
     if (!object) return TQP11_RTN_OK;
     if (object->valueRecord) {
         switch (object->kind) {
@@ -627,5 +631,6 @@ TQ_API int TQXP11_FreeObject(TQXP11_OBJECT *object) {
     object->handle = 0;
     return TQP11_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

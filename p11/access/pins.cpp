@@ -64,30 +64,35 @@ Result formatToken(TQXP11_CONTEXT *context, const char *soPin, const char *userP
 
 extern "C" {
 
-TQ_API int TQXP11_ChangePin(TQXP11_SESSION *session, const char *oldPin, const char *newPin) {
+TQ_API int TQXP11_ChangePin(TQXP11_SESSION *session, const char *oldPin, const char *newPin) try {
     return TQXP11_ErrorCode(changePin(session, oldPin, newPin));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_ChangeSoPin(TQXP11_SESSION *session, const char *soPin, const char *newSoPin) {
+TQ_API int TQXP11_ChangeSoPin(TQXP11_SESSION *session, const char *soPin, const char *newSoPin) try {
     return TQXP11_ErrorCode(asSecurityOfficer(session, soPin, [&](TQXP11_MODULE *module) {
         return module->C_SetPIN(session->sessionHandle, utf8(soPin), textLength(soPin), utf8(newSoPin),
                                 textLength(newSoPin));
     }));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_InitPIN(TQXP11_SESSION *session, const char *soPin, const char *userPin) {
+TQ_API int TQXP11_InitPIN(TQXP11_SESSION *session, const char *soPin, const char *userPin) try {
     return TQXP11_ErrorCode(asSecurityOfficer(session, soPin, [&](TQXP11_MODULE *module) {
         return module->C_InitPIN(session->sessionHandle, utf8(userPin), textLength(userPin));
     }));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_TokenFormat(TQXP11_CONTEXT *context, const char *soPin, const char *userPin) {
+TQ_API int TQXP11_TokenFormat(TQXP11_CONTEXT *context, const char *soPin, const char *userPin) try {
     return TQXP11_ErrorCode(formatToken(context, soPin, userPin, kDefaultLabel));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_TokenFormatEx(TQXP11_CONTEXT *context, const char *soPin, const char *userPin,
-                                const char *label) {
+                                const char *label) try {
     return TQXP11_ErrorCode(formatToken(context, soPin, userPin, label));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -50,8 +50,9 @@ Result readRecord(TQXP11_SESSION *session, const char *name, unsigned char **out
 extern "C" {
 
 TQ_API int TQXP11_HCAGetRecord(TQXP11_SESSION *session, const char *name, int, unsigned char **out,
-                               CK_ULONG *outLength) {
+                               CK_ULONG *outLength) try {
     return TQXP11_ErrorCode(readRecord(session, name, out, outLength));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -53,15 +53,17 @@ Result sessionInfo(TQXP11_SESSION *session, CK_BBOOL *loggedIn) {
 
 extern "C" {
 
-TQ_API int TQXP11_SessionOpenEx(TQXP11_CONTEXT *context, TQXP11_SESSION *session, int readWrite) {
+TQ_API int TQXP11_SessionOpenEx(TQXP11_CONTEXT *context, TQXP11_SESSION *session, int readWrite) try {
     return TQXP11_ErrorCode(openSession(context, session, readWrite));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SessionOpen(TQXP11_CONTEXT *context, TQXP11_SESSION *session) {
+TQ_API int TQXP11_SessionOpen(TQXP11_CONTEXT *context, TQXP11_SESSION *session) try {
     return TQXP11_SessionOpenEx(context, session, 1);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SessionClose(TQXP11_SESSION *session) {
+TQ_API int TQXP11_SessionClose(TQXP11_SESSION *session) try {
     if (!session) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (!session->module) return TQXP11_ErrorCode(TQP11_RTN_LIBRARY_NOT_LOAD);
     Result rv = session->module->C_CloseSession(session->sessionHandle);
@@ -69,12 +71,14 @@ TQ_API int TQXP11_SessionClose(TQXP11_SESSION *session) {
     session->appData = 0;
     return TQXP11_ErrorCode(rv);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GetSessionInfo(TQXP11_SESSION *session, CK_BBOOL *loggedIn) {
+TQ_API int TQXP11_GetSessionInfo(TQXP11_SESSION *session, CK_BBOOL *loggedIn) try {
     return TQXP11_ErrorCode(sessionInfo(session, loggedIn));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GetRetryCounter(TQXP11_SESSION *session, int kind, int *counter) {
+TQ_API int TQXP11_GetRetryCounter(TQXP11_SESSION *session, int kind, int *counter) try {
     if (!counter) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     *counter = 0;
     CK_BBOOL loggedIn = CK_FALSE;
@@ -85,5 +89,6 @@ TQ_API int TQXP11_GetRetryCounter(TQXP11_SESSION *session, int kind, int *counte
     if (kind == TQXP11_LOGIN_USER) *counter = static_cast<int>(deviceError & 0x0F);
     return TQP11_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -63,34 +63,38 @@ Result getPinFlag(TQXP11_CONTEXT *context, int *flag) {
 
 extern "C" {
 
-TQ_API int TQXP11_SetCurrentSlot(TQXP11_CONTEXT *context, CK_ULONG index) {
+TQ_API int TQXP11_SetCurrentSlot(TQXP11_CONTEXT *context, CK_ULONG index) try {
     if (!context) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (context->slotCount == 0 || index >= context->slotCount)
         return TQXP11_ErrorCode(TQP11_RTN_SLOT_NOT_FOUND);
     context->currentSlot = index;
     return TQP11_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SetFlag(TQXP11_CONTEXT *context, CK_ULONG flag) {
+TQ_API int TQXP11_SetFlag(TQXP11_CONTEXT *context, CK_ULONG flag) try {
     if (!context) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     context->flags = flag;
     return TQP11_RTN_OK;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_GetSlotList(TQXP11_CONTEXT *context, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR slots,
-                              CK_ULONG_PTR number) {
+                              CK_ULONG_PTR number) try {
     if (!context) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (!context->module) return TQXP11_ErrorCode(TQP11_RTN_LIBRARY_NOT_LOAD);
     Result rv = context->module->C_GetSlotList(tokenPresent, slots, number);
     if (rv == CKR_OK && tokenPresent == CK_TRUE && number && *number == 0) rv = CKR_TOKEN_NOT_PRESENT;
     return TQXP11_ErrorCode(rv);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GetSlotInfo(TQXP11_CONTEXT *context, CK_SLOT_INFO **infos) {
+TQ_API int TQXP11_GetSlotInfo(TQXP11_CONTEXT *context, CK_SLOT_INFO **infos) try {
     return TQXP11_ErrorCode(slotInfos(context, infos));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GetTokenInfo(TQXP11_CONTEXT *context, CK_TOKEN_INFO *info) {
+TQ_API int TQXP11_GetTokenInfo(TQXP11_CONTEXT *context, CK_TOKEN_INFO *info) try {
     CK_SLOT_ID slot = 0;
     Result rv = loadedSlot(context, &slot);
     if (rv == CKR_OK && !info) rv = CKR_ARGUMENTS_BAD;
@@ -98,13 +102,16 @@ TQ_API int TQXP11_GetTokenInfo(TQXP11_CONTEXT *context, CK_TOKEN_INFO *info) {
     *info = CK_TOKEN_INFO{};
     return TQXP11_ErrorCode(context->module->C_GetTokenInfo(slot, info));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_SetGEMPinFlag(TQXP11_CONTEXT *context, CK_BYTE flag) {
+TQ_API int TQXP11_SetGEMPinFlag(TQXP11_CONTEXT *context, CK_BYTE flag) try {
     return TQXP11_ErrorCode(setPinFlag(context, flag));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GetGEMPinFlag(TQXP11_CONTEXT *context, int *flag) {
+TQ_API int TQXP11_GetGEMPinFlag(TQXP11_CONTEXT *context, int *flag) try {
     return TQXP11_ErrorCode(getPinFlag(context, flag));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

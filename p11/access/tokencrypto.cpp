@@ -208,80 +208,94 @@ CK_BYTE_PTR in(const unsigned char *data) { return const_cast<CK_BYTE_PTR>(data)
 
 extern "C" {
 
-TQ_API int TQXP11_DigestInit(TQXP11_SESSION *session, CK_ULONG digestCode) {
+TQ_API int TQXP11_DigestInit(TQXP11_SESSION *session, CK_ULONG digestCode) try {
     return TQXP11_ErrorCode(digestInit(session, digestCode));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DigestUpdate(TQXP11_SESSION *session, const unsigned char *data, CK_ULONG length) {
+TQ_API int TQXP11_DigestUpdate(TQXP11_SESSION *session, const unsigned char *data, CK_ULONG length) try {
     return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
         return m->C_DigestUpdate(h, in(data), length);
     });
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DigestFinal(TQXP11_SESSION *session, unsigned char *digest, CK_ULONG *digestLength) {
+TQ_API int TQXP11_DigestFinal(TQXP11_SESSION *session, unsigned char *digest, CK_ULONG *digestLength) try {
     return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
         return m->C_DigestFinal(h, digest, digestLength);
     });
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_Encrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data,
-                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) {
+                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) try {
     return TQXP11_ErrorCode(rsa(session, key, data, length, out, outLength, true));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_Decrypt(TQXP11_SESSION *session, TQXP11_OBJECT *key, const unsigned char *data,
-                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) {
+                          CK_ULONG length, unsigned char *out, CK_ULONG *outLength) try {
     return TQXP11_ErrorCode(rsa(session, key, data, length, out, outLength, false));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_Wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *key,
-                       unsigned char *out, CK_ULONG *outLength, CK_ULONG mode) {
+                       unsigned char *out, CK_ULONG *outLength, CK_ULONG mode) try {
     return TQXP11_ErrorCode(wrap(session, wrappingKey, key, out, outLength, mode));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_Unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsigned char *wrapped,
-                         CK_ULONG wrappedLength, TQXP11_OBJECT *newKey, int flags, CK_ULONG mode) {
+                         CK_ULONG wrappedLength, TQXP11_OBJECT *newKey, int flags, CK_ULONG mode) try {
     return TQXP11_ErrorCode(unwrap(session, unwrappingKey, wrapped, wrappedLength, newKey, flags, mode));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_EncryptInit(TQXP11_SESSION *session, CK_ULONG mode, TQXP11_OBJECT *key) {
+TQ_API int TQXP11_EncryptInit(TQXP11_SESSION *session, CK_ULONG mode, TQXP11_OBJECT *key) try {
     return TQXP11_ErrorCode(cipherInit(session, mode, key, true));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_EncryptUpdate(TQXP11_SESSION *session, const unsigned char *data, CK_ULONG length,
-                                unsigned char *out, CK_ULONG *outLength) {
+                                unsigned char *out, CK_ULONG *outLength) try {
     return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
         return m->C_EncryptUpdate(h, in(data), length, out, outLength);
     });
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_EncryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) {
+TQ_API int TQXP11_EncryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) try {
     return passOn(
         session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_EncryptFinal(h, out, outLength); });
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DecryptInit(TQXP11_SESSION *session, CK_ULONG mode, TQXP11_OBJECT *key) {
+TQ_API int TQXP11_DecryptInit(TQXP11_SESSION *session, CK_ULONG mode, TQXP11_OBJECT *key) try {
     return TQXP11_ErrorCode(cipherInit(session, mode, key, false));
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11_DecryptUpdate(TQXP11_SESSION *session, const unsigned char *data, CK_ULONG length,
-                                unsigned char *out, CK_ULONG *outLength) {
+                                unsigned char *out, CK_ULONG *outLength) try {
     return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) {
         return m->C_DecryptUpdate(h, in(data), length, out, outLength);
     });
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_DecryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) {
+TQ_API int TQXP11_DecryptFinal(TQXP11_SESSION *session, unsigned char *out, CK_ULONG *outLength) try {
     return passOn(
         session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) { return m->C_DecryptFinal(h, out, outLength); });
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_GenRandomNumber(TQXP11_SESSION *session, unsigned char *buffer, int length) {
+TQ_API int TQXP11_GenRandomNumber(TQXP11_SESSION *session, unsigned char *buffer, int length) try {
     return passOn(session, [&](TQXP11_MODULE *m, CK_SESSION_HANDLE h) -> Result {
         // A negative length would become a huge one.
         if (length < 0 || (length > 0 && !buffer)) return CKR_ARGUMENTS_BAD;
         return m->C_GenerateRandom(h, buffer, static_cast<CK_ULONG>(length));
     });
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "attributelist.h"
+#include "boundary.h"
 #include "tqxp11obj.h"
 
 namespace tqp11 {

@@ -230,16 +230,19 @@ Result writeSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int fl
 
 extern "C" {
 
-TQ_API int TQXP11_WriteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
+TQ_API int TQXP11_WriteObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) try {
     return TQXP11_ErrorCode(writeObject(session, object, flags, false));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_WriteSymmetricKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
+TQ_API int TQXP11_WriteSymmetricKeyObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) try {
     return TQXP11_ErrorCode(writeObject(session, object, flags, true));
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11_WriteSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) {
+TQ_API int TQXP11_WriteSessionObject(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags) try {
     return TQXP11_ErrorCode(writeSessionObject(session, object, flags));
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -225,32 +225,36 @@ struct ListOwner {
 extern "C" {
 
 TQ_API int TQXP11Crypt_ReadObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
-                                  TQXP11_OBJECT *object) {
+                                  TQXP11_OBJECT *object) try {
     if (!session || !label || !object) return TQ_RTN_BAD_ARGUMENT;
     *object = tqbridge::labelRecord(label, static_cast<CK_ULONG>(kind), isPrivate);
     return TQXP11_ReadObject(session, object);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_ReadCertificateWithLabel(TQXP11_SESSION *session, const char *label, int flags,
-                                                TQXCRYPT_HANDLE **certificate) {
+                                                TQXCRYPT_HANDLE **certificate) try {
     tq::ErrorQueueScope scope;
     return readByLabel(session, label, flags, certificate);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_ReadCertificateWithCKAID(TQXP11_SESSION *session, const char *hexId, int flags,
-                                                TQXCRYPT_HANDLE **certificate) {
+                                                TQXCRYPT_HANDLE **certificate) try {
     tq::ErrorQueueScope scope;
     return readById(session, hexId, flags, certificate);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_ReadCertificate(TQXP11_SESSION *session, const char *name, int flags,
-                                       TQXCRYPT_HANDLE **certificate) {
+                                       TQXCRYPT_HANDLE **certificate) try {
     tq::ErrorQueueScope scope;
     return (flags & TQXP11_BY_CKA_ID) ? readById(session, name, 0, certificate)
                                       : readByLabel(session, name, 0, certificate);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQP11_ReadCertificate(TQXP11_SESSION *session, const char *name, int flags, char **text) {
+TQ_API int TQP11_ReadCertificate(TQXP11_SESSION *session, const char *name, int flags, char **text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *made = nullptr;
@@ -263,13 +267,15 @@ TQ_API int TQP11_ReadCertificate(TQXP11_SESSION *session, const char *name, int 
     if (rc != TQ_RTN_OK) return rc;
     return giveText(encoded.get(), text);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_ListCerts(TQXP11_SESSION *session, int, TQXP11_OBJECT **list, CK_ULONG *count) {
+TQ_API int TQXP11Crypt_ListCerts(TQXP11_SESSION *session, int, TQXP11_OBJECT **list, CK_ULONG *count) try {
     return listCertificates(session, list, count);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_GetCertByKeyUsage(TQXP11_SESSION *session, int, int usage, int *index,
-                                         TQXP11_OBJECT **list, CK_ULONG *count) {
+                                         TQXP11_OBJECT **list, CK_ULONG *count) try {
     tq::ErrorQueueScope scope;
     if (!index) return TQ_RTN_BAD_ARGUMENT;
     *index = -1;
@@ -293,27 +299,31 @@ TQ_API int TQXP11Crypt_GetCertByKeyUsage(TQXP11_SESSION *session, int, int usage
     // Callers that look only at the code must not take no choice for one.
     return *index >= 0 ? TQ_RTN_OK : TQ_RTN_NO_CERTIFICATE;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_WriteCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate,
-                                        const char *label, const char *idText, int flags) {
+                                        const char *label, const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     return writeCertificate(session, certificate, label, textBytes(idText), flags);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11Crypt_WriteRSAPrivateKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label,
-                                         const char *idText, int flags) {
+                                         const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     return writeRsaKey(session, key, label, idText, flags, true);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11Crypt_WriteRSAPublicKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label,
-                                        const char *idText, int flags) {
+                                        const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     return writeRsaKey(session, key, label, idText, flags, false);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_WritePrivateKey(TQXP11_SESSION *session, const char *keyText, const char *label,
-                                 const char *idText, const char *password, int flags) {
+                                 const char *idText, const char *password, int flags) try {
     tq::ErrorQueueScope scope;
     if (!keyText || !*keyText) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *made = nullptr;
@@ -328,9 +338,10 @@ TQ_API int TQP11_WritePrivateKey(TQXP11_SESSION *session, const char *keyText, c
     if (rc != TQ_RTN_OK) return rc;
     return writeRsaKey(session, key.get(), label, idText, flags, true);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11Crypt_WritePFX(TQXP11_SESSION *session, const void *pfx, int length, const char *password,
-                               const char *label, const char *idText, int flags) {
+                               const char *label, const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     if (!pfx || length <= 0) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *made = nullptr;
@@ -351,9 +362,10 @@ TQ_API int TQP11Crypt_WritePFX(TQXP11_SESSION *session, const void *pfx, int len
     if ((rc = writeRsaKey(session, key.get(), label, idText, flags, true)) != TQ_RTN_OK) return rc;
     return writeCertificate(session, certificate.get(), label, textBytes(idText), 0);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_WriteX509Cert(TQXP11_SESSION *session, const char *certText, const char *label,
-                               const char *idText, int flags) {
+                               const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *made = nullptr;
     int rc = decodeText(TQXCRYPT_KIND_CERTIFICATE, certText, &made);
@@ -365,9 +377,10 @@ TQ_API int TQP11_WriteX509Cert(TQXP11_SESSION *session, const char *certText, co
     if (rc != TQ_RTN_OK) return rc;
     return writeCertificate(session, certificate.get(), label, textBytes(idText), flags);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_WriteP7Cert(TQXP11_SESSION *session, const char *p7Text, const char *label,
-                             const char *idText, int flags) {
+                             const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *made = nullptr;
     int rc = decodeText(TQXCRYPT_KIND_PKCS7, p7Text, &made);
@@ -383,8 +396,9 @@ TQ_API int TQP11_WriteP7Cert(TQXP11_SESSION *session, const char *p7Text, const 
     if (rc != TQ_RTN_OK) return rc;
     return TQP11_WriteX509Cert(session, reinterpret_cast<const char *>(text.data()), label, idText, flags);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int flags) {
+TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int flags) try {
     tq::ErrorQueueScope scope;
     tq::HandlePtr certificate, certificateKey;
     int rc = certificateAndKey(certText, certificate, certificateKey);
@@ -409,8 +423,9 @@ TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int f
     }
     return rc;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_DeleteCertificate(TQXP11_SESSION *session, const char *certText, int flags) {
+TQ_API int TQXP11Crypt_DeleteCertificate(TQXP11_SESSION *session, const char *certText, int flags) try {
     tq::ErrorQueueScope scope;
     tq::HandlePtr given, givenKey;
     int rc = certificateAndKey(certText, given, givenKey);
@@ -441,10 +456,11 @@ TQ_API int TQXP11Crypt_DeleteCertificate(TQXP11_SESSION *session, const char *ce
         if (keyResult != TQ_RTN_OK && keyResult != TQP11_RTN_OBJECT_NOT_EXIST) return keyResult;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_GenerateKeyPair(TQXP11_SESSION *session, const char *privateLabel,
                                        const char *privateId, const char *publicLabel, const char *publicId,
-                                       CK_ULONG modulusBits, int flags, TQXCRYPT_HANDLE **key) {
+                                       CK_ULONG modulusBits, int flags, TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     if (!session || !privateLabel || !publicLabel || !key) return TQ_RTN_BAD_ARGUMENT;
     auto idOrDefault = [](const char *id) { return textBytes(id && *id ? id : TQXP11_DEFAULT_KEY_ID); };
@@ -460,5 +476,6 @@ TQ_API int TQXP11Crypt_GenerateKeyPair(TQXP11_SESSION *session, const char *priv
     if (rc != TQ_RTN_OK) return rc;
     return TQXP11Crypt_GetPrivateKey(session, privateLabel, 0, key);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

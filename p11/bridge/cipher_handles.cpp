@@ -114,29 +114,32 @@ int getSymmetricKey(TQXP11_SESSION *session, const TQXP11_OBJECT *key, int algor
 
 extern "C" {
 
-int tqxP11Crypt_SymFinal(TQXCRYPT_HANDLE *cipher, int, int) {
+int tqxP11Crypt_SymFinal(TQXCRYPT_HANDLE *cipher, int, int) try {
     CipherReference *r = nullptr;
     // Updates wrote all output, padding included: the token has nothing to
     // add, and what it answers changes nothing that was produced.
     if (tokenReferenceOf(cipher, &r) == TQ_RTN_OK) tqbridge::closeTokenOperation(r);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-const TQXCRYPT_CIPHER_HOOKS *tqxP11CryptSymCBMethod(void) {
+const TQXCRYPT_CIPHER_HOOKS *tqxP11CryptSymCBMethod(void) try {
     static const TQXCRYPT_CIPHER_HOOKS hooks = {nullptr, tqxP11Crypt_SymFinal};
     return &hooks;
 }
+TQ_CATCH_EMPTY
 
 TQ_API int TQXP11Crypt_GetSymmetricKey(TQXP11_SESSION *session, const char *label, int algorithm, int flags,
-                                       TQXCRYPT_HANDLE **cipher) {
+                                       TQXCRYPT_HANDLE **cipher) try {
     tq::ErrorQueueScope scope;
     const KeyRow *row = keyRow(algorithm);
     if (!session || !label || !row) return TQ_RTN_BAD_ARGUMENT;
     const TQXP11_OBJECT record = tqbridge::labelRecord(label, row->kind, CK_TRUE);
     return tqbridge::getSymmetricKey(session, &record, algorithm, flags, cipher);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_TransKeyToP11hKey(TQXCRYPT_HANDLE *cipher, CK_OBJECT_HANDLE *objectHandle) {
+TQ_API int TQXP11Crypt_TransKeyToP11hKey(TQXCRYPT_HANDLE *cipher, CK_OBJECT_HANDLE *objectHandle) try {
     tq::ErrorQueueScope scope;
     CipherReference *r = nullptr;
     int rc = tokenReferenceOf(cipher, &r);
@@ -147,13 +150,15 @@ TQ_API int TQXP11Crypt_TransKeyToP11hKey(TQXCRYPT_HANDLE *cipher, CK_OBJECT_HAND
     *objectHandle = handle;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_DeleteKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *cipher) {
+TQ_API int TQXP11Crypt_DeleteKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *cipher) try {
     tq::ErrorQueueScope scope;
     CipherReference *r = nullptr;
     int rc = tokenReferenceOf(cipher, &r);
     if (rc != TQ_RTN_OK) return rc;
     return TQXP11_DeleteObject(session, r->reference.object);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -5,7 +5,7 @@
 extern "C" {
 
 TQ_API int TQP11_WriteDataObject(TQXP11_SESSION *session, const char *label, int isPrivate, const void *value,
-                                 CK_ULONG length, int flags) {
+                                 CK_ULONG length, int flags) try {
     if (!session || !label || (!value && length)) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record = tqbridge::labelRecord(label, TQXP11_KIND_DATA, isPrivate);
     TQXP11_VALUE data{};
@@ -13,9 +13,10 @@ TQ_API int TQP11_WriteDataObject(TQXP11_SESSION *session, const char *label, int
     record.valueRecord = &data;
     return TQXP11_WriteObject(session, &record, flags);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ReadDataObject(TQXP11_SESSION *session, const char *label, int isPrivate, int,
-                                unsigned char **value, CK_ULONG *length) {
+                                unsigned char **value, CK_ULONG *length) try {
     if (!session || !label || !value || !length) return TQ_RTN_BAD_ARGUMENT;
     *value = nullptr;
     *length = 0;
@@ -25,5 +26,6 @@ TQ_API int TQP11_ReadDataObject(TQXP11_SESSION *session, const char *label, int 
     TQXP11_FreeObject(&record);
     return rc;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -6,12 +6,13 @@
 
 extern "C" {
 
-TQ_API int TQXP11Crypt_HexToInt(char c) {
+TQ_API int TQXP11Crypt_HexToInt(char c) try {
     const int value = HexToInt(static_cast<unsigned char>(c));
     return value == TQ_RTN_BAD_HEX ? 0 : value;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **bytes, int *count) {
+TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **bytes, int *count) try {
     if (!text) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     // A negative length would become a huge count.
     if (length < 0 || !bytes || !count) return TQ_RTN_BAD_ARGUMENT;
@@ -29,8 +30,9 @@ TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **b
     *count = static_cast<int>(n);
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **text, int *textLength) {
+TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **text, int *textLength) try {
     // The text length must fit the int it is reported in.
     if (length < 0 || length > (INT_MAX - 1) / 2 || (!bytes && length > 0) || !text || !textLength)
         return TQ_RTN_BAD_ARGUMENT;
@@ -47,6 +49,7 @@ TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **
     *textLength = 2 * length;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"
 

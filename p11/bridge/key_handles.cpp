@@ -71,17 +71,19 @@ int byLabel(TQXP11_SESSION *session, const char *label, CK_ULONG tokenKind, cons
 
 extern "C" {
 
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PrivateKeyMethod(void) {
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PrivateKeyMethod(void) try {
     static const TQXCRYPT_ASN1_METHOD table = tokenTable(tqxCryptASN1PrivateKeyMethod());
     return &table;
 }
+TQ_CATCH_EMPTY
 
-const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void) {
+const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void) try {
     static const TQXCRYPT_ASN1_METHOD table = tokenTable(tqxCryptASN1PublicKeyMethod());
     return &table;
 }
+TQ_CATCH_EMPTY
 
-void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) {
+void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) try {
     if (!tq::isHandle(handle)) return;
     if (auto *key = static_cast<EVP_PKEY *>(handle->object)) {
         tqbridge::releaseReference(tqbridge::referenceOf(key));
@@ -89,26 +91,31 @@ void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) {
     }
     TQCryptMemFree(handle);
 }
+TQ_CATCH_VOID
 
 TQ_API int TQXP11Crypt_GetPrivateKey(TQXP11_SESSION *session, const char *name, int flags,
-                                     TQXCRYPT_HANDLE **key) {
+                                     TQXCRYPT_HANDLE **key) try {
     if (flags & TQXP11_BY_CKA_ID) return TQXP11Crypt_GetPrivateKeyWithCKAID(session, name, 0, key);
     return TQXP11Crypt_GetPrivateKeyWithCKALabel(session, name, 0, key);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_GetPrivateKeyWithCKALabel(TQXP11_SESSION *session, const char *label, int,
-                                                 TQXCRYPT_HANDLE **key) {
+                                                 TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     return byLabel(session, label, TQXP11_KIND_RSA_PRIVATE, kPrivate, key);
 }
+TQ_CATCH_CODE
 
-TQ_API int TQXP11Crypt_GetPublicKey(TQXP11_SESSION *session, const char *label, int, TQXCRYPT_HANDLE **key) {
+TQ_API int TQXP11Crypt_GetPublicKey(TQXP11_SESSION *session, const char *label, int,
+                                    TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     return byLabel(session, label, TQXP11_KIND_RSA_PUBLIC, kPublic, key);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_GetPrivateKeyWithCKAID(TQXP11_SESSION *session, const char *hexId, int,
-                                              TQXCRYPT_HANDLE **key) {
+                                              TQXCRYPT_HANDLE **key) try {
     tq::ErrorQueueScope scope;
     if (!session || !key) return TQ_RTN_BAD_ARGUMENT;
     tq::TqMem id;
@@ -131,9 +138,10 @@ TQ_API int TQXP11Crypt_GetPrivateKeyWithCKAID(TQXP11_SESSION *session, const cha
     if (rc != TQ_RTN_OK) return rc;
     return finish(reference, kPrivate, key);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_P11ToKeyHandle(TQXP11_SESSION *session, const TQXP11_OBJECT *key, int,
-                                      TQXCRYPT_HANDLE **out) {
+                                      TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
     if (!key) return TQ_RTN_BAD_ARGUMENT;
     // The value record is the function's from here: a refusal releases it.
@@ -155,5 +163,6 @@ TQ_API int TQXP11Crypt_P11ToKeyHandle(TQXP11_SESSION *session, const TQXP11_OBJE
     object->valueRecord = given.valueRecord;
     return finish(reference, kPrivate, out);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -53,7 +53,7 @@ int relabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
 extern "C" {
 
 TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, int kind, int isPrivate,
-                                    int flags) {
+                                    int flags) try {
     tq::ErrorQueueScope scope;
     if (!session || !name) return TQ_RTN_BAD_ARGUMENT;
     const CK_BBOOL privateByte = static_cast<CK_BBOOL>(isPrivate & 0xFF);
@@ -71,33 +71,38 @@ TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, i
     if (rc != TQ_RTN_OK) return rc;
     return TQXP11_DeleteObject(session, &record);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ChangeObjLabel(TQXP11_SESSION *session, const char *label, int kind, const char *newLabel,
-                                int) {
+                                int) try {
     tq::ErrorQueueScope scope;
     return relabel(session, label, kind, privateForKind(kind, 0), newLabel, nullptr, false);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ChangeObjLabelEx(TQXP11_SESSION *session, const char *label, int kind, const char *newLabel,
-                                  const char *newId, int) {
+                                  const char *newId, int) try {
     tq::ErrorQueueScope scope;
     return relabel(session, label, kind, privateForKind(kind, 0), newLabel, newId, true);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ChangeLabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
-                             const char *newLabel, int) {
+                             const char *newLabel, int) try {
     tq::ErrorQueueScope scope;
     return relabel(session, label, kind, privateForKind(kind, isPrivate), newLabel, nullptr, false);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ChangeObjectLabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
-                                   const char *newLabel, int) {
+                                   const char *newLabel, int) try {
     tq::ErrorQueueScope scope;
     return relabel(session, label, kind, isPrivate, newLabel, nullptr, false);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SetObjExtractable(TQXP11_SESSION *session, const char *label, int kind,
-                                   CK_BBOOL extractable) {
+                                   CK_BBOOL extractable) try {
     tq::ErrorQueueScope scope;
     if (!session) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record{};
@@ -105,5 +110,6 @@ TQ_API int TQP11_SetObjExtractable(TQXP11_SESSION *session, const char *label, i
     if (rc != TQ_RTN_OK) return rc;
     return TQXP11_SetObjExtractable(session, &record, extractable);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

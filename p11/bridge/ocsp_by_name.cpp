@@ -25,7 +25,7 @@ extern "C" {
 
 TQ_API int TQXP11Crypt_OCSPVerifyCert(TQXP11_SESSION *session, const char *requestorLabel,
                                       const char *keyLabel, const char *certText, const char *storeText,
-                                      const char *extraCertText, const char *url) {
+                                      const char *extraCertText, const char *url) try {
     tq::ErrorQueueScope scope;
     TQXCRYPT_HANDLE *made = nullptr;
     int rc = TQXP11Crypt_ReadCertificate(session, requestorLabel, 0, &made);
@@ -48,5 +48,6 @@ TQ_API int TQXP11Crypt_OCSPVerifyCert(TQXP11_SESSION *session, const char *reque
     return TQXCrypt_OCSPVerifyCert(requestor.get(), key.get(), certificate.get(), store.get(),
                                    responder.get(), url);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

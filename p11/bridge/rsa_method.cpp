@@ -104,45 +104,52 @@ extern "C" {
     X(RSA_pkcs11_public_encrypt_2, Side::Refused, true) \
     X(RSA_pkcs11_public_decrypt_2, Side::Refused, false)
 
-#define TQ_TOKEN_RSA_DEFINE(name, side, encrypt)                                                \
-    int name(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding) { \
-        return operate(side, encrypt, length, from, to, rsa, padding);                          \
-    }
+#define TQ_TOKEN_RSA_DEFINE(name, side, encrypt)                                                    \
+    int name(int length, const unsigned char *from, unsigned char *to, RSA *rsa, int padding) try { \
+        return operate(side, encrypt, length, from, to, rsa, padding);                              \
+    }                                                                                               \
+    TQ_CATCH_OPENSSL(-1)
 TQ_TOKEN_RSA_LIST(TQ_TOKEN_RSA_DEFINE)
 #undef TQ_TOKEN_RSA_DEFINE
 
 // Made once (thread-safe static initialisation) and kept for the process:
 // RSA objects of live handles point at them.
-const RSA_METHOD *TQX_RSA_PKCS1_PKCS11(void) {
+const RSA_METHOD *TQX_RSA_PKCS1_PKCS11(void) try {
     static const RSA_METHOD *method =
         makeMethod("Orvane PKCS#11 PKCS#1 RSA", RSA_pkcs11_public_encrypt, RSA_pkcs11_public_decrypt,
                    RSA_pkcs11_private_encrypt, RSA_pkcs11_private_decrypt);
     return method;
 }
+TQ_CATCH_EMPTY
 
-const RSA_METHOD *TQX_RSA_PKCS1_PKCS11_2(void) {
+const RSA_METHOD *TQX_RSA_PKCS1_PKCS11_2(void) try {
     static const RSA_METHOD *method =
         makeMethod("Orvane PKCS#11 PKCS#1 RSA 2", RSA_pkcs11_public_encrypt_2, RSA_pkcs11_public_decrypt_2,
                    RSA_pkcs11_private_encrypt, RSA_pkcs11_private_decrypt);
     return method;
 }
+TQ_CATCH_EMPTY
 
 int tqxp11_RSA_sign(int type, const unsigned char *m, unsigned int m_length, unsigned char *sigret,
-                    unsigned int *siglen, RSA *rsa) {
+                    unsigned int *siglen, RSA *rsa) try {
     return RSA_sign(type, m, m_length, sigret, siglen, rsa);
 }
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_verify(int type, const unsigned char *m, unsigned int m_length, const unsigned char *sigbuf,
-                      unsigned int siglen, RSA *rsa) {
+                      unsigned int siglen, RSA *rsa) try {
     return RSA_verify(type, m, m_length, sigbuf, siglen, rsa);
 }
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_sign_ASN1_OCTET_STRING(int type, const unsigned char *m, unsigned int m_length,
-                                      unsigned char *sigret, unsigned int *siglen, RSA *rsa) {
+                                      unsigned char *sigret, unsigned int *siglen, RSA *rsa) try {
     return RSA_sign_ASN1_OCTET_STRING(type, m, m_length, sigret, siglen, rsa);
 }
+TQ_CATCH_OPENSSL(0)
 int tqxp11_RSA_verify_ASN1_OCTET_STRING(int type, const unsigned char *m, unsigned int m_length,
-                                        unsigned char *sigbuf, unsigned int siglen, RSA *rsa) {
+                                        unsigned char *sigbuf, unsigned int siglen, RSA *rsa) try {
     return RSA_verify_ASN1_OCTET_STRING(type, m, m_length, sigbuf, siglen, rsa);
 }
+TQ_CATCH_OPENSSL(0)
 
 }  // extern "C"
 

@@ -149,7 +149,7 @@ bool namedKeyArguments(TQXP11_SESSION *session, const char *label) {
 extern "C" {
 
 TQ_API int TQXP11_GenerateSymKey(TQXP11_SESSION *session, const char *label, int isPrivate, int kind,
-                                 int flags, CK_OBJECT_HANDLE *handle) {
+                                 int flags, CK_OBJECT_HANDLE *handle) try {
     if (!session || !label || !handle) return TQ_RTN_BAD_ARGUMENT;
     // An RC4 key gets the token layer's default length: no value is given.
     KeyRecord key(label, static_cast<CK_ULONG>(kind), isPrivate);
@@ -158,25 +158,22 @@ TQ_API int TQXP11_GenerateSymKey(TQXP11_SESSION *session, const char *label, int
     if (rc == TQ_RTN_OK) *handle = key.object.handle;
     return rc;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_WriteSymKeyObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
-                                   const void *value, CK_ULONG length, int flags) {
+                                   const void *value, CK_ULONG length, int flags) try {
     if (!session || !label || !dataGiven(value, length)) return TQ_RTN_BAD_ARGUMENT;
     // The writer sets DES parity in the bytes it is given: a copy of ours.
-    tq::SecureBytes bytes;
-    try {
-        bytes.assign(value, length);
-    } catch (const std::bad_alloc &) {
-        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    }
+    tq::SecureBytes bytes(value, length);
     KeyRecord key(label, static_cast<CK_ULONG>(kind), isPrivate);
     key.identifyByLabel();
     key.value.secret.value = TQXP11_BYTES{bytes.data(), length};
     return TQXP11_WriteSymmetricKeyObject(session, &key.object, flags);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_ReadSymKeyObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
-                                  unsigned char **value, CK_ULONG *length) {
+                                  unsigned char **value, CK_ULONG *length) try {
     if (!session || !label || !value || !length) return TQ_RTN_BAD_ARGUMENT;
     *value = nullptr;
     *length = 0;
@@ -188,19 +185,21 @@ TQ_API int TQP11_ReadSymKeyObject(TQXP11_SESSION *session, const char *label, in
     // A sensitive key's value was not read: it hands out nothing but the NUL.
     return tqbridge::handOut(key.object.valueRecord->secret.value, value, length);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_GetKeyHandle(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
-                              CK_OBJECT_HANDLE *handle) {
+                              CK_OBJECT_HANDLE *handle) try {
     if (!session || !label || !handle) return TQ_RTN_BAD_ARGUMENT;
     ReadKey key(label, kind, isPrivate);
     int rc = TQXP11_ReadObject(session, &key.object);
     if (rc == TQ_RTN_OK) *handle = key.object.handle;
     return rc;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_WrapKey(TQXP11_SESSION *session, const char *keyLabel, int keyKind,
                          const char *wrappingLabel, int wrappingKind, int, void *wrapped,
-                         CK_ULONG *wrappedLength, CK_ULONG mode) {
+                         CK_ULONG *wrappedLength, CK_ULONG mode) try {
     if (!session || !keyLabel || !wrappingLabel || !wrappedLength) return TQ_RTN_BAD_ARGUMENT;
     KeyRecord wrapping(wrappingLabel, static_cast<CK_ULONG>(wrappingKind), 1);
     wrapping.value.secret.iv = tqbridge::zeroIv(wrapping.object.kind);
@@ -208,10 +207,11 @@ TQ_API int TQP11_WrapKey(TQXP11_SESSION *session, const char *keyLabel, int keyK
     return TQXP11_Wrap(session, &wrapping.object, &key, static_cast<unsigned char *>(wrapped), wrappedLength,
                        mode);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_UnWrapKey(TQXP11_SESSION *session, const char *unwrappingLabel, int unwrappingKind,
                            const void *wrapped, CK_ULONG wrappedLength, const char *newLabel, int newKind,
-                           int flags, CK_ULONG mode) {
+                           int flags, CK_ULONG mode) try {
     if (!session || !unwrappingLabel || !newLabel || !dataGiven(wrapped, wrappedLength))
         return TQ_RTN_BAD_ARGUMENT;
     KeyRecord unwrapping(unwrappingLabel, static_cast<CK_ULONG>(unwrappingKind), 1);
@@ -222,17 +222,19 @@ TQ_API int TQP11_UnWrapKey(TQXP11_SESSION *session, const char *unwrappingLabel,
     return TQXP11_Unwrap(session, &unwrapping.object, static_cast<const unsigned char *>(wrapped),
                          wrappedLength, &key.object, flags, mode);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SymEncrypt(TQXP11_SESSION *session, const char *label, int kind, int, const void *data,
-                            CK_ULONG length, int mode, unsigned char *out, CK_ULONG *outLength) {
+                            CK_ULONG length, int mode, unsigned char *out, CK_ULONG *outLength) try {
     if (!namedKeyArguments(session, label)) return TQ_RTN_BAD_ARGUMENT;
     KeyRecord key(label, static_cast<CK_ULONG>(kind), 1);
     return encryptInto(session, key, data, length, mode, out, outLength);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SymEncryptByHandle(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, int kind, int,
                                     const void *data, CK_ULONG length, int mode, unsigned char *out,
-                                    CK_ULONG *outLength) {
+                                    CK_ULONG *outLength) try {
     if (!session) return TQ_RTN_BAD_ARGUMENT;
     if (handle == 0) return TQ_RTN_WRONG_HANDLE;
     // The handle spares the search; the label is only a placeholder.
@@ -240,9 +242,10 @@ TQ_API int TQP11_SymEncryptByHandle(TQXP11_SESSION *session, CK_OBJECT_HANDLE ha
     key.object.handle = handle;
     return encryptInto(session, key, data, length, mode, out, outLength);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SymDecrypt(TQXP11_SESSION *session, const char *label, int kind, int, const void *data,
-                            CK_ULONG length, int mode, unsigned char *out, CK_ULONG *outLength) {
+                            CK_ULONG length, int mode, unsigned char *out, CK_ULONG *outLength) try {
     if (!namedKeyArguments(session, label) || !dataGiven(data, length) || !out || !outLength ||
         length == ULONG_MAX)
         return TQ_RTN_BAD_ARGUMENT;
@@ -265,10 +268,11 @@ TQ_API int TQP11_SymDecrypt(TQXP11_SESSION *session, const char *label, int kind
     std::free(plain);
     return rc;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_GenerateMAC(TQXP11_SESSION *session, const char *label, int kind, const char *iv,
                              const void *data, CK_ULONG length, int, int mode, unsigned char *mac,
-                             CK_ULONG *macLength) {
+                             CK_ULONG *macLength) try {
     if (!namedKeyArguments(session, label) || !dataGiven(data, length) || !mac || !macLength)
         return TQ_RTN_BAD_ARGUMENT;
     KeyRecord key(label, static_cast<CK_ULONG>(kind), 1);
@@ -283,10 +287,11 @@ TQ_API int TQP11_GenerateMAC(TQXP11_SESSION *session, const char *label, int kin
     }
     return rc;
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_GenerateMACEx(TQXP11_SESSION *session, const char *label, int kind, const char *iv,
                                const void *data, CK_ULONG length, int mode, unsigned char **mac,
-                               CK_ULONG *macLength) {
+                               CK_ULONG *macLength) try {
     if (!namedKeyArguments(session, label) || !dataGiven(data, length) || !mac || !macLength)
         return TQ_RTN_BAD_ARGUMENT;
     KeyRecord key(label, static_cast<CK_ULONG>(kind), 1);
@@ -308,5 +313,6 @@ TQ_API int TQP11_GenerateMACEx(TQXP11_SESSION *session, const char *label, int k
     *macLength = total;
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -49,7 +49,7 @@ int identity(TQXP11_SESSION *session, const char *name, int flags, tq::HandlePtr
 extern "C" {
 
 TQ_API int TQP11_Sign(TQXP11_SESSION *session, const char *name, TQXCRYPT_HANDLE *store, const void *data,
-                      size_t length, int flags, int hashFlags, char **text) {
+                      size_t length, int flags, int hashFlags, char **text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr certificate, key;
@@ -57,10 +57,11 @@ TQ_API int TQP11_Sign(TQXP11_SESSION *session, const char *name, TQXCRYPT_HANDLE
     if (rc != TQ_RTN_OK) return rc;
     return signToText(certificate.get(), key.get(), store, data, length, flags, hashFlags, text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SignByCertString(TQXP11_SESSION *session, const char *certText, const char *keyLabel,
                                   TQXCRYPT_HANDLE *store, const void *data, size_t length, int options,
-                                  int hashFlags, char **text) {
+                                  int hashFlags, char **text) try {
     tq::ErrorQueueScope scope;
     if (!certText || !*certText || !text) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *made = nullptr;
@@ -75,16 +76,18 @@ TQ_API int TQP11_SignByCertString(TQXP11_SESSION *session, const char *certText,
     if (rc != TQ_RTN_OK) return rc;
     return signToText(certificate.get(), key.get(), store, data, length, options, hashFlags, text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_SignUpdate(TQXCRYPT_HANDLE *store, TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *key,
-                            const void *data, size_t length, int options, int hashFlags, char **text) {
+                            const void *data, size_t length, int options, int hashFlags, char **text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     return signToText(certificate, key, store, data, length, options, hashFlags, text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_PureSign(TQXP11_SESSION *session, const char *label, const void *data, size_t length,
-                          int flags, char **text) {
+                          int flags, char **text) try {
     tq::ErrorQueueScope scope;
     if (!session || !text) return TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *made = nullptr;
@@ -99,9 +102,10 @@ TQ_API int TQP11_PureSign(TQXP11_SESSION *session, const char *label, const void
     if (rc != TQ_RTN_OK) return rc;
     return giveText(encoded, text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQP11_Decrypt(TQXP11_SESSION *session, const char *name, const char *text, int flags, char **plain,
-                         int *plainLength) {
+                         int *plainLength) try {
     tq::ErrorQueueScope scope;
     if (!text || !plain) return TQ_RTN_BAD_ARGUMENT;
     tq::HandlePtr certificate, key;
@@ -119,5 +123,6 @@ TQ_API int TQP11_Decrypt(TQXP11_SESSION *session, const char *name, const char *
     *content.get() = TQXCRYPT_BLOB{0, nullptr};
     return TQ_RTN_OK;
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

@@ -52,7 +52,7 @@ int giveText(TQXCRYPT_BLOB &text, char **out) {
 extern "C" {
 
 TQ_API int TQXP11Crypt_XPureSign(TQXP11_SESSION *session, const void *data, size_t length, int flags,
-                                 TQXP11_OBJECT key, char **text) {
+                                 TQXP11_OBJECT key, char **text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     RecordKey signer(session, key);
@@ -66,9 +66,11 @@ TQ_API int TQXP11Crypt_XPureSign(TQXP11_SESSION *session, const void *data, size
     if (rc != TQ_RTN_OK) return rc;
     return giveText(*encoded.get(), text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_XSignData(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const void *data,
-                                 size_t length, int options, int hashFlags, TQXP11_OBJECT key, char **text) {
+                                 size_t length, int options, int hashFlags, TQXP11_OBJECT key,
+                                 char **text) try {
     tq::ErrorQueueScope scope;
     if (!text) return TQ_RTN_BAD_ARGUMENT;
     RecordKey signer(session, key);
@@ -90,9 +92,10 @@ TQ_API int TQXP11Crypt_XSignData(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certi
     if (rc != TQ_RTN_OK) return rc;
     return giveText(*encoded.get(), text);
 }
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_XDecrypt(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const char *text,
-                                size_t length, int flags, TQXP11_OBJECT key, TQXCRYPT_BLOB *plain) {
+                                size_t length, int flags, TQXP11_OBJECT key, TQXCRYPT_BLOB *plain) try {
     tq::ErrorQueueScope scope;
     if (!plain) return TQ_RTN_BAD_ARGUMENT;
     RecordKey recipient(session, key);
@@ -103,5 +106,6 @@ TQ_API int TQXP11Crypt_XDecrypt(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certif
     if (rc != TQ_RTN_OK) return rc;
     return TQXCrypt_Decrypt(certificate, recipient.handle(), der.data(), der.size(), flags, plain);
 }
+TQ_CATCH_CODE
 
 }  // extern "C"

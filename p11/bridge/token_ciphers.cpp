@@ -148,10 +148,11 @@ extern "C" {
 
 // Made once, thread-safely, and kept for the process.
 #define TQ_TOKEN_CIPHER_GETTER(getter, nid, block, key, iv, flags, mode)                               \
-    const EVP_CIPHER *getter(void) {                                                                   \
+    const EVP_CIPHER *getter(void) try {                                                               \
         static const EVP_CIPHER *const cipher = makeCipher(nid, block, key, iv, flags, initKey<mode>); \
         return cipher;                                                                                 \
-    }
+    }                                                                                                  \
+    TQ_CATCH_EMPTY
 TQ_TOKEN_CIPHER_LIST(TQ_TOKEN_CIPHER_GETTER)
 #undef TQ_TOKEN_CIPHER_GETTER
 

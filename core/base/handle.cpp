@@ -39,7 +39,7 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) {
     if (handle->asn1Method) {
         if (handle->asn1Method->free) {
             handle->asn1Method->free(handle);
-            ERR_clear_error();
+            tq::clearErrors();
         }
         return;
     }

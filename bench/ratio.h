@@ -1,10 +1,12 @@
 // Runs pairs of benchmarks (our call, the direct OpenSSL call) and prints
 // the throughput ratio of each pair; a pair with thread counts runs at each
 // count and also prints how each side scales. With repetitions the medians
-// are compared.
+// are compared. Every run starts on an empty OpenSSL error queue.
 #pragma once
 
 #include <benchmark/benchmark.h>
+
+#include <openssl/err.h>
 
 #include <unistd.h>
 
@@ -20,6 +22,30 @@ struct Pair {
     void (*ours)(benchmark::State &);
     void (*theirs)(benchmark::State &);
     std::vector<int> threads = {};  // empty: one thread, CPU time as measured
+    // Another pair's name: how much longer ours takes here than there.
+    const char *baseline = nullptr;
+};
+
+// Entries a host left on the calling thread's error queue, for the length of
+// one run.
+class HostEntries {
+public:
+    explicit HostEntries(int count) : count_(count) {
+        for (int i = 0; i < count; ++i) ERR_raise_data(ERR_LIB_USER, kFirst + i, "host entry %d", i);
+    }
+    ~HostEntries() { ERR_clear_error(); }
+    // The newest entry is still the host's last, the oldest one of the host's.
+    bool stayed() const {
+        const unsigned long newest = ERR_peek_last_error(), oldest = ERR_peek_error();
+        return count_ == 0
+                   ? newest == 0
+                   : ERR_GET_LIB(newest) == ERR_LIB_USER && ERR_GET_REASON(newest) == kFirst + count_ - 1 &&
+                         ERR_GET_LIB(oldest) == ERR_LIB_USER && ERR_GET_REASON(oldest) >= kFirst;
+    }
+
+private:
+    static constexpr int kFirst = 100;
+    int count_;
 };
 
 // Keeps each run's wall time per iteration (over all threads: the inverse of
@@ -33,8 +59,9 @@ public:
             const std::string key = keyOf(run.run_name.function_name, run.threads);
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if ((run.run_type == Run::RT_Iteration && !medians.count(key)) || median) {
-                seconds[key] = run.GetAdjustedRealTime();
-                cpuSeconds[key] = run.GetAdjustedCPUTime();
+                const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+                seconds[key] = run.GetAdjustedRealTime() / unit;
+                cpuSeconds[key] = run.GetAdjustedCPUTime() / unit;
             }
             if (median) medians[key] = true;
         }
@@ -62,7 +89,13 @@ inline int runPairs(int argc, char **argv, const std::vector<Pair> &pairs, doubl
             void (*run)(benchmark::State &);
         } sides[] = {{"/ours", p.ours}, {"/openssl", p.theirs}};
         for (const auto &side : sides) {
-            auto *b = benchmark::RegisterBenchmark((std::string(p.name) + side.suffix).c_str(), side.run);
+            // What earlier set-up or runs queued is no case's.
+            auto *b = benchmark::RegisterBenchmark((std::string(p.name) + side.suffix).c_str(),
+                                                   [run = side.run](benchmark::State &state) {
+                                                       ERR_clear_error();
+                                                       run(state);
+                                                       ERR_clear_error();
+                                                   });
             b->MinTime(1.0);
             // Threads share the process: only wall time shows what they achieve together.
             if (!p.threads.empty()) b->UseRealTime();
@@ -86,6 +119,16 @@ inline int runPairs(int argc, char **argv, const std::vector<Pair> &pairs, doubl
         }
     }
     bool headed = false;
+    for (const Pair &p : pairs) {
+        if (!p.baseline) continue;
+        const double here = reporter.of(std::string(p.name) + "/ours", 1);
+        const double there = reporter.of(std::string(p.baseline) + "/ours", 1);
+        if (here <= 0 || there <= 0) continue;
+        if (!headed) std::printf("\nours, ns more per iteration than in the baseline pair:\n");
+        headed = true;
+        std::printf("  %-60s %+.0f (%s)\n", p.name, (here - there) * 1e9, p.baseline);
+    }
+    headed = false;
     for (const Pair &p : pairs) {
         const std::string ours = std::string(p.name) + "/ours", theirs = std::string(p.name) + "/openssl";
         const double ours1 = reporter.of(ours, 1), theirs1 = reporter.of(theirs, 1);

@@ -176,11 +176,15 @@ bool theirExtensions(const Reader &r) {
     return ok;
 }
 
-template <bool (*Read)(const Reader &)>
+// With hostEntries queued by the host before, as a host that never clears
+// its error queue leaves them; they must stay through every call.
+template <bool (*Read)(const Reader &), int hostEntries = 0>
 void run(benchmark::State &state) {
     Reader &r = reader();
+    tqbench::HostEntries host(hostEntries);
     for (auto _ : state)
         if (!Read(r)) state.SkipWithError("reading failed");
+    if (!host.stayed()) state.SkipWithError("the host's error entries did not stay");
 }
 
 template <bool (*Names)(const Reader &), bool (*Times)(const Reader &), bool (*Serial)(const Reader &),
@@ -192,12 +196,28 @@ bool everything(const Reader &r) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    return tqbench::runPairs(argc, argv,
-                             {{"Cert_Names", run<ourNames>, run<theirNames>},
-                              {"Cert_Times", run<ourTimes>, run<theirTimes>},
-                              {"Cert_Serial", run<ourSerial>, run<theirSerial>},
-                              {"Cert_Extensions_11", run<ourExtensions>, run<theirExtensions>},
-                              {"Cert_ReadAll", run<everything<ourNames, ourTimes, ourSerial, ourExtensions>>,
-                               run<everything<theirNames, theirTimes, theirSerial, theirExtensions>>}},
-                             0.95, [] { reader(); });
+    // Sixteen entries: a full queue, its oldest pushed out.
+    constexpr int kQueued = 16;
+    return tqbench::runPairs(
+        argc, argv,
+        {{"Cert_Names", run<ourNames>, run<theirNames>},
+         {"Cert_Times", run<ourTimes>, run<theirTimes>},
+         {"Cert_Serial", run<ourSerial>, run<theirSerial>},
+         {"Cert_Extensions_11", run<ourExtensions>, run<theirExtensions>},
+         {"Cert_ReadAll", run<everything<ourNames, ourTimes, ourSerial, ourExtensions>>,
+          run<everything<theirNames, theirTimes, theirSerial, theirExtensions>>},
+         {"Cert_Names_HostQueue16", run<ourNames, kQueued>, run<theirNames, kQueued>, {}, "Cert_Names"},
+         {"Cert_Times_HostQueue16", run<ourTimes, kQueued>, run<theirTimes, kQueued>, {}, "Cert_Times"},
+         {"Cert_Serial_HostQueue16", run<ourSerial, kQueued>, run<theirSerial, kQueued>, {}, "Cert_Serial"},
+         {"Cert_Extensions_11_HostQueue16",
+          run<ourExtensions, kQueued>,
+          run<theirExtensions, kQueued>,
+          {},
+          "Cert_Extensions_11"},
+         {"Cert_ReadAll_HostQueue16",
+          run<everything<ourNames, ourTimes, ourSerial, ourExtensions>, kQueued>,
+          run<everything<theirNames, theirTimes, theirSerial, theirExtensions>, kQueued>,
+          {},
+          "Cert_ReadAll"}},
+        0.95, [] { reader(); });
 }

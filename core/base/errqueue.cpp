@@ -1,6 +1,13 @@
 // Taking the newest entry off the calling thread's OpenSSL error queue, and
-// setting the caller's entries aside for the length of an operation.
+// keeping the caller's entries in place for the length of an operation.
+#include <pthread.h>
+
+#include <csignal>
+#include <exception>
 #include <new>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <openssl/err.h>
 
@@ -8,9 +15,18 @@
 
 namespace {
 
+// One entry of the queue, taken off it.
+struct QueuedError {
+    unsigned long code;
+    // Copies: the queue frees its own as soon as a slot is cleared or reused.
+    std::string file, func, data;
+    int line;
+    bool hasText;
+};
+
 // 3.0's error state is opaque: the queue is read by draining it.
-std::vector<tq::QueuedError> drainQueue() noexcept {
-    std::vector<tq::QueuedError> queue;
+std::vector<QueuedError> drainQueue() noexcept {
+    std::vector<QueuedError> queue;
     for (;;) {
         const char *file = nullptr, *func = nullptr, *data = nullptr;
         int line = 0, flags = 0;
@@ -20,15 +36,14 @@ std::vector<tq::QueuedError> drainQueue() noexcept {
         // Out of memory, an entry is dropped: no exception may leave an exported call.
         try {
             queue.push_back({code, file ? file : "", func ? func : "", hasText ? data : "", line, hasText});
-        } catch (const std::bad_alloc &) {
-        }
+        } catch (const std::bad_alloc &) {}
     }
     return queue;
 }
 
 // Raises the entries again, oldest first, as they were.
-void raiseAgain(const std::vector<tq::QueuedError> &queue) {
-    for (const tq::QueuedError &e : queue) {
+void raiseAgain(const std::vector<QueuedError> &queue) {
+    for (const QueuedError &e : queue) {
         ERR_new();
         ERR_set_debug(e.file.c_str(), e.line, e.func.c_str());
         if (e.hasText)
@@ -38,11 +53,15 @@ void raiseAgain(const std::vector<tq::QueuedError> &queue) {
     }
 }
 
+thread_local tq::ErrorQueueScope *t_innermost = nullptr;
+
 }  // namespace
 
 extern "C" unsigned long ERR_get_last_error(void) try {
-    // Keep the newest entry and raise the older ones again in their order.
-    std::vector<tq::QueuedError> queue = drainQueue();
+    // Keep the newest entry and raise the older ones again in their order;
+    // marks do not survive this, there is no other way to take one entry off
+    // the newest end.
+    std::vector<QueuedError> queue = drainQueue();
     if (queue.empty()) return 0;
     unsigned long newest = queue.back().code;
     queue.pop_back();
@@ -53,15 +72,66 @@ TQ_CATCH_EMPTY
 
 namespace tq {
 
-// Most calls find the queue empty and leave it so: a look at it is cheaper
-// than draining or clearing it.
-ErrorQueueScope::ErrorQueueScope() {
-    if (ERR_peek_error() != 0) callers_ = drainQueue();
+ErrorQueueScope::Entry ErrorQueueScope::newestEntry() {
+    Entry e;
+    e.code = ERR_peek_last_error_all(&e.file, &e.line, &e.func, &e.data, &e.flags);
+    return e;
+}
+
+bool ErrorQueueScope::Entry::operator==(const Entry &o) const {
+    return code == o.code && file == o.file && line == o.line && func == o.func && data == o.data &&
+           flags == o.flags;
+}
+
+// Most calls find the queue empty and leave it so: then there is nothing to
+// mark (OpenSSL marks an entry), and nothing to clear unless we queued some.
+ErrorQueueScope::ErrorQueueScope() : outer_(t_innermost), marked_(ERR_set_mark() == 1) {
+    if (marked_) callersNewest_ = newestEntry();
+    t_innermost = this;
 }
 
 ErrorQueueScope::~ErrorQueueScope() {
-    if (ERR_peek_error() != 0) ERR_clear_error();
-    raiseAgain(callers_);
+    t_innermost = outer_;
+    if (marked_)
+        ERR_pop_to_mark();
+    else if (ERR_peek_error() != 0)
+        ERR_clear_error();
+}
+
+unsigned long newestError() {
+    const ErrorQueueScope *scope = t_innermost;
+    const ErrorQueueScope::Entry top = ErrorQueueScope::newestEntry();
+    // Each slot owns its copy of the file name: an entry of ours is never
+    // taken for the caller's newest, not even one raised at the same place.
+    if (scope && scope->marked_ && top == scope->callersNewest_) return 0;
+    return top.code;
+}
+
+void clearErrors() {
+    ErrorQueueScope *scope = t_innermost;
+    if (!scope || !scope->marked_) {
+        if (ERR_peek_error() != 0) ERR_clear_error();
+        return;
+    }
+    // Popping takes the mark too: the caller's newest entry gets it again.
+    ERR_pop_to_mark();
+    scope->marked_ = ERR_set_mark() == 1;
+}
+
+bool onOwnErrorQueue(void (*work)(void *), void *context) {
+    // The thread starts with every signal blocked: the host's signals are not
+    // for a thread of ours, and one the work raises (SIGPIPE) ends with it.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    std::thread worker;
+    try {
+        worker = std::thread(work, context);
+    } catch (const std::exception &) {}
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (!worker.joinable()) return false;
+    worker.join();
+    return true;
 }
 
 }  // namespace tq

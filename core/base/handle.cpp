@@ -53,7 +53,7 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) try {
     if (handle->asn1Method) {
         if (handle->asn1Method->free) {
             handle->asn1Method->free(handle);
-            ERR_clear_error();
+            tq::clearErrors();
         }
         return;
     }

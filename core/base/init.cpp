@@ -129,6 +129,8 @@ void TQXCryptInitialize(void) try {
     if (tqcryptinit.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> lock(g_initLock);
     if (tqcryptinit.load(std::memory_order_relaxed)) return;
+    // What loading the providers and creating the identifiers queue is ours.
+    tq::ErrorQueueScope scope;
     if (!g_providersLoaded) {
         // Loading one provider switches the implicit default off: load both.
         // Single DES, RC4, RC2 and PBKDF1 live only in the legacy provider.
@@ -139,7 +141,6 @@ void TQXCryptInitialize(void) try {
     }
     for (const ExtraObject &o : kExtraObjects) *o.nid = objectNid(o);
     seedRandom();
-    ERR_clear_error();
     tqcryptinit.store(1, std::memory_order_release);
 }
 TQ_CATCH_VOID

@@ -150,23 +150,12 @@ int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *meth
     return rc;
 }
 
-// One entry of the calling thread's OpenSSL error queue, taken off it.
-struct QueuedError {
-    unsigned long code;
-    // Copies: the queue frees its own as soon as a slot is cleared or reused.
-    std::string file, func, data;
-    int line;
-    bool hasText;
-};
-
 // Opened at the top of an exported operation that answers with a result
 // code: whatever OpenSSL queues beneath it (reasons the operation has turned
 // into its code) is taken off again when it ends, so the calling thread finds
-// its error queue as it left it. The caller's entries are set aside meanwhile
-// (a mark would not do: taking the newest reason off re-queues the older ones
-// without it), so inside the scope the queue holds only the operation's own
-// reasons, clearing it touches only those, and the newest is the operation's.
-// Read the reason before the scope ends.
+// its error queue as it left it, its own marks included. The caller's entries
+// stay in place beneath a mark on its newest one; scopes nest, one for each
+// exported operation an operation calls. Read the reason before it ends.
 class ErrorQueueScope {
 public:
     ErrorQueueScope();
@@ -175,8 +164,35 @@ public:
     ErrorQueueScope &operator=(const ErrorQueueScope &) = delete;
 
 private:
-    std::vector<QueuedError> callers_;
+    friend unsigned long newestError();
+    friend void clearErrors();
+    // Where an entry stands in the queue, as far as OpenSSL lets it be seen.
+    struct Entry {
+        unsigned long code = 0;
+        const char *file = nullptr, *func = nullptr, *data = nullptr;
+        int line = 0, flags = 0;
+        bool operator==(const Entry &o) const;
+    };
+    static Entry newestEntry();
+    ErrorQueueScope *outer_;
+    bool marked_;  // false when the queue was empty
+    Entry callersNewest_;
 };
+
+// The newest entry the running operation queued (beneath the innermost
+// scope), 0 when it queued none: the reason it turns into its result code.
+unsigned long newestError();
+
+// Takes off what the running operation has queued so far, leaving the
+// caller's entries; outside every operation (a host freeing a handle), the
+// whole queue.
+void clearErrors();
+
+// Runs work on a thread of its own, with an error queue of its own, for
+// OpenSSL code that empties the calling thread's queue (libssl does at every
+// handshake and record step). The thread blocks every signal. False when
+// no thread could be started.
+bool onOwnErrorQueue(void (*work)(void *), void *context);
 
 // OpenSSL takes int lengths: anything else is refused, never truncated.
 inline bool fitsInt(uint64_t length) { return length <= static_cast<uint64_t>(INT_MAX); }

@@ -73,7 +73,7 @@ int TQXCrypt_PKCS8Decrypt(TQXCRYPT_HANDLE *encrypted, const char *password, int,
     if (!info) return TQ_RTN_BAD_ARGUMENT;
     TQXCryptInitialize();
     tq::Pkcs8InfoPtr p8(PKCS8_decrypt(sig, password, -1));
-    if (!p8) return wrongPassword(ERR_peek_last_error()) ? TQ_RTN_DECRYPT_FAILED : TQ_RTN_FAILED;
+    if (!p8) return wrongPassword(tq::newestError()) ? TQ_RTN_DECRYPT_FAILED : TQ_RTN_FAILED;
     rc =
         tqxCryptCreateHandle(info, TQXCRYPT_KIND_PKCS8INFO, p8.get(), tqxCryptASN1PKCS8InfoMethod(), nullptr);
     if (rc == TQ_RTN_OK) p8.release();

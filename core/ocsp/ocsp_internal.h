@@ -109,6 +109,11 @@ public:
     void shutdown();
 
 private:
+    // The steps themselves, on the thread that runs each.
+    int openHere(int socket, const std::string &host);
+    IoStep writeHere(const unsigned char *bytes, size_t length);
+    IoStep readHere(unsigned char *bytes, size_t length);
+    bool shutdownHere();
     IoStep outcome(int ret, bool writing);
     SslCtxPtr ctx_;
     SslPtr ssl_;

@@ -129,7 +129,7 @@ TQ_API int tqxCrypt_OCSP_get_basicrsp(OCSP_RESPONSE *response, OCSP_BASICRESP **
     tq::ErrorQueueScope scope;
     if (!response || !basic) return TQ_RTN_BAD_ARGUMENT;
     OCSP_BASICRESP *decoded = OCSP_response_get1_basic(response);
-    unsigned long reason = decoded ? 0 : ERR_peek_last_error();
+    unsigned long reason = decoded ? 0 : tq::newestError();
     if (!decoded) {
         if (ERR_GET_LIB(reason) == ERR_LIB_OCSP && ERR_GET_REASON(reason) == OCSP_R_NO_RESPONSE_DATA)
             return TQ_RTN_OCSP_NO_BODY;

@@ -6,8 +6,31 @@
 #include <cerrno>
 #include <ctime>
 #include <mutex>
+#include <type_traits>
 
 #include "ocsp_internal.h"
+
+namespace {
+
+// libssl empties the calling thread's error queue at every handshake and
+// record step, and the caller's entries would go with it: each step of a
+// link runs on a thread of its own.
+template <class Step>
+std::invoke_result_t<Step &> apart(Step step, std::invoke_result_t<Step &> failed) {
+    struct Work {
+        Step &step;
+        std::invoke_result_t<Step &> result;
+    } work{step, failed};
+    const bool ran = tq::onOwnErrorQueue(
+        [](void *context) {
+            Work &w = *static_cast<Work *>(context);
+            w.result = w.step();
+        },
+        &work);
+    return ran ? work.result : failed;
+}
+
+}  // namespace
 
 namespace tq {
 
@@ -37,6 +60,22 @@ SigpipeBlock::~SigpipeBlock() {
 TlsLink::~TlsLink() = default;
 
 int TlsLink::open(int socket, const std::string &host) {
+    return apart([&] { return openHere(socket, host); }, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+}
+
+IoStep TlsLink::write(const unsigned char *bytes, size_t length) {
+    return apart([&] { return writeHere(bytes, length); }, IoStep{IoStep::Failed, 0, EAGAIN});
+}
+
+IoStep TlsLink::read(unsigned char *bytes, size_t length) {
+    return apart([&] { return readHere(bytes, length); }, IoStep{IoStep::Failed, 0, EAGAIN});
+}
+
+void TlsLink::shutdown() {
+    apart([&] { return shutdownHere(); }, false);
+}
+
+int TlsLink::openHere(int socket, const std::string &host) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { OPENSSL_init_ssl(0, nullptr); });
 
@@ -81,20 +120,20 @@ IoStep TlsLink::outcome(int ret, bool writing) {
     return {IoStep::Failed, 0, error};
 }
 
-IoStep TlsLink::write(const unsigned char *bytes, size_t length) {
+IoStep TlsLink::writeHere(const unsigned char *bytes, size_t length) {
     int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
     errno = 0;
     return outcome(SSL_write(ssl_.get(), bytes, n), true);
 }
 
-IoStep TlsLink::read(unsigned char *bytes, size_t length) {
+IoStep TlsLink::readHere(unsigned char *bytes, size_t length) {
     int n = length > INT_MAX ? INT_MAX : static_cast<int>(length);
     errno = 0;
     return outcome(SSL_read(ssl_.get(), bytes, n), false);
 }
 
-void TlsLink::shutdown() {
-    if (ssl_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
+bool TlsLink::shutdownHere() {
+    return ssl_ && SSL_is_init_finished(ssl_.get()) && SSL_shutdown(ssl_.get()) >= 0;
 }
 
 }  // namespace tq

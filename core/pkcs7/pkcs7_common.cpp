@@ -49,7 +49,7 @@ constexpr ReasonCode kVerifyReasons[] = {
 };
 
 int newestReason() {
-    unsigned long e = ERR_get_last_error();
+    unsigned long e = tq::newestError();
     return e ? ERR_GET_REASON(e) : 0;
 }
 

@@ -90,7 +90,7 @@ int TQXCrypt_Sign(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *privateKey, TQX
         rc = chainFromStore(store, cert, extra);
         if (rc != TQ_RTN_OK) return rc;
     }
-    ERR_clear_error();
+    tq::clearErrors();
     PKCS7 *message = tqxCrypt_PKCS7_sign(cert, privateKey, extra.get(), data,
                                          static_cast<unsigned int>(dataLength), builderFlags, hashSelector);
     return handOut(message, pkcs7);
@@ -110,7 +110,7 @@ int tqxCrypt_GeneratePKCS7WithHandle(const unsigned char *signature, unsigned in
     if (signatureLength > static_cast<unsigned int>(INT_MAX) || (!signature && signatureLength) ||
         !tq::fitsInt(contentLength) || (!content && contentLength))
         return TQ_RTN_BAD_ARGUMENT;
-    ERR_clear_error();
+    tq::clearErrors();
     PKCS7 *message =
         wrapSignature(signature, static_cast<int>(signatureLength), cert, content,
                       static_cast<int>(contentLength), tq::pkcs7BuilderFlags(flags), hashSelector);
@@ -179,7 +179,7 @@ int TQXCrypt_CodeSignHash(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *private
     if (!in) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     tq::CertStack extra;
     if ((rc = chainFromStore(store, cert, extra)) != TQ_RTN_OK) return rc;
-    ERR_clear_error();
+    tq::clearErrors();
     PKCS7 *message = tqxCrypt_PKCS7_codesign(cert, privateKey, extra.get(), in.get(), description, url,
                                              nullptr, PKCS7_BINARY | PKCS7_NOATTR | PKCS7_DETACHED);
     return handOut(message, pkcs7);

@@ -52,7 +52,7 @@ struct ChainBuilder {
 };
 
 int decryptFailure() {
-    unsigned long e = ERR_get_last_error();
+    unsigned long e = tq::newestError();
     int reason = e ? ERR_GET_REASON(e) : 0;
     if (reason == PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE) return TQ_RTN_BAD_CERTIFICATE;
     if (reason == PKCS7_R_WRONG_CONTENT_TYPE || reason == PKCS7_R_NO_CONTENT) return TQ_RTN_BAD_PKCS7;
@@ -219,7 +219,7 @@ int tqxCrypt_PKCS7_decrypt(PKCS7 *p7, TQXCRYPT_HANDLE *key, X509 *recipient, BIO
     tq::BioPtr chain(tqx_PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!chain) {
         // A memory failure stays the newest reason.
-        if (ERR_GET_REASON(ERR_peek_last_error()) != ERR_GET_REASON(ERR_R_MALLOC_FAILURE))
+        if (ERR_GET_REASON(tq::newestError()) != ERR_GET_REASON(ERR_R_MALLOC_FAILURE))
             ERR_raise(ERR_LIB_PKCS7, PKCS7_R_DECRYPT_ERROR);
         return 0;
     }
@@ -352,7 +352,7 @@ int TQXCrypt_Decrypt(TQXCRYPT_HANDLE *recipient, TQXCRYPT_HANDLE *privateKey, co
     if ((rc = tqxCheckKeyPair(privateKey, certKey)) != TQ_RTN_OK) return rc;
     tq::BioPtr plain(BIO_new(BIO_s_mem()));
     if (!plain) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    ERR_clear_error();
+    tq::clearErrors();
     if (!tqxCrypt_PKCS7_decrypt(p7.get(), privateKey, cert, plain.get(), PKCS7_BINARY))
         return decryptFailure();
     char *bytes = nullptr;

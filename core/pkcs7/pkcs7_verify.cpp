@@ -164,7 +164,7 @@ int verifyHandle(TQXCRYPT_HANDLE *storeHandle, TQXCRYPT_HANDLE *pkcs7, const uns
         signerCert.reset(cert);
         if ((rc = TQXCrypt_ValidateCertificate(cert, subjectRule, -1)) != TQ_RTN_OK) return rc;
     }
-    ERR_clear_error();
+    tq::clearErrors();
     if (!verifySigner(p7, nullptr, content.get(), received.get(), store, osslFlags, subjectRule, signerIndex,
                       checkTime, procedure))
         return tq::pkcs7VerifyFailure();

@@ -1,6 +1,7 @@
-// Every failing operation that answers with a result code leaves the calling
+// Every operation that answers with a result code leaves the calling
 // thread's OpenSSL error queue as it found it: a host's own entries stay, in
-// their order, and nothing of ours is left behind for it to read.
+// their order and with the host's own marks, and nothing of ours is left
+// behind for it to read.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,44 +9,20 @@
 #include <string>
 
 #include <openssl/err.h>
+#include <openssl/ocsp.h>
 #include <openssl/x509.h>
 
 #include "testutil.h"
+#include "tqxcrypt_containers.h"
 #include "tqxcrypt_keys.h"
+#include "tqxcrypt_ocsp.h"
 #include "tqxcrypt_pkcs7.h"
 #include "tqxcrypt_store.h"
+#include "tqxcrypt_x509.h"
 
 using namespace tqtest;
 
 namespace {
-
-constexpr int kOlderReason = 101;
-constexpr int kSentinelReason = 102;
-
-// The host's entries: an older one and the newest, each with its text.
-void pushHostEntries() {
-    ERR_clear_error();
-    ERR_raise_data(ERR_LIB_USER, kOlderReason, "older entry");
-    ERR_raise_data(ERR_LIB_USER, kSentinelReason, "sentinel %d", 7);
-}
-
-// The queue holds exactly the host's two entries, oldest first.
-void expectOnlyHostEntries(const std::string &what) {
-    const unsigned long newest = ERR_peek_last_error();
-    EXPECT_EQ(ERR_GET_LIB(newest), ERR_LIB_USER) << what;
-    EXPECT_EQ(ERR_GET_REASON(newest), kSentinelReason) << what << ": newest entry is another";
-    for (const auto &[reason, text] :
-         {std::pair<int, const char *>{kOlderReason, "older entry"}, {kSentinelReason, "sentinel 7"}}) {
-        const char *data = nullptr;
-        int flags = 0;
-        const unsigned long e = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags);
-        EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_USER) << what;
-        EXPECT_EQ(ERR_GET_REASON(e), reason) << what;
-        EXPECT_STREQ((flags & ERR_TXT_STRING) && data ? data : "", text) << what;
-    }
-    EXPECT_EQ(ERR_get_error(), 0u) << what << ": entries were added";
-    ERR_clear_error();
-}
 
 std::string pem(const std::string &name) { return readText(fixture(name)); }
 
@@ -60,6 +37,8 @@ protected:
         otherKey.h = decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/other.key.pem", TQXCRYPT_DECODE_TEXT);
         recipientCert.h =
             decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/recipient.pem", TQXCRYPT_DECODE_TEXT);
+        recipientKey.h =
+            decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/recipient.key.pem", TQXCRYPT_DECODE_TEXT);
         userPub.h = decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "objects/user.pub.der");
         userKey.h = decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "objects/user.rsa.pem", TQXCRYPT_DECODE_TEXT);
         crl.h = decodeFixture(TQXCRYPT_KIND_CRL, "objects/crl.der");
@@ -80,12 +59,41 @@ protected:
                   0);
         ASSERT_EQ(TQXCrypt_Encrypt(recipientCert.get(), content.data(), content.size(), 2, &envelope), 0);
         ASSERT_EQ(TQXCrypt_HashInit(digest.out(), 4), 0);
+        HandleOwner info;
+        info.h = decodeFixture(TQXCRYPT_KIND_PKCS8INFO, "objects/user.p8info.der");
+        const unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        ASSERT_EQ(TQXCrypt_PKCS8Encrypt(info.get(), "right", salt, 8, 1, 0, sealedKey.out()), 0);
         ERR_clear_error();
     }
 
+    // A rule the signer's certificate meets: its whole subject.
+    std::string signerSubject() const {
+        char *subject = nullptr;
+        EXPECT_EQ(TQXCrypt_CertGetSubject(signerCert.get(), 0, &subject), 0);
+        std::string s = subject ? subject : "";
+        TQCryptMemFree(subject);
+        return s;
+    }
+
+    // Each call runs on each kind of host queue.
+    struct Row {
+        const char *what;
+        int expected;
+        std::function<int()> call;
+    };
+    template <size_t N>
+    void expectRows(const Row (&rows)[N]) {
+        for (HostQueue queue : kHostQueues)
+            for (const Row &row : rows) {
+                pushHostQueue(queue);
+                EXPECT_EQ(row.call(), row.expected) << row.what << " (" << nameOf(queue) << ")";
+                expectHostQueue(queue, row.what);
+            }
+    }
+
     const Bytes content = randomBytes(100, 11);
-    HandleOwner signerCert, signerKey, otherCert, otherKey, recipientCert, userPub, userKey, crl, emptyStore,
-        rootStore, blankCert, detached, withoutCerts, digest;
+    HandleOwner signerCert, signerKey, otherCert, otherKey, recipientCert, recipientKey, userPub, userKey,
+        crl, emptyStore, rootStore, blankCert, detached, withoutCerts, digest, sealedKey;
     BlobOwner envelope;
 };
 
@@ -102,12 +110,8 @@ TEST_F(ErrorQueue, FailingCallsLeaveTheHostsEntriesAndNothingElse) {
         return b;
     }();
     const unsigned char four = 4, two = 2;
+    const std::string subjectRule = signerSubject();
 
-    struct Row {
-        const char *what;
-        int expected;
-        std::function<int()> call;
-    };
     const Row rows[] = {
         // Decoding and encoding by kind.
         {"DER that is no certificate", TQ_RTN_BAD_CERTIFICATE,
@@ -219,6 +223,13 @@ TEST_F(ErrorQueue, FailingCallsLeaveTheHostsEntriesAndNothingElse) {
              return TQXCrypt_Verify(rootStore.get(), detached.get(), tampered.data(), tampered.size(),
                                     nullptr, 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr);
          }},
+        // The rule takes the signer's certificate and checks it through two
+        // exported calls of their own, and frees it, before the check fails.
+        {"verifying changed content under a subject rule", TQ_RTN_VERIFY_FAILED,
+         [&] {
+             return TQXCrypt_Verify(rootStore.get(), detached.get(), tampered.data(), tampered.size(),
+                                    subjectRule.c_str(), 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr);
+         }},
         {"verifying against a store without the root", TQ_RTN_NO_ISSUER,
          [&] {
              return TQXCrypt_Verify(emptyStore.get(), detached.get(), content.data(), content.size(), nullptr,
@@ -241,10 +252,59 @@ TEST_F(ErrorQueue, FailingCallsLeaveTheHostsEntriesAndNothingElse) {
              return TQXCrypt_Decrypt(otherCert.get(), otherKey.get(), envelope.b.data, envelope.b.length, 0,
                                      &out);
          }},
+        // Containers and OCSP answers, each mapped from its newest reason.
+        {"a PKCS#8 key under a wrong password", TQ_RTN_DECRYPT_FAILED,
+         [&] {
+             HandleOwner h;
+             return TQXCrypt_PKCS8Decrypt(sealedKey.get(), "wrong", 0, h.out());
+         }},
+        {"the basic response of an answer without one", TQ_RTN_OCSP_NO_BODY,
+         [&] {
+             OCSP_RESPONSE *later = OCSP_response_create(OCSP_RESPONSE_STATUS_TRYLATER, nullptr);
+             OCSP_BASICRESP *basic = nullptr;
+             int rc = tqxCrypt_OCSP_get_basicrsp(later, &basic, 0);
+             OCSP_BASICRESP_free(basic);
+             OCSP_RESPONSE_free(later);
+             return rc;
+         }},
     };
-    for (const Row &row : rows) {
-        pushHostEntries();
-        EXPECT_EQ(row.call(), row.expected) << row.what;
-        expectOnlyHostEntries(row.what);
-    }
+    expectRows(rows);
+}
+
+// Calls that queue nothing of their own take the quick way; those made of
+// other exported calls open a scope in a scope.
+TEST_F(ErrorQueue, SucceedingCallsLeaveTheHostsQueue) {
+    const std::string subjectRule = signerSubject();
+    const Row rows[] = {
+        {"the serial of a certificate", TQ_RTN_OK,
+         [&] {
+             unsigned char buffer[32];
+             TQXCRYPT_BLOB serial{sizeof buffer, buffer};
+             return TQXCrypt_CertGetSerialNumber(signerCert.get(), 0, &serial);
+         }},
+        {"the subject of a certificate", TQ_RTN_OK,
+         [&] {
+             char *subject = nullptr;
+             int rc = TQXCrypt_CertGetSubject(signerCert.get(), 0, &subject);
+             TQCryptMemFree(subject);
+             return rc;
+         }},
+        {"verifying a signature under a subject rule", TQ_RTN_OK,
+         [&] {
+             return TQXCrypt_Verify(rootStore.get(), detached.get(), content.data(), content.size(),
+                                    subjectRule.c_str(), 0, TQXCRYPT_DETACHED, 0, nullptr, nullptr);
+         }},
+        {"a fingerprint", TQ_RTN_OK,
+         [&] {
+             BlobOwner out;
+             return TQXCrypt_CertGetDigest(signerCert.get(), 4, &out);
+         }},
+        {"decrypting an envelope", TQ_RTN_OK,
+         [&] {
+             BlobOwner out;
+             return TQXCrypt_Decrypt(recipientCert.get(), recipientKey.get(), envelope.b.data,
+                                     envelope.b.length, 0, &out);
+         }},
+    };
+    expectRows(rows);
 }

@@ -3,6 +3,7 @@
 // apart, and the byte-order helpers. Their sources are built into the test.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -57,6 +58,75 @@ TEST(ErrorQueue, AFullRingIsPoppedFromItsNewestEnd) {
     // The rest come out oldest first, without a gap, up to 38.
     for (unsigned long e; (e = ERR_get_error()) != 0;) EXPECT_EQ(ERR_GET_REASON(e), ++reason);
     EXPECT_EQ(reason, 38);
+}
+
+// An operation tells its own entries from the caller's by their slot, not
+// by what they say: here both are raised at the same place.
+TEST(ErrorQueue, ScopesTellTheOperationsEntriesFromTheCallers) {
+    const auto raiseHere = [] { ERR_raise(ERR_LIB_USER, 7); };
+    for (bool callerEntry : {false, true}) {
+        SCOPED_TRACE(callerEntry ? "a caller's entry" : "an empty queue");
+        ERR_clear_error();
+        if (callerEntry) raiseHere();
+        {
+            tq::ErrorQueueScope outer;
+            EXPECT_EQ(tq::newestError(), 0u);
+            raiseHere();
+            EXPECT_EQ(ERR_GET_REASON(tq::newestError()), 7);
+            {
+                // An exported call made by an operation: the outer's entry is
+                // its caller's.
+                tq::ErrorQueueScope inner;
+                EXPECT_EQ(tq::newestError(), 0u);
+                ERR_raise(ERR_LIB_USER, 8);
+                EXPECT_EQ(ERR_GET_REASON(tq::newestError()), 8);
+                tq::clearErrors();
+                EXPECT_EQ(tq::newestError(), 0u);
+                ERR_raise(ERR_LIB_USER, 9);
+            }
+            EXPECT_EQ(ERR_GET_REASON(tq::newestError()), 7);
+            tq::clearErrors();
+            EXPECT_EQ(tq::newestError(), 0u);
+            raiseHere();
+        }
+        EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), callerEntry ? 7 : 0);
+        EXPECT_EQ(ERR_get_error(), 0u);
+    }
+    // Outside every operation (a host freeing a handle) the whole queue goes.
+    raiseHere();
+    tq::clearErrors();
+    EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+// libssl empties the queue of the thread it runs on; the host's signals are
+// not for that thread.
+TEST(ErrorQueue, WorkApartLeavesTheCallersQueueAndSignals) {
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_USER, 5);
+    sigset_t before, after;
+    pthread_sigmask(SIG_SETMASK, nullptr, &before);
+    struct Seen {
+        int ran = 0;
+        bool blocked = false;
+    } seen;
+    ASSERT_TRUE(tq::onOwnErrorQueue(
+        [](void *context) {
+            auto &s = *static_cast<Seen *>(context);
+            ERR_raise(ERR_LIB_USER, 6);
+            ERR_clear_error();
+            sigset_t mask;
+            pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+            s.blocked = sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGPIPE) == 1 &&
+                        sigismember(&mask, SIGTERM) == 1;
+            ++s.ran;
+        },
+        &seen));
+    EXPECT_EQ(seen.ran, 1);
+    EXPECT_TRUE(seen.blocked);
+    pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    for (int sig : {SIGINT, SIGPIPE, SIGTERM}) EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig));
+    EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), 5);
+    EXPECT_EQ(ERR_get_error(), 0u);
 }
 
 TEST(Blobs, AssignFollowsItsOwnRule) {

@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include <openssl/err.h>
+
 namespace tqtest {
 
 std::string fixtureDir() {
@@ -112,6 +114,52 @@ TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method) {
     TQXCRYPT_HANDLE *h = nullptr;
     EXPECT_EQ(tqxCryptCreateHandle(&h, kind, nullptr, method, nullptr), TQ_RTN_OK);
     return h;
+}
+
+namespace {
+
+constexpr int kHostReasons[] = {101, 102, 103};
+
+// The newest entry is the host's entry i, with its text.
+void expectNewestHostEntry(int i, const std::string &what) {
+    const char *data = nullptr;
+    int flags = 0;
+    const unsigned long e = ERR_peek_last_error_data(&data, &flags);
+    const std::string text = "host entry " + std::to_string(i);
+    EXPECT_EQ(ERR_GET_LIB(e), ERR_LIB_USER) << what << ": entry " << i;
+    EXPECT_EQ(ERR_GET_REASON(e), kHostReasons[i]) << what << ": entry " << i;
+    EXPECT_STREQ((flags & ERR_TXT_STRING) && data ? data : "", text.c_str()) << what;
+}
+
+}  // namespace
+
+const char *nameOf(HostQueue queue) { return queue == HostQueue::Empty ? "empty queue" : "marked queue"; }
+
+void pushHostQueue(HostQueue queue) {
+    ERR_clear_error();
+    if (queue == HostQueue::Empty) return;
+    for (int i = 0; i < 3; ++i) {
+        ERR_raise_data(ERR_LIB_USER, kHostReasons[i], "host entry %d", i);
+        ERR_set_mark();
+    }
+}
+
+void expectHostQueue(HostQueue queue, const std::string &what) {
+    const std::string where = what + " (" + nameOf(queue) + ")";
+    if (queue == HostQueue::Marked) {
+        // Popping to a mark stops at the newest marked entry: first the mark
+        // on the newest goes, then each entry down to the mark before it.
+        expectNewestHostEntry(2, where);
+        EXPECT_EQ(ERR_pop_to_mark(), 1) << where << ": the host's mark on its newest entry is gone";
+        for (int i = 2; i > 0; --i) {
+            expectNewestHostEntry(i, where);
+            EXPECT_EQ(ERR_pop_to_mark(), 1) << where << ": a mark of the host's is gone";
+        }
+        expectNewestHostEntry(0, where);
+        EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), kHostReasons[0]) << where;
+    }
+    EXPECT_EQ(ERR_peek_error(), 0u) << where << ": entries that are not the host's";
+    ERR_clear_error();
 }
 
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {

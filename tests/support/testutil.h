@@ -103,6 +103,17 @@ struct BlobOwner {
 // built any other way is no handle to the library.
 TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method = nullptr);
 
+// What a host may have left on the calling thread's OpenSSL error queue when
+// it calls us: nothing, or three entries of its own, each with its text and
+// with a mark of the host's set after it.
+enum class HostQueue { Empty, Marked };
+inline constexpr HostQueue kHostQueues[] = {HostQueue::Empty, HostQueue::Marked};
+const char *nameOf(HostQueue queue);
+void pushHostQueue(HostQueue queue);
+// The current test fails unless the queue holds exactly what pushHostQueue
+// left, marks included; `what` names the call. The queue is empty after.
+void expectHostQueue(HostQueue queue, const std::string &what);
+
 // Decodes a fixture file into a handle; fails the current test on error.
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
                                const char *password = nullptr);

@@ -1,8 +1,5 @@
 // Taking the newest entry off the calling thread's OpenSSL error queue, and
 // keeping the caller's entries in place for the length of an operation.
-#include <pthread.h>
-
-#include <csignal>
 #include <exception>
 #include <new>
 #include <string>
@@ -119,19 +116,24 @@ void clearErrors() {
 }
 
 bool onOwnErrorQueue(void (*work)(void *), void *context) {
-    // The thread starts with every signal blocked: the host's signals are not
-    // for a thread of ours, and one the work raises (SIGPIPE) ends with it.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    // An exception must not end the worker, which would end the process.
+    bool finished = false;
     std::thread worker;
-    try {
-        worker = std::thread(work, context);
-    } catch (const std::exception &) {}
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!worker.joinable()) return false;
+    {
+        SignalsBlocked quiet;
+        try {
+            worker = std::thread([&] {
+                try {
+                    work(context);
+                    finished = true;
+                } catch (...) {}
+            });
+        } catch (const std::exception &) {
+            return false;
+        }
+    }
     worker.join();
-    return true;
+    return finished;
 }
 
 }  // namespace tq

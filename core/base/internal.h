@@ -1,8 +1,11 @@
 // Helpers shared between the sources of the crypto core; not exported.
 #pragma once
 
+#include <pthread.h>
+
 #include <cctype>
 #include <climits>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -187,6 +190,24 @@ unsigned long newestError();
 // caller's entries; outside every operation (a host freeing a handle), the
 // whole queue.
 void clearErrors();
+
+// Every signal stays blocked in the calling thread while it lives, and so in
+// the threads started meanwhile: the host's signals are not for a thread of
+// ours, and one such a thread's work raises (SIGPIPE) ends with it.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsBlocked(const SignalsBlocked &) = delete;
+    SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 // Runs work on a thread of its own, with an error queue of its own, for
 // OpenSSL code that empties the calling thread's queue (libssl does at every

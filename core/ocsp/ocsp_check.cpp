@@ -107,28 +107,24 @@ TQ_API int TQXCrypt_OCSPVerifyCert(TQXCRYPT_HANDLE *requestor, TQXCRYPT_HANDLE *
                                    TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *store,
                                    TQXCRYPT_HANDLE *responder, const char *url) try {
     tq::ErrorQueueScope scope;
-    try {
-        X509 *cert = nullptr;
-        int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
-        if (rc != TQ_RTN_OK) return rc;
-        if (!url || !*url) return TQ_RTN_BAD_ARGUMENT;
-        tq::Parties parties;
-        rc = tq::takeParties(requestor, key, responder, &parties);
-        if (rc != TQ_RTN_OK) return rc;
-        unsigned char nonce[tq::kNonceLength];
-        tq::OcspRequestPtr request;
-        rc = tq::requestFor(certificate, store, url, nonce, &request);
-        if (rc != TQ_RTN_OK) return rc;
-        OCSP_REQUEST *built = request.release();
-        // Signing replaces the request: the owner takes whichever comes back.
-        tq::OcspResponsePtr response;
-        rc = tq::exchange(&built, parties, url, &response);
-        request.reset(built);
-        if (rc != TQ_RTN_OK) return rc;
-        return tq::checkAnswer(response.get(), parties, request.get(), nonce, tq::kNonceLength);
-    } catch (const std::bad_alloc &) {
-        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    }
+    X509 *cert = nullptr;
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &cert);
+    if (rc != TQ_RTN_OK) return rc;
+    if (!url || !*url) return TQ_RTN_BAD_ARGUMENT;
+    tq::Parties parties;
+    rc = tq::takeParties(requestor, key, responder, &parties);
+    if (rc != TQ_RTN_OK) return rc;
+    unsigned char nonce[tq::kNonceLength];
+    tq::OcspRequestPtr request;
+    rc = tq::requestFor(certificate, store, url, nonce, &request);
+    if (rc != TQ_RTN_OK) return rc;
+    OCSP_REQUEST *built = request.release();
+    // Signing replaces the request: the owner takes whichever comes back.
+    tq::OcspResponsePtr response;
+    rc = tq::exchange(&built, parties, url, &response);
+    request.reset(built);
+    if (rc != TQ_RTN_OK) return rc;
+    return tq::checkAnswer(response.get(), parties, request.get(), nonce, tq::kNonceLength);
 }
 TQ_CATCH_CODE
 
@@ -136,34 +132,30 @@ TQ_API int TQXCrypt_OCSPVerifyCertByOCSPReq(TQXCRYPT_HANDLE *requestHandle, TQXC
                                             TQXCRYPT_HANDLE *key, TQXCRYPT_HANDLE *responder, const char *url,
                                             int, TQXCRYPT_HANDLE **out) try {
     tq::ErrorQueueScope scope;
-    try {
-        OCSP_REQUEST *request = nullptr;
-        int rc =
-            tq::objectOf(requestHandle, TQXCRYPT_KIND_OCSPREQUEST, tqxCryptASN1OCSPRequestMethod(), &request);
-        if (rc != TQ_RTN_OK) return rc;
-        if (!out || !url || !*url) return TQ_RTN_BAD_ARGUMENT;
-        tq::Parties parties;
-        rc = tq::takeParties(requestor, key, responder, &parties);
-        if (rc != TQ_RTN_OK) return rc;
-        tq::OwnedBlob nonce;
-        rc = TQXCrypt_OCSPReqGetReqExtension(requestHandle, "OCSP Nonce", 0, nonce.get(), nullptr);
-        if (rc != TQ_RTN_OK) return rc;
-        if (!tq::firstCertId(request)) return TQ_RTN_FAILED;
+    OCSP_REQUEST *request = nullptr;
+    int rc =
+        tq::objectOf(requestHandle, TQXCRYPT_KIND_OCSPREQUEST, tqxCryptASN1OCSPRequestMethod(), &request);
+    if (rc != TQ_RTN_OK) return rc;
+    if (!out || !url || !*url) return TQ_RTN_BAD_ARGUMENT;
+    tq::Parties parties;
+    rc = tq::takeParties(requestor, key, responder, &parties);
+    if (rc != TQ_RTN_OK) return rc;
+    tq::OwnedBlob nonce;
+    rc = TQXCrypt_OCSPReqGetReqExtension(requestHandle, "OCSP Nonce", 0, nonce.get(), nullptr);
+    if (rc != TQ_RTN_OK) return rc;
+    if (!tq::firstCertId(request)) return TQ_RTN_FAILED;
 
-        tq::OcspResponsePtr response;
-        // The caller's handle keeps the signed request.
-        rc = tq::exchange(reinterpret_cast<OCSP_REQUEST **>(&requestHandle->object), parties, url, &response);
-        if (rc != TQ_RTN_OK) return rc;
-        OCSP_RESPONSE *answer = response.get();
-        rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_OCSPRESPONSE, answer, tqxCryptASN1OCSPResponseMethod(),
-                                  nullptr);
-        if (rc != TQ_RTN_OK) return rc;
-        response.release();
-        return tq::checkAnswer(answer, parties, static_cast<OCSP_REQUEST *>(requestHandle->object),
-                               nonce.size() ? nonce.data() : nullptr, nonce.size());
-    } catch (const std::bad_alloc &) {
-        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    }
+    tq::OcspResponsePtr response;
+    // The caller's handle keeps the signed request.
+    rc = tq::exchange(reinterpret_cast<OCSP_REQUEST **>(&requestHandle->object), parties, url, &response);
+    if (rc != TQ_RTN_OK) return rc;
+    OCSP_RESPONSE *answer = response.get();
+    rc = tqxCryptCreateHandle(out, TQXCRYPT_KIND_OCSPRESPONSE, answer, tqxCryptASN1OCSPResponseMethod(),
+                              nullptr);
+    if (rc != TQ_RTN_OK) return rc;
+    response.release();
+    return tq::checkAnswer(answer, parties, static_cast<OCSP_REQUEST *>(requestHandle->object),
+                           nonce.size() ? nonce.data() : nullptr, nonce.size());
 }
 TQ_CATCH_CODE
 

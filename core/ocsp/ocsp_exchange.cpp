@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -111,23 +109,6 @@ void resolve(const std::shared_ptr<Lookup> &lookup) {
     lookup->finished.notify_one();
 }
 
-// Every signal stays blocked in the threads started while it lives: the
-// host's signals are not for a thread of ours.
-class SignalsBlocked {
-public:
-    SignalsBlocked() {
-        sigset_t all;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous_);
-    }
-    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsBlocked(const SignalsBlocked &) = delete;
-    SignalsBlocked &operator=(const SignalsBlocked &) = delete;
-
-private:
-    sigset_t previous_;
-};
-
 // A lookup left running returns into this library when the resolver gives
 // up, so from then on the library stays mapped even if the host unloads it.
 void keepLibraryMapped() {
@@ -148,7 +129,7 @@ int lookupHost(const std::string &host, sockaddr_in *address, Clock::time_point 
     auto lookup = std::make_shared<Lookup>(host);
     std::thread resolver;
     try {
-        SignalsBlocked quiet;
+        tq::SignalsBlocked quiet;
         resolver = std::thread(resolve, lookup);
     } catch (const std::system_error &) {
         return TQ_RTN_MEMORY_ALLOCATE_FAIL;
@@ -270,12 +251,10 @@ int sendOcspRequest(OCSP_REQUEST *request, const char *url, OCSP_RESPONSE **resp
     if (rc != TQ_RTN_OK) return rc;
     Clock::time_point deadline = Clock::now() + limits.exchange;
 
-    // Declared in this order so that the TLS connection is gone before
-    // SIGPIPE is let through again and before the socket is closed.
-    std::optional<SigpipeBlock> noSigpipe;
+    // Declared after the socket, so that the TLS connection is gone before
+    // the socket is closed.
     TlsLink tls;
     if (parts.tls) {
-        noSigpipe.emplace();
         rc = tls.open(socket.fd, parts.host);
         if (rc != TQ_RTN_OK) return rc;
     }
@@ -293,10 +272,6 @@ int sendOcspRequest(OCSP_REQUEST *request, const char *url, OCSP_RESPONSE **resp
 extern "C" int tqxCryptSendOCSPRequest(OCSP_REQUEST *request, const char *url, OCSP_RESPONSE **response,
                                        int) try {
     tq::ErrorQueueScope scope;
-    try {
-        return tq::sendOcspRequest(request, url, response, tq::ExchangeLimits());
-    } catch (const std::bad_alloc &) {
-        return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    }
+    return tq::sendOcspRequest(request, url, response, tq::ExchangeLimits());
 }
 TQ_CATCH_CODE

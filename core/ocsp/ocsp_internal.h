@@ -2,7 +2,6 @@
 // exported.
 #pragma once
 
-#include <csignal>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -117,20 +116,6 @@ private:
     IoStep outcome(int ret, bool writing);
     SslCtxPtr ctx_;
     SslPtr ssl_;
-};
-
-// Blocks SIGPIPE in the calling thread while it lives; a SIGPIPE raised
-// meanwhile is taken off again, so the host never sees one.
-class SigpipeBlock {
-public:
-    SigpipeBlock();
-    ~SigpipeBlock();
-    SigpipeBlock(const SigpipeBlock &) = delete;
-    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
-
-private:
-    sigset_t previous_;
-    bool pendingBefore_ = false;
 };
 
 }  // namespace tq

@@ -1,10 +1,8 @@
 // The TLS client of the transport: negotiated version from TLS 1.2 on, the
 // default cipher list, no verification, and no SIGPIPE for the host.
 #include <arpa/inet.h>
-#include <pthread.h>
 
 #include <cerrno>
-#include <ctime>
 #include <mutex>
 #include <type_traits>
 
@@ -33,29 +31,6 @@ std::invoke_result_t<Step &> apart(Step step, std::invoke_result_t<Step &> faile
 }  // namespace
 
 namespace tq {
-
-SigpipeBlock::SigpipeBlock() {
-    sigset_t pipe, pending;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigemptyset(&pending);
-    sigpending(&pending);
-    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe, &previous_);
-}
-
-SigpipeBlock::~SigpipeBlock() {
-    // A SIGPIPE that was pending before is the host's: it is left alone.
-    sigset_t pipe, pending;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigemptyset(&pending);
-    if (!pendingBefore_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        const timespec now{0, 0};
-        while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {}
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-}
 
 TlsLink::~TlsLink() = default;
 

@@ -60,12 +60,17 @@ int main() {
                             d + "/key.pem -out " + d + "/key.p8 && " TQ_SOFTHSM_UTIL " --import " + d +
                             "/key.p8 --token bench --label bench --id 01 --pin 123456 >/dev/null");
     TQXCryptInitialize();
-    TQXP11_CONTEXT context{};
-    TQXP11_SESSION session{};
-    int rc = TQXP11_Init(&context, TQ_SOFTHSM_MODULE);
-    if (rc == 0) rc = TQXP11_SessionOpen(&context, &session);
-    if (rc == 0) rc = TQXP11_Login(&session, "123456");
-    if (rc != 0) fail("token session", rc);
+    JNIEnv *env = nullptr;
+    jclass bench = tqbench::startJvm(TQ_BENCH_CLASSES, "JniTokenBench", TQ_BENCH_LIBRARY, &env);
+    if (!bench) return 1;
+    // Java opens the session through the natives, as a Java host does; the C
+    // roads work on the same record.
+    const jlong jsession = env->CallStaticLongMethod(
+        bench, env->GetStaticMethodID(bench, "open", "(Ljava/lang/String;Ljava/lang/String;)J"),
+        env->NewStringUTF(TQ_SOFTHSM_MODULE), env->NewStringUTF("123456"));
+    if (env->ExceptionCheck() || jsession == 0) fail("token session", 0);
+    TQXP11_SESSION &session = *reinterpret_cast<TQXP11_SESSION *>(static_cast<intptr_t>(jsession));
+    int rc = 0;
     TQXCRYPT_HANDLE *key = nullptr;
     if ((rc = TQXP11Crypt_GetPrivateKey(&session, "bench", 0, &key)) != 0) fail("token key", rc);
     FILE *f = std::fopen((d + "/cert.der").c_str(), "rb");
@@ -82,13 +87,8 @@ int main() {
     record.isPrivate = CK_TRUE;
     if ((rc = TQXP11_ReadObject(&session, &record)) != 0) fail("key object", rc);
 
-    JNIEnv *env = nullptr;
-    jclass bench = tqbench::startJvm(TQ_BENCH_CLASSES, "JniTokenBench", TQ_BENCH_LIBRARY, &env);
-    if (!bench) return 1;
     const jmethodID javaSign = env->GetStaticMethodID(bench, "sign", "(JLjava/lang/String;JII)D");
     const jstring label = env->NewStringUTF("bench");
-    // Java opens nothing of its own: the natives work on this session, as on one Java opened.
-    const jlong jsession = static_cast<jlong>(reinterpret_cast<intptr_t>(&session));
     const jlong jcert = static_cast<jlong>(reinterpret_cast<intptr_t>(cert));
 
     const std::vector<unsigned char> kilobyte(1024, 0x5a);
@@ -147,8 +147,6 @@ int main() {
     TQXCryptFreeHandle(key);
     TQXCryptFreeHandle(cert);
     TQXP11_FreeObject(&record);
-    TQXP11_Logout(&session);
-    TQXP11_SessionClose(&session);
-    TQXP11_Final(&context);
+    env->CallStaticVoidMethod(bench, env->GetStaticMethodID(bench, "close", "()V"));
     return 0;
 }

@@ -4,11 +4,28 @@ import com.vandrelot.crypto.WKP11Crypt;
 public final class JniTokenBench {
     private static final WKP11Crypt C = new WKP11Crypt();
     private static long sink;
+    private static long context;
+    private static long session;
 
     private JniTokenBench() {}
 
     public static void load(String library) {
         System.load(library);
+    }
+
+    /** A session of the binding's own on the module, logged in; 0 when a native failed (its code in ErrorCode). */
+    public static long open(String module, String pin) {
+        context = C.XP11InitX(module);
+        if (C.ErrorCode != 0) return 0;
+        session = C.XP11OpenSessionX(context);
+        if (C.ErrorCode != 0) return 0;
+        return C.XP11LoginX(session, pin) == 0 ? session : 0;
+    }
+
+    public static void close() {
+        C.XP11LogoutX(session);
+        C.XP11CloseSessionX(session);
+        C.XP11FinalX(context);
     }
 
     /** The key taken from the token once; warm-up calls first, then n timed ones. Negative: a native failed. */

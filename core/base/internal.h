@@ -41,14 +41,6 @@ namespace tq {
 // that map reasons turn into 5002.
 inline void queueOutOfMemory() noexcept { ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE); }
 
-// What a caller answers when a reader of DN or general-name text gives null:
-// 5002 when it ran out of memory (its newest reason says so), else 5045.
-inline int unreadText() noexcept {
-    return ERR_GET_REASON(ERR_peek_last_error()) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE)
-               ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-               : TQ_RTN_BAD_FORMAT;
-}
-
 }  // namespace tq
 
 // The handler of such a routine (boundary.h), answering `failure`.
@@ -185,6 +177,14 @@ private:
 // The newest entry the running operation queued (beneath the innermost
 // scope), 0 when it queued none: the reason it turns into its result code.
 unsigned long newestError();
+
+// What a caller answers when a reader of DN or general-name text gives null:
+// 5002 when it ran out of memory (the operation's newest reason says so, not
+// one the caller left), else 5045.
+inline int unreadText() {
+    return ERR_GET_REASON(newestError()) == ERR_GET_REASON(ERR_R_MALLOC_FAILURE) ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                                                                 : TQ_RTN_BAD_FORMAT;
+}
 
 // Takes off what the running operation has queued so far, leaving the
 // caller's entries; outside every operation (a host freeing a handle), the

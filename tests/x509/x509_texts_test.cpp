@@ -2,6 +2,7 @@
 // the extension values built from inputs: tables of cases each.
 #include <gtest/gtest.h>
 
+#include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
@@ -84,6 +85,12 @@ TEST(DnText, ReadsTrimsAndRefuses) {
         {"null handle", TQXCrypt_CertSetSubjectName(nullptr, "CN=x"), TQ_RTN_BAD_ARGUMENT},
     };
     tqtest::expectCodes(cases);
+    // An out-of-memory entry the host left behind is no reason of the reader's.
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE);
+    EXPECT_EQ(TQXCrypt_CertSetSubjectName(cert.get(), "CN"), TQ_RTN_BAD_FORMAT);
+    EXPECT_EQ(ERR_GET_REASON(ERR_get_error()), ERR_GET_REASON(ERR_R_MALLOC_FAILURE));
+    EXPECT_EQ(ERR_get_error(), 0u);
 }
 
 // Each general name as "type:content" with content in hexadecimal for

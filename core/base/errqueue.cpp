@@ -8,7 +8,7 @@
 
 #include <openssl/err.h>
 
-#include "internal.h"
+#include "base_internal.h"
 
 namespace {
 

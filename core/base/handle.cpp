@@ -2,7 +2,7 @@
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
-#include "internal.h"
+#include "base_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
-#include "internal.h"
+#include "base_internal.h"
 
 extern "C" {
 int NID_ms_scard_logon = 0;

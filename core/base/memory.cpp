@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "internal.h"
+#include "base_internal.h"
 
 extern "C" {
 

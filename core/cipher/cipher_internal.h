@@ -2,7 +2,7 @@
 // not exported.
 #pragma once
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_cipher.h"
 
 namespace tq {

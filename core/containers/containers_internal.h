@@ -1,7 +1,7 @@
 // Shared between the PKCS#12, PKCS#8 and NB sources; not exported.
 #pragma once
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_containers.h"
 
 namespace tq {

@@ -1,7 +1,7 @@
 // Shared between the codecs and the encoders by kind; not exported.
 #pragma once
 
-#include "internal.h"
+#include "base_internal.h"
 
 extern "C" {
 // The Base64 core with its own output rule (char pointer and int count).

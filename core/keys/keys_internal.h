@@ -9,7 +9,7 @@
 
 #include <openssl/evp.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_keys.h"
 
 extern "C" {

@@ -10,7 +10,7 @@
 #include <openssl/ocsp.h>
 #include <openssl/ssl.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_ocsp.h"
 

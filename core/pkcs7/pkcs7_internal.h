@@ -5,7 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/pkcs7.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_pkcs7.h"
 
 extern "C" {

@@ -8,7 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_store.h"
 
 namespace tq {

@@ -1,7 +1,7 @@
 // Helpers shared by the one-call text functions; not exported.
 #pragma once
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqcrypt.h"
 
 namespace tq {

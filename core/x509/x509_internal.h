@@ -5,7 +5,7 @@
 
 #include <openssl/x509v3.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxcrypt_build.h"
 #include "tqxcrypt_x509.h"
 

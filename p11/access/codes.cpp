@@ -1,5 +1,5 @@
 // Result codes of the token layer.
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 extern "C" {
 

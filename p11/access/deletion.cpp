@@ -1,7 +1,7 @@
 // Removing token objects and changing their labels, IDs and key-use flags.
 #include <algorithm>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

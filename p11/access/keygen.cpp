@@ -1,6 +1,6 @@
 // Generating RSA key pairs and secret keys on the token.
 #include "tqxp11crypto.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // filter of kind, label and private flag.
 #include <algorithm>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

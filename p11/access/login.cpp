@@ -2,7 +2,7 @@
 // login through a function of a second library.
 #include <dlfcn.h>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 extern "C" {
 TQ_API TQXP11_BANK_LOGIN_FN X_BankLogin = nullptr;

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

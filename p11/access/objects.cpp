@@ -7,7 +7,7 @@
 
 #include <openssl/crypto.h>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 // A host may offer its own pause (a Windows-style one); a JVM offers none.
 extern "C" void Sleep(unsigned int milliseconds) __attribute__((weak));

@@ -2,7 +2,7 @@
 // user's, and formatting the token of the current slot.
 #include <algorithm>
 
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

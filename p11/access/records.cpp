@@ -1,6 +1,6 @@
 // Vendor record objects: named values of at most 1024 bytes in a class of
 // the vendor's own.
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Sessions on the current slot: opening, closing, the session information
 // the record mirrors, and the PIN retry counters the module reports in it.
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace tqp11 {
 

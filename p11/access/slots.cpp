@@ -1,6 +1,6 @@
 // The slots of a loaded module: choosing the current one, slot and token
 // information, and the vendor PIN flag of a slot.
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace tqp11 {
 

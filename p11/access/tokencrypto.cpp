@@ -1,7 +1,7 @@
 // Cryptography the token runs: digests, RSA PKCS#1 with a token key, key
 // wrapping and unwrapping, symmetric encryption in parts, random bytes.
 #include "tqxp11crypto.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

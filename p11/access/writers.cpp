@@ -1,6 +1,6 @@
 // Object writers: the template of each writable kind, the label check that
 // keeps labels unique per class, and the DES key parity.
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

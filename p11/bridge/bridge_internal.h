@@ -6,7 +6,7 @@
 
 #include <openssl/evp.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "tqxp11bridge.h"
 #include "tqxp11crypto.h"
 

@@ -7,7 +7,7 @@
 #include <openssl/x509.h>
 
 #include "bridge_internal.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 #include "tqp11certs.h"
 #include "tqxcrypt_containers.h"
 #include "tqxcrypt_keys.h"

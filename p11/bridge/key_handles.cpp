@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bridge_internal.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bridge_internal.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 #include "tqp11certs.h"
 
 namespace {

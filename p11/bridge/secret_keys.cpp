@@ -8,7 +8,7 @@
 #include <new>
 
 #include "bridge_internal.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 #include "tqp11secret.h"
 
 namespace {

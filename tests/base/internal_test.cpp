@@ -12,7 +12,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include "internal.h"
+#include "base_internal.h"
 #include "testutil.h"
 
 using namespace tqtest;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "attributelist.h"
-#include "tokenlayer.h"
+#include "access_internal.h"
 
 namespace {
 

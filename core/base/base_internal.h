@@ -42,6 +42,13 @@ namespace tq {
 // that map reasons turn into 5002.
 inline void queueOutOfMemory() noexcept { ERR_raise(ERR_LIB_CRYPTO, ERR_R_MALLOC_FAILURE); }
 
+// The one text writer: a text handed to a caller, `length` chars and a NUL
+// after them, from the library allocator. newText leaves the chars to its
+// caller to fill (null when the allocator refuses); putText copies them
+// into `*out`, or answers 5002 and leaves it as it was.
+char *newText(size_t length) noexcept;
+int putText(const char *bytes, size_t length, char **out) noexcept;
+
 }  // namespace tq
 
 // The handler of such a routine (boundary.h), answering `failure`.

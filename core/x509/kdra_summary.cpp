@@ -66,21 +66,17 @@ struct Summary {
     }
 
     int handOut(char **text) const {
-        size_t total = 1;
+        size_t total = 0;
         for (int i = 0; i < count; ++i) total += pieces[i].length + (lines ? 1 : 0);
-        auto *out = static_cast<char *>(TQCryptMemAlloc(total));
-        if (!out) {
-            *text = nullptr;
-            return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        }
+        char *out = tq::newText(total);
+        *text = out;
+        if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         size_t at = 0;
         for (int i = 0; i < count; ++i) {
             if (pieces[i].length) std::memcpy(out + at, pieces[i].bytes, pieces[i].length);
             at += pieces[i].length;
             if (lines) out[at++] = '\n';
         }
-        out[at] = '\0';
-        *text = out;
         return TQ_RTN_OK;
     }
 };

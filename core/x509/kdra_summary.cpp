@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hexdigits.h"
 #include "x509_internal.h"
 
 namespace {
@@ -61,8 +62,7 @@ struct Summary {
     // At most the first eight bytes of a key identifier, in hexadecimal.
     void addKeyId(const TQXCRYPT_BLOB &blob) {
         size_t n = blob.data ? std::min<size_t>(static_cast<size_t>(blob.length), 8) : 0;
-        for (size_t i = 0; i < n; ++i) std::snprintf(scratch[0] + 2 * i, 3, "%02X", blob.data[i]);
-        add(scratch[0], 2 * n);
+        add(scratch[0], static_cast<size_t>(tq::writeHex(blob.data, n, scratch[0]) - scratch[0]));
     }
 
     int handOut(char **text) const {
@@ -138,8 +138,11 @@ int basicConstraints(const TQXCRYPT_ATTRIBUTES &bc, Summary &s) {
     if (!pathlen) {
         path[at++] = '0';
     } else if (pathlen->data && pathlen->length >= 1 && pathlen->length <= 4) {
-        for (uint64_t i = 0; i < pathlen->length; ++i)
-            at += static_cast<size_t>(std::snprintf(path + at, 3, "%X", pathlen->data[i]));
+        for (uint64_t i = 0; i < pathlen->length; ++i) {
+            const unsigned char byte = pathlen->data[i];
+            if (byte > 0x0F) path[at++] = tq::hexDigit(byte >> 4);
+            path[at++] = tq::hexDigit(byte);
+        }
     }
     s.add(path, at);
     return TQ_RTN_OK;

@@ -1,12 +1,13 @@
 // Natives reading and writing the common extensions of certificates and CRLs
 // as com/tq/pki objects or plain values.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include <openssl/objects.h>
 
+#include "hexdigits.h"
 #include "jni_internal.h"
 #include "tqxcrypt_build.h"
 #include "tqxcrypt_crl.h"
@@ -83,37 +84,6 @@ jobject bytesExtension(Call &call, Getter get, jlong handle, const char *type, c
     return result;
 }
 
-// Upper-case hex of a serial number: on the stack up to 512 bytes, from the
-// heap beyond.
-class SerialText {
-public:
-    explicit SerialText(const TQXCRYPT_BLOB &value) {
-        const size_t n = static_cast<size_t>(value.length);
-        text_ = stack_;
-        if (n > kStackBytes) {
-            heap_ = n < (SIZE_MAX - 1) / 2 ? static_cast<char *>(std::malloc(2 * n + 1)) : nullptr;
-            text_ = heap_;
-            if (!heap_) return;
-        }
-        static const char digits[] = "0123456789ABCDEF";
-        for (size_t i = 0; i < n; ++i) {
-            text_[2 * i] = digits[value.data[i] >> 4];
-            text_[2 * i + 1] = digits[value.data[i] & 0x0F];
-        }
-        text_[2 * n] = '\0';
-    }
-    ~SerialText() { std::free(heap_); }
-    SerialText(const SerialText &) = delete;
-    SerialText &operator=(const SerialText &) = delete;
-    const char *get() const { return text_; }  // null when the heap refused
-
-private:
-    static constexpr size_t kStackBytes = 512;
-    char stack_[2 * kStackBytes + 1];
-    char *heap_ = nullptr;
-    char *text_ = nullptr;
-};
-
 jobject authorityKeyId(Call &call, Getter get, jlong handle) {
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
     const tqjni::Release release(list);
@@ -128,12 +98,11 @@ jobject authorityKeyId(Call &call, Getter get, jlong handle) {
                 keyId.reset(
                     tqjni::newBytes(call, item.value.blob.data, static_cast<size_t>(item.value.blob.length)));
             } else if (named(item, 0, "serial")) {
-                SerialText text(item.value.blob);
-                if (!text.get()) {
-                    code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
-                    break;
-                }
-                serial.reset(tqjni::newString(call, text.get()));
+                // Upper-case hex; a text the heap refuses ends the native with 5002.
+                const TQXCRYPT_BLOB &value = item.value.blob;
+                std::string text(tq::hexLength(static_cast<size_t>(value.length), false), '\0');
+                tq::writeHex(value.data, static_cast<size_t>(value.length), &text[0]);
+                serial.reset(tqjni::newString(call, text.c_str()));
             } else if (named(item, 1, "issuer")) {
                 issuer.reset(generalNameOf(call, item.value.list));
             }

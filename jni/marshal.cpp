@@ -5,6 +5,7 @@
 
 #include <openssl/crypto.h>
 
+#include "hexdigits.h"
 #include "jni_internal.h"
 
 namespace tqjni {
@@ -336,18 +337,12 @@ TQ_API int bin_to_hex(const unsigned char *data, uint32_t length, char *out, int
                       char separator) try {
     if (!out || outSize < 1) return TQ_RTN_BUFFER_TOO_SMALL;
     if (length && !data) return TQ_RTN_BAD_ARGUMENT;
-    static const char digits[] = "0123456789ABCDEF";
     const bool separated = static_cast<signed char>(separator) > 0;
-    char *p = out;
-    char *const end = out + outSize;
-    for (uint32_t i = 0; i < length; ++i) {
-        // One byte kept in reserve, as callers size their buffers for it.
-        if (p + 3 + (separated ? 1 : 0) >= end) return TQ_RTN_BUFFER_TOO_SMALL;
-        if (i && separated) *p++ = separator;
-        *p++ = digits[data[i] >> 4];
-        *p++ = digits[data[i] & 0x0F];
-    }
-    *p = '\0';
+    const size_t fit = tq::hexBytesThatFit(length, static_cast<size_t>(outSize), separated);
+    char *const end = tq::writeHex(data, fit, out, separated ? separator : 0);
+    // A text cut short is left without its NUL.
+    if (fit < length) return TQ_RTN_BUFFER_TOO_SMALL;
+    *end = '\0';
     return TQ_RTN_OK;
 }
 TQ_CATCH_CODE

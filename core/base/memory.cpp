@@ -91,12 +91,29 @@ void XTQSecureMemFree(void *area) try {
 TQ_CATCH_VOID
 
 char *tqxstrdup(const char *text) try {
-    if (!text) return nullptr;
-    size_t n = std::strlen(text) + 1;
-    auto *copy = static_cast<char *>(TQCryptMemAlloc(n));
-    if (copy) std::memcpy(copy, text, n);
+    char *copy = nullptr;
+    if (text) tq::putText(text, std::strlen(text), &copy);
     return copy;
 }
 TQ_CATCH_EMPTY
 
 }  // extern "C"
+
+namespace tq {
+
+char *newText(size_t length) noexcept {
+    if (length == SIZE_MAX) return nullptr;
+    auto *text = static_cast<char *>(TQCryptMemAlloc(length + 1));
+    if (text) text[length] = '\0';
+    return text;
+}
+
+int putText(const char *bytes, size_t length, char **out) noexcept {
+    char *text = newText(length);
+    if (!text) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+    if (length) std::memcpy(text, bytes, length);
+    *out = text;
+    return TQ_RTN_OK;
+}
+
+}  // namespace tq

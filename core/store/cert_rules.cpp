@@ -6,6 +6,7 @@
 
 #include <openssl/objects.h>
 
+#include "hexdigits.h"
 #include "store_internal.h"
 
 namespace {
@@ -29,20 +30,7 @@ bool equals(const tq::ByteCursor &c, const char *text) {
 bool getHexValue(tq::ByteCursor piece, unsigned char *out, size_t capacity, size_t *count) {
     size_t digits = piece.remaining();
     if (digits == 0 || (digits + 1) / 2 > capacity) return false;
-    size_t n = 0;
-    if (digits % 2) {
-        int low = HexToInt(piece.next());
-        if (low == TQ_RTN_BAD_HEX) return false;
-        out[n++] = static_cast<unsigned char>(low);
-    }
-    while (!piece.empty()) {
-        int high = HexToInt(piece.next());
-        int low = HexToInt(piece.next());
-        if (high == TQ_RTN_BAD_HEX || low == TQ_RTN_BAD_HEX) return false;
-        out[n++] = static_cast<unsigned char>(high << 4 | low);
-    }
-    *count = n;
-    return true;
+    return tq::readHex(piece, out, count);
 }
 
 bool serialInList(X509 *cert, tq::ByteCursor list) {

@@ -41,15 +41,6 @@ std::pair<const char *, size_t> fieldValue(const char *name, const char *field) 
     return {"", 0};
 }
 
-int copyText(const char *text, size_t length, char **out) {
-    auto *copy = static_cast<char *>(TQCryptMemAlloc(length + 1));
-    if (!copy) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (length) std::memcpy(copy, text, length);
-    copy[length] = '\0';
-    *out = copy;
-    return TQ_RTN_OK;
-}
-
 // The last general name's bytes; a nested list (a directory name) is an
 // element of the wrong kind, as the summaries answer it.
 int lastAltName(TQXCRYPT_HANDLE *cert, char **summary) {
@@ -62,8 +53,8 @@ int lastAltName(TQXCRYPT_HANDLE *cert, char **summary) {
             rc = TQ_RTN_NOT_SUPPORTED;
         } else {
             const TQXCRYPT_BLOB &value = last.value.blob;
-            rc = copyText(value.data ? reinterpret_cast<const char *>(value.data) : "",
-                          value.data ? static_cast<size_t>(value.length) : 0, summary);
+            rc = tq::putText(value.data ? reinterpret_cast<const char *>(value.data) : "",
+                             value.data ? static_cast<size_t>(value.length) : 0, summary);
         }
     }
     TQXCryptFreeAttributes(&names);
@@ -160,7 +151,7 @@ int TQCrypt_CertGetSubject(const char *certificate, int fields, char **subject) 
         value = fieldValue(name, row.field);
         break;
     }
-    rc = copyText(value.first, value.second, subject);
+    rc = tq::putText(value.first, value.second, subject);
     TQCryptMemFree(name);
     return rc;
 }

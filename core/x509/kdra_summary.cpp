@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hexdigits.h"
 #include "x509_internal.h"
 
 namespace {
@@ -61,26 +62,21 @@ struct Summary {
     // At most the first eight bytes of a key identifier, in hexadecimal.
     void addKeyId(const TQXCRYPT_BLOB &blob) {
         size_t n = blob.data ? std::min<size_t>(static_cast<size_t>(blob.length), 8) : 0;
-        for (size_t i = 0; i < n; ++i) std::snprintf(scratch[0] + 2 * i, 3, "%02X", blob.data[i]);
-        add(scratch[0], 2 * n);
+        add(scratch[0], static_cast<size_t>(tq::writeHex(blob.data, n, scratch[0]) - scratch[0]));
     }
 
     int handOut(char **text) const {
-        size_t total = 1;
+        size_t total = 0;
         for (int i = 0; i < count; ++i) total += pieces[i].length + (lines ? 1 : 0);
-        auto *out = static_cast<char *>(TQCryptMemAlloc(total));
-        if (!out) {
-            *text = nullptr;
-            return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        }
+        char *out = tq::newText(total);
+        *text = out;
+        if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         size_t at = 0;
         for (int i = 0; i < count; ++i) {
             if (pieces[i].length) std::memcpy(out + at, pieces[i].bytes, pieces[i].length);
             at += pieces[i].length;
             if (lines) out[at++] = '\n';
         }
-        out[at] = '\0';
-        *text = out;
         return TQ_RTN_OK;
     }
 };
@@ -142,8 +138,11 @@ int basicConstraints(const TQXCRYPT_ATTRIBUTES &bc, Summary &s) {
     if (!pathlen) {
         path[at++] = '0';
     } else if (pathlen->data && pathlen->length >= 1 && pathlen->length <= 4) {
-        for (uint64_t i = 0; i < pathlen->length; ++i)
-            at += static_cast<size_t>(std::snprintf(path + at, 3, "%X", pathlen->data[i]));
+        for (uint64_t i = 0; i < pathlen->length; ++i) {
+            const unsigned char byte = pathlen->data[i];
+            if (byte > 0x0F) path[at++] = tq::hexDigit(byte >> 4);
+            path[at++] = tq::hexDigit(byte);
+        }
     }
     s.add(path, at);
     return TQ_RTN_OK;

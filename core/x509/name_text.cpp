@@ -80,7 +80,7 @@ int tqxGetCertX509Name(X509_NAME *name, int, char **text) try {
         if (!label.text()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         total += (i ? 2 : 0) + label.size() + 1 + renderValue(X509_NAME_ENTRY_get_data(entry), nullptr);
     }
-    auto *out = static_cast<char *>(TQCryptMemAlloc(total + 1));
+    char *out = tq::newText(total);
     if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     size_t at = 0;
     for (int i = 0; i < entries; ++i) {

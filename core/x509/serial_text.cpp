@@ -1,14 +1,8 @@
 // Hexadecimal serial texts and the integers made of them.
+#include "hexdigits.h"
 #include "x509_internal.h"
 
 namespace {
-
-int hexValue(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 constexpr int kSerialRoom = 1024;
 
@@ -20,16 +14,13 @@ int hex2bin(const char *text, int length, unsigned char *out, int capacity) try 
     if (!text || length < 0) return -2;
     int needed = (length + 1) / 2;
     if (capacity < needed) return -1;
+    const tq::ByteCursor digits(text, static_cast<size_t>(length));
     // Checked first: a refused text writes nothing.
-    for (int i = 0; i < length; ++i)
-        if (hexValue(static_cast<unsigned char>(text[i])) < 0) return -2;
-    int at = 0, i = 0;
-    // An odd count: the first digit alone is the first byte.
-    if (length % 2) out[at++] = static_cast<unsigned char>(hexValue(static_cast<unsigned char>(text[i++])));
-    for (; i < length; i += 2)
-        out[at++] = static_cast<unsigned char>(hexValue(static_cast<unsigned char>(text[i])) << 4 |
-                                               hexValue(static_cast<unsigned char>(text[i + 1])));
-    return at;
+    for (tq::ByteCursor c = digits; !c.empty();)
+        if (tq::hexValue(c.next()) < 0) return -2;
+    size_t written = 0;
+    tq::readHex(digits, out, &written);
+    return static_cast<int>(written);
 }
 TQ_CATCH_RETURN(-1)
 
@@ -48,21 +39,12 @@ int setASN1Integer(ASN1_INTEGER *integer, unsigned char *bytes, int length, int 
 TQ_CATCH_CODE
 
 int bin2hex(const unsigned char *bytes, unsigned int count, char *out, int capacity, char separator) try {
-    static const char kDigits[] = "0123456789ABCDEF";
     if (!out || capacity < 1 || (count > 0 && !bytes)) return TQ_RTN_BAD_ARGUMENT;
-    bool separate = static_cast<signed char>(separator) > 0;
-    int at = 0;
-    for (unsigned int i = 0; i < count; ++i) {
-        if (capacity - at < (separate ? 5 : 4)) {
-            out[at] = '\0';
-            return TQ_RTN_BUFFER_TOO_SMALL;
-        }
-        if (separate && i > 0) out[at++] = separator;
-        out[at++] = kDigits[bytes[i] >> 4];
-        out[at++] = kDigits[bytes[i] & 0x0F];
-    }
-    out[at] = '\0';
-    return TQ_RTN_OK;
+    const bool separated = static_cast<signed char>(separator) > 0;
+    const size_t fit = tq::hexBytesThatFit(count, static_cast<size_t>(capacity), separated);
+    // A text cut short still ends with a NUL.
+    *tq::writeHex(bytes, fit, out, separated ? separator : 0) = '\0';
+    return fit == count ? TQ_RTN_OK : TQ_RTN_BUFFER_TOO_SMALL;
 }
 TQ_CATCH_CODE
 

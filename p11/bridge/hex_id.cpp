@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "bridge_internal.h"
+#include "hexdigits.h"
 
 extern "C" {
 
 TQ_API int TQXP11Crypt_HexToInt(char c) try {
-    const int value = HexToInt(static_cast<unsigned char>(c));
-    return value == TQ_RTN_BAD_HEX ? 0 : value;
+    const int value = tq::hexValue(static_cast<unsigned char>(c));
+    return value < 0 ? 0 : value;
 }
 TQ_CATCH_CODE
 
@@ -20,12 +21,8 @@ TQ_API int TQXP11Crypt_HexDecode(const char *text, int length, unsigned char **b
     auto *out = static_cast<unsigned char *>(TQCryptMemAlloc(n + 1));
     if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     std::memset(out, 0, n + 1);
-    tq::ByteCursor c(text, 2 * n);
-    for (size_t i = 0; i < n; ++i) {
-        const int high = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));
-        const int low = TQXP11Crypt_HexToInt(static_cast<char>(c.next()));
-        out[i] = static_cast<unsigned char>(high << 4 | low);
-    }
+    size_t written = 0;
+    tq::readHex(tq::ByteCursor(text, 2 * n), out, &written, tq::NonDigit::AsZero);
     *bytes = out;
     *count = static_cast<int>(n);
     return TQ_RTN_OK;
@@ -37,14 +34,9 @@ TQ_API int TQXP11Crypt_HexEncode(const unsigned char *bytes, int length, char **
     if (length < 0 || length > (INT_MAX - 1) / 2 || (!bytes && length > 0) || !text || !textLength)
         return TQ_RTN_BAD_ARGUMENT;
     const size_t n = static_cast<size_t>(length);
-    auto *out = static_cast<char *>(TQCryptMemAlloc(2 * n + 1));
+    char *out = tq::newText(2 * n);
     if (!out) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    std::memset(out, 0, 2 * n + 1);
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = kDigits[bytes[i] >> 4];
-        out[2 * i + 1] = kDigits[bytes[i] & 0xF];
-    }
+    tq::writeHex(bytes, n, out);
     *text = out;
     *textLength = 2 * length;
     return TQ_RTN_OK;

@@ -218,7 +218,8 @@ public:
     }
     ~RecordBuilder() {
         if (!record_) return;
-        for (size_t i = 0; i < query_.size(); ++i) std::free(fields_[i].member(record_)->data);
+        // A secret key's value may be in its buffer already.
+        for (size_t i = 0; i < query_.size(); ++i) tqp11::freeSecretBytes(*fields_[i].member(record_));
         std::free(record_);
     }
     RecordBuilder(const RecordBuilder &) = delete;

@@ -17,12 +17,14 @@ inline void wipe(void *data, size_t size) noexcept {
 }
 
 inline void systemFree(void *data) noexcept { std::free(data); }
+// For bytes that are not the owner's to free (a local array).
+inline void keepAllocated(void *) noexcept {}
 
 // Bytes that may hold a secret, wiped whichever way the scope ends and then
 // given to `Free`, the free function of the allocator they came from (the
 // system's, the library's, the one the module or host that made them
-// names). Without one they are only wiped: a local array.
-template <void (*Free)(void *) = nullptr>
+// names). By default they are only wiped.
+template <void (*Free)(void *) = keepAllocated>
 class Wiped {
 public:
     Wiped() noexcept = default;
@@ -59,9 +61,7 @@ public:
 private:
     void clear() noexcept {
         wipe(data_, size_);
-        if constexpr (Free != nullptr) {
-            if (data_) Free(data_);
-        }
+        if (data_) Free(data_);
     }
     void forget() noexcept {
         data_ = nullptr;

@@ -80,7 +80,7 @@ void endOperation(TQXP11_SESSION *session, const Direction &d) {
     constexpr CK_ULONG kLargest = 1 << 20;
     if (rc != TQP11_RTN_BUFFER_TOO_SMALL || room <= sizeof scratch || room > kLargest) return;
     // The token said how much it still holds.
-    tq::Wiped<tq::systemFree> more = tq::scratch(room);
+    const tq::Wiped<tq::systemFree> more = tq::scratch(room);
     if (more) d.final(session, more.get(), &room);
 }
 

@@ -62,7 +62,7 @@ jint update(JNIEnv *env, jobject self, jlong key, jbyteArray in, jint inOffset, 
         call.store(TQ_RTN_BAD_ARGUMENT);
         return 0;
     }
-    unsigned char *buffer = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(inLength) + 32));
+    const tq::Wiped<tq::systemFree> buffer = tq::scratch(static_cast<size_t>(inLength) + 32);
     if (!buffer) {
         call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
         return 0;
@@ -76,14 +76,12 @@ jint update(JNIEnv *env, jobject self, jlong key, jbyteArray in, jint inOffset, 
         } else {
             const unsigned char *from = input.data() + inOffset;
             code = encrypt ? TQXCrypt_EncryptUpdate(handleOf(key), from, static_cast<size_t>(inLength),
-                                                    buffer, &count)
+                                                    buffer.get(), &count)
                            : TQXCrypt_DecryptUpdate(handleOf(key), from, static_cast<size_t>(inLength),
-                                                    buffer, &count);
+                                                    buffer.get(), &count);
         }
     }
-    if (code == 0) code = deliver(env, out, outOffset, buffer, count);
-    OPENSSL_cleanse(buffer, static_cast<size_t>(inLength) + 32);
-    std::free(buffer);
+    if (code == 0) code = deliver(env, out, outOffset, buffer.get(), count);
     call.store(code);
     return code == 0 ? count : 0;
 }
@@ -99,7 +97,7 @@ jint final(JNIEnv *env, jobject self, jlong key, jbyteArray out, jint outOffset,
     int code = encrypt ? TQXCrypt_EncryptFinal(handleOf(key), buffer, &count, 0)
                        : TQXCrypt_DecryptFinal(handleOf(key), buffer, &count, 0);
     if (code == 0) code = deliver(env, out, outOffset, buffer, count);
-    OPENSSL_cleanse(buffer, sizeof buffer);
+    tq::wipe(buffer, sizeof buffer);
     call.store(code);
     return code == 0 ? count : 0;
 }
@@ -177,8 +175,7 @@ TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int 
         return TQ_RTN_DECRYPT_FAILED;
     TQXCRYPT_HANDLE *key = nullptr;
     int code = TQXCrypt_GenerateKey(algorithm, passphrase, nullptr, 0, 1, flags, &key);
-    unsigned char *buffer = nullptr;
-    size_t room = 0;
+    tq::Wiped<tq::systemFree> buffer;
     if (code == 0) {
         void *object = nullptr;
         tqxCryptGetHandle(&object, key, TQXCRYPT_KIND_CIPHER);
@@ -188,8 +185,7 @@ TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int 
         if (decoded.length < 8 + static_cast<uint64_t>(block > 0 ? block : 1) || decoded.length > INT32_MAX) {
             code = TQ_RTN_DECRYPT_FAILED;
         } else {
-            room = static_cast<size_t>(decoded.length - 8) + 32;
-            buffer = static_cast<unsigned char *>(std::malloc(room));
+            buffer = tq::scratch(static_cast<size_t>(decoded.length - 8) + 32);
             if (!buffer) code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
         }
     }
@@ -197,15 +193,12 @@ TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int 
     int m = 0;
     if (code == 0) code = TQXCrypt_DecryptInit(key, decoded.data, 0);
     if (code == 0)
-        code = TQXCrypt_DecryptUpdate(key, decoded.data + 8, static_cast<size_t>(decoded.length - 8), buffer,
-                                      &n);
-    if (code == 0) code = TQXCrypt_DecryptFinal(key, buffer + n, &m, 0);
+        code = TQXCrypt_DecryptUpdate(key, decoded.data + 8, static_cast<size_t>(decoded.length - 8),
+                                      buffer.get(), &n);
+    if (code == 0) code = TQXCrypt_DecryptFinal(key, buffer.get() + n, &m, 0);
     if (code == 0) {
-        *out = buffer;
+        *out = buffer.release();
         *outLength = n + m;
-    } else if (buffer) {
-        OPENSSL_cleanse(buffer, room);
-        std::free(buffer);
     }
     if (key) TQXCryptFreeHandle(key);
     TQXCryptFreeBlob(&decoded);

@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <string>
 
-#include <openssl/crypto.h>
-
 #include "boundary.h"
 #include "com_vandrelot_crypto_WKP11Crypt.h"
 #include "tqjni.h"
 #include "tqxcrypt.h"
 #include "tqxp11.h"
+#include "wiping.h"
 
 // The exported name of a native: the JNI name of the Java method.
 #define TQ_NATIVE(name) Java_com_vandrelot_crypto_WKP11Crypt_##name
@@ -112,7 +111,7 @@ public:
 
 private:
     char stack_[256 + sizeof(int)];
-    char *heap_ = nullptr;
+    tq::Wiped<tq::systemFree> heap_;
     char *text_ = nullptr;
     size_t size_ = 0;
     bool failed_ = false;
@@ -246,12 +245,13 @@ bool anyFailed(const Args &...args) {
 }
 
 // The common end of a buffer from the system allocator (the token layer's or
-// the native's own): its bytes as a new array when the code is 0; wiped, as
-// it may hold key bytes, and freed in every case; the code stored.
-inline jbyteArray freedResult(Call &call, int code, unsigned char *buffer, size_t length) {
-    jbyteArray result = code == 0 ? newBytes(call, buffer, length) : nullptr;
-    if (buffer) OPENSSL_cleanse(buffer, length);
-    std::free(buffer);
+// the native's own), or from the one whose free function is named: its bytes
+// as a new array when the code is 0; wiped, as it may hold key bytes, and
+// freed in every case; the code stored.
+template <void (*Free)(void *) = tq::systemFree>
+jbyteArray freedResult(Call &call, int code, void *buffer, size_t length) {
+    const tq::Wiped<Free> owned(buffer, length);
+    jbyteArray result = code == 0 ? newBytes(call, owned.get(), length) : nullptr;
     call.store(code);
     return result;
 }

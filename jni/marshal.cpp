@@ -3,8 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include <openssl/crypto.h>
-
 #include "hexdigits.h"
 #include "jni_internal.h"
 
@@ -71,20 +69,20 @@ Password::Password(const Bytes &bytes) {
     if (n <= 255) {
         text_ = stack_;
     } else {
-        heap_ = static_cast<char *>(std::malloc(size_));
+        heap_ = tq::scratch(size_);
         if (!heap_) {
             failed_ = true;
             return;
         }
-        text_ = heap_;
+        text_ = reinterpret_cast<char *>(heap_.get());
     }
     std::memcpy(text_, bytes.data(), n);
     std::memset(text_ + n, 0, 1 + sizeof(int));
 }
 
 Password::~Password() {
-    if (text_) OPENSSL_cleanse(text_, size_);
-    std::free(heap_);
+    // A copy on the heap wipes itself.
+    if (text_ == stack_) tq::wipe(stack_, size_);
 }
 
 tqboundary::Empty refused(JNIEnv *env, jobject self) noexcept {

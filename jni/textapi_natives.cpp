@@ -149,13 +149,7 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(PKCS7Decrypt)(JNIEnv *env, jobject self, 
         code = TQCrypt_CertDecrypt(cert.get(), pem.get(), secret.get(), message.get(), flags, keyUsage,
                                    &plain, &length);
     }
-    jbyteArray result = code == 0 ? tqjni::newBytes(call, plain, static_cast<size_t>(length)) : nullptr;
-    if (plain) {
-        OPENSSL_cleanse(plain, static_cast<size_t>(length));
-        TQCryptMemFree(plain);
-    }
-    call.store(code);
-    return result;
+    return tqjni::freedResult<TQCryptMemFree>(call, code, plain, static_cast<size_t>(length));
 }
 TQ_JNI_CATCH
 

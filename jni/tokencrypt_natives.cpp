@@ -46,12 +46,7 @@ jstring signByName(JNIEnv *env, jobject self, jlong session, jstring name, jlong
 
 // The common end of a plaintext from the library allocator.
 jbyteArray plainResult(Call &call, int code, char *plain, int length) {
-    const size_t n = length > 0 ? static_cast<size_t>(length) : 0;
-    jbyteArray result = code == 0 ? tqjni::newBytes(call, plain, n) : nullptr;
-    if (plain) OPENSSL_cleanse(plain, n);
-    TQCryptMemFree(plain);
-    call.store(code);
-    return result;
+    return freedResult<TQCryptMemFree>(call, code, plain, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 // The envelope's text comes from `withText`, which takes it from Java and
@@ -161,10 +156,9 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadDataObjectX)(JNIEnv *env, jobject 
         return TQP11_ReadDataObject(s, l.get(), isPrivate, flags, &value, &length);
     });
     if (code != 0 || !(flags & TQXCRYPT_ENCODE_TEXT)) return freedResult(call, code, value, length);
+    const tq::Wiped<tq::systemFree> owned(value, length);
     TQXCRYPT_BLOB text{0, nullptr};
     code = TQXCrypt_Encode(value, length, &text, nullptr);
-    OPENSSL_cleanse(value, length);
-    std::free(value);
     return tqjni::blobResult(call, code, text);
 }
 TQ_JNI_CATCH
@@ -216,7 +210,7 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject
                                                             jint length) try {
     Call call(env, self);
     jbyteArray result = nullptr;
-    unsigned char *buffer = nullptr;
+    tq::Wiped<tq::systemFree> buffer;
     const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
         if (length < 0) return TQ_RTN_BAD_ARGUMENT;
         result = env->NewByteArray(length);
@@ -224,15 +218,13 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GetRandomNumberX)(JNIEnv *env, jobject
             call.failure.take();
             return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         }
-        buffer = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(length) + 1, 1));
+        buffer = tq::scratch(static_cast<size_t>(length));
         if (!buffer) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        const int rc = TQXP11_GenRandomNumber(s, buffer, length);
+        const int rc = TQXP11_GenRandomNumber(s, buffer.get(), length);
         if (rc == 0 && length > 0)
-            env->SetByteArrayRegion(result, 0, length, reinterpret_cast<jbyte *>(buffer));
+            env->SetByteArrayRegion(result, 0, length, reinterpret_cast<jbyte *>(buffer.get()));
         return rc;
     });
-    if (buffer) OPENSSL_cleanse(buffer, static_cast<size_t>(length));
-    std::free(buffer);
     call.store(code);
     return code == 0 ? result : nullptr;
 }

@@ -1,7 +1,5 @@
 // Natives of the token's secret keys named by label: generation, wrapping,
 // MACs, the one-call ciphers and the extractable attribute.
-#include <openssl/crypto.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -18,26 +16,6 @@ namespace {
 
 // Wrapped keys come back in a buffer of this size on the stack.
 constexpr CK_ULONG kWrapCapacity = 2048;
-
-// A zero-filled buffer of the system allocator, wiped before it goes: it may
-// hold plaintext. Never null when it could be made, even for no bytes.
-class Scratch {
-public:
-    explicit Scratch(size_t size)
-        : size_(size), data_(static_cast<unsigned char *>(std::calloc(size ? size : 1, 1))) {}
-    ~Scratch() {
-        if (data_) OPENSSL_cleanse(data_, size_);
-        std::free(data_);
-    }
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    unsigned char *get() const { return data_; }
-    size_t size() const { return size_; }
-
-private:
-    size_t size_;
-    unsigned char *data_;
-};
 
 // The code stored; the bytes go to Java only when it is 0.
 jbyteArray bytesResult(Call &call, int code, const unsigned char *data, CK_ULONG length) {
@@ -57,7 +35,7 @@ struct OneCall {
         : name(call, label),
           iv(call, ivArray),
           input(call, data),
-          out(static_cast<size_t>(input.size()) + room) {}
+          out(tq::scratch(static_cast<size_t>(input.size()) + room)) {}
     bool ready() const { return !tqjni::anyFailed(name, iv, input) && out.get(); }
     CK_ULONG size() const { return static_cast<CK_ULONG>(input.size()); }
     jbyteArray result(Call &call, int code) const {
@@ -66,7 +44,8 @@ struct OneCall {
     Text name;
     Bytes iv;
     Bytes input;
-    Scratch out;
+    // It may hold plaintext.
+    tq::Wiped<tq::systemFree> out;
     CK_ULONG length = 0;
 };
 
@@ -136,7 +115,7 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject sel
     if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
     OneCall op(call, label, iv, data, 1024);
     // The token layer reads the IV as text.
-    Scratch ivText(static_cast<size_t>(op.iv.size()) + 1);
+    const tq::Wiped<tq::systemFree> ivText = tq::scratch(static_cast<size_t>(op.iv.size()) + 1);
     int code = op.ready() && ivText.get() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (code == 0) {
         if (op.iv.data()) std::memcpy(ivText.get(), op.iv.data(), static_cast<size_t>(op.iv.size()));

@@ -70,7 +70,7 @@ void TQXCryptFreeHandle(TQXCRYPT_HANDLE *handle) try {
             EVP_CIPHER_CTX_free(c->ctx);
             // A fetched cipher is counted; static and method-made ones are not.
             EVP_CIPHER_free(const_cast<EVP_CIPHER *>(c->cipher));
-            OPENSSL_cleanse(c, sizeof *c);
+            tq::wipe(c, sizeof *c);
             TQCryptMemFree(c);
         }
         break;
@@ -134,7 +134,7 @@ int writeBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Shortfall sho
 
 int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe, Shortfall shortfall) {
     int rc = writeBlob(out, bytes, count, shortfall);
-    if (wipe == Wipe::Source && bytes && count) OPENSSL_cleanse(const_cast<void *>(bytes), count);
+    if (wipe == Wipe::Source) tq::wipe(const_cast<void *>(bytes), count);
     return rc;
 }
 

@@ -81,7 +81,7 @@ void seedRandom() {
     unsigned char seed[256] = {0};
     for (unsigned char &b : seed) b |= static_cast<unsigned char>(std::rand() & 0xFF);
     RAND_seed(seed, sizeof seed);
-    OPENSSL_cleanse(seed, sizeof seed);
+    tq::wipe(seed, sizeof seed);
 }
 
 // Alias names registered with a digest or cipher, by its type number.

@@ -24,6 +24,7 @@
 #include <openssl/x509v3.h>
 
 #include "tqxcrypt.h"
+#include "wiping.h"
 
 // OpenSSL declares no stack of keys; PKCS#12 contents keep one.
 DEFINE_STACK_OF(EVP_PKEY)
@@ -146,6 +147,9 @@ struct TqMemFree {
 };
 using TqMem = std::unique_ptr<unsigned char[], TqMemFree>;
 inline TqMem tqAlloc(size_t n) { return TqMem(static_cast<unsigned char *>(TQCryptMemAlloc(n))); }
+// The same for bytes that may hold a secret: wiped before they are freed.
+using SecretMem = Wiped<TQCryptMemFree>;
+inline SecretMem secretAlloc(size_t n) noexcept { return SecretMem(TQCryptMemAlloc(n), n); }
 
 // The library allocator for standard containers, so that the host's hooks
 // see what they hold; out of memory it throws, as the default one does, and
@@ -184,7 +188,7 @@ public:
     SecureBytes(const SecureBytes &) = delete;
     SecureBytes &operator=(const SecureBytes &) = delete;
     SecureBytes(SecureBytes &&other) noexcept : bytes_(std::move(other.bytes_)) {}
-    ~SecureBytes() { wipe(); }
+    ~SecureBytes() { wipeAll(); }
 
     unsigned char *data() { return bytes_.data(); }
     const unsigned char *data() const { return bytes_.data(); }
@@ -193,13 +197,13 @@ public:
     // Resizing never leaves a copy behind: the old bytes are wiped first.
     void resize(size_t n) {
         if (n <= bytes_.capacity()) {
-            if (n < bytes_.size()) OPENSSL_cleanse(bytes_.data() + n, bytes_.size() - n);
+            if (n < bytes_.size()) wipe(bytes_.data() + n, bytes_.size() - n);
             bytes_.resize(n);
             return;
         }
         Storage bigger(n);
         if (!bytes_.empty()) std::memcpy(bigger.data(), bytes_.data(), bytes_.size());
-        wipe();
+        wipeAll();
         bytes_.swap(bigger);
     }
     void assign(const void *data, size_t n) {
@@ -210,9 +214,7 @@ public:
 
 private:
     using Storage = std::vector<unsigned char, LibraryAllocator<unsigned char>>;
-    void wipe() {
-        if (!bytes_.empty()) OPENSSL_cleanse(bytes_.data(), bytes_.size());
-    }
+    void wipeAll() noexcept { wipe(bytes_.data(), bytes_.size()); }
     Storage bytes_;
 };
 
@@ -232,6 +234,12 @@ public:
     TQXCRYPT_BLOB *get() { return &blob_; }
     const unsigned char *data() const { return blob_.data; }
     size_t size() const { return static_cast<size_t>(blob_.length); }
+    // Hands the bytes to the caller, who frees them.
+    unsigned char *release() {
+        unsigned char *data = blob_.data;
+        blob_ = TQXCRYPT_BLOB{0, nullptr};
+        return data;
+    }
 
 private:
     TQXCRYPT_BLOB blob_{0, nullptr};
@@ -242,9 +250,7 @@ private:
 class SecretBlob : public OwnedBlob {
 public:
     SecretBlob() = default;
-    ~SecretBlob() {
-        if (get()->data) OPENSSL_cleanse(get()->data, size());
-    }
+    ~SecretBlob() { wipe(get()->data, size()); }
 };
 
 }  // namespace tq

@@ -30,10 +30,7 @@ extern "C" int TQXCrypt_DESEncrypt(int cbc, const unsigned char *key, int keyLen
     } else {
         return TQ_RTN_BAD_ARGUMENT;
     }
-    struct Wiper {
-        unsigned char *p;
-        ~Wiper() { OPENSSL_cleanse(p, 24); }
-    } wiper{fullKey};
+    const tq::Wiped<> wiped(fullKey, sizeof fullKey);
     const bool chained = keyLength != 8 || cbc;
     // A CBC IV is eight bytes; a shorter one would be read past its end.
     unsigned char ivBlock[8] = {0};

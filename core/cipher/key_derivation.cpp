@@ -42,7 +42,7 @@ int PKCS5_PBKDF2_gen_keyiv(const char *password, int passwordLength, const unsig
                                     passwordLength, salt ? salt : kNothing, saltLength,
                                     iterations < 1 ? 1 : iterations, static_cast<int>(n), buffer);
     if (ok == 1) splitKeyIv(buffer, key, keyLength, iv, ivLength);
-    OPENSSL_cleanse(buffer, n);
+    tq::wipe(buffer, n);
     return ok == 1 ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
 
@@ -67,7 +67,7 @@ int PKCS5_PBKDF1_gen_keyiv(const char *password, int passwordLength, const unsig
         ok = EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) == 1 &&
              EVP_DigestUpdate(ctx.get(), t, tLength) == 1 && EVP_DigestFinal_ex(ctx.get(), t, &tLength) == 1;
     if (ok) splitKeyIv(t, key, keyLength, iv, ivLength);
-    OPENSSL_cleanse(t, sizeof t);
+    tq::wipe(t, sizeof t);
     return ok ? TQ_RTN_OK : TQ_RTN_FAILED;
 }
 

@@ -141,7 +141,7 @@ int TQXCrypt_NBSecUser2PFX(const unsigned char *data, int length, const char *pa
     unsigned char *d = digest.data();
     unsigned char iv[8] = {d[16], d[17], d[18], d[19], d[16], d[17], d[18], d[19]};
     const int decrypted = tq::cbc_decrypt_2k(d, iv, plain.data(), at, sealedLength);
-    OPENSSL_cleanse(iv, sizeof iv);
+    tq::wipe(iv, sizeof iv);
     if (!decrypted) return TQ_RTN_INVALID_KEY;
     tq::EvpPkeyPtr key;
     rc = tq::keyFromPlaintext(plain.data(), static_cast<size_t>(sealedLength), &key);

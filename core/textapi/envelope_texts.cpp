@@ -30,15 +30,12 @@ int TQCrypt_CertDecrypt(const char *certificate, const char *privateKey, const c
     if (rc == TQ_RTN_OK) rc = tq::decodeText(privateKey, TQXCRYPT_KIND_PRIVATEKEY, password, key);
     if (rc == TQ_RTN_OK) rc = TQXCrypt_Decode(envelope, std::strlen(envelope), der.get(), nullptr);
     if (rc == TQ_RTN_OK) rc = tq::keyUsageGate(cert.get(), keyUsage);
-    TQXCRYPT_BLOB plain{0, nullptr};
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_Decrypt(cert.get(), key.get(), der.data(), der.size(), flags, &plain);
-    if (rc != TQ_RTN_OK) {
-        if (plain.data) OPENSSL_cleanse(plain.data, static_cast<size_t>(plain.length));
-        TQXCryptFreeBlob(&plain);
-        return rc;
-    }
-    *data = plain.data;
-    if (dataLength) *dataLength = plain.length;
+    tq::SecretBlob plain;
+    if (rc == TQ_RTN_OK)
+        rc = TQXCrypt_Decrypt(cert.get(), key.get(), der.data(), der.size(), flags, plain.get());
+    if (rc != TQ_RTN_OK) return rc;
+    if (dataLength) *dataLength = plain.size();
+    *data = plain.release();
     return TQ_RTN_OK;
 }
 TQ_CATCH_CODE

@@ -18,17 +18,10 @@ int oneShot(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int paddingFlags, 
     const size_t extra = encrypt ? static_cast<size_t>(block > 0 ? block : 1) : 1;
     if (dataLength > static_cast<size_t>(INT_MAX - EVP_MAX_BLOCK_LENGTH)) return TQ_RTN_BAD_ARGUMENT;
     const size_t room = dataLength + extra;
-    tq::TqMem buffer = tq::tqAlloc(room);
+    // The plain text is wiped from a buffer that is not handed out.
+    tq::SecretMem buffer = tq::secretAlloc(room);
     if (!buffer) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     std::memset(buffer.get(), 0, room);
-    // The plain text is wiped from a buffer that is not handed out.
-    struct Wiper {
-        tq::TqMem &bytes;
-        size_t n;
-        ~Wiper() {
-            if (bytes) OPENSSL_cleanse(bytes.get(), n);
-        }
-    } wiper{buffer, room};
     int updated = 0, finished = 0;
     rc = encrypt ? TQXCrypt_EncryptUpdate(cipher, data, dataLength, buffer.get(), &updated)
                  : TQXCrypt_DecryptUpdate(cipher, data, dataLength, buffer.get(), &updated);
@@ -40,7 +33,7 @@ int oneShot(TQXCRYPT_HANDLE *cipher, const unsigned char *iv, int paddingFlags, 
         finished = 0;
     }
     const size_t total = static_cast<size_t>(updated) + static_cast<size_t>(finished);
-    if (trailingNul) buffer[total] = 0;
+    if (trailingNul) buffer.get()[total] = 0;
     *out = buffer.release();
     *outLength = total;
     return rc;

@@ -5,9 +5,8 @@
 #include <iterator>
 #include <ctime>
 
-#include <openssl/crypto.h>
-
 #include "access_internal.h"
+#include "wiping.h"
 
 // A host may offer its own pause (a Windows-style one); a JVM offers none.
 extern "C" void Sleep(unsigned int milliseconds) __attribute__((weak));
@@ -122,7 +121,7 @@ void freeBytes(TQXP11_BYTES &bytes) {
 
 // A secret key's value read from the token leaves no copy in freed memory.
 void freeSecretBytes(TQXP11_BYTES &bytes) {
-    if (bytes.data && bytes.length) OPENSSL_cleanse(bytes.data, bytes.length);
+    tq::wipe(bytes.data, bytes.length);
     freeBytes(bytes);
 }
 
@@ -219,7 +218,8 @@ public:
     }
     ~RecordBuilder() {
         if (!record_) return;
-        for (size_t i = 0; i < query_.size(); ++i) std::free(fields_[i].member(record_)->data);
+        // A secret key's value may be in its buffer already.
+        for (size_t i = 0; i < query_.size(); ++i) tqp11::freeSecretBytes(*fields_[i].member(record_));
         std::free(record_);
     }
     RecordBuilder(const RecordBuilder &) = delete;
@@ -542,7 +542,8 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components.data(),
                                          components.size());
     if (rv != CKR_OK) return rv;
-    tqp11::SystemPtr<unsigned char> buffers[kRsaComponents];
+    // What the module writes before it fails may be key material.
+    tq::Wiped<tq::systemFree> buffers[kRsaComponents];
     CK_ULONG sizes[kRsaComponents] = {};
     for (size_t i = 0; i < kRsaComponents; ++i) {
         // The unavailable mark, or a length no int holds, is no length to
@@ -550,7 +551,7 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         if (tqp11::unusableLength(components[i].ulValueLen)) return CKR_BUFFER_TOO_SMALL;
         sizes[i] = components[i].ulValueLen;
         if (sizes[i] == 0) continue;
-        buffers[i].reset(static_cast<unsigned char *>(std::malloc(sizes[i])));
+        buffers[i].reset(std::malloc(sizes[i]), sizes[i]);
         if (!buffers[i]) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
         components[i].pValue = buffers[i].get();
     }
@@ -558,12 +559,7 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
                                      components.size());
     for (size_t i = 0; rv == CKR_OK && i < kRsaComponents; ++i)
         if (buffers[i] && components[i].ulValueLen > sizes[i]) rv = CKR_BUFFER_TOO_SMALL;
-    if (rv != CKR_OK) {
-        // What the module wrote before it failed may be key material.
-        for (size_t i = 0; i < kRsaComponents; ++i)
-            if (buffers[i]) OPENSSL_cleanse(buffers[i].get(), sizes[i]);
-        return rv;
-    }
+    if (rv != CKR_OK) return rv;
     for (size_t i = 0; i < kRsaComponents; ++i) {
         if (buffers[i]) *outLength[i] = static_cast<int>(components[i].ulValueLen);
         *out[i] = buffers[i].release();

@@ -1,7 +1,5 @@
 // Token secret keys named by label: generating, storing and reading them,
 // wrapping and unwrapping, and the one-call ciphers and MACs.
-#include <openssl/crypto.h>
-
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +34,7 @@ bool secretKind(CK_ULONG kind) {
 void releaseSecret(TQXP11_OBJECT &record) {
     if (record.valueRecord && secretKind(record.kind)) {
         TQXP11_BYTES &key = record.valueRecord->secret.value;
-        if (key.data) OPENSSL_cleanse(key.data, key.length);
+        tq::wipe(key.data, key.length);
     }
     TQXP11_FreeObject(&record);
 }
@@ -78,16 +76,12 @@ void endOperation(TQXP11_SESSION *session, const Direction &d) {
     unsigned char scratch[64];
     CK_ULONG room = sizeof scratch;
     int rc = d.final(session, scratch, &room);
-    OPENSSL_cleanse(scratch, sizeof scratch);
+    tq::wipe(scratch, sizeof scratch);
     constexpr CK_ULONG kLargest = 1 << 20;
     if (rc != TQP11_RTN_BUFFER_TOO_SMALL || room <= sizeof scratch || room > kLargest) return;
     // The token said how much it still holds.
-    auto *more = static_cast<unsigned char *>(std::malloc(room));
-    if (!more) return;
-    CK_ULONG size = room;
-    d.final(session, more, &room);
-    OPENSSL_cleanse(more, size);
-    std::free(more);
+    const tq::Wiped<tq::systemFree> more = tq::scratch(room);
+    if (more) d.final(session, more.get(), &room);
 }
 
 // One complete token operation into `buffer` of `size` bytes: the update
@@ -255,17 +249,15 @@ TQ_API int TQP11_SymDecrypt(TQXP11_SESSION *session, const char *label, int kind
     if (length == 0 && paddedMode(key.object.kind, modeCode(mode))) return TQP11_RTN_ENCRYPTED_DATA_LEN_RANGE;
     key.value.secret.iv = tqbridge::zeroIv(key.object.kind);
     // Plaintext never outgrows the ciphertext; one byte more keeps empty data addressable.
-    auto *plain = static_cast<unsigned char *>(std::calloc(1, length + 1));
+    const tq::Wiped<tq::systemFree> plain = tq::scratch(length + 1);
     if (!plain) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     CK_ULONG total = 0;
-    int rc =
-        runOnce(session, kDecrypt, modeCode(mode), &key.object, data, length, plain, length, length, &total);
+    int rc = runOnce(session, kDecrypt, modeCode(mode), &key.object, data, length, plain.get(), length,
+                     length, &total);
     if (rc == TQ_RTN_OK) {
-        if (total) std::memcpy(out, plain, total);
+        if (total) std::memcpy(out, plain.get(), total);
         *outLength = total;
     }
-    OPENSSL_cleanse(plain, length + 1);
-    std::free(plain);
     return rc;
 }
 TQ_CATCH_CODE

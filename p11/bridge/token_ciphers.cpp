@@ -115,7 +115,7 @@ int closeTokenOperation(CipherReference *r) {
     const int rc = r->running == CipherReference::kEncrypting
                        ? TQXP11_EncryptFinal(session, scratch, &length)
                        : TQXP11_DecryptFinal(session, scratch, &length);
-    OPENSSL_cleanse(scratch, sizeof scratch);
+    tq::wipe(scratch, sizeof scratch);
     r->running = CipherReference::kNone;
     return rc;
 }
@@ -131,7 +131,7 @@ void releaseCipherReference(CipherReference *r) {
         case TQXP11_KIND_AES:
         case TQXP11_KIND_RC4: {
             TQXP11_BYTES &value = object->valueRecord->secret.value;
-            if (value.data) OPENSSL_cleanse(value.data, value.length);
+            tq::wipe(value.data, value.length);
             break;
         }
         default:

@@ -15,33 +15,13 @@ using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::codeResult;
 using tqjni::handleOf;
+using tqjni::LocalRef;
 using tqjni::Text;
 
 namespace {
 
 using Getter = int (*)(TQXCRYPT_HANDLE *, const char *, int, void *, int *);
 using Setter = int (*)(TQXCRYPT_HANDLE *, const char *, const void *, int);
-
-// A local reference released when its scope ends, so that the natives hold
-// no more than the few the JVM grants them.
-class LocalRef {
-public:
-    LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}
-    ~LocalRef() {
-        if (object_) env_->DeleteLocalRef(object_);
-    }
-    LocalRef(const LocalRef &) = delete;
-    LocalRef &operator=(const LocalRef &) = delete;
-    jobject get() const { return object_; }
-    void reset(jobject object) {
-        if (object_) env_->DeleteLocalRef(object_);
-        object_ = object;
-    }
-
-private:
-    JNIEnv *env_;
-    jobject object_;
-};
 
 // A result object; the JVM's failure, if any, is held for the caller.
 template <class... Args>

@@ -30,6 +30,27 @@
 
 namespace tqjni {
 
+// A local reference released when its scope ends, so that the natives hold
+// no more than the few the JVM grants them.
+class LocalRef {
+public:
+    LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}
+    ~LocalRef() {
+        if (object_) env_->DeleteLocalRef(object_);
+    }
+    LocalRef(const LocalRef &) = delete;
+    LocalRef &operator=(const LocalRef &) = delete;
+    jobject get() const { return object_; }
+    void reset(jobject object) {
+        if (object_) env_->DeleteLocalRef(object_);
+        object_ = object;
+    }
+
+private:
+    JNIEnv *env_;
+    jobject object_;
+};
+
 // A JVM failure taken off the thread so that further JNI calls are allowed;
 // raised again when the holder ends. The first failure wins.
 class HeldException {

@@ -5,6 +5,7 @@
 using tqjni::Call;
 using tqjni::codeResult;
 using tqjni::handleOf;
+using tqjni::LocalRef;
 using tqjni::Text;
 
 namespace {
@@ -15,16 +16,14 @@ constexpr size_t kDateRoom = 32;
 // An entry as Java sees it; null when the JVM could not make a part of it
 // (its failure is held by the call).
 jobject revokedOf(Call &call, const unsigned char *serial, uint64_t length, const char *date, int reason) {
-    jbyteArray bytes = tqjni::newBytes(call, serial, static_cast<size_t>(length));
-    jstring text = tqjni::newString(call, date);
+    const LocalRef bytes(call.env, tqjni::newBytes(call, serial, static_cast<size_t>(length)));
+    const LocalRef text(call.env, tqjni::newString(call, date));
     jobject entry = nullptr;
-    if (bytes && text) {
-        entry = NewObject(call.env, "com/tq/pki/X509Revoked", "([BLjava/lang/String;I)V", bytes, text,
-                          static_cast<jint>(reason));
+    if (bytes.get() && text.get()) {
+        entry = NewObject(call.env, "com/tq/pki/X509Revoked", "([BLjava/lang/String;I)V", bytes.get(),
+                          text.get(), static_cast<jint>(reason));
         call.failure.take();
     }
-    if (bytes) call.env->DeleteLocalRef(bytes);
-    if (text) call.env->DeleteLocalRef(text);
     return entry;
 }
 

@@ -55,7 +55,7 @@ jobject bytesExtension(Call &call, Getter get, jlong handle, const char *type, c
     const int code = get(handleOf(handle), type, 0, &blob, &critical);
     jobject result = nullptr;
     if (code == 0) {
-        LocalRef value(call.env, tqjni::takeBlob(call, blob));
+        const LocalRef value(call.env, tqjni::takeBlob(call, blob));
         result = newResult(call, className, "([BZ)V", value.get(), static_cast<jboolean>(critical != 0));
     }
     TQXCryptFreeBlob(&blob);
@@ -142,14 +142,14 @@ int setText(Call &call, Setter set, jlong handle, const char *type, jstring valu
 
 // The first three elements of the array, each null or of its expected class
 // (byte[], then two Strings); false when one is of another class.
-bool akidElements(Call &call, jobjectArray array, LocalRef (&elements)[3]) {
+bool akidElements(Call &call, jobjectArray array, LocalRef<> (&elements)[3]) {
     const jsize n = array ? call.env->GetArrayLength(array) : 0;
     static const char *const kClasses[3] = {"[B", "java/lang/String", "java/lang/String"};
     for (jsize i = 0; i < n && i < 3; ++i) {
         elements[i].reset(call.env->GetObjectArrayElement(array, i));
         if (!elements[i].get()) continue;
-        LocalRef cls(call.env, call.env->FindClass(kClasses[i]));
-        if (!cls.get() || !call.env->IsInstanceOf(elements[i].get(), static_cast<jclass>(cls.get()))) {
+        const LocalRef cls(call.env, call.env->FindClass(kClasses[i]));
+        if (!cls.get() || !call.env->IsInstanceOf(elements[i].get(), cls.get())) {
             call.failure.take();
             return false;
         }
@@ -158,7 +158,7 @@ bool akidElements(Call &call, jobjectArray array, LocalRef (&elements)[3]) {
 }
 
 int setAuthorityKeyId(Call &call, Setter set, jlong handle, jobjectArray array, jboolean critical) {
-    LocalRef elements[3] = {{call.env, nullptr}, {call.env, nullptr}, {call.env, nullptr}};
+    LocalRef<> elements[3] = {{call.env, nullptr}, {call.env, nullptr}, {call.env, nullptr}};
     if (!akidElements(call, array, elements)) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Bytes keyBytes(call, static_cast<jbyteArray>(elements[0].get()));
     Text issuer(call, static_cast<jstring>(elements[1].get()));

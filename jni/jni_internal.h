@@ -32,30 +32,38 @@ namespace tqjni {
 
 // A local reference released when its scope ends, so that the natives hold
 // no more than the few the JVM grants them.
+template <class Ref = jobject>
 class LocalRef {
 public:
-    LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}
+    LocalRef(JNIEnv *env, Ref ref) : env_(env), ref_(ref) {}
     ~LocalRef() {
-        if (object_) env_->DeleteLocalRef(object_);
+        if (ref_) env_->DeleteLocalRef(ref_);
     }
     LocalRef(const LocalRef &) = delete;
     LocalRef &operator=(const LocalRef &) = delete;
-    jobject get() const { return object_; }
-    void reset(jobject object) {
-        if (object_) env_->DeleteLocalRef(object_);
-        object_ = object;
+    Ref get() const { return ref_; }
+    void reset(Ref ref) {
+        if (ref_) env_->DeleteLocalRef(ref_);
+        ref_ = ref;
+    }
+    // The reference handed on: no longer released here.
+    Ref release() {
+        const Ref ref = ref_;
+        ref_ = nullptr;
+        return ref;
     }
 
 private:
     JNIEnv *env_;
-    jobject object_;
+    Ref ref_;
 };
+LocalRef(JNIEnv *, std::nullptr_t)->LocalRef<jobject>;
 
 // A JVM failure taken off the thread so that further JNI calls are allowed;
 // raised again when the holder ends. The first failure wins.
 class HeldException {
 public:
-    explicit HeldException(JNIEnv *env) : env_(env) {}
+    explicit HeldException(JNIEnv *env) : env_(env), held_(env, nullptr) {}
     ~HeldException();
     HeldException(const HeldException &) = delete;
     HeldException &operator=(const HeldException &) = delete;
@@ -64,7 +72,7 @@ public:
 
 private:
     JNIEnv *env_;
-    jthrowable held_ = nullptr;
+    LocalRef<jthrowable> held_;
 };
 
 // One native call: the receiver, the held failure, and the result code that

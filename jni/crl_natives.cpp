@@ -49,61 +49,14 @@ jobject entryResult(Call &call, int code, jobject entry) {
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XCRLCreateX)(JNIEnv *env, jobject self) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_CreateCRL(&h);
-    return tqjni::handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetIssuerX)(JNIEnv *env, jobject self, jlong crl, jint format) try {
-    Call call(env, self);
-    char *text = nullptr;
-    const int code = TQXCrypt_CRLGetIssuer(handleOf(crl), format, &text);
-    return tqjni::textResult(call, code, text);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetLastUpdateX)(JNIEnv *env, jobject self, jlong crl,
-                                                        jint format) try {
-    Call call(env, self);
-    return tqjni::timeResult(call, TQXCrypt_CRLGetLastUpdate, crl, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject self, jlong crl,
-                                                        jint format) try {
-    Call call(env, self);
-    return tqjni::timeResult(call, TQXCrypt_CRLGetNextUpdate, crl, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl,
-                                                     jlong issuerCert) try {
-    Call call(env, self);
-    return codeResult(call, TQXCrypt_CRLSetIssuer(handleOf(crl), handleOf(issuerCert)));
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
-                                                                       jstring issuer) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
-}
-TQ_JNI_CATCH_CODE
+TQ_CREATOR(XCRLCreateX, TQXCrypt_CreateCRL)
+TQ_TEXT_READER(XCRLGetIssuerX, TQXCrypt_CRLGetIssuer)
+TQ_TIME_READER(XCRLGetLastUpdateX, TQXCrypt_CRLGetLastUpdate)
+TQ_TIME_READER(XCRLGetNextUpdateX, TQXCrypt_CRLGetNextUpdate)
+TQ_TEXT_SETTER(XCRLSetLastUpdateX, TQXCrypt_CRLSetLastUpdate)
+TQ_TEXT_SETTER(XCRLSetNextUpdateX, TQXCrypt_CRLSetNextUpdate)
+TQ_TWO_HANDLES(XCRLSetIssuerX__JJ, TQXCrypt_CRLSetIssuer)
+TQ_TEXT_SETTER(XCRLSetIssuerX__JLjava_lang_String_2, TQXCrypt_CRLSetIssuerName)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) try {
     Call call(env, self);
@@ -131,14 +84,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JJLjava_lang_String_2I)(JNIEnv
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLRevokedCountX)(JNIEnv *env, jobject self, jlong crl) try {
-    Call call(env, self);
-    int count = 0;
-    const int code = TQXCrypt_CRLGetRevokedCount(handleOf(crl), &count);
-    call.store(code);
-    return code == 0 ? count : 0;
-}
-TQ_JNI_CATCH
+TQ_COUNT_READER(XCRLRevokedCountX, TQXCrypt_CRLGetRevokedCount)
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject self, jlong crl,
                                                          jint index) try {

@@ -185,6 +185,23 @@ bool takesRecord(const char *type) {
 
 }  // namespace
 
+// The byte-valued extensions, read and set.
+#define TQ_BYTES_EXTENSION(name, get, type, className)                                  \
+    TQ_ADAPTED(jobject, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               bytesExtension(call, get, object, type, className))
+#define TQ_BYTES_EXTENSION_SETTER(name, set, type)                                              \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name,                                                   \
+               (JNIEnv * env, jobject self, jlong object, jbyteArray value, jboolean critical), \
+               setBytes(call, set, object, type, value, critical))
+// The authority key identifier of a certificate or a CRL.
+#define TQ_AUTHORITY_KEY_ID(name, get)                                                  \
+    TQ_ADAPTED(jobject, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               authorityKeyId(call, get, object))
+#define TQ_AUTHORITY_KEY_ID_SETTER(name, set)                                                     \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name,                                                     \
+               (JNIEnv * env, jobject self, jlong object, jobjectArray value, jboolean critical), \
+               setAuthorityKeyId(call, set, object, value, critical))
+
 extern "C" {
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) try {
@@ -214,33 +231,15 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobj
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "keyUsage", "com/tq/pki/X509KeyUsage");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetKeyUsageX, TQXCrypt_CertGetExtension, "keyUsage", "com/tq/pki/X509KeyUsage")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "extendedKeyUsage",
-                          "com/tq/pki/X509ExtendedKeyUsage");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetExtendedKeyUsageX, TQXCrypt_CertGetExtension, "extendedKeyUsage",
+                   "com/tq/pki/X509ExtendedKeyUsage")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetSubjectKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                   jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "subjectKeyIdentifier",
-                          "com/tq/pki/X509SubjectKeyIdentifier");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetSubjectKeyIdentifierX, TQXCrypt_CertGetExtension, "subjectKeyIdentifier",
+                   "com/tq/pki/X509SubjectKeyIdentifier")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                     jlong cert) try {
-    Call call(env, self);
-    return authorityKeyId(call, TQXCrypt_CertGetExtension, cert);
-}
-TQ_JNI_CATCH
+TQ_AUTHORITY_KEY_ID(XCertGetAuthorityKeyIdentifierX, TQXCrypt_CertGetExtension)
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self,
                                                                     jlong cert) try {
@@ -265,18 +264,8 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env,
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetCRLNumberX)(JNIEnv *env, jobject self, jlong crl) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CRLGetExtension, crl, "crlNumber", "com/tq/pki/X509CRLNumber");
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                    jlong crl) try {
-    Call call(env, self);
-    return authorityKeyId(call, TQXCrypt_CRLGetExtension, crl);
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCRLGetCRLNumberX, TQXCrypt_CRLGetExtension, "crlNumber", "com/tq/pki/X509CRLNumber")
+TQ_AUTHORITY_KEY_ID(XCRLGetAuthorityKeyIdentifierX, TQXCrypt_CRLGetExtension)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert,
                                                             jboolean ca, jint pathLength,
@@ -294,40 +283,11 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetKeyUsageX)(JNIEnv *env, jobject self, jlong cert, jbyteArray value,
-                                                    jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "keyUsage", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "extendedKeyUsage", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "subjectKeyIdentifier", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNetscapeCertTypeX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "nsCertType", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                  jobjectArray value, jboolean critical) try {
-    Call call(env, self);
-    return setAuthorityKeyId(call, TQXCrypt_CertSetExtension, cert, value, critical);
-}
-TQ_JNI_CATCH_CODE
+TQ_BYTES_EXTENSION_SETTER(XCertSetKeyUsageX, TQXCrypt_CertSetExtension, "keyUsage")
+TQ_BYTES_EXTENSION_SETTER(XCertSetExtendedKeyUsageX, TQXCrypt_CertSetExtension, "extendedKeyUsage")
+TQ_BYTES_EXTENSION_SETTER(XCertSetSubjectKeyIdentifierX, TQXCrypt_CertSetExtension, "subjectKeyIdentifier")
+TQ_BYTES_EXTENSION_SETTER(XCertSetNetscapeCertTypeX, TQXCrypt_CertSetExtension, "nsCertType")
+TQ_AUTHORITY_KEY_ID_SETTER(XCertSetAuthorityKeyIdentifierX, TQXCrypt_CertSetExtension)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert,
                                                                  jstring value, jboolean critical) try {
@@ -359,18 +319,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject s
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetCRLNumberX)(JNIEnv *env, jobject self, jlong crl, jbyteArray value,
-                                                    jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CRLSetExtension, crl, "crlNumber", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl,
-                                                                 jobjectArray value, jboolean critical) try {
-    Call call(env, self);
-    return setAuthorityKeyId(call, TQXCrypt_CRLSetExtension, crl, value, critical);
-}
-TQ_JNI_CATCH_CODE
+TQ_BYTES_EXTENSION_SETTER(XCRLSetCRLNumberX, TQXCrypt_CRLSetExtension, "crlNumber")
+TQ_AUTHORITY_KEY_ID_SETTER(XCRLSetAuthorityKeyIdentifierX, TQXCrypt_CRLSetExtension)
 
 }  // extern "C"

@@ -237,7 +237,8 @@ jint countOut(Call &call, Work &&work) {
 
 // A native whose body is one call of the adapter it shares with the natives
 // of its shape, so that each of them is one line. It keeps its own
-// function-try-block and handler; the adapter works on its Call, `call`.
+// function-try-block and handler; `params` name the JNIEnv `env` and the
+// receiver `self`, and the adapter works on the native's Call, `call`.
 #define TQ_ADAPTED(type, handler, name, params, ...) \
     JNIEXPORT type JNICALL TQ_NATIVE(name)           \
     params try {                                     \
@@ -246,7 +247,7 @@ jint countOut(Call &call, Work &&work) {
     }                                                \
     handler
 
-// The shapes natives of several families share.
+// The shapes that natives of several families share.
 // A new empty object.
 #define TQ_CREATOR(name, create) \
     TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self), ::tqjni::handleOut(call, create))
@@ -260,7 +261,7 @@ jint countOut(Call &call, Work &&work) {
                ::tqjni::handleOut(call, [&](TQXCRYPT_HANDLE **out) {                              \
                    return read(::tqjni::handleOf(object), index, out);                            \
                }))
-// A text read in a format (names, a time) or by a selector.
+// A text read in a format (a name) or by a selector (an extension).
 #define TQ_TEXT_READER(name, read)                                                            \
     TQ_ADAPTED(                                                                               \
         jstring, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object, jint format), \

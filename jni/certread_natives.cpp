@@ -4,88 +4,16 @@
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_x509.h"
 
-using tqjni::blobResult;
-using tqjni::Call;
-using tqjni::handleOf;
-using tqjni::handleResult;
-using tqjni::textResult;
-using tqjni::timeResult;
-
 extern "C" {
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XCertGetSerialNumberX)(JNIEnv *env, jobject self, jlong cert,
-                                                              jint format) try {
-    Call call(env, self);
-    TQXCRYPT_BLOB blob = {0, nullptr};
-    const int code = TQXCrypt_CertGetSerialNumber(handleOf(cert), format, &blob);
-    return blobResult(call, code, blob);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetSubjectX)(JNIEnv *env, jobject self, jlong cert,
-                                                      jint format) try {
-    Call call(env, self);
-    char *text = nullptr;
-    const int code = TQXCrypt_CertGetSubject(handleOf(cert), format, &text);
-    return textResult(call, code, text);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetIssuerX)(JNIEnv *env, jobject self, jlong cert, jint format) try {
-    Call call(env, self);
-    char *text = nullptr;
-    const int code = TQXCrypt_CertGetIssuer(handleOf(cert), format, &text);
-    return textResult(call, code, text);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetNotBeforeX)(JNIEnv *env, jobject self, jlong cert,
-                                                        jint format) try {
-    Call call(env, self);
-    return timeResult(call, TQXCrypt_CertGetNotBefore, cert, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetNotAfterX)(JNIEnv *env, jobject self, jlong cert,
-                                                       jint format) try {
-    Call call(env, self);
-    return timeResult(call, TQXCrypt_CertGetNotAfter, cert, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XCertGetDigestX)(JNIEnv *env, jobject self, jlong cert,
-                                                        jint flags) try {
-    Call call(env, self);
-    TQXCRYPT_BLOB blob = {0, nullptr};
-    const int code = TQXCrypt_CertGetDigest(handleOf(cert), static_cast<unsigned int>(flags), &blob);
-    return blobResult(call, code, blob);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XCertGetPublicKeyX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_CertGetPublicKey(handleOf(cert), &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertGetKeyUsagesX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    int bits = 0;
-    const int code = TQXCrypt_CertGetKeyUsage(handleOf(cert), &bits);
-    call.store(code);
-    return code == 0 ? bits : 0;
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCertGetExtensionX)(JNIEnv *env, jobject self, jlong cert,
-                                                        jint selector) try {
-    Call call(env, self);
-    char *text = nullptr;
-    const int code = TQXCrypt_CertGetKDRAExtension(handleOf(cert), selector, &text);
-    return textResult(call, code, text);
-}
-TQ_JNI_CATCH
+TQ_FORMATTED_BLOB_READER(XCertGetSerialNumberX, TQXCrypt_CertGetSerialNumber)
+TQ_TEXT_READER(XCertGetSubjectX, TQXCrypt_CertGetSubject)
+TQ_TEXT_READER(XCertGetIssuerX, TQXCrypt_CertGetIssuer)
+TQ_TIME_READER(XCertGetNotBeforeX, TQXCrypt_CertGetNotBefore)
+TQ_TIME_READER(XCertGetNotAfterX, TQXCrypt_CertGetNotAfter)
+TQ_FORMATTED_BLOB_READER(XCertGetDigestX, TQXCrypt_CertGetDigest)
+TQ_HANDLE_READER(XCertGetPublicKeyX, TQXCrypt_CertGetPublicKey)
+TQ_COUNT_READER(XCertGetKeyUsagesX, TQXCrypt_CertGetKeyUsage)
+TQ_TEXT_READER(XCertGetExtensionX, TQXCrypt_CertGetKDRAExtension)
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 using tqjni::Call;
 using tqjni::codeResult;
 using tqjni::handleOf;
+using tqjni::LocalRef;
 using tqjni::Text;
 
 namespace {
@@ -15,16 +16,14 @@ constexpr size_t kDateRoom = 32;
 // An entry as Java sees it; null when the JVM could not make a part of it
 // (its failure is held by the call).
 jobject revokedOf(Call &call, const unsigned char *serial, uint64_t length, const char *date, int reason) {
-    jbyteArray bytes = tqjni::newBytes(call, serial, static_cast<size_t>(length));
-    jstring text = tqjni::newString(call, date);
+    const LocalRef bytes(call.env, tqjni::newBytes(call, serial, static_cast<size_t>(length)));
+    const LocalRef text(call.env, tqjni::newString(call, date));
     jobject entry = nullptr;
-    if (bytes && text) {
-        entry = NewObject(call.env, "com/tq/pki/X509Revoked", "([BLjava/lang/String;I)V", bytes, text,
-                          static_cast<jint>(reason));
+    if (bytes.get() && text.get()) {
+        entry = NewObject(call.env, "com/tq/pki/X509Revoked", "([BLjava/lang/String;I)V", bytes.get(),
+                          text.get(), static_cast<jint>(reason));
         call.failure.take();
     }
-    if (bytes) call.env->DeleteLocalRef(bytes);
-    if (text) call.env->DeleteLocalRef(text);
     return entry;
 }
 
@@ -50,61 +49,14 @@ jobject entryResult(Call &call, int code, jobject entry) {
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XCRLCreateX)(JNIEnv *env, jobject self) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_CreateCRL(&h);
-    return tqjni::handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetIssuerX)(JNIEnv *env, jobject self, jlong crl, jint format) try {
-    Call call(env, self);
-    char *text = nullptr;
-    const int code = TQXCrypt_CRLGetIssuer(handleOf(crl), format, &text);
-    return tqjni::textResult(call, code, text);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetLastUpdateX)(JNIEnv *env, jobject self, jlong crl,
-                                                        jint format) try {
-    Call call(env, self);
-    return tqjni::timeResult(call, TQXCrypt_CRLGetLastUpdate, crl, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jstring JNICALL TQ_NATIVE(XCRLGetNextUpdateX)(JNIEnv *env, jobject self, jlong crl,
-                                                        jint format) try {
-    Call call(env, self);
-    return tqjni::timeResult(call, TQXCrypt_CRLGetNextUpdate, crl, format);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetLastUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetLastUpdate, crl, time);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetNextUpdateX)(JNIEnv *env, jobject self, jlong crl, jstring time) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetNextUpdate, crl, time);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JJ)(JNIEnv *env, jobject self, jlong crl,
-                                                     jlong issuerCert) try {
-    Call call(env, self);
-    return codeResult(call, TQXCrypt_CRLSetIssuer(handleOf(crl), handleOf(issuerCert)));
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetIssuerX__JLjava_lang_String_2)(JNIEnv *env, jobject self, jlong crl,
-                                                                       jstring issuer) try {
-    Call call(env, self);
-    return tqjni::setText(call, TQXCrypt_CRLSetIssuerName, crl, issuer);
-}
-TQ_JNI_CATCH_CODE
+TQ_CREATOR(XCRLCreateX, TQXCrypt_CreateCRL)
+TQ_TEXT_READER(XCRLGetIssuerX, TQXCrypt_CRLGetIssuer)
+TQ_TIME_READER(XCRLGetLastUpdateX, TQXCrypt_CRLGetLastUpdate)
+TQ_TIME_READER(XCRLGetNextUpdateX, TQXCrypt_CRLGetNextUpdate)
+TQ_TEXT_SETTER(XCRLSetLastUpdateX, TQXCrypt_CRLSetLastUpdate)
+TQ_TEXT_SETTER(XCRLSetNextUpdateX, TQXCrypt_CRLSetNextUpdate)
+TQ_TWO_HANDLES(XCRLSetIssuerX__JJ, TQXCrypt_CRLSetIssuer)
+TQ_TEXT_SETTER(XCRLSetIssuerX__JLjava_lang_String_2, TQXCrypt_CRLSetIssuerName)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSortRevoked)(JNIEnv *env, jobject self, jlong crl, jint flags) try {
     Call call(env, self);
@@ -132,14 +84,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCRLAddRevokedX__JJLjava_lang_String_2I)(JNIEnv
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLRevokedCountX)(JNIEnv *env, jobject self, jlong crl) try {
-    Call call(env, self);
-    int count = 0;
-    const int code = TQXCrypt_CRLGetRevokedCount(handleOf(crl), &count);
-    call.store(code);
-    return code == 0 ? count : 0;
-}
-TQ_JNI_CATCH
+TQ_COUNT_READER(XCRLRevokedCountX, TQXCrypt_CRLGetRevokedCount)
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetRevokedInfoX)(JNIEnv *env, jobject self, jlong crl,
                                                          jint index) try {

@@ -16,33 +16,13 @@ using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::codeResult;
 using tqjni::handleOf;
+using tqjni::LocalRef;
 using tqjni::Text;
 
 namespace {
 
 using Getter = int (*)(TQXCRYPT_HANDLE *, const char *, int, void *, int *);
 using Setter = int (*)(TQXCRYPT_HANDLE *, const char *, const void *, int);
-
-// A local reference released when its scope ends, so that the natives hold
-// no more than the few the JVM grants them.
-class LocalRef {
-public:
-    LocalRef(JNIEnv *env, jobject object) : env_(env), object_(object) {}
-    ~LocalRef() {
-        if (object_) env_->DeleteLocalRef(object_);
-    }
-    LocalRef(const LocalRef &) = delete;
-    LocalRef &operator=(const LocalRef &) = delete;
-    jobject get() const { return object_; }
-    void reset(jobject object) {
-        if (object_) env_->DeleteLocalRef(object_);
-        object_ = object;
-    }
-
-private:
-    JNIEnv *env_;
-    jobject object_;
-};
 
 // A result object; the JVM's failure, if any, is held for the caller.
 template <class... Args>
@@ -76,7 +56,7 @@ jobject bytesExtension(Call &call, Getter get, jlong handle, const char *type, c
     const int code = get(handleOf(handle), type, 0, &blob, &critical);
     jobject result = nullptr;
     if (code == 0) {
-        LocalRef value(call.env, tqjni::takeBlob(call, blob));
+        const LocalRef value(call.env, tqjni::takeBlob(call, blob));
         result = newResult(call, className, "([BZ)V", value.get(), static_cast<jboolean>(critical != 0));
     }
     TQXCryptFreeBlob(&blob);
@@ -131,14 +111,14 @@ int setText(Call &call, Setter set, jlong handle, const char *type, jstring valu
 
 // The first three elements of the array, each null or of its expected class
 // (byte[], then two Strings); false when one is of another class.
-bool akidElements(Call &call, jobjectArray array, LocalRef (&elements)[3]) {
+bool akidElements(Call &call, jobjectArray array, LocalRef<> (&elements)[3]) {
     const jsize n = array ? call.env->GetArrayLength(array) : 0;
     static const char *const kClasses[3] = {"[B", "java/lang/String", "java/lang/String"};
     for (jsize i = 0; i < n && i < 3; ++i) {
         elements[i].reset(call.env->GetObjectArrayElement(array, i));
         if (!elements[i].get()) continue;
-        LocalRef cls(call.env, call.env->FindClass(kClasses[i]));
-        if (!cls.get() || !call.env->IsInstanceOf(elements[i].get(), static_cast<jclass>(cls.get()))) {
+        const LocalRef cls(call.env, call.env->FindClass(kClasses[i]));
+        if (!cls.get() || !call.env->IsInstanceOf(elements[i].get(), cls.get())) {
             call.failure.take();
             return false;
         }
@@ -147,7 +127,7 @@ bool akidElements(Call &call, jobjectArray array, LocalRef (&elements)[3]) {
 }
 
 int setAuthorityKeyId(Call &call, Setter set, jlong handle, jobjectArray array, jboolean critical) {
-    LocalRef elements[3] = {{call.env, nullptr}, {call.env, nullptr}, {call.env, nullptr}};
+    LocalRef<> elements[3] = {{call.env, nullptr}, {call.env, nullptr}, {call.env, nullptr}};
     if (!akidElements(call, array, elements)) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Bytes keyBytes(call, static_cast<jbyteArray>(elements[0].get()));
     Text issuer(call, static_cast<jstring>(elements[1].get()));
@@ -173,6 +153,23 @@ bool takesRecord(const char *type) {
 }
 
 }  // namespace
+
+// The byte-valued extensions, read and set.
+#define TQ_BYTES_EXTENSION(name, get, type, className)                                  \
+    TQ_ADAPTED(jobject, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               bytesExtension(call, get, object, type, className))
+#define TQ_BYTES_EXTENSION_SETTER(name, set, type)                                              \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name,                                                   \
+               (JNIEnv * env, jobject self, jlong object, jbyteArray value, jboolean critical), \
+               setBytes(call, set, object, type, value, critical))
+// The authority key identifier of a certificate or a CRL.
+#define TQ_AUTHORITY_KEY_ID(name, get)                                                  \
+    TQ_ADAPTED(jobject, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               authorityKeyId(call, get, object))
+#define TQ_AUTHORITY_KEY_ID_SETTER(name, set)                                                     \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name,                                                     \
+               (JNIEnv * env, jobject self, jlong object, jobjectArray value, jboolean critical), \
+               setAuthorityKeyId(call, set, object, value, critical))
 
 extern "C" {
 
@@ -203,33 +200,15 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobj
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "keyUsage", "com/tq/pki/X509KeyUsage");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetKeyUsageX, TQXCrypt_CertGetExtension, "keyUsage", "com/tq/pki/X509KeyUsage")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "extendedKeyUsage",
-                          "com/tq/pki/X509ExtendedKeyUsage");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetExtendedKeyUsageX, TQXCrypt_CertGetExtension, "extendedKeyUsage",
+                   "com/tq/pki/X509ExtendedKeyUsage")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetSubjectKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                   jlong cert) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CertGetExtension, cert, "subjectKeyIdentifier",
-                          "com/tq/pki/X509SubjectKeyIdentifier");
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCertGetSubjectKeyIdentifierX, TQXCrypt_CertGetExtension, "subjectKeyIdentifier",
+                   "com/tq/pki/X509SubjectKeyIdentifier")
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                     jlong cert) try {
-    Call call(env, self);
-    return authorityKeyId(call, TQXCrypt_CertGetExtension, cert);
-}
-TQ_JNI_CATCH
+TQ_AUTHORITY_KEY_ID(XCertGetAuthorityKeyIdentifierX, TQXCrypt_CertGetExtension)
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self,
                                                                     jlong cert) try {
@@ -254,18 +233,8 @@ JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env,
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetCRLNumberX)(JNIEnv *env, jobject self, jlong crl) try {
-    Call call(env, self);
-    return bytesExtension(call, TQXCrypt_CRLGetExtension, crl, "crlNumber", "com/tq/pki/X509CRLNumber");
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jobject JNICALL TQ_NATIVE(XCRLGetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self,
-                                                                    jlong crl) try {
-    Call call(env, self);
-    return authorityKeyId(call, TQXCrypt_CRLGetExtension, crl);
-}
-TQ_JNI_CATCH
+TQ_BYTES_EXTENSION(XCRLGetCRLNumberX, TQXCrypt_CRLGetExtension, "crlNumber", "com/tq/pki/X509CRLNumber")
+TQ_AUTHORITY_KEY_ID(XCRLGetAuthorityKeyIdentifierX, TQXCrypt_CRLGetExtension)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert,
                                                             jboolean ca, jint pathLength,
@@ -283,40 +252,11 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetBasicConstraintsX)(JNIEnv *env, jobject
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetKeyUsageX)(JNIEnv *env, jobject self, jlong cert, jbyteArray value,
-                                                    jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "keyUsage", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtendedKeyUsageX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "extendedKeyUsage", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetSubjectKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "subjectKeyIdentifier", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetNetscapeCertTypeX)(JNIEnv *env, jobject self, jlong cert,
-                                                            jbyteArray value, jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CertSetExtension, cert, "nsCertType", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong cert,
-                                                                  jobjectArray value, jboolean critical) try {
-    Call call(env, self);
-    return setAuthorityKeyId(call, TQXCrypt_CertSetExtension, cert, value, critical);
-}
-TQ_JNI_CATCH_CODE
+TQ_BYTES_EXTENSION_SETTER(XCertSetKeyUsageX, TQXCrypt_CertSetExtension, "keyUsage")
+TQ_BYTES_EXTENSION_SETTER(XCertSetExtendedKeyUsageX, TQXCrypt_CertSetExtension, "extendedKeyUsage")
+TQ_BYTES_EXTENSION_SETTER(XCertSetSubjectKeyIdentifierX, TQXCrypt_CertSetExtension, "subjectKeyIdentifier")
+TQ_BYTES_EXTENSION_SETTER(XCertSetNetscapeCertTypeX, TQXCrypt_CertSetExtension, "nsCertType")
+TQ_AUTHORITY_KEY_ID_SETTER(XCertSetAuthorityKeyIdentifierX, TQXCrypt_CertSetExtension)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jobject self, jlong cert,
                                                                  jstring value, jboolean critical) try {
@@ -348,18 +288,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject s
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetCRLNumberX)(JNIEnv *env, jobject self, jlong crl, jbyteArray value,
-                                                    jboolean critical) try {
-    Call call(env, self);
-    return setBytes(call, TQXCrypt_CRLSetExtension, crl, "crlNumber", value, critical);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCRLSetAuthorityKeyIdentifierX)(JNIEnv *env, jobject self, jlong crl,
-                                                                 jobjectArray value, jboolean critical) try {
-    Call call(env, self);
-    return setAuthorityKeyId(call, TQXCrypt_CRLSetExtension, crl, value, critical);
-}
-TQ_JNI_CATCH_CODE
+TQ_BYTES_EXTENSION_SETTER(XCRLSetCRLNumberX, TQXCrypt_CRLSetExtension, "crlNumber")
+TQ_AUTHORITY_KEY_ID_SETTER(XCRLSetAuthorityKeyIdentifierX, TQXCrypt_CRLSetExtension)
 
 }  // extern "C"

@@ -29,11 +29,40 @@
 
 namespace tqjni {
 
+// A local reference released when its scope ends, so that the natives hold
+// no more than the few the JVM grants them.
+template <class Ref = jobject>
+class LocalRef {
+public:
+    LocalRef(JNIEnv *env, Ref ref) : env_(env), ref_(ref) {}
+    ~LocalRef() {
+        if (ref_) env_->DeleteLocalRef(ref_);
+    }
+    LocalRef(const LocalRef &) = delete;
+    LocalRef &operator=(const LocalRef &) = delete;
+    Ref get() const { return ref_; }
+    void reset(Ref ref) {
+        if (ref_) env_->DeleteLocalRef(ref_);
+        ref_ = ref;
+    }
+    // The reference handed on: no longer released here.
+    Ref release() {
+        const Ref ref = ref_;
+        ref_ = nullptr;
+        return ref;
+    }
+
+private:
+    JNIEnv *env_;
+    Ref ref_;
+};
+LocalRef(JNIEnv *, std::nullptr_t)->LocalRef<jobject>;
+
 // A JVM failure taken off the thread so that further JNI calls are allowed;
 // raised again when the holder ends. The first failure wins.
 class HeldException {
 public:
-    explicit HeldException(JNIEnv *env) : env_(env) {}
+    explicit HeldException(JNIEnv *env) : env_(env), held_(env, nullptr) {}
     ~HeldException();
     HeldException(const HeldException &) = delete;
     HeldException &operator=(const HeldException &) = delete;
@@ -42,7 +71,7 @@ public:
 
 private:
     JNIEnv *env_;
-    jthrowable held_ = nullptr;
+    LocalRef<jthrowable> held_;
 };
 
 // One native call: the receiver, the held failure, and the result code that
@@ -176,6 +205,91 @@ jint setText(Call &call, TextSetter setter, jlong handle, jstring value);
 // 20 bytes).
 using TimeGetter = int (*)(TQXCRYPT_HANDLE *, int, char *);
 jstring timeResult(Call &call, TimeGetter getter, jlong handle, jint format);
+
+// The ends of a core call that answers through its last argument: `work` is
+// given where the core writes and answers the core's code.
+template <class Work>
+jlong handleOut(Call &call, Work &&work) {
+    TQXCRYPT_HANDLE *handle = nullptr;
+    const int code = work(&handle);
+    return handleResult(call, code, handle);
+}
+template <class Work>
+jstring textOut(Call &call, Work &&work) {
+    char *text = nullptr;
+    const int code = work(&text);
+    return textResult(call, code, text);
+}
+template <class Work>
+jbyteArray blobOut(Call &call, Work &&work) {
+    TQXCRYPT_BLOB blob = {0, nullptr};
+    const int code = work(&blob);
+    return blobResult(call, code, blob);
+}
+template <class Work>
+jint countOut(Call &call, Work &&work) {
+    int count = 0;
+    const int code = work(&count);
+    call.store(code);
+    return code == 0 ? count : 0;
+}
+
+// A native whose body is one call of the adapter it shares with the natives
+// of its shape, so that each of them is one line. It keeps its own
+// function-try-block and handler; `params` name the JNIEnv `env` and the
+// receiver `self`, and the adapter works on the native's Call, `call`.
+#define TQ_ADAPTED(type, handler, name, params, ...) \
+    JNIEXPORT type JNICALL TQ_NATIVE(name)           \
+    params try {                                     \
+        ::tqjni::Call call(env, self);               \
+        return __VA_ARGS__;                          \
+    }                                                \
+    handler
+
+// The shapes that natives of several families share.
+// A new empty object.
+#define TQ_CREATOR(name, create) \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self), ::tqjni::handleOut(call, create))
+// A handle read from another, or from another at an index.
+#define TQ_HANDLE_READER(name, read)                                                  \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               ::tqjni::handleOut(                                                    \
+                   call, [&](TQXCRYPT_HANDLE **out) { return read(::tqjni::handleOf(object), out); }))
+#define TQ_INDEXED_HANDLE_READER(name, read)                                                      \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object, jint index), \
+               ::tqjni::handleOut(call, [&](TQXCRYPT_HANDLE **out) {                              \
+                   return read(::tqjni::handleOf(object), index, out);                            \
+               }))
+// A text read in a format (a name) or by a selector (an extension).
+#define TQ_TEXT_READER(name, read)                                                            \
+    TQ_ADAPTED(                                                                               \
+        jstring, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object, jint format), \
+        ::tqjni::textOut(call, [&](char **out) { return read(::tqjni::handleOf(object), format, out); }))
+#define TQ_TIME_READER(name, read)                                                                   \
+    TQ_ADAPTED(jstring, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object, jint format), \
+               ::tqjni::timeResult(call, read, object, format))
+// Bytes read, or read in a format.
+#define TQ_BLOB_READER(name, read)                                                  \
+    TQ_ADAPTED(                                                                     \
+        jbyteArray, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+        ::tqjni::blobOut(call, [&](TQXCRYPT_BLOB *out) { return read(::tqjni::handleOf(object), out); }))
+#define TQ_FORMATTED_BLOB_READER(name, read)                                                            \
+    TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object, jint format), \
+               ::tqjni::blobOut(                                                                        \
+                   call, [&](TQXCRYPT_BLOB *out) { return read(::tqjni::handleOf(object), format, out); }))
+// A number read (a count, usage bits).
+#define TQ_COUNT_READER(name, read)                                                  \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong object), \
+               ::tqjni::countOut(call, [&](int *out) { return read(::tqjni::handleOf(object), out); }))
+// A text set.
+#define TQ_TEXT_SETTER(name, set)                                                                        \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong object, jstring value), \
+               ::tqjni::setText(call, set, object, value))
+// A call on two handles that answers only its code: an issuer or a key set,
+// an object added, a pair checked.
+#define TQ_TWO_HANDLES(name, work)                                                                     \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong object, jlong other), \
+               ::tqjni::codeResult(call, work(::tqjni::handleOf(object), ::tqjni::handleOf(other))))
 
 // Standard UTF-8 into the JVM's modified form: surrogate pairs for 4-byte
 // sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.

@@ -11,10 +11,8 @@ using tqjni::valueOf;
 namespace {
 
 typedef int RawOperation(TQXCRYPT_HANDLE *, const unsigned char *, uint64_t, int, TQXCRYPT_BLOB *);
-typedef int Component(TQXCRYPT_HANDLE *, TQXCRYPT_BLOB *);
 
-jbyteArray raw(JNIEnv *env, jobject self, RawOperation *operation, jlong key, jbyteArray data, jint flags) {
-    Call call(env, self);
+jbyteArray raw(Call &call, RawOperation *operation, jlong key, jbyteArray data, jint flags) {
     Bytes input(call, data);
     if (input.failed()) {
         call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
@@ -26,14 +24,13 @@ jbyteArray raw(JNIEnv *env, jobject self, RawOperation *operation, jlong key, jb
     return blobResult(call, code, blob);
 }
 
-jbyteArray component(JNIEnv *env, jobject self, Component *read, jlong key) {
-    Call call(env, self);
-    TQXCRYPT_BLOB blob = {0, nullptr};
-    const int code = read(handleOf(key), &blob);
-    return blobResult(call, code, blob);
-}
-
 }  // namespace
+
+// Raw RSA on the bytes given, the result as bytes.
+#define TQ_RAW_OPERATION(name, operation)                                            \
+    TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, name,                                       \
+               (JNIEnv * env, jobject self, jlong key, jbyteArray data, jint flags), \
+               raw(call, operation, key, data, flags))
 
 extern "C" {
 
@@ -42,22 +39,8 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyUsage)(JNIEnv *, jobject, jint on) try
 }
 TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPrivateKeyGetPublicKeyX)(JNIEnv *env, jobject self, jlong key) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_GetPublicKey(handleOf(key), &h);
-    call.store(code);
-    return code == 0 ? valueOf(h) : 0;
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XCheckKeyPairX)(JNIEnv *env, jobject self, jlong key1, jlong key2) try {
-    Call call(env, self);
-    const int code = TQXCrypt_CheckKeyPair(handleOf(key1), handleOf(key2));
-    call.store(code);
-    return code;
-}
-TQ_JNI_CATCH_CODE
+TQ_HANDLE_READER(XPrivateKeyGetPublicKeyX, TQXCrypt_GetPublicKey)
+TQ_TWO_HANDLES(XCheckKeyPairX, TQXCrypt_CheckKeyPair)
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XCreateRSAPublicKeyX)(JNIEnv *env, jobject self, jbyteArray modulus,
                                                         jbyteArray exponent, jint flags) try {
@@ -76,21 +59,9 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XCreateRSAPublicKeyX)(JNIEnv *env, jobject sel
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetModulusX)(JNIEnv *env, jobject self, jlong key) try {
-    return component(env, self, TQXCrypt_KeyModulus, key);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XRSAKeyGetExponentX)(JNIEnv *env, jobject self, jlong key) try {
-    return component(env, self, TQXCrypt_KeyExponent, key);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPureSignX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                   jint flags) try {
-    return raw(env, self, TQXCrypt_PureSign, key, data, flags);
-}
-TQ_JNI_CATCH
+TQ_BLOB_READER(XRSAKeyGetModulusX, TQXCrypt_KeyModulus)
+TQ_BLOB_READER(XRSAKeyGetExponentX, TQXCrypt_KeyExponent)
+TQ_RAW_OPERATION(XPureSignX, TQXCrypt_PureSign)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XPureVerifyX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
                                                jbyteArray signature, jint flags) try {
@@ -107,29 +78,10 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XPureVerifyX)(JNIEnv *env, jobject self, jlong 
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPrivateEncryptX)(JNIEnv *env, jobject self, jlong key,
-                                                         jbyteArray data, jint flags) try {
-    return raw(env, self, TQXCrypt_PrivateEncrypt, key, data, flags);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicDecryptX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                        jint flags) try {
-    return raw(env, self, TQXCrypt_PublicDecrypt, key, data, flags);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPrivateDecryptX)(JNIEnv *env, jobject self, jlong key,
-                                                         jbyteArray data, jint flags) try {
-    return raw(env, self, TQXCrypt_PrivateDecrypt, key, data, flags);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicEncryptX)(JNIEnv *env, jobject self, jlong key, jbyteArray data,
-                                                        jint flags) try {
-    return raw(env, self, TQXCrypt_PublicEncrypt, key, data, flags);
-}
-TQ_JNI_CATCH
+TQ_RAW_OPERATION(XPrivateEncryptX, TQXCrypt_PrivateEncrypt)
+TQ_RAW_OPERATION(XPublicDecryptX, TQXCrypt_PublicDecrypt)
+TQ_RAW_OPERATION(XPrivateDecryptX, TQXCrypt_PrivateDecrypt)
+TQ_RAW_OPERATION(XPublicEncryptX, TQXCrypt_PublicEncrypt)
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPublicKeyHashedX)(JNIEnv *env, jobject self, jlong key) try {
     Call call(env, self);

@@ -9,20 +9,14 @@
 namespace tqjni {
 
 HeldException::~HeldException() {
-    if (!held_) return;
-    env_->Throw(held_);
-    env_->DeleteLocalRef(held_);
+    if (held_.get()) env_->Throw(held_.get());
 }
 
 bool HeldException::take() {
     if (!env_->ExceptionCheck()) return false;
-    jthrowable pending = env_->ExceptionOccurred();
+    LocalRef<jthrowable> pending(env_, env_->ExceptionOccurred());
     env_->ExceptionClear();
-    if (held_) {
-        env_->DeleteLocalRef(pending);
-    } else {
-        held_ = pending;
-    }
+    if (!held_.get()) held_.reset(pending.release());
     return true;
 }
 
@@ -262,10 +256,9 @@ namespace {
 // no failure of the caller's, so its NoSuchFieldError is cleared.
 jfieldID fieldOf(JNIEnv *env, jobject object, const char *name, const char *type) {
     if (!object || !name) return nullptr;
-    jclass cls = env->GetObjectClass(object);
-    jfieldID id = env->GetFieldID(cls, name, type);
+    const tqjni::LocalRef<jclass> cls(env, env->GetObjectClass(object));
+    jfieldID id = env->GetFieldID(cls.get(), name, type);
     if (!id) env->ExceptionClear();
-    env->DeleteLocalRef(cls);
     return id;
 }
 
@@ -276,13 +269,12 @@ namespace tqjni {
 int setModifiedString(JNIEnv *env, jobject object, const char *field, const char *modified) {
     jfieldID id = fieldOf(env, object, field, "Ljava/lang/String;");
     if (!id) return -1;
-    jstring value = nullptr;
+    LocalRef<jstring> value(env, nullptr);
     if (modified) {
-        value = env->NewStringUTF(modified);
-        if (!value) return -1;  // the JVM's failure stays pending for the caller
+        value.reset(env->NewStringUTF(modified));
+        if (!value.get()) return -1;  // the JVM's failure stays pending for the caller
     }
-    env->SetObjectField(object, id, value);
-    if (value) env->DeleteLocalRef(value);
+    env->SetObjectField(object, id, value.get());
     return 0;
 }
 

@@ -16,8 +16,7 @@ jlong addressOf(const void *p) { return static_cast<jlong>(reinterpret_cast<intp
 // The context record is Java's only while the module is loaded: a failed
 // initialisation frees it here, so Java never holds a half-made context.
 template <typename Init>
-jlong initialise(JNIEnv *env, jobject self, jstring path, Init init) {
-    Call call(env, self);
+jlong initialise(Call &call, jstring path, Init init) {
     // Token DES and RC4 keys run in our own OpenSSL and need its legacy
     // provider, whether or not Java decoded anything before.
     TQXCryptInitialize();
@@ -37,6 +36,11 @@ jlong initialise(JNIEnv *env, jobject self, jstring path, Init init) {
 
 }  // namespace
 
+// The module loaded in one of the layer's ways.
+#define TQ_MODULE_INIT(name, init)                                                    \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jstring path), \
+               initialise(call, path, init))
+
 extern "C" {
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(GetNativeVersion)(JNIEnv *env, jobject self) try {
@@ -55,29 +59,23 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11SyncMutexX)(JNIEnv *, jobject) try {
 }
 TQ_CATCH_EMPTY
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitX)(JNIEnv *env, jobject self, jstring path) try {
-    return initialise(env, self, path, TQXP11_Init);
-}
-TQ_JNI_CATCH
+TQ_MODULE_INIT(XP11InitX, TQXP11_Init)
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XP11InitExX)(JNIEnv *env, jobject self, jstring path, jlong arguments) try {
     // The one block the binding hands out is the only one Java can hold:
     // anything else would reach the module as its mutex functions.
+    Call call(env, self);
     const CK_C_INITIALIZE_ARGS *block = arguments == 0 ? nullptr : TQXP11_SyncMutex();
     if (arguments != addressOf(block)) {
-        Call call(env, self);
         call.store(TQ_RTN_BAD_ARGUMENT);
         return 0;
     }
-    return initialise(env, self, path,
+    return initialise(call, path,
                       [block](TQXP11_CONTEXT *c, const char *p) { return TQXP11_InitEx(c, p, block); });
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11MTInitX)(JNIEnv *env, jobject self, jstring path) try {
-    return initialise(env, self, path, TQXP11_MTInit);
-}
-TQ_JNI_CATCH
+TQ_MODULE_INIT(XP11MTInitX, TQXP11_MTInit)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11FinalX)(JNIEnv *env, jobject self, jlong context) try {
     Call call(env, self);

@@ -11,97 +11,18 @@ using tqjni::handleResult;
 using tqjni::Text;
 using tqjni::valueOf;
 
-namespace {
-
-jint countResult(Call &call, int code, int32_t count) {
-    call.store(code);
-    return code == 0 ? count : 0;
-}
-
-}  // namespace
-
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7CreateX)(JNIEnv *env, jobject self) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_CreatePKCS7(&h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7AddCertificateX)(JNIEnv *env, jobject self, jlong p7, jlong cert) try {
-    Call call(env, self);
-    const int code = TQXCrypt_PKCS7AddCertificate(handleOf(p7), handleOf(cert));
-    call.store(code);
-    return code;
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetCertCountX)(JNIEnv *env, jobject self, jlong p7) try {
-    Call call(env, self);
-    int32_t count = 0;
-    const int code = TQXCrypt_PKCS7GetCertificateCount(handleOf(p7), &count);
-    return countResult(call, code, count);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertX)(JNIEnv *env, jobject self, jlong p7, jint index) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_PKCS7GetCertificate(handleOf(p7), index, &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XPKCS7GetSignerInfoCountX)(JNIEnv *env, jobject self, jlong p7) try {
-    Call call(env, self);
-    int32_t count = 0;
-    const int code = TQXCrypt_PKCS7GetSignerInfoCount(handleOf(p7), &count);
-    return countResult(call, code, count);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetSignerInfoX)(JNIEnv *env, jobject self, jlong p7, jint index) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_PKCS7GetSignerInfo(handleOf(p7), index, &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetSignerCertificateX)(JNIEnv *env, jobject self, jlong p7,
-                                                               jint index) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_PKCS7GetSignerCertificate(handleOf(p7), index, &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetUserCertificateX)(JNIEnv *env, jobject self, jlong p7) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_PKCS7GetUserCertificate(handleOf(p7), &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XPKCS7GetCertChainX)(JNIEnv *env, jobject self, jlong p7) try {
-    Call call(env, self);
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code = TQXCrypt_PKCS7GetCertChain(handleOf(p7), &h);
-    return handleResult(call, code, h);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7GetContentX)(JNIEnv *env, jobject self, jlong p7) try {
-    Call call(env, self);
-    TQXCRYPT_BLOB blob = {0, nullptr};
-    const int code = TQXCrypt_PKCS7GetContent(handleOf(p7), &blob);
-    return blobResult(call, code, blob);
-}
-TQ_JNI_CATCH
+TQ_CREATOR(XPKCS7CreateX, TQXCrypt_CreatePKCS7)
+TQ_TWO_HANDLES(XPKCS7AddCertificateX, TQXCrypt_PKCS7AddCertificate)
+TQ_COUNT_READER(XPKCS7GetCertCountX, TQXCrypt_PKCS7GetCertificateCount)
+TQ_INDEXED_HANDLE_READER(XPKCS7GetCertX, TQXCrypt_PKCS7GetCertificate)
+TQ_COUNT_READER(XPKCS7GetSignerInfoCountX, TQXCrypt_PKCS7GetSignerInfoCount)
+TQ_INDEXED_HANDLE_READER(XPKCS7GetSignerInfoX, TQXCrypt_PKCS7GetSignerInfo)
+TQ_INDEXED_HANDLE_READER(XPKCS7GetSignerCertificateX, TQXCrypt_PKCS7GetSignerCertificate)
+TQ_HANDLE_READER(XPKCS7GetUserCertificateX, TQXCrypt_PKCS7GetUserCertificate)
+TQ_HANDLE_READER(XPKCS7GetCertChainX, TQXCrypt_PKCS7GetCertChain)
+TQ_BLOB_READER(XPKCS7GetContentX, TQXCrypt_PKCS7GetContent)
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XPKCS7EncryptX)(JNIEnv *env, jobject self, jlong cert, jbyteArray data,
                                                        jint cipher) try {

@@ -10,17 +10,14 @@ using tqjni::Text;
 
 namespace {
 
-jint bySession(JNIEnv *env, jobject self, jlong session, int (*operation)(TQXP11_SESSION *)) {
-    Call call(env, self);
+jint bySession(Call &call, jlong session, int (*operation)(TQXP11_SESSION *)) {
     TQXP11_SESSION *const s = sessionOf(session);
     const int code = s ? operation(s) : TQ_RTN_BAD_ARGUMENT;
     call.store(code);
     return code;
 }
 
-jint withPin(JNIEnv *env, jobject self, jlong session, jstring pin,
-             int (*login)(TQXP11_SESSION *, const char *)) {
-    Call call(env, self);
+jint withPin(Call &call, jlong session, jstring pin, int (*login)(TQXP11_SESSION *, const char *)) {
     int code = TQ_RTN_BAD_ARGUMENT;
     if (TQXP11_SESSION *s = sessionOf(session)) {
         Text text(call, pin);
@@ -36,8 +33,7 @@ jint loginStep(Call &call, int code, CK_ULONG required) {
     return tqjni::codeResult(call, code);
 }
 
-jint loginInit(JNIEnv *env, jobject self, jlong session) {
-    Call call(env, self);
+jint loginInit(Call &call, jlong session) {
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     CK_ULONG required = 0, second = 0;
@@ -45,8 +41,7 @@ jint loginInit(JNIEnv *env, jobject self, jlong session) {
     return loginStep(call, code, required);
 }
 
-jint loginUpdate(JNIEnv *env, jobject self, jlong session, jstring part) {
-    Call call(env, self);
+jint loginUpdate(Call &call, jlong session, jstring part) {
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     Text text(call, part);
@@ -57,6 +52,21 @@ jint loginUpdate(JNIEnv *env, jobject self, jlong session, jstring part) {
 }
 
 }  // namespace
+
+// A step on the session alone, and a login with a PIN.
+#define TQ_SESSION_STEP(name, step)                                                        \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong session), \
+               bySession(call, session, step))
+#define TQ_PIN_LOGIN(name, login)                                                                       \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong session, jstring pin), \
+               withPin(call, session, pin, login))
+// The steps of a login in parts, each under two names.
+#define TQ_LOGIN_INIT(name)                                                                \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong session), \
+               loginInit(call, session))
+#define TQ_LOGIN_UPDATE(name)                                                                            \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong session, jstring part), \
+               loginUpdate(call, session, part))
 
 extern "C" {
 
@@ -81,37 +91,19 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11OpenSessionX)(JNIEnv *env, jobject self, j
 TQ_JNI_CATCH
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11CloseSessionX)(JNIEnv *env, jobject self, jlong session) try {
+    Call call(env, self);
     TQXP11_SESSION *const record = sessionOf(session);
-    const jint code = bySession(env, self, session, TQXP11_SessionClose);
+    const jint code = bySession(call, session, TQXP11_SessionClose);
     if (code == 0) tqjni::release(record);
     return code;
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
-    return withPin(env, self, session, pin, TQXP11_Login);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
-    return withPin(env, self, session, pin, TQXP11_Login);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11Login_1SOX)(JNIEnv *env, jobject self, jlong session, jstring pin) try {
-    return withPin(env, self, session, pin, TQXP11_SOLogin);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LogoutX)(JNIEnv *env, jobject self, jlong session) try {
-    return bySession(env, self, session, TQXP11_Logout);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(LogoutX)(JNIEnv *env, jobject self, jlong session) try {
-    return bySession(env, self, session, TQXP11_Logout);
-}
-TQ_JNI_CATCH_CODE
+TQ_PIN_LOGIN(XP11LoginX, TQXP11_Login)
+TQ_PIN_LOGIN(LoginX, TQXP11_Login)
+TQ_PIN_LOGIN(XP11Login_1SOX, TQXP11_SOLogin)
+TQ_SESSION_STEP(XP11LogoutX, TQXP11_Logout)
+TQ_SESSION_STEP(LogoutX, TQXP11_Logout)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong session, jstring oldPin,
                                                 jstring newPin, jint) try {
@@ -128,36 +120,12 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11ChangePINX)(JNIEnv *env, jobject self, jlong
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginInitX)(JNIEnv *env, jobject self, jlong session) try {
-    return loginInit(env, self, session);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginInitX)(JNIEnv *env, jobject self, jlong session) try {
-    return loginInit(env, self, session);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginUpdateX)(JNIEnv *env, jobject self, jlong session,
-                                                   jstring part) try {
-    return loginUpdate(env, self, session, part);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginUpdateX)(JNIEnv *env, jobject self, jlong session, jstring part) try {
-    return loginUpdate(env, self, session, part);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11LoginFinalX)(JNIEnv *env, jobject self, jlong session) try {
-    return bySession(env, self, session, TQXP11_LoginFinal);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(LoginFinalX)(JNIEnv *env, jobject self, jlong session) try {
-    return bySession(env, self, session, TQXP11_LoginFinal);
-}
-TQ_JNI_CATCH_CODE
+TQ_LOGIN_INIT(XP11LoginInitX)
+TQ_LOGIN_INIT(LoginInitX)
+TQ_LOGIN_UPDATE(XP11LoginUpdateX)
+TQ_LOGIN_UPDATE(LoginUpdateX)
+TQ_SESSION_STEP(XP11LoginFinalX, TQXP11_LoginFinal)
+TQ_SESSION_STEP(LoginFinalX, TQXP11_LoginFinal)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlong session, jstring path,
                                                  jstring first, jstring second) try {

@@ -25,17 +25,8 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XLoadStoreX)(JNIEnv *env, jobject self, jstrin
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XAddCertToStoreX)(JNIEnv *env, jobject self, jlong store, jlong cert) try {
-    Call call(env, self);
-    return codeResult(call, TQXCrypt_AddCertToStore(handleOf(store), handleOf(cert)));
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XAddCRLToStoreX)(JNIEnv *env, jobject self, jlong store, jlong crl) try {
-    Call call(env, self);
-    return codeResult(call, TQXCrypt_AddCRLToStore(handleOf(store), handleOf(crl)));
-}
-TQ_JNI_CATCH_CODE
+TQ_TWO_HANDLES(XAddCertToStoreX, TQXCrypt_AddCertToStore)
+TQ_TWO_HANDLES(XAddCRLToStoreX, TQXCrypt_AddCRLToStore)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XVerifyCertChainX)(JNIEnv *env, jobject self, jlong cert, jlong store,
                                                     jint flags, jint time) try {

@@ -17,8 +17,7 @@ namespace {
 
 typedef int P12Item(TQXCRYPT_HANDLE *, int, int, TQXCRYPT_HANDLE **);
 
-jlong fromPfx(JNIEnv *env, jobject self, jbyteArray pfx, jstring password, jint index, P12Item *take) {
-    Call call(env, self);
+jlong fromPfx(Call &call, jbyteArray pfx, jstring password, jint index, P12Item *take) {
     TQXCRYPT_HANDLE *h = nullptr;
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     {
@@ -53,6 +52,12 @@ jstring encryptText(Call &call, jstring certificate, const unsigned char *data, 
 }
 
 }  // namespace
+
+// The key or the user certificate of a PFX file.
+#define TQ_PFX_ITEM(name, take)                                                                  \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name,                                                        \
+               (JNIEnv * env, jobject self, jbyteArray pfx, jstring password, jint index, jint), \
+               fromPfx(call, pfx, password, index, take))
 
 extern "C" {
 
@@ -185,17 +190,9 @@ JNIEXPORT jint JNICALL TQ_NATIVE(OCSPVerifyCert)(JNIEnv *env, jobject self, jstr
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetPrivateKeyX)(JNIEnv *env, jobject self, jbyteArray pfx,
-                                                        jstring password, jint index, jint) try {
-    return fromPfx(env, self, pfx, password, index, TQXCrypt_P12GetPrivateKey);
-}
-TQ_JNI_CATCH
+TQ_PFX_ITEM(PFX_1XGetPrivateKeyX, TQXCrypt_P12GetPrivateKey)
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(PFX_1XGetCertificateX)(JNIEnv *env, jobject self, jbyteArray pfx,
-                                                         jstring password, jint index, jint) try {
-    return fromPfx(env, self, pfx, password, index, TQXCrypt_P12GetUserCertificate);
-}
-TQ_JNI_CATCH
+TQ_PFX_ITEM(PFX_1XGetCertificateX, TQXCrypt_P12GetUserCertificate)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XOCSPVerifyCertX)(JNIEnv *env, jobject self, jlong requestor, jlong key,
                                                    jlong cert, jlong store, jlong responder,

@@ -99,8 +99,7 @@ int certificateHandle(TQXP11_SESSION *, const TQXP11_CERTIFICATE_VALUE &certific
 
 typedef int FromCertificate(TQXP11_SESSION *, const TQXP11_CERTIFICATE_VALUE &, TQXCRYPT_HANDLE **);
 
-jlong byKeyUsage(JNIEnv *env, jobject self, jlong session, jint usage, FromCertificate *make) {
-    Call call(env, self);
+jlong byKeyUsage(Call &call, jlong session, jint usage, FromCertificate *make) {
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::handleResult(call, TQ_RTN_BAD_ARGUMENT, nullptr);
     Candidates candidates;
@@ -127,8 +126,7 @@ int secretKindOf(jint cipherId) {
     return 0;
 }
 
-jint deleteKey(JNIEnv *env, jobject self, jlong session, jlong handle) {
-    Call call(env, self);
+jint deleteKey(Call &call, jlong session, jlong handle) {
     TQXP11_SESSION *const s = sessionOf(session);
     if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
     return tqjni::codeResult(call, TQXP11Crypt_DeleteKey(s, tqjni::handleOf(handle)));
@@ -136,19 +134,19 @@ jint deleteKey(JNIEnv *env, jobject self, jlong session, jlong handle) {
 
 }  // namespace
 
+// The key or the certificate of the certificate chosen by key usage.
+#define TQ_BY_KEY_USAGE(name, make)                                                                      \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name, (JNIEnv * env, jobject self, jlong session, jint usage, jint), \
+               byKeyUsage(call, session, usage, make))
+// Any handle goes on: the bridge tells a token cipher from the rest.
+#define TQ_DELETE_KEY(name)                                                                              \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong session, jlong handle), \
+               deleteKey(call, session, handle))
+
 extern "C" {
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(GPKI_1XGetPrivateKeyX)(JNIEnv *env, jobject self, jlong session, jint usage,
-                                                         jint) try {
-    return byKeyUsage(env, self, session, usage, keyOfCertificate);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(GPKI_1XGetCertificateX)(JNIEnv *env, jobject self, jlong session,
-                                                          jint usage, jint) try {
-    return byKeyUsage(env, self, session, usage, certificateHandle);
-}
-TQ_JNI_CATCH
+TQ_BY_KEY_USAGE(GPKI_1XGetPrivateKeyX, keyOfCertificate)
+TQ_BY_KEY_USAGE(GPKI_1XGetCertificateX, certificateHandle)
 
 JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGetSymmetricKeyX)(JNIEnv *env, jobject self, jlong session,
                                                              jstring label, jint cipherId,
@@ -169,17 +167,8 @@ JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGetSymmetricKeyX)(JNIEnv *env, jobjec
 }
 TQ_JNI_CATCH
 
-// Any handle goes on: the bridge tells a token cipher from the rest.
-JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptDeleteKeyX)(JNIEnv *env, jobject self, jlong session,
-                                                      jlong handle) try {
-    return deleteKey(env, self, session, handle);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XDeleteKeyX)(JNIEnv *env, jobject self, jlong session, jlong handle) try {
-    return deleteKey(env, self, session, handle);
-}
-TQ_JNI_CATCH_CODE
+TQ_DELETE_KEY(XP11CryptDeleteKeyX)
+TQ_DELETE_KEY(XDeleteKeyX)
 
 // The bridge checks the session itself.
 JNIEXPORT jint JNICALL TQ_NATIVE(P11DeleteObjectX)(JNIEnv *env, jobject self, jlong session, jstring name,

@@ -22,8 +22,7 @@ namespace {
 
 // The signers' road: the data taken; `sign` takes the names it needs.
 template <class Sign>
-jstring signData(JNIEnv *env, jobject self, jlong session, jbyteArray data, Sign sign) {
-    Call call(env, self);
+jstring signData(Call &call, jlong session, jbyteArray data, Sign sign) {
     char *text = nullptr;
     const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
         Bytes d(call, data);
@@ -33,9 +32,9 @@ jstring signData(JNIEnv *env, jobject self, jlong session, jbyteArray data, Sign
     return textResult(call, code, text);
 }
 
-jstring signByName(JNIEnv *env, jobject self, jlong session, jstring name, jlong store, jbyteArray data,
-                   jint flags, jint hashFlags) {
-    return signData(env, self, session, data,
+jstring signByName(Call &call, jlong session, jstring name, jlong store, jbyteArray data, jint flags,
+                   jint hashFlags) {
+    return signData(call, session, data,
                     [&](Call &call, TQXP11_SESSION *s, const unsigned char *d, size_t n, char **text) -> int {
                         Text t(call, name);
                         return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
@@ -94,26 +93,25 @@ jint writeByLabel(JNIEnv *env, jobject self, jlong session, jstring label, jbyte
 
 }  // namespace
 
+// PKCS#7 signed by the key of a name, under two names.
+#define TQ_SIGN_BY_NAME(native)                                                                        \
+    TQ_ADAPTED(jstring, TQ_JNI_CATCH, native,                                                          \
+               (JNIEnv * env, jobject self, jlong session, jstring name, jlong store, jbyteArray data, \
+                jint flags, jint hashFlags),                                                           \
+               signByName(call, session, name, store, data, flags, hashFlags))
+
 extern "C" {
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(WKP11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                jlong store, jbyteArray data, jint flags,
-                                                jint hashFlags) try {
-    return signByName(env, self, session, name, store, data, flags, hashFlags);
-}
-TQ_JNI_CATCH
+TQ_SIGN_BY_NAME(WKP11SignX)
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                              jlong store, jbyteArray data, jint flags, jint hashFlags) try {
-    return signByName(env, self, session, name, store, data, flags, hashFlags);
-}
-TQ_JNI_CATCH
+TQ_SIGN_BY_NAME(P11SignX)
 
 // This native has no digest argument: it signs with SHA-1.
 JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignByCertStringX)(JNIEnv *env, jobject self, jlong session,
                                                           jstring certText, jstring keyLabel, jlong store,
                                                           jbyteArray data, jint options) try {
-    return signData(env, self, session, data,
+    Call call(env, self);
+    return signData(call, session, data,
                     [&](Call &call, TQXP11_SESSION *s, const unsigned char *d, size_t n, char **text) -> int {
                         Text cert(call, certText);
                         Text key(call, keyLabel);

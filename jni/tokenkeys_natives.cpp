@@ -10,8 +10,7 @@ namespace {
 
 typedef int KeyReader(TQXP11_SESSION *, const char *, int, TQXCRYPT_HANDLE **);
 
-jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags, KeyReader *read) {
-    Call call(env, self);
+jlong readKey(Call &call, jlong session, jstring name, jint flags, KeyReader *read) {
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *key = nullptr;
     if (TQXP11_SESSION *s = sessionOf(session)) {
@@ -25,17 +24,13 @@ jlong readKey(JNIEnv *env, jobject self, jlong session, jstring name, jint flags
 }  // namespace
 
 // Each reader is exported under its name and under the name's short alias.
-#define TQ_KEY_READER(name, alias, reader)                                                            \
-    JNIEXPORT jlong JNICALL TQ_NATIVE(name)(JNIEnv * env, jobject self, jlong session, jstring text,  \
-                                            jint flags) try {                                         \
-        return readKey(env, self, session, text, flags, reader);                                      \
-    }                                                                                                 \
-    TQ_JNI_CATCH                                                                                      \
-    JNIEXPORT jlong JNICALL TQ_NATIVE(alias)(JNIEnv * env, jobject self, jlong session, jstring text, \
-                                             jint flags) try {                                        \
-        return readKey(env, self, session, text, flags, reader);                                      \
-    }                                                                                                 \
-    TQ_JNI_CATCH
+#define TQ_KEY_READER_NAMED(name, reader)                                             \
+    TQ_ADAPTED(jlong, TQ_JNI_CATCH, name,                                             \
+               (JNIEnv * env, jobject self, jlong session, jstring text, jint flags), \
+               readKey(call, session, text, flags, reader))
+#define TQ_KEY_READER(name, alias, reader) \
+    TQ_KEY_READER_NAMED(name, reader)      \
+    TQ_KEY_READER_NAMED(alias, reader)
 
 extern "C" {
 

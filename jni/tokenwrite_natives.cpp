@@ -25,9 +25,8 @@ int writeHandle(Call &call, jlong session, jlong handle, jstring label, jstring 
 
 // The token layer answers a session of 0 (or anything that is no session)
 // here, after decoding the text.
-jint writeText(JNIEnv *env, jobject self, jlong session, jstring object, jstring label, jstring id,
-               jint flags, TextWriter *write) {
-    Call call(env, self);
+jint writeText(Call &call, jlong session, jstring object, jstring label, jstring id, jint flags,
+               TextWriter *write) {
     Text objectText(call, object);
     Text labelText(call, label);
     Text idText(call, id);
@@ -37,9 +36,8 @@ jint writeText(JNIEnv *env, jobject self, jlong session, jstring object, jstring
     return tqjni::codeResult(call, code);
 }
 
-jlong generateKeyPair(JNIEnv *env, jobject self, jlong session, jstring privateLabel, jstring privateId,
-                      jstring publicLabel, jstring publicId, jlong modulusBits, jint flags) {
-    Call call(env, self);
+jlong generateKeyPair(Call &call, jlong session, jstring privateLabel, jstring privateId, jstring publicLabel,
+                      jstring publicId, jlong modulusBits, jint flags) {
     int code = TQ_RTN_BAD_ARGUMENT;
     TQXCRYPT_HANDLE *key = nullptr;
     // A negative size would reach the token as a huge unsigned one.
@@ -60,6 +58,26 @@ jlong generateKeyPair(JNIEnv *env, jobject self, jlong session, jstring privateL
 }
 
 }  // namespace
+
+// A certificate handle stored; the code goes to ErrorCode only.
+#define TQ_CERTIFICATE_WRITER(name)                                                               \
+    TQ_ADAPTED(                                                                                   \
+        void, TQ_JNI_CATCH_VOID, name,                                                            \
+        (JNIEnv * env, jobject self, jlong session, jlong certificate, jstring label, jstring id, \
+         jint flags),                                                                             \
+        call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate)))
+// A certificate or a PKCS#7 chain stored from its text.
+#define TQ_TEXT_WRITER(name, write)                                                                         \
+    TQ_ADAPTED(                                                                                             \
+        jint, TQ_JNI_CATCH_CODE, name,                                                                      \
+        (JNIEnv * env, jobject self, jlong session, jstring object, jstring label, jstring id, jint flags), \
+        writeText(call, session, object, label, id, flags, write))
+#define TQ_KEY_PAIR_GENERATOR(name)                                                          \
+    TQ_ADAPTED(                                                                              \
+        jlong, TQ_JNI_CATCH, name,                                                           \
+        (JNIEnv * env, jobject self, jlong session, jstring privateLabel, jstring privateId, \
+         jstring publicLabel, jstring publicId, jlong modulusBits, jint flags),              \
+        generateKeyPair(call, session, privateLabel, privateId, publicLabel, publicId, modulusBits, flags))
 
 extern "C" {
 
@@ -83,34 +101,10 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XP11CryptWritePublicKeyX)(JNIEnv *env, jobject 
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT void JNICALL TQ_NATIVE(XP11CryptWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
-                                                             jlong certificate, jstring label, jstring id,
-                                                             jint flags) try {
-    Call call(env, self);
-    call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
-}
-TQ_JNI_CATCH_VOID
-
-JNIEXPORT void JNICALL TQ_NATIVE(XWriteCertificateX)(JNIEnv *env, jobject self, jlong session,
-                                                     jlong certificate, jstring label, jstring id,
-                                                     jint flags) try {
-    Call call(env, self);
-    call.store(writeHandle(call, session, certificate, label, id, flags, TQXP11Crypt_WriteCertificate));
-}
-TQ_JNI_CATCH_VOID
-
-JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteX509CertX)(JNIEnv *env, jobject self, jlong session,
-                                                    jstring certificate, jstring label, jstring id,
-                                                    jint flags) try {
-    return writeText(env, self, session, certificate, label, id, flags, TQP11_WriteX509Cert);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteP7CertX)(JNIEnv *env, jobject self, jlong session, jstring p7,
-                                                  jstring label, jstring id, jint flags) try {
-    return writeText(env, self, session, p7, label, id, flags, TQP11_WriteP7Cert);
-}
-TQ_JNI_CATCH_CODE
+TQ_CERTIFICATE_WRITER(XP11CryptWriteCertificateX)
+TQ_CERTIFICATE_WRITER(XWriteCertificateX)
+TQ_TEXT_WRITER(P11WriteX509CertX, TQP11_WriteX509Cert)
+TQ_TEXT_WRITER(P11WriteP7CertX, TQP11_WriteP7Cert)
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11Crypt_1WritePFXX)(JNIEnv *env, jobject self, jlong session,
                                                       jbyteArray pfx, jstring password, jstring label,
@@ -128,22 +122,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11Crypt_1WritePFXX)(JNIEnv *env, jobject self,
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jlong JNICALL TQ_NATIVE(XP11CryptGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
-                                                             jstring privateLabel, jstring privateId,
-                                                             jstring publicLabel, jstring publicId,
-                                                             jlong modulusBits, jint flags) try {
-    return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
-                           flags);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XGenerateKeyPairX)(JNIEnv *env, jobject self, jlong session,
-                                                     jstring privateLabel, jstring privateId,
-                                                     jstring publicLabel, jstring publicId, jlong modulusBits,
-                                                     jint flags) try {
-    return generateKeyPair(env, self, session, privateLabel, privateId, publicLabel, publicId, modulusBits,
-                           flags);
-}
-TQ_JNI_CATCH
+TQ_KEY_PAIR_GENERATOR(XP11CryptGenerateKeyPairX)
+TQ_KEY_PAIR_GENERATOR(XGenerateKeyPairX)
 
 }  // extern "C"

@@ -50,9 +50,11 @@ int signedOrFailed(int openssl) { return openssl > 0 ? TQ_RTN_OK : TQ_RTN_SIGN_F
 int verifiedOrNot(int openssl) { return openssl > 0 ? TQ_RTN_OK : TQ_RTN_VERIFY_FAILED; }
 
 int dispatch(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int keyKind, int flags, bool sign) {
-    if (!tq::isHandle(key) || !key->object) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != keyKind) return TQ_RTN_WRONG_HANDLE;
-    if (!tq::isHandle(object) || !object->object) return TQ_RTN_BAD_ARGUMENT;
+    void *keyObject = nullptr, *target = nullptr;
+    int rc = tq::objectOf(key, keyKind, &keyObject);
+    // The object's table decides what it is.
+    if (rc == TQ_RTN_OK) rc = tq::objectOf(object, tq::Kinds::any(), &target);
+    if (rc != TQ_RTN_OK) return rc;
     const TQXCRYPT_ASN1_METHOD *table = object->asn1Method;
     auto *operation = table ? (sign ? table->sign : table->verify) : nullptr;
     if (!operation) return TQ_RTN_WRONG_HANDLE;
@@ -149,7 +151,9 @@ int verifyOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
     int rc = requestSignature(request, &algorithm, &value, &certs);
     if (rc != TQ_RTN_OK) return rc;
     HandlePtr signer;
-    if (absentHandle(key)) {
+    // A key that is no handle at all is left to the check, which refuses it.
+    void *given = nullptr;
+    if (objectOf(key, Kinds::any(), &given, Presence::Optional) == TQ_RTN_OK && !given) {
         X509 *leaf = sk_X509_num(certs.get()) > 0 ? tqxCryptGetLeafCert(certs.get()) : nullptr;
         if (!leaf) return TQ_RTN_OCSP_NO_SIGNER;
         TQXCRYPT_HANDLE *made = nullptr;

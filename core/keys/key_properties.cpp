@@ -5,14 +5,14 @@ extern "C" {
 
 // Any other handle's object is not a key: reading it as one would crash.
 int TQXCrypt_KeySize(TQXCRYPT_HANDLE *key) try {
-    if (!tq::isKeyHandle(key)) return 0;
-    return EVP_PKEY_get_size(static_cast<EVP_PKEY *>(key->object));
+    EVP_PKEY *pkey = tq::keyOf(key);
+    return pkey ? EVP_PKEY_get_size(pkey) : 0;
 }
 TQ_CATCH_EMPTY
 
 int TQXCrypt_KeyType(TQXCRYPT_HANDLE *key) try {
-    if (!tq::isKeyHandle(key)) return 0;
-    return EVP_PKEY_get_base_id(static_cast<EVP_PKEY *>(key->object));
+    EVP_PKEY *pkey = tq::keyOf(key);
+    return pkey ? EVP_PKEY_get_base_id(pkey) : 0;
 }
 TQ_CATCH_EMPTY
 

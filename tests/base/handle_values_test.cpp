@@ -218,3 +218,38 @@ TEST(HandleValues, ReleaseIgnoresWhatIsNoHandle) {
     EXPECT_NE(subject, nullptr);
     TQCryptMemFree(subject);
 }
+
+// A table's operations given a live handle of another kind: the object is
+// not read as what it is not. Encoding refuses it (5006); the release leaves
+// it alone, to be released through its own table.
+TEST(HandleValues, TableOperationsTakeOnlyTheirOwnKind) {
+    Live live;
+    ASSERT_NE(live.key.get(), nullptr);
+    ASSERT_NE(live.pub.get(), nullptr);
+    const struct {
+        const char *name;
+        const TQXCRYPT_ASN1_METHOD *table;
+        TQXCRYPT_HANDLE *other;
+    } cases[] = {
+        {"certificate table, private key", tqxCryptASN1CertificateMethod(), live.key.get()},
+        {"certificate table, PKCS#7", tqxCryptASN1CertificateMethod(), live.p7.get()},
+        {"private-key table, public key", tqxCryptASN1PrivateKeyMethod(), live.pub.get()},
+        {"public-key table, certificate", tqxCryptASN1PublicKeyMethod(), live.cert.get()},
+        {"PKCS#7 table, certificate", tqxCryptASN1PKCS7Method(), live.cert.get()},
+        {"PKCS#12 table, PKCS#7", tqxCryptASN1PKCS12Method(), live.p7.get()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        BlobOwner out;
+        EXPECT_EQ(c.table->encode(c.other, &out, 0, nullptr), TQ_RTN_WRONG_HANDLE);
+        EXPECT_EQ(out.b.data, nullptr);
+        c.table->free(c.other);
+    }
+    // Each handle is whole after all: it still works, and its owner frees it once.
+    EXPECT_EQ(TQXCrypt_CheckKeyPair(live.key.get(), live.pub.get()), TQ_RTN_OK);
+    int32_t count = 0;
+    EXPECT_EQ(TQXCrypt_PKCS7GetCertificateCount(live.p7.get(), &count), TQ_RTN_OK);
+    char *subject = nullptr;
+    EXPECT_EQ(TQXCrypt_CertGetSubject(live.cert.get(), 0, &subject), TQ_RTN_OK);
+    TQCryptMemFree(subject);
+}

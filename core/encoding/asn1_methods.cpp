@@ -57,11 +57,14 @@ const char *labelFor(const KindInfo &k, const void *armour) {
     return nullptr;
 }
 
-// By kind alone: the token key tables share these operations.
+// Key handles by kind alone: the token key tables share these operations.
+// Any other handle by its table too, so that a kind number two objects
+// share (a cipher context's and an OCSP request's) takes neither for the other.
 int encodeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
     if (!out) return TQ_RTN_BAD_ARGUMENT;
     void *object = nullptr;
-    int rc = tq::objectOf(handle, k.kind, &object);
+    int rc = k.keyMethod ? tq::objectOf(handle, k.kind, &object)
+                         : tq::objectOf(handle, k.kind, k.table(), &object);
     if (rc != TQ_RTN_OK) return rc;
     int text = k.armour != Armour::DerOnly && (flags & TQXCRYPT_ENCODE_TEXT);
     return tqxCrypt_ASN1_Encode(object, k.i2d, text, text ? labelFor(k, armour) : nullptr, out);
@@ -294,10 +297,20 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     return wrap(kPrivateKey, key, out);
 }
 
+// A sign or verify operation takes only an object of its own table; the key
+// is the operation's to check.
+template <const KindInfo *K, int (*Operation)(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *, int)>
+int signOp(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    void *held = nullptr;
+    int rc = tq::objectOf(object, K->kind, K->table(), &held);
+    return rc == TQ_RTN_OK ? Operation(object, key, flags) : rc;
+}
+
 #define TQ_TABLE(name, info) \
     const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, nullptr, nullptr, freeOp<&info>};
-#define TQ_SIGNED_TABLE(name, info, sign, verify) \
-    const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, sign, verify, freeOp<&info>};
+#define TQ_SIGNED_TABLE(name, info, sign, verify)                                             \
+    const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, signOp<&info, sign>, \
+                                       signOp<&info, verify>, freeOp<&info>};
 
 TQ_SIGNED_TABLE(tqASN1CertificateMethod, kCertificate, tq::signCertificate, tq::verifyCertificate)
 TQ_SIGNED_TABLE(tqASN1CertRequestMethod, kCertRequest, tq::signCertRequest, tq::verifyCertRequest)
@@ -306,7 +319,9 @@ TQ_TABLE(tqASN1PKCS7Method, kPkcs7)
 TQ_TABLE(tqASN1SignerInfoMethod, kSignerInfo)
 TQ_TABLE(tqASN1PublicKeyMethod, kPublicKey)
 TQ_SIGNED_TABLE(tqASN1OCSPRequestMethod, kOcspRequest, tq::signOcspRequest, tq::verifyOcspRequest)
-TQ_SIGNED_TABLE(tqASN1OCSPResponseMethod, kOcspResponse, nullptr, tq::verifyOcspResponse)
+const TQXCRYPT_ASN1_METHOD tqASN1OCSPResponseMethod = {
+    encodeOp<&kOcspResponse>, decodeOp<&kOcspResponse>, nullptr,
+    signOp<&kOcspResponse, tq::verifyOcspResponse>, freeOp<&kOcspResponse>};
 TQ_TABLE(tqASN1PKCS8Method, kPkcs8)
 TQ_TABLE(tqASN1PKCS8InfoMethod, kPkcs8Info)
 #undef TQ_TABLE

@@ -112,12 +112,14 @@ int verifyCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
 // before it is set: the library signs it, through the key's EVP_PKEY (which
 // routes a token key through its RSA method).
 int signCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    EVP_PKEY *pkey = nullptr;
+    int rc = objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     const HashRow *row = hashRow(static_cast<unsigned>(flags) & kSelectorBits);
     if (!row) return TQ_RTN_SIGN_FAILED;
     EvpMdCtxPtr context(EVP_MD_CTX_new());
     if (!context) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (EVP_DigestSignInit_ex(context.get(), nullptr, row->name, nullptr, nullptr,
-                              static_cast<EVP_PKEY *>(key->object), nullptr) != 1)
+    if (EVP_DigestSignInit_ex(context.get(), nullptr, row->name, nullptr, nullptr, pkey, nullptr) != 1)
         return TQ_RTN_SIGN_FAILED;
     return signedOrFailed(X509_CRL_sign_ctx(static_cast<X509_CRL *>(object->object), context.get()));
 }

@@ -20,7 +20,7 @@ namespace {
 // context (the core then answers for it).
 int ivLengthOf(jlong key) {
     void *object = nullptr;
-    if (tqxCryptGetHandle(&object, handleOf(key), TQXCRYPT_KIND_CIPHER) != 0 || !object) return -1;
+    if (tqxCryptGetHandle(&object, handleOf(key), TQXCRYPT_KIND_CIPHER) != TQ_RTN_OK) return -1;
     return static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(object)->ivLength;
 }
 
@@ -177,9 +177,8 @@ TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int 
     int code = TQXCrypt_GenerateKey(algorithm, passphrase, nullptr, 0, 1, flags, &key);
     tq::Wiped<tq::systemFree> buffer;
     if (code == 0) {
-        void *object = nullptr;
-        tqxCryptGetHandle(&object, key, TQXCRYPT_KIND_CIPHER);
-        const auto *context = static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(object);
+        // The core has just made this cipher handle.
+        const auto *context = static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(key->object);
         const int block = context && context->cipher ? EVP_CIPHER_get_block_size(context->cipher) : 8;
         // The IV travels in front; without a whole block after it there is nothing to decrypt.
         if (decoded.length < 8 + static_cast<uint64_t>(block > 0 ? block : 1) || decoded.length > INT32_MAX) {

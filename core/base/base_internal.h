@@ -81,29 +81,48 @@ int putBlob(TQXCRYPT_BLOB *out, const void *bytes, size_t count, Wipe wipe = Wip
 // a handle. Every read of a handle goes through it or the access below.
 bool isHandle(const TQXCRYPT_HANDLE *handle);
 
+// The kinds a place takes: one, either of two (a key of either kind), or
+// any kind (where the handle's table decides).
+class Kinds {
+public:
+    constexpr Kinds(int kind) : first_(kind), second_(kind) {}
+    constexpr Kinds(int first, int second) : first_(first), second_(second) {}
+    static constexpr Kinds any() { return Kinds(); }
+    constexpr bool has(int kind) const { return any_ || kind == first_ || kind == second_; }
+
+private:
+    constexpr Kinds() : first_(0), second_(0), any_(true) {}
+    int first_, second_;
+    bool any_ = false;
+};
+
+// Kinds 6 and 7: the only handles whose object is a key.
+constexpr Kinds kEitherKey{TQXCRYPT_KIND_PRIVATEKEY, TQXCRYPT_KIND_PUBLICKEY};
+
+// Whether a place may be left without a handle: null or a handle without an
+// object is then none (a null object, 0); any other value is checked.
+enum class Presence { Required, Optional };
+
 // Typed handle access, in the order every operation answers: a value that is
 // no handle (isHandle) or a handle without an object 5005, a handle of
-// another kind 5006. Kinds 10
-// and 11 each name two objects: the form with a method table also requires
-// that table (null: none), so one object is never taken for the other.
-int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object);
-int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object);
-// An optional handle is absent when null or a handle without an object;
-// any other value goes to the access above, which refuses what is no handle.
-inline bool absentHandle(const TQXCRYPT_HANDLE *handle) {
-    return handle == nullptr || (isHandle(handle) && handle->object == nullptr);
-}
+// another kind 5006. Kinds 10 and 11 each name two objects: the form with a
+// method table also requires that table (null: none), so one object is never
+// taken for the other.
+int handleObject(const TQXCRYPT_HANDLE *handle, Kinds kinds, Presence presence, void **object);
+int handleObject(const TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method,
+                 Presence presence, void **object);
 template <class T>
-int objectOf(TQXCRYPT_HANDLE *handle, int kind, T **object) {
+int objectOf(const TQXCRYPT_HANDLE *handle, Kinds kinds, T **object, Presence presence = Presence::Required) {
     void *raw = nullptr;
-    int rc = handleObject(handle, kind, &raw);
+    int rc = handleObject(handle, kinds, presence, &raw);
     if (rc == TQ_RTN_OK) *object = static_cast<T *>(raw);
     return rc;
 }
 template <class T>
-int objectOf(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, T **object) {
+int objectOf(const TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, T **object,
+             Presence presence = Presence::Required) {
     void *raw = nullptr;
-    int rc = handleObject(handle, kind, method, &raw);
+    int rc = handleObject(handle, kind, method, presence, &raw);
     if (rc == TQ_RTN_OK) *object = static_cast<T *>(raw);
     return rc;
 }

@@ -32,10 +32,8 @@ int tqxCryptCreateHandle(TQXCRYPT_HANDLE **out, int kind, void *object,
 TQ_CATCH_CODE
 
 int tqxCryptGetHandle(void **object, TQXCRYPT_HANDLE *handle, int kind) try {
-    if (!tq::isHandle(handle) || !object || !handle->object) return TQ_RTN_BAD_ARGUMENT;
-    if (handle->kind != kind) return TQ_RTN_WRONG_HANDLE;
-    *object = handle->object;
-    return TQ_RTN_OK;
+    if (!object) return TQ_RTN_BAD_ARGUMENT;
+    return tq::handleObject(handle, kind, tq::Presence::Required, object);
 }
 TQ_CATCH_CODE
 
@@ -147,15 +145,23 @@ bool isHandle(const TQXCRYPT_HANDLE *handle) {
            handle->seal == sealOf(handle);
 }
 
-int handleObject(TQXCRYPT_HANDLE *handle, int kind, void **object) {
-    return tqxCryptGetHandle(object, handle, kind);
+int handleObject(const TQXCRYPT_HANDLE *handle, Kinds kinds, Presence presence, void **object) {
+    if (presence == Presence::Optional && (!handle || (isHandle(handle) && !handle->object))) {
+        *object = nullptr;
+        return TQ_RTN_OK;
+    }
+    if (!isHandle(handle) || !handle->object) return TQ_RTN_BAD_ARGUMENT;
+    if (!kinds.has(handle->kind)) return TQ_RTN_WRONG_HANDLE;
+    *object = handle->object;
+    return TQ_RTN_OK;
 }
 
-int handleObject(TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method, void **object) {
+int handleObject(const TQXCRYPT_HANDLE *handle, int kind, const TQXCRYPT_ASN1_METHOD *method,
+                 Presence presence, void **object) {
     void *found = nullptr;
-    int rc = tqxCryptGetHandle(&found, handle, kind);
+    int rc = handleObject(handle, kind, presence, &found);
     if (rc != TQ_RTN_OK) return rc;
-    if (handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
+    if (found && handle->asn1Method != method) return TQ_RTN_WRONG_HANDLE;
     *object = found;
     return TQ_RTN_OK;
 }

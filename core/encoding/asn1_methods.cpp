@@ -57,10 +57,17 @@ const char *labelFor(const KindInfo &k, const void *armour) {
     return nullptr;
 }
 
+// Key handles by kind alone: the token key tables share these operations.
+// Any other handle by its table too, so that a kind number two objects
+// share (a cipher context's and an OCSP request's) takes neither for the other.
 int encodeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
-    if (!tq::isHandle(handle) || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
+    if (!out) return TQ_RTN_BAD_ARGUMENT;
+    void *object = nullptr;
+    int rc = k.keyMethod ? tq::objectOf(handle, k.kind, &object)
+                         : tq::objectOf(handle, k.kind, k.table(), &object);
+    if (rc != TQ_RTN_OK) return rc;
     int text = k.armour != Armour::DerOnly && (flags & TQXCRYPT_ENCODE_TEXT);
-    return tqxCrypt_ASN1_Encode(handle->object, k.i2d, text, text ? labelFor(k, armour) : nullptr, out);
+    return tqxCrypt_ASN1_Encode(object, k.i2d, text, text ? labelFor(k, armour) : nullptr, out);
 }
 
 // Wraps a parsed object into a handle of its kind; the object is freed when
@@ -86,9 +93,13 @@ int decodeWith(const KindInfo &k, TQXCRYPT_HANDLE **out, const unsigned char *da
     return wrap(k, object, out);
 }
 
+// Only a handle of the table's own: another's object would be freed as
+// what it is not.
 void freeWith(const KindInfo &k, TQXCRYPT_HANDLE *handle) {
-    if (!tq::isHandle(handle)) return;
-    if (handle->object) k.freeObject(handle->object);
+    void *object = nullptr;
+    if (!handle || tq::objectOf(handle, k.kind, k.table(), &object, tq::Presence::Optional) != TQ_RTN_OK)
+        return;
+    if (object) k.freeObject(object);
     TQCryptMemFree(handle);
 }
 
@@ -237,15 +248,17 @@ constexpr KindInfo kPkcs8Info{TQXCRYPT_KIND_PKCS8INFO,
 // password-encrypted PEM.
 int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, void *armour) {
     tq::ErrorQueueScope scope;
-    if (!tq::isHandle(handle) || !handle->object || !out) return TQ_RTN_BAD_ARGUMENT;
+    if (!out) return TQ_RTN_BAD_ARGUMENT;
+    EVP_PKEY *key = nullptr;
+    int rc = tq::objectOf(handle, TQXCRYPT_KIND_PRIVATEKEY, &key);
+    if (rc != TQ_RTN_OK) return rc;
     const char *password = static_cast<const char *>(armour);
-    if (!(flags & TQXCRYPT_ENCODE_TEXT))
-        return tqxCrypt_ASN1_Encode(handle->object, i2dPrivateKey, 0, nullptr, out);
-    if (!password) return tqxCrypt_ASN1_Encode(handle->object, i2dPrivateKey, 1, nullptr, out);
+    if (!(flags & TQXCRYPT_ENCODE_TEXT)) return tqxCrypt_ASN1_Encode(key, i2dPrivateKey, 0, nullptr, out);
+    if (!password) return tqxCrypt_ASN1_Encode(key, i2dPrivateKey, 1, nullptr, out);
     if (!*password) {
         auto *methods = static_cast<const TQXCRYPT_KEY_METHOD *>(handle->extra);
         int type = methods && methods->keyType ? methods->keyType(handle) : 0;
-        return tqxCrypt_ASN1_Encode(handle->object, i2dPrivateKey, 1,
+        return tqxCrypt_ASN1_Encode(key, i2dPrivateKey, 1,
                                     type == EVP_PKEY_DSA ? "DSA PRIVATE KEY" : "RSA PRIVATE KEY", out);
     }
     size_t passwordLength = std::strlen(password);
@@ -255,8 +268,8 @@ int encodePrivateKey(TQXCRYPT_HANDLE *handle, TQXCRYPT_BLOB *out, int flags, voi
     if (!cipher) return TQ_RTN_NOT_SUPPORTED;
     tq::BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!PEM_write_bio_PrivateKey_traditional(bio.get(), static_cast<EVP_PKEY *>(handle->object),
-                                              cipher.get(), reinterpret_cast<const unsigned char *>(password),
+    if (!PEM_write_bio_PrivateKey_traditional(bio.get(), key, cipher.get(),
+                                              reinterpret_cast<const unsigned char *>(password),
                                               static_cast<int>(passwordLength), nullptr, nullptr))
         return TQ_RTN_BAD_FORMAT;
     char *pem = nullptr;
@@ -284,10 +297,20 @@ int decodePrivateKey(TQXCRYPT_HANDLE **out, const unsigned char *data, uint64_t 
     return wrap(kPrivateKey, key, out);
 }
 
+// A sign or verify operation takes only an object of its own table; the key
+// is the operation's to check.
+template <const KindInfo *K, int (*Operation)(TQXCRYPT_HANDLE *, TQXCRYPT_HANDLE *, int)>
+int signOp(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    void *held = nullptr;
+    int rc = tq::objectOf(object, K->kind, K->table(), &held);
+    return rc == TQ_RTN_OK ? Operation(object, key, flags) : rc;
+}
+
 #define TQ_TABLE(name, info) \
     const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, nullptr, nullptr, freeOp<&info>};
-#define TQ_SIGNED_TABLE(name, info, sign, verify) \
-    const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, sign, verify, freeOp<&info>};
+#define TQ_SIGNED_TABLE(name, info, sign, verify)                                             \
+    const TQXCRYPT_ASN1_METHOD name = {encodeOp<&info>, decodeOp<&info>, signOp<&info, sign>, \
+                                       signOp<&info, verify>, freeOp<&info>};
 
 TQ_SIGNED_TABLE(tqASN1CertificateMethod, kCertificate, tq::signCertificate, tq::verifyCertificate)
 TQ_SIGNED_TABLE(tqASN1CertRequestMethod, kCertRequest, tq::signCertRequest, tq::verifyCertRequest)
@@ -296,7 +319,9 @@ TQ_TABLE(tqASN1PKCS7Method, kPkcs7)
 TQ_TABLE(tqASN1SignerInfoMethod, kSignerInfo)
 TQ_TABLE(tqASN1PublicKeyMethod, kPublicKey)
 TQ_SIGNED_TABLE(tqASN1OCSPRequestMethod, kOcspRequest, tq::signOcspRequest, tq::verifyOcspRequest)
-TQ_SIGNED_TABLE(tqASN1OCSPResponseMethod, kOcspResponse, nullptr, tq::verifyOcspResponse)
+const TQXCRYPT_ASN1_METHOD tqASN1OCSPResponseMethod = {
+    encodeOp<&kOcspResponse>, decodeOp<&kOcspResponse>, nullptr,
+    signOp<&kOcspResponse, tq::verifyOcspResponse>, freeOp<&kOcspResponse>};
 TQ_TABLE(tqASN1PKCS8Method, kPkcs8)
 TQ_TABLE(tqASN1PKCS8InfoMethod, kPkcs8Info)
 #undef TQ_TABLE
@@ -306,7 +331,10 @@ const TQXCRYPT_ASN1_METHOD tqASN1PrivateKeyMethod = {encodePrivateKey, decodePri
                                                      freeOp<&kPrivateKey>};
 
 void freePkcs12(TQXCRYPT_HANDLE *handle) {
-    if (!tq::isHandle(handle)) return;
+    PKCS12 *p12 = nullptr;
+    if (!handle ||
+        tq::objectOf(handle, kPkcs12.kind, kPkcs12.table(), &p12, tq::Presence::Optional) != TQ_RTN_OK)
+        return;
     tqxCryptFreeP12List(static_cast<TQXCRYPT_P12_CONTENTS *>(handle->extra));
     freeWith(kPkcs12, handle);
 }

@@ -50,9 +50,11 @@ int signedOrFailed(int openssl) { return openssl > 0 ? TQ_RTN_OK : TQ_RTN_SIGN_F
 int verifiedOrNot(int openssl) { return openssl > 0 ? TQ_RTN_OK : TQ_RTN_VERIFY_FAILED; }
 
 int dispatch(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int keyKind, int flags, bool sign) {
-    if (!tq::isHandle(key) || !key->object) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != keyKind) return TQ_RTN_WRONG_HANDLE;
-    if (!tq::isHandle(object) || !object->object) return TQ_RTN_BAD_ARGUMENT;
+    void *keyObject = nullptr, *target = nullptr;
+    int rc = tq::objectOf(key, keyKind, &keyObject);
+    // The object's table decides what it is.
+    if (rc == TQ_RTN_OK) rc = tq::objectOf(object, tq::Kinds::any(), &target);
+    if (rc != TQ_RTN_OK) return rc;
     const TQXCRYPT_ASN1_METHOD *table = object->asn1Method;
     auto *operation = table ? (sign ? table->sign : table->verify) : nullptr;
     if (!operation) return TQ_RTN_WRONG_HANDLE;
@@ -110,12 +112,14 @@ int verifyCertRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
 // before it is set: the library signs it, through the key's EVP_PKEY (which
 // routes a token key through its RSA method).
 int signCrl(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int flags) {
+    EVP_PKEY *pkey = nullptr;
+    int rc = objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     const HashRow *row = hashRow(static_cast<unsigned>(flags) & kSelectorBits);
     if (!row) return TQ_RTN_SIGN_FAILED;
     EvpMdCtxPtr context(EVP_MD_CTX_new());
     if (!context) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (EVP_DigestSignInit_ex(context.get(), nullptr, row->name, nullptr, nullptr,
-                              static_cast<EVP_PKEY *>(key->object), nullptr) != 1)
+    if (EVP_DigestSignInit_ex(context.get(), nullptr, row->name, nullptr, nullptr, pkey, nullptr) != 1)
         return TQ_RTN_SIGN_FAILED;
     return signedOrFailed(X509_CRL_sign_ctx(static_cast<X509_CRL *>(object->object), context.get()));
 }
@@ -149,7 +153,9 @@ int verifyOcspRequest(TQXCRYPT_HANDLE *object, TQXCRYPT_HANDLE *key, int) {
     int rc = requestSignature(request, &algorithm, &value, &certs);
     if (rc != TQ_RTN_OK) return rc;
     HandlePtr signer;
-    if (absentHandle(key)) {
+    // A key that is no handle at all is left to the check, which refuses it.
+    void *given = nullptr;
+    if (objectOf(key, Kinds::any(), &given, Presence::Optional) == TQ_RTN_OK && !given) {
         X509 *leaf = sk_X509_num(certs.get()) > 0 ? tqxCryptGetLeafCert(certs.get()) : nullptr;
         if (!leaf) return TQ_RTN_OCSP_NO_SIGNER;
         TQXCRYPT_HANDLE *made = nullptr;

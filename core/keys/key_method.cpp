@@ -35,21 +35,4 @@ const TQXCRYPT_KEY_METHOD *tqxCryptRSAPriMethod(void) try { return &tqRsaPriMeth
 TQ_CATCH_EMPTY
 const TQXCRYPT_KEY_METHOD *tqxCryptRSAPubMethod(void) try { return &tqRsaPubMethod; }
 TQ_CATCH_EMPTY
-
-// Any other handle's object is not a key: reading it as one would crash.
-int TQXCrypt_KeySize(TQXCRYPT_HANDLE *key) try {
-    if (!tq::isKeyHandle(key)) return 0;
-    return EVP_PKEY_get_size(static_cast<EVP_PKEY *>(key->object));
-}
-TQ_CATCH_EMPTY
-
-int TQXCrypt_KeyType(TQXCRYPT_HANDLE *key) try {
-    if (!tq::isKeyHandle(key)) return 0;
-    return EVP_PKEY_get_base_id(static_cast<EVP_PKEY *>(key->object));
-}
-TQ_CATCH_EMPTY
-
-int TQXCrypt_KeyFlags(void) try { return -1; }
-TQ_CATCH_RETURN(-1)
-
 }  // extern "C"

@@ -45,16 +45,17 @@ constexpr size_t kMaxDigest = 64;
 // of a digest; 0, 5001 when the identifier has no encoding, 5002.
 int digestInfo(int nid, const unsigned char *digest, size_t length, SecureBytes &der);
 
-// Kinds 6 and 7: the only handles whose object is a key.
-inline bool isKeyHandle(const TQXCRYPT_HANDLE *key) {
-    return isHandle(key) && key->object != nullptr &&
-           (key->kind == TQXCRYPT_KIND_PRIVATEKEY || key->kind == TQXCRYPT_KIND_PUBLICKEY);
+// The key of a handle of either key kind, or null: any other handle's
+// object is no key.
+inline EVP_PKEY *keyOf(const TQXCRYPT_HANDLE *key) {
+    EVP_PKEY *pkey = nullptr;
+    return objectOf(key, kEitherKey, &pkey) == TQ_RTN_OK ? pkey : nullptr;
 }
 
 // The key method table of a key handle (its extra pointer), or null. Other
 // handles keep other things there (an unpacked PKCS#12 its contents).
 inline const TQXCRYPT_KEY_METHOD *keyMethod(const TQXCRYPT_HANDLE *key) {
-    return isKeyHandle(key) ? static_cast<const TQXCRYPT_KEY_METHOD *>(key->extra) : nullptr;
+    return keyOf(key) ? static_cast<const TQXCRYPT_KEY_METHOD *>(key->extra) : nullptr;
 }
 
 // The digest of data for the selector in flags, through a digest handle,

@@ -65,13 +65,6 @@ int samePublicKey(const EVP_PKEY *a, const EVP_PKEY *b) {
     return TQ_RTN_OK;
 }
 
-int checkKeyHandle(const TQXCRYPT_HANDLE *key) {
-    if (!tq::isHandle(key) || key->object == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    if (key->kind != TQXCRYPT_KIND_PRIVATEKEY && key->kind != TQXCRYPT_KIND_PUBLICKEY)
-        return TQ_RTN_WRONG_HANDLE;
-    return TQ_RTN_OK;
-}
-
 }  // namespace
 
 extern "C" {
@@ -176,11 +169,10 @@ TQ_CATCH_CODE
 
 TQ_API int TQXCrypt_CheckKeyPair(TQXCRYPT_HANDLE *key1, TQXCRYPT_HANDLE *key2) try {
     tq::ErrorQueueScope scope;
-    int rc = checkKeyHandle(key1);
-    if (rc == TQ_RTN_OK) rc = checkKeyHandle(key2);
+    EVP_PKEY *a = nullptr, *b = nullptr;
+    int rc = tq::objectOf(key1, tq::kEitherKey, &a);
+    if (rc == TQ_RTN_OK) rc = tq::objectOf(key2, tq::kEitherKey, &b);
     if (rc != TQ_RTN_OK) return rc;
-    auto *a = static_cast<const EVP_PKEY *>(key1->object);
-    auto *b = static_cast<const EVP_PKEY *>(key2->object);
     if (EVP_PKEY_get_base_id(a) != EVP_PKEY_get_base_id(b)) return TQ_RTN_KEY_MISMATCH;
     if (EVP_PKEY_get_base_id(a) != EVP_PKEY_RSA) return TQ_RTN_FAILED;
     return samePublicKey(a, b);
@@ -189,8 +181,8 @@ TQ_CATCH_CODE
 
 int tqxCheckKeyPair(TQXCRYPT_HANDLE *key, EVP_PKEY *publicKeyToMatch) try {
     // Any other handle's object is no key to compare.
-    if (!tq::isKeyHandle(key) || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
-    auto *own = static_cast<const EVP_PKEY *>(key->object);
+    const EVP_PKEY *own = tq::keyOf(key);
+    if (own == nullptr || publicKeyToMatch == nullptr) return TQ_RTN_BAD_ARGUMENT;
     if (EVP_PKEY_get_base_id(own) != EVP_PKEY_get_base_id(publicKeyToMatch)) return TQ_RTN_KEY_MISMATCH;
     return samePublicKey(own, publicKeyToMatch);
 }

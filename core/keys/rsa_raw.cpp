@@ -38,10 +38,11 @@ int rawOperation(TQXCRYPT_HANDLE *key, int kind, RsaPrimitive primitive, int fai
 using Component = const BIGNUM *(*)(const RSA *rsa);
 
 int getComponent(TQXCRYPT_HANDLE *key, TQXCRYPT_BLOB *out, Component component) {
-    if (!tq::isHandle(key) || key->object == nullptr || out == nullptr) return TQ_RTN_BAD_ARGUMENT;
+    if (out == nullptr) return TQ_RTN_BAD_ARGUMENT;
     // Either key kind will do; another handle's object is no key at all.
-    if (!tq::isKeyHandle(key)) return TQ_RTN_WRONG_HANDLE;
-    auto *pkey = static_cast<EVP_PKEY *>(key->object);
+    EVP_PKEY *pkey = nullptr;
+    int rc = tq::objectOf(key, tq::kEitherKey, &pkey);
+    if (rc != TQ_RTN_OK) return rc;
     if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) return TQ_RTN_INVALID_KEY;
     const RSA *rsa = EVP_PKEY_get0_RSA(pkey);
     if (rsa == nullptr) return TQ_RTN_INVALID_KEY;

@@ -1,5 +1,7 @@
 // Extensions of requests and responses: adding them by dotted identifier to
 // a request or its first single request, and reading them back by name.
+#include <openssl/objects.h>
+
 #include "ocsp_internal.h"
 #include "tqxcrypt_x509.h"
 
@@ -208,6 +210,18 @@ TQ_API int TQXCrypt_OCSPRspGetSingleRspExtensionByOID(TQXCRYPT_HANDLE *response,
             return TQ_RTN_OK;
     }
     return anyList ? TQ_RTN_NOT_PRESENT : TQ_RTN_OK;
+}
+TQ_CATCH_CODE
+
+// The raw value of an OCSP extension, still DER.
+int tqxCryptGetOCSPExtensionValue(X509_EXTENSION *extension, TQXCRYPT_BLOB *value, int *critical) try {
+    if (!extension) return TQ_RTN_FAILED;
+    if (critical) *critical = X509_EXTENSION_get_critical(extension) ? 1 : 0;
+    int nid = OBJ_obj2nid(X509_EXTENSION_get_object(extension));
+    if (nid == NID_id_pkix_OCSP_CrlID || nid == NID_id_pkix_OCSP_acceptableResponses) return TQ_RTN_FAILED;
+    if (!value) return TQ_RTN_BAD_ARGUMENT;
+    const ASN1_OCTET_STRING *der = X509_EXTENSION_get_data(extension);
+    return tqxCryptAssignBlob(value, ASN1_STRING_get0_data(der), ASN1_STRING_length(der));
 }
 TQ_CATCH_CODE
 

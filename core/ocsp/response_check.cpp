@@ -147,17 +147,19 @@ int tqxCrypt_OCSP_basic_response_verify(OCSP_BASICRESP *basic, TQXCRYPT_HANDLE *
     const ASN1_OCTET_STRING *signature = OCSP_resp_get0_signature(basic);
     if (!signature || ASN1_STRING_length(signature) <= 0) return TQ_RTN_OCSP_NO_SIGNATURE;
     tq::HandlePtr leafKey;
-    if (!tq::absentHandle(key) && !tq::isHandle(key)) return TQ_RTN_BAD_ARGUMENT;
-    if (tq::absentHandle(key)) {
+    // The key's kind is left to the check.
+    void *given = nullptr;
+    int rc = tq::objectOf(key, tq::Kinds::any(), &given, tq::Presence::Optional);
+    if (rc != TQ_RTN_OK) return rc;
+    if (!given) {
         const STACK_OF(X509) *certs = OCSP_resp_get0_certs(basic);
         X509 *leaf = certs ? tqxCryptGetLeafCert(const_cast<STACK_OF(X509) *>(certs)) : nullptr;
         if (!leaf) return TQ_RTN_OCSP_NO_SIGNER;
         tq::EvpPkeyPtr publicKey(X509_get_pubkey(leaf));
         if (!publicKey) return TQ_RTN_FAILED;
         TQXCRYPT_HANDLE *h = nullptr;
-        int rc =
-            tqxCryptCreateHandle(&h, TQXCRYPT_KIND_PUBLICKEY, publicKey.get(), tqxCryptASN1PublicKeyMethod(),
-                                 const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
+        rc = tqxCryptCreateHandle(&h, TQXCRYPT_KIND_PUBLICKEY, publicKey.get(), tqxCryptASN1PublicKeyMethod(),
+                                  const_cast<TQXCRYPT_KEY_METHOD *>(tqxCryptRSAPubMethod()));
         if (rc != TQ_RTN_OK) return rc;
         publicKey.release();
         leafKey.reset(h);

@@ -7,13 +7,6 @@ namespace tq {
 
 namespace {
 
-template <class T>
-int optionalObject(TQXCRYPT_HANDLE *handle, int kind, T **object) {
-    *object = nullptr;
-    if (absentHandle(handle)) return TQ_RTN_OK;
-    return objectOf(handle, kind, object);
-}
-
 struct Parties {
     X509 *requestor = nullptr;
     TQXCRYPT_HANDLE *key = nullptr;  // the signing key, by kind alone: token keys have tables of their own
@@ -22,10 +15,11 @@ struct Parties {
 };
 
 int takeParties(TQXCRYPT_HANDLE *requestor, TQXCRYPT_HANDLE *key, TQXCRYPT_HANDLE *responder, Parties *out) {
-    int rc = optionalObject(requestor, TQXCRYPT_KIND_CERTIFICATE, &out->requestor);
+    int rc = objectOf(requestor, TQXCRYPT_KIND_CERTIFICATE, &out->requestor, Presence::Optional);
     void *keyObject = nullptr;
-    if (rc == TQ_RTN_OK) rc = optionalObject(key, TQXCRYPT_KIND_PRIVATEKEY, &keyObject);
-    if (rc == TQ_RTN_OK) rc = optionalObject(responder, TQXCRYPT_KIND_CERTIFICATE, &out->responder);
+    if (rc == TQ_RTN_OK) rc = objectOf(key, TQXCRYPT_KIND_PRIVATEKEY, &keyObject, Presence::Optional);
+    if (rc == TQ_RTN_OK)
+        rc = objectOf(responder, TQXCRYPT_KIND_CERTIFICATE, &out->responder, Presence::Optional);
     if (rc != TQ_RTN_OK) return rc;
     out->key = keyObject ? key : nullptr;
     out->responderHandle = out->responder ? responder : nullptr;

@@ -120,7 +120,8 @@ int verifySigner(PKCS7 *p7, STACK_OF(X509) *certificates, BIO *content, BIO *out
 
 // The store of a call: the caller's, or an empty one owned here.
 int storeOf(TQXCRYPT_HANDLE *handle, tq::X509StorePtr &own, X509_STORE **store) {
-    if (!tq::absentHandle(handle)) return tq::objectOf(handle, TQXCRYPT_KIND_STORE, store);
+    int rc = tq::objectOf(handle, TQXCRYPT_KIND_STORE, store, tq::Presence::Optional);
+    if (rc != TQ_RTN_OK || *store) return rc;
     own.reset(X509_STORE_new());
     if (!own) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     *store = own.get();

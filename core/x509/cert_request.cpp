@@ -16,19 +16,18 @@ int subjectName(const char *text, tq::X509NamePtr &out) {
     return text && *text ? tq::unreadText() : TQ_RTN_MEMORY_ALLOCATE_FAIL;
 }
 
-// The keys of the one-call request, in the order they are answered for.
+// The keys of the one-call request, in the order they are answered for. Only
+// a null pointer leaves a key out (a handle without an object is refused),
+// and the private key only of an unsigned request for a given public key.
 int checkKeys(TQXCRYPT_HANDLE *privateKey, TQXCRYPT_HANDLE *publicKey, int flags) {
-    void *object = nullptr;
+    EVP_PKEY *key = nullptr;
     bool unsigned_ = flags & TQXCRYPT_CSR_NO_SIGN;
-    if (!unsigned_ || !publicKey) {
-        int rc = tq::handleObject(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &object);
-        if (rc != TQ_RTN_OK) return rc;
-    } else if (privateKey) {
-        int rc = tq::handleObject(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &object);
+    if (privateKey || !unsigned_ || !publicKey) {
+        int rc = tq::objectOf(privateKey, TQXCRYPT_KIND_PRIVATEKEY, &key);
         if (rc != TQ_RTN_OK) return rc;
     }
     if (publicKey) {
-        int rc = tq::handleObject(publicKey, TQXCRYPT_KIND_PUBLICKEY, &object);
+        int rc = tq::objectOf(publicKey, TQXCRYPT_KIND_PUBLICKEY, &key);
         if (rc != TQ_RTN_OK) return rc;
     }
     // A request signed by one key for another would never verify.

@@ -84,8 +84,9 @@ const TQXCRYPT_ASN1_METHOD *tqxCryptASN1P11PublicKeyMethod(void) try {
 TQ_CATCH_EMPTY
 
 void tqxCrypt_ASN1_FreeP11PrivateKey(TQXCRYPT_HANDLE *handle) try {
-    if (!tq::isHandle(handle)) return;
-    if (auto *key = static_cast<EVP_PKEY *>(handle->object)) {
+    EVP_PKEY *key = nullptr;
+    if (!handle || tq::objectOf(handle, tq::kEitherKey, &key, tq::Presence::Optional) != TQ_RTN_OK) return;
+    if (key) {
         tqbridge::releaseReference(tqbridge::referenceOf(key));
         EVP_PKEY_free(key);
     }

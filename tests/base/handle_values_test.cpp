@@ -68,6 +68,10 @@ std::vector<Entry> entries(Live &live) {
              BlobOwner out;
              return tqxCryptASN1CertificateMethod()->encode(h, &out, 0, nullptr);
          }},
+        {"a method table's sign", TQXCRYPT_KIND_CERTIFICATE,
+         [&](TQXCRYPT_HANDLE *h) { return tqxCryptASN1CertificateMethod()->sign(h, live.key.get(), 4); }},
+        {"a method table's verify", TQXCRYPT_KIND_CRL,
+         [&](TQXCRYPT_HANDLE *h) { return tqxCryptASN1CRLMethod()->verify(h, live.pub.get(), 0); }},
         {"TQXCrypt_SignObject: object", TQXCRYPT_KIND_CERTIFICATE,
          [&](TQXCRYPT_HANDLE *h) { return TQXCrypt_SignObject(h, live.key.get(), 4); }},
         {"TQXCrypt_VerifyObject: key", TQXCRYPT_KIND_PUBLICKEY,
@@ -216,5 +220,56 @@ TEST(HandleValues, ReleaseIgnoresWhatIsNoHandle) {
     char *subject = nullptr;
     EXPECT_EQ(TQXCrypt_CertGetSubject(cert.get(), 0, &subject), TQ_RTN_OK);
     EXPECT_NE(subject, nullptr);
+    TQCryptMemFree(subject);
+}
+
+// A table's operations given a live handle of another kind: the object is
+// not read as what it is not. Encoding, signing and verifying refuse it
+// (5006); the release leaves it alone, to be released through its own table.
+TEST(HandleValues, TableOperationsTakeOnlyTheirOwnKind) {
+    Live live;
+    ASSERT_NE(live.key.get(), nullptr);
+    ASSERT_NE(live.pub.get(), nullptr);
+    // Kind 10 is also the OCSP request's.
+    const unsigned char raw[8] = {1, 2, 3, 4, 5, 6, 7, 8}, iv[8] = {};
+    HandleOwner cipher;
+    ASSERT_EQ(TQXCrypt_CreateKey(TQXCRYPT_ALG_DES, raw, 8, iv, 8, 0, cipher.out()), TQ_RTN_OK);
+    const struct {
+        const char *name;
+        const TQXCRYPT_ASN1_METHOD *table;
+        TQXCRYPT_HANDLE *other;
+    } cases[] = {
+        {"certificate table, private key", tqxCryptASN1CertificateMethod(), live.key.get()},
+        {"certificate table, PKCS#7", tqxCryptASN1CertificateMethod(), live.p7.get()},
+        {"private-key table, public key", tqxCryptASN1PrivateKeyMethod(), live.pub.get()},
+        {"public-key table, certificate", tqxCryptASN1PublicKeyMethod(), live.cert.get()},
+        {"PKCS#7 table, certificate", tqxCryptASN1PKCS7Method(), live.cert.get()},
+        {"PKCS#12 table, PKCS#7", tqxCryptASN1PKCS12Method(), live.p7.get()},
+        {"request table, certificate", tqxCryptASN1CertRequestMethod(), live.cert.get()},
+        {"CRL table, certificate", tqxCryptASN1CRLMethod(), live.cert.get()},
+        {"OCSP request table, PKCS#7", tqxCryptASN1OCSPRequestMethod(), live.p7.get()},
+        {"OCSP request table, cipher context", tqxCryptASN1OCSPRequestMethod(), cipher.get()},
+        {"OCSP response table, certificate", tqxCryptASN1OCSPResponseMethod(), live.cert.get()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        BlobOwner out;
+        EXPECT_EQ(c.table->encode(c.other, &out, 0, nullptr), TQ_RTN_WRONG_HANDLE);
+        EXPECT_EQ(out.b.data, nullptr);
+        if (c.table->sign) {
+            EXPECT_EQ(c.table->sign(c.other, live.key.get(), 4), TQ_RTN_WRONG_HANDLE);
+        }
+        if (c.table->verify) {
+            EXPECT_EQ(c.table->verify(c.other, live.pub.get(), 0), TQ_RTN_WRONG_HANDLE);
+        }
+        c.table->free(c.other);
+    }
+    // Each handle is whole after all: it still works, and its owner frees it once.
+    EXPECT_EQ(TQXCrypt_CheckKeyPair(live.key.get(), live.pub.get()), TQ_RTN_OK);
+    EXPECT_EQ(TQXCrypt_EncryptInit(cipher.get(), iv, 0), TQ_RTN_OK);
+    int32_t count = 0;
+    EXPECT_EQ(TQXCrypt_PKCS7GetCertificateCount(live.p7.get(), &count), TQ_RTN_OK);
+    char *subject = nullptr;
+    EXPECT_EQ(TQXCrypt_CertGetSubject(live.cert.get(), 0, &subject), TQ_RTN_OK);
     TQCryptMemFree(subject);
 }

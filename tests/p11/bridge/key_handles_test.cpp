@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "bridge_token.h"
+#include "tqxcrypt_x509.h"
 
 namespace {
 
@@ -369,3 +370,16 @@ TEST_F(BridgeKeyHandles, FreeingKeepsSessionAndObjectsAndFailedAllocationsGive50
 }
 
 }  // namespace
+
+// The token tables' release given a handle that holds no key leaves it
+// alone: its object is not taken for a token key.
+TEST_F(BridgeKeyHandles, ReleaseLeavesHandlesOfOtherKindsAlone) {
+    HandleOwner key;
+    ASSERT_EQ(TQXP11Crypt_GetPrivateKey(&session, "signer", 0, key.out()), 0);
+    HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "objects/user.der"));
+    ASSERT_NE(cert.get(), nullptr);
+    key.get()->asn1Method->free(cert.get());
+    char *subject = nullptr;
+    EXPECT_EQ(TQXCrypt_CertGetSubject(cert.get(), 0, &subject), TQ_RTN_OK);
+    TQCryptMemFree(subject);
+}

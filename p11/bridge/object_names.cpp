@@ -1,4 +1,4 @@
-// Deleting and renaming token objects by name. A name is taken whole or
+// Reading, deleting and renaming token objects by name. A name is taken whole or
 // refused: a shortened one could select another object.
 #include <cstring>
 
@@ -51,6 +51,14 @@ int relabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
 }  // namespace
 
 extern "C" {
+
+TQ_API int TQXP11Crypt_ReadObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
+                                  TQXP11_OBJECT *object) try {
+    if (!session || !label || !object) return TQ_RTN_BAD_ARGUMENT;
+    *object = tqbridge::labelRecord(label, static_cast<CK_ULONG>(kind), isPrivate);
+    return TQXP11_ReadObject(session, object);
+}
+TQ_CATCH_CODE
 
 TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, int kind, int isPrivate,
                                     int flags) try {

@@ -11,7 +11,7 @@ Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLa
                bool withId) {
     if (!session || !object) return CKR_ARGUMENTS_BAD;
     CK_OBJECT_CLASS cls = 0;
-    if (!tqp11::classOfKind(object->kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
+    if (!tqaccess::classOfKind(object->kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     if (!newLabel || (withId && !newId)) return CKR_ARGUMENTS_BAD;
     Result rv = CKR_OK;
@@ -42,7 +42,7 @@ Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag f
     if (byte != CK_TRUE && byte != CK_FALSE) return CKR_ARGUMENTS_BAD;
     CK_OBJECT_CLASS cls = 0;
     CK_ULONG keyKind = flag == Flag::wrap ? TQXP11_KIND_RSA_PUBLIC : TQXP11_KIND_RSA_PRIVATE;
-    if (!tqp11::classOfKind(object->kind, &cls) || (cls != CKO_SECRET_KEY && object->kind != keyKind))
+    if (!tqaccess::classOfKind(object->kind, &cls) || (cls != CKO_SECRET_KEY && object->kind != keyKind))
         return CKR_FUNCTION_NOT_SUPPORTED;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     Result rv = CKR_OK;

@@ -61,32 +61,6 @@ Result findOne(TQXP11_SESSION *session, Attributes &search, CK_OBJECT_HANDLE *ha
     return CKR_OK;
 }
 
-bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
-    switch (kind) {
-    case TQXP11_KIND_DATA:
-        *cls = CKO_DATA;
-        return true;
-    case TQXP11_KIND_CERTIFICATE:
-        *cls = CKO_CERTIFICATE;
-        return true;
-    case TQXP11_KIND_RSA_PUBLIC:
-        *cls = CKO_PUBLIC_KEY;
-        return true;
-    case TQXP11_KIND_RSA_PRIVATE:
-        *cls = CKO_PRIVATE_KEY;
-        return true;
-    case TQXP11_KIND_DES:
-    case TQXP11_KIND_DES2:
-    case TQXP11_KIND_DES3:
-    case TQXP11_KIND_AES:
-    case TQXP11_KIND_RC4:
-        *cls = CKO_SECRET_KEY;
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType) {
     switch (kind) {
     case TQXP11_KIND_RSA_PUBLIC:
@@ -495,13 +469,39 @@ Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) 
     return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
 }
 
-Result tqp11::readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId) {
+bool tqaccess::classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
+    switch (kind) {
+    case TQXP11_KIND_DATA:
+        *cls = CKO_DATA;
+        return true;
+    case TQXP11_KIND_CERTIFICATE:
+        *cls = CKO_CERTIFICATE;
+        return true;
+    case TQXP11_KIND_RSA_PUBLIC:
+        *cls = CKO_PUBLIC_KEY;
+        return true;
+    case TQXP11_KIND_RSA_PRIVATE:
+        *cls = CKO_PRIVATE_KEY;
+        return true;
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+    case TQXP11_KIND_RC4:
+        *cls = CKO_SECRET_KEY;
+        return true;
+    default:
+        return false;
+    }
+}
+
+Result tqaccess::readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId) {
     const size_t n = fieldCount(kCertificateValueFields);
     return byId ? readCertificateById(session, object, kCertificateValueFields, n)
                 : readByLabel(session, object, CKO_CERTIFICATE, kCertificateValueFields, n);
 }
 
-Result tqp11::readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+Result tqaccess::readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     switch (object->kind) {
     case TQXP11_KIND_RSA_PRIVATE:
         return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPublicPartFields,

@@ -6,7 +6,7 @@
 #include <openssl/x509.h>
 
 #include "bridge_internal.h"
-#include "access_internal.h"
+#include "token_access.h"
 #include "tqp11certs.h"
 #include "tqxcrypt_containers.h"
 #include "tqxcrypt_keys.h"
@@ -28,7 +28,7 @@ int readByLabel(TQXP11_SESSION *session, const char *label, int flags, TQXCRYPT_
     if (!session || !label || !certificate) return TQ_RTN_BAD_ARGUMENT;
     TQXP11_OBJECT record =
         tqbridge::searchRecord(label, TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
-    int rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, false));
+    int rc = TQXP11_ErrorCode(tqaccess::readCertificateValue(session, &record, false));
     if (rc != TQ_RTN_OK) return rc;
     return certificateOfRecord(record, certificate);
 }
@@ -45,7 +45,7 @@ int readById(TQXP11_SESSION *session, const char *hexId, int flags, TQXCRYPT_HAN
     search.first = TQXP11_BYTES{id.get(), count};
     TQXP11_OBJECT record = tqbridge::searchRecord("", TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
     record.valueRecord = &search;
-    rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, true));
+    rc = TQXP11_ErrorCode(tqaccess::readCertificateValue(session, &record, true));
     if (record.valueRecord == &search) record.valueRecord = nullptr;
     if (rc != TQ_RTN_OK) {
         TQXP11_FreeObject(&record);

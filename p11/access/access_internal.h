@@ -40,6 +40,9 @@ bool userLoggedIn(const TQXP11_SESSION *session);
 // Reads the session information into the record.
 Result refreshSessionInfo(TQXP11_SESSION *session);
 
+// Reads the list's attributes of the object in one module call.
+Result readAttributes(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, Attributes &read);
+
 constexpr CK_ULONG kSearchMax = 128;
 constexpr CK_ULONG kAllAttributes = ~CK_ULONG(0);
 // Searches with the list, or with its first `leading` attributes.

@@ -29,9 +29,10 @@ Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLa
     tqp11::AttributeList<2> change;
     change.addText(CKA_LABEL, newLabel, newLength);
     if (withId) change.addText(CKA_ID, newId, tqp11::textLength(newId));
-    if ((rv = change.ready()) != CKR_OK) return rv;
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
-                                                change.size());
+    return change.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, attributes,
+                                                    count);
+    });
 }
 
 enum class Flag { wrap, unwrap, extractable };
@@ -52,9 +53,10 @@ Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag f
                                                     : CKA_EXTRACTABLE;
     tqp11::AttributeList<1> change;
     change.addByte(type, byte);
-    if ((rv = change.ready()) != CKR_OK) return rv;
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
-                                                change.size());
+    return change.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, attributes,
+                                                    count);
+    });
 }
 
 }  // namespace

@@ -173,10 +173,11 @@ Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsig
         t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
         t.addBool(CKA_SIGN_RECOVER, true);
     }
-    if ((rv = t.ready()) != CKR_OK) return rv;
-    rv = module->C_UnwrapKey(session->sessionHandle, &mechanism, unwrappingKey->handle,
-                             const_cast<unsigned char *>(wrapped), wrappedLength, t.data(), t.size(),
-                             &newKey->handle);
+    rv = t.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return module->C_UnwrapKey(session->sessionHandle, &mechanism, unwrappingKey->handle,
+                                   const_cast<unsigned char *>(wrapped), wrappedLength, attributes, count,
+                                   &newKey->handle);
+    });
     if (rv == CKR_OK && newClass == CKO_PRIVATE_KEY) tqp11::writePublicKeyOfPrivateKey(session, newKey);
     return rv;
 }

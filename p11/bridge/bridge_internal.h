@@ -86,6 +86,9 @@ int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length);
 // The same for a name taken whole: 5005 for no label or one the field
 // cannot hold (a shortened name could select another object).
 int namedRecord(const char *label, CK_ULONG kind, int isPrivate, TQXP11_OBJECT *record);
+// Hands a finished blob's buffer to the caller, who frees it; the blob is
+// left empty.
+int handOver(TQXCRYPT_BLOB *blob, char **out);
 // The record of a reader: the label cut to the field, as readers always
 // searched.
 TQXP11_OBJECT searchRecord(const char *label, CK_ULONG kind, bool isPrivate);

@@ -54,13 +54,6 @@ int readById(TQXP11_SESSION *session, const char *hexId, int flags, TQXCRYPT_HAN
     return certificateOfRecord(record, certificate);
 }
 
-// Hands a finished text blob to the caller.
-int giveText(TQXCRYPT_BLOB *text, char **out) {
-    *out = reinterpret_cast<char *>(text->data);
-    *text = TQXCRYPT_BLOB{0, nullptr};
-    return TQ_RTN_OK;
-}
-
 int decodeText(int kind, const char *text, TQXCRYPT_HANDLE **out) {
     if (!text || !*text) return TQ_RTN_BAD_ARGUMENT;
     return TQXCrypt_DecodeObject(out, kind, reinterpret_cast<const unsigned char *>(text), std::strlen(text),
@@ -198,7 +191,7 @@ TQ_API int TQP11_ReadCertificate(TQXP11_SESSION *session, const char *name, int 
     rc = TQXCrypt_EncodeObject(certificate.get(), TQXCRYPT_KIND_CERTIFICATE, encoded.get(),
                                TQXCRYPT_ENCODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(encoded.get(), text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 TQ_CATCH_CODE
 

@@ -44,6 +44,12 @@ int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length) {
     return TQ_RTN_OK;
 }
 
+int handOver(TQXCRYPT_BLOB *blob, char **out) {
+    *out = reinterpret_cast<char *>(blob->data);
+    *blob = TQXCRYPT_BLOB{0, nullptr};
+    return TQ_RTN_OK;
+}
+
 TQXP11_BYTES bytesOf(const void *data, size_t length) {
     return TQXP11_BYTES{static_cast<unsigned char *>(const_cast<void *>(data)),
                         static_cast<CK_ULONG>(length)};

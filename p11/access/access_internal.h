@@ -9,6 +9,7 @@
 
 #include "attributelist.h"
 #include "boundary.h"
+#include "token_access.h"
 #include "tqxp11obj.h"
 
 namespace tqp11 {
@@ -39,6 +40,9 @@ bool userLoggedIn(const TQXP11_SESSION *session);
 // Reads the session information into the record.
 Result refreshSessionInfo(TQXP11_SESSION *session);
 
+// Reads the list's attributes of the object in one module call.
+Result readAttributes(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, Attributes &read);
+
 constexpr CK_ULONG kSearchMax = 128;
 constexpr CK_ULONG kAllAttributes = ~CK_ULONG(0);
 // Searches with the list, or with its first `leading` attributes.
@@ -58,9 +62,6 @@ void addLabelKey(Attributes &list, const TQXP11_SESSION *session, const TQXP11_O
 // Finds the one object that matches: 9100 for none, 9102 for several.
 Result findOne(TQXP11_SESSION *session, Attributes &search, CK_OBJECT_HANDLE *handle);
 
-// The object class of a token kind; false for a kind outside the table.
-bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls);
-
 // The key type of a token kind; false for a kind without one.
 bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType);
 
@@ -77,14 +78,6 @@ Result readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 Result writeRsaPublicKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, int flags);
 // Writes the public key of the stored private key that carries the label.
 void writePublicKeyOfPrivateKey(TQXP11_SESSION *session, const TQXP11_OBJECT *object);
-
-// The readers of handles, which keep only these values: a certificate's
-// VALUE, found by label or, with its ID in the record's first byte string, by
-// CKA_ID (that record stays the caller's); an RSA key's modulus and public
-// exponent, found by label in the class of its kind. Checks and searches as
-// the full readers make them.
-Result readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId);
-Result readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object);
 
 // Reads what the readers read for the object's kind (data value; certificate
 // values; RSA ID, modulus and exponent; secret ID and value) into a new value

@@ -51,6 +51,12 @@ void Attributes::setBool(CK_ATTRIBUTE_TYPE type, bool on) {
         if (attributes_[i].type == type) attributes_[i].pValue = flagByte(on);
 }
 
+void Attributes::setBuffer(CK_ULONG i, void *buffer, CK_ULONG capacity) {
+    if (i >= count_) return;
+    attributes_[i].pValue = buffer;
+    attributes_[i].ulValueLen = capacity;
+}
+
 // A template cut short would ask the module for something else than meant;
 // no caller's argument can cause it, so it is the call's own failure.
 CK_RV Attributes::ready() const { return overfilled_ ? CKR_FUNCTION_FAILED : CKR_OK; }

@@ -9,8 +9,9 @@ namespace tqp11 {
 // An attribute array of a fixed capacity. Numbers and flag bytes are copied
 // into the list, so they live as long as it does; byte strings and read
 // buffers are pointed at and must outlive it. An attribute beyond the
-// capacity is not taken: the list is then spoilt, and `ready()` refuses every
-// module call with it instead of handing the module a cut template.
+// capacity is not taken: the list is then spoilt. The array reaches a module
+// call only through `pass`, which refuses a spoilt list instead of handing
+// the module a cut template.
 class Attributes {
 public:
     Attributes(const Attributes &) = delete;
@@ -32,13 +33,22 @@ public:
     void addQuery(CK_ATTRIBUTE_TYPE type) { addBuffer(type, nullptr, 0); }
     // Sets a boolean attribute wherever the list holds it.
     void setBool(CK_ATTRIBUTE_TYPE type, bool on);
+    // Points the i-th attribute at a buffer of the capacity (none, to learn
+    // a length again); an index the list does not hold is ignored.
+    void setBuffer(CK_ULONG i, void *buffer, CK_ULONG capacity);
 
     // CKR_OK, or the layer's failure for a list that was given too much.
     CK_RV ready() const;
-    CK_ATTRIBUTE *data() { return attributes_; }
+    // The answer of `call(array, count)` with the list's array, or the
+    // failure of `ready()` without calling.
+    template <typename Call>
+    CK_RV pass(Call &&call) {
+        CK_RV rv = ready();
+        return rv == CKR_OK ? call(attributes_, count_) : rv;
+    }
     CK_ULONG size() const { return count_; }
     CK_ULONG capacity() const { return capacity_; }
-    CK_ATTRIBUTE &operator[](CK_ULONG i) { return attributes_[i]; }
+    // What the module answered for the i-th attribute.
     const CK_ATTRIBUTE &operator[](CK_ULONG i) const { return attributes_[i]; }
 
 protected:

@@ -1,4 +1,4 @@
-// Removing token objects and changing their labels, IDs and key-use flags.
+// Removing token objects.
 #include <algorithm>
 
 #include "access_internal.h"
@@ -7,8 +7,8 @@ namespace {
 
 using tqp11::Result;
 
-bool privateNeedsLogin(const TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
-    return object->isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS;
+bool needsLogin(const TQXP11_SESSION *session, CK_BBOOL isPrivate) {
+    return isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS;
 }
 
 // Deletes the key or certificate with the record's label and one more
@@ -17,7 +17,7 @@ Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG c
                       CK_ATTRIBUTE_TYPE second) {
     if (!session || !object) return CKR_ARGUMENTS_BAD;
     if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
+    if (needsLogin(session, object->isPrivate)) return CKR_USER_NOT_LOGGED_IN;
     if (object->handle == 0) {
         if (!object->valueRecord) return CKR_ARGUMENTS_BAD;
         const TQXP11_BYTES &value = second == CKA_SERIAL_NUMBER
@@ -32,86 +32,60 @@ Result deleteMatching(TQXP11_SESSION *session, TQXP11_OBJECT *object, CK_ULONG c
     return session->module->C_DestroyObject(session->sessionHandle, object->handle);
 }
 
-Result deleteByKind(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
-    if (!session || !object) return CKR_ARGUMENTS_BAD;
-    CK_OBJECT_CLASS cls = 0;
-    bool known = tqp11::classOfKind(object->kind, &cls);
-    TQXP11_MODULE *module = session->module;
-    if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    // A missing login outranks an unknown kind.
-    if (privateNeedsLogin(session, object)) return CKR_USER_NOT_LOGGED_IN;
-    if (!known) return CKR_FUNCTION_NOT_SUPPORTED;
-    if (object->handle != 0) return module->C_DestroyObject(session->sessionHandle, object->handle);
+// The checks of a deletion by kind, in this order: a missing login outranks
+// an unknown kind.
+Result deletable(const TQXP11_SESSION *session, CK_ULONG kind, CK_BBOOL isPrivate, CK_OBJECT_CLASS *cls) {
+    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
+    if (needsLogin(session, isPrivate)) return CKR_USER_NOT_LOGGED_IN;
+    return tqaccess::classOfKind(kind, cls) ? CKR_OK : CKR_FUNCTION_NOT_SUPPORTED;
+}
 
-    // The label may hold bytes that are not text: its stored length counts,
-    // kept within the label field.
-    CK_ULONG length = object->labelLength + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
-    length = std::min<CK_ULONG>(length, TQXP11_LABEL_SIZE);
+// Destroys every token object of the class with the private flag whose
+// attribute `key` (the label or the ID) is these bytes. Destroying stops at
+// the first refusal; `last` is left at the last object found.
+Result destroyAll(TQXP11_SESSION *session, CK_OBJECT_CLASS cls, CK_BBOOL isPrivate, CK_ATTRIBUTE_TYPE key,
+                  const void *bytes, CK_ULONG length, CK_OBJECT_HANDLE *last) {
     tqp11::AttributeList<4> search;
-    tqp11::addLabelKey(search, cls, true, object->isPrivate, object->label, length);
+    search.addUlong(CKA_CLASS, cls);
+    search.addBool(CKA_TOKEN, true);
+    search.addByte(CKA_PRIVATE, isPrivate);
+    search.addBytes(key, bytes, length);
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
     Result rv = tqp11::findObjects(session, handles, search, &found);
     if (rv != CKR_OK) return rv;
     if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
     for (CK_ULONG i = 0; i < found; ++i) {
-        object->handle = handles[i];
-        if (rv == CKR_OK) rv = module->C_DestroyObject(session->sessionHandle, handles[i]);
+        *last = handles[i];
+        if (rv == CKR_OK) rv = session->module->C_DestroyObject(session->sessionHandle, handles[i]);
     }
     return rv;
 }
 
-Result relabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel, const char *newId,
-               bool withId) {
+Result deleteByKind(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     if (!session || !object) return CKR_ARGUMENTS_BAD;
     CK_OBJECT_CLASS cls = 0;
-    if (!tqp11::classOfKind(object->kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
-    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    if (!newLabel || (withId && !newId)) return CKR_ARGUMENTS_BAD;
-    Result rv = CKR_OK;
-    if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
-
-    CK_ULONG newLength = std::strlen(newLabel) + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
-    tqp11::AttributeList<4> clash;
-    tqp11::addLabelKey(clash, cls, true, object->isPrivate, newLabel, newLength);
-    CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
-    CK_ULONG found = 0;
-    rv = tqp11::findObjects(session, handles, clash, &found);
+    Result rv = deletable(session, object->kind, object->isPrivate, &cls);
     if (rv != CKR_OK) return rv;
-    if (found > 0) return TQP11_RTN_OBJECT_EXIST;
-
-    tqp11::AttributeList<2> change;
-    change.addText(CKA_LABEL, newLabel, newLength);
-    if (withId) change.addText(CKA_ID, newId, tqp11::textLength(newId));
-    if ((rv = change.ready()) != CKR_OK) return rv;
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
-                                                change.size());
-}
-
-enum class Flag { wrap, unwrap, extractable };
-
-Result setFlag(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value, Flag flag) {
-    if (!session || !object) return CKR_ARGUMENTS_BAD;
-    CK_BBOOL byte = static_cast<CK_BBOOL>(value & 0xFF);
-    if (byte != CK_TRUE && byte != CK_FALSE) return CKR_ARGUMENTS_BAD;
-    CK_OBJECT_CLASS cls = 0;
-    CK_ULONG keyKind = flag == Flag::wrap ? TQXP11_KIND_RSA_PUBLIC : TQXP11_KIND_RSA_PRIVATE;
-    if (!tqp11::classOfKind(object->kind, &cls) || (cls != CKO_SECRET_KEY && object->kind != keyKind))
-        return CKR_FUNCTION_NOT_SUPPORTED;
-    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    Result rv = CKR_OK;
-    if (object->handle == 0 && (rv = tqp11::findByLabel(session, object, cls)) != CKR_OK) return rv;
-    CK_ATTRIBUTE_TYPE type = flag == Flag::wrap     ? CKA_WRAP
-                             : flag == Flag::unwrap ? CKA_UNWRAP
-                                                    : CKA_EXTRACTABLE;
-    tqp11::AttributeList<1> change;
-    change.addByte(type, byte);
-    if ((rv = change.ready()) != CKR_OK) return rv;
-    return session->module->C_SetAttributeValue(session->sessionHandle, object->handle, change.data(),
-                                                change.size());
+    if (object->handle != 0) return session->module->C_DestroyObject(session->sessionHandle, object->handle);
+    // The label may hold bytes that are not text: its stored length counts,
+    // kept within the label field.
+    CK_ULONG length = object->labelLength + ((session->options & TQXP11_OPTION_COUNT_NUL) ? 1 : 0);
+    length = std::min<CK_ULONG>(length, TQXP11_LABEL_SIZE);
+    return destroyAll(session, cls, object->isPrivate, CKA_LABEL, object->label, length, &object->handle);
 }
 
 }  // namespace
+
+CK_RV tqaccess::deleteById(TQXP11_SESSION *session, CK_ULONG kind, CK_BBOOL isPrivate,
+                           const unsigned char *id, CK_ULONG length) {
+    if (!session) return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS cls = 0;
+    Result rv = deletable(session, kind, isPrivate, &cls);
+    if (rv != CKR_OK) return rv;
+    CK_OBJECT_HANDLE last = 0;
+    return destroyAll(session, cls, isPrivate, CKA_ID, id, length, &last);
+}
 
 extern "C" {
 
@@ -139,32 +113,6 @@ TQ_API int TQXP11_DeleteObjectByID(TQXP11_SESSION *session, CK_OBJECT_HANDLE han
     if (!session) return TQXP11_ErrorCode(CKR_ARGUMENTS_BAD);
     if (!session->module) return TQXP11_ErrorCode(TQP11_RTN_LIBRARY_NOT_LOAD);
     return TQXP11_ErrorCode(session->module->C_DestroyObject(session->sessionHandle, handle));
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11_ChangeObjLabel(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel) try {
-    return TQXP11_ErrorCode(relabel(session, object, newLabel, nullptr, false));
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11_ChangeObjLabelEx(TQXP11_SESSION *session, TQXP11_OBJECT *object, const char *newLabel,
-                                   const char *newId) try {
-    return TQXP11_ErrorCode(relabel(session, object, newLabel, newId, true));
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11_SetObjWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
-    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::wrap));
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11_SetObjUnWrap(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
-    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::unwrap));
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11_SetObjExtractable(TQXP11_SESSION *session, TQXP11_OBJECT *object, int value) try {
-    return TQXP11_ErrorCode(setFlag(session, object, value, Flag::extractable));
 }
 TQ_CATCH_CODE
 

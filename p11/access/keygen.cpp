@@ -49,9 +49,6 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
     if (!(flags & TQXP11_OMIT_SENSITIVE)) pri.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
     if (!(flags & TQXP11_OMIT_EXTRACTABLE)) pri.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
 
-    Result rv = pub.ready();
-    if (rv == CKR_OK) rv = pri.ready();
-    if (rv != CKR_OK) return rv;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
     Result publicTaken = tqp11::labelFree(session, publicKey, CKO_PUBLIC_KEY);
@@ -61,10 +58,15 @@ Result generateKeyPair(TQXP11_SESSION *session, TQXP11_OBJECT *publicKey, TQXP11
 
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     auto generate = [&] {
-        return module->C_GenerateKeyPair(session->sessionHandle, &mechanism, pub.data(), pub.size(),
-                                         pri.data(), pri.size(), &publicKey->handle, &privateKey->handle);
+        return pub.pass([&](CK_ATTRIBUTE_PTR publicTemplate, CK_ULONG publicCount) {
+            return pri.pass([&](CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount) {
+                return module->C_GenerateKeyPair(session->sessionHandle, &mechanism, publicTemplate,
+                                                 publicCount, privateTemplate, privateCount,
+                                                 &publicKey->handle, &privateKey->handle);
+            });
+        });
     };
-    rv = generate();
+    Result rv = generate();
     if (rv != CKR_ATTRIBUTE_VALUE_INVALID) return rv;
     // Some tokens accept only keys that never leave them: ask once more so.
     pub.setBool(CKA_WRAP, false);
@@ -131,13 +133,13 @@ Result generateSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *key, int flags)
         t.addFlag(CKA_SENSITIVE, flags, TQXP11_SENSITIVE);
         t.addFlag(CKA_EXTRACTABLE, flags, TQXP11_EXTRACTABLE);
     }
-    Result rv = t.ready();
-    if (rv != CKR_OK) return rv;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    rv = tqp11::labelFree(session, key, CKO_SECRET_KEY);
+    Result rv = tqp11::labelFree(session, key, CKO_SECRET_KEY);
     if (rv != CKR_OK) return rv;
-    return module->C_GenerateKey(session->sessionHandle, &mechanism, t.data(), t.size(), &key->handle);
+    return t.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return module->C_GenerateKey(session->sessionHandle, &mechanism, attributes, count, &key->handle);
+    });
 }
 
 }  // namespace

@@ -47,9 +47,7 @@ bool sensitive(Result rv) { return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_IN
 Result readKeyType(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, CK_KEY_TYPE *keyType) {
     tqp11::AttributeList<1> read;
     read.addBuffer(CKA_KEY_TYPE, keyType, sizeof *keyType);
-    Result rv = read.ready();
-    if (rv != CKR_OK) return rv;
-    return session->module->C_GetAttributeValue(session->sessionHandle, handle, read.data(), read.size());
+    return tqp11::readAttributes(session, handle, read);
 }
 
 // Fills one entry. A value the token keeps secret leaves the entry without a
@@ -61,10 +59,7 @@ Result readEntry(TQXP11_SESSION *session, TQXP11_OBJECT *entry) {
     head.addBuffer(CKA_CLASS, &cls, sizeof cls);
     head.addBuffer(CKA_LABEL, label, sizeof label);
     head.addBuffer(CKA_PRIVATE, &entry->isPrivate, sizeof entry->isPrivate);
-    Result rv = head.ready();
-    if (rv == CKR_OK)
-        rv = session->module->C_GetAttributeValue(session->sessionHandle, entry->handle, head.data(),
-                                                  head.size());
+    Result rv = tqp11::readAttributes(session, entry->handle, head);
     if (rv != CKR_OK) return rv;
     // A label that fills the field is cut by one byte so that it stays text.
     CK_ULONG labelLength = std::min<CK_ULONG>(head[1].ulValueLen, TQXP11_LABEL_SIZE - 1);

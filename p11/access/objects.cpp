@@ -18,14 +18,20 @@ CK_ULONG labelLength(const TQXP11_SESSION *session, const TQXP11_OBJECT *object)
     return (session->options & TQXP11_OPTION_COUNT_NUL) ? length + 1 : length;
 }
 
+Result readAttributes(TQXP11_SESSION *session, CK_OBJECT_HANDLE handle, Attributes &read) {
+    return read.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return session->module->C_GetAttributeValue(session->sessionHandle, handle, attributes, count);
+    });
+}
+
 Result findObjects(TQXP11_SESSION *session, CK_OBJECT_HANDLE (&handles)[kSearchMax], Attributes &search,
                    CK_ULONG *found, CK_ULONG leading) {
     *found = 0;
     TQXP11_MODULE *module = session->module;
     if (!module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    Result rv = search.ready();
-    if (rv != CKR_OK) return rv;
-    rv = module->C_FindObjectsInit(session->sessionHandle, search.data(), std::min(leading, search.size()));
+    Result rv = search.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return module->C_FindObjectsInit(session->sessionHandle, attributes, std::min(leading, count));
+    });
     if (rv != CKR_OK) return rv;
     // Slots the module leaves unwritten hold no stale handle.
     std::fill(std::begin(handles), std::end(handles), CK_OBJECT_HANDLE(0));
@@ -58,32 +64,6 @@ Result findOne(TQXP11_SESSION *session, Attributes &search, CK_OBJECT_HANDLE *ha
     if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
     *handle = handles[0];
     return CKR_OK;
-}
-
-bool classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
-    switch (kind) {
-    case TQXP11_KIND_DATA:
-        *cls = CKO_DATA;
-        return true;
-    case TQXP11_KIND_CERTIFICATE:
-        *cls = CKO_CERTIFICATE;
-        return true;
-    case TQXP11_KIND_RSA_PUBLIC:
-        *cls = CKO_PUBLIC_KEY;
-        return true;
-    case TQXP11_KIND_RSA_PRIVATE:
-        *cls = CKO_PRIVATE_KEY;
-        return true;
-    case TQXP11_KIND_DES:
-    case TQXP11_KIND_DES2:
-    case TQXP11_KIND_DES3:
-    case TQXP11_KIND_AES:
-    case TQXP11_KIND_RC4:
-        *cls = CKO_SECRET_KEY;
-        return true;
-    default:
-        return false;
-    }
 }
 
 bool keyTypeOfKind(CK_ULONG kind, CK_KEY_TYPE *keyType) {
@@ -230,8 +210,6 @@ public:
     // Allocates one buffer of the reported length for each field. A length
     // the module could not give, or one no caller's int holds, fails the read.
     Result allocate() {
-        Result rv = query_.ready();
-        if (rv != CKR_OK) return rv;
         for (size_t i = 0; i < query_.size(); ++i)
             if (tqp11::unusableLength(query_[i].ulValueLen)) return CKR_BUFFER_TOO_SMALL;
         record_ = static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE)));
@@ -244,8 +222,7 @@ public:
                 if (!bytes->data) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
             }
             bytes->length = length;
-            query_[i].pValue = bytes->data;
-            query_[i].ulValueLen = length;
+            query_.setBuffer(i, bytes->data, length);
         }
         return CKR_OK;
     }
@@ -308,9 +285,7 @@ Result checkAccess(TQXP11_SESSION *session, const TQXP11_OBJECT *object) {
 // the object.
 Result completeRead(TQXP11_SESSION *session, TQXP11_OBJECT *object, RecordBuilder &record) {
     Result rv = record.allocate();
-    if (rv == CKR_OK)
-        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle,
-                                                  record.query().data(), record.query().size());
+    if (rv == CKR_OK) rv = tqp11::readAttributes(session, object->handle, record.query());
     if (rv == CKR_OK) rv = record.settle();
     if (rv != CKR_OK) return rv;
     object->valueRecord = record.release();
@@ -324,10 +299,7 @@ Result readValues(TQXP11_SESSION *session, TQXP11_OBJECT *object, const Field *f
                   bool forget = false) {
     object->valueRecord = nullptr;
     RecordBuilder record(fields, n);
-    Result rv = record.query().ready();
-    if (rv == CKR_OK)
-        rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle,
-                                                  record.query().data(), record.query().size());
+    Result rv = tqp11::readAttributes(session, object->handle, record.query());
     if (rv != CKR_OK) return rv;
     rv = completeRead(session, object, record);
     if (rv != CKR_OK && forget) object->handle = 0;
@@ -358,24 +330,21 @@ Result readSecretKey(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool withVa
     object->handle = found;
     object->valueRecord = nullptr;
 
-    TQXP11_MODULE *module = session->module;
     tqp11::AttributeList<3> lengths;
     lengths.addQuery(CKA_ID);
     lengths.addQuery(CKA_VALUE);
     if (withValueLength) lengths.addQuery(CKA_VALUE_LEN);
-    rv = lengths.ready();
-    if (rv == CKR_OK)
-        rv = module->C_GetAttributeValue(session->sessionHandle, found, lengths.data(), lengths.size());
+    rv = tqp11::readAttributes(session, found, lengths);
     if (rv == CKR_OK) {
         RecordBuilder record(kSecretFields, fieldCount(kSecretFields));
-        record.query()[0].ulValueLen = lengths[0].ulValueLen;
-        record.query()[1].ulValueLen = lengths[1].ulValueLen;
+        record.query().setBuffer(0, nullptr, lengths[0].ulValueLen);
+        record.query().setBuffer(1, nullptr, lengths[1].ulValueLen);
         rv = completeRead(session, object, record);
         if (rv == CKR_OK) return rv;
     }
     if (sensitive(rv)) {
         RecordBuilder idOnly(kSecretFields, 1);
-        idOnly.query()[0].ulValueLen = lengths[0].ulValueLen;
+        idOnly.query().setBuffer(0, nullptr, lengths[0].ulValueLen);
         rv = completeRead(session, object, idOnly);
     }
     if (rv != CKR_OK) object->handle = 0;
@@ -438,10 +407,7 @@ Result readRsaPrivateKeyById(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
         tqp11::AttributeList<2> again;
         again.addBuffer(CKA_MODULUS, key.modulus.data, key.modulus.length);
         again.addBuffer(CKA_PUBLIC_EXPONENT, key.publicExponent.data, key.publicExponent.length);
-        rv = again.ready();
-        if (rv == CKR_OK)
-            rv = session->module->C_GetAttributeValue(session->sessionHandle, object->handle, again.data(),
-                                                      again.size());
+        rv = tqp11::readAttributes(session, object->handle, again);
         // An empty buffer only learns a length: what it holds stays as read.
         if (rv == CKR_OK && key.modulus.data && again[0].ulValueLen <= key.modulus.length)
             key.modulus.length = again[0].ulValueLen;
@@ -495,13 +461,39 @@ Result tqp11::readRsaPrivateKey(TQXP11_SESSION *session, TQXP11_OBJECT *object) 
     return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPrivateFields, fieldCount(kRsaPrivateFields));
 }
 
-Result tqp11::readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId) {
+bool tqaccess::classOfKind(CK_ULONG kind, CK_OBJECT_CLASS *cls) {
+    switch (kind) {
+    case TQXP11_KIND_DATA:
+        *cls = CKO_DATA;
+        return true;
+    case TQXP11_KIND_CERTIFICATE:
+        *cls = CKO_CERTIFICATE;
+        return true;
+    case TQXP11_KIND_RSA_PUBLIC:
+        *cls = CKO_PUBLIC_KEY;
+        return true;
+    case TQXP11_KIND_RSA_PRIVATE:
+        *cls = CKO_PRIVATE_KEY;
+        return true;
+    case TQXP11_KIND_DES:
+    case TQXP11_KIND_DES2:
+    case TQXP11_KIND_DES3:
+    case TQXP11_KIND_AES:
+    case TQXP11_KIND_RC4:
+        *cls = CKO_SECRET_KEY;
+        return true;
+    default:
+        return false;
+    }
+}
+
+Result tqaccess::readCertificateValue(TQXP11_SESSION *session, TQXP11_OBJECT *object, bool byId) {
     const size_t n = fieldCount(kCertificateValueFields);
     return byId ? readCertificateById(session, object, kCertificateValueFields, n)
                 : readByLabel(session, object, CKO_CERTIFICATE, kCertificateValueFields, n);
 }
 
-Result tqp11::readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
+Result tqaccess::readRsaKeyNumbers(TQXP11_SESSION *session, TQXP11_OBJECT *object) {
     switch (object->kind) {
     case TQXP11_KIND_RSA_PRIVATE:
         return readByLabel(session, object, CKO_PRIVATE_KEY, kRsaPublicPartFields,
@@ -536,11 +528,7 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         CKA_EXPONENT_1, CKA_EXPONENT_2,      CKA_COEFFICIENT};
     tqp11::AttributeList<kRsaComponents> components;
     for (CK_ATTRIBUTE_TYPE type : kTypes) components.addQuery(type);
-    TQXP11_MODULE *module = session->module;
-    Result rv = components.ready();
-    if (rv == CKR_OK)
-        rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components.data(),
-                                         components.size());
+    Result rv = tqp11::readAttributes(session, object->handle, components);
     if (rv != CKR_OK) return rv;
     // What the module writes before it fails may be key material.
     tq::Wiped<tq::systemFree> buffers[kRsaComponents];
@@ -553,10 +541,9 @@ Result rsaComponents(TQXP11_SESSION *session, TQXP11_OBJECT *object, unsigned ch
         if (sizes[i] == 0) continue;
         buffers[i].reset(std::malloc(sizes[i]), sizes[i]);
         if (!buffers[i]) return TQP11_RTN_MEMORY_ALLOCATE_FAIL;
-        components[i].pValue = buffers[i].get();
+        components.setBuffer(i, buffers[i].get(), sizes[i]);
     }
-    rv = module->C_GetAttributeValue(session->sessionHandle, object->handle, components.data(),
-                                     components.size());
+    rv = tqp11::readAttributes(session, object->handle, components);
     for (size_t i = 0; rv == CKR_OK && i < kRsaComponents; ++i)
         if (buffers[i] && components[i].ulValueLen > sizes[i]) rv = CKR_BUFFER_TOO_SMALL;
     if (rv != CKR_OK) return rv;

@@ -18,8 +18,9 @@ Result readRecord(TQXP11_SESSION *session, const char *name, unsigned char **out
     search.addUlong(CKA_CLASS, TQXP11_CLASS_RECORD);
     search.addBool(CKA_TOKEN, true);
     search.addText(CKA_LABEL, name, std::strlen(name));
-    Result rv = search.ready();
-    if (rv == CKR_OK) rv = module->C_FindObjectsInit(session->sessionHandle, search.data(), search.size());
+    Result rv = search.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return module->C_FindObjectsInit(session->sessionHandle, attributes, count);
+    });
     if (rv != CKR_OK) return rv;
     CK_OBJECT_HANDLE handle = 0;
     CK_ULONG found = 0;
@@ -30,8 +31,7 @@ Result readRecord(TQXP11_SESSION *session, const char *name, unsigned char **out
     unsigned char value[TQXP11_RECORD_MAX];
     tqp11::AttributeList<1> read;
     read.addBuffer(CKA_VALUE, value, sizeof value);
-    if ((rv = read.ready()) == CKR_OK)
-        rv = module->C_GetAttributeValue(session->sessionHandle, handle, read.data(), read.size());
+    rv = tqp11::readAttributes(session, handle, read);
     if (rv != CKR_OK) return rv;
     // Also the unavailable mark: a value that did not fit.
     CK_ULONG length = read[0].ulValueLen;

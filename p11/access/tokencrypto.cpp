@@ -106,7 +106,7 @@ Result wrap(TQXP11_SESSION *session, TQXP11_OBJECT *wrappingKey, TQXP11_OBJECT *
     CK_MECHANISM mechanism;
     if (!wrapMechanism(wrappingKey, mode, &mechanism)) return CKR_FUNCTION_NOT_SUPPORTED;
     CK_OBJECT_CLASS wrappedClass = 0;
-    if (key->kind == TQXP11_KIND_RC4 || !tqp11::classOfKind(key->kind, &wrappedClass) ||
+    if (key->kind == TQXP11_KIND_RC4 || !tqaccess::classOfKind(key->kind, &wrappedClass) ||
         (wrappedClass != CKO_PRIVATE_KEY && wrappedClass != CKO_SECRET_KEY))
         return CKR_FUNCTION_NOT_SUPPORTED;
     if (needsReadWriteUser(session, wrappingKey) || needsReadWriteUser(session, key))
@@ -139,7 +139,7 @@ Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsig
     CK_MECHANISM mechanism;
     if (!wrapMechanism(unwrappingKey, mode, &mechanism)) return CKR_FUNCTION_NOT_SUPPORTED;
     CK_OBJECT_CLASS newClass = 0;
-    if (newKey->kind == TQXP11_KIND_RC4 || !tqp11::classOfKind(newKey->kind, &newClass) ||
+    if (newKey->kind == TQXP11_KIND_RC4 || !tqaccess::classOfKind(newKey->kind, &newClass) ||
         (newClass != CKO_PRIVATE_KEY && newClass != CKO_SECRET_KEY))
         return CKR_FUNCTION_NOT_SUPPORTED;
     if (needsReadWriteUser(session, unwrappingKey) || needsReadWriteUser(session, newKey))
@@ -173,10 +173,11 @@ Result unwrap(TQXP11_SESSION *session, TQXP11_OBJECT *unwrappingKey, const unsig
         t.addFlag(CKA_UNWRAP, flags, TQXP11_UNWRAP);
         t.addBool(CKA_SIGN_RECOVER, true);
     }
-    if ((rv = t.ready()) != CKR_OK) return rv;
-    rv = module->C_UnwrapKey(session->sessionHandle, &mechanism, unwrappingKey->handle,
-                             const_cast<unsigned char *>(wrapped), wrappedLength, t.data(), t.size(),
-                             &newKey->handle);
+    rv = t.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return module->C_UnwrapKey(session->sessionHandle, &mechanism, unwrappingKey->handle,
+                                   const_cast<unsigned char *>(wrapped), wrappedLength, attributes, count,
+                                   &newKey->handle);
+    });
     if (rv == CKR_OK && newClass == CKO_PRIVATE_KEY) tqp11::writePublicKeyOfPrivateKey(session, newKey);
     return rv;
 }

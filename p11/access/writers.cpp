@@ -25,12 +25,13 @@ struct Template : tqp11::AttributeList<kTemplateMax> {
 Result create(TQXP11_SESSION *session, TQXP11_OBJECT *object, Template &t) {
     CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
     CK_ULONG found = 0;
-    // The search also refuses a template that was given too much.
     Result rv = tqp11::findObjects(session, handles, t, &found, kLabelKeyLength);
     if (rv != CKR_OK) return rv;
     if (found == 1) return TQP11_RTN_OBJECT_EXIST;
     if (found > 1) return TQP11_RTN_OBJECT_HAS_PROBLEM;
-    return session->module->C_CreateObject(session->sessionHandle, t.data(), t.size(), &object->handle);
+    return t.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        return session->module->C_CreateObject(session->sessionHandle, attributes, count, &object->handle);
+    });
 }
 
 Result writeData(TQXP11_SESSION *session, TQXP11_OBJECT *object) {

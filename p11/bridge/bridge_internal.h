@@ -86,5 +86,24 @@ int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length);
 // The same for a name taken whole: 5005 for no label or one the field
 // cannot hold (a shortened name could select another object).
 int namedRecord(const char *label, CK_ULONG kind, int isPrivate, TQXP11_OBJECT *record);
+// Hands a finished blob's buffer to the caller, who frees it; the blob is
+// left empty.
+int handOver(TQXCRYPT_BLOB *blob, char **out);
+// The record of a reader: the label cut to the field, as readers always
+// searched.
+TQXP11_OBJECT searchRecord(const char *label, CK_ULONG kind, bool isPrivate);
+// A byte string of a record pointing at the caller's bytes or text.
+TQXP11_BYTES bytesOf(const void *data, size_t length);
+TQXP11_BYTES textBytes(const char *text);
+
+// The writers of certificates and RSA keys by name that several exported
+// calls share (certs_by_name.cpp, rsa_key_writers.cpp).
+// The certificate object of a handle, with the ID bytes when there are any.
+int writeCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const char *label,
+                     const TQXP11_BYTES &id, int flags);
+// The key objects of a key handle: the private key and then, once it is
+// written, the public key; or the public key alone.
+int writeRsaKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label, const char *idText,
+                int flags, bool withPrivate);
 
 }  // namespace tqbridge

@@ -1,13 +1,12 @@
-// Certificates and RSA key pairs on the token by name: one label and one
-// CKA_ID for a certificate and its key pair, written from handles, texts
-// and PFX files, read back as handles or text, paired and chosen.
-#include <cstdio>
+// Certificates on the token by name: written from handles and texts with
+// the label and CKA_ID of their key pair, read back as handles or text,
+// paired and chosen.
 #include <cstring>
 
 #include <openssl/x509.h>
 
 #include "bridge_internal.h"
-#include "access_internal.h"
+#include "token_access.h"
 #include "tqp11certs.h"
 #include "tqxcrypt_containers.h"
 #include "tqxcrypt_keys.h"
@@ -15,21 +14,6 @@
 #include "tqxcrypt_x509.h"
 
 namespace {
-
-TQXP11_BYTES bytesOf(const void *data, size_t length) {
-    return TQXP11_BYTES{static_cast<unsigned char *>(const_cast<void *>(data)),
-                        static_cast<CK_ULONG>(length)};
-}
-
-TQXP11_BYTES textBytes(const char *text) {
-    return text ? bytesOf(text, std::strlen(text)) : TQXP11_BYTES{nullptr, 0};
-}
-
-// The record of a reader: the label cut to the field, as readers always
-// searched.
-TQXP11_OBJECT searchRecord(const char *label, CK_ULONG kind, bool isPrivate) {
-    return tqbridge::labelRecord(label, kind, isPrivate ? 1 : 0);
-}
 
 // Decodes the VALUE of a read certificate record and releases the record.
 int certificateOfRecord(TQXP11_OBJECT &record, TQXCRYPT_HANDLE **certificate) {
@@ -42,8 +26,9 @@ int certificateOfRecord(TQXP11_OBJECT &record, TQXCRYPT_HANDLE **certificate) {
 
 int readByLabel(TQXP11_SESSION *session, const char *label, int flags, TQXCRYPT_HANDLE **certificate) {
     if (!session || !label || !certificate) return TQ_RTN_BAD_ARGUMENT;
-    TQXP11_OBJECT record = searchRecord(label, TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
-    int rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, false));
+    TQXP11_OBJECT record =
+        tqbridge::searchRecord(label, TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
+    int rc = TQXP11_ErrorCode(tqaccess::readCertificateValue(session, &record, false));
     if (rc != TQ_RTN_OK) return rc;
     return certificateOfRecord(record, certificate);
 }
@@ -58,22 +43,15 @@ int readById(TQXP11_SESSION *session, const char *hexId, int flags, TQXCRYPT_HAN
     // for a certificate record is not its ID pair: the ID goes where it is read.
     TQXP11_VALUE search{};
     search.first = TQXP11_BYTES{id.get(), count};
-    TQXP11_OBJECT record = searchRecord("", TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
+    TQXP11_OBJECT record = tqbridge::searchRecord("", TQXP11_KIND_CERTIFICATE, flags & TQXP11_PRIVATE_CERT);
     record.valueRecord = &search;
-    rc = TQXP11_ErrorCode(tqp11::readCertificateValue(session, &record, true));
+    rc = TQXP11_ErrorCode(tqaccess::readCertificateValue(session, &record, true));
     if (record.valueRecord == &search) record.valueRecord = nullptr;
     if (rc != TQ_RTN_OK) {
         TQXP11_FreeObject(&record);
         return rc;
     }
     return certificateOfRecord(record, certificate);
-}
-
-// Hands a finished text blob to the caller.
-int giveText(TQXCRYPT_BLOB *text, char **out) {
-    *out = reinterpret_cast<char *>(text->data);
-    *text = TQXCRYPT_BLOB{0, nullptr};
-    return TQ_RTN_OK;
 }
 
 int decodeText(int kind, const char *text, TQXCRYPT_HANDLE **out) {
@@ -111,86 +89,11 @@ int derOf(const T *object, Encoder encode, tq::OsslBytes &out, int *length) {
     return *length > 0 ? TQ_RTN_OK : TQ_RTN_BAD_CERTIFICATE;
 }
 
-// The certificate object of a handle, with the ID bytes when there are any.
-int writeCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const char *label,
-                     const TQXP11_BYTES &id, int flags) {
-    if (!session) return TQ_RTN_BAD_ARGUMENT;
-    X509 *x509 = nullptr;
-    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &x509);
-    if (rc != TQ_RTN_OK) return rc;
-    TQXP11_OBJECT record{};
-    if ((rc = tqbridge::namedRecord(label, TQXP11_KIND_CERTIFICATE, 0, &record)) != TQ_RTN_OK) return rc;
-    tq::OsslBytes subject, issuer, serial;
-    int subjectLength = 0, issuerLength = 0, serialLength = 0;
-    if ((rc = derOf(X509_get_subject_name(x509), i2d_X509_NAME, subject, &subjectLength)) != TQ_RTN_OK ||
-        (rc = derOf(X509_get_issuer_name(x509), i2d_X509_NAME, issuer, &issuerLength)) != TQ_RTN_OK ||
-        (rc = derOf(X509_get0_serialNumber(x509), i2d_ASN1_INTEGER, serial, &serialLength)) != TQ_RTN_OK)
-        return rc;
-    tq::OwnedBlob value;
-    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, value.get(), 0, nullptr);
-    if (rc != TQ_RTN_OK) return rc;
-    TQXP11_VALUE values{};
-    values.certificate.subject = bytesOf(subject.get(), static_cast<size_t>(subjectLength));
-    values.certificate.id = id;
-    values.certificate.issuer = bytesOf(issuer.get(), static_cast<size_t>(issuerLength));
-    values.certificate.serialNumber = bytesOf(serial.get(), static_cast<size_t>(serialLength));
-    values.certificate.value = bytesOf(value.data(), value.size());
-    record.valueRecord = &values;
-    return TQXP11_WriteObject(session, &record, flags);
-}
-
-// The key objects of a key handle: the private key and then, once it is
-// written, the public key; or the public key alone.
-int writeRsaKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label, const char *idText,
-                int flags, bool withPrivate) {
-    if (!session) return TQ_RTN_BAD_ARGUMENT;
-    TQXP11_OBJECT privateRecord{}, publicRecord{};
-    int rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PUBLIC, 0, &publicRecord);
-    if (rc == TQ_RTN_OK && withPrivate)
-        rc = tqbridge::namedRecord(label, TQXP11_KIND_RSA_PRIVATE, 1, &privateRecord);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::OwnedBlob n, e;
-    if ((rc = TQXCrypt_KeyModulus(key, n.get())) != TQ_RTN_OK ||
-        (rc = TQXCrypt_KeyExponent(key, e.get())) != TQ_RTN_OK)
-        return rc;
-    const TQXP11_BYTES id = textBytes(idText);
-    if (withPrivate) {
-        tq::SecretBlob d, p, q, dp, dq, qinv;
-        using Getter = int (*)(TQXCRYPT_HANDLE *, TQXCRYPT_BLOB *);
-        const struct {
-            Getter get;
-            tq::SecretBlob *blob;
-        } parts[] = {{TQXCrypt_KeyD, &d},     {TQXCrypt_KeyP, &p},     {TQXCrypt_KeyQ, &q},
-                     {TQXCrypt_KeyDMP1, &dp}, {TQXCrypt_KeyDMQ1, &dq}, {TQXCrypt_KeyIQMP, &qinv}};
-        for (const auto &part : parts)
-            if ((rc = part.get(key, part.blob->get())) != TQ_RTN_OK) return rc;
-        TQXP11_VALUE values{};
-        TQXP11_RSA_PRIVATE_VALUE &v = values.rsaPrivate;
-        v.id = id;
-        v.modulus = bytesOf(n.data(), n.size());
-        v.publicExponent = bytesOf(e.data(), e.size());
-        v.privateExponent = bytesOf(d.data(), d.size());
-        v.prime1 = bytesOf(p.data(), p.size());
-        v.prime2 = bytesOf(q.data(), q.size());
-        v.exponent1 = bytesOf(dp.data(), dp.size());
-        v.exponent2 = bytesOf(dq.data(), dq.size());
-        v.coefficient = bytesOf(qinv.data(), qinv.size());
-        privateRecord.valueRecord = &values;
-        if ((rc = TQXP11_WriteObject(session, &privateRecord, flags)) != TQ_RTN_OK) return rc;
-    }
-    TQXP11_VALUE values{};
-    values.rsaPublic.id = id;
-    values.rsaPublic.modulus = bytesOf(n.data(), n.size());
-    values.rsaPublic.publicExponent = bytesOf(e.data(), e.size());
-    publicRecord.valueRecord = &values;
-    return TQXP11_WriteObject(session, &publicRecord, flags);
-}
-
 int listCertificates(TQXP11_SESSION *session, TQXP11_OBJECT **list, CK_ULONG *count) {
     if (!session || !list || !count) return TQ_RTN_BAD_ARGUMENT;
     *list = nullptr;
     *count = 0;
-    TQXP11_OBJECT filter = searchRecord("", TQXP11_KIND_CERTIFICATE, false);
+    TQXP11_OBJECT filter = tqbridge::searchRecord("", TQXP11_KIND_CERTIFICATE, false);
     return TQXP11_GetObjectList(session, &filter, list, count);
 }
 
@@ -222,15 +125,38 @@ struct ListOwner {
 
 }  // namespace
 
-extern "C" {
+namespace tqbridge {
 
-TQ_API int TQXP11Crypt_ReadObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
-                                  TQXP11_OBJECT *object) try {
-    if (!session || !label || !object) return TQ_RTN_BAD_ARGUMENT;
-    *object = tqbridge::labelRecord(label, static_cast<CK_ULONG>(kind), isPrivate);
-    return TQXP11_ReadObject(session, object);
+int writeCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate, const char *label,
+                     const TQXP11_BYTES &id, int flags) {
+    if (!session) return TQ_RTN_BAD_ARGUMENT;
+    X509 *x509 = nullptr;
+    int rc = tq::objectOf(certificate, TQXCRYPT_KIND_CERTIFICATE, &x509);
+    if (rc != TQ_RTN_OK) return rc;
+    TQXP11_OBJECT record{};
+    if ((rc = tqbridge::namedRecord(label, TQXP11_KIND_CERTIFICATE, 0, &record)) != TQ_RTN_OK) return rc;
+    tq::OsslBytes subject, issuer, serial;
+    int subjectLength = 0, issuerLength = 0, serialLength = 0;
+    if ((rc = derOf(X509_get_subject_name(x509), i2d_X509_NAME, subject, &subjectLength)) != TQ_RTN_OK ||
+        (rc = derOf(X509_get_issuer_name(x509), i2d_X509_NAME, issuer, &issuerLength)) != TQ_RTN_OK ||
+        (rc = derOf(X509_get0_serialNumber(x509), i2d_ASN1_INTEGER, serial, &serialLength)) != TQ_RTN_OK)
+        return rc;
+    tq::OwnedBlob value;
+    rc = TQXCrypt_EncodeObject(certificate, TQXCRYPT_KIND_CERTIFICATE, value.get(), 0, nullptr);
+    if (rc != TQ_RTN_OK) return rc;
+    TQXP11_VALUE values{};
+    values.certificate.subject = tqbridge::bytesOf(subject.get(), static_cast<size_t>(subjectLength));
+    values.certificate.id = id;
+    values.certificate.issuer = tqbridge::bytesOf(issuer.get(), static_cast<size_t>(issuerLength));
+    values.certificate.serialNumber = tqbridge::bytesOf(serial.get(), static_cast<size_t>(serialLength));
+    values.certificate.value = tqbridge::bytesOf(value.data(), value.size());
+    record.valueRecord = &values;
+    return TQXP11_WriteObject(session, &record, flags);
 }
-TQ_CATCH_CODE
+
+}  // namespace tqbridge
+
+extern "C" {
 
 TQ_API int TQXP11Crypt_ReadCertificateWithLabel(TQXP11_SESSION *session, const char *label, int flags,
                                                 TQXCRYPT_HANDLE **certificate) try {
@@ -265,7 +191,7 @@ TQ_API int TQP11_ReadCertificate(TQXP11_SESSION *session, const char *name, int 
     rc = TQXCrypt_EncodeObject(certificate.get(), TQXCRYPT_KIND_CERTIFICATE, encoded.get(),
                                TQXCRYPT_ENCODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(encoded.get(), text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 TQ_CATCH_CODE
 
@@ -304,63 +230,7 @@ TQ_CATCH_CODE
 TQ_API int TQXP11Crypt_WriteCertificate(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certificate,
                                         const char *label, const char *idText, int flags) try {
     tq::ErrorQueueScope scope;
-    return writeCertificate(session, certificate, label, textBytes(idText), flags);
-}
-TQ_CATCH_CODE
-
-TQ_API int TQP11Crypt_WriteRSAPrivateKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label,
-                                         const char *idText, int flags) try {
-    tq::ErrorQueueScope scope;
-    return writeRsaKey(session, key, label, idText, flags, true);
-}
-TQ_CATCH_CODE
-
-TQ_API int TQP11Crypt_WriteRSAPublicKey(TQXP11_SESSION *session, TQXCRYPT_HANDLE *key, const char *label,
-                                        const char *idText, int flags) try {
-    tq::ErrorQueueScope scope;
-    return writeRsaKey(session, key, label, idText, flags, false);
-}
-TQ_CATCH_CODE
-
-TQ_API int TQP11_WritePrivateKey(TQXP11_SESSION *session, const char *keyText, const char *label,
-                                 const char *idText, const char *password, int flags) try {
-    tq::ErrorQueueScope scope;
-    if (!keyText || !*keyText) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_DecodeObject(&made, TQXCRYPT_KIND_PRIVATEKEY,
-                                   reinterpret_cast<const unsigned char *>(keyText), std::strlen(keyText),
-                                   TQXCRYPT_DECODE_TEXT, password);
-    tq::HandlePtr key(made);
-    if (rc == TQ_RTN_INVALID_KEY) {
-        std::puts("TQ_RTN_INVALID_KEY");
-        std::fflush(stdout);
-    }
-    if (rc != TQ_RTN_OK) return rc;
-    return writeRsaKey(session, key.get(), label, idText, flags, true);
-}
-TQ_CATCH_CODE
-
-TQ_API int TQP11Crypt_WritePFX(TQXP11_SESSION *session, const void *pfx, int length, const char *password,
-                               const char *label, const char *idText, int flags) try {
-    tq::ErrorQueueScope scope;
-    if (!pfx || length <= 0) return TQ_RTN_BAD_ARGUMENT;
-    TQXCRYPT_HANDLE *made = nullptr;
-    int rc = TQXCrypt_DecodeObject(&made, TQXCRYPT_KIND_PKCS12, static_cast<const unsigned char *>(pfx),
-                                   static_cast<size_t>(length), 0, nullptr);
-    tq::HandlePtr p12(made);
-    if (rc == TQ_RTN_OK) rc = TQXCrypt_P12Unpack(p12.get(), password, 0);
-    if (rc != TQ_RTN_OK) return rc;
-    tq::HandlePtr key, certificate;
-    made = nullptr;
-    rc = TQXCrypt_P12GetPrivateKey(p12.get(), 0, 0, &made);
-    key.reset(made);
-    if (rc != TQ_RTN_OK) return rc;
-    made = nullptr;
-    rc = TQXCrypt_P12GetUserCertificate(p12.get(), 0, 0, &made);
-    certificate.reset(made);
-    if (rc != TQ_RTN_OK) return rc;
-    if ((rc = writeRsaKey(session, key.get(), label, idText, flags, true)) != TQ_RTN_OK) return rc;
-    return writeCertificate(session, certificate.get(), label, textBytes(idText), 0);
+    return tqbridge::writeCertificate(session, certificate, label, tqbridge::textBytes(idText), flags);
 }
 TQ_CATCH_CODE
 
@@ -375,7 +245,7 @@ TQ_API int TQP11_WriteX509Cert(TQXP11_SESSION *session, const char *certText, co
     rc = TQXCrypt_CertGetPublicKey(certificate.get(), &made);
     tq::HandlePtr key(made);
     if (rc != TQ_RTN_OK) return rc;
-    return writeCertificate(session, certificate.get(), label, textBytes(idText), flags);
+    return tqbridge::writeCertificate(session, certificate.get(), label, tqbridge::textBytes(idText), flags);
 }
 TQ_CATCH_CODE
 
@@ -405,7 +275,7 @@ TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int f
     if (rc != TQ_RTN_OK) return rc;
     if (!session) return TQ_RTN_BAD_ARGUMENT;
     ListOwner keys;
-    TQXP11_OBJECT filter = searchRecord("", TQXP11_KIND_RSA_PUBLIC, false);
+    TQXP11_OBJECT filter = tqbridge::searchRecord("", TQXP11_KIND_RSA_PUBLIC, false);
     rc = TQXP11_GetObjectList(session, &filter, &keys.list, &keys.count);
     if (rc == TQP11_RTN_OBJECT_NOT_EXIST || (rc == TQ_RTN_OK && keys.count == 0))
         return TQP11_RTN_OBJECT_NOT_EXIST;
@@ -419,7 +289,8 @@ TQ_API int TQP11_AcceptCert(TQXP11_SESSION *session, const char *certText, int f
         if (rc != TQ_RTN_OK) continue;
         const TQXP11_OBJECT &key = keys.list[i];
         // The ID goes whole, zero bytes and all: it is what pairs the objects.
-        return writeCertificate(session, certificate.get(), key.label, key.valueRecord->rsaPublic.id, flags);
+        return tqbridge::writeCertificate(session, certificate.get(), key.label,
+                                          key.valueRecord->rsaPublic.id, flags);
     }
     return rc;
 }
@@ -455,26 +326,6 @@ TQ_API int TQXP11Crypt_DeleteCertificate(TQXP11_SESSION *session, const char *ce
     for (int keyResult : {privateKey, publicKey})
         if (keyResult != TQ_RTN_OK && keyResult != TQP11_RTN_OBJECT_NOT_EXIST) return keyResult;
     return TQ_RTN_OK;
-}
-TQ_CATCH_CODE
-
-TQ_API int TQXP11Crypt_GenerateKeyPair(TQXP11_SESSION *session, const char *privateLabel,
-                                       const char *privateId, const char *publicLabel, const char *publicId,
-                                       CK_ULONG modulusBits, int flags, TQXCRYPT_HANDLE **key) try {
-    tq::ErrorQueueScope scope;
-    if (!session || !privateLabel || !publicLabel || !key) return TQ_RTN_BAD_ARGUMENT;
-    auto idOrDefault = [](const char *id) { return textBytes(id && *id ? id : TQXP11_DEFAULT_KEY_ID); };
-    TQXP11_VALUE privateValue{}, publicValue{};
-    privateValue.rsaPrivate.id = idOrDefault(privateId);
-    publicValue.rsaPublic.id = idOrDefault(publicId);
-    publicValue.rsaPublic.modulusBits = modulusBits;
-    TQXP11_OBJECT privateRecord = searchRecord(privateLabel, TQXP11_KIND_RSA_PRIVATE, true);
-    TQXP11_OBJECT publicRecord = searchRecord(publicLabel, TQXP11_KIND_RSA_PUBLIC, false);
-    privateRecord.valueRecord = &privateValue;
-    publicRecord.valueRecord = &publicValue;
-    int rc = TQXP11_GenerateKeyPairObject(session, &publicRecord, &privateRecord, flags);
-    if (rc != TQ_RTN_OK) return rc;
-    return TQXP11Crypt_GetPrivateKey(session, privateLabel, 0, key);
 }
 TQ_CATCH_CODE
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bridge_internal.h"
-#include "access_internal.h"
+#include "token_access.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ int byLabel(TQXP11_SESSION *session, const char *label, CK_ULONG tokenKind, cons
     std::snprintf(object->label, sizeof object->label, "%.255s", label);
     object->kind = tokenKind;
     object->isPrivate = tokenKind == TQXP11_KIND_RSA_PRIVATE ? CK_TRUE : CK_FALSE;
-    rc = TQXP11_ErrorCode(tqp11::readRsaKeyNumbers(session, object));
+    rc = TQXP11_ErrorCode(tqaccess::readRsaKeyNumbers(session, object));
     if (rc != TQ_RTN_OK) return rc;
     return finish(reference, flavour, key);
 }
@@ -126,7 +126,8 @@ TQ_API int TQXP11Crypt_GetPrivateKeyWithCKAID(TQXP11_SESSION *session, const cha
 
     tqbridge::ReferencePtr reference;
     if ((rc = newReference(session, reference)) != TQ_RTN_OK) return rc;
-    tqp11::SystemPtr<TQXP11_VALUE> search(static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE))));
+    std::unique_ptr<TQXP11_VALUE, void (*)(void *)> search(
+        static_cast<TQXP11_VALUE *>(std::calloc(1, sizeof(TQXP11_VALUE))), std::free);
     if (!search) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
     search->rsaPrivate.id = TQXP11_BYTES{id.get(), count};
     TQXP11_OBJECT *object = reference->object;

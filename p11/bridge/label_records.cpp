@@ -44,4 +44,23 @@ int handOut(const TQXP11_BYTES &value, unsigned char **out, CK_ULONG *length) {
     return TQ_RTN_OK;
 }
 
+int handOver(TQXCRYPT_BLOB *blob, char **out) {
+    *out = reinterpret_cast<char *>(blob->data);
+    *blob = TQXCRYPT_BLOB{0, nullptr};
+    return TQ_RTN_OK;
+}
+
+TQXP11_BYTES bytesOf(const void *data, size_t length) {
+    return TQXP11_BYTES{static_cast<unsigned char *>(const_cast<void *>(data)),
+                        static_cast<CK_ULONG>(length)};
+}
+
+TQXP11_BYTES textBytes(const char *text) {
+    return text ? bytesOf(text, std::strlen(text)) : TQXP11_BYTES{nullptr, 0};
+}
+
+TQXP11_OBJECT searchRecord(const char *label, CK_ULONG kind, bool isPrivate) {
+    return labelRecord(label, kind, isPrivate ? 1 : 0);
+}
+
 }  // namespace tqbridge

@@ -1,37 +1,12 @@
-// Deleting and renaming token objects by name. A name is taken whole or
+// Reading, deleting and renaming token objects by name. A name is taken whole or
 // refused: a shortened one could select another object.
 #include <cstring>
 
 #include "bridge_internal.h"
-#include "access_internal.h"
+#include "token_access.h"
 #include "tqp11certs.h"
 
 namespace {
-
-// Every object of the kind's class, token flag and private flag whose CKA_ID
-// is these bytes.
-tqp11::Result deleteById(TQXP11_SESSION *session, const unsigned char *id, CK_ULONG length, CK_ULONG kind,
-                         CK_BBOOL isPrivate) {
-    CK_OBJECT_CLASS cls = 0;
-    if (!session->module) return TQP11_RTN_LIBRARY_NOT_LOAD;
-    // As the deleter by label: a missing login outranks an unknown kind.
-    if (isPrivate == CK_TRUE && session->sessionInfo.state != CKS_RW_USER_FUNCTIONS)
-        return CKR_USER_NOT_LOGGED_IN;
-    if (!tqp11::classOfKind(kind, &cls)) return CKR_FUNCTION_NOT_SUPPORTED;
-    tqp11::AttributeList<4> search;
-    search.addUlong(CKA_CLASS, cls);
-    search.addBool(CKA_TOKEN, true);
-    search.addByte(CKA_PRIVATE, isPrivate);
-    search.addBytes(CKA_ID, id, length);
-    CK_OBJECT_HANDLE handles[tqp11::kSearchMax];
-    CK_ULONG found = 0;
-    tqp11::Result rv = tqp11::findObjects(session, handles, search, &found);
-    if (rv != CKR_OK) return rv;
-    if (found == 0) return TQP11_RTN_OBJECT_NOT_EXIST;
-    for (CK_ULONG i = 0; i < found && rv == CKR_OK; ++i)
-        rv = session->module->C_DestroyObject(session->sessionHandle, handles[i]);
-    return rv;
-}
 
 // Private flag 1 for RSA private keys, whatever the caller said.
 int privateForKind(int kind, int isPrivate) { return kind == TQXP11_KIND_RSA_PRIVATE ? 1 : isPrivate; }
@@ -52,6 +27,14 @@ int relabel(TQXP11_SESSION *session, const char *label, int kind, int isPrivate,
 
 extern "C" {
 
+TQ_API int TQXP11Crypt_ReadObject(TQXP11_SESSION *session, const char *label, int kind, int isPrivate, int,
+                                  TQXP11_OBJECT *object) try {
+    if (!session || !label || !object) return TQ_RTN_BAD_ARGUMENT;
+    *object = tqbridge::labelRecord(label, static_cast<CK_ULONG>(kind), isPrivate);
+    return TQXP11_ReadObject(session, object);
+}
+TQ_CATCH_CODE
+
 TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, int kind, int isPrivate,
                                     int flags) try {
     tq::ErrorQueueScope scope;
@@ -64,7 +47,7 @@ TQ_API int TQXP11Crypt_DeleteObject(TQXP11_SESSION *session, const char *name, i
         // No bytes at all is no ID: it is not a decoding failure.
         if (rc != TQ_RTN_OK) return rc == TQ_RTN_BAD_ARGUMENT ? rc : TQ_RTN_BAD_HEX;
         return TQXP11_ErrorCode(
-            deleteById(session, id.get(), count, static_cast<CK_ULONG>(kind), privateByte));
+            tqaccess::deleteById(session, static_cast<CK_ULONG>(kind), privateByte, id.get(), count));
     }
     TQXP11_OBJECT record{};
     int rc = tqbridge::namedRecord(name, static_cast<CK_ULONG>(kind), isPrivate, &record);

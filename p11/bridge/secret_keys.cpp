@@ -6,7 +6,7 @@
 #include <new>
 
 #include "bridge_internal.h"
-#include "access_internal.h"
+#include "token_access.h"
 #include "tqp11secret.h"
 
 namespace {
@@ -27,7 +27,7 @@ struct KeyRecord {
 
 bool secretKind(CK_ULONG kind) {
     CK_OBJECT_CLASS cls = 0;
-    return tqp11::classOfKind(kind, &cls) && cls == CKO_SECRET_KEY;
+    return tqaccess::classOfKind(kind, &cls) && cls == CKO_SECRET_KEY;
 }
 
 // A read secret record's key bytes are wiped before the record goes.

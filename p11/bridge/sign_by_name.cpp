@@ -10,12 +10,6 @@
 
 namespace {
 
-int giveText(tq::OwnedBlob &text, char **out) {
-    *out = reinterpret_cast<char *>(text.get()->data);
-    *text.get() = TQXCRYPT_BLOB{0, nullptr};
-    return TQ_RTN_OK;
-}
-
 // Signed-data as Base64 text of its DER.
 int signToText(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *key, TQXCRYPT_HANDLE *store, const void *data,
                size_t length, int options, int hashFlags, char **text) {
@@ -28,7 +22,7 @@ int signToText(TQXCRYPT_HANDLE *certificate, TQXCRYPT_HANDLE *key, TQXCRYPT_HAND
     rc =
         TQXCrypt_EncodeObject(pkcs7.get(), TQXCRYPT_KIND_PKCS7, encoded.get(), TQXCRYPT_ENCODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(encoded, text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 
 // The certificate and the private key of one name.
@@ -100,7 +94,7 @@ TQ_API int TQP11_PureSign(TQXP11_SESSION *session, const char *label, const void
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_Encode(signature.data(), signature.size(), encoded.get(), nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(encoded, text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 TQ_CATCH_CODE
 
@@ -119,9 +113,7 @@ TQ_API int TQP11_Decrypt(TQXP11_SESSION *session, const char *name, const char *
     if (rc != TQ_RTN_OK) return rc;
     if (!tq::fitsInt(content.size())) return TQ_RTN_BAD_ARGUMENT;
     if (plainLength) *plainLength = static_cast<int>(content.size());
-    *plain = reinterpret_cast<char *>(content.get()->data);
-    *content.get() = TQXCRYPT_BLOB{0, nullptr};
-    return TQ_RTN_OK;
+    return tqbridge::handOver(content.get(), plain);
 }
 TQ_CATCH_CODE
 

@@ -40,13 +40,6 @@ private:
     TQXCRYPT_HANDLE *handle_ = nullptr;
 };
 
-// Hands a finished text blob to the caller.
-int giveText(TQXCRYPT_BLOB &text, char **out) {
-    *out = reinterpret_cast<char *>(text.data);
-    text = TQXCRYPT_BLOB{0, nullptr};
-    return TQ_RTN_OK;
-}
-
 }  // namespace
 
 extern "C" {
@@ -64,7 +57,7 @@ TQ_API int TQXP11Crypt_XPureSign(TQXP11_SESSION *session, const void *data, size
     if (rc != TQ_RTN_OK) return rc;
     rc = TQXCrypt_Encode(signature.data(), signature.size(), encoded.get(), nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(*encoded.get(), text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 TQ_CATCH_CODE
 
@@ -90,7 +83,7 @@ TQ_API int TQXP11Crypt_XSignData(TQXP11_SESSION *session, TQXCRYPT_HANDLE *certi
     rc =
         TQXCrypt_EncodeObject(pkcs7.get(), TQXCRYPT_KIND_PKCS7, encoded.get(), TQXCRYPT_ENCODE_TEXT, nullptr);
     if (rc != TQ_RTN_OK) return rc;
-    return giveText(*encoded.get(), text);
+    return tqbridge::handOver(encoded.get(), text);
 }
 TQ_CATCH_CODE
 

@@ -63,7 +63,14 @@ TEST(p11AttributeList, AddersHandOutWhatTheyWereGiven) {
     EXPECT_EQ(list[8].ulValueLen, 0u);
     const CK_ATTRIBUTE_TYPE order[] = {CKA_KEY_TYPE, CKA_PRIVATE, CKA_TOKEN, CKA_WRAP,   CKA_UNWRAP,
                                        CKA_ID,       CKA_LABEL,   CKA_VALUE, CKA_MODULUS};
-    for (CK_ULONG i = 0; i < list.size(); ++i) EXPECT_EQ(list.data()[i].type, order[i]) << i;
+    // The module call is handed the list's own array, whole.
+    const CK_RV passed = list.pass([&](CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+        EXPECT_EQ(attributes, &list[0]);
+        EXPECT_EQ(count, 9u);
+        for (CK_ULONG i = 0; i < count; ++i) EXPECT_EQ(attributes[i].type, order[i]) << i;
+        return CK_RV(CKR_DEVICE_ERROR);
+    });
+    EXPECT_EQ(passed, static_cast<CK_RV>(CKR_DEVICE_ERROR));
 
     // A flag set afterwards changes every place that holds it.
     AttributeList<3> flags;
@@ -108,6 +115,14 @@ TEST(p11AttributeList, EveryAdderRefusesPastTheCapacity) {
         EXPECT_EQ(cls, static_cast<CK_ULONG>(CKO_SECRET_KEY));
         list.setBool(CKA_SIGN, false);
         EXPECT_EQ(list.ready(), static_cast<CK_RV>(CKR_FUNCTION_FAILED));
+        // No module call is made with it.
+        bool called = false;
+        const CK_RV refused = list.pass([&](CK_ATTRIBUTE_PTR, CK_ULONG) {
+            called = true;
+            return CK_RV(CKR_OK);
+        });
+        EXPECT_EQ(refused, static_cast<CK_RV>(CKR_FUNCTION_FAILED));
+        EXPECT_FALSE(called);
     }
 }
 

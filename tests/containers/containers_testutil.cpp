@@ -15,16 +15,6 @@
 
 namespace containertest {
 
-std::string fx(const std::string &name) { return tqtest::fixture("containers/" + name); }
-Bytes fxBytes(const std::string &name) { return tqtest::readFile(fx(name)); }
-
-std::string sh(const std::string &command) {
-    int status = -1;
-    std::string out = tqtest::run(command, &status);
-    EXPECT_EQ(status, 0) << command << "\n" << out;
-    return out;
-}
-
 namespace der {
 
 Bytes tlv(unsigned identifier, const Bytes &content) { return derelement::tlv(identifier, content); }

@@ -15,10 +15,10 @@ namespace containertest {
 
 using tqtest::Bytes;
 
-std::string fx(const std::string &name);
-Bytes fxBytes(const std::string &name);
-// Runs a command, expecting exit status 0; returns its output.
-std::string sh(const std::string &command);
+inline const tqtest::FixtureSet kFixtures("containers");
+inline std::string fx(const std::string &name) { return kFixtures.path(name); }
+inline Bytes fxBytes(const std::string &name) { return kFixtures.bytes(name); }
+using tqtest::sh;
 
 namespace der {
 // An element with the given identifier byte and a minimal DER length.

@@ -10,8 +10,6 @@
 
 namespace keystest {
 
-std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
-
 int signedDataCode(TQXCRYPT_HANDLE *key) {
     tqtest::HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
     const Bytes data = tqtest::randomBytes(1024, 7);
@@ -35,14 +33,6 @@ TQXCRYPT_HANDLE *unpackedPkcs12() {
     contents->userCerts = reinterpret_cast<struct stack_st_X509 *>(OPENSSL_sk_new_null());
     h->extra = contents;  // released with the handle
     return h;
-}
-
-TQXCRYPT_HANDLE *privateKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
-TQXCRYPT_HANDLE *publicKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
 }
 
 Bytes hexBytes(const std::string &text) {

@@ -30,10 +30,6 @@ std::string storedAnswer() {
     return std::string(b.begin(), b.end());
 }
 
-TQXCRYPT_HANDLE *certHandle(const std::string &name) {
-    return decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "ocsp/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
 TQXCRYPT_HANDLE *storeOf(const std::string &name) {
     TQXCRYPT_HANDLE *store = nullptr;
     EXPECT_EQ(TQXCrypt_LoadStore(&store, readText(ocspFixtures() + "/" + name).c_str(), nullptr), TQ_RTN_OK);

@@ -2,17 +2,6 @@
 
 namespace p7test {
 
-std::string fx(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
-
-TQXCRYPT_HANDLE *cert(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "pkcs7/" + name + ".pem", TQXCRYPT_DECODE_TEXT);
-}
-
-TQXCRYPT_HANDLE *key(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "pkcs7/" + name + ".key.pem",
-                                 TQXCRYPT_DECODE_TEXT);
-}
-
 TQXCRYPT_HANDLE *store(bool withCrl) {
     std::string certs = tqtest::readText(fx("chain.pem"));
     std::string crl = withCrl ? tqtest::readText(fx("inter.crl.pem")) : std::string();

@@ -6,7 +6,7 @@
 namespace storetest {
 
 X509 *readCert(const std::string &file) {
-    std::string text = tqtest::readText(chainFile(file));
+    std::string text = kFixtures.text(file);
     BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
     X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);

@@ -162,12 +162,47 @@ void expectHostQueue(HostQueue queue, const std::string &what) {
     ERR_clear_error();
 }
 
-TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
-    Bytes data = readFile(fixture(name));
+namespace {
+
+TQXCRYPT_HANDLE *decodeBytes(int kind, const Bytes &data, int flags, const char *password,
+                             const std::string &what) {
     TQXCRYPT_HANDLE *h = nullptr;
     int rc = TQXCrypt_DecodeObject(&h, kind, data.data(), data.size(), flags, password);
-    EXPECT_EQ(rc, 0) << "decoding fixture " << name;
+    EXPECT_EQ(rc, 0) << "decoding " << what;
     return h;
+}
+
+bool endsWith(const std::string &s, const char *tail) {
+    const size_t n = std::char_traits<char>::length(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+}  // namespace
+
+TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
+    return decodeBytes(kind, readFile(fixture(name)), flags, password, "fixture " + name);
+}
+
+TQXCRYPT_HANDLE *decodeFile(int kind, const std::string &path) {
+    return decodeBytes(kind, readFile(path), endsWith(path, ".der") ? 0 : TQXCRYPT_DECODE_TEXT, nullptr,
+                       path);
+}
+
+std::string FixtureSet::path(const std::string &name) const {
+    return name.rfind('/', 0) == 0 ? name : fixture(std::string(folder_) + "/" + name);
+}
+
+TQXCRYPT_HANDLE *FixtureSet::certificate(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_CERTIFICATE, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::privateKey(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_PRIVATEKEY, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::publicKey(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_PUBLICKEY, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::crl(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_CRL, path(name));
 }
 
 }  // namespace tqtest

@@ -118,4 +118,26 @@ void expectHostQueue(HostQueue queue, const std::string &what);
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
                                const char *password = nullptr);
 
+// A certificate, key or CRL file as a handle of the kind: text unless the
+// name ends in ".der". The current test fails when it does not decode.
+TQXCRYPT_HANDLE *decodeFile(int kind, const std::string &path);
+
+// One fixture set, a folder of the fixture directory: its files, and its
+// certificates and keys as handles (decodeFile). A name that starts with '/'
+// is a path of its own.
+class FixtureSet {
+public:
+    explicit FixtureSet(const char *folder) : folder_(folder) {}
+    std::string path(const std::string &name) const;
+    Bytes bytes(const std::string &name) const { return readFile(path(name)); }
+    std::string text(const std::string &name) const { return readText(path(name)); }
+    TQXCRYPT_HANDLE *certificate(const std::string &name) const;
+    TQXCRYPT_HANDLE *privateKey(const std::string &name) const;
+    TQXCRYPT_HANDLE *publicKey(const std::string &name) const;
+    TQXCRYPT_HANDLE *crl(const std::string &name) const;
+
+private:
+    const char *folder_;
+};
+
 }  // namespace tqtest

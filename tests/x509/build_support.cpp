@@ -8,15 +8,6 @@ namespace buildtest {
 
 using tqtest::sh;
 
-std::string keyPath(const std::string &name) { return tqtest::fixture("build/" + name); }
-
-TQXCRYPT_HANDLE *privateKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "build/" + name, TQXCRYPT_DECODE_TEXT);
-}
-TQXCRYPT_HANDLE *publicKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "build/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
 Bytes der(TQXCRYPT_HANDLE *object, int kind) {
     tqtest::BlobOwner out;
     int rc = TQXCrypt_EncodeObject(object, kind, &out, 0, nullptr);

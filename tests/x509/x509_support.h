@@ -14,9 +14,10 @@ namespace x509test {
 using tqtest::Bytes;
 using tqtest::HandleOwner;
 
-std::string path(const std::string &name);
+inline const tqtest::FixtureSet kFixtures("x509");
+inline std::string path(const std::string &name) { return kFixtures.path(name); }
 // A certificate of the set, PEM or DER by its file name.
-TQXCRYPT_HANDLE *cert(const std::string &name);
+inline TQXCRYPT_HANDLE *cert(const std::string &name) { return kFixtures.certificate(name); }
 // `openssl x509 -noout <args>` on a certificate of the set: its output.
 std::string x509Tool(const std::string &name, const std::string &args);
 // The output's lines, each without its indentation; blank lines dropped.

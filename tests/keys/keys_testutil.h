@@ -12,6 +12,7 @@ namespace keystest {
 
 using tqtest::Bytes;
 using tqtest::CodeCase;
+using tqtest::encoded;
 using tqtest::expectCodes;
 using tqtest::kSelectors;
 using tqtest::Selector;

@@ -30,11 +30,7 @@ std::string storedAnswer() {
     return std::string(b.begin(), b.end());
 }
 
-TQXCRYPT_HANDLE *storeOf(const std::string &name) {
-    TQXCRYPT_HANDLE *store = nullptr;
-    EXPECT_EQ(TQXCrypt_LoadStore(&store, readText(ocspFixtures() + "/" + name).c_str(), nullptr), TQ_RTN_OK);
-    return store;
-}
+TQXCRYPT_HANDLE *storeOf(const std::string &name) { return storeOfTexts(kOcspFixtures.text(name)); }
 
 namespace {
 TQXCRYPT_HANDLE *keyHandle(int kind, const std::string &command) {
@@ -55,9 +51,8 @@ TQXCRYPT_HANDLE *publicKeyOf(const std::string &cert) {
 }
 
 std::string encoded(TQXCRYPT_HANDLE *handle) {
-    BlobOwner blob;
-    EXPECT_EQ(TQXCrypt_EncodeObject(handle, handle->kind, &blob, 0, nullptr), TQ_RTN_OK);
-    return blob.text();
+    const Bytes out = encoded(handle, handle->kind);
+    return std::string(out.begin(), out.end());
 }
 
 // openssl's text of a request.

@@ -33,10 +33,10 @@ inline TQXCRYPT_HANDLE *key(const std::string &name) { return kFixtures.privateK
 TQXCRYPT_HANDLE *store(bool withCrl = false);
 
 // The DER of a message handle; a message handle from DER.
-Bytes der(TQXCRYPT_HANDLE *message);
-TQXCRYPT_HANDLE *message(const Bytes &der);
+inline Bytes der(TQXCRYPT_HANDLE *message) { return tqtest::encoded(message, TQXCRYPT_KIND_PKCS7); }
+inline TQXCRYPT_HANDLE *message(const Bytes &der) { return tqtest::decoded(TQXCRYPT_KIND_PKCS7, der); }
 
 // The DER of a certificate handle.
-Bytes certDer(TQXCRYPT_HANDLE *cert);
+inline Bytes certDer(TQXCRYPT_HANDLE *cert) { return tqtest::encoded(cert, TQXCRYPT_KIND_CERTIFICATE); }
 
 }  // namespace p7test

@@ -13,6 +13,8 @@
 
 #include <openssl/err.h>
 
+#include "tqxcrypt_store.h"
+
 namespace tqtest {
 
 std::string fixtureDir() {
@@ -162,6 +164,13 @@ void expectHostQueue(HostQueue queue, const std::string &what) {
     ERR_clear_error();
 }
 
+Bytes encoded(TQXCRYPT_HANDLE *handle, int kind) {
+    BlobOwner out;
+    EXPECT_EQ(TQXCrypt_EncodeObject(handle, kind, &out, 0, nullptr), TQ_RTN_OK)
+        << "encoding as kind " << kind;
+    return out.bytes();
+}
+
 namespace {
 
 TQXCRYPT_HANDLE *decodeBytes(int kind, const Bytes &data, int flags, const char *password,
@@ -178,6 +187,16 @@ bool endsWith(const std::string &s, const char *tail) {
 }
 
 }  // namespace
+
+TQXCRYPT_HANDLE *decoded(int kind, const Bytes &der) {
+    return decodeBytes(kind, der, 0, nullptr, "DER of kind " + std::to_string(kind));
+}
+
+TQXCRYPT_HANDLE *storeOfTexts(const std::string &certificates, const char *crls) {
+    TQXCRYPT_HANDLE *store = nullptr;
+    EXPECT_EQ(TQXCrypt_LoadStore(&store, certificates.c_str(), crls), TQ_RTN_OK) << "loading a store";
+    return store;
+}
 
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
     return decodeBytes(kind, readFile(fixture(name)), flags, password, "fixture " + name);

@@ -114,6 +114,16 @@ void pushHostQueue(HostQueue queue);
 // left, marks included; `what` names the call. The queue is empty after.
 void expectHostQueue(HostQueue queue, const std::string &what);
 
+// A handle's object as the kind (DER, or what the library writes for it);
+// the current test fails when it does not encode.
+Bytes encoded(TQXCRYPT_HANDLE *handle, int kind);
+// DER as a handle of the kind; the current test fails when it does not decode.
+TQXCRYPT_HANDLE *decoded(int kind, const Bytes &der);
+
+// A store of PEM texts, CRLs when not null; the current test fails when it
+// does not load.
+TQXCRYPT_HANDLE *storeOfTexts(const std::string &certificates, const char *crls = nullptr);
+
 // Decodes a fixture file into a handle; fails the current test on error.
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
                                const char *password = nullptr);

@@ -74,11 +74,6 @@ private:
 };
 
 // A store of the set's root, and one of root plus the pkcs7 set's chain.
-inline TQXCRYPT_HANDLE *rootStore() {
-    TQXCRYPT_HANDLE *store = nullptr;
-    std::string pem = text("ca.pem");
-    EXPECT_EQ(TQXCrypt_LoadStore(&store, pem.c_str(), nullptr), TQ_RTN_OK);
-    return store;
-}
+inline TQXCRYPT_HANDLE *rootStore() { return tqtest::storeOfTexts(text("ca.pem")); }
 
 }  // namespace txtest

@@ -22,8 +22,8 @@ inline TQXCRYPT_HANDLE *privateKey(const std::string &name) { return kFixtures.p
 inline TQXCRYPT_HANDLE *publicKey(const std::string &name) { return kFixtures.publicKey(name); }
 
 // The DER of an object by its kind; empty (and a failure) when it does not encode.
-Bytes der(TQXCRYPT_HANDLE *object, int kind);
-TQXCRYPT_HANDLE *decode(int kind, const Bytes &der);
+inline Bytes der(TQXCRYPT_HANDLE *object, int kind) { return tqtest::encoded(object, kind); }
+inline TQXCRYPT_HANDLE *decode(int kind, const Bytes &der) { return tqtest::decoded(kind, der); }
 
 // The fields both the library and the tool are given.
 extern const char kRootDn[];    // DN text

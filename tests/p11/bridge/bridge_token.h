@@ -15,6 +15,7 @@ namespace bridgetest {
 
 using tqtest::BlobOwner;
 using tqtest::Bytes;
+using tqtest::encoded;
 using tqtest::HandleOwner;
 using tqtest::kSelectors;
 using tqtest::Selector;

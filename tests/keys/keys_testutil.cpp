@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 #include <openssl/safestack.h>
 
 #include "tqxcrypt_pkcs7.h"
@@ -33,17 +31,6 @@ TQXCRYPT_HANDLE *unpackedPkcs12() {
     contents->userCerts = reinterpret_cast<struct stack_st_X509 *>(OPENSSL_sk_new_null());
     h->extra = contents;  // released with the handle
     return h;
-}
-
-Bytes hexBytes(const std::string &text) {
-    std::string digits;
-    for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    if (digits.size() % 2) digits.insert(digits.begin(), '0');
-    Bytes out;
-    for (size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return out;
 }
 
 Bytes hexNumber(const std::string &text) {

@@ -37,7 +37,7 @@ int signedDataCode(TQXCRYPT_HANDLE *key);
 
 // Hexadecimal text (any case, colons and white space ignored) as bytes;
 // as a number, without leading zero bytes.
-Bytes hexBytes(const std::string &text);
+using tqtest::hexBytes;
 Bytes hexNumber(const std::string &text);
 
 }  // namespace keystest

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -96,6 +97,17 @@ std::string toHex(const Bytes &b) {
         s += digits[c & 15];
     }
     return s;
+}
+
+Bytes hexBytes(const std::string &text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    if (digits.size() % 2) digits.insert(digits.begin(), '0');
+    Bytes out;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
 TempDir::TempDir() {

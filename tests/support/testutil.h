@@ -52,6 +52,9 @@ extern const Selector kSelectors[7];
 
 Bytes randomBytes(size_t n, uint32_t seed);
 std::string toHex(const Bytes &b);
+// Hexadecimal text as bytes: either case, anything but digits (colons, white
+// space, a label) passed over; an odd count of digits reads as if a 0 led.
+Bytes hexBytes(const std::string &text);
 
 // A directory that is removed with everything in it when the object dies.
 class TempDir {

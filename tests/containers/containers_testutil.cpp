@@ -27,15 +27,7 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 Bytes seq(std::initializer_list<Bytes> parts) { return tlv(0x30, cat(parts)); }
 
-Bytes oid(const char *dotted) {
-    ASN1_OBJECT *o = OBJ_txt2obj(dotted, 1);
-    unsigned char *encoded = nullptr;
-    int n = i2d_ASN1_OBJECT(o, &encoded);
-    Bytes out(encoded, encoded + n);
-    OPENSSL_free(encoded);
-    ASN1_OBJECT_free(o);
-    return out;
-}
+Bytes oid(const char *dotted) { return tqtest::oidDer(dotted); }
 
 Bytes text(unsigned identifier, const std::string &s) { return tlv(identifier, Bytes(s.begin(), s.end())); }
 
@@ -66,10 +58,7 @@ Bytes withMac(const Bytes &unsignedPfx, const char *password) {
     EXPECT_NE(p12, nullptr);
     if (!p12) return {};
     EXPECT_EQ(PKCS12_set_mac(p12, password, -1, nullptr, 0, 2048, EVP_sha1()), 1);
-    unsigned char *encoded = nullptr;
-    int n = i2d_PKCS12(p12, &encoded);
-    Bytes out(encoded, encoded + n);
-    OPENSSL_free(encoded);
+    Bytes out = tqtest::derBytes<PKCS12>(p12, i2d_PKCS12);
     PKCS12_free(p12);
     return out;
 }
@@ -175,18 +164,7 @@ EVP_PKEY *readKey(const std::string &pemPath) {
     return key;
 }
 
-namespace {
-template <class T>
-Bytes encodedBy(const T *object, int (*i2d)(const T *, unsigned char **)) {
-    unsigned char *encoded = nullptr;
-    int n = i2d(object, &encoded);
-    Bytes out(encoded, encoded + (n > 0 ? n : 0));
-    OPENSSL_free(encoded);
-    return out;
-}
-}  // namespace
-
-Bytes keyDer(const EVP_PKEY *key) { return encodedBy(key, i2d_PrivateKey); }
-Bytes certDer(const X509 *cert) { return encodedBy(cert, i2d_X509); }
+Bytes keyDer(const EVP_PKEY *key) { return tqtest::derBytes(key, i2d_PrivateKey); }
+Bytes certDer(const X509 *cert) { return tqtest::derBytes(cert, i2d_X509); }
 
 }  // namespace containertest

@@ -4,6 +4,7 @@
 
 #include <openssl/err.h>
 
+#include "der_element.h"
 #include "tqxcrypt_ocsp.h"
 #include "tqxcrypt_store.h"
 
@@ -89,21 +90,13 @@ size_t count(const std::string &text, const std::string &what) {
 // DER of an OCSPResponse from its parts, for answers no responder sends.
 std::string derResponse(int status, const char *typeOid, const std::string &bytes) {
     auto tlv = [](unsigned char tag, const std::string &v) {
-        std::string out(1, static_cast<char>(tag));
-        if (v.size() < 128) {
-            out += static_cast<char>(v.size());
-        } else {
-            out += '\x82';
-            out += static_cast<char>(v.size() >> 8);
-            out += static_cast<char>(v.size() & 0xff);
-        }
-        return out + v;
+        const Bytes out = derelement::tlv(tag, Bytes(v.begin(), v.end()));
+        return std::string(out.begin(), out.end());
     };
     std::string body = tlv(0x0a, std::string(1, static_cast<char>(status)));
     if (typeOid) {
-        tq::Asn1ObjectPtr oid(OBJ_txt2obj(typeOid, 1));
-        std::string oidDer = derOf(static_cast<const ASN1_OBJECT *>(oid.get()), i2d_ASN1_OBJECT);
-        body += tlv(0xa0, tlv(0x30, oidDer + tlv(0x04, bytes)));
+        const Bytes oid = oidDer(typeOid);
+        body += tlv(0xa0, tlv(0x30, std::string(oid.begin(), oid.end()) + tlv(0x04, bytes)));
     }
     return tlv(0x30, body);
 }

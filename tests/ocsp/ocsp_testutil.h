@@ -40,11 +40,8 @@ std::string derResponse(int status, const char *typeOid, const std::string &byte
 
 template <class T>
 std::string derOf(const T *object, int (*i2d)(const T *, unsigned char **)) {
-    unsigned char *out = nullptr;
-    int n = i2d(object, &out);
-    std::string s(reinterpret_cast<char *>(out), static_cast<size_t>(n > 0 ? n : 0));
-    OPENSSL_free(out);
-    return s;
+    const Bytes der = derBytes(object, i2d);
+    return std::string(der.begin(), der.end());
 }
 inline std::string der(const OCSP_REQUEST *request) { return derOf(request, i2d_OCSP_REQUEST); }
 inline std::string der(const OCSP_RESPONSE *response) { return derOf(response, i2d_OCSP_RESPONSE); }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <openssl/err.h>
+#include <openssl/objects.h>
 
 #include "tqxcrypt_store.h"
 
@@ -97,6 +98,14 @@ std::string toHex(const Bytes &b) {
         s += digits[c & 15];
     }
     return s;
+}
+
+Bytes oidDer(const char *dotted) {
+    ASN1_OBJECT *oid = OBJ_txt2obj(dotted, 1);
+    EXPECT_NE(oid, nullptr) << dotted;
+    Bytes der = derBytes(static_cast<const ASN1_OBJECT *>(oid), i2d_ASN1_OBJECT);
+    ASN1_OBJECT_free(oid);
+    return der;
 }
 
 Bytes hexBytes(const std::string &text) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <openssl/crypto.h>
+
 #include "tqxcrypt.h"
 
 namespace tqtest {
@@ -52,6 +54,19 @@ extern const Selector kSelectors[7];
 
 Bytes randomBytes(size_t n, uint32_t seed);
 std::string toHex(const Bytes &b);
+// The DER of an OpenSSL object by its i2d function; empty when it does not
+// encode.
+template <class T>
+Bytes derBytes(const T *object, int (*i2d)(const T *, unsigned char **)) {
+    unsigned char *out = nullptr;
+    const int n = i2d(object, &out);
+    Bytes der(out, out + (n > 0 ? n : 0));
+    OPENSSL_free(out);
+    return der;
+}
+// The DER of an OBJECT IDENTIFIER in dotted form.
+Bytes oidDer(const char *dotted);
+
 // Hexadecimal text as bytes: either case, anything but digits (colons, white
 // space, a label) passed over; an odd count of digits reads as if a 0 led.
 Bytes hexBytes(const std::string &text);

@@ -54,13 +54,7 @@ Bytes nbSecUserRecord(const Bytes &plaintext, const std::string &password, bool 
                       const Bytes *sealed = nullptr);
 Bytes nbSeal(const Bytes &plaintext, const std::string &password);
 
-// Owners of what the library hands out.
-struct Buffer {
-    unsigned char *data = nullptr;
-    int length = -1;
-    ~Buffer() { TQCryptMemFree(data); }
-    Bytes bytes() const { return data ? Bytes(data, data + length) : Bytes(); }
-};
+using Buffer = tqtest::BufferOwner;
 
 EVP_PKEY *readKey(const std::string &pemPath);
 Bytes keyDer(const EVP_PKEY *key);  // traditional DER

@@ -117,6 +117,27 @@ struct BlobOwner {
     std::string text() const { return b.data ? std::string((const char *)b.data, b.length) : std::string(); }
 };
 
+// A text of the library allocator; "<null>" where none came.
+struct TextOwner {
+    char *text = nullptr;
+    TextOwner() = default;
+    TextOwner(const TextOwner &) = delete;
+    TextOwner &operator=(const TextOwner &) = delete;
+    ~TextOwner() { TQCryptMemFree(text); }
+    std::string str() const { return text ? text : "<null>"; }
+};
+
+// Bytes of the library allocator with their length.
+struct BufferOwner {
+    unsigned char *data = nullptr;
+    int length = -1;
+    BufferOwner() = default;
+    BufferOwner(const BufferOwner &) = delete;
+    BufferOwner &operator=(const BufferOwner &) = delete;
+    ~BufferOwner() { TQCryptMemFree(data); }
+    Bytes bytes() const { return data ? Bytes(data, data + length) : Bytes(); }
+};
+
 // A handle without an object, made by the library's constructor: a record
 // built any other way is no handle to the library.
 TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method = nullptr);

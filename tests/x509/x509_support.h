@@ -31,14 +31,7 @@ struct ListOwner {
     ~ListOwner() { TQXCryptFreeAttributes(&list); }
 };
 
-struct TextOwner {
-    char *text = nullptr;
-    TextOwner() = default;
-    TextOwner(const TextOwner &) = delete;
-    TextOwner &operator=(const TextOwner &) = delete;
-    ~TextOwner() { TQCryptMemFree(text); }
-    std::string str() const { return text ? text : "<null>"; }
-};
+using tqtest::TextOwner;
 
 // The list as indented lines "label=value" and "label:" before a nested
 // list; bytes outside printable ASCII as \xHH. Fails the test where the list

@@ -21,6 +21,7 @@ using tqtest::kSelectors;
 using tqtest::Selector;
 using tqtest::sh;
 using tqtest::shBytes;
+using tqtest::TextOwner;
 
 // Fixture paths: the PKCS#7 set (signer with its chain, recipient, other)
 // and the bridge set (an RSA-3072 key).

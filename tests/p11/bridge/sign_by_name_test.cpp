@@ -12,11 +12,6 @@ namespace {
 
 using namespace bridgetest;
 
-struct TextOwner {
-    char *text = nullptr;
-    ~TextOwner() { TQCryptMemFree(text); }
-};
-
 class SignByName : public TokenKeys {
 protected:
     void SetUp() override {

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/objects.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
@@ -113,14 +111,7 @@ Bytes nbCertRecord(const Bytes &certElement, bool optional) {
 }
 
 Bytes nbKeyPlaintext(EVP_PKEY *key) {
-    auto number = [key](const char *name) {
-        BIGNUM *bn = nullptr;
-        EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1);
-        Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
-        BN_bn2bin(bn, out.data());
-        BN_clear_free(bn);
-        return out;
-    };
+    auto number = [key](const char *name) { return tqtest::keyNumber(key, name); };
     return seq({integer(Bytes{0}), integer(number(OSSL_PKEY_PARAM_RSA_N)),
                 integer(number(OSSL_PKEY_PARAM_RSA_FACTOR1)), integer(number(OSSL_PKEY_PARAM_RSA_FACTOR2))});
 }
@@ -157,9 +148,7 @@ Bytes nbSecUserRecord(const Bytes &plaintext, const std::string &password, bool 
 }
 
 EVP_PKEY *readKey(const std::string &pemPath) {
-    FILE *f = std::fopen(pemPath.c_str(), "r");
-    EVP_PKEY *key = f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr;
-    if (f) std::fclose(f);
+    EVP_PKEY *key = tqtest::pemPrivateKey(pemPath);
     EXPECT_NE(key, nullptr) << pemPath;
     return key;
 }

@@ -13,8 +13,7 @@ namespace tqtest {
 std::string ocspFixtures() { return fixture("ocsp"); }
 
 tq::X509Ptr loadCert(const std::string &name) {
-    tq::BioPtr bio(BIO_new_file((ocspFixtures() + "/" + name).c_str(), "r"));
-    return tq::X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    return tq::X509Ptr(pemCertificate(kOcspFixtures.path(name)));
 }
 
 tq::OcspRequestPtr opensslRequest(const std::string &cert) {

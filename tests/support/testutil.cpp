@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 #include <openssl/err.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 
 #include "tqxcrypt_store.h"
 
@@ -106,6 +109,29 @@ Bytes oidDer(const char *dotted) {
     Bytes der = derBytes(static_cast<const ASN1_OBJECT *>(oid), i2d_ASN1_OBJECT);
     ASN1_OBJECT_free(oid);
     return der;
+}
+
+X509 *pemCertificate(const std::string &path) {
+    BIO *bio = BIO_new_file(path.c_str(), "r");
+    X509 *x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    return x;
+}
+
+EVP_PKEY *pemPrivateKey(const std::string &path) {
+    BIO *bio = BIO_new_file(path.c_str(), "r");
+    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    return key;
+}
+
+Bytes keyNumber(const EVP_PKEY *key, const char *name) {
+    BIGNUM *bn = nullptr;
+    EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1) << name;
+    Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
+    BN_bn2bin(bn, out.data());
+    BN_clear_free(bn);
+    return out;
 }
 
 Bytes hexBytes(const std::string &text) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <openssl/crypto.h>
+#include <openssl/types.h>
 
 #include "tqxcrypt.h"
 
@@ -66,6 +67,14 @@ Bytes derBytes(const T *object, int (*i2d)(const T *, unsigned char **)) {
 }
 // The DER of an OBJECT IDENTIFIER in dotted form.
 Bytes oidDer(const char *dotted);
+
+// A PEM file as OpenSSL reads it, for a peer's side of a test; null when it
+// does not read. The caller frees it.
+X509 *pemCertificate(const std::string &path);
+EVP_PKEY *pemPrivateKey(const std::string &path);
+// A number of a key by its parameter name (OSSL_PKEY_PARAM_RSA_N...),
+// big-endian; the current test fails when the key has none.
+Bytes keyNumber(const EVP_PKEY *key, const char *name);
 
 // Hexadecimal text as bytes: either case, anything but digits (colons, white
 // space, a label) passed over; an odd count of digits reads as if a 0 led.

@@ -4,18 +4,14 @@
 
 #include <jni.h>
 
-#include <string>
+#include "jvm_start.h"
 
 namespace tqbench {
 
 // The class's static `load(String)` loads the library; null when any step fails.
 inline jclass startJvm(const char *classes, const char *className, const char *library, JNIEnv **env) {
-    std::string classPath = std::string("-Djava.class.path=") + classes;
-    JavaVMOption options[1];
-    options[0].optionString = const_cast<char *>(classPath.c_str());
-    JavaVMInitArgs args{JNI_VERSION_1_8, 1, options, JNI_FALSE};
-    JavaVM *vm = nullptr;
-    if (JNI_CreateJavaVM(&vm, reinterpret_cast<void **>(env), &args) != JNI_OK) return nullptr;
+    *env = jvmstart::startJvm(classes, false);
+    if (!*env) return nullptr;
     jclass bench = (*env)->FindClass(className);
     if (!bench) return nullptr;
     (*env)->CallStaticVoidMethod(bench, (*env)->GetStaticMethodID(bench, "load", "(Ljava/lang/String;)V"),

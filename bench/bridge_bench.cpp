@@ -3,10 +3,9 @@
 // calls that do its work: the cost of our layers.
 #include <benchmark/benchmark.h>
 
+#include "file_bytes.h"
 #include "ratio.h"
 #include "softhsm_token.h"
-
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +20,7 @@
 
 namespace {
 
-struct Token {
-    tqbench::SoftToken files;
-    TQXP11_CONTEXT context{};
-    TQXP11_SESSION session{};
+struct Token : tqbench::TokenSession {
     TQXCRYPT_HANDLE *key = nullptr;
     TQXCRYPT_HANDLE *certificate = nullptr;
     TQXP11_OBJECT record{};
@@ -37,35 +33,18 @@ struct Token {
 
     Token() {
         TQXCryptInitialize();
-        const std::string d = files.dir();
-        tqbench::SoftToken::run(
-            "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/key.pem -out " + d +
-            "/cert.pem -subj /CN=bench -days 2 2>/dev/null && openssl pkcs8 -topk8 -nocrypt -in " + d +
-            "/key.pem -out " + d + "/key.p8 && " TQ_SOFTHSM_UTIL " --import " + d +
-            "/key.p8 --token bench --label bench --id 01 --pin 123456 >/dev/null");
-        TQXP11_Init(&context, TQ_SOFTHSM_MODULE);
-        TQXP11_SessionOpen(&context, &session);
-        if (TQXP11_Login(&session, "123456") != 0 ||
-            TQXP11Crypt_GetPrivateKey(&session, "bench", 0, &key) != 0)
-            std::exit(1);
-        FILE *pem = std::fopen((d + "/cert.pem").c_str(), "rb");
-        std::vector<unsigned char> text(8192);
-        text.resize(std::fread(text.data(), 1, text.size(), pem));
-        std::fclose(pem);
+        files.makeIdentity("bench");
+        files.importKey("bench");
+        open();
+        if (TQXP11Crypt_GetPrivateKey(&session, "bench", 0, &key) != 0) std::exit(1);
+        const std::vector<unsigned char> text = tqbench::fileBytes(files.path("cert.pem"));
         TQXCrypt_DecodeObject(&certificate, TQXCRYPT_KIND_CERTIFICATE, text.data(), text.size(),
                               TQXCRYPT_DECODE_TEXT, nullptr);
         std::snprintf(record.label, sizeof record.label, "bench");
         record.kind = TQXP11_KIND_RSA_PRIVATE;
         record.isPrivate = CK_TRUE;
         TQXP11_ReadObject(&session, &record);
-        unsigned char md[32];
-        unsigned int n = 0;
-        EVP_Digest(kilobyte.data(), kilobyte.size(), md, &n, EVP_sha256(), nullptr);
-        unsigned char *der = nullptr;
-        int derLength = 0;
-        tqxCrypt_Encode_X509_SIG(md, static_cast<int>(n), TQXCRYPT_HASH_SHA256, &der, &derLength);
-        digestInfo.assign(der, der + derLength);
-        OPENSSL_free(der);
+        digestInfo = tqbench::sha256DigestInfo(kilobyte);
 
         unsigned char key[24];
         for (int i = 0; i < 24; ++i) key[i] = static_cast<unsigned char>(0x31 * i + 7);
@@ -89,8 +68,6 @@ struct Token {
         TQXCryptFreeHandle(certificate);
         TQXCryptFreeHandle(cipher);
         TQXP11_FreeObject(&record);
-        TQXP11_SessionClose(&session);
-        TQXP11_Final(&context);
     }
 };
 

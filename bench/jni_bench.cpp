@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_jvm.h"
+#include "file_bytes.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_keys.h"
 #include "tqxcrypt_pkcs7.h"
@@ -28,17 +29,8 @@ double nanosPerCall(F f, int n) {
     return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / n;
 }
 
-std::vector<unsigned char> readFile(const std::string &path) {
-    std::vector<unsigned char> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
-    std::fclose(f);
-    return bytes;
-}
-
 TQXCRYPT_HANDLE *decodeFile(int kind, const std::string &path) {
-    std::vector<unsigned char> bytes = readFile(path);
+    std::vector<unsigned char> bytes = tqbench::fileBytes(path);
     if (bytes.empty()) return nullptr;
     TQXCRYPT_HANDLE *h = nullptr;
     return TQXCrypt_DecodeObject(&h, kind, bytes.data(), bytes.size(), 0, nullptr) == 0 ? h : nullptr;
@@ -163,7 +155,8 @@ int main() {
     report("XCertGetDigestX, SHA-256", digest.first, digest.second, 2000, 0);
 
     // The same certificate re-signed: OpenSSL's own signer on its own objects.
-    const std::vector<unsigned char> certDer = readFile(work + "/c.der"), keyDer = readFile(work + "/k.der");
+    const std::vector<unsigned char> certDer = tqbench::fileBytes(work + "/c.der"),
+                                     keyDer = tqbench::fileBytes(work + "/k.der");
     const unsigned char *at = certDer.data();
     X509 *x509 = d2i_X509(nullptr, &at, static_cast<long>(certDer.size()));
     at = keyDer.data();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_jvm.h"
+#include "file_bytes.h"
 #include "softhsm_token.h"
 #include "tqxcrypt.h"
 #include "tqxcrypt_keys.h"
@@ -53,12 +54,8 @@ const unsigned char kSha256Info[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0
 
 int main() {
     tqbench::SoftToken files;
-    const std::string d = files.dir();
-    tqbench::SoftToken::run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/key.pem -out " + d +
-                            "/cert.der -outform DER -subj /CN=bench -days 2 2>/dev/null && openssl pkcs8 "
-                            "-topk8 -nocrypt -in " +
-                            d + "/key.pem -out " + d + "/key.p8 && " TQ_SOFTHSM_UTIL " --import " + d +
-                            "/key.p8 --token bench --label bench --id 01 --pin 123456 >/dev/null");
+    files.makeIdentity("bench");
+    files.importKey("bench");
     TQXCryptInitialize();
     JNIEnv *env = nullptr;
     jclass bench = tqbench::startJvm(TQ_BENCH_CLASSES, "JniTokenBench", TQ_BENCH_LIBRARY, &env);
@@ -73,13 +70,10 @@ int main() {
     int rc = 0;
     TQXCRYPT_HANDLE *key = nullptr;
     if ((rc = TQXP11Crypt_GetPrivateKey(&session, "bench", 0, &key)) != 0) fail("token key", rc);
-    FILE *f = std::fopen((d + "/cert.der").c_str(), "rb");
-    std::vector<unsigned char> der(8192);
-    der.resize(f ? std::fread(der.data(), 1, der.size(), f) : 0);
-    if (f) std::fclose(f);
+    const std::vector<unsigned char> pem = tqbench::fileBytes(files.path("cert.pem"));
     TQXCRYPT_HANDLE *cert = nullptr;
-    if ((rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, der.data(), der.size(), 0, nullptr)) !=
-        0)
+    if ((rc = TQXCrypt_DecodeObject(&cert, TQXCRYPT_KIND_CERTIFICATE, pem.data(), pem.size(),
+                                    TQXCRYPT_DECODE_TEXT, nullptr)) != 0)
         fail("certificate", rc);
     TQXP11_OBJECT record{};
     std::snprintf(record.label, sizeof record.label, "bench");

@@ -2,6 +2,7 @@
 // our calls against the OpenSSL calls that do the same work. No network.
 #include <benchmark/benchmark.h>
 
+#include "file_bytes.h"
 #include "ratio.h"
 
 #include <openssl/ocsp.h>
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -70,8 +70,7 @@ struct Answer {
                               " && openssl ocsp -index index.txt -CA ca.pem -rsigner ca.pem -rkey ca.key "
                               "-reqin req.der -respout resp.der 2>/dev/null";
         if (std::system(respond.c_str()) != 0) std::abort();
-        std::ifstream in(d + "/resp.der", std::ios::binary);
-        response.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        response = tqbench::fileBytes(d + "/resp.der");
         std::system(("rm -rf " + d).c_str());
         der = nullptr;
         n = i2d_PUBKEY(X509_get0_pubkey(ca), &der);

@@ -17,25 +17,17 @@ namespace {
 
 constexpr size_t kData = 64 * 1024;
 
-struct Token {
-    tqbench::SoftToken files;
-    TQXP11_CONTEXT context{};
-    TQXP11_SESSION session{};
+struct Token : tqbench::TokenSession {
     CK_OBJECT_HANDLE key = 0;
     std::vector<unsigned char> data = std::vector<unsigned char>(kData, 0x5a);
     std::vector<unsigned char> out = std::vector<unsigned char>(kData + 16);
 
     Token() {
-        if (TQXP11_Init(&context, TQ_SOFTHSM_MODULE) != 0 || TQXP11_SessionOpen(&context, &session) != 0 ||
-            TQXP11_Login(&session, "123456") != 0 ||
-            TQXP11_GenerateSymKey(&session, "bench", 1, TQXP11_KIND_DES3, 0, &key) != 0) {
+        open();
+        if (TQXP11_GenerateSymKey(&session, "bench", 1, TQXP11_KIND_DES3, 0, &key) != 0) {
             std::fprintf(stderr, "token set-up failed\n");
             std::exit(1);
         }
-    }
-    ~Token() {
-        TQXP11_SessionClose(&session);
-        TQXP11_Final(&context);
     }
 };
 

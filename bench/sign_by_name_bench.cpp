@@ -4,10 +4,9 @@
 // DigestInfo.
 #include <benchmark/benchmark.h>
 
+#include "file_bytes.h"
 #include "ratio.h"
 #include "softhsm_token.h"
-
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,20 +19,7 @@
 
 namespace {
 
-std::string readAll(const std::string &path) {
-    std::string text;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
-struct Identity {
-    tqbench::SoftToken token;
-    TQXP11_CONTEXT context{};
-    TQXP11_SESSION session{};
+struct Identity : tqbench::TokenSession {
     std::vector<unsigned char> kilobyte = std::vector<unsigned char>(1024, 0x3c);
     std::vector<unsigned char> digestInfo;
 
@@ -44,31 +30,18 @@ struct Identity {
 
     Identity() {
         TQXCryptInitialize();
-        const std::string key = token.path("key.pem"), certificate = token.path("cert.pem");
-        tqbench::SoftToken::run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + token.path("key.p8") +
-                                " -out " + certificate +
-                                " -subj /CN=signbench -days 2 2>/dev/null && openssl rsa "
-                                "-traditional -in " +
-                                token.path("key.p8") + " -out " + key + " 2>/dev/null");
+        files.makeIdentity("signbench");
+        const std::string key = files.path("key.rsa.pem");
+        tqbench::SoftToken::run("openssl rsa -traditional -in " + files.path("key.pem") + " -out " + key +
+                                " 2>/dev/null");
         // The identity goes on the token through our own writers.
-        if (TQXP11_Init(&context, TQ_SOFTHSM_MODULE) != 0 || TQXP11_SessionOpen(&context, &session) != 0 ||
-            TQXP11_Login(&session, "123456") != 0)
-            fail("session");
-        if (TQP11_WritePrivateKey(&session, readAll(key).c_str(), "signbench", "sb", nullptr, 0) != 0 ||
-            TQP11_WriteX509Cert(&session, readAll(certificate).c_str(), "signbench", "sb", 0) != 0)
+        open();
+        if (TQP11_WritePrivateKey(&session, tqbench::fileText(key).c_str(), "signbench", "sb", nullptr, 0) !=
+                0 ||
+            TQP11_WriteX509Cert(&session, tqbench::fileText(files.path("cert.pem")).c_str(), "signbench",
+                                "sb", 0) != 0)
             fail("writing the identity");
-        unsigned char md[32];
-        unsigned int n = 0;
-        EVP_Digest(kilobyte.data(), kilobyte.size(), md, &n, EVP_sha256(), nullptr);
-        unsigned char *der = nullptr;
-        int derLength = 0;
-        tqxCrypt_Encode_X509_SIG(md, static_cast<int>(n), TQXCRYPT_HASH_SHA256, &der, &derLength);
-        digestInfo.assign(der, der + derLength);
-        OPENSSL_free(der);
-    }
-    ~Identity() {
-        TQXP11_SessionClose(&session);
-        TQXP11_Final(&context);
+        digestInfo = tqbench::sha256DigestInfo(kilobyte);
     }
 };
 

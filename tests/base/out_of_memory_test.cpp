@@ -25,6 +25,7 @@ namespace {
 using tqtest::AllocationFailure;
 using tqtest::BlobOwner;
 using tqtest::Bytes;
+using tqtest::encoded;
 using tqtest::HandleOwner;
 using tqtest::sweepAllocations;
 
@@ -35,12 +36,6 @@ protected:
 
 TQXCRYPT_HANDLE *pem(int kind, const std::string &name) {
     return tqtest::decodeFixture(kind, name, TQXCRYPT_DECODE_TEXT);
-}
-
-Bytes encoded(TQXCRYPT_HANDLE *handle, int kind) {
-    BlobOwner der;
-    EXPECT_EQ(TQXCrypt_EncodeObject(handle, kind, &der, 0, nullptr), 0);
-    return der.bytes();
 }
 
 TEST_F(OutOfMemory, PemArmour) {

@@ -8,12 +8,7 @@ using namespace ciphertest;
 
 namespace {
 
-struct Output {
-    unsigned char *data = nullptr;
-    int length = -1;
-    ~Output() { TQCryptMemFree(data); }
-    Bytes bytes() const { return Bytes(data, data + length); }
-};
+using Output = tqtest::BufferOwner;
 
 int des(int cbc, const Bytes &key, const unsigned char *iv, int ivLength, const Bytes &in, bool encrypt,
         Output *out) {

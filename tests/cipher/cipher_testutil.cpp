@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 namespace ciphertest {
 
 Bytes opensslEnc(const std::string &cipher, const Bytes &key, const Bytes &iv, const Bytes &data,
@@ -48,16 +46,6 @@ int runOperation(TQXCRYPT_HANDLE *cipher, bool encrypt, const unsigned char *iv,
                  : TQXCrypt_DecryptFinal(cipher, last, &produced, flags);
     if (rc == TQ_RTN_OK) out->insert(out->end(), last, last + produced);
     return rc;
-}
-
-Bytes bytesOf(const std::string &hex) {
-    Bytes out;
-    std::string digits;
-    for (char c : hex)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return out;
 }
 
 }  // namespace ciphertest

@@ -21,6 +21,6 @@ Bytes opensslEnc(const std::string &cipher, const Bytes &key, const Bytes &iv, c
 int runOperation(TQXCRYPT_HANDLE *cipher, bool encrypt, const unsigned char *iv, int flags, const Bytes &data,
                  const std::vector<size_t> &chunks, Bytes *out);
 
-Bytes bytesOf(const std::string &hex);
+inline Bytes bytesOf(const std::string &hex) { return tqtest::hexBytes(hex); }
 
 }  // namespace ciphertest

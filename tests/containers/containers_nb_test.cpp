@@ -67,9 +67,7 @@ protected:
         EVP_PKEY_free(key);
         return out;
     }
-    TQXCRYPT_HANDLE *cert(const std::string &name) {
-        return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "containers/" + name + ".der");
-    }
+    TQXCRYPT_HANDLE *cert(const std::string &name) { return kFixtures.certificate(name + ".der"); }
     tqtest::TempDir dir_;
 };
 

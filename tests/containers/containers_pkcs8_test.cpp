@@ -9,15 +9,10 @@
 #include "tqxcrypt.h"
 
 using namespace containertest;
+using tqtest::encoded;
 using tqtest::HandleOwner;
 
 namespace {
-
-Bytes encoded(TQXCRYPT_HANDLE *h, int kind) {
-    tqtest::BlobOwner der;
-    EXPECT_EQ(TQXCrypt_EncodeObject(h, kind, &der, 0, nullptr), TQ_RTN_OK);
-    return der.bytes();
-}
 
 HandleOwner &decoded(HandleOwner &h, int kind, const Bytes &der) {
     EXPECT_EQ(TQXCrypt_DecodeObject(h.out(), kind, der.data(), der.size(), 0, nullptr), TQ_RTN_OK);

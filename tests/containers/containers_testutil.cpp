@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/objects.h>
-#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
@@ -14,16 +12,6 @@
 #include "der_element.h"
 
 namespace containertest {
-
-std::string fx(const std::string &name) { return tqtest::fixture("containers/" + name); }
-Bytes fxBytes(const std::string &name) { return tqtest::readFile(fx(name)); }
-
-std::string sh(const std::string &command) {
-    int status = -1;
-    std::string out = tqtest::run(command, &status);
-    EXPECT_EQ(status, 0) << command << "\n" << out;
-    return out;
-}
 
 namespace der {
 
@@ -37,15 +25,7 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 Bytes seq(std::initializer_list<Bytes> parts) { return tlv(0x30, cat(parts)); }
 
-Bytes oid(const char *dotted) {
-    ASN1_OBJECT *o = OBJ_txt2obj(dotted, 1);
-    unsigned char *encoded = nullptr;
-    int n = i2d_ASN1_OBJECT(o, &encoded);
-    Bytes out(encoded, encoded + n);
-    OPENSSL_free(encoded);
-    ASN1_OBJECT_free(o);
-    return out;
-}
+Bytes oid(const char *dotted) { return tqtest::oidDer(dotted); }
 
 Bytes text(unsigned identifier, const std::string &s) { return tlv(identifier, Bytes(s.begin(), s.end())); }
 
@@ -76,10 +56,7 @@ Bytes withMac(const Bytes &unsignedPfx, const char *password) {
     EXPECT_NE(p12, nullptr);
     if (!p12) return {};
     EXPECT_EQ(PKCS12_set_mac(p12, password, -1, nullptr, 0, 2048, EVP_sha1()), 1);
-    unsigned char *encoded = nullptr;
-    int n = i2d_PKCS12(p12, &encoded);
-    Bytes out(encoded, encoded + n);
-    OPENSSL_free(encoded);
+    Bytes out = tqtest::derBytes<PKCS12>(p12, i2d_PKCS12);
     PKCS12_free(p12);
     return out;
 }
@@ -134,14 +111,7 @@ Bytes nbCertRecord(const Bytes &certElement, bool optional) {
 }
 
 Bytes nbKeyPlaintext(EVP_PKEY *key) {
-    auto number = [key](const char *name) {
-        BIGNUM *bn = nullptr;
-        EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1);
-        Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
-        BN_bn2bin(bn, out.data());
-        BN_clear_free(bn);
-        return out;
-    };
+    auto number = [key](const char *name) { return tqtest::keyNumber(key, name); };
     return seq({integer(Bytes{0}), integer(number(OSSL_PKEY_PARAM_RSA_N)),
                 integer(number(OSSL_PKEY_PARAM_RSA_FACTOR1)), integer(number(OSSL_PKEY_PARAM_RSA_FACTOR2))});
 }
@@ -178,25 +148,12 @@ Bytes nbSecUserRecord(const Bytes &plaintext, const std::string &password, bool 
 }
 
 EVP_PKEY *readKey(const std::string &pemPath) {
-    FILE *f = std::fopen(pemPath.c_str(), "r");
-    EVP_PKEY *key = f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr;
-    if (f) std::fclose(f);
+    EVP_PKEY *key = tqtest::pemPrivateKey(pemPath);
     EXPECT_NE(key, nullptr) << pemPath;
     return key;
 }
 
-namespace {
-template <class T>
-Bytes encodedBy(const T *object, int (*i2d)(const T *, unsigned char **)) {
-    unsigned char *encoded = nullptr;
-    int n = i2d(object, &encoded);
-    Bytes out(encoded, encoded + (n > 0 ? n : 0));
-    OPENSSL_free(encoded);
-    return out;
-}
-}  // namespace
-
-Bytes keyDer(const EVP_PKEY *key) { return encodedBy(key, i2d_PrivateKey); }
-Bytes certDer(const X509 *cert) { return encodedBy(cert, i2d_X509); }
+Bytes keyDer(const EVP_PKEY *key) { return tqtest::derBytes(key, i2d_PrivateKey); }
+Bytes certDer(const X509 *cert) { return tqtest::derBytes(cert, i2d_X509); }
 
 }  // namespace containertest

@@ -15,10 +15,10 @@ namespace containertest {
 
 using tqtest::Bytes;
 
-std::string fx(const std::string &name);
-Bytes fxBytes(const std::string &name);
-// Runs a command, expecting exit status 0; returns its output.
-std::string sh(const std::string &command);
+inline const tqtest::FixtureSet kFixtures("containers");
+inline std::string fx(const std::string &name) { return kFixtures.path(name); }
+inline Bytes fxBytes(const std::string &name) { return kFixtures.bytes(name); }
+using tqtest::sh;
 
 namespace der {
 // An element with the given identifier byte and a minimal DER length.
@@ -54,13 +54,7 @@ Bytes nbSecUserRecord(const Bytes &plaintext, const std::string &password, bool 
                       const Bytes *sealed = nullptr);
 Bytes nbSeal(const Bytes &plaintext, const std::string &password);
 
-// Owners of what the library hands out.
-struct Buffer {
-    unsigned char *data = nullptr;
-    int length = -1;
-    ~Buffer() { TQCryptMemFree(data); }
-    Bytes bytes() const { return data ? Bytes(data, data + length) : Bytes(); }
-};
+using Buffer = tqtest::BufferOwner;
 
 EVP_PKEY *readKey(const std::string &pemPath);
 Bytes keyDer(const EVP_PKEY *key);  // traditional DER

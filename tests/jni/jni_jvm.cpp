@@ -1,23 +1,14 @@
 #include "jni_jvm.h"
 
-#include <string>
+#include "jvm_start.h"
 
 namespace tqtest {
 
 void JvmEnvironment::SetUp() {
     static JNIEnv *started = nullptr;
     if (!started) {
-        std::string classPath = std::string("-Djava.class.path=") + TQ_JNI_CLASSES;
-        JavaVMOption options[2];
-        options[0].optionString = const_cast<char *>(classPath.c_str());
-        options[1].optionString = const_cast<char *>("-Xcheck:jni");
-        JavaVMInitArgs args;
-        args.version = JNI_VERSION_1_8;
-        args.nOptions = 2;
-        args.options = options;
-        args.ignoreUnrecognized = JNI_FALSE;
-        JavaVM *vm = nullptr;
-        ASSERT_EQ(JNI_CreateJavaVM(&vm, reinterpret_cast<void **>(&started), &args), JNI_OK);
+        started = jvmstart::startJvm(TQ_JNI_CLASSES, true);
+        ASSERT_NE(started, nullptr) << "the JVM does not start";
     }
     *env_ = started;
 }

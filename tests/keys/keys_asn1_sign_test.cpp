@@ -56,10 +56,8 @@ Signed crlParts(TQXCRYPT_HANDLE *h) {
 int algorithmNid(const X509_ALGOR *alg) { return OBJ_obj2nid(alg->algorithm); }
 
 std::string writeDer(TQXCRYPT_HANDLE *h, int kind, const tqtest::TempDir &dir, const std::string &name) {
-    BlobOwner der;
-    EXPECT_EQ(TQXCrypt_EncodeObject(h, kind, &der, 0, nullptr), 0);
     std::string path = dir.file(name);
-    tqtest::writeFile(path, der.bytes());
+    tqtest::writeFile(path, encoded(h, kind));
     return path;
 }
 

@@ -71,12 +71,6 @@ TQXCRYPT_HANDLE *privateHandle(EVP_PKEY *pkey) {
     return h;
 }
 
-Bytes encoded(TQXCRYPT_HANDLE *h, int kind) {
-    BlobOwner out;
-    EXPECT_EQ(TQXCrypt_EncodeObject(h, kind, &out, 0, nullptr), 0);
-    return out.bytes();
-}
-
 bool opensslVerifies(TQXCRYPT_HANDLE *key, const std::string &pubFile, tqtest::TempDir &dir) {
     const Bytes data = tqtest::randomBytes(300, 4);
     BlobOwner sig;

@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 #include <openssl/safestack.h>
 
 #include "tqxcrypt_pkcs7.h"
 
 namespace keystest {
-
-std::string fx(const std::string &name) { return tqtest::fixture("keys/" + name); }
 
 int signedDataCode(TQXCRYPT_HANDLE *key) {
     tqtest::HandleOwner cert(tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "keys/cert.sha256.der"));
@@ -35,25 +31,6 @@ TQXCRYPT_HANDLE *unpackedPkcs12() {
     contents->userCerts = reinterpret_cast<struct stack_st_X509 *>(OPENSSL_sk_new_null());
     h->extra = contents;  // released with the handle
     return h;
-}
-
-TQXCRYPT_HANDLE *privateKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
-TQXCRYPT_HANDLE *publicKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "keys/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
-Bytes hexBytes(const std::string &text) {
-    std::string digits;
-    for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    if (digits.size() % 2) digits.insert(digits.begin(), '0');
-    Bytes out;
-    for (size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return out;
 }
 
 Bytes hexNumber(const std::string &text) {

@@ -12,18 +12,19 @@ namespace keystest {
 
 using tqtest::Bytes;
 using tqtest::CodeCase;
+using tqtest::encoded;
 using tqtest::expectCodes;
 using tqtest::kSelectors;
 using tqtest::Selector;
 using tqtest::sh;
 using tqtest::shBytes;
 
-// Fixture path of the key test set.
-std::string fx(const std::string &name);
-
-// Private (kind 6) and public (kind 7) key handles from PEM fixtures.
-TQXCRYPT_HANDLE *privateKey(const std::string &name);
-TQXCRYPT_HANDLE *publicKey(const std::string &name);
+// The key test set: a path of it; private (kind 6) and public (kind 7) key
+// handles of its PEM files.
+inline const tqtest::FixtureSet kFixtures("keys");
+inline std::string fx(const std::string &name) { return kFixtures.path(name); }
+inline TQXCRYPT_HANDLE *privateKey(const std::string &name) { return kFixtures.privateKey(name); }
+inline TQXCRYPT_HANDLE *publicKey(const std::string &name) { return kFixtures.publicKey(name); }
 
 // A PKCS#12 handle as it is once unpacked: its extra pointer holds the
 // contents record (three empty lists), not a key method table.
@@ -36,7 +37,7 @@ int signedDataCode(TQXCRYPT_HANDLE *key);
 
 // Hexadecimal text (any case, colons and white space ignored) as bytes;
 // as a number, without leading zero bytes.
-Bytes hexBytes(const std::string &text);
+using tqtest::hexBytes;
 Bytes hexNumber(const std::string &text);
 
 }  // namespace keystest

@@ -58,8 +58,7 @@ std::string cannedAnswer(const std::string &httpRequest, const Canned &c) {
         EXPECT_EQ(OCSP_BASICRESP_add_ext(basic.get(), ext.get(), -1), 1);
     }
     tq::X509Ptr signer = loadCert(c.signer);
-    tq::BioPtr bio(BIO_new_file((fx() + "/" + c.key).c_str(), "r"));
-    tq::EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    tq::EvpPkeyPtr key(pemPrivateKey(kOcspFixtures.path(c.key)));
     EXPECT_EQ(OCSP_basic_sign(basic.get(), signer.get(), key.get(), EVP_sha256(), nullptr, 0), 1);
     tq::OcspResponsePtr response(OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic.get()));
     return der(response.get());

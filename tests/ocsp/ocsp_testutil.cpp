@@ -4,6 +4,7 @@
 
 #include <openssl/err.h>
 
+#include "der_element.h"
 #include "tqxcrypt_ocsp.h"
 #include "tqxcrypt_store.h"
 
@@ -12,8 +13,7 @@ namespace tqtest {
 std::string ocspFixtures() { return fixture("ocsp"); }
 
 tq::X509Ptr loadCert(const std::string &name) {
-    tq::BioPtr bio(BIO_new_file((ocspFixtures() + "/" + name).c_str(), "r"));
-    return tq::X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    return tq::X509Ptr(pemCertificate(kOcspFixtures.path(name)));
 }
 
 tq::OcspRequestPtr opensslRequest(const std::string &cert) {
@@ -30,15 +30,7 @@ std::string storedAnswer() {
     return std::string(b.begin(), b.end());
 }
 
-TQXCRYPT_HANDLE *certHandle(const std::string &name) {
-    return decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "ocsp/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
-TQXCRYPT_HANDLE *storeOf(const std::string &name) {
-    TQXCRYPT_HANDLE *store = nullptr;
-    EXPECT_EQ(TQXCrypt_LoadStore(&store, readText(ocspFixtures() + "/" + name).c_str(), nullptr), TQ_RTN_OK);
-    return store;
-}
+TQXCRYPT_HANDLE *storeOf(const std::string &name) { return storeOfTexts(kOcspFixtures.text(name)); }
 
 namespace {
 TQXCRYPT_HANDLE *keyHandle(int kind, const std::string &command) {
@@ -59,9 +51,8 @@ TQXCRYPT_HANDLE *publicKeyOf(const std::string &cert) {
 }
 
 std::string encoded(TQXCRYPT_HANDLE *handle) {
-    BlobOwner blob;
-    EXPECT_EQ(TQXCrypt_EncodeObject(handle, handle->kind, &blob, 0, nullptr), TQ_RTN_OK);
-    return blob.text();
+    const Bytes out = encoded(handle, handle->kind);
+    return std::string(out.begin(), out.end());
 }
 
 // openssl's text of a request.
@@ -98,21 +89,13 @@ size_t count(const std::string &text, const std::string &what) {
 // DER of an OCSPResponse from its parts, for answers no responder sends.
 std::string derResponse(int status, const char *typeOid, const std::string &bytes) {
     auto tlv = [](unsigned char tag, const std::string &v) {
-        std::string out(1, static_cast<char>(tag));
-        if (v.size() < 128) {
-            out += static_cast<char>(v.size());
-        } else {
-            out += '\x82';
-            out += static_cast<char>(v.size() >> 8);
-            out += static_cast<char>(v.size() & 0xff);
-        }
-        return out + v;
+        const Bytes out = derelement::tlv(tag, Bytes(v.begin(), v.end()));
+        return std::string(out.begin(), out.end());
     };
     std::string body = tlv(0x0a, std::string(1, static_cast<char>(status)));
     if (typeOid) {
-        tq::Asn1ObjectPtr oid(OBJ_txt2obj(typeOid, 1));
-        std::string oidDer = derOf(static_cast<const ASN1_OBJECT *>(oid.get()), i2d_ASN1_OBJECT);
-        body += tlv(0xa0, tlv(0x30, oidDer + tlv(0x04, bytes)));
+        const Bytes oid = oidDer(typeOid);
+        body += tlv(0xa0, tlv(0x30, std::string(oid.begin(), oid.end()) + tlv(0x04, bytes)));
     }
     return tlv(0x30, body);
 }

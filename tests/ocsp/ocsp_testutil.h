@@ -9,6 +9,7 @@
 
 namespace tqtest {
 
+inline const FixtureSet kOcspFixtures("ocsp");
 std::string ocspFixtures();
 tq::X509Ptr loadCert(const std::string &name);
 // A request for one certificate of the set, made by OpenSSL itself.
@@ -17,8 +18,10 @@ tq::OcspRequestPtr opensslRequest(const std::string &cert = "user-1000.pem");
 std::string storedAnswer();
 
 // Handles of the set's files.
-TQXCRYPT_HANDLE *certHandle(const std::string &name);
+inline TQXCRYPT_HANDLE *certHandle(const std::string &name) { return kOcspFixtures.certificate(name); }
 TQXCRYPT_HANDLE *storeOf(const std::string &name);
+// The set's keys are PKCS#8 text; they reach the library as DER, through
+// the tool.
 TQXCRYPT_HANDLE *privateKey(const std::string &file);
 TQXCRYPT_HANDLE *publicKeyOf(const std::string &cert);
 // DER (or text) of a handle by its own kind.
@@ -37,11 +40,8 @@ std::string derResponse(int status, const char *typeOid, const std::string &byte
 
 template <class T>
 std::string derOf(const T *object, int (*i2d)(const T *, unsigned char **)) {
-    unsigned char *out = nullptr;
-    int n = i2d(object, &out);
-    std::string s(reinterpret_cast<char *>(out), static_cast<size_t>(n > 0 ? n : 0));
-    OPENSSL_free(out);
-    return s;
+    const Bytes der = derBytes(object, i2d);
+    return std::string(der.begin(), der.end());
 }
 inline std::string der(const OCSP_REQUEST *request) { return derOf(request, i2d_OCSP_REQUEST); }
 inline std::string der(const OCSP_RESPONSE *response) { return derOf(response, i2d_OCSP_RESPONSE); }

@@ -1,10 +1,8 @@
 #include "softtoken.h"
 
 #include <gtest/gtest.h>
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/provider.h>
 #include <openssl/x509.h>
 
@@ -86,48 +84,24 @@ int loadOn(TQXP11_CONTEXT *context, const std::string &module, const std::string
     return TQP11_RTN_SLOT_NOT_FOUND;
 }
 
-namespace {
-
-template <typename T, typename Encoder>
-tqtest::Bytes der(T *object, Encoder encode) {
-    unsigned char *out = nullptr;
-    int length = encode(object, &out);
-    tqtest::Bytes b(out, out + (length > 0 ? length : 0));
-    OPENSSL_free(out);
-    return b;
-}
-
-tqtest::Bytes component(EVP_PKEY *key, const char *name) {
-    BIGNUM *bn = nullptr;
-    EVP_PKEY_get_bn_param(key, name, &bn);
-    tqtest::Bytes b(BN_num_bytes(bn));
-    BN_bn2bin(bn, b.data());
-    BN_free(bn);
-    return b;
-}
-
-}  // namespace
-
 UserCredentials::UserCredentials() {
     certificate = tqtest::readFile(tqtest::fixture("objects/user.der"));
     const unsigned char *in = certificate.data();
     std::unique_ptr<X509, decltype(&X509_free)> x509(d2i_X509(nullptr, &in, certificate.size()), X509_free);
-    subject = der(X509_get_subject_name(x509.get()), i2d_X509_NAME);
-    issuer = der(X509_get_issuer_name(x509.get()), i2d_X509_NAME);
-    serial = der(X509_get0_serialNumber(x509.get()), i2d_ASN1_INTEGER);
+    subject = tqtest::derBytes(X509_get_subject_name(x509.get()), i2d_X509_NAME);
+    issuer = tqtest::derBytes(X509_get_issuer_name(x509.get()), i2d_X509_NAME);
+    serial = tqtest::derBytes(X509_get0_serialNumber(x509.get()), i2d_ASN1_INTEGER);
 
-    std::unique_ptr<FILE, decltype(&fclose)> file(fopen(tqtest::fixture("objects/user.key.pem").c_str(), "r"),
-                                                  fclose);
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    n = component(key.get(), OSSL_PKEY_PARAM_RSA_N);
-    e = component(key.get(), OSSL_PKEY_PARAM_RSA_E);
-    d = component(key.get(), OSSL_PKEY_PARAM_RSA_D);
-    p = component(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1);
-    q = component(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2);
-    dp = component(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1);
-    dq = component(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2);
-    qinv = component(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
+        tqtest::pemPrivateKey(tqtest::fixture("objects/user.key.pem")), EVP_PKEY_free);
+    n = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_N);
+    e = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_E);
+    d = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_D);
+    p = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR1);
+    q = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_FACTOR2);
+    dp = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1);
+    dq = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2);
+    qinv = tqtest::keyNumber(key.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
 }
 
 TQXP11_OBJECT describe(const std::string &label, CK_ULONG kind, bool isPrivate, TQXP11_VALUE *value) {

@@ -54,10 +54,7 @@ Bytes reencoded(const TQXCRYPT_BLOB &envelope, Change change) {
         return Bytes();
     }
     change(p7);
-    unsigned char *out = nullptr;
-    int n = i2d_PKCS7(p7, &out);
-    Bytes b = n > 0 ? Bytes(out, out + n) : Bytes();
-    OPENSSL_free(out);
+    Bytes b = tqtest::derBytes<PKCS7>(p7, i2d_PKCS7);
     PKCS7_free(p7);
     return b;
 }

@@ -20,22 +20,23 @@ using tqtest::kSelectors;
 using tqtest::Selector;
 using tqtest::sh;
 
-// Path of a file of the pkcs7 fixture set.
-std::string fx(const std::string &name);
+// The pkcs7 fixture set: a path of it.
+inline const tqtest::FixtureSet kFixtures("pkcs7");
+inline std::string fx(const std::string &name) { return kFixtures.path(name); }
 
 // <name>.pem as a certificate handle, <name>.key.pem as a private-key handle.
-TQXCRYPT_HANDLE *cert(const std::string &name);
-TQXCRYPT_HANDLE *key(const std::string &name);
+inline TQXCRYPT_HANDLE *cert(const std::string &name) { return kFixtures.certificate(name + ".pem"); }
+inline TQXCRYPT_HANDLE *key(const std::string &name) { return kFixtures.privateKey(name + ".key.pem"); }
 
 // A store with the intermediate and the root, and the intermediate's CRL
 // when asked.
 TQXCRYPT_HANDLE *store(bool withCrl = false);
 
 // The DER of a message handle; a message handle from DER.
-Bytes der(TQXCRYPT_HANDLE *message);
-TQXCRYPT_HANDLE *message(const Bytes &der);
+inline Bytes der(TQXCRYPT_HANDLE *message) { return tqtest::encoded(message, TQXCRYPT_KIND_PKCS7); }
+inline TQXCRYPT_HANDLE *message(const Bytes &der) { return tqtest::decoded(TQXCRYPT_KIND_PKCS7, der); }
 
 // The DER of a certificate handle.
-Bytes certDer(TQXCRYPT_HANDLE *cert);
+inline Bytes certDer(TQXCRYPT_HANDLE *cert) { return tqtest::encoded(cert, TQXCRYPT_KIND_CERTIFICATE); }
 
 }  // namespace p7test

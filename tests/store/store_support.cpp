@@ -1,17 +1,10 @@
 #include "store_support.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 namespace storetest {
 
-X509 *readCert(const std::string &file) {
-    std::string text = tqtest::readText(chainFile(file));
-    BIO *bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
-    X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    return x;
-}
+X509 *readCert(const std::string &file) { return tqtest::pemCertificate(chainFile(file)); }
 
 namespace {
 

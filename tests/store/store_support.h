@@ -15,23 +15,18 @@ namespace storetest {
 using Files = std::vector<std::string>;
 
 // A file of the chains set; a path that starts with '/' is taken as it is.
-inline std::string chainFile(const std::string &name) {
-    return name.rfind('/', 0) == 0 ? name : tqtest::fixture("chains/" + name);
-}
+inline const tqtest::FixtureSet kFixtures("chains");
+inline std::string chainFile(const std::string &name) { return kFixtures.path(name); }
 
 inline std::string pemList(const Files &files) {
     std::string text;
-    for (const auto &f : files) text += tqtest::readText(chainFile(f));
+    for (const auto &f : files) text += kFixtures.text(f);
     return text;
 }
 
-// Decodes a PEM certificate or CRL file into a handle (null on failure).
+// Decodes a PEM certificate or CRL file into a handle.
 inline TQXCRYPT_HANDLE *decodePem(int kind, const std::string &file) {
-    std::string text = tqtest::readText(chainFile(file));
-    TQXCRYPT_HANDLE *h = nullptr;
-    TQXCrypt_DecodeObject(&h, kind, reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-                          TQXCRYPT_DECODE_TEXT, nullptr);
-    return h;
+    return tqtest::decodeFile(kind, chainFile(file));
 }
 
 // A certificate of a PEM file as OpenSSL reads it (the caller frees it).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,12 @@
 #include <unistd.h>
 
 #include <openssl/err.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+
+#include "tqxcrypt_store.h"
 
 namespace tqtest {
 
@@ -96,6 +103,48 @@ std::string toHex(const Bytes &b) {
     return s;
 }
 
+Bytes oidDer(const char *dotted) {
+    ASN1_OBJECT *oid = OBJ_txt2obj(dotted, 1);
+    EXPECT_NE(oid, nullptr) << dotted;
+    Bytes der = derBytes(static_cast<const ASN1_OBJECT *>(oid), i2d_ASN1_OBJECT);
+    ASN1_OBJECT_free(oid);
+    return der;
+}
+
+X509 *pemCertificate(const std::string &path) {
+    BIO *bio = BIO_new_file(path.c_str(), "r");
+    X509 *x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    return x;
+}
+
+EVP_PKEY *pemPrivateKey(const std::string &path) {
+    BIO *bio = BIO_new_file(path.c_str(), "r");
+    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    return key;
+}
+
+Bytes keyNumber(const EVP_PKEY *key, const char *name) {
+    BIGNUM *bn = nullptr;
+    EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1) << name;
+    Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
+    BN_bn2bin(bn, out.data());
+    BN_clear_free(bn);
+    return out;
+}
+
+Bytes hexBytes(const std::string &text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    if (digits.size() % 2) digits.insert(digits.begin(), '0');
+    Bytes out;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/tqtest.XXXXXX";
     char *p = mkdtemp(pattern);
@@ -162,12 +211,64 @@ void expectHostQueue(HostQueue queue, const std::string &what) {
     ERR_clear_error();
 }
 
-TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
-    Bytes data = readFile(fixture(name));
+Bytes encoded(TQXCRYPT_HANDLE *handle, int kind) {
+    BlobOwner out;
+    EXPECT_EQ(TQXCrypt_EncodeObject(handle, kind, &out, 0, nullptr), TQ_RTN_OK)
+        << "encoding as kind " << kind;
+    return out.bytes();
+}
+
+namespace {
+
+TQXCRYPT_HANDLE *decodeBytes(int kind, const Bytes &data, int flags, const char *password,
+                             const std::string &what) {
     TQXCRYPT_HANDLE *h = nullptr;
     int rc = TQXCrypt_DecodeObject(&h, kind, data.data(), data.size(), flags, password);
-    EXPECT_EQ(rc, 0) << "decoding fixture " << name;
+    EXPECT_EQ(rc, 0) << "decoding " << what;
     return h;
+}
+
+bool endsWith(const std::string &s, const char *tail) {
+    const size_t n = std::char_traits<char>::length(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+}  // namespace
+
+TQXCRYPT_HANDLE *decoded(int kind, const Bytes &der) {
+    return decodeBytes(kind, der, 0, nullptr, "DER of kind " + std::to_string(kind));
+}
+
+TQXCRYPT_HANDLE *storeOfTexts(const std::string &certificates, const char *crls) {
+    TQXCRYPT_HANDLE *store = nullptr;
+    EXPECT_EQ(TQXCrypt_LoadStore(&store, certificates.c_str(), crls), TQ_RTN_OK) << "loading a store";
+    return store;
+}
+
+TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags, const char *password) {
+    return decodeBytes(kind, readFile(fixture(name)), flags, password, "fixture " + name);
+}
+
+TQXCRYPT_HANDLE *decodeFile(int kind, const std::string &path) {
+    return decodeBytes(kind, readFile(path), endsWith(path, ".der") ? 0 : TQXCRYPT_DECODE_TEXT, nullptr,
+                       path);
+}
+
+std::string FixtureSet::path(const std::string &name) const {
+    return name.rfind('/', 0) == 0 ? name : fixture(std::string(folder_) + "/" + name);
+}
+
+TQXCRYPT_HANDLE *FixtureSet::certificate(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_CERTIFICATE, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::privateKey(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_PRIVATEKEY, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::publicKey(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_PUBLICKEY, path(name));
+}
+TQXCRYPT_HANDLE *FixtureSet::crl(const std::string &name) const {
+    return decodeFile(TQXCRYPT_KIND_CRL, path(name));
 }
 
 }  // namespace tqtest

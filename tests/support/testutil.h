@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <openssl/crypto.h>
+#include <openssl/types.h>
+
 #include "tqxcrypt.h"
 
 namespace tqtest {
@@ -52,6 +55,30 @@ extern const Selector kSelectors[7];
 
 Bytes randomBytes(size_t n, uint32_t seed);
 std::string toHex(const Bytes &b);
+// The DER of an OpenSSL object by its i2d function; empty when it does not
+// encode.
+template <class T>
+Bytes derBytes(const T *object, int (*i2d)(const T *, unsigned char **)) {
+    unsigned char *out = nullptr;
+    const int n = i2d(object, &out);
+    Bytes der(out, out + (n > 0 ? n : 0));
+    OPENSSL_free(out);
+    return der;
+}
+// The DER of an OBJECT IDENTIFIER in dotted form.
+Bytes oidDer(const char *dotted);
+
+// A PEM file as OpenSSL reads it, for a peer's side of a test; null when it
+// does not read. The caller frees it.
+X509 *pemCertificate(const std::string &path);
+EVP_PKEY *pemPrivateKey(const std::string &path);
+// A number of a key by its parameter name (OSSL_PKEY_PARAM_RSA_N...),
+// big-endian; the current test fails when the key has none.
+Bytes keyNumber(const EVP_PKEY *key, const char *name);
+
+// Hexadecimal text as bytes: either case, anything but digits (colons, white
+// space, a label) passed over; an odd count of digits reads as if a 0 led.
+Bytes hexBytes(const std::string &text);
 
 // A directory that is removed with everything in it when the object dies.
 class TempDir {
@@ -99,6 +126,27 @@ struct BlobOwner {
     std::string text() const { return b.data ? std::string((const char *)b.data, b.length) : std::string(); }
 };
 
+// A text of the library allocator; "<null>" where none came.
+struct TextOwner {
+    char *text = nullptr;
+    TextOwner() = default;
+    TextOwner(const TextOwner &) = delete;
+    TextOwner &operator=(const TextOwner &) = delete;
+    ~TextOwner() { TQCryptMemFree(text); }
+    std::string str() const { return text ? text : "<null>"; }
+};
+
+// Bytes of the library allocator with their length.
+struct BufferOwner {
+    unsigned char *data = nullptr;
+    int length = -1;
+    BufferOwner() = default;
+    BufferOwner(const BufferOwner &) = delete;
+    BufferOwner &operator=(const BufferOwner &) = delete;
+    ~BufferOwner() { TQCryptMemFree(data); }
+    Bytes bytes() const { return data ? Bytes(data, data + length) : Bytes(); }
+};
+
 // A handle without an object, made by the library's constructor: a record
 // built any other way is no handle to the library.
 TQXCRYPT_HANDLE *emptyHandle(int kind, const TQXCRYPT_ASN1_METHOD *method = nullptr);
@@ -114,8 +162,40 @@ void pushHostQueue(HostQueue queue);
 // left, marks included; `what` names the call. The queue is empty after.
 void expectHostQueue(HostQueue queue, const std::string &what);
 
+// A handle's object as the kind (DER, or what the library writes for it);
+// the current test fails when it does not encode.
+Bytes encoded(TQXCRYPT_HANDLE *handle, int kind);
+// DER as a handle of the kind; the current test fails when it does not decode.
+TQXCRYPT_HANDLE *decoded(int kind, const Bytes &der);
+
+// A store of PEM texts, CRLs when not null; the current test fails when it
+// does not load.
+TQXCRYPT_HANDLE *storeOfTexts(const std::string &certificates, const char *crls = nullptr);
+
 // Decodes a fixture file into a handle; fails the current test on error.
 TQXCRYPT_HANDLE *decodeFixture(int kind, const std::string &name, int flags = 0,
                                const char *password = nullptr);
+
+// A certificate, key or CRL file as a handle of the kind: text unless the
+// name ends in ".der". The current test fails when it does not decode.
+TQXCRYPT_HANDLE *decodeFile(int kind, const std::string &path);
+
+// One fixture set, a folder of the fixture directory: its files, and its
+// certificates and keys as handles (decodeFile). A name that starts with '/'
+// is a path of its own.
+class FixtureSet {
+public:
+    explicit FixtureSet(const char *folder) : folder_(folder) {}
+    std::string path(const std::string &name) const;
+    Bytes bytes(const std::string &name) const { return readFile(path(name)); }
+    std::string text(const std::string &name) const { return readText(path(name)); }
+    TQXCRYPT_HANDLE *certificate(const std::string &name) const;
+    TQXCRYPT_HANDLE *privateKey(const std::string &name) const;
+    TQXCRYPT_HANDLE *publicKey(const std::string &name) const;
+    TQXCRYPT_HANDLE *crl(const std::string &name) const;
+
+private:
+    const char *folder_;
+};
 
 }  // namespace tqtest

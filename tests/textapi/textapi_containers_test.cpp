@@ -7,18 +7,12 @@
 #include "tqxcrypt_containers.h"
 
 using namespace txtest;
+using tqtest::hexBytes;
 using tqtest::TempDir;
 
 namespace {
 
 const char *kPassword = "secret";
-
-Bytes hexBytes(const std::string &hex) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back((unsigned char)std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
 
 std::string field(const std::string &text, const std::string &name) {
     size_t at = text.find("\n" + name);

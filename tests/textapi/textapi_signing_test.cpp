@@ -73,10 +73,7 @@ Bytes signerInfoDer(const Bytes &message) {
     EXPECT_NE(m, nullptr);
     if (!m) return {};
     PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(m), 0);
-    unsigned char *der = nullptr;
-    int n = i2d_PKCS7_SIGNER_INFO(si, &der);
-    Bytes out(der, der + (n > 0 ? n : 0));
-    OPENSSL_free(der);
+    Bytes out = tqtest::derBytes<PKCS7_SIGNER_INFO>(si, i2d_PKCS7_SIGNER_INFO);
     PKCS7_free(m);
     return out;
 }

@@ -17,9 +17,10 @@ namespace txtest {
 using tqtest::Bytes;
 using tqtest::sh;
 
-inline std::string fx(const std::string &name) { return tqtest::fixture("textapi/" + name); }
-inline std::string text(const std::string &name) { return tqtest::readText(fx(name)); }
-inline Bytes bytes(const std::string &name) { return tqtest::readFile(fx(name)); }
+inline const tqtest::FixtureSet kFixtures("textapi");
+inline std::string fx(const std::string &name) { return kFixtures.path(name); }
+inline std::string text(const std::string &name) { return kFixtures.text(name); }
+inline Bytes bytes(const std::string &name) { return kFixtures.bytes(name); }
 
 // A text or buffer from the library allocator.
 template <class T>
@@ -73,11 +74,6 @@ private:
 };
 
 // A store of the set's root, and one of root plus the pkcs7 set's chain.
-inline TQXCRYPT_HANDLE *rootStore() {
-    TQXCRYPT_HANDLE *store = nullptr;
-    std::string pem = text("ca.pem");
-    EXPECT_EQ(TQXCrypt_LoadStore(&store, pem.c_str(), nullptr), TQ_RTN_OK);
-    return store;
-}
+inline TQXCRYPT_HANDLE *rootStore() { return tqtest::storeOfTexts(text("ca.pem")); }
 
 }  // namespace txtest

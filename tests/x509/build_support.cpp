@@ -8,28 +8,6 @@ namespace buildtest {
 
 using tqtest::sh;
 
-std::string keyPath(const std::string &name) { return tqtest::fixture("build/" + name); }
-
-TQXCRYPT_HANDLE *privateKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PRIVATEKEY, "build/" + name, TQXCRYPT_DECODE_TEXT);
-}
-TQXCRYPT_HANDLE *publicKey(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_PUBLICKEY, "build/" + name, TQXCRYPT_DECODE_TEXT);
-}
-
-Bytes der(TQXCRYPT_HANDLE *object, int kind) {
-    tqtest::BlobOwner out;
-    int rc = TQXCrypt_EncodeObject(object, kind, &out, 0, nullptr);
-    EXPECT_EQ(rc, TQ_RTN_OK);
-    return out.bytes();
-}
-
-TQXCRYPT_HANDLE *decode(int kind, const Bytes &bytes) {
-    TQXCRYPT_HANDLE *h = nullptr;
-    EXPECT_EQ(TQXCrypt_DecodeObject(&h, kind, bytes.data(), bytes.size(), 0, nullptr), TQ_RTN_OK);
-    return h;
-}
-
 const char kRootDn[] = "C=TW\nO=Orvane Test\nCN=Build Root";
 const char kRootSubj[] = "/C=TW/O=Orvane Test/CN=Build Root";
 // Trimming, E, a dotted key and a UTF-8 value; the tool gets the same entries.

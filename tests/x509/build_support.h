@@ -15,13 +15,15 @@ namespace buildtest {
 using tqtest::Bytes;
 using tqtest::HandleOwner;
 
-std::string keyPath(const std::string &name);
-TQXCRYPT_HANDLE *privateKey(const std::string &name);
-TQXCRYPT_HANDLE *publicKey(const std::string &name);
+// The keys of the build set.
+inline const tqtest::FixtureSet kFixtures("build");
+inline std::string keyPath(const std::string &name) { return kFixtures.path(name); }
+inline TQXCRYPT_HANDLE *privateKey(const std::string &name) { return kFixtures.privateKey(name); }
+inline TQXCRYPT_HANDLE *publicKey(const std::string &name) { return kFixtures.publicKey(name); }
 
 // The DER of an object by its kind; empty (and a failure) when it does not encode.
-Bytes der(TQXCRYPT_HANDLE *object, int kind);
-TQXCRYPT_HANDLE *decode(int kind, const Bytes &der);
+inline Bytes der(TQXCRYPT_HANDLE *object, int kind) { return tqtest::encoded(object, kind); }
+inline TQXCRYPT_HANDLE *decode(int kind, const Bytes &der) { return tqtest::decoded(kind, der); }
 
 // The fields both the library and the tool are given.
 extern const char kRootDn[];    // DN text

@@ -6,18 +6,11 @@
 
 namespace x509test {
 
-std::string path(const std::string &name) { return tqtest::fixture("x509/" + name); }
-
 namespace {
 bool isDer(const std::string &name) {
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".der") == 0;
 }
 }  // namespace
-
-TQXCRYPT_HANDLE *cert(const std::string &name) {
-    return tqtest::decodeFixture(TQXCRYPT_KIND_CERTIFICATE, "x509/" + name,
-                                 isDer(name) ? 0 : TQXCRYPT_DECODE_TEXT);
-}
 
 std::string x509Tool(const std::string &name, const std::string &args) {
     int status = 0;

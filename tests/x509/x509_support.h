@@ -14,9 +14,10 @@ namespace x509test {
 using tqtest::Bytes;
 using tqtest::HandleOwner;
 
-std::string path(const std::string &name);
+inline const tqtest::FixtureSet kFixtures("x509");
+inline std::string path(const std::string &name) { return kFixtures.path(name); }
 // A certificate of the set, PEM or DER by its file name.
-TQXCRYPT_HANDLE *cert(const std::string &name);
+inline TQXCRYPT_HANDLE *cert(const std::string &name) { return kFixtures.certificate(name); }
 // `openssl x509 -noout <args>` on a certificate of the set: its output.
 std::string x509Tool(const std::string &name, const std::string &args);
 // The output's lines, each without its indentation; blank lines dropped.
@@ -30,14 +31,7 @@ struct ListOwner {
     ~ListOwner() { TQXCryptFreeAttributes(&list); }
 };
 
-struct TextOwner {
-    char *text = nullptr;
-    TextOwner() = default;
-    TextOwner(const TextOwner &) = delete;
-    TextOwner &operator=(const TextOwner &) = delete;
-    ~TextOwner() { TQCryptMemFree(text); }
-    std::string str() const { return text ? text : "<null>"; }
-};
+using tqtest::TextOwner;
 
 // The list as indented lines "label=value" and "label:" before a nested
 // list; bytes outside printable ASCII as \xHH. Fails the test where the list

@@ -4,24 +4,6 @@
 
 namespace bridgetest {
 
-const Selector kSelectors[7] = {{0, "sha1"},   {1, "md5"},    {2, "sha1"},  {3, "sha224"},
-                                {4, "sha256"}, {5, "sha384"}, {6, "sha512"}};
-
-std::string pkcs7File(const std::string &name) { return tqtest::fixture("pkcs7/" + name); }
-std::string bridgeFile(const std::string &name) { return tqtest::fixture("bridge/" + name); }
-
-std::string sh(const std::string &command) {
-    int status = -1;
-    std::string out = tqtest::run(command, &status);
-    EXPECT_EQ(status, 0) << command << "\n" << out;
-    return out;
-}
-
-Bytes shBytes(const std::string &command) {
-    std::string out = sh(command);
-    return Bytes(out.begin(), out.end());
-}
-
 namespace {
 
 int g_allocationsLeft = -1;
@@ -35,20 +17,7 @@ void *countedAlloc(size_t n) {
 void *plainRealloc(void *p, size_t n) { return std::realloc(p, n); }
 int g_allowed = 0;
 
-TQXCRYPT_HANDLE *decodePem(int kind, const std::string &path) {
-    Bytes pem = tqtest::readFile(path);
-    TQXCRYPT_HANDLE *h = nullptr;
-    EXPECT_EQ(TQXCrypt_DecodeObject(&h, kind, pem.data(), pem.size(), TQXCRYPT_DECODE_TEXT, nullptr), 0)
-        << path;
-    return h;
-}
-
 }  // namespace
-
-TQXCRYPT_HANDLE *softwarePrivateKey(const std::string &path) {
-    return decodePem(TQXCRYPT_KIND_PRIVATEKEY, path);
-}
-TQXCRYPT_HANDLE *certificate(const std::string &path) { return decodePem(TQXCRYPT_KIND_CERTIFICATE, path); }
 
 FailingAllocator::FailingAllocator(int succeeding) {
     g_allocationsLeft = g_allowed = succeeding;

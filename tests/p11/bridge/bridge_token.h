@@ -15,27 +15,29 @@ namespace bridgetest {
 
 using tqtest::BlobOwner;
 using tqtest::Bytes;
+using tqtest::encoded;
 using tqtest::HandleOwner;
+using tqtest::kSelectors;
+using tqtest::Selector;
+using tqtest::sh;
+using tqtest::shBytes;
+using tqtest::TextOwner;
 
 // Fixture paths: the PKCS#7 set (signer with its chain, recipient, other)
 // and the bridge set (an RSA-3072 key).
-std::string pkcs7File(const std::string &name);
-std::string bridgeFile(const std::string &name);
-
-// Runs a shell command; the test fails when it exits non-zero.
-std::string sh(const std::string &command);
-Bytes shBytes(const std::string &command);
+inline const tqtest::FixtureSet kPkcs7Fixtures("pkcs7"), kBridgeFixtures("bridge");
+inline std::string pkcs7File(const std::string &name) { return kPkcs7Fixtures.path(name); }
+inline std::string bridgeFile(const std::string &name) { return kBridgeFixtures.path(name); }
+// The text of a file of the PKCS#7 set.
+inline std::string pem(const std::string &name) { return kPkcs7Fixtures.text(name); }
 
 // Software handles of PEM files.
-TQXCRYPT_HANDLE *softwarePrivateKey(const std::string &path);
-TQXCRYPT_HANDLE *certificate(const std::string &path);
-
-// The hash selectors and the openssl tool's digest names.
-struct Selector {
-    int selector;
-    const char *md;
-};
-extern const Selector kSelectors[7];
+inline TQXCRYPT_HANDLE *softwarePrivateKey(const std::string &path) {
+    return tqtest::decodeFile(TQXCRYPT_KIND_PRIVATEKEY, path);
+}
+inline TQXCRYPT_HANDLE *certificate(const std::string &path) {
+    return tqtest::decodeFile(TQXCRYPT_KIND_CERTIFICATE, path);
+}
 
 // Library allocations that fail once `succeeding` of them were made, while
 // the object lives; counts what was asked for.

@@ -11,8 +11,6 @@ namespace {
 
 using namespace bridgetest;
 
-std::string pem(const std::string &name) { return tqtest::readText(pkcs7File(name)); }
-
 class CertsByName : public TokenKeys {
 protected:
     // pkcs11-tool's view of the token's objects.

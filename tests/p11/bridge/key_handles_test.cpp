@@ -7,7 +7,6 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,11 +26,8 @@ PrintedKey printed(const std::string &pem) {
     const std::string text = sh("openssl pkey -in '" + pem + "' -text -noout");
     const size_t from = text.find("modulus:"), to = text.find("publicExponent:");
     PrintedKey key;
-    std::string digits;
-    for (size_t i = text.find(':', from) + 1; i < to; ++i)
-        if (std::isxdigit(static_cast<unsigned char>(text[i]))) digits += text[i];
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        key.modulus.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    const size_t digits = text.find(':', from) + 1;
+    key.modulus = tqtest::hexBytes(text.substr(digits, to - digits));
     while (key.modulus.size() > 1 && key.modulus[0] == 0) key.modulus.erase(key.modulus.begin());
     key.exponent = std::strtoul(text.c_str() + to + std::strlen("publicExponent:"), nullptr, 10);
     return key;

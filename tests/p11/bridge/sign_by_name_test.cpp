@@ -12,13 +12,6 @@ namespace {
 
 using namespace bridgetest;
 
-std::string pem(const std::string &name) { return tqtest::readText(pkcs7File(name)); }
-
-struct TextOwner {
-    char *text = nullptr;
-    ~TextOwner() { TQCryptMemFree(text); }
-};
-
 class SignByName : public TokenKeys {
 protected:
     void SetUp() override {

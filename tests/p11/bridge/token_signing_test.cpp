@@ -24,12 +24,6 @@ Bytes digestOf(const char *md, const Bytes &data) {
     return Bytes(out, out + n);
 }
 
-Bytes encoded(TQXCRYPT_HANDLE *h, int kind) {
-    BlobOwner der;
-    EXPECT_EQ(TQXCrypt_EncodeObject(h, kind, &der, 0, nullptr), 0);
-    return der.bytes();
-}
-
 class BridgeTokenSigning : public TokenKeys {
 protected:
     void SetUp() override {

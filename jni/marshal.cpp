@@ -38,6 +38,8 @@ Text::Text(Call &call, jstring s) : env_(call.env), string_(s) {
 }
 
 Text::~Text() {
+    // Passwords, PINs and key texts come this way: our copy of one is wiped.
+    tq::wipe(&converted_[0], converted_.size());
     if (chars_) env_->ReleaseStringUTFChars(string_, chars_);
 }
 
@@ -220,6 +222,9 @@ bool toStandardUtf8(const char *modified, std::string &out) {
         if ((q[0] == 0xC0 && q[1] == 0x80) || (q[0] == 0xED && q[1] >= 0xA0 && q[1] <= 0xBF)) break;
     }
     if (!*q) return false;
+    // Room for the whole text at once: the standard form is never longer, so
+    // no shorter copy is left behind in memory freed on the way.
+    out.reserve(static_cast<size_t>(q - p) + std::strlen(reinterpret_cast<const char *>(q)));
     out.assign(modified, static_cast<size_t>(q - p));
     while (*q) {
         if (q[0] == 0xC0 && q[1] == 0x80) {

@@ -267,6 +267,37 @@ jfieldID fieldOf(JNIEnv *env, jobject object, const char *name, const char *type
     return id;
 }
 
+// The number fields: their type and the JVM's accessors for it.
+template <class Number>
+struct NumberField;
+template <>
+struct NumberField<jint> {
+    static constexpr const char *type = "I";
+    static constexpr auto get = &JNIEnv::GetIntField;
+    static constexpr auto set = &JNIEnv::SetIntField;
+};
+template <>
+struct NumberField<jlong> {
+    static constexpr const char *type = "J";
+    static constexpr auto get = &JNIEnv::GetLongField;
+    static constexpr auto set = &JNIEnv::SetLongField;
+};
+
+// A field the object lacks reads as 0 and cannot be set (-1).
+template <class Number>
+Number getNumber(JNIEnv *env, jobject object, const char *field) {
+    jfieldID id = fieldOf(env, object, field, NumberField<Number>::type);
+    return id ? (env->*NumberField<Number>::get)(object, id) : 0;
+}
+
+template <class Number>
+int setNumber(JNIEnv *env, jobject object, const char *field, Number value) {
+    jfieldID id = fieldOf(env, object, field, NumberField<Number>::type);
+    if (!id) return -1;
+    (env->*NumberField<Number>::set)(object, id, value);
+    return 0;
+}
+
 }  // namespace
 
 namespace tqjni {
@@ -301,30 +332,22 @@ TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char 
 TQ_CATCH_RETURN(-1)
 
 TQ_API jint GetInteger(JNIEnv *env, jobject object, const char *field) try {
-    jfieldID id = fieldOf(env, object, field, "I");
-    return id ? env->GetIntField(object, id) : 0;
+    return getNumber<jint>(env, object, field);
 }
 TQ_CATCH_EMPTY
 
 TQ_API int SetInteger(JNIEnv *env, jobject object, const char *field, jint value) try {
-    jfieldID id = fieldOf(env, object, field, "I");
-    if (!id) return -1;
-    env->SetIntField(object, id, value);
-    return 0;
+    return setNumber<jint>(env, object, field, value);
 }
 TQ_CATCH_RETURN(-1)
 
 TQ_API jlong GetLong(JNIEnv *env, jobject object, const char *field) try {
-    jfieldID id = fieldOf(env, object, field, "J");
-    return id ? env->GetLongField(object, id) : 0;
+    return getNumber<jlong>(env, object, field);
 }
 TQ_CATCH_EMPTY
 
 TQ_API int64_t SetLong(JNIEnv *env, jobject object, const char *field, jlong value) try {
-    jfieldID id = fieldOf(env, object, field, "J");
-    if (!id) return -1;
-    env->SetLongField(object, id, value);
-    return 0;
+    return setNumber<jlong>(env, object, field, value);
 }
 TQ_CATCH_RETURN(-1)
 

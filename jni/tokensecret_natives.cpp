@@ -111,17 +111,16 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong
                                                 jbyteArray wrapped, jstring newLabel, jint newKind,
                                                 jint flags, jlong mode) try {
     Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    Text unwrapping(call, unwrappingLabel);
-    Bytes bytes(call, wrapped);
-    Text name(call, newLabel);
-    int code = tqjni::anyFailed(unwrapping, bytes, name) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
-    if (code == 0)
-        code = TQP11_UnWrapKey(s, unwrapping.get(), unwrappingKind, bytes.data(),
-                               static_cast<CK_ULONG>(bytes.size()), name.get(), newKind, flags,
-                               static_cast<CK_ULONG>(mode));
-    return tqjni::codeResult(call, code);
+    return tqjni::codeResult(call, tqjni::onSession(session, [&](TQXP11_SESSION *s) -> int {
+                                 Text unwrapping(call, unwrappingLabel);
+                                 Bytes bytes(call, wrapped);
+                                 Text name(call, newLabel);
+                                 if (tqjni::anyFailed(unwrapping, bytes, name))
+                                     return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+                                 return TQP11_UnWrapKey(s, unwrapping.get(), unwrappingKind, bytes.data(),
+                                                        static_cast<CK_ULONG>(bytes.size()), name.get(),
+                                                        newKind, flags, static_cast<CK_ULONG>(mode));
+                             }));
 }
 TQ_JNI_CATCH_CODE
 
@@ -169,13 +168,13 @@ TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, P11SymEncryptExX,
 JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject self, jlong session,
                                                         jstring label, jint kind, jboolean extractable) try {
     Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    Text name(call, label);
-    const int code = name.failed()
-                         ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                         : TQP11_SetObjExtractable(s, name.get(), kind, extractable ? CK_TRUE : CK_FALSE);
-    return tqjni::codeResult(call, code);
+    return tqjni::codeResult(call, tqjni::onSession(session, [&](TQXP11_SESSION *s) -> int {
+                                 Text name(call, label);
+                                 return name.failed()
+                                            ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                            : TQP11_SetObjExtractable(s, name.get(), kind,
+                                                                      extractable ? CK_TRUE : CK_FALSE);
+                             }));
 }
 TQ_JNI_CATCH_CODE
 

@@ -158,6 +158,15 @@ bool takesRecord(const char *type) {
     return false;
 }
 
+// A text set under a name: `set` takes both once they are held.
+template <class Set>
+jint setNamed(Call &call, jstring name, jstring value, Set set) {
+    Text type(call, name);
+    Text text(call, value);
+    if (tqjni::anyFailed(type, text)) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, set(type.get(), text.get()));
+}
+
 }  // namespace
 
 // The byte-valued extensions, read and set.
@@ -259,26 +268,23 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jo
 }
 TQ_JNI_CATCH_CODE
 
+// An extension named by its type or by its OID, set from its text.
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionX)(JNIEnv *env, jobject self, jlong cert, jstring name,
                                                      jstring value, jboolean critical) try {
     Call call(env, self);
-    Text type(call, name);
-    Text text(call, value);
-    if (type.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    if (type.get() && takesRecord(type.get())) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    return codeResult(call,
-                      TQXCrypt_CertSetExtension(handleOf(cert), type.get(), text.get(), critical ? 1 : 0));
+    return setNamed(call, name, value, [&](const char *type, const char *text) -> int {
+        if (type && takesRecord(type)) return TQ_RTN_BAD_ARGUMENT;
+        return TQXCrypt_CertSetExtension(handleOf(cert), type, text, critical ? 1 : 0);
+    });
 }
 TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject self, jlong cert, jstring oid,
                                                           jstring value, jboolean critical) try {
     Call call(env, self);
-    Text identifier(call, oid);
-    Text text(call, value);
-    if (identifier.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    return codeResult(
-        call, TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier.get(), text.get(), critical ? 1 : 0));
+    return setNamed(call, oid, value, [&](const char *identifier, const char *text) {
+        return TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier, text, critical ? 1 : 0);
+    });
 }
 TQ_JNI_CATCH_CODE
 

@@ -24,8 +24,12 @@ int ivLengthOf(jlong key) {
     return static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(object)->ivLength;
 }
 
-jint init(JNIEnv *env, jobject self, jlong key, jbyteArray iv, bool encrypt) {
-    Call call(env, self);
+// Each step of a stream, its encrypting and its decrypting form alike.
+using Init = int (*)(TQXCRYPT_HANDLE *, const unsigned char *, int);
+using Update = int (*)(TQXCRYPT_HANDLE *, const unsigned char *, size_t, unsigned char *, int *);
+using Final = int (*)(TQXCRYPT_HANDLE *, unsigned char *, int *, int);
+
+jint init(Call &call, jlong key, jbyteArray iv, Init start) {
     Bytes vector(call, iv);
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     if (!vector.failed()) {
@@ -33,8 +37,7 @@ jint init(JNIEnv *env, jobject self, jlong key, jbyteArray iv, bool encrypt) {
         if (needed > vector.size()) {
             code = TQ_RTN_BAD_ARGUMENT;  // the core would read past the array
         } else {
-            code = encrypt ? TQXCrypt_EncryptInit(handleOf(key), vector.data(), 0)
-                           : TQXCrypt_DecryptInit(handleOf(key), vector.data(), 0);
+            code = start(handleOf(key), vector.data(), 0);
         }
     }
     call.store(code);
@@ -54,9 +57,9 @@ int deliver(JNIEnv *env, jbyteArray out, jint outOffset, const unsigned char *bu
     return TQ_RTN_OK;
 }
 
-jint update(JNIEnv *env, jobject self, jlong key, jbyteArray in, jint inOffset, jint inLength, jbyteArray out,
-            jint outOffset, bool encrypt) {
-    Call call(env, self);
+jint update(Call &call, jlong key, jbyteArray in, jint inOffset, jint inLength, jbyteArray out,
+            jint outOffset, Update step) {
+    JNIEnv *const env = call.env;
     if (!in || inOffset < 0 || inLength < 0 || inOffset > env->GetArrayLength(in) - inLength ||
         !outputFits(env, out, outOffset)) {
         call.store(TQ_RTN_BAD_ARGUMENT);
@@ -75,10 +78,7 @@ jint update(JNIEnv *env, jobject self, jlong key, jbyteArray in, jint inOffset, 
             code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
         } else {
             const unsigned char *from = input.data() + inOffset;
-            code = encrypt ? TQXCrypt_EncryptUpdate(handleOf(key), from, static_cast<size_t>(inLength),
-                                                    buffer.get(), &count)
-                           : TQXCrypt_DecryptUpdate(handleOf(key), from, static_cast<size_t>(inLength),
-                                                    buffer.get(), &count);
+            code = step(handleOf(key), from, static_cast<size_t>(inLength), buffer.get(), &count);
         }
     }
     if (code == 0) code = deliver(env, out, outOffset, buffer.get(), count);
@@ -86,16 +86,15 @@ jint update(JNIEnv *env, jobject self, jlong key, jbyteArray in, jint inOffset, 
     return code == 0 ? count : 0;
 }
 
-jint final(JNIEnv *env, jobject self, jlong key, jbyteArray out, jint outOffset, bool encrypt) {
-    Call call(env, self);
+jint final(Call &call, jlong key, jbyteArray out, jint outOffset, Final finish) {
+    JNIEnv *const env = call.env;
     if (!outputFits(env, out, outOffset)) {
         call.store(TQ_RTN_BAD_ARGUMENT);
         return 0;
     }
     unsigned char buffer[32];
     int count = 0;
-    int code = encrypt ? TQXCrypt_EncryptFinal(handleOf(key), buffer, &count, 0)
-                       : TQXCrypt_DecryptFinal(handleOf(key), buffer, &count, 0);
+    int code = finish(handleOf(key), buffer, &count, 0);
     if (code == 0) code = deliver(env, out, outOffset, buffer, count);
     tq::wipe(buffer, sizeof buffer);
     call.store(code);
@@ -103,6 +102,20 @@ jint final(JNIEnv *env, jobject self, jlong key, jbyteArray out, jint outOffset,
 }
 
 }  // namespace
+
+// The steps of a stream, each in its encrypting and its decrypting form.
+#define TQ_CIPHER_INIT(name, start)                                                                   \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH_CODE, name, (JNIEnv * env, jobject self, jlong key, jbyteArray iv), \
+               init(call, key, iv, start))
+#define TQ_CIPHER_UPDATE(name, step)                                                                \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH, name,                                                            \
+               (JNIEnv * env, jobject self, jlong key, jbyteArray in, jint inOffset, jint inLength, \
+                jbyteArray out, jint outOffset),                                                    \
+               update(call, key, in, inOffset, inLength, out, outOffset, step))
+#define TQ_CIPHER_FINAL(name, finish)                                                   \
+    TQ_ADAPTED(jint, TQ_JNI_CATCH, name,                                                \
+               (JNIEnv * env, jobject self, jlong key, jbyteArray out, jint outOffset), \
+               final(call, key, out, outOffset, finish))
 
 extern "C" {
 
@@ -131,41 +144,12 @@ static_assert(std::is_same<decltype(TQ_NATIVE(XGenerateKeyX)),
                            decltype(TQ_NATIVE(XGenerateKeyX__ILjava_lang_String_2_3BII))>::value,
               "XGenerateKeyX differs from the Java declaration");
 
-JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) try {
-    return init(env, self, key, iv, true);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptInitX)(JNIEnv *env, jobject self, jlong key, jbyteArray iv) try {
-    return init(env, self, key, iv, false);
-}
-TQ_JNI_CATCH_CODE
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptUpdateX)(JNIEnv *env, jobject self, jlong key, jbyteArray in,
-                                                  jint inOffset, jint inLength, jbyteArray out,
-                                                  jint outOffset) try {
-    return update(env, self, key, in, inOffset, inLength, out, outOffset, true);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptUpdateX)(JNIEnv *env, jobject self, jlong key, jbyteArray in,
-                                                  jint inOffset, jint inLength, jbyteArray out,
-                                                  jint outOffset) try {
-    return update(env, self, key, in, inOffset, inLength, out, outOffset, false);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XEncryptFinalX)(JNIEnv *env, jobject self, jlong key, jbyteArray out,
-                                                 jint outOffset) try {
-    return final(env, self, key, out, outOffset, true);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jint JNICALL TQ_NATIVE(XDecryptFinalX)(JNIEnv *env, jobject self, jlong key, jbyteArray out,
-                                                 jint outOffset) try {
-    return final(env, self, key, out, outOffset, false);
-}
-TQ_JNI_CATCH
+TQ_CIPHER_INIT(XEncryptInitX, TQXCrypt_EncryptInit)
+TQ_CIPHER_INIT(XDecryptInitX, TQXCrypt_DecryptInit)
+TQ_CIPHER_UPDATE(XEncryptUpdateX, TQXCrypt_EncryptUpdate)
+TQ_CIPHER_UPDATE(XDecryptUpdateX, TQXCrypt_DecryptUpdate)
+TQ_CIPHER_FINAL(XEncryptFinalX, TQXCrypt_EncryptFinal)
+TQ_CIPHER_FINAL(XDecryptFinalX, TQXCrypt_DecryptFinal)
 
 TQ_API int TripleDESDecrypt(const char *passphrase, const char *cipherText, int algorithm, int flags,
                             unsigned char **out, int *outLength) try {

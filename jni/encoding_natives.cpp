@@ -16,12 +16,9 @@ jbyteArray encodeObject(Call &call, jlong handle, jint kind, jint flags, jbyteAr
         call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
         return nullptr;
     }
-    TQXCRYPT_BLOB blob = {0, nullptr};
-    const int code = TQXCrypt_EncodeObject(handleOf(handle), kind, &blob, flags, copy.get());
-    jbyteArray result = code == 0 ? tqjni::takeBlob(call, blob) : nullptr;
-    TQXCryptFreeBlob(&blob);
-    call.store(code);
-    return result;
+    return tqjni::blobOut(call, [&](TQXCRYPT_BLOB *blob) {
+        return TQXCrypt_EncodeObject(handleOf(handle), kind, blob, flags, copy.get());
+    });
 }
 
 jlong decodeObject(Call &call, jint kind, jbyteArray data, jint flags, jbyteArray password) {
@@ -32,11 +29,10 @@ jlong decodeObject(Call &call, jint kind, jbyteArray data, jint flags, jbyteArra
         call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
         return 0;
     }
-    TQXCRYPT_HANDLE *h = nullptr;
-    const int code =
-        TQXCrypt_DecodeObject(&h, kind, input.data(), static_cast<size_t>(input.size()), flags, copy.get());
-    call.store(code);
-    return code == 0 ? tqjni::valueOf(h) : 0;
+    return tqjni::handleOut(call, [&](TQXCRYPT_HANDLE **h) {
+        return TQXCrypt_DecodeObject(h, kind, input.data(), static_cast<size_t>(input.size()), flags,
+                                     copy.get());
+    });
 }
 
 jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring label) {
@@ -61,35 +57,19 @@ jstring encodeText(Call &call, const unsigned char *data, size_t length, jstring
 
 extern "C" {
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII)(JNIEnv *env, jobject self, jlong handle,
-                                                            jint kind, jint flags) try {
-    Call call(env, self);
-    return encodeObject(call, handle, kind, flags, nullptr);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(XEncodeObjectX__JII_3B)(JNIEnv *env, jobject self, jlong handle,
-                                                               jint kind, jint flags,
-                                                               jbyteArray password) try {
-    Call call(env, self);
-    return encodeObject(call, handle, kind, flags, password);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI)(JNIEnv *env, jobject self, jint kind,
-                                                         jbyteArray data, jint flags) try {
-    Call call(env, self);
-    return decodeObject(call, kind, data, flags, nullptr);
-}
-TQ_JNI_CATCH
-
-JNIEXPORT jlong JNICALL TQ_NATIVE(XDecodeObjectX__I_3BI_3B)(JNIEnv *env, jobject self, jint kind,
-                                                            jbyteArray data, jint flags,
-                                                            jbyteArray password) try {
-    Call call(env, self);
-    return decodeObject(call, kind, data, flags, password);
-}
-TQ_JNI_CATCH
+// Each with and without a password.
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, XEncodeObjectX__JII,
+           (JNIEnv * env, jobject self, jlong handle, jint kind, jint flags),
+           encodeObject(call, handle, kind, flags, nullptr))
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, XEncodeObjectX__JII_3B,
+           (JNIEnv * env, jobject self, jlong handle, jint kind, jint flags, jbyteArray password),
+           encodeObject(call, handle, kind, flags, password))
+TQ_ADAPTED(jlong, TQ_JNI_CATCH, XDecodeObjectX__I_3BI,
+           (JNIEnv * env, jobject self, jint kind, jbyteArray data, jint flags),
+           decodeObject(call, kind, data, flags, nullptr))
+TQ_ADAPTED(jlong, TQ_JNI_CATCH, XDecodeObjectX__I_3BI_3B,
+           (JNIEnv * env, jobject self, jint kind, jbyteArray data, jint flags, jbyteArray password),
+           decodeObject(call, kind, data, flags, password))
 
 JNIEXPORT jstring JNICALL TQ_NATIVE(Encode___3BLjava_lang_String_2)(JNIEnv *env, jobject self,
                                                                     jbyteArray data, jstring label) try {

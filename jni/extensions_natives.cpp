@@ -64,36 +64,42 @@ jobject bytesExtension(Call &call, Getter get, jlong handle, const char *type, c
     return result;
 }
 
-jobject authorityKeyId(Call &call, Getter get, jlong handle) {
+// The list-valued extensions: `build` makes the result object of the list
+// and the critical flag when the extension was read; the code stored.
+template <class Build>
+jobject listExtension(Call &call, Getter get, jlong handle, const char *type, Build build) {
     TQXCRYPT_ATTRIBUTES list = {0, nullptr};
     const tqjni::Release release(list);
     int critical = 0;
-    int code = get(handleOf(handle), "authorityKeyIdentifier", 0, &list, &critical);
-    jobject result = nullptr;
-    if (code == 0) {
-        LocalRef keyId(call.env, nullptr), issuer(call.env, nullptr), serial(call.env, nullptr);
-        for (int32_t i = 0; i < list.count && code == 0; ++i) {
-            const TQXCRYPT_ATTRIBUTE &item = list.items[i];
-            if (named(item, 0, "keyid")) {
-                keyId.reset(
-                    tqjni::newBytes(call, item.value.blob.data, static_cast<size_t>(item.value.blob.length)));
-            } else if (named(item, 0, "serial")) {
-                // Upper-case hex; a text the heap refuses ends the native with 5002.
-                const TQXCRYPT_BLOB &value = item.value.blob;
-                std::string text(tq::hexLength(static_cast<size_t>(value.length), false), '\0');
-                tq::writeHex(value.data, static_cast<size_t>(value.length), &text[0]);
-                serial.reset(tqjni::newString(call, text.c_str()));
-            } else if (named(item, 1, "issuer")) {
-                issuer.reset(generalNameOf(call, item.value.list));
-            }
-        }
-        if (code == 0)
-            result = newResult(call, "com/tq/pki/X509AuthorityKeyIdentifier",
-                               "([BLcom/tq/pki/X509GeneralName;Ljava/lang/String;Z)V", keyId.get(),
-                               issuer.get(), serial.get(), static_cast<jboolean>(critical != 0));
-    }
+    const int code = get(handleOf(handle), type, 0, &list, &critical);
+    jobject result = code == 0 ? build(list, static_cast<jboolean>(critical != 0)) : nullptr;
     call.store(code);
     return result;
+}
+
+jobject authorityKeyId(Call &call, Getter get, jlong handle) {
+    return listExtension(
+        call, get, handle, "authorityKeyIdentifier", [&](const TQXCRYPT_ATTRIBUTES &list, jboolean critical) {
+            LocalRef keyId(call.env, nullptr), issuer(call.env, nullptr), serial(call.env, nullptr);
+            for (int32_t i = 0; i < list.count; ++i) {
+                const TQXCRYPT_ATTRIBUTE &item = list.items[i];
+                if (named(item, 0, "keyid")) {
+                    keyId.reset(tqjni::newBytes(call, item.value.blob.data,
+                                                static_cast<size_t>(item.value.blob.length)));
+                } else if (named(item, 0, "serial")) {
+                    // Upper-case hex; a text the heap refuses ends the native with 5002.
+                    const TQXCRYPT_BLOB &value = item.value.blob;
+                    std::string text(tq::hexLength(static_cast<size_t>(value.length), false), '\0');
+                    tq::writeHex(value.data, static_cast<size_t>(value.length), &text[0]);
+                    serial.reset(tqjni::newString(call, text.c_str()));
+                } else if (named(item, 1, "issuer")) {
+                    issuer.reset(generalNameOf(call, item.value.list));
+                }
+            }
+            return newResult(call, "com/tq/pki/X509AuthorityKeyIdentifier",
+                             "([BLcom/tq/pki/X509GeneralName;Ljava/lang/String;Z)V", keyId.get(),
+                             issuer.get(), serial.get(), critical);
+        });
 }
 
 int setBytes(Call &call, Setter set, jlong handle, const char *type, jbyteArray value, jboolean critical) {
@@ -152,6 +158,15 @@ bool takesRecord(const char *type) {
     return false;
 }
 
+// A text set under a name: `set` takes both once they are held.
+template <class Set>
+jint setNamed(Call &call, jstring name, jstring value, Set set) {
+    Text type(call, name);
+    Text text(call, value);
+    if (tqjni::anyFailed(type, text)) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
+    return codeResult(call, set(type.get(), text.get()));
+}
+
 }  // namespace
 
 // The byte-valued extensions, read and set.
@@ -175,28 +190,22 @@ extern "C" {
 
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetBasicConstraintsX)(JNIEnv *env, jobject self, jlong cert) try {
     Call call(env, self);
-    TQXCRYPT_ATTRIBUTES list = {0, nullptr};
-    const tqjni::Release release(list);
-    int critical = 0;
-    const int code = TQXCrypt_CertGetExtension(handleOf(cert), "basicConstraints", 0, &list, &critical);
-    jobject result = nullptr;
-    if (code == 0) {
-        bool ca = false;
-        uint32_t pathLength = UINT32_MAX;
-        for (int32_t i = 0; i < list.count; ++i) {
-            const TQXCRYPT_ATTRIBUTE &item = list.items[i];
-            if (named(item, 0, "CA")) ca = folded(item.value.blob) != 0;
-            if (named(item, 0, "PATHLEN")) pathLength = folded(item.value.blob);
-        }
-        const jboolean flag = static_cast<jboolean>(critical != 0);
-        const auto signedLength = static_cast<jint>(pathLength);
-        result = signedLength >= 0 ? newResult(call, "com/tq/pki/X509BasicConstraints", "(ZIZ)V",
-                                               static_cast<jboolean>(ca), signedLength, flag)
-                                   : newResult(call, "com/tq/pki/X509BasicConstraints", "(ZZ)V",
-                                               static_cast<jboolean>(ca), flag);
-    }
-    call.store(code);
-    return result;
+    return listExtension(call, TQXCrypt_CertGetExtension, cert, "basicConstraints",
+                         [&](const TQXCRYPT_ATTRIBUTES &list, jboolean critical) {
+                             bool ca = false;
+                             uint32_t pathLength = UINT32_MAX;
+                             for (int32_t i = 0; i < list.count; ++i) {
+                                 const TQXCRYPT_ATTRIBUTE &item = list.items[i];
+                                 if (named(item, 0, "CA")) ca = folded(item.value.blob) != 0;
+                                 if (named(item, 0, "PATHLEN")) pathLength = folded(item.value.blob);
+                             }
+                             const auto signedLength = static_cast<jint>(pathLength);
+                             return signedLength >= 0
+                                        ? newResult(call, "com/tq/pki/X509BasicConstraints", "(ZIZ)V",
+                                                    static_cast<jboolean>(ca), signedLength, critical)
+                                        : newResult(call, "com/tq/pki/X509BasicConstraints", "(ZZ)V",
+                                                    static_cast<jboolean>(ca), critical);
+                         });
 }
 TQ_JNI_CATCH
 
@@ -213,23 +222,17 @@ TQ_AUTHORITY_KEY_ID(XCertGetAuthorityKeyIdentifierX, TQXCrypt_CertGetExtension)
 JNIEXPORT jobject JNICALL TQ_NATIVE(XCertGetCRLDistributionPointsX)(JNIEnv *env, jobject self,
                                                                     jlong cert) try {
     Call call(env, self);
-    TQXCRYPT_ATTRIBUTES list = {0, nullptr};
-    const tqjni::Release release(list);
-    int critical = 0;
-    const int code = TQXCrypt_CertGetExtension(handleOf(cert), "crlDistributionPoints", 0, &list, &critical);
-    jobject result = nullptr;
-    if (code == 0) {
-        LocalRef fullName(env, nullptr);
-        for (int32_t i = 0; i < list.count; ++i) {
-            if (!named(list.items[i], 1, "fullname")) continue;
-            fullName.reset(generalNameOf(call, list.items[i].value.list));
-            break;
-        }
-        result = newResult(call, "com/tq/pki/X509CRLDistributionPoints", "(Lcom/tq/pki/X509GeneralName;Z)V",
-                           fullName.get(), static_cast<jboolean>(critical != 0));
-    }
-    call.store(code);
-    return result;
+    return listExtension(call, TQXCrypt_CertGetExtension, cert, "crlDistributionPoints",
+                         [&](const TQXCRYPT_ATTRIBUTES &list, jboolean critical) {
+                             LocalRef fullName(env, nullptr);
+                             for (int32_t i = 0; i < list.count; ++i) {
+                                 if (!named(list.items[i], 1, "fullname")) continue;
+                                 fullName.reset(generalNameOf(call, list.items[i].value.list));
+                                 break;
+                             }
+                             return newResult(call, "com/tq/pki/X509CRLDistributionPoints",
+                                              "(Lcom/tq/pki/X509GeneralName;Z)V", fullName.get(), critical);
+                         });
 }
 TQ_JNI_CATCH
 
@@ -265,26 +268,23 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetCRLDistributionPointsX)(JNIEnv *env, jo
 }
 TQ_JNI_CATCH_CODE
 
+// An extension named by its type or by its OID, set from its text.
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionX)(JNIEnv *env, jobject self, jlong cert, jstring name,
                                                      jstring value, jboolean critical) try {
     Call call(env, self);
-    Text type(call, name);
-    Text text(call, value);
-    if (type.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    if (type.get() && takesRecord(type.get())) return codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    return codeResult(call,
-                      TQXCrypt_CertSetExtension(handleOf(cert), type.get(), text.get(), critical ? 1 : 0));
+    return setNamed(call, name, value, [&](const char *type, const char *text) -> int {
+        if (type && takesRecord(type)) return TQ_RTN_BAD_ARGUMENT;
+        return TQXCrypt_CertSetExtension(handleOf(cert), type, text, critical ? 1 : 0);
+    });
 }
 TQ_JNI_CATCH_CODE
 
 JNIEXPORT jint JNICALL TQ_NATIVE(XCertSetExtensionByOIDX)(JNIEnv *env, jobject self, jlong cert, jstring oid,
                                                           jstring value, jboolean critical) try {
     Call call(env, self);
-    Text identifier(call, oid);
-    Text text(call, value);
-    if (identifier.failed() || text.failed()) return codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    return codeResult(
-        call, TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier.get(), text.get(), critical ? 1 : 0));
+    return setNamed(call, oid, value, [&](const char *identifier, const char *text) {
+        return TQXCrypt_CertSetOIDExtension(handleOf(cert), identifier, text, critical ? 1 : 0);
+    });
 }
 TQ_JNI_CATCH_CODE
 

@@ -103,7 +103,7 @@ private:
     jstring string_;
     const char *chars_ = nullptr;
     bool standard_ = false;  // true: converted_ holds the text
-    std::string converted_;
+    std::string converted_;  // wiped when the text ends
     bool failed_ = false;
 };
 
@@ -295,7 +295,8 @@ jint countOut(Call &call, Work &&work) {
 // sequences, U+FFFD for each byte that starts no valid sequence, C0 80 for NUL.
 std::string toModifiedUtf8(const char *text, size_t length);
 // The JVM's modified form into standard UTF-8 when it differs; false when
-// the text is standard already (nothing written).
+// the text is standard already (nothing written). `out` is sized once, so
+// that all it ever held is in its one buffer.
 bool toStandardUtf8(const char *modified, std::string &out);
 
 inline TQXCRYPT_HANDLE *handleOf(jlong value) {

@@ -38,6 +38,8 @@ Text::Text(Call &call, jstring s) : env_(call.env), string_(s) {
 }
 
 Text::~Text() {
+    // Passwords, PINs and key texts come this way: our copy of one is wiped.
+    tq::wipe(&converted_[0], converted_.size());
     if (chars_) env_->ReleaseStringUTFChars(string_, chars_);
 }
 
@@ -220,6 +222,9 @@ bool toStandardUtf8(const char *modified, std::string &out) {
         if ((q[0] == 0xC0 && q[1] == 0x80) || (q[0] == 0xED && q[1] >= 0xA0 && q[1] <= 0xBF)) break;
     }
     if (!*q) return false;
+    // Room for the whole text at once: the standard form is never longer, so
+    // no shorter copy is left behind in memory freed on the way.
+    out.reserve(static_cast<size_t>(q - p) + std::strlen(reinterpret_cast<const char *>(q)));
     out.assign(modified, static_cast<size_t>(q - p));
     while (*q) {
         if (q[0] == 0xC0 && q[1] == 0x80) {
@@ -262,6 +267,37 @@ jfieldID fieldOf(JNIEnv *env, jobject object, const char *name, const char *type
     return id;
 }
 
+// The number fields: their type and the JVM's accessors for it.
+template <class Number>
+struct NumberField;
+template <>
+struct NumberField<jint> {
+    static constexpr const char *type = "I";
+    static constexpr auto get = &JNIEnv::GetIntField;
+    static constexpr auto set = &JNIEnv::SetIntField;
+};
+template <>
+struct NumberField<jlong> {
+    static constexpr const char *type = "J";
+    static constexpr auto get = &JNIEnv::GetLongField;
+    static constexpr auto set = &JNIEnv::SetLongField;
+};
+
+// A field the object lacks reads as 0 and cannot be set (-1).
+template <class Number>
+Number getNumber(JNIEnv *env, jobject object, const char *field) {
+    jfieldID id = fieldOf(env, object, field, NumberField<Number>::type);
+    return id ? (env->*NumberField<Number>::get)(object, id) : 0;
+}
+
+template <class Number>
+int setNumber(JNIEnv *env, jobject object, const char *field, Number value) {
+    jfieldID id = fieldOf(env, object, field, NumberField<Number>::type);
+    if (!id) return -1;
+    (env->*NumberField<Number>::set)(object, id, value);
+    return 0;
+}
+
 }  // namespace
 
 namespace tqjni {
@@ -296,30 +332,22 @@ TQ_API int SetString(JNIEnv *env, jobject object, const char *field, const char 
 TQ_CATCH_RETURN(-1)
 
 TQ_API jint GetInteger(JNIEnv *env, jobject object, const char *field) try {
-    jfieldID id = fieldOf(env, object, field, "I");
-    return id ? env->GetIntField(object, id) : 0;
+    return getNumber<jint>(env, object, field);
 }
 TQ_CATCH_EMPTY
 
 TQ_API int SetInteger(JNIEnv *env, jobject object, const char *field, jint value) try {
-    jfieldID id = fieldOf(env, object, field, "I");
-    if (!id) return -1;
-    env->SetIntField(object, id, value);
-    return 0;
+    return setNumber<jint>(env, object, field, value);
 }
 TQ_CATCH_RETURN(-1)
 
 TQ_API jlong GetLong(JNIEnv *env, jobject object, const char *field) try {
-    jfieldID id = fieldOf(env, object, field, "J");
-    return id ? env->GetLongField(object, id) : 0;
+    return getNumber<jlong>(env, object, field);
 }
 TQ_CATCH_EMPTY
 
 TQ_API int64_t SetLong(JNIEnv *env, jobject object, const char *field, jlong value) try {
-    jfieldID id = fieldOf(env, object, field, "J");
-    if (!id) return -1;
-    env->SetLongField(object, id, value);
-    return 0;
+    return setNumber<jlong>(env, object, field, value);
 }
 TQ_CATCH_RETURN(-1)
 

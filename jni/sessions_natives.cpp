@@ -130,22 +130,18 @@ TQ_SESSION_STEP(LoginFinalX, TQXP11_LoginFinal)
 JNIEXPORT jint JNICALL TQ_NATIVE(XP11BankLoginX)(JNIEnv *env, jobject self, jlong session, jstring path,
                                                  jstring first, jstring second) try {
     Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    Text library(call, path);
-    Text one(call, first);
-    Text two(call, second);
-    if (library.failed() || one.failed() || two.failed())
-        return tqjni::codeResult(call, TQ_RTN_MEMORY_ALLOCATE_FAIL);
-    int code = TQXP11_BankLogin(s, library.get(), one.get(), two.get());
-    // The host's library logs the module's session in past the token layer:
-    // the record learns the new state, or the natives that need the user
-    // would go on refusing the session.
-    if (code == 0) {
-        CK_BBOOL loggedIn = 0;
-        code = TQXP11_GetSessionInfo(s, &loggedIn);
-    }
-    return tqjni::codeResult(call, code);
+    return tqjni::codeResult(call, tqjni::onSession(session, [&](TQXP11_SESSION *s) -> int {
+                                 Text library(call, path);
+                                 Text one(call, first);
+                                 Text two(call, second);
+                                 if (tqjni::anyFailed(library, one, two)) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+                                 const int code = TQXP11_BankLogin(s, library.get(), one.get(), two.get());
+                                 // The host's library logs the module's session in past the token
+                                 // layer: the record learns the new state, or the natives that need
+                                 // the user would go on refusing the session.
+                                 CK_BBOOL loggedIn = 0;
+                                 return code == 0 ? TQXP11_GetSessionInfo(s, &loggedIn) : code;
+                             }));
 }
 TQ_JNI_CATCH_CODE
 

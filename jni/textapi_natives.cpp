@@ -9,6 +9,7 @@
 #include "tqxcrypt_containers.h"
 #include "tqxcrypt_ocsp.h"
 
+using tqjni::anyFailed;
 using tqjni::Bytes;
 using tqjni::Call;
 using tqjni::Text;
@@ -23,7 +24,7 @@ jlong fromPfx(Call &call, jbyteArray pfx, jstring password, jint index, P12Item 
     {
         Bytes bytes(call, pfx);
         Text secret(call, password);
-        if (!bytes.failed() && !secret.failed()) {
+        if (!anyFailed(bytes, secret)) {
             TQXCRYPT_HANDLE *p12 = nullptr;
             code = TQXCrypt_DecodeObject(&p12, TQXCRYPT_KIND_PKCS12, bytes.data(),
                                          static_cast<size_t>(bytes.size()), 0, nullptr);
@@ -36,19 +37,29 @@ jlong fromPfx(Call &call, jbyteArray pfx, jstring password, jint index, P12Item 
     return code == 0 ? tqjni::valueOf(h) : 0;
 }
 
-// A text of the core as a String, the text then released.
-jstring takeText(Call &call, int code, char *text) { return tqjni::textResult(call, code, text); }
+// The data to encrypt, from an array or from a String's text.
+template <class Use>
+int withData(Call &call, jbyteArray data, Use use) {
+    Bytes input(call, data);
+    return input.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                          : use(input.data(), static_cast<size_t>(input.size()));
+}
+template <class Use>
+int withData(Call &call, jstring data, Use use) {
+    Text input(call, data);
+    return input.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                          : use(reinterpret_cast<const unsigned char *>(input.get()), input.size());
+}
 
-jstring encryptText(Call &call, jstring certificate, const unsigned char *data, size_t length, jint cipher,
-                    jint keyUsage) {
-    Text cert(call, certificate);
-    if (cert.failed()) {
-        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
-        return nullptr;
-    }
-    char *envelope = nullptr;
-    const int code = TQCrypt_CertEncrypt(cert.get(), data, length, cipher, keyUsage, &envelope);
-    return takeText(call, code, envelope);
+template <class Data>
+jstring encryptText(Call &call, jstring certificate, Data data, jint cipher, jint keyUsage) {
+    return tqjni::textOut(call, [&](char **envelope) {
+        return withData(call, data, [&](const unsigned char *d, size_t n) {
+            Text cert(call, certificate);
+            return cert.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                 : TQCrypt_CertEncrypt(cert.get(), d, n, cipher, keyUsage, envelope);
+        });
+    });
 }
 
 }  // namespace
@@ -58,6 +69,11 @@ jstring encryptText(Call &call, jstring certificate, const unsigned char *data, 
     TQ_ADAPTED(jlong, TQ_JNI_CATCH, name,                                                        \
                (JNIEnv * env, jobject self, jbyteArray pfx, jstring password, jint index, jint), \
                fromPfx(call, pfx, password, index, take))
+// An envelope for a certificate, of an array's bytes or a String's text.
+#define TQ_ENCRYPT_TEXT(name, Data)                                                                      \
+    TQ_ADAPTED(jstring, TQ_JNI_CATCH, name,                                                              \
+               (JNIEnv * env, jobject self, jstring certificate, Data data, jint cipher, jint keyUsage), \
+               encryptText(call, certificate, data, cipher, keyUsage))
 
 extern "C" {
 
@@ -65,18 +81,16 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7SignX)(JNIEnv *env, jobject self, jstri
                                                 jstring password, jlong store, jbyteArray data, jint flags,
                                                 jint keyUsage, jint hash) try {
     Call call(env, self);
-    Text cert(call, certificate);
-    Text pem(call, key);
-    Text secret(call, password);
-    Bytes input(call, data);
-    if (cert.failed() || pem.failed() || secret.failed() || input.failed()) {
-        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
-        return nullptr;
-    }
-    char *signature = nullptr;
-    const int code = TQCrypt_Sign(cert.get(), pem.get(), secret.get(), tqjni::handleOf(store), input.data(),
-                                  static_cast<size_t>(input.size()), flags, keyUsage, hash, &signature);
-    return takeText(call, code, signature);
+    return tqjni::textOut(call, [&](char **signature) {
+        Text cert(call, certificate);
+        Text pem(call, key);
+        Text secret(call, password);
+        Bytes input(call, data);
+        return anyFailed(cert, pem, secret, input)
+                   ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                   : TQCrypt_Sign(cert.get(), pem.get(), secret.get(), tqjni::handleOf(store), input.data(),
+                                  static_cast<size_t>(input.size()), flags, keyUsage, hash, signature);
+    });
 }
 TQ_JNI_CATCH
 
@@ -91,7 +105,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(PKCS7VerifyX)(JNIEnv *env, jobject self, jlong 
     char *info = nullptr;
     char *signer = nullptr;
     const tqjni::Release releaseInfo(info), releaseSigner(signer);
-    if (!message.failed() && !rule.failed() && !input.failed()) {
+    if (!anyFailed(message, rule, input)) {
         code = TQCrypt_Verify(tqjni::handleOf(store), message.get(), input.data(),
                               static_cast<size_t>(input.size()), rule.get(), flags, keyUsage,
                               static_cast<time_t>(checkTime), &info, &signer);
@@ -112,32 +126,9 @@ JNIEXPORT jint JNICALL TQ_NATIVE(PKCS7VerifyX)(JNIEnv *env, jobject self, jlong 
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2_3BII)(JNIEnv *env, jobject self,
-                                                                            jstring certificate,
-                                                                            jbyteArray data, jint cipher,
-                                                                            jint keyUsage) try {
-    Call call(env, self);
-    Bytes input(call, data);
-    if (input.failed()) {
-        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
-        return nullptr;
-    }
-    return encryptText(call, certificate, input.data(), static_cast<size_t>(input.size()), cipher, keyUsage);
-}
-TQ_JNI_CATCH
+TQ_ENCRYPT_TEXT(PKCS7Encrypt__Ljava_lang_String_2_3BII, jbyteArray)
 
-JNIEXPORT jstring JNICALL TQ_NATIVE(PKCS7Encrypt__Ljava_lang_String_2Ljava_lang_String_2II)(
-    JNIEnv *env, jobject self, jstring certificate, jstring data, jint cipher, jint keyUsage) try {
-    Call call(env, self);
-    Text input(call, data);
-    if (input.failed()) {
-        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
-        return nullptr;
-    }
-    return encryptText(call, certificate, reinterpret_cast<const unsigned char *>(input.get()), input.size(),
-                       cipher, keyUsage);
-}
-TQ_JNI_CATCH
+TQ_ENCRYPT_TEXT(PKCS7Encrypt__Ljava_lang_String_2Ljava_lang_String_2II, jstring)
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(PKCS7Decrypt)(JNIEnv *env, jobject self, jstring certificate,
                                                      jstring key, jstring password, jstring envelope,
@@ -150,7 +141,7 @@ JNIEXPORT jbyteArray JNICALL TQ_NATIVE(PKCS7Decrypt)(JNIEnv *env, jobject self, 
     int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
     unsigned char *plain = nullptr;
     uint64_t length = 0;
-    if (!cert.failed() && !pem.failed() && !secret.failed() && !message.failed()) {
+    if (!anyFailed(cert, pem, secret, message)) {
         code = TQCrypt_CertDecrypt(cert.get(), pem.get(), secret.get(), message.get(), flags, keyUsage,
                                    &plain, &length);
     }
@@ -161,15 +152,12 @@ TQ_JNI_CATCH
 JNIEXPORT jstring JNICALL TQ_NATIVE(ComposeSignature)(JNIEnv *env, jobject self, jstring certificate,
                                                       jstring signerInfo, jint flags) try {
     Call call(env, self);
-    Text cert(call, certificate);
-    Text info(call, signerInfo);
-    if (cert.failed() || info.failed()) {
-        call.store(TQ_RTN_MEMORY_ALLOCATE_FAIL);
-        return nullptr;
-    }
-    char *p7 = nullptr;
-    const int code = TQCrypt_ComposeSignature(cert.get(), info.get(), flags, &p7);
-    return takeText(call, code, p7);
+    return tqjni::textOut(call, [&](char **p7) {
+        Text cert(call, certificate);
+        Text info(call, signerInfo);
+        return anyFailed(cert, info) ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                     : TQCrypt_ComposeSignature(cert.get(), info.get(), flags, p7);
+    });
 }
 TQ_JNI_CATCH
 
@@ -179,14 +167,11 @@ JNIEXPORT jint JNICALL TQ_NATIVE(OCSPVerifyCert)(JNIEnv *env, jobject self, jstr
     Call call(env, self);
     Text requestor(call, s1), key(call, s2), password(call, s3), cert(call, s4), cas(call, s5),
         responder(call, s6), url(call, s7);
-    int code = TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (!requestor.failed() && !key.failed() && !password.failed() && !cert.failed() && !cas.failed() &&
-        !responder.failed() && !url.failed()) {
-        code = TQCrypt_OCSPVerifyCert(requestor.get(), key.get(), password.get(), cert.get(), cas.get(),
-                                      responder.get(), url.get());
-    }
-    call.store(code);
-    return code;
+    return tqjni::codeResult(
+        call, anyFailed(requestor, key, password, cert, cas, responder, url)
+                  ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                  : TQCrypt_OCSPVerifyCert(requestor.get(), key.get(), password.get(), cert.get(), cas.get(),
+                                           responder.get(), url.get()));
 }
 TQ_JNI_CATCH_CODE
 
@@ -204,8 +189,7 @@ JNIEXPORT jint JNICALL TQ_NATIVE(XOCSPVerifyCertX)(JNIEnv *env, jobject self, jl
             ? TQ_RTN_MEMORY_ALLOCATE_FAIL
             : TQXCrypt_OCSPVerifyCert(tqjni::handleOf(requestor), tqjni::handleOf(key), tqjni::handleOf(cert),
                                       tqjni::handleOf(store), tqjni::handleOf(responder), where.get());
-    call.store(code);
-    return code;
+    return tqjni::codeResult(call, code);
 }
 TQ_JNI_CATCH_CODE
 

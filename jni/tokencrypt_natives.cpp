@@ -48,33 +48,51 @@ jbyteArray plainResult(Call &call, int code, char *plain, int length) {
     return freedResult<TQCryptMemFree>(call, code, plain, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// The envelope's text comes from `withText`, which takes it from Java and
-// hands it to the decryption while it holds it.
-template <class WithText>
-jbyteArray decryptByName(JNIEnv *env, jobject self, jlong session, jstring name, jint flags,
-                         WithText withText) {
-    Call call(env, self);
+// The envelope's text, a String or an array holding the Base64 text without
+// a terminator of its own, handed to the decryption while it is held.
+template <class Decrypt>
+int withEnvelope(Call &call, jstring text, Decrypt decrypt) {
+    Text t(call, text);
+    return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(t.get());
+}
+template <class Decrypt>
+int withEnvelope(Call &call, jbyteArray text, Decrypt decrypt) {
+    Bytes t(call, text);
+    const tqjni::Password terminated(t);
+    return anyFailed(t, terminated) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(terminated.get());
+}
+
+template <class Envelope>
+jbyteArray decryptByName(Call &call, jlong session, jstring name, Envelope text, jint flags) {
     char *plain = nullptr;
     int length = 0;
     const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
         Text n(call, name);
         if (n.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        return withText(
-            call, [&](const char *text) { return TQP11_Decrypt(s, n.get(), text, flags, &plain, &length); });
+        return withEnvelope(
+            call, text, [&](const char *t) { return TQP11_Decrypt(s, n.get(), t, flags, &plain, &length); });
     });
     return plainResult(call, code, plain, length);
 }
 
-jbyteArray readSymKey(JNIEnv *env, jobject self, jlong session, jstring label, jint kind, jint isPrivate,
-                      jint spare) {
-    Call call(env, self);
+// The readers' road: a value the token layer reads by label into a buffer of
+// the system allocator (it may hold key bytes, so whoever takes it wipes it).
+template <class Read>
+int readByLabel(Call &call, jlong session, jstring label, unsigned char **value, CK_ULONG *length,
+                Read read) {
+    return onSession(session, [&](TQXP11_SESSION *s) -> int {
+        Text l(call, label);
+        return l.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : read(s, l.get(), value, length);
+    });
+}
+
+jbyteArray readSymKey(Call &call, jlong session, jstring label, jint kind, jint isPrivate, jint spare) {
     unsigned char *value = nullptr;
     CK_ULONG length = 0;
-    const int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
-        Text l(call, label);
-        if (l.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        return TQP11_ReadSymKeyObject(s, l.get(), kind, isPrivate, spare, &value, &length);
-    });
+    const int code = readByLabel(call, session, label, &value, &length,
+                                 [&](TQXP11_SESSION *s, const char *l, unsigned char **v, CK_ULONG *n) {
+                                     return TQP11_ReadSymKeyObject(s, l, kind, isPrivate, spare, v, n);
+                                 });
     return freedResult(call, code, value, length);
 }
 
@@ -100,6 +118,12 @@ jint writeByLabel(JNIEnv *env, jobject self, jlong session, jstring label, jbyte
                 jint flags, jint hashFlags),                                                           \
                signByName(call, session, name, store, data, flags, hashFlags))
 
+// A plaintext decrypted by the key of a name from an envelope's Base64 text.
+#define TQ_DECRYPT_BY_NAME(native, Envelope)                                                         \
+    TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, native,                                                     \
+               (JNIEnv * env, jobject self, jlong session, jstring name, Envelope text, jint flags), \
+               decryptByName(call, session, name, text, flags))
+
 extern "C" {
 
 TQ_SIGN_BY_NAME(WKP11SignX)
@@ -123,36 +147,20 @@ JNIEXPORT jstring JNICALL TQ_NATIVE(P11SignByCertStringX)(JNIEnv *env, jobject s
 }
 TQ_JNI_CATCH
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                    jstring text, jint flags) try {
-    return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
-        Text t(call, text);
-        return t.failed() ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(t.get());
-    });
-}
-TQ_JNI_CATCH
+TQ_DECRYPT_BY_NAME(P11DecryptX, jstring)
 
 // The array holds the Base64 text without a terminator of its own.
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(WKP11DecryptX)(JNIEnv *env, jobject self, jlong session, jstring name,
-                                                      jbyteArray text, jint flags) try {
-    return decryptByName(env, self, session, name, flags, [&](Call &call, auto decrypt) -> int {
-        Bytes t(call, text);
-        const tqjni::Password terminated(t);
-        return anyFailed(t, terminated) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : decrypt(terminated.get());
-    });
-}
-TQ_JNI_CATCH
+TQ_DECRYPT_BY_NAME(WKP11DecryptX, jbyteArray)
 
 JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadDataObjectX)(JNIEnv *env, jobject self, jlong session,
                                                            jstring label, jint isPrivate, jint flags) try {
     Call call(env, self);
     unsigned char *value = nullptr;
     CK_ULONG length = 0;
-    int code = onSession(session, [&](TQXP11_SESSION *s) -> int {
-        Text l(call, label);
-        if (l.failed()) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
-        return TQP11_ReadDataObject(s, l.get(), isPrivate, flags, &value, &length);
-    });
+    int code = readByLabel(call, session, label, &value, &length,
+                           [&](TQXP11_SESSION *s, const char *l, unsigned char **v, CK_ULONG *n) {
+                               return TQP11_ReadDataObject(s, l, isPrivate, flags, v, n);
+                           });
     if (code != 0 || !(flags & TQXCRYPT_ENCODE_TEXT)) return freedResult(call, code, value, length);
     const tq::Wiped<tq::systemFree> owned(value, length);
     TQXCRYPT_BLOB text{0, nullptr};
@@ -188,18 +196,13 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11WriteSymKeyObjectX)(JNIEnv *env, jobject sel
 }
 TQ_JNI_CATCH_CODE
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectX)(JNIEnv *env, jobject self, jlong session,
-                                                             jstring label, jint kind, jint spare) try {
-    return readSymKey(env, self, session, label, kind, 1, spare);
-}
-TQ_JNI_CATCH
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, P11ReadSymKeyObjectX,
+           (JNIEnv * env, jobject self, jlong session, jstring label, jint kind, jint spare),
+           readSymKey(call, session, label, kind, 1, spare))
 
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11ReadSymKeyObjectExX)(JNIEnv *env, jobject self, jlong session,
-                                                               jstring label, jint kind, jint isPrivate,
-                                                               jint spare) try {
-    return readSymKey(env, self, session, label, kind, isPrivate, spare);
-}
-TQ_JNI_CATCH
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, P11ReadSymKeyObjectExX,
+           (JNIEnv * env, jobject self, jlong session, jstring label, jint kind, jint isPrivate, jint spare),
+           readSymKey(call, session, label, kind, isPrivate, spare))
 
 // A negative length sizes nothing: it is refused before any allocation. The
 // Java array comes first: a length the JVM cannot hold fails there, with

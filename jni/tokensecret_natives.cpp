@@ -49,6 +49,25 @@ struct OneCall {
     CK_ULONG length = 0;
 };
 
+// A one-call token operation: 5005 for no session, 5002 when an argument
+// could not be taken, else what `work` answers with the session and the
+// arguments; the output within its room goes to Java.
+template <class Work>
+jbyteArray oneCall(Call &call, TQXP11_SESSION *s, jstring label, jbyteArray iv, jbyteArray data, size_t room,
+                   Work work) {
+    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
+    OneCall op(call, label, iv, data, room);
+    return op.result(call, op.ready() ? work(s, op) : TQ_RTN_MEMORY_ALLOCATE_FAIL);
+}
+
+// The session with its state refreshed for the layer's login checks, before
+// anything is taken from Java; the refresh's own answer is not ours.
+TQXP11_SESSION *refreshed(TQXP11_SESSION *s) {
+    CK_BBOOL loggedIn = CK_FALSE;
+    if (s) TQXP11_GetSessionInfo(s, &loggedIn);
+    return s;
+}
+
 }  // namespace
 
 extern "C" {
@@ -92,91 +111,70 @@ JNIEXPORT jint JNICALL TQ_NATIVE(P11UnWrapKeyX)(JNIEnv *env, jobject self, jlong
                                                 jbyteArray wrapped, jstring newLabel, jint newKind,
                                                 jint flags, jlong mode) try {
     Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    Text unwrapping(call, unwrappingLabel);
-    Bytes bytes(call, wrapped);
-    Text name(call, newLabel);
-    int code = tqjni::anyFailed(unwrapping, bytes, name) ? TQ_RTN_MEMORY_ALLOCATE_FAIL : 0;
-    if (code == 0)
-        code = TQP11_UnWrapKey(s, unwrapping.get(), unwrappingKind, bytes.data(),
-                               static_cast<CK_ULONG>(bytes.size()), name.get(), newKind, flags,
-                               static_cast<CK_ULONG>(mode));
-    return tqjni::codeResult(call, code);
+    return tqjni::codeResult(call, tqjni::onSession(session, [&](TQXP11_SESSION *s) -> int {
+                                 Text unwrapping(call, unwrappingLabel);
+                                 Bytes bytes(call, wrapped);
+                                 Text name(call, newLabel);
+                                 if (tqjni::anyFailed(unwrapping, bytes, name))
+                                     return TQ_RTN_MEMORY_ALLOCATE_FAIL;
+                                 return TQP11_UnWrapKey(s, unwrapping.get(), unwrappingKind, bytes.data(),
+                                                        static_cast<CK_ULONG>(bytes.size()), name.get(),
+                                                        newKind, flags, static_cast<CK_ULONG>(mode));
+                             }));
 }
 TQ_JNI_CATCH_CODE
 
 // The whole ciphertext goes to Java; the caller takes the last block as the MAC.
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11GenerateMACX)(JNIEnv *env, jobject self, jlong session,
-                                                        jstring label, jint kind, jbyteArray iv,
-                                                        jbyteArray data, jint spare, jint mode) try {
-    Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
-    OneCall op(call, label, iv, data, 1024);
-    // The token layer reads the IV as text.
-    const tq::Wiped<tq::systemFree> ivText = tq::scratch(static_cast<size_t>(op.iv.size()) + 1);
-    int code = op.ready() && ivText.get() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (code == 0) {
+TQ_ADAPTED(
+    jbyteArray, TQ_JNI_CATCH, P11GenerateMACX,
+    (JNIEnv * env, jobject self, jlong session, jstring label, jint kind, jbyteArray iv, jbyteArray data,
+     jint spare, jint mode),
+    oneCall(call, sessionOf(session), label, iv, data, 1024, [&](TQXP11_SESSION *s, OneCall &op) -> int {
+        // The token layer reads the IV as text.
+        const tq::Wiped<tq::systemFree> ivText = tq::scratch(static_cast<size_t>(op.iv.size()) + 1);
+        if (!ivText) return TQ_RTN_MEMORY_ALLOCATE_FAIL;
         if (op.iv.data()) std::memcpy(ivText.get(), op.iv.data(), static_cast<size_t>(op.iv.size()));
-        code = TQP11_GenerateMAC(s, op.name.get(), kind,
+        return TQP11_GenerateMAC(s, op.name.get(), kind,
                                  op.iv.data() ? reinterpret_cast<const char *>(ivText.get()) : nullptr,
                                  op.input.data(), op.size(), spare, mode, op.out.get(), &op.length);
-    }
-    return op.result(call, code);
-}
-TQ_JNI_CATCH
+    }))
 
 // The IV array is taken but not used: the token decrypts with the zero IV.
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymDecryptX)(JNIEnv *env, jobject self, jlong session,
-                                                       jstring label, jint kind, jbyteArray iv,
-                                                       jbyteArray data, jint mode) try {
-    Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
-    // Refreshes the session's state for the layer's login checks; its answer is not ours.
-    CK_BBOOL loggedIn = CK_FALSE;
-    TQXP11_GetSessionInfo(s, &loggedIn);
-    OneCall op(call, label, iv, data, 0);
-    int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (code == 0)
-        code = TQP11_SymDecrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode, op.out.get(),
-                                &op.length);
-    return op.result(call, code);
-}
-TQ_JNI_CATCH
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, P11SymDecryptX,
+           (JNIEnv * env, jobject self, jlong session, jstring label, jint kind, jbyteArray iv,
+            jbyteArray data, jint mode),
+           oneCall(call, refreshed(sessionOf(session)), label, iv, data, 0,
+                   [&](TQXP11_SESSION *s, OneCall &op) -> int {
+                       return TQP11_SymDecrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode,
+                                               op.out.get(), &op.length);
+                   }))
 
 // By handle first; a handle that no longer names a key falls back to the
 // label. Modules answer a destroyed key's handle as a key or as an object.
 // The IV array is taken but not used: the token encrypts with the zero IV.
-JNIEXPORT jbyteArray JNICALL TQ_NATIVE(P11SymEncryptExX)(JNIEnv *env, jobject self, jlong session,
-                                                         jstring label, jlong keyHandle, jint kind,
-                                                         jbyteArray iv, jbyteArray data, jint mode) try {
-    Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return bytesResult(call, TQ_RTN_BAD_ARGUMENT, nullptr, 0);
-    OneCall op(call, label, iv, data, 16);
-    int code = op.ready() ? 0 : TQ_RTN_MEMORY_ALLOCATE_FAIL;
-    if (code == 0)
-        code = TQP11_SymEncryptByHandle(s, static_cast<CK_OBJECT_HANDLE>(keyHandle), kind, 0, op.input.data(),
-                                        op.size(), mode, op.out.get(), &op.length);
-    if (code == TQP11_RTN_KEY_HANDLE_INVALID || code == TQP11_RTN_OBJECT_HANDLE_INVALID)
-        code = TQP11_SymEncrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode, op.out.get(),
-                                &op.length);
-    return op.result(call, code);
-}
-TQ_JNI_CATCH
+TQ_ADAPTED(jbyteArray, TQ_JNI_CATCH, P11SymEncryptExX,
+           (JNIEnv * env, jobject self, jlong session, jstring label, jlong keyHandle, jint kind,
+            jbyteArray iv, jbyteArray data, jint mode),
+           oneCall(call, sessionOf(session), label, iv, data, 16, [&](TQXP11_SESSION *s, OneCall &op) -> int {
+               const int code =
+                   TQP11_SymEncryptByHandle(s, static_cast<CK_OBJECT_HANDLE>(keyHandle), kind, 0,
+                                            op.input.data(), op.size(), mode, op.out.get(), &op.length);
+               if (code != TQP11_RTN_KEY_HANDLE_INVALID && code != TQP11_RTN_OBJECT_HANDLE_INVALID)
+                   return code;
+               return TQP11_SymEncrypt(s, op.name.get(), kind, 0, op.input.data(), op.size(), mode,
+                                       op.out.get(), &op.length);
+           }))
 
 JNIEXPORT jint JNICALL TQ_NATIVE(P11SetObjExtractableX)(JNIEnv *env, jobject self, jlong session,
                                                         jstring label, jint kind, jboolean extractable) try {
     Call call(env, self);
-    TQXP11_SESSION *const s = sessionOf(session);
-    if (!s) return tqjni::codeResult(call, TQ_RTN_BAD_ARGUMENT);
-    Text name(call, label);
-    const int code = name.failed()
-                         ? TQ_RTN_MEMORY_ALLOCATE_FAIL
-                         : TQP11_SetObjExtractable(s, name.get(), kind, extractable ? CK_TRUE : CK_FALSE);
-    return tqjni::codeResult(call, code);
+    return tqjni::codeResult(call, tqjni::onSession(session, [&](TQXP11_SESSION *s) -> int {
+                                 Text name(call, label);
+                                 return name.failed()
+                                            ? TQ_RTN_MEMORY_ALLOCATE_FAIL
+                                            : TQP11_SetObjExtractable(s, name.get(), kind,
+                                                                      extractable ? CK_TRUE : CK_FALSE);
+                             }));
 }
 TQ_JNI_CATCH_CODE
 

@@ -2,7 +2,8 @@
 // ErrorCode and answer null, with nothing kept and no Java exception left
 // behind: each allocation the library makes in turn fails, through the
 // library allocator and operator new (the binding's own text conversions
-// between standard and modified UTF-8).
+// between standard and modified UTF-8). The binding's copy of a password
+// is wiped before it goes back.
 #include <gtest/gtest.h>
 #include <jni.h>
 
@@ -17,7 +18,14 @@
 #include "tqcrypt.h"
 #include "tqjni.h"
 #include "tqxcrypt_keys.h"
+#include "tqxcrypt_cipher.h"
 #include "tqxcrypt_store.h"
+
+// The library exports the long name of the key derivation (javac declares the short one).
+extern "C" JNIEXPORT jlong JNICALL
+Java_com_vandrelot_crypto_WKP11Crypt_XGenerateKeyX__ILjava_lang_String_2_3BII(JNIEnv *, jobject, jint,
+                                                                              jstring, jbyteArray, jint,
+                                                                              jint);
 
 namespace {
 
@@ -229,6 +237,26 @@ TEST_F(JniOutOfMemory, EveryKindOfConversion) {
             },
             {TQ_RTN_MEMORY_ALLOCATE_FAIL});
     }
+}
+
+// A password beyond the Basic Multilingual Plane is converted to standard
+// UTF-8 for the core, in a copy of the binding's own (long enough to live on
+// the heap): no block goes back holding it.
+TEST_F(JniOutOfMemory, PasswordCopyIsWipedBeforeItIsFreed) {
+    const std::u16string wide = u"a passphrase long enough for the heap \U0001F511";
+    const std::string standard = "a passphrase long enough for the heap \xF0\x9F\x94\x91";
+    jstring password =
+        env_->NewString(reinterpret_cast<const jchar *>(wide.data()), static_cast<jsize>(wide.size()));
+    const unsigned char salt[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    jbyteArray saltArray = env_->NewByteArray(sizeof salt);
+    env_->SetByteArrayRegion(saltArray, 0, sizeof salt, reinterpret_cast<const jbyte *>(salt));
+    AllocationFailure::watchForSecret(standard);
+    const jlong key = Java_com_vandrelot_crypto_WKP11Crypt_XGenerateKeyX__ILjava_lang_String_2_3BII(
+        env_, self, TQXCRYPT_ALG_AES256, password, saltArray, 10, 0);
+    const long unwiped = AllocationFailure::stopWatchingForSecret();
+    ASSERT_EQ(errorCode(), 0);
+    TQXCryptFreeHandle(reinterpret_cast<TQXCRYPT_HANDLE *>(key));
+    EXPECT_EQ(unwiped, 0) << "blocks freed with the password in them";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <malloc.h>
 #include <unwind.h>
 
 #include <atomic>
@@ -146,6 +147,21 @@ bool failsNow() {
     return true;
 }
 
+// The secret watched for on this thread, and the blocks that went back
+// holding it.
+thread_local const std::string *t_secret = nullptr;
+long g_unwiped = 0;
+
+bool holdsSecret(const void *p) {
+    if (!p || t_secret->empty()) return false;
+    return memmem(p, malloc_usable_size(const_cast<void *>(p)), t_secret->data(), t_secret->size()) !=
+           nullptr;
+}
+
+void noteFreed(void *p, bool byLibrary) {
+    if (t_secret && (byLibrary || askedByLibrary()) && holdsSecret(p)) ++g_unwiped;
+}
+
 void *libraryAlloc(size_t n) {
     if (!t_armed) return std::malloc(n);
     if (failsNow()) return nullptr;
@@ -168,6 +184,7 @@ void *libraryRealloc(void *p, size_t n) {
 }
 
 void libraryFree(void *p) {
+    noteFreed(p, true);
     untrack(addressOf(p));
     std::free(p);
 }
@@ -187,6 +204,7 @@ void *newBlock(size_t n, size_t alignment) {
 }
 
 void deleteBlock(void *p) {
+    noteFreed(p, false);
     untrack(addressOf(p));
     std::free(p);
 }
@@ -251,6 +269,18 @@ long AllocationFailure::count() { return g_count; }
 long AllocationFailure::outstanding() {
     SlotLock lock;
     return g_overflow ? -1 : g_outstanding;
+}
+
+void AllocationFailure::watchForSecret(const std::string &secret) {
+    static thread_local std::string watched;
+    watched = secret;
+    g_unwiped = 0;
+    t_secret = &watched;
+}
+
+long AllocationFailure::stopWatchingForSecret() {
+    t_secret = nullptr;
+    return g_unwiped;
 }
 
 void sweepAllocations(const std::function<int()> &call, const std::function<void(int)> &settle,

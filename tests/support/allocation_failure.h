@@ -30,6 +30,13 @@ public:
     static long count();
     // Blocks the library took while armed and has not given back.
     static long outstanding();
+
+    // From now on, on this thread: each block the library gives back (to its
+    // allocator or to operator delete) is searched for `secret`, which a
+    // wiping owner would have cleared first. Stopping answers how many still
+    // held it.
+    static void watchForSecret(const std::string &secret);
+    static long stopWatchingForSecret();
 };
 
 // Sweeps one call over its allocations: runs `call` with its first, second,

@@ -17,11 +17,15 @@ using tqjni::Text;
 namespace {
 
 // The bytes of IV the key's cipher reads; -1 when the handle is no cipher
-// context (the core then answers for it).
+// context (the core then answers for it). The cipher says, not the record:
+// only a derived key records its IV length.
 int ivLengthOf(jlong key) {
     void *object = nullptr;
     if (tqxCryptGetHandle(&object, handleOf(key), TQXCRYPT_KIND_CIPHER) != TQ_RTN_OK) return -1;
-    return static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(object)->ivLength;
+    const auto *context = static_cast<const TQXCRYPT_CIPHER_CONTEXT *>(object);
+    const int recorded = context->ivLength;
+    const int read = context->cipher ? EVP_CIPHER_get_iv_length(context->cipher) : 0;
+    return read > recorded ? read : recorded;
 }
 
 // Each step of a stream, its encrypting and its decrypting form alike.

@@ -110,9 +110,13 @@ void substitute(const unsigned char *data, size_t size) {
 }
 
 // A byte string a reader handed out: the substituted value when there is
-// one and the read went through.
+// one and the read went through. An entry that also makes the attribute
+// unavailable outranks the value in the module, and what a reader does
+// then is its own rule (a sensitive secret key's value is left out).
 void same(CK_ATTRIBUTE_TYPE type, const unsigned char *bytes, CK_ULONG length) {
-    const auto &substitutes = shim::state().substitutes;
+    const shim::State &s = shim::state();
+    if (s.unavailable.count(type)) return;
+    const auto &substitutes = s.substitutes;
     auto it = substitutes.find(type);
     if (it == substitutes.end()) return;
     if (length != it->second.size() || (length && std::memcmp(bytes, it->second.data(), length) != 0))
